@@ -1,0 +1,25 @@
+#pragma once
+
+#include <array>
+
+namespace tavrin {
+
+/// One second-order section in normalised form (a0 = 1):
+/// y[n] = b0·x[n] + b1·x[n−1] + b2·x[n−2] − a1·y[n−1] − a2·y[n−2].
+struct Biquad {
+    double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+
+    bool operator==(const Biquad&) const = default;
+
+    /// Magnitude response in dB at `frequency` Hz for a section running at `sampleRate` Hz.
+    double magnitudeDB(double frequency, double sampleRate) const;
+};
+
+namespace KWeighting {
+
+/// The two K-weighting sections of BS.1770 for `sampleRate` Hz, designed from the analogue
+/// prototype so any rate is weighted correctly: the high-frequency shelf, then the high-pass.
+std::array<Biquad, 2> stages(double sampleRate);
+
+} // namespace KWeighting
+} // namespace tavrin

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavrin {
+
+/// The nine values of one measurement. An absent optional means "no reading" for that quantity;
+/// it is never replaced by a sentinel such as -inf or 0.
+struct LoudnessResult {
+    std::optional<double> integrated{};    ///< LUFS, gated (BS.1770-4)
+    std::optional<double> loudnessRange{}; ///< LU (EBU Tech 3342)
+    std::optional<double> maxMomentary{};  ///< LUFS, 400 ms windows every 10 ms
+    std::optional<double> maxShortTerm{};  ///< LUFS, 3 s windows every 10 ms
+    std::optional<double> samplePeak{};    ///< dBFS
+    std::optional<double> truePeak{};      ///< dBTP, never below the sample peak
+    double duration = 0;                 ///< seconds, including a final partial 10 ms step
+    double sampleRate = 0;               ///< Hz
+    int channels = 0;                    ///< channels measured
+
+    bool operator==(const LoudnessResult&) const = default;
+
+    /// JSON object keyed by the field names; absent optionals are omitted.
+    std::string toJson() const;
+    /// Reads what toJson writes. Missing optional keys read as absent; "duration", "sampleRate"
+    /// and "channels" are required. Throws std::invalid_argument on malformed input.
+    static LoudnessResult fromJson(std::string_view json);
+};
+
+} // namespace tavrin

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+namespace tavrin {
+
+/// Estimates one channel's true peak by 4x oversampling: interpolates the points at a quarter,
+/// half and three quarters of each sample period with a fixed windowed-sinc polyphase bank and
+/// keeps the largest magnitude. The input samples themselves (the zero phase) are the caller's
+/// sample peak. The interpolation lags the newest input by 16 samples; flush() covers the tail.
+class TruePeakDetector {
+public:
+    static constexpr std::size_t taps = 32;
+    using Phase = std::array<double, taps>;
+
+    TruePeakDetector();
+
+    /// Feeds `count` consecutive samples; a count of 0 does nothing.
+    void process(const double* samples, std::size_t count);
+    /// Feeds 32 zeros so the last real samples are interpolated too. Call once, at the end.
+    void flush();
+    /// Largest interpolated magnitude so far, linear.
+    double peak() const { return m_peak; }
+
+    /// The three interpolation phases (k = 1, 2, 3 quarters), built once on first use.
+    /// Each phase is normalised to unity gain at 0 Hz.
+    static const std::array<Phase, 3>& filterBank();
+
+private:
+    std::array<double, taps - 1> m_history{};
+    std::vector<double> m_work;
+    std::vector<double> m_out;
+    double m_peak = 0;
+};
+
+} // namespace tavrin

@@ -1,0 +1,93 @@
+#pragma once
+
+// Deterministic test signals, one std::vector<double> per channel.
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <vector>
+
+namespace tavrin::test {
+
+using Channels = std::vector<std::vector<double>>;
+
+inline double amplitude(double dBFS) { return std::pow(10.0, dBFS / 20); }
+
+inline std::size_t frames(double seconds, double rate) {
+    return static_cast<std::size_t>(std::llround(seconds * rate));
+}
+
+/// A sine of `freq` Hz with peak level `dBFS`, starting at `phase` radians.
+inline std::vector<double> sine(double freq, double dBFS, double seconds, double rate,
+                                double phase = 0) {
+    std::vector<double> x(frames(seconds, rate));
+    const double a = amplitude(dBFS);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = a * std::sin(2 * std::numbers::pi * freq * static_cast<double>(i) / rate + phase);
+    return x;
+}
+
+inline std::vector<double> silence(double seconds, double rate) {
+    return std::vector<double>(frames(seconds, rate), 0.0);
+}
+
+/// Uniform white noise in [-a, a] from a fixed seed (SplitMix64), `dBFS` giving a.
+inline std::vector<double> noise(double dBFS, double seconds, double rate, std::uint64_t seed) {
+    std::vector<double> x(frames(seconds, rate));
+    const double a = amplitude(dBFS);
+    std::uint64_t state = seed;
+    for (double& v : x) {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        v = a * (static_cast<double>(z >> 11) / 9007199254740992.0 * 2 - 1);
+    }
+    return x;
+}
+
+/// Pieces one after another.
+inline std::vector<double> concat(std::initializer_list<std::vector<double>> pieces) {
+    std::vector<double> x;
+    for (const auto& p : pieces)
+        x.insert(x.end(), p.begin(), p.end());
+    return x;
+}
+
+/// The same signal on `count` channels.
+inline Channels replicate(const std::vector<double>& x, std::size_t count) {
+    return Channels(count, x);
+}
+
+} // namespace tavrin::test
+
+#include "tavrin/LoudnessMeter.h"
+
+#include <algorithm>
+
+namespace tavrin::test {
+
+/// Meters `channels` fed in buffers of `bufferFrames` frames through the float path the file
+/// meter uses (0 feeds everything at once through the double path).
+inline LoudnessResult meter(const Channels& channels, std::vector<double> weights, double rate,
+                            std::size_t bufferFrames = 0) {
+    LoudnessMeter m(std::move(weights), rate);
+    if (bufferFrames == 0) {
+        m.process(channels);
+        return m.finish();
+    }
+    std::vector<std::vector<float>> asFloat;
+    for (const auto& c : channels)
+        asFloat.emplace_back(c.begin(), c.end());
+    const std::size_t total = channels.front().size();
+    std::vector<const float*> pointers(channels.size());
+    for (std::size_t pos = 0; pos < total; pos += bufferFrames) {
+        const std::size_t n = std::min(bufferFrames, total - pos);
+        for (std::size_t c = 0; c < channels.size(); ++c)
+            pointers[c] = asFloat[c].data() + pos;
+        m.process(pointers, n);
+    }
+    return m.finish();
+}
+
+} // namespace tavrin::test
