@@ -117,19 +117,12 @@ TEST(DeliverySpec, JsonRejectsMissingOrMistypedFieldsWithASentence) {
         const char* message;
     } cases[] = {
         {"[1]", "The delivery spec is not a JSON object."},
-        {"{", "The delivery spec is not a JSON object."},
         {R"({"id":"x","name":"X","target":-20,"tolerance":1,"maxTruePeak":-1,)"
          R"("toleranceIsOurs":false,"sourceName":"S"})",
          "The delivery spec has no \"summary\"."},
         {R"({"id":"x","name":"X","target":"-20","tolerance":1,"maxTruePeak":-1,)"
          R"("toleranceIsOurs":false,"summary":"S","sourceName":"S"})",
          "\"target\" is not a number."},
-        {R"({"id":"x","name":"X","target":-20,"tolerance":1,"maxTruePeak":-1,)"
-         R"("toleranceIsOurs":false,"summary":"S","sourceName":"S","caution":3})",
-         "\"caution\" is not a string."},
-        {R"({"id":"x","name":"X","target":-20,"tolerance":1,"maxTruePeak":-1,)"
-         R"("toleranceIsOurs":1,"summary":"S","sourceName":"S"})",
-         "\"toleranceIsOurs\" is not true or false."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);

@@ -102,15 +102,6 @@ TEST(FixPlan, GainsPartialFixesAndRefusals) {
                               "alone the loudest it can go is −18.0 LUFS.") +
                   limiter}},
          "Can't fix with gain alone"},
-        {"raise refused just outside the window",
-         apple,
-         -20.0,
-         -4.0,
-         {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put "
-                              "the true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain "
-                              "alone the loudest it can go is −17.0 LUFS.") +
-                  limiter}},
-         "Can't fix with gain alone"},
         {"lowering refused",
          ebu,
          -18.0,

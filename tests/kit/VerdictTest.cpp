@@ -113,11 +113,6 @@ TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
          measured(-13.96, -1.5),
          {Status::pass, 0.0, true, true, -1.0, {}},
          "Pass"},
-        {"quieter than the target keeps the normal ceiling",
-         spotify,
-         measured(-15.0, -1.5),
-         {Status::pass, -1.0, true, true, -1.0, {}},
-         "Pass"},
         {"loudness rounding onto the window edge passes",
          apple,
          measured(-17.04, -3.0),
@@ -128,11 +123,6 @@ TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
          measured(-22.0, -5.0),
          {Status::pass, 2.0, true, true, -2.0, {}},
          "Pass"},
-        {"wide tolerance, just outside",
-         atsc,
-         measured(-26.1, -5.0),
-         {Status::fail, -2.1, false, true, -2.0, {"2.1 LU too quiet"}},
-         "Fail: 2.1 LU too quiet"},
         {"digital silence",
          ebu,
          measured(std::nullopt, std::nullopt, std::nullopt),
@@ -155,11 +145,6 @@ TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
         EXPECT_EQ(verdict, c.expected);
         EXPECT_EQ(verdict.summary(), c.summary);
     }
-}
-
-TEST(Verdict, SummaryOfAPassIsTheLabelAlone) {
-    const Verdict odd{Status::pass, 0.0, true, true, -1.0, {"ignored"}};
-    EXPECT_EQ(odd.summary(), "Pass");
 }
 
 TEST(Verdict, StatusLabelsAndRawValuesRoundTrip) {
