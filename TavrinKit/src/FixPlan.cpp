@@ -15,8 +15,8 @@ std::string refusal(double loudness, double truePeak, double gain, double ceilin
     const std::string peak = Fmt::number(truePeak + gain, true);
     const std::string limit = Fmt::number(ceiling, false);
     // A gain of exactly 0 counts as raising: the file is on target and still over the ceiling.
+    // The loudest it can go puts the true peak exactly on the ceiling, without the margin.
     if (gain >= 0)
-        // The loudest it can go puts the true peak exactly on the ceiling, without the margin.
         return "Raising it to " + target + " LUFS needs " + Fmt::number(gain, true) +
                " dB of gain, which would put the true peak at " + peak + " dBTP, over the " +
                limit + " dBTP ceiling. With gain alone the loudest it can go is " +

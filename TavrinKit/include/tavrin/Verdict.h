@@ -17,10 +17,10 @@ struct Verdict {
     enum class Status { pass, fail, unmeasurable };
 
     Status status = Status::unmeasurable;
-    std::optional<double> delta{};       ///< LU, rounded loudness minus target; absent unmeasured
-    bool loudnessOK = false;             ///< within tolerance; false when unmeasurable
-    bool peakOK = true;                  ///< at or under `ceiling`; true when unmeasurable
-    double ceiling = 0;                  ///< dBTP, the ceiling that was applied
+    std::optional<double> delta{}; ///< LU, rounded loudness minus target; absent when unmeasurable
+    bool loudnessOK = false;       ///< within tolerance; false when unmeasurable
+    bool peakOK = true;            ///< at or under `ceiling`; true when unmeasurable
+    double ceiling = 0;            ///< dBTP, the ceiling that was applied
     std::vector<std::string> problems{}; ///< loudness first, then true peak; one when unmeasured
 
     bool operator==(const Verdict&) const = default;
