@@ -1,0 +1,48 @@
+#pragma once
+
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/LoudnessResult.h"
+
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace tavrin {
+
+/// What a gain-only fix would do to a file: a gain with the loudness and true peak the copy is
+/// predicted to have, a refusal saying why gain alone can't make it pass, or nothing to do.
+struct FixPlan {
+    /// Apply `gain`; the copy should measure `loudness` integrated and `truePeak` true peak.
+    struct Gain {
+        double gain = 0;                   ///< dB
+        double loudness = 0;               ///< LUFS, predicted
+        double truePeak = 0;               ///< dBTP, predicted, unrounded
+        std::optional<std::string> note{}; ///< only for a partial fix short of the target
+        bool operator==(const Gain&) const = default;
+    };
+    /// No gain-only fix; `message` explains why in full sentences.
+    struct Refused {
+        std::string message;
+        bool operator==(const Refused&) const = default;
+    };
+    /// The file already meets the spec.
+    struct AlreadyPasses {
+        bool operator==(const AlreadyPasses&) const = default;
+    };
+
+    std::variant<Gain, Refused, AlreadyPasses> value;
+
+    /// dB of headroom a partial fix keeps under the ceiling.
+    static constexpr double margin = 0.1;
+
+    bool operator==(const FixPlan&) const = default;
+
+    /// Plans the fix of `result` for `spec`. Pure; never fails.
+    static FixPlan make(const LoudnessResult& result, const DeliverySpec& spec);
+
+    /// The fix column's short text: "+3.4 dB → −16.6 LUFS (short of target)",
+    /// "Can't fix with gain alone" or "Already passes".
+    std::string label() const;
+};
+
+} // namespace tavrin

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/LoudnessResult.h"
+#include "tavrin/Verdict.h"
+
+#include <optional>
+#include <string>
+
+namespace tavrin {
+
+/// One file as the reports see it, built by the application from its list.
+struct ReportRow {
+    std::string name;                     ///< the file's name as listed
+    std::string folder;                   ///< the folder holding it, as text
+    std::string format;                   ///< the one-line format description
+    std::optional<LoudnessResult> result; ///< absent when not measured or the reading failed
+    std::optional<std::string> error;     ///< the message of a failed reading
+    std::optional<std::string> fix;       ///< what the Fix command did, as display text
+
+    bool operator==(const ReportRow&) const = default;
+
+    /// The verdict on `result` against `spec`; absent without a result.
+    std::optional<Verdict> verdict(const DeliverySpec& spec) const;
+};
+
+} // namespace tavrin

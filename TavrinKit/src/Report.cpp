@@ -1,0 +1,148 @@
+#include "tavrin/Report.h"
+
+#include "Joined.h"
+#include "tavrin/Fmt.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace tavrin::Report {
+namespace {
+
+constexpr const char* titles[] = {
+    "File",
+    "Folder",
+    "Format",
+    "Duration (s)",
+    "Integrated (LUFS)",
+    "Target (LUFS)",
+    "Difference (LU)",
+    "Tolerance (LU)",
+    "Loudness range (LU)",
+    "Max short-term (LUFS)",
+    "Max momentary (LUFS)",
+    "True peak (dBTP)",
+    "Ceiling (dBTP)",
+    "Sample peak (dBFS)",
+    "Result",
+    "Notes",
+    "Fix",
+};
+
+/// Whether strtod in the C locale would read all of `text` as one number: an optional sign, then
+/// a decimal literal, a "0x" hexadecimal literal, inf, infinity or nan (optionally with a
+/// parenthesised tail), in any letter case. std::from_chars reads the same forms without ever
+/// consulting the locale, but knows neither a "+" nor the "0x" prefix, so those are taken here.
+bool isNumber(std::string_view text) {
+    if (!text.empty() && (text.front() == '+' || text.front() == '-'))
+        text.remove_prefix(1);
+    auto format = std::chars_format::general;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+        (std::isxdigit(static_cast<unsigned char>(text[2])) || text[2] == '.')) {
+        text.remove_prefix(2);
+        format = std::chars_format::hex;
+    }
+    if (text.empty() || text.front() == '+' || text.front() == '-')
+        return false;
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto parsed = std::from_chars(text.data(), end, value, format);
+    // A literal too large or too small for a double is still a number to strtod.
+    return parsed.ptr == end && parsed.ec != std::errc::invalid_argument;
+}
+
+/// "%.2f" in the C locale.
+std::string twoDecimals(double value) {
+    char buffer[64];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2).ptr;
+    return std::string(buffer, end);
+}
+
+std::string line(const std::vector<std::string>& fields) {
+    std::vector<std::string> escaped;
+    escaped.reserve(fields.size());
+    for (const auto& field : fields)
+        escaped.push_back(escapeCSV(field));
+    return joined(escaped, ",") + "\r\n";
+}
+
+std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) {
+    const std::optional<Verdict> verdict = row.verdict(spec);
+    const auto measured = [&row](std::optional<double> LoudnessResult::*value) -> std::string {
+        return row.result ? Fmt::plain((*row.result).*value) : "";
+    };
+    std::string result;
+    std::string notes;
+    if (row.error) {
+        result = "Error";
+        notes = *row.error;
+    } else if (verdict) {
+        result = label(verdict->status);
+        notes = joined(verdict->problems, "; ");
+    }
+    return {
+        row.name,
+        row.folder,
+        row.format,
+        row.result ? twoDecimals(row.result->duration) : "",
+        measured(&LoudnessResult::integrated),
+        Fmt::plain(spec.target),
+        verdict ? Fmt::plain(verdict->delta) : "",
+        Fmt::plain(spec.tolerance),
+        measured(&LoudnessResult::loudnessRange),
+        measured(&LoudnessResult::maxShortTerm),
+        measured(&LoudnessResult::maxMomentary),
+        measured(&LoudnessResult::truePeak),
+        Fmt::plain(verdict ? verdict->ceiling : spec.maxTruePeak),
+        measured(&LoudnessResult::samplePeak),
+        result,
+        notes,
+        row.fix.value_or(""),
+    };
+}
+
+} // namespace
+
+Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
+    Counts tally;
+    for (const auto& row : rows) {
+        const auto verdict = row.verdict(spec);
+        if (!verdict)
+            ++tally.other;
+        else if (verdict->status == Verdict::Status::pass)
+            ++tally.passed;
+        else if (verdict->status == Verdict::Status::fail)
+            ++tally.failed;
+        else
+            ++tally.other;
+    }
+    return tally;
+}
+
+std::string escapeCSV(std::string_view field) {
+    std::string text(field);
+    // Spreadsheets run a cell that starts like a formula; a plain negative number must stay a
+    // number, everything else gets a leading apostrophe so it reads as text.
+    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos &&
+        !isNumber(text))
+        text.insert(0, 1, '\'');
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
+    std::string document = line({std::begin(titles), std::end(titles)});
+    for (const auto& row : rows)
+        document += line(fields(row, spec));
+    return document;
+}
+
+} // namespace tavrin::Report

@@ -1,0 +1,11 @@
+#include "tavrin/ReportRow.h"
+
+namespace tavrin {
+
+std::optional<Verdict> ReportRow::verdict(const DeliverySpec& spec) const {
+    if (!result)
+        return std::nullopt;
+    return Verdict::make(*result, spec);
+}
+
+} // namespace tavrin

@@ -1,0 +1,155 @@
+#include "tavrin/DeliverySpec.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+#include <unordered_set>
+
+using namespace tavrin;
+
+namespace {
+
+DeliverySpec custom() {
+    return {.id = "house",
+            .name = "House/Rule",
+            .target = -20.0,
+            .tolerance = 0.25,
+            .maxTruePeak = 0.5,
+            .summary = "Ours.",
+            .sourceName = "None"};
+}
+
+} // namespace
+
+TEST(DeliverySpec, PresetsComeInMenuOrderAndAreFoundByExactId) {
+    const char* ids[] = {"ebu-r128", "apple-podcasts", "spotify", "youtube", "atsc-a85"};
+    ASSERT_EQ(DeliverySpec::all().size(), std::size(ids));
+    for (std::size_t i = 0; i < std::size(ids); ++i) {
+        SCOPED_TRACE(ids[i]);
+        EXPECT_EQ(DeliverySpec::all()[i].id, ids[i]);
+        EXPECT_EQ(DeliverySpec::preset(ids[i]), DeliverySpec::all()[i]);
+    }
+    EXPECT_EQ(&DeliverySpec::ebuR128(), &DeliverySpec::all()[0]);
+    EXPECT_EQ(&DeliverySpec::atscA85(), &DeliverySpec::all()[4]);
+    for (const char* unknown : {"EBU-R128", "", "ebu-r128 ", "ebu"}) {
+        SCOPED_TRACE(unknown);
+        EXPECT_EQ(DeliverySpec::preset(unknown), std::nullopt);
+    }
+}
+
+TEST(DeliverySpec, LouderCeilingAppliesOnlyAboveTargetAfterRounding) {
+    const struct {
+        std::optional<double> integrated;
+        double expected;
+    } spotify[] = {
+        {std::nullopt, -1.0}, {-14.0, -1.0}, {-14.04, -1.0}, {-13.96, -1.0},
+        {-13.94, -2.0},       {-13.9, -2.0}, {-30.0, -1.0},  {0.0, -2.0},
+    };
+    for (const auto& c : spotify) {
+        SCOPED_TRACE(c.integrated ? std::to_string(*c.integrated) : "absent");
+        EXPECT_EQ(DeliverySpec::spotify().ceiling(c.integrated), c.expected);
+    }
+    for (const auto& spec : DeliverySpec::all()) {
+        if (spec.louderCeiling)
+            continue;
+        SCOPED_TRACE(spec.id);
+        EXPECT_EQ(spec.ceiling(0.0), spec.maxTruePeak);
+        EXPECT_EQ(spec.ceiling(std::nullopt), spec.maxTruePeak);
+    }
+}
+
+TEST(DeliverySpec, ShortNameDropsTheParentheticalAndSlashes) {
+    const char* expected[] = {"EBU R 128", "Apple Podcasts", "Spotify", "YouTube", "ATSC A85"};
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(DeliverySpec::all()[i].shortName(), expected[i]);
+
+    const struct {
+        const char* name;
+        const char* expected;
+    } names[] = {
+        {"A/B/C", "ABC"},
+        {"A/B (C/D) (E)", "AB"},
+        {"Name(x)", "Name(x)"},
+        {" (x)", ""},
+    };
+    for (const auto& c : names) {
+        SCOPED_TRACE(c.name);
+        DeliverySpec spec = custom();
+        spec.name = c.name;
+        EXPECT_EQ(spec.shortName(), c.expected);
+    }
+}
+
+TEST(DeliverySpec, RuleTextStatesTargetToleranceAndCeilings) {
+    const char* expected[] = {
+        "−23.0 LUFS ±0.5 LU, true peak ≤ −1.0 dBTP",
+        "−16.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP",
+        "−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ −2.0 dBTP when louder than −14.0 LUFS)",
+        "−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP",
+        "−24.0 LUFS ±2.0 LU, true peak ≤ −2.0 dBTP",
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(DeliverySpec::all()[i].ruleText(), expected[i]);
+    // Positive numbers carry no plus sign in the rule.
+    DeliverySpec spec = custom();
+    spec.louderCeiling = 0.0;
+    EXPECT_EQ(spec.ruleText(),
+              "−20.0 LUFS ±0.3 LU, true peak ≤ 0.5 dBTP (≤ 0.0 dBTP when louder than −20.0 LUFS)");
+}
+
+TEST(DeliverySpec, JsonOmitsAbsentOptionalsAndRoundTrips) {
+    EXPECT_EQ(custom().toJson(),
+              R"({"id":"house","maxTruePeak":0.5,"name":"House/Rule","sourceName":"None",)"
+              R"("summary":"Ours.","target":-20.0,"tolerance":0.25,"toleranceIsOurs":false})");
+    for (const auto& spec : DeliverySpec::all()) {
+        SCOPED_TRACE(spec.id);
+        EXPECT_EQ(DeliverySpec::fromJson(spec.toJson()), spec);
+    }
+    const std::string spotify = DeliverySpec::spotify().toJson();
+    EXPECT_NE(spotify.find(R"("louderCeiling":-2.0)"), std::string::npos);
+    EXPECT_EQ(spotify.find("caution"), std::string::npos);
+    EXPECT_EQ(DeliverySpec::youtube().toJson().find("sourceURL"), std::string::npos);
+}
+
+TEST(DeliverySpec, JsonRejectsMissingOrMistypedFieldsWithASentence) {
+    const struct {
+        const char* json;
+        const char* message;
+    } cases[] = {
+        {"[1]", "The delivery spec is not a JSON object."},
+        {R"({"id":"x","name":"X","target":-20,"tolerance":1,"maxTruePeak":-1,)"
+         R"("toleranceIsOurs":false,"sourceName":"S"})",
+         "The delivery spec has no \"summary\"."},
+        {R"({"id":"x","name":"X","target":"-20","tolerance":1,"maxTruePeak":-1,)"
+         R"("toleranceIsOurs":false,"summary":"S","sourceName":"S"})",
+         "\"target\" is not a number."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json);
+        try {
+            DeliverySpec::fromJson(c.json);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), c.message);
+        }
+    }
+}
+
+TEST(DeliverySpec, EqualSpecsHashAlikeAndPresenceCounts) {
+    const std::hash<DeliverySpec> hash;
+    DeliverySpec a = custom();
+    DeliverySpec b = custom();
+    a.target = 0.0;
+    b.target = -0.0;
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(hash(a), hash(b));
+
+    b.louderCeiling = 0.0;
+    EXPECT_NE(a, b);
+    EXPECT_NE(hash(a), hash(b));
+
+    std::unordered_set<DeliverySpec> presets(DeliverySpec::all().begin(),
+                                             DeliverySpec::all().end());
+    presets.insert(DeliverySpec::spotify());
+    EXPECT_EQ(presets.size(), 5u);
+}

@@ -1,0 +1,167 @@
+#include "tavrin/FixPlan.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace tavrin {
+// Readable failure messages for whole-plan comparisons.
+inline void PrintTo(const FixPlan& plan, std::ostream* os) {
+    if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value))
+        *os << "gain " << gain->gain << " loudness " << gain->loudness << " truePeak "
+            << gain->truePeak << " note " << gain->note.value_or("absent");
+    else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value))
+        *os << "refused: " << refused->message;
+    else
+        *os << "already passes";
+}
+} // namespace tavrin
+
+using namespace tavrin;
+
+namespace {
+
+LoudnessResult measured(std::optional<double> integrated, std::optional<double> truePeak,
+                        std::optional<double> samplePeak = -6.0) {
+    return {.integrated = integrated,
+            .samplePeak = samplePeak,
+            .truePeak = truePeak,
+            .duration = 60,
+            .sampleRate = 48000,
+            .channels = 2};
+}
+
+/// The plan's numbers are predictions made in floating point; they match the worked figures to
+/// well under the display precision, while every text must match exactly.
+void expectSamePlan(const FixPlan& actual, const FixPlan& expected) {
+    ASSERT_EQ(actual.value.index(), expected.value.index()) << testing::PrintToString(actual);
+    if (const auto* gain = std::get_if<FixPlan::Gain>(&actual.value)) {
+        const auto& want = std::get<FixPlan::Gain>(expected.value);
+        EXPECT_NEAR(gain->gain, want.gain, 1e-9);
+        EXPECT_NEAR(gain->loudness, want.loudness, 1e-9);
+        EXPECT_NEAR(gain->truePeak, want.truePeak, 1e-9);
+        EXPECT_EQ(gain->note, want.note);
+    } else {
+        EXPECT_EQ(actual, expected);
+    }
+}
+
+constexpr const char* limiter = " It needs a limiter first; Tavrin changes gain only.";
+
+} // namespace
+
+TEST(FixPlan, GainsPartialFixesAndRefusals) {
+    using Gain = FixPlan::Gain;
+    using Refused = FixPlan::Refused;
+    const DeliverySpec& apple = DeliverySpec::applePodcasts();
+    const DeliverySpec& ebu = DeliverySpec::ebuR128();
+    const DeliverySpec& spotify = DeliverySpec::spotify();
+    const struct {
+        const char* what;
+        const DeliverySpec& spec;
+        double integrated;
+        double truePeak;
+        FixPlan expected;
+        const char* label;
+    } cases[] = {
+        {"full raise",
+         apple,
+         -20.0,
+         -5.5,
+         {Gain{4.0, -16.0, -1.5, std::nullopt}},
+         "+4.0 dB → −16.0 LUFS"},
+        {"predicted peak rounding onto the ceiling is allowed",
+         apple,
+         -20.0,
+         -4.96,
+         {Gain{4.0, -16.0, -0.96, std::nullopt}},
+         "+4.0 dB → −16.0 LUFS"},
+        {"partial raise inside the window",
+         apple,
+         -20.0,
+         -4.5,
+         {Gain{3.4, -16.6, -1.1,
+               "Set 0.6 LU under the target to keep the true peak under −1.0 dBTP; still "
+               "within ±1.0 LU."}},
+         "+3.4 dB → −16.6 LUFS (short of target)"},
+        {"partial raise landing on the window edge",
+         apple,
+         -20.0,
+         -4.1,
+         {Gain{3.0, -17.0, -1.1,
+               "Set 1.0 LU under the target to keep the true peak under −1.0 dBTP; still "
+               "within ±1.0 LU."}},
+         "+3.0 dB → −17.0 LUFS (short of target)"},
+        {"raise refused",
+         apple,
+         -20.0,
+         -3.0,
+         {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put "
+                              "the true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain "
+                              "alone the loudest it can go is −18.0 LUFS.") +
+                  limiter}},
+         "Can't fix with gain alone"},
+        {"lowering refused",
+         ebu,
+         -18.0,
+         5.0,
+         {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak "
+                              "would be 0.0 dBTP, over the −1.0 dBTP ceiling.") +
+                  limiter}},
+         "Can't fix with gain alone"},
+        {"a gain of exactly 0 counts as raising",
+         ebu,
+         -23.0,
+         0.0,
+         {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put "
+                              "the true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain "
+                              "alone the loudest it can go is −24.0 LUFS.") +
+                  limiter}},
+         "Can't fix with gain alone"},
+        {"a tiny cut shows no minus",
+         ebu,
+         -22.96,
+         0.0,
+         {Refused{std::string("Even after lowering it to −23.0 LUFS (0.0 dB), the true peak "
+                              "would be 0.0 dBTP, over the −1.0 dBTP ceiling.") +
+                  limiter}},
+         "Can't fix with gain alone"},
+        {"the copy sits at the target, so the louder ceiling is not applied",
+         spotify,
+         -13.0,
+         -1.5,
+         {Gain{-1.0, -14.0, -2.5, std::nullopt}},
+         "−1.0 dB → −14.0 LUFS"},
+        {"already passes", ebu, -23.4, -1.0, {FixPlan::AlreadyPasses{}}, "Already passes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FixPlan plan = FixPlan::make(measured(c.integrated, c.truePeak), c.spec);
+        expectSamePlan(plan, c.expected);
+        EXPECT_EQ(plan.label(), c.label);
+    }
+}
+
+TEST(FixPlan, RefusesWithoutAReadingAndSaysWhy) {
+    const std::string prefix = "There's no loudness reading to fix: ";
+    const struct {
+        const char* what;
+        LoudnessResult result;
+        std::string message;
+    } cases[] = {
+        {"silent", measured(std::nullopt, std::nullopt, std::nullopt),
+         prefix + "The file is silent."},
+        {"too short", measured(std::nullopt, -3.0),
+         prefix + "Too short or too quiet to measure (needs 0.4 s above −70 LUFS)."},
+        {"loudness off, no true peak", measured(-30.0, std::nullopt), prefix + "7.0 LU too quiet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(FixPlan::make(c.result, DeliverySpec::ebuR128()),
+                  FixPlan{FixPlan::Refused{c.message}});
+    }
+    // Without a true-peak reading there is nothing to push over the ceiling.
+    EXPECT_EQ(FixPlan::make(measured(-23.0, std::nullopt), DeliverySpec::ebuR128()),
+              FixPlan{FixPlan::AlreadyPasses{}});
+}

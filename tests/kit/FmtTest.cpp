@@ -1,0 +1,77 @@
+#include "tavrin/Fmt.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+using namespace tavrin;
+
+TEST(Fmt, Round1RoundsHalvesAwayFromZero) {
+    const struct {
+        double value;
+        double expected;
+    } cases[] = {
+        {2.25, 2.3},     {-2.25, -2.3},   {0.05, 0.1},     {-0.05, -0.1},   {0.04, 0.0},
+        {-23.04, -23.0}, {-23.05, -23.1}, {-13.94, -13.9}, {-14.04, -14.0}, {99.95, 100.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(Fmt::round1(c.value), c.expected);
+    }
+}
+
+TEST(Fmt, NumberUsesUnicodeMinusAndPlusOnlyWhenSigned) {
+    const struct {
+        double value;
+        bool isSigned;
+        const char* expected;
+    } cases[] = {
+        {-23.04, false, "−23.0"}, {3.25, true, "+3.3"},    {3.25, false, "3.3"},
+        {-1.0, true, "−1.0"},     {-0.05, true, "−0.1"},   {0.05, true, "+0.1"},
+        {-0.04, false, "0.0"},    {-0.04, true, "0.0"},    {0.04, true, "0.0"},
+        {-0.0, true, "0.0"},      {0.0, false, "0.0"},     {1234.56, false, "1234.6"},
+        {-0.95, false, "−1.0"},   {-70.0, false, "−70.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.value << (c.isSigned ? " signed" : ""));
+        EXPECT_EQ(Fmt::number(c.value, c.isSigned), c.expected);
+    }
+}
+
+TEST(Fmt, OptionalNumberShowsThePlaceholderWhenAbsent) {
+    EXPECT_EQ(Fmt::number(std::nullopt, true, "—"), "—");
+    EXPECT_EQ(Fmt::number(std::optional(-16.04), false, "—"), "−16.0");
+    EXPECT_EQ(Fmt::number(std::optional(0.3), true, ""), "+0.3");
+}
+
+TEST(Fmt, PlainAndOneDecimalUseAsciiMinusAndNeverSignZero) {
+    const struct {
+        std::optional<double> value;
+        const char* expected;
+    } cases[] = {
+        {std::nullopt, ""}, {-23.04, "-23.0"}, {-0.04, "0.0"},  {-0.0, "0.0"},
+        {0.0, "0.0"},       {2.25, "2.3"},     {-2.25, "-2.3"}, {5.0, "5.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? std::to_string(*c.value) : "absent");
+        EXPECT_EQ(Fmt::plain(c.value), c.expected);
+        if (c.value) {
+            EXPECT_EQ(Fmt::oneDecimal(*c.value), c.expected);
+        }
+    }
+}
+
+TEST(Fmt, DurationShowsHoursOnlyFromOneHour) {
+    const struct {
+        double seconds;
+        const char* expected;
+    } cases[] = {
+        {0, "0:00"},         {0.5, "0:01"},           {59.4, "0:59"},      {59.5, "1:00"},
+        {754, "12:34"},      {3599.4, "59:59"},       {3599.5, "1:00:00"}, {3600, "1:00:00"},
+        {36061, "10:01:01"}, {86400 * 2, "48:00:00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(Fmt::duration(c.seconds), c.expected);
+    }
+}

@@ -1,0 +1,77 @@
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/Fmt.h"
+#include "tavrin/Report.h"
+
+#include <clocale>
+#include <gtest/gtest.h>
+#include <locale>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace tavrin;
+
+namespace {
+
+/// Switches the C and C++ global locales to German (decimal comma) for one test and back after.
+class GermanLocale : public testing::Test {
+protected:
+    void SetUp() override {
+        m_previousC = std::setlocale(LC_ALL, nullptr);
+        try {
+            m_previousCpp = std::locale::global(std::locale("de_DE.UTF-8"));
+        } catch (const std::runtime_error&) {
+            GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+        }
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+            GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+        m_switched = true;
+    }
+
+    void TearDown() override {
+        if (!m_switched)
+            return;
+        std::locale::global(m_previousCpp);
+        std::setlocale(LC_ALL, m_previousC.c_str());
+    }
+
+private:
+    std::string m_previousC;
+    std::locale m_previousCpp;
+    bool m_switched = false;
+};
+
+} // namespace
+
+TEST_F(GermanLocale, NumbersKeepTheDecimalPoint) {
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+    EXPECT_EQ(Fmt::number(-1234.56, false), "−1234.6");
+    EXPECT_EQ(Fmt::number(0.05, true), "+0.1");
+    EXPECT_EQ(Fmt::plain(-23.04), "-23.0");
+    EXPECT_EQ(Fmt::oneDecimal(0.5), "0.5");
+    EXPECT_EQ(Fmt::duration(3599.5), "1:00:00");
+    EXPECT_EQ(
+        DeliverySpec::spotify().ruleText(),
+        "−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ −2.0 dBTP when louder than −14.0 LUFS)");
+    EXPECT_EQ(DeliverySpec::fromJson(DeliverySpec::spotify().toJson()), DeliverySpec::spotify());
+}
+
+TEST_F(GermanLocale, CsvIsUnchanged) {
+    // Under a decimal comma, strtod would stop at the "." and guard a plain negative number.
+    EXPECT_EQ(Report::escapeCSV("-1.5"), "-1.5");
+    EXPECT_EQ(Report::escapeCSV("-1,5"), "\"'-1,5\"");
+    const std::vector<ReportRow> rows = {
+        {"a.wav",
+         "/x",
+         "WAV",
+         LoudnessResult{-23.6, 5.04, -20.0, -21.0, -0.5, -0.94, 12.345678, 44100, 1},
+         {},
+         {}},
+    };
+    EXPECT_EQ(Report::csv(rows, DeliverySpec::ebuR128()),
+              "File,Folder,Format,Duration (s),Integrated (LUFS),Target (LUFS),Difference (LU),"
+              "Tolerance (LU),Loudness range (LU),Max short-term (LUFS),Max momentary (LUFS),"
+              "True peak (dBTP),Ceiling (dBTP),Sample peak (dBFS),Result,Notes,Fix\r\n"
+              "a.wav,/x,WAV,12.35,-23.6,-23.0,-0.6,0.5,5.0,-21.0,-20.0,-0.9,-1.0,-0.5,Fail,"
+              "0.6 LU too quiet; true peak −0.9 dBTP is over −1.0 dBTP,\r\n");
+}

@@ -1,0 +1,173 @@
+#include "tavrin/Report.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace tavrin;
+
+namespace {
+
+const std::string titles =
+    "File,Folder,Format,Duration (s),Integrated (LUFS),Target (LUFS),Difference (LU),"
+    "Tolerance (LU),Loudness range (LU),Max short-term (LUFS),Max momentary (LUFS),"
+    "True peak (dBTP),Ceiling (dBTP),Sample peak (dBFS),Result,Notes,Fix\r\n";
+
+/// Texts that start like a formula, with and without being whole C-locale numbers.
+const char* const formulaLike[] = {
+    "-23.0",
+    "-inf",
+    "-Infinity",
+    "+INF",
+    "-nan",
+    "-nan(x1_)",
+    "+1e5",
+    "-1E-5",
+    "-.5",
+    "-5.",
+    "+0x1p3",
+    "-0X.8",
+    "-0x1.8P-2",
+    "-1e999",
+    "-",
+    "+",
+    "+1 dB",
+    "- 1",
+    "-1 ",
+    "--1",
+    "+-1",
+    "-0x",
+    "-0xinf",
+    "-0x.p1",
+    "-0x1p",
+    "-1e",
+    "-infinit",
+    "-nan(",
+    "-1,5",
+    "-.",
+    "-e5",
+    "-1.2.3",
+    "=SUM(A1)",
+    "=1",
+    "@home",
+    "+\xe2\x88\x92"
+    "1",
+};
+
+ReportRow row(std::string name, std::optional<LoudnessResult> result,
+              std::optional<std::string> error = std::nullopt,
+              std::optional<std::string> fix = std::nullopt) {
+    return {std::move(name),   "/audio/show",    "WAV · 24-bit · 48 kHz · stereo",
+            std::move(result), std::move(error), std::move(fix)};
+}
+
+} // namespace
+
+TEST(ReportCsv, EscapeGuardsFormulasAndQuotesSpecialCharacters) {
+    const struct {
+        const char* field;
+        const char* expected;
+    } cases[] = {
+        {"", ""},
+        {"Episode 12.wav", "Episode 12.wav"},
+        {"=cmd.wav", "'=cmd.wav"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"+1 dB", "'+1 dB"},
+        {"-", "'-"},
+        {"-23.0", "-23.0"},
+        {"-inf", "-inf"},
+        {"+0x1p3", "+0x1p3"},
+        {"+4.0 dB → −16.0 LUFS", "'+4.0 dB → −16.0 LUFS"},
+        {"−1.0 dB → −14.0 LUFS", "−1.0 dB → −14.0 LUFS"},
+        {"a,b.wav", "\"a,b.wav\""},
+        {"say \"hi\".wav", "\"say \"\"hi\"\".wav\""},
+        {"\"", "\"\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\r", "\"cr\r\""},
+        {"=a,\"b\"", "\"'=a,\"\"b\"\"\""},
+        {"-1,5", "\"'-1,5\""},
+        {"it's", "it's"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        EXPECT_EQ(Report::escapeCSV(c.field), c.expected);
+    }
+}
+
+TEST(ReportCsv, FormulaGuardSparesExactlyWhatStrtodReadsWhole) {
+    // The guard must read numbers as strtod does in the C locale, the locale this test runs in.
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    for (const char* text : formulaLike) {
+        SCOPED_TRACE(text);
+        char* end = nullptr;
+        std::strtod(text, &end);
+        const bool number = end != text && *end == '\0';
+        const std::string escaped = Report::escapeCSV(text);
+        const bool guarded = escaped.find('\'') == 0 || escaped.find("\"'") == 0;
+        EXPECT_EQ(guarded, !number);
+    }
+}
+
+TEST(ReportCsv, EmptyListIsTheTitleLineAlone) {
+    EXPECT_EQ(Report::csv({}, DeliverySpec::ebuR128()), titles);
+}
+
+TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
+    const std::vector<ReportRow> rows = {
+        row("Episode 1.wav",
+            LoudnessResult{-23.04, 6.25, -15.5, -18.94, -3.06, -2.95, 754.0, 48000, 2}),
+        row("=cmd,1.wav",
+            LoudnessResult{-23.6, std::nullopt, -20.0, std::nullopt, -0.5, -0.94, 12.345678, 44100,
+                           1},
+            std::nullopt, "+3.4 dB → −16.6 LUFS (short of target)"),
+        row("click.wav", LoudnessResult{std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                        -6.0, -5.94, 0.3, 48000, 2}),
+        row("say \"hi\".m4a", std::nullopt, "The file couldn't be read."),
+        row("new.flac", std::nullopt),
+    };
+    EXPECT_EQ(Report::csv(rows, DeliverySpec::ebuR128()),
+              titles +
+                  "Episode 1.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,754.00,-23.0,-23.0,"
+                  "0.0,0.5,6.3,-18.9,-15.5,-3.0,-1.0,-3.1,Pass,,\r\n"
+                  "\"'=cmd,1.wav\",/audio/show,WAV · 24-bit · 48 kHz · stereo,12.35,-23.6,-23.0,"
+                  "-0.6,0.5,,,-20.0,-0.9,-1.0,-0.5,Fail,"
+                  "0.6 LU too quiet; true peak −0.9 dBTP is over −1.0 dBTP,"
+                  "'+3.4 dB → −16.6 LUFS (short of target)\r\n"
+                  "click.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,0.30,,-23.0,,0.5,,,,"
+                  "-5.9,-1.0,-6.0,No reading,"
+                  "Too short or too quiet to measure (needs 0.4 s above −70 LUFS).,\r\n"
+                  "\"say \"\"hi\"\".m4a\",/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,"
+                  ",,,,-1.0,,Error,The file couldn't be read.,\r\n"
+                  "new.flac,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,,"
+                  "\r\n");
+}
+
+TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdict) {
+    const std::vector<ReportRow> rows = {
+        row("loud.wav", LoudnessResult{-13.0, 4.0, -9.0, -11.0, -1.7, -1.5, 1.5, 48000, 2}),
+        row("quiet.wav", LoudnessResult{-14.96, 4.0, -9.0, -11.0, -1.7, -1.5, 1.5, 48000, 2}),
+    };
+    EXPECT_EQ(Report::csv(rows, DeliverySpec::spotify()),
+              titles +
+                  "loud.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,1.50,-13.0,-14.0,1.0,1.0,"
+                  "4.0,-11.0,-9.0,-1.5,-2.0,-1.7,Fail,true peak −1.5 dBTP is over −2.0 dBTP,\r\n"
+                  "quiet.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,1.50,-15.0,-14.0,-1.0,1.0,"
+                  "4.0,-11.0,-9.0,-1.5,-1.0,-1.7,Pass,,\r\n");
+}
+
+TEST(ReportCounts, TallyByVerdictWithEverythingElseAsOther) {
+    const std::vector<ReportRow> rows = {
+        row("pass.wav", LoudnessResult{-23.0, {}, {}, {}, -3.0, -3.0, 10, 48000, 2}),
+        row("loud.wav", LoudnessResult{-20.0, {}, {}, {}, -3.0, -3.0, 10, 48000, 2}),
+        row("peak.wav", LoudnessResult{-23.0, {}, {}, {}, 0.0, 0.5, 10, 48000, 2}),
+        row("short.wav", LoudnessResult{{}, {}, {}, {}, -3.0, -3.0, 0.2, 48000, 2}),
+        row("broken.wav", std::nullopt, "Not audio."),
+        row("waiting.wav", std::nullopt),
+    };
+    EXPECT_EQ(Report::counts(rows, DeliverySpec::ebuR128()), (Report::Counts{1, 2, 3}));
+    EXPECT_EQ(Report::counts({}, DeliverySpec::ebuR128()), (Report::Counts{0, 0, 0}));
+    EXPECT_EQ(rows[3].verdict(DeliverySpec::ebuR128())->status, Verdict::Status::unmeasurable);
+    EXPECT_EQ(rows[4].verdict(DeliverySpec::ebuR128()), std::nullopt);
+}
