@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace tavrin {
 namespace {
 
@@ -32,6 +36,24 @@ std::optional<double> decibels(double linear) {
     return linear > 0 ? std::optional(20 * std::log10(linear)) : std::nullopt;
 }
 
+/// Flushes subnormal numbers to zero while it lives: after a loud passage fades to silence the
+/// filter state decays into subnormals, which would otherwise slow the recursion many times over.
+/// Values that small change no reading.
+class FlushDenormals {
+public:
+#if defined(__SSE__)
+    FlushDenormals() : m_saved(_mm_getcsr()) {
+        _mm_setcsr(m_saved | 0x8040);
+    } // FTZ | DAZ
+    ~FlushDenormals() {
+        _mm_setcsr(m_saved);
+    }
+
+private:
+    unsigned m_saved;
+#endif
+};
+
 } // namespace
 
 LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
@@ -44,9 +66,20 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
         std::copy_n(std::array{b.b0, b.b1, b.b2, b.a1, b.a2}.begin(), 5,
                     m_coefficients.begin() + static_cast<std::ptrdiff_t>(5 * s));
     }
-    m_delays.assign(m_weights.size(), {});
+    for (std::size_t c = 0; c < m_weights.size(); ++c)
+        if (m_weights[c] > 0) // channels with weight 0 are never filtered, never summed
+            m_weighted.push_back(c);
+    for (std::size_t first = 0; first < m_weighted.size();) {
+        const std::size_t left = m_weighted.size() - first;
+        const std::size_t lanes = left >= 4 ? 4 : left >= 2 ? 2 : 1;
+        m_groups.push_back({first, lanes});
+        first += lanes;
+    }
+    m_delays.assign(6 * m_weighted.size(), 0.0);
     m_truePeaks.resize(m_weights.size());
-    m_filtered.resize(m_weights.size());
+    m_input.resize(m_weights.size());
+    m_filtered.resize(m_groups.size());
+    m_pointers.resize(m_weights.size());
     m_stepEnd = stepEndFrame(sampleRate, 0);
 }
 
@@ -57,48 +90,62 @@ void LoudnessMeter::process(std::span<const float* const> channelData, std::size
     TAVRIN_EXPECTS(channelData.size() == m_weights.size());
     if (frameCount == 0)
         return;
-    if (m_input.size() < frameCount)
-        m_input.assign(frameCount, 0.0);
     for (std::size_t c = 0; c < channelData.size(); ++c) {
-        VectorOps::floatToDouble(channelData[c], m_input.data(), frameCount);
-        channelStep(c, m_input.data(), frameCount);
+        auto& input = m_input[c];
+        if (input.size() < frameCount)
+            input.assign(frameCount, 0.0);
+        VectorOps::floatToDouble(channelData[c], input.data(), frameCount);
+        m_pointers[c] = input.data();
     }
-    accumulateSteps(frameCount);
+    processDoubles(m_pointers.data(), frameCount);
 }
 
 void LoudnessMeter::process(const std::vector<std::vector<double>>& channels) {
     TAVRIN_EXPECTS(channels.size() == m_weights.size());
     const std::size_t frameCount = channels.front().size();
-    for (const auto& channel : channels)
-        TAVRIN_EXPECTS(channel.size() == frameCount);
-    if (frameCount == 0)
-        return;
-    for (std::size_t c = 0; c < channels.size(); ++c)
-        channelStep(c, channels[c].data(), frameCount);
-    accumulateSteps(frameCount);
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        TAVRIN_EXPECTS(channels[c].size() == frameCount);
+        m_pointers[c] = channels[c].data();
+    }
+    if (frameCount > 0)
+        processDoubles(m_pointers.data(), frameCount);
 }
 
-void LoudnessMeter::channelStep(std::size_t channel, const double* x, std::size_t frameCount) {
+void LoudnessMeter::processDoubles(const double* const* channels, std::size_t frameCount) {
+    const FlushDenormals flushDenormals;
     // Peaks are taken on the unweighted input of every channel, LFE included.
-    m_samplePeak = std::max(m_samplePeak, VectorOps::maxMagnitude(x, frameCount));
-    m_truePeaks[channel].process(x, frameCount);
-    if (!(m_weights[channel] > 0))
-        return; // never filtered, never summed
-    auto& filtered = m_filtered[channel];
-    if (filtered.size() < frameCount)
-        filtered.assign(frameCount, 0.0);
-    VectorOps::biquadCascade(m_coefficients, m_delays[channel], x, filtered.data(), frameCount);
+    for (std::size_t c = 0; c < m_weights.size(); ++c) {
+        m_samplePeak = std::max(m_samplePeak, VectorOps::maxMagnitude(channels[c], frameCount));
+        m_truePeaks[c].process(channels[c], frameCount);
+    }
+    std::array<const double*, 4> in{};
+    for (std::size_t g = 0; g < m_groups.size(); ++g) {
+        const LaneGroup& group = m_groups[g];
+        for (std::size_t j = 0; j < group.lanes; ++j)
+            in[j] = channels[m_weighted[group.first + j]];
+        auto& filtered = m_filtered[g];
+        if (filtered.size() < frameCount * group.lanes)
+            filtered.assign(frameCount * group.lanes, 0.0);
+        VectorOps::biquadCascade(m_coefficients.data(), &m_delays[6 * group.first], in.data(),
+                                 filtered.data(), group.lanes, frameCount);
+    }
+    accumulateSteps(frameCount);
 }
 
 void LoudnessMeter::accumulateSteps(std::size_t frameCount) {
     std::size_t pos = 0;
+    std::array<double, 4> sums{};
     while (pos < frameCount) {
         const std::size_t chunkEnd =
             std::min(pos + static_cast<std::size_t>(m_stepEnd - m_framesSeen), frameCount);
         const std::size_t len = chunkEnd - pos;
-        for (std::size_t c = 0; c < m_weights.size(); ++c)
-            if (m_weights[c] > 0)
-                m_stepEnergy += m_weights[c] * VectorOps::sumOfSquares(m_filtered[c].data() + pos, len);
+        for (std::size_t g = 0; g < m_groups.size(); ++g) {
+            const LaneGroup& group = m_groups[g];
+            VectorOps::sumOfSquares(m_filtered[g].data() + pos * group.lanes, len, group.lanes,
+                                    sums.data());
+            for (std::size_t j = 0; j < group.lanes; ++j)
+                m_stepEnergy += m_weights[m_weighted[group.first + j]] * sums[j];
+        }
         m_stepFrames += static_cast<std::int64_t>(len);
         m_framesSeen += static_cast<std::int64_t>(len);
         if (m_framesSeen == m_stepEnd) {

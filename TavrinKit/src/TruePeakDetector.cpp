@@ -54,21 +54,40 @@ const std::array<TruePeakDetector::Phase, 3>& TruePeakDetector::filterBank() {
     return bank;
 }
 
+double TruePeakDetector::tapGain() {
+    static const double gain = [] {
+        double largest = 0;
+        for (const auto& phase : filterBank()) {
+            double sum = 0;
+            for (double tap : phase)
+                sum += std::fabs(tap);
+            largest = std::max(largest, sum);
+        }
+        return largest;
+    }();
+    return gain;
+}
+
 void TruePeakDetector::process(const double* samples, std::size_t count) {
     if (count == 0)
         return;
+    // Output i needs the 32 values from position i of (history, samples). Only the first 31
+    // outputs reach into the history; they run on a small stitched copy, the rest straight from
+    // the caller's buffer.
     constexpr std::size_t kept = taps - 1;
-    if (m_work.size() < count + kept)
-        m_work.assign(count + kept, 0.0);
-    if (m_out.size() < count)
-        m_out.assign(count, 0.0);
-    std::copy(m_history.begin(), m_history.end(), m_work.begin());
-    std::copy(samples, samples + count, m_work.begin() + kept);
-    for (const auto& phase : filterBank()) {
-        VectorOps::correlate32(m_work.data(), phase.data(), m_out.data(), count);
-        m_peak = std::max(m_peak, VectorOps::maxMagnitude(m_out.data(), count));
-    }
-    std::copy_n(m_work.begin() + static_cast<std::ptrdiff_t>(count), kept, m_history.begin());
+    const std::size_t head = std::min(count, kept);
+    std::array<double, 2 * kept> stitched{};
+    std::copy(m_history.begin(), m_history.end(), stitched.begin());
+    std::copy_n(samples, head, stitched.begin() + kept);
+    const double* bank = filterBank().front().data();
+    m_peak = VectorOps::interpolatedPeak(stitched.data(), head, bank, tapGain(), m_peak);
+    if (count > kept)
+        m_peak = VectorOps::interpolatedPeak(samples, count - kept, bank, tapGain(), m_peak);
+    // The new history is the last 31 values of (history, samples).
+    if (count >= kept)
+        std::copy_n(samples + (count - kept), kept, m_history.begin());
+    else
+        std::copy_n(stitched.begin() + static_cast<std::ptrdiff_t>(count), kept, m_history.begin());
 }
 
 void TruePeakDetector::flush() {

@@ -1,61 +1,110 @@
 #include "tavrin/VectorOps.h"
 
-#include <cmath>
+#include "VectorKernels.h"
+#include "tavrin/Expects.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <string_view>
 
 namespace tavrin::VectorOps {
+namespace {
+
+const detail::KernelTable& table(InstructionSet set) {
+    switch (set) {
+    case InstructionSet::avx512:
+        return detail::avx512Kernels;
+    case InstructionSet::avx2:
+        return detail::avx2Kernels;
+    case InstructionSet::generic:
+        break;
+    }
+    return detail::genericKernels;
+}
+
+InstructionSet widestAvailable() {
+    if (const char* wanted = std::getenv("TAVRIN_SIMD")) {
+        for (auto set : {InstructionSet::generic, InstructionSet::avx2, InstructionSet::avx512})
+            if (isAvailable(set) &&
+                std::string_view(wanted) == (set == InstructionSet::generic ? "generic"
+                                             : set == InstructionSet::avx2  ? "avx2"
+                                                                            : "avx512"))
+                return set;
+    }
+    for (auto set : {InstructionSet::avx512, InstructionSet::avx2})
+        if (isAvailable(set))
+            return set;
+    return InstructionSet::generic;
+}
+
+struct Selection {
+    InstructionSet set = widestAvailable();
+    std::atomic<const detail::KernelTable*> kernels{&table(set)};
+};
+
+Selection& selection() {
+    static Selection s;
+    return s;
+}
+
+const detail::KernelTable& kernels() {
+    return *selection().kernels.load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+bool isAvailable(InstructionSet set) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    switch (set) {
+    case InstructionSet::avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("fma");
+    case InstructionSet::avx2:
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    case InstructionSet::generic:
+        return true;
+    }
+    return false;
+#else
+    return set == InstructionSet::generic;
+#endif
+}
+
+InstructionSet active() {
+    return selection().set;
+}
+
+void select(InstructionSet set) {
+    TAVRIN_EXPECTS(isAvailable(set));
+    selection().set = set;
+    selection().kernels.store(&table(set));
+}
 
 void floatToDouble(const float* in, double* out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = in[i];
+    kernels().floatToDouble(in, out, n);
 }
 
 double maxMagnitude(const double* x, std::size_t n) {
-    double peak = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        peak = std::fmax(peak, std::fabs(x[i]));
-    return peak;
+    return kernels().maxMagnitude(x, n);
 }
 
-double sumOfSquares(const double* x, std::size_t n) {
-    double sum = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += x[i] * x[i];
-    return sum;
+void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double* sums) {
+    kernels().sumOfSquares(y, frames, lanes, sums);
 }
 
-void biquadCascade(const std::array<double, 10>& c, std::array<double, 6>& delay, const double* in,
-                   double* out, std::size_t n) {
-    // Direct form I, exactly the difference equation of each section.
-    double x1 = delay[0], x2 = delay[1];
-    double y1 = delay[2], y2 = delay[3];
-    double z1 = delay[4], z2 = delay[5];
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = in[i];
-        const double y = c[0] * x + c[1] * x1 + c[2] * x2 - c[3] * y1 - c[4] * y2;
-        const double z = c[5] * y + c[6] * y1 + c[7] * y2 - c[8] * z1 - c[9] * z2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        z2 = z1;
-        z1 = z;
-        out[i] = z;
-    }
-    delay = {x1, x2, y1, y2, z1, z2};
+void biquadCascade(const double* coefficients, double* delay, const double* const* in, double* out,
+                   std::size_t lanes, std::size_t n) {
+    kernels().biquadCascade(coefficients, delay, in, out, lanes, n);
 }
 
-void correlate32(const double* in, const double* taps, double* out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        double sum = 0;
-        for (std::size_t p = 0; p < 32; ++p)
-            sum += in[i + p] * taps[p];
-        out[i] = sum;
-    }
+double interpolatedPeak(const double* in, std::size_t n, const double* taps, double tapGain,
+                        double peak) {
+    return kernels().interpolatedPeak(in, n, taps, tapGain, peak);
 }
 
 void scale(float* x, std::size_t n, float factor) {
-    for (std::size_t i = 0; i < n; ++i)
-        x[i] *= factor;
+    kernels().scale(x, n, factor);
 }
 
 } // namespace tavrin::VectorOps

@@ -1,10 +1,10 @@
-#include "Signals.h"
-#include "tavrin/EnergyHistory.h"
 #include "tavrin/LoudnessMeter.h"
 
-#include <gtest/gtest.h>
+#include "Signals.h"
+#include "tavrin/EnergyHistory.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -15,7 +15,9 @@ constexpr double rate = 48000;
 const double dualMonoGain = 10 * std::log10(2.0);
 
 /// Mean square whose loudness is `lufs`.
-double meanSquare(double lufs) { return std::pow(10.0, (lufs + 0.691) / 10); }
+double meanSquare(double lufs) {
+    return std::pow(10.0, (lufs + 0.691) / 10);
+}
 
 /// `steps` one-frame steps of mean square `e` each.
 EnergyHistory constantHistory(std::size_t steps, double e, EnergyHistory h = {}) {

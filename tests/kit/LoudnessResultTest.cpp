@@ -1,8 +1,8 @@
-#include "tavrin/ChannelRole.h"
 #include "tavrin/LoudnessResult.h"
 
-#include <gtest/gtest.h>
+#include "tavrin/ChannelRole.h"
 
+#include <gtest/gtest.h>
 #include <stdexcept>
 
 using namespace tavrin;
@@ -44,10 +44,10 @@ TEST(ChannelRole, LabelsMapToRoles) {
         std::uint32_t label;
         ChannelRole role;
     } cases[] = {
-        {1, ChannelRole::front},     {3, ChannelRole::front},     {4, ChannelRole::lfe},
-        {37, ChannelRole::lfe},      {5, ChannelRole::surround},  {6, ChannelRole::surround},
-        {10, ChannelRole::surround}, {11, ChannelRole::surround}, {35, ChannelRole::surround},
-        {36, ChannelRole::surround}, {33, ChannelRole::front},    {34, ChannelRole::front},
+        {1, ChannelRole::front},     {3, ChannelRole::front},          {4, ChannelRole::lfe},
+        {37, ChannelRole::lfe},      {5, ChannelRole::surround},       {6, ChannelRole::surround},
+        {10, ChannelRole::surround}, {11, ChannelRole::surround},      {35, ChannelRole::surround},
+        {36, ChannelRole::surround}, {33, ChannelRole::front},         {34, ChannelRole::front},
         {38, ChannelRole::front},    {0xFFFFFFFF, ChannelRole::front},
     };
     for (const auto& c : cases) {

@@ -1,9 +1,9 @@
-#include "Signals.h"
 #include "tavrin/TruePeakDetector.h"
 
-#include <gtest/gtest.h>
+#include "Signals.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 #include <numeric>
 
 using tavrin::TruePeakDetector;

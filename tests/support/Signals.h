@@ -11,7 +11,9 @@ namespace tavrin::test {
 
 using Channels = std::vector<std::vector<double>>;
 
-inline double amplitude(double dBFS) { return std::pow(10.0, dBFS / 20); }
+inline double amplitude(double dBFS) {
+    return std::pow(10.0, dBFS / 20);
+}
 
 inline std::size_t frames(double seconds, double rate) {
     return static_cast<std::size_t>(std::llround(seconds * rate));

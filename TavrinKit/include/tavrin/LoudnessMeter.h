@@ -43,14 +43,22 @@ public:
     EnergyHistory history() const { return m_history; }
 
 private:
-    void channelStep(std::size_t channel, const double* x, std::size_t frameCount);
+    /// Weighted channels are K-weighted a few at a time, one per vector lane.
+    struct LaneGroup {
+        std::size_t first = 0; ///< index of its first channel in m_weighted
+        std::size_t lanes = 1; ///< 1, 2 or 4
+    };
+
+    void processDoubles(const double* const* channels, std::size_t frameCount);
     void accumulateSteps(std::size_t frameCount);
 
     double m_sampleRate;
     std::vector<double> m_weights;
     EnergyHistory m_history;
     std::array<double, 10> m_coefficients{};
-    std::vector<std::array<double, 6>> m_delays;
+    std::vector<std::size_t> m_weighted; ///< channels with weight > 0, in order
+    std::vector<LaneGroup> m_groups;
+    std::vector<double> m_delays; ///< six values of filter state per weighted channel
     std::vector<TruePeakDetector> m_truePeaks;
     double m_samplePeak = 0;
     std::int64_t m_framesSeen = 0;
@@ -58,8 +66,9 @@ private:
     std::int64_t m_stepEnd = 0;
     double m_stepEnergy = 0;
     std::int64_t m_stepFrames = 0;
-    std::vector<double> m_input;
-    std::vector<std::vector<double>> m_filtered;
+    std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
+    std::vector<std::vector<double>> m_filtered; ///< per lane group: interleaved K-weighted samples
+    std::vector<const double*> m_pointers;
 };
 
 } // namespace tavrin

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-#include <vector>
 
 namespace tavrin {
 
@@ -27,11 +26,12 @@ public:
     /// The three interpolation phases (k = 1, 2, 3 quarters), built once on first use.
     /// Each phase is normalised to unity gain at 0 Hz.
     static const std::array<Phase, 3>& filterBank();
+    /// The largest gain any phase can have, Σ|tap| of the loudest phase: an interpolated value
+    /// never exceeds the largest input magnitude in its span times this.
+    static double tapGain();
 
 private:
-    std::array<double, taps - 1> m_history{};
-    std::vector<double> m_work;
-    std::vector<double> m_out;
+    std::array<double, taps - 1> m_history{}; ///< the last 31 input samples, oldest first
     double m_peak = 0;
 };
 

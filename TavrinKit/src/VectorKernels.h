@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+
+namespace tavrin::VectorOps::detail {
+
+/// One instruction set's build of every kernel (see VectorOps.h for their contracts).
+struct KernelTable {
+    void (*floatToDouble)(const float*, double*, std::size_t);
+    double (*maxMagnitude)(const double*, std::size_t);
+    void (*sumOfSquares)(const double*, std::size_t, std::size_t, double*);
+    void (*biquadCascade)(const double*, double*, const double* const*, double*, std::size_t,
+                          std::size_t);
+    double (*interpolatedPeak)(const double*, std::size_t, const double*, double, double);
+    void (*scale)(float*, std::size_t, float);
+};
+
+extern const KernelTable genericKernels;
+extern const KernelTable avx2Kernels;
+extern const KernelTable avx512Kernels;
+
+} // namespace tavrin::VectorOps::detail

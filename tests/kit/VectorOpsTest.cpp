@@ -1,0 +1,129 @@
+#include "tavrin/VectorOps.h"
+
+#include "ReferenceMeter.h"
+#include "Signals.h"
+#include "tavrin/TruePeakDetector.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrin;
+using namespace tavrin::test;
+using VectorOps::InstructionSet;
+
+namespace {
+
+/// Runs the test body once per instruction set this processor has, restoring the default.
+class EveryInstructionSet : public testing::TestWithParam<InstructionSet> {
+protected:
+    void SetUp() override {
+        if (!VectorOps::isAvailable(GetParam()))
+            GTEST_SKIP() << "not available on this processor";
+        m_saved = VectorOps::active();
+        VectorOps::select(GetParam());
+    }
+    void TearDown() override {
+        if (VectorOps::isAvailable(GetParam()))
+            VectorOps::select(m_saved);
+    }
+
+private:
+    InstructionSet m_saved = InstructionSet::generic;
+};
+
+/// Program-like material: noise whose level moves by tens of dB, with a few sharp peaks.
+std::vector<double> program(double seconds, double rate, std::uint64_t seed) {
+    auto x = noise(0, seconds, rate, seed);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        x[i] *= amplitude(-28 + 18 * std::sin(0.7 * t + static_cast<double>(seed)));
+    }
+    x[x.size() / 3] = 0.9;
+    x[x.size() / 3 + 1] = -0.9;
+    return x;
+}
+
+void expectNearResult(const LoudnessResult& a, const LoudnessResult& b, double tolerance) {
+    for (auto field : {&LoudnessResult::integrated, &LoudnessResult::loudnessRange,
+                       &LoudnessResult::maxMomentary, &LoudnessResult::maxShortTerm,
+                       &LoudnessResult::samplePeak, &LoudnessResult::truePeak}) {
+        ASSERT_EQ((a.*field).has_value(), (b.*field).has_value());
+        if ((a.*field).has_value()) {
+            EXPECT_NEAR(*(a.*field), *(b.*field), tolerance);
+        }
+    }
+    EXPECT_EQ(a.duration, b.duration);
+}
+
+} // namespace
+
+TEST_P(EveryInstructionSet, MeterMatchesTheStraightforwardReference) {
+    const struct {
+        double rate;
+        std::vector<double> weights;
+    } layouts[] = {
+        {48000, {1.0}},
+        {44100, {1.0, 1.0}},
+        {96000, {1.0, 1.0, 1.0}},
+        {48000, {1, 1, 1, 0, 1.41, 1.41}},
+        {22050, {1, 1, 1, 0, 1, 1, 1.41, 1.41}},
+    };
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(testing::Message()
+                     << layout.rate << " Hz, " << layout.weights.size() << " ch");
+        Channels x;
+        for (std::size_t c = 0; c < layout.weights.size(); ++c)
+            x.push_back(program(4.5, layout.rate, 10 + c));
+        expectNearResult(meter(x, layout.weights, layout.rate, 65536),
+                         referenceMeter(x, layout.weights, layout.rate), 1e-6);
+    }
+}
+
+TEST_P(EveryInstructionSet, SkippingQuietBlocksNeverChangesTheTruePeak) {
+    const auto x = program(2, 48000, 5);
+    const double* taps = TruePeakDetector::filterBank().front().data();
+    const std::size_t n = x.size() - 31;
+    for (double start : {0.0, 0.05, 0.3}) {
+        const double skipping =
+            VectorOps::interpolatedPeak(x.data(), n, taps, TruePeakDetector::tapGain(), start);
+        const double full = VectorOps::interpolatedPeak(x.data(), n, taps, 1e300, start);
+        EXPECT_EQ(skipping, full);
+    }
+}
+
+TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
+    const auto x = noise(-3, 0.01, 48000, 9);
+    for (std::size_t n : {0u, 1u, 2u, 3u, 7u, 15u, 16u, 17u, 31u, 33u, 64u, 100u}) {
+        SCOPED_TRACE(n);
+        double peak = 0, sum = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            peak = std::max(peak, std::fabs(x[i]));
+            sum += x[i] * x[i];
+        }
+        EXPECT_EQ(VectorOps::maxMagnitude(x.data(), n), peak);
+        for (std::size_t lanes : {1u, 2u, 4u}) {
+            // Lane j holds only the values at j, j + lanes, j + 2·lanes, …
+            std::vector<double> interleaved(n * lanes, 0.0);
+            for (std::size_t i = 0; i < n; ++i)
+                interleaved[i * lanes + lanes - 1] = x[i];
+            double sums[4];
+            VectorOps::sumOfSquares(interleaved.data(), n, lanes, sums);
+            EXPECT_NEAR(sums[lanes - 1], sum, 1e-12);
+            for (std::size_t j = 0; j + 1 < lanes; ++j)
+                EXPECT_EQ(sums[j], 0.0);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(VectorOps, EveryInstructionSet,
+                         testing::Values(InstructionSet::generic, InstructionSet::avx2,
+                                         InstructionSet::avx512),
+                         [](const auto& param) {
+                             switch (param.param) {
+                             case InstructionSet::avx2:
+                                 return "Avx2";
+                             case InstructionSet::avx512:
+                                 return "Avx512";
+                             default:
+                                 return "Generic";
+                             }
+                         });
