@@ -62,8 +62,8 @@ std::vector<ChannelRole> defaultRoles(int channelCount) {
     case 8: // L R C LFE, then a front pair, and only the last pair as surround
         return {front, front, front, lfe, front, front, surround, surround};
     default:
-        return std::vector<ChannelRole>(static_cast<std::size_t>(channelCount > 0 ? channelCount : 0),
-                                        front);
+        return std::vector<ChannelRole>(
+            static_cast<std::size_t>(channelCount > 0 ? channelCount : 0), front);
     }
 }
 

@@ -98,7 +98,8 @@ std::optional<double> EnergyHistory::loudnessRange(std::vector<double> shortTerm
     double power = 0;
     for (double l : shortTerm)
         power += std::pow(10.0, l / 10);
-    const double threshold = 10 * std::log10(power / static_cast<double>(shortTerm.size())) + rangeGate;
+    const double threshold =
+        10 * std::log10(power / static_cast<double>(shortTerm.size())) + rangeGate;
     std::erase_if(shortTerm, [&](double l) { return !(l >= threshold); });
     std::sort(shortTerm.begin(), shortTerm.end());
     // Nearest rank, halves away from zero: rank = p·(m − 1)/100 + 1, 1-based.

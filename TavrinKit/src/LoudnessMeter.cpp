@@ -98,7 +98,8 @@ void LoudnessMeter::accumulateSteps(std::size_t frameCount) {
         const std::size_t len = chunkEnd - pos;
         for (std::size_t c = 0; c < m_weights.size(); ++c)
             if (m_weights[c] > 0)
-                m_stepEnergy += m_weights[c] * VectorOps::sumOfSquares(m_filtered[c].data() + pos, len);
+                m_stepEnergy +=
+                    m_weights[c] * VectorOps::sumOfSquares(m_filtered[c].data() + pos, len);
         m_stepFrames += static_cast<std::int64_t>(len);
         m_framesSeen += static_cast<std::int64_t>(len);
         if (m_framesSeen == m_stepEnd) {

@@ -1,7 +1,6 @@
 #include "tavrin/LoudnessResult.h"
 
 #include <nlohmann/json.hpp>
-
 #include <stdexcept>
 
 namespace tavrin {
@@ -15,9 +14,12 @@ struct OptionalField {
 };
 
 constexpr OptionalField optionalFields[] = {
-    {"integrated", &LoudnessResult::integrated},     {"loudnessRange", &LoudnessResult::loudnessRange},
-    {"maxMomentary", &LoudnessResult::maxMomentary}, {"maxShortTerm", &LoudnessResult::maxShortTerm},
-    {"samplePeak", &LoudnessResult::samplePeak},     {"truePeak", &LoudnessResult::truePeak},
+    {"integrated", &LoudnessResult::integrated},
+    {"loudnessRange", &LoudnessResult::loudnessRange},
+    {"maxMomentary", &LoudnessResult::maxMomentary},
+    {"maxShortTerm", &LoudnessResult::maxShortTerm},
+    {"samplePeak", &LoudnessResult::samplePeak},
+    {"truePeak", &LoudnessResult::truePeak},
 };
 
 const Json& required(const Json& object, const char* key) {

@@ -14,9 +14,9 @@ struct EnergyHistory {
     static constexpr std::size_t shortTermSteps = 300; ///< 3 s short-term window
     static constexpr std::size_t blockHop = 10;        ///< 100 ms hop of gating and range blocks
 
-    std::vector<double> energy;             ///< per step: Σ weight × Σ squared samples
-    std::vector<std::int64_t> frames;       ///< per step: frames in it
-    std::vector<double> prefixEnergy{0.0};  ///< entry k: sum of the first k energies
+    std::vector<double> energy;                ///< per step: Σ weight × Σ squared samples
+    std::vector<std::int64_t> frames;          ///< per step: frames in it
+    std::vector<double> prefixEnergy{0.0};     ///< entry k: sum of the first k energies
     std::vector<std::int64_t> prefixFrames{0}; ///< entry k: sum of the first k frame counts
 
     /// Number of completed steps.

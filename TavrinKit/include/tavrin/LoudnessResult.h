@@ -15,9 +15,9 @@ struct LoudnessResult {
     std::optional<double> maxShortTerm{};  ///< LUFS, 3 s windows every 10 ms
     std::optional<double> samplePeak{};    ///< dBFS
     std::optional<double> truePeak{};      ///< dBTP, never below the sample peak
-    double duration = 0;                 ///< seconds, including a final partial 10 ms step
-    double sampleRate = 0;               ///< Hz
-    int channels = 0;                    ///< channels measured
+    double duration = 0;                   ///< seconds, including a final partial 10 ms step
+    double sampleRate = 0;                 ///< Hz
+    int channels = 0;                      ///< channels measured
 
     bool operator==(const LoudnessResult&) const = default;
 
