@@ -44,13 +44,22 @@ fs::path standardized(const fs::path& path) {
     return (ec ? path : absolute).lexically_normal();
 }
 
+/// The user's locale; the C/POSIX locale (no choice made) sorts by the root order, since ICU's
+/// POSIX order puts every capital before every small letter.
+icu::Locale userLocale() {
+    const icu::Locale locale = icu::Locale::getDefault();
+    if (std::string_view(locale.getVariant()) == "POSIX")
+        return icu::Locale::getRoot();
+    return locale;
+}
+
 /// The file browser's order: the user's locale, case ignored, digits compared as numbers; ties
 /// (names equal but for case) broken by the raw bytes so that the order is total.
 class FinderOrder {
 public:
     FinderOrder() {
         UErrorCode status = U_ZERO_ERROR;
-        m_collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        m_collator.reset(icu::Collator::createInstance(userLocale(), status));
         if (U_FAILURE(status))
             m_collator.reset();
         if (!m_collator)

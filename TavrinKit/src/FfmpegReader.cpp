@@ -201,6 +201,10 @@ struct FfmpegReader::State {
 
 void FfmpegReader::State::open() {
     int r = avformat_open_input(&demuxer, path.c_str(), nullptr, nullptr);
+    std::error_code ec;
+    if (r < 0 && std::filesystem::is_regular_file(path, ec) &&
+        std::filesystem::file_size(path, ec) == 0 && !ec)
+        throw FfmpegError("The file is empty"); // FFmpeg only says "Invalid argument"
     if (r < 0)
         fail(r);
     if ((r = avformat_find_stream_info(demuxer, nullptr)) < 0)
