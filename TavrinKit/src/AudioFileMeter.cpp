@@ -97,6 +97,8 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
         reader.emplace(path);
     } catch (const FfmpegError& e) {
         unreadable(std::string("Can't open this file as audio (") + e.what() + ").");
+    } catch (const std::bad_alloc&) {
+        unreadable("Not enough memory to read the file.");
     }
     const AudioFileFormat& format = reader->format();
     if (format.channelCount < 1 || !(format.sampleRate > 0))

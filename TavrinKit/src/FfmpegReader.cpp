@@ -214,6 +214,9 @@ void FfmpegReader::State::open() {
             streamIndex = int(i);
     if (streamIndex < 0)
         throw FfmpegError("The file holds no audio");
+    for (unsigned i = 0; i < demuxer->nb_streams; ++i)
+        if (int(i) != streamIndex)
+            demuxer->streams[i]->discard = AVDISCARD_ALL; // pictures, video, other tracks
 
     const AVStream* stream = demuxer->streams[streamIndex];
     const AVCodecParameters* params = stream->codecpar;

@@ -406,6 +406,9 @@ TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
     writeBytes(dir / "empty.mp3", "");
     fs::create_directory(dir / "folder.wav");
     fs::create_symlink("loop.wav", dir / "loop.wav");
+    const std::string video = "ffmpeg -nostdin -v error -f lavfi -i color=d=0.1 -c:v mpeg4 '" +
+                              (dir / "video.mp4").string() + "'";
+    ASSERT_EQ(std::system(video.c_str()), 0);
 
     struct Case {
         const char* name;
@@ -415,6 +418,7 @@ TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
         {"text.wav", "Can't open this file as audio (Invalid data found when processing input)."},
         {"header.wav", "Can't open this file as audio (Invalid data found when processing input)."},
         {"empty.mp3", "Can't open this file as audio (The file is empty)."},
+        {"video.mp4", "Can't open this file as audio (The file holds no audio)."},
         {"missing.wav", "Can't open this file as audio (No such file or directory)."},
         {"folder.wav", "Can't open this file as audio (Is a directory)."},
         {"loop.wav", "Can't open this file as audio (Too many levels of symbolic links)."},
