@@ -1,6 +1,6 @@
 // Speed of the loudness meter and of each of its per-sample kernels. Every benchmark reports
-// "ns/sample/ch": wall time per sample of one channel, so the kernels add up to (roughly) the
-// meter.
+// "ns/sample/ch": CPU time per sample of one channel, so the kernels add up to (roughly) the
+// meter. Build in Release and run e.g. `tavrin_meter_bench --benchmark_repetitions=3`.
 
 #include "Signals.h"
 #include "tavrin/KWeighting.h"
