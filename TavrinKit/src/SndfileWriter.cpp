@@ -30,11 +30,12 @@ int subtype(const PcmFormat& format) {
     }
 }
 
-/// The WAVE speakers in bit order, which platform channel labels 1…18 follow.
+/// The WAVE speakers in bit order, which platform channel labels 1…18 follow. The file layer
+/// names the first three LEFT, RIGHT and CENTER (not FRONT_…) in its WAVE and AIFF layouts.
 constexpr int waveSpeakers[] = {
-    SF_CHANNEL_MAP_FRONT_LEFT,
-    SF_CHANNEL_MAP_FRONT_RIGHT,
-    SF_CHANNEL_MAP_FRONT_CENTER,
+    SF_CHANNEL_MAP_LEFT,
+    SF_CHANNEL_MAP_RIGHT,
+    SF_CHANNEL_MAP_CENTER,
     SF_CHANNEL_MAP_LFE,
     SF_CHANNEL_MAP_REAR_LEFT,
     SF_CHANNEL_MAP_REAR_RIGHT,
@@ -167,9 +168,9 @@ SndfileWriter::SndfileWriter(int fd, const PcmFormat& format) : m(std::make_uniq
     if (!format.aiff)
         sf_command(m->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     sf_command(m->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // A layout the container cannot say is left out rather than said wrongly.
     std::vector<int> map = channelMap(format.channelLabels);
-    if (map.size() ==
-        std::size_t(format.channelCount)) // a layout the container cannot say is left out
+    if (map.size() == std::size_t(format.channelCount))
         sf_command(m->file, SFC_SET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int)));
 }
 
