@@ -33,9 +33,9 @@ std::string lowerExtension(const fs::path& path) {
 }
 
 /// AIFF originals get AIFF copies; everything else, compressed audio included, gets WAV.
-std::string copyExtension(const fs::path& original) {
+const char* copyExtension(const fs::path& original) {
     const std::string ext = lowerExtension(original);
-    return ext == "aif" || ext == "aiff" || ext == "aifc" ? "aif" : "wav";
+    return ext == "aif" || ext == "aiff" || ext == "aifc" ? ".aif" : ".wav";
 }
 
 bool isTaken(const fs::path& path) {
@@ -214,7 +214,7 @@ fs::path destination(const fs::path& original, std::string_view label,
                      const std::optional<fs::path>& folder) {
     const fs::path dir = folder ? *folder : original.parent_path();
     const std::string stem = original.stem().string() + " (" + std::string(label) + ")";
-    const std::string ext = "." + copyExtension(original);
+    const char* ext = copyExtension(original);
     fs::path candidate = dir / (stem + ext);
     for (int number = 2; isTaken(candidate); ++number)
         candidate = dir / (stem + " " + std::to_string(number) + ext);
