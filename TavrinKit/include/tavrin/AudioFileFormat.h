@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tavrin {
+
+/// How the audio of a file is coded, as far as the format description tells it.
+enum class AudioCodec { linearPCM, mp3, appleLossless, flac, aac, other };
+
+/// What an opened audio file says about itself. Decoding always yields 32-bit float samples at
+/// this sample rate and channel count, one buffer per channel.
+struct AudioFileFormat {
+    AudioCodec codec = AudioCodec::other;
+    int bitDepth = 0;      ///< bits per sample of linear PCM; 0 for other codecs
+    bool isFloat = false;  ///< linear PCM holding floating-point samples
+    double sampleRate = 0; ///< Hz
+    int channelCount = 0;
+    /// One platform channel-label code per channel, in channel order (1 left, 2 right, 3 centre,
+    /// 4 LFE, 5/6 left/right surround, …); empty when the file does not say which channel is which.
+    std::vector<std::uint32_t> channelLabels;
+
+    bool operator==(const AudioFileFormat&) const = default;
+};
+
+} // namespace tavrin

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "tavrin/AudioFileFormat.h"
+#include "tavrin/Cancellation.h"
+#include "tavrin/ChannelRole.h"
+#include "tavrin/FileMeasurement.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tavrin {
+
+/// Receives the fraction of a file done, in [0, 1]. An empty function means no progress reports.
+using ProgressFn = std::function<void(double fraction)>;
+
+namespace AudioFileMeter {
+
+/// Frames decoded and metered per chunk; cancellation is checked before each one.
+inline constexpr std::size_t chunkFrames = 65536;
+
+/// Measures one file, synchronously on the calling thread. With `dualMono`, a one-channel file
+/// counts as the same signal on two front speakers (weight 2.0). `progress` is called on this
+/// thread: for the first chunk, then after every further 2 %, then once with 1.0.
+/// Throws AudioFileError (unreadable) with a whole sentence when the file cannot be measured, and
+/// Cancelled when `isCancelled` answers true before a chunk (no final progress call then).
+FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
+                        const ProgressFn& progress = {}, const CancelCheck& isCancelled = {});
+
+/// One role per channel: from the channel labels when they name every channel, otherwise from the
+/// channel count alone.
+std::vector<ChannelRole> channelRoles(const AudioFileFormat& format);
+
+/// One line such as "WAV · 24-bit · 48 kHz · stereo" or "AAC · 44.1 kHz · 5.1". The container name
+/// of linear PCM comes from the path's extension.
+std::string formatDescription(const AudioFileFormat& format, const std::filesystem::path& path);
+
+} // namespace AudioFileMeter
+} // namespace tavrin

@@ -1,0 +1,174 @@
+#include "tavrin/AudioFileMeter.h"
+
+#include "FfmpegReader.h"
+#include "tavrin/AudioFileError.h"
+#include "tavrin/LoudnessMeter.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+namespace tavrin::AudioFileMeter {
+namespace {
+
+std::string lowerExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string codecPart(const AudioFileFormat& format, const std::filesystem::path& path) {
+    const std::string ext = lowerExtension(path);
+    switch (format.codec) {
+    case AudioCodec::linearPCM: {
+        const char* container = ext == "aif" || ext == "aiff" || ext == "aifc" ? "AIFF"
+                                : ext == "caf"                                 ? "CAF"
+                                                                               : "WAV";
+        return std::string(container) + " · " + std::to_string(format.bitDepth) +
+               (format.isFloat ? "-bit float" : "-bit");
+    }
+    case AudioCodec::mp3:
+        return "MP3";
+    case AudioCodec::appleLossless:
+        return "Apple Lossless";
+    case AudioCodec::flac:
+        return "FLAC";
+    case AudioCodec::aac:
+        return "AAC";
+    case AudioCodec::other:
+        break;
+    }
+    return upper(ext);
+}
+
+std::string ratePart(double sampleRate) {
+    if (std::fmod(sampleRate, 1000.0) == 0)
+        return std::to_string(static_cast<long long>(sampleRate / 1000)) + " kHz";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f kHz", sampleRate / 1000);
+    return text;
+}
+
+std::string channelPart(int channels) {
+    switch (channels) {
+    case 1:
+        return "mono";
+    case 2:
+        return "stereo";
+    case 6:
+        return "5.1";
+    default:
+        return std::to_string(channels) + " ch";
+    }
+}
+
+/// True when every sample is a finite number. A float file can hold NaN or infinite samples,
+/// which would turn every reading into "nan"; their exponent bits are all ones.
+bool allFinite(const float* samples, std::size_t count) {
+    std::uint32_t largest = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        largest = std::max(largest, std::bit_cast<std::uint32_t>(samples[i]) & 0x7FFFFFFFu);
+    return largest < 0x7F800000u;
+}
+
+[[noreturn]] void unreadable(std::string sentence) {
+    throw AudioFileError::unreadable(std::move(sentence));
+}
+
+} // namespace
+
+FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
+                        const ProgressFn& progress, const CancelCheck& isCancelled) {
+    std::optional<FfmpegReader> reader;
+    try {
+        reader.emplace(path);
+    } catch (const FfmpegError& e) {
+        unreadable(std::string("Can't open this file as audio (") + e.what() + ").");
+    } catch (const std::bad_alloc&) {
+        unreadable("Not enough memory to read the file.");
+    }
+    const AudioFileFormat& format = reader->format();
+    if (format.channelCount < 1 || !(format.sampleRate > 0))
+        unreadable("The file has no audio channels.");
+
+    std::vector<double> weights = dualMono && format.channelCount == 1
+                                      ? std::vector{2.0}
+                                      : tavrin::weights(channelRoles(format));
+    LoudnessMeter meter(std::move(weights), format.sampleRate);
+
+    try {
+        reader->reserve(chunkFrames);
+    } catch (const std::bad_alloc&) {
+        unreadable("Not enough memory to read the file.");
+    }
+
+    const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
+    double lastReported = -1.0;
+    std::int64_t framesDone = 0;
+    for (;;) {
+        if (isCancelled && isCancelled())
+            throw Cancelled();
+        std::size_t frames = 0;
+        try {
+            frames = reader->read(chunkFrames);
+        } catch (const FfmpegError& e) {
+            unreadable(std::string("Reading stopped part way (") + e.what() + ").");
+        }
+        if (frames == 0)
+            break;
+        const auto channels = reader->channelData();
+        if (channels.size() != std::size_t(format.channelCount) ||
+            std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
+            unreadable("Unsupported sample format.");
+        for (const float* channel : channels)
+            if (!allFinite(channel, frames))
+                unreadable("The file holds invalid samples (not a number or infinite).");
+        meter.process(channels, frames);
+
+        framesDone += static_cast<std::int64_t>(frames);
+        const double fraction = std::min(static_cast<double>(framesDone) / total, 1.0);
+        if (fraction - lastReported >= 0.02) {
+            lastReported = fraction;
+            if (progress)
+                progress(fraction);
+        }
+    }
+    if (progress)
+        progress(1.0);
+    return FileMeasurement{path, formatDescription(format, path), meter.finish()};
+}
+
+std::vector<ChannelRole> channelRoles(const AudioFileFormat& format) {
+    const int count = format.channelCount;
+    const auto& labels = format.channelLabels;
+    const bool usable = count > 0 && labels.size() == std::size_t(count) &&
+                        !std::ranges::all_of(labels, [](std::uint32_t label) {
+                            return label == 0 || label == 0xFFFFFFFF;
+                        });
+    if (!usable)
+        return defaultRoles(count);
+    std::vector<ChannelRole> roles;
+    for (std::uint32_t label : labels)
+        roles.push_back(roleForLabel(label));
+    return roles;
+}
+
+std::string formatDescription(const AudioFileFormat& format, const std::filesystem::path& path) {
+    return codecPart(format, path) + " · " + ratePart(format.sampleRate) + " · " +
+           channelPart(format.channelCount);
+}
+
+} // namespace tavrin::AudioFileMeter

@@ -1,0 +1,147 @@
+#include "tavrin/AudioTypes.h"
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+
+namespace tavrin::AudioTypes {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string lowerExtension(const fs::path& path) {
+    std::string ext = path.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return ext;
+}
+
+bool isHidden(const fs::path& path) {
+    return path.filename().string().starts_with('.');
+}
+
+/// Folders that the file browser shows as one document or application, never entered.
+bool isPackage(const fs::path& path) {
+    static const std::set<std::string, std::less<>> extensions = {
+        "app",           "appex", "bundle", "component", "framework", "kext",
+        "plugin",        "xpc",   "vst",    "vst3",      "prefpane",  "qlgenerator",
+        "mdimporter",    "saver", "logicx", "band",      "fcpbundle", "photoslibrary",
+        "imovielibrary", "rtfd",  "pages",  "numbers",   "key"};
+    return extensions.contains(lowerExtension(path));
+}
+
+fs::path standardized(const fs::path& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    return (ec ? path : absolute).lexically_normal();
+}
+
+/// The user's locale; the C/POSIX locale (no choice made) sorts by the root order, since ICU's
+/// POSIX order puts every capital before every small letter.
+icu::Locale userLocale() {
+    const icu::Locale locale = icu::Locale::getDefault();
+    if (std::string_view(locale.getVariant()) == "POSIX")
+        return icu::Locale::getRoot();
+    return locale;
+}
+
+/// The file browser's order: the user's locale, case ignored, digits compared as numbers; ties
+/// (names equal but for case) broken by the raw bytes so that the order is total.
+class FinderOrder {
+public:
+    FinderOrder() {
+        UErrorCode status = U_ZERO_ERROR;
+        m_collator.reset(icu::Collator::createInstance(userLocale(), status));
+        if (U_FAILURE(status))
+            m_collator.reset();
+        if (!m_collator)
+            return;
+        m_collator->setStrength(icu::Collator::SECONDARY);
+        m_collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+    }
+
+    bool operator()(const fs::path& a, const fs::path& b) const {
+        const std::string& x = a.native();
+        const std::string& y = b.native();
+        if (m_collator) {
+            UErrorCode status = U_ZERO_ERROR;
+            const auto order = m_collator->compareUTF8(x, y, status);
+            if (U_SUCCESS(status) && order != UCOL_EQUAL)
+                return order == UCOL_LESS;
+        }
+        return x < y;
+    }
+
+private:
+    std::unique_ptr<icu::Collator> m_collator;
+};
+
+/// Every entry under `folder`, not entering hidden folders, packages or links; an unreadable
+/// folder adds nothing, and an error part way keeps what was found before it.
+std::vector<fs::path> enumerate(const fs::path& folder) {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (const fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const fs::path& path = it->path();
+        if (isHidden(path)) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        std::error_code typeError;
+        if (it->is_directory(typeError)) {
+            if (isPackage(path))
+                it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file(typeError))
+            found.push_back(path);
+    }
+    return found;
+}
+
+} // namespace
+
+bool isSupported(const fs::path& path) {
+    static const std::set<std::string, std::less<>> extensions = {
+        "wav", "wave", "bwf", "aif", "aiff", "aifc", "mp3", "m4a", "aac", "mp4", "flac", "caf"};
+    return extensions.contains(lowerExtension(path));
+}
+
+std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
+    const FinderOrder finderOrder;
+    std::vector<fs::path> result;
+    std::set<fs::path> seen;
+    const auto accept = [&](const fs::path& path) {
+        if (!isSupported(path) || isHidden(path))
+            return;
+        fs::path normal = standardized(path);
+        if (seen.insert(normal).second)
+            result.push_back(std::move(normal));
+    };
+    for (const fs::path& chosen : selection) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(chosen, ec);
+        if (ec || !fs::exists(status))
+            continue;
+        if (fs::is_directory(status)) {
+            std::vector<fs::path> files = enumerate(chosen);
+            std::sort(files.begin(), files.end(), std::cref(finderOrder));
+            for (const fs::path& file : files)
+                accept(file);
+        } else {
+            accept(chosen);
+        }
+    }
+    return result;
+}
+
+} // namespace tavrin::AudioTypes

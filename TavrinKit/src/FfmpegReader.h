@@ -1,0 +1,53 @@
+#pragma once
+
+// Private to TavrinKit: the audio file reader over FFmpeg.
+
+#include "tavrin/AudioFileFormat.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <stdexcept>
+
+namespace tavrin {
+
+/// A failure of the decoding layer. what() is a readable description (never a bare error number)
+/// for the parentheses of a user sentence such as "Can't open this file as audio (…)."
+class FfmpegError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Reads the first audio stream of a file, decoded to planar 32-bit float at the file's own
+/// sample rate and channel count. One reader per file and thread.
+class FfmpegReader {
+public:
+    /// Opens and probes `path`. Throws FfmpegError when it is not a readable audio file.
+    explicit FfmpegReader(const std::filesystem::path& path);
+    ~FfmpegReader();
+    FfmpegReader(const FfmpegReader&) = delete;
+    FfmpegReader& operator=(const FfmpegReader&) = delete;
+
+    const std::filesystem::path& path() const;
+    const AudioFileFormat& format() const;
+    /// Frames in the file: exact for linear PCM, an estimate otherwise (for progress only); 0 when
+    /// unknown. Reading goes on to the real end of the stream either way.
+    std::int64_t length() const;
+    /// Frames delivered by read() so far.
+    std::int64_t framePosition() const;
+
+    /// Sizes the channel buffers for reads of up to `maxFrames`. Throws std::bad_alloc.
+    void reserve(std::size_t maxFrames);
+    /// Decodes up to `maxFrames` frames into channelData(); returns how many, 0 at the end of the
+    /// stream. Requires a format with channels and a positive sample rate. Throws FfmpegError.
+    std::size_t read(std::size_t maxFrames);
+    /// One pointer per channel to the frames of the last read; valid until the next read.
+    std::span<const float* const> channelData() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+} // namespace tavrin

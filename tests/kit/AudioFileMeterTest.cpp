@@ -1,0 +1,492 @@
+#include "tavrin/AudioFileMeter.h"
+
+#include "AudioFixtures.h"
+#include "tavrin/AudioFileError.h"
+
+#include <bit>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+using namespace tavrin;
+using namespace tavrin::test;
+
+namespace {
+
+const double dualMonoGain = 10 * std::log10(2.0);
+
+/// Channel c carries a 997 Hz sine at −12 − 3c dBFS, so that every channel's role shows in the
+/// loudness sum.
+Channels distinctChannels(std::size_t count, double seconds, double rate) {
+    Channels channels;
+    for (std::size_t c = 0; c < count; ++c)
+        channels.push_back(sine(997, -12.0 - 3.0 * double(c), seconds, rate));
+    return channels;
+}
+
+std::vector<double> roleWeights(const std::vector<ChannelRole>& roles) {
+    return weights(roles);
+}
+
+/// The sentence of the AudioFileError that measuring `path` throws, or "" when none.
+std::string unreadableSentence(const fs::path& path) {
+    try {
+        (void)AudioFileMeter::measure(path, false);
+    } catch (const AudioFileError& e) {
+        EXPECT_EQ(e.kind(), AudioFileError::Kind::unreadable);
+        return e.what();
+    }
+    return "";
+}
+
+// ---- A CAF file written by hand, to control its channel layout record ----------------------
+
+std::string be(std::uint64_t v, int bytes) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return out;
+}
+
+struct Layout {
+    std::uint32_t tag = 0;
+    std::uint32_t bitmap = 0;
+    std::vector<std::uint32_t> labels;
+};
+
+/// 32-bit float little-endian linear PCM in a CAF with a 'chan' chunk holding `layout`.
+void writeCaf(const fs::path& path, const Channels& channels, double rate, const Layout& layout) {
+    const auto n = static_cast<std::uint32_t>(channels.size());
+    std::string desc = be(std::bit_cast<std::uint64_t>(rate), 8) + "lpcm" + be(3, 4) +
+                       be(4 * n, 4) + be(1, 4) + be(n, 4) + be(32, 4);
+    std::string chan = be(layout.tag, 4) + be(layout.bitmap, 4) + be(layout.labels.size(), 4);
+    for (std::uint32_t label : layout.labels)
+        chan += be(label, 4) + std::string(16, '\0');
+    std::string data = be(0, 4);
+    for (std::size_t i = 0; i < channels.front().size(); ++i)
+        for (const auto& channel : channels) {
+            const float v = static_cast<float>(channel[i]);
+            data.append(reinterpret_cast<const char*>(&v), 4);
+        }
+    writeBytes(path, "caff" + be(1, 2) + be(0, 2) + "desc" + be(desc.size(), 8) + desc + "chan" +
+                         be(chan.size(), 8) + chan + "data" + be(data.size(), 8) + data);
+}
+
+} // namespace
+
+// ---- Formats ------------------------------------------------------------------------------
+
+TEST(AudioFileMeter, DescribesAndDecodesEveryFormat) {
+    struct Case {
+        const char* name;
+        int rate;
+        std::size_t channels;
+        const char* args;
+        const char* description;
+        bool exactLength; // linear PCM and lossless codecs give back every frame
+    };
+    const Case cases[] = {
+        {"u8.wav", 22050, 1, "-c:a pcm_u8", "WAV · 8-bit · 22.1 kHz · mono", true},
+        {"s16.wav", 44100, 2, "-c:a pcm_s16le", "WAV · 16-bit · 44.1 kHz · stereo", true},
+        {"s24.wav", 48000, 2, "-c:a pcm_s24le", "WAV · 24-bit · 48 kHz · stereo", true},
+        {"s32.wave", 96000, 2, "-c:a pcm_s32le -f wav", "WAV · 32-bit · 96 kHz · stereo", true},
+        {"f32.bwf", 192000, 2, "-c:a pcm_f32le -f wav", "WAV · 32-bit float · 192 kHz · stereo",
+         true},
+        {"f64.wav", 48000, 1, "-c:a pcm_f64le", "WAV · 64-bit float · 48 kHz · mono", true},
+        {"s16.aiff", 44100, 1, "-c:a pcm_s16be", "AIFF · 16-bit · 44.1 kHz · mono", true},
+        {"s24.aif", 48000, 8, "-c:a pcm_s24be -f aiff", "AIFF · 24-bit · 48 kHz · 8 ch", true},
+        {"f32.aifc", 48000, 2, "-c:a pcm_f32be -f aiff", "AIFF · 32-bit float · 48 kHz · stereo",
+         true},
+        {"f32.caf", 96000, 6, "-c:a pcm_f32le", "CAF · 32-bit float · 96 kHz · 5.1", true},
+        {"s16.caf", 32000, 3, "-c:a pcm_s16le", "CAF · 16-bit · 32 kHz · 3 ch", true},
+        {"x.flac", 48000, 4, "-c:a flac", "FLAC · 48 kHz · 4 ch", true},
+        {"x.mp3", 48000, 2, "-c:a libmp3lame -b:a 192k", "MP3 · 48 kHz · stereo", false},
+        {"x.m4a", 44100, 2, "-c:a aac -b:a 192k", "AAC · 44.1 kHz · stereo", false},
+        {"x.mp4", 48000, 1, "-c:a aac -b:a 128k", "AAC · 48 kHz · mono", false},
+        {"x.aac", 44100, 2, "-c:a aac -b:a 192k -f adts", "AAC · 44.1 kHz · stereo", false},
+        {"alac.m4a", 44100, 2, "-c:a alac", "Apple Lossless · 44.1 kHz · stereo", true},
+        {"alac.caf", 88200, 1, "-c:a alac", "Apple Lossless · 88.2 kHz · mono", true},
+    };
+    TempDir dir;
+    const double seconds = 0.5;
+    std::vector<Encoding> jobs;
+    for (const Case& c : cases)
+        jobs.push_back(
+            {distinctChannels(c.channels, seconds, c.rate), c.rate, dir / c.name, c.args});
+    encodeAll(jobs);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FileMeasurement m = AudioFileMeter::measure(dir / c.name, false);
+        EXPECT_EQ(m.url, dir / c.name);
+        EXPECT_EQ(m.format, c.description);
+        EXPECT_EQ(m.result.channels, int(c.channels));
+        EXPECT_EQ(m.result.sampleRate, c.rate);
+        if (c.exactLength)
+            EXPECT_EQ(m.result.duration, seconds);
+        else // within a codec frame: raw AAC has no note of the encoder's priming to remove
+            EXPECT_NEAR(m.result.duration, seconds, 0.05);
+        EXPECT_TRUE(m.result.integrated);
+    }
+}
+
+TEST(AudioFileMeter, DescriptionParts) {
+    struct Case {
+        AudioFileFormat format;
+        const char* file;
+        const char* description;
+    };
+    const Case cases[] = {
+        {{AudioCodec::linearPCM, 24, false, 48000, 2, {}},
+         "a.WAV",
+         "WAV · 24-bit · 48 kHz · stereo"},
+        {{AudioCodec::linearPCM, 16, false, 44100, 1, {}},
+         "a.AIFC",
+         "AIFF · 16-bit · 44.1 kHz · mono"},
+        {{AudioCodec::linearPCM, 32, true, 96000, 6, {}},
+         "a.caf",
+         "CAF · 32-bit float · 96 kHz · 5.1"},
+        {{AudioCodec::linearPCM, 16, false, 8000, 2, {}},
+         "noextension",
+         "WAV · 16-bit · 8 kHz · stereo"},
+        {{AudioCodec::other, 0, false, 22050, 7, {}}, "a.m4a", "M4A · 22.1 kHz · 7 ch"},
+        {{AudioCodec::other, 0, false, 11025, 0, {}}, "noextension", " · 11.0 kHz · 0 ch"},
+        {{AudioCodec::aac, 0, false, 44100, 2, {}}, "a.mp4", "AAC · 44.1 kHz · stereo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        EXPECT_EQ(AudioFileMeter::formatDescription(c.format, c.file), c.description);
+    }
+}
+
+// ---- Channel roles ------------------------------------------------------------------------
+
+TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
+    using enum ChannelRole;
+    struct Case {
+        const char* name;
+        std::size_t channels;
+        const char* args; // ffmpeg arguments; none means a hand-written CAF with `layout`
+        Layout layout;
+        std::vector<ChannelRole> roles;
+    };
+    const std::vector<Case> cases = {
+        {"mono.wav", 1, "-c:a pcm_f32le", {}, {front}},
+        {"stereo.wav", 2, "-c:a pcm_f32le", {}, {front, front}},
+        {"51.wav",
+         6,
+         "-c:a pcm_f32le -channel_layout 5.1",
+         {},
+         {front, front, front, lfe, surround, surround}},
+        {"51side.wav",
+         6,
+         "-c:a pcm_f32le -channel_layout '5.1(side)'",
+         {},
+         {front, front, front, lfe, surround, surround}},
+        {"71.wav",
+         8,
+         "-c:a pcm_f32le -channel_layout 7.1",
+         {},
+         {front, front, front, lfe, front, front, surround, surround}},
+        {"51.flac", 6, "-c:a flac", {}, {front, front, front, lfe, surround, surround}},
+        {"described.caf",
+         6,
+         nullptr,
+         {0, 0, {1, 2, 5, 6, 3, 4}},
+         {front, front, surround, surround, front, lfe}},
+        {"tagged.caf",
+         6,
+         nullptr,
+         {(122u << 16) | 6, 0, {}},
+         {front, front, surround, surround, front, lfe}},
+        {"rear.caf", 4, nullptr, {(108u << 16) | 4, 0, {}}, {front, front, front, front}},
+        {"unlabelled.caf",
+         6,
+         nullptr,
+         {0, 0, {0xFFFFFFFF, 0, 0xFFFFFFFF, 0, 0, 0}},
+         {front, front, front, lfe, surround, surround}},
+        {"bitmap.caf", 5, nullptr, {1u << 16, 0x3F, {}}, {front, front, front, surround, surround}},
+        {"seven.caf", 7, nullptr, {0, 0, {}}, std::vector<ChannelRole>(7, front)},
+        {"miscounted.caf", 4, nullptr, {0, 0, {4, 4, 4}}, {front, front, surround, surround}},
+    };
+    TempDir dir;
+    const double rate = 48000;
+    std::vector<Encoding> jobs;
+    for (const Case& c : cases) {
+        const Channels samples = distinctChannels(c.channels, 0.5, rate);
+        if (c.args)
+            jobs.push_back({samples, int(rate), dir / c.name, c.args});
+        else
+            writeCaf(dir / c.name, samples, rate, c.layout);
+    }
+    encodeAll(jobs);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Channels samples = distinctChannels(c.channels, 0.5, rate);
+        const LoudnessResult expected = meter(samples, roleWeights(c.roles), rate, 65536);
+        const LoudnessResult got = AudioFileMeter::measure(dir / c.name, false).result;
+        ASSERT_TRUE(got.integrated);
+        // 16-bit files round the samples a little; a wrong role moves the reading by far more.
+        EXPECT_NEAR(*got.integrated, *expected.integrated, 1e-3);
+        EXPECT_NEAR(*got.truePeak, *expected.truePeak, 1e-3);
+    }
+}
+
+TEST(AudioFileMeter, ChannelOrderFromTheLayoutRecordOfAiffAndMp4) {
+    using enum ChannelRole;
+    const double rate = 48000;
+    const Channels samples = distinctChannels(6, 0.5, rate);
+    TempDir dir;
+    encodeAll({{samples, int(rate), dir / "x.aiff", "-c:a pcm_s24be"},
+               {samples, int(rate), dir / "x.mp4", "-c:a pcm_s24le -f mov"}});
+
+    // AIFF: ffmpeg's own 'CHAN' chunk replaced by one listing L, R, Ls, Rs, C, LFE.
+    std::string aiff = readBytes(dir / "x.aiff");
+    std::string record = be(0, 4) + be(0, 4) + be(6, 4);
+    for (std::uint32_t label : {1, 2, 5, 6, 3, 4})
+        record += be(label, 4) + std::string(16, '\0');
+    const auto chunk = aiff.find("CHAN");
+    ASSERT_NE(chunk, std::string::npos);
+    aiff.replace(chunk, 8 + 12, "CHAN" + be(record.size(), 4) + record);
+    aiff.replace(4, 4, be(aiff.size() - 8, 4));
+    writeBytes(dir / "x.aiff", aiff);
+
+    // MP4: the sample entry's 'chan' box made to say L, R, Ls, Rs, C, LFE by its standard tag.
+    std::string mp4 = readBytes(dir / "x.mp4");
+    const auto chan = mp4.find("chan");
+    ASSERT_NE(chan, std::string::npos);
+    mp4.replace(chan + 8, 4, be((122u << 16) | 6, 4));
+    writeBytes(dir / "x.mp4", mp4);
+
+    const auto expected =
+        meter(samples, roleWeights({front, front, surround, surround, front, lfe}), rate, 65536);
+    for (const char* name : {"x.aiff", "x.mp4"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NEAR(*AudioFileMeter::measure(dir / name, false).result.integrated,
+                    *expected.integrated, 1e-3);
+    }
+}
+
+TEST(AudioFileMeter, RolesFromLabelsOrChannelCount) {
+    using enum ChannelRole;
+    const auto roles = [](int count, std::vector<std::uint32_t> labels) {
+        AudioFileFormat f{AudioCodec::linearPCM, 16, false, 48000, count, std::move(labels)};
+        return AudioFileMeter::channelRoles(f);
+    };
+    EXPECT_EQ(roles(6, {1, 2, 3, 4, 5, 6}),
+              (std::vector{front, front, front, lfe, surround, surround}));
+    EXPECT_EQ(roles(6, {}), (std::vector{front, front, front, lfe, surround, surround}));
+    EXPECT_EQ(roles(2, {33, 34}), (std::vector{front, front}));
+    EXPECT_EQ(roles(2, {35, 37}), (std::vector{surround, lfe}));
+    EXPECT_EQ(roles(4, {1, 2, 5}), (std::vector{front, front, surround, surround}));
+    EXPECT_EQ(roles(0, {}), (std::vector<ChannelRole>{}));
+}
+
+// ---- Loudness -----------------------------------------------------------------------------
+
+TEST(AudioFileMeter, ReadingMatchesTheMeterOnTheSameSamples) {
+    const double rate = 44100;
+    const Channels samples = {concat({sine(997, -18, 2, rate), noise(-30, 2.5, rate, 7)}),
+                              concat({noise(-24, 2, rate, 8), sine(440, -9, 2.5, rate)})};
+    const LoudnessResult expected = meter(samples, {1, 1}, rate, 65536);
+    struct Case {
+        const char* name;
+        const char* args;
+        double tolerance; // dB: what quantising to the file's bit depth may move a reading
+    };
+    const Case cases[] = {
+        {"f32.wav", "-c:a pcm_f32le", 1e-9},
+        {"f32.caf", "-c:a pcm_f32le", 1e-9},
+        {"s24.aiff", "-c:a pcm_s24be", 1e-4},
+        {"s24.flac", "-c:a flac -sample_fmt s32", 1e-4},
+        {"s16.m4a", "-c:a alac -sample_fmt s16p", 1e-3},
+    };
+    TempDir dir;
+    std::vector<Encoding> jobs;
+    for (const Case& c : cases)
+        jobs.push_back({samples, int(rate), dir / c.name, c.args});
+    encodeAll(jobs);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LoudnessResult got = AudioFileMeter::measure(dir / c.name, false).result;
+        EXPECT_EQ(got.duration, expected.duration);
+        EXPECT_NEAR(*got.integrated, *expected.integrated, c.tolerance);
+        EXPECT_NEAR(*got.loudnessRange, *expected.loudnessRange, c.tolerance);
+        EXPECT_NEAR(*got.maxMomentary, *expected.maxMomentary, c.tolerance);
+        EXPECT_NEAR(*got.maxShortTerm, *expected.maxShortTerm, c.tolerance);
+        EXPECT_NEAR(*got.samplePeak, *expected.samplePeak, c.tolerance);
+        EXPECT_NEAR(*got.truePeak, *expected.truePeak, c.tolerance);
+    }
+}
+
+TEST(AudioFileMeter, LossyFilesReadCloseToTheirSource) {
+    const double rate = 48000;
+    const Channels samples = replicate(sine(1000, -20, 4, rate), 2);
+    const double expected = *meter(samples, {1, 1}, rate).integrated;
+    TempDir dir;
+    encodeAll({{samples, int(rate), dir / "x.mp3", "-c:a libmp3lame -b:a 256k"},
+               {samples, int(rate), dir / "x.m4a", "-c:a aac -b:a 256k"}});
+    for (const char* name : {"x.mp3", "x.m4a"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NEAR(*AudioFileMeter::measure(dir / name, false).result.integrated, expected, 0.05);
+    }
+}
+
+TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
+    const double rate = 48000;
+    TempDir dir;
+    encodeAll(
+        {{{sine(997, -20, 1, rate)}, int(rate), dir / "mono.wav", "-c:a pcm_s16le"},
+         {replicate(sine(997, -20, 1, rate), 2), int(rate), dir / "stereo.wav", "-c:a pcm_s16le"}});
+
+    const auto plain = AudioFileMeter::measure(dir / "mono.wav", false).result;
+    const auto dual = AudioFileMeter::measure(dir / "mono.wav", true).result;
+    EXPECT_NEAR(*dual.integrated - *plain.integrated, dualMonoGain, 1e-9);
+    EXPECT_NEAR(*dual.maxMomentary - *plain.maxMomentary, dualMonoGain, 1e-9);
+    EXPECT_EQ(dual.samplePeak, plain.samplePeak);
+    EXPECT_EQ(dual.truePeak, plain.truePeak);
+    EXPECT_EQ(AudioFileMeter::measure(dir / "stereo.wav", true),
+              AudioFileMeter::measure(dir / "stereo.wav", false));
+}
+
+// ---- Progress and cancellation ------------------------------------------------------------
+
+TEST(AudioFileMeter, ProgressFirstChunkThenEveryTwoPercentThenDone) {
+    TempDir dir;
+    const std::size_t chunks = 60; // more chunks than 2 % steps
+    encode({noise(-20, double(chunks * AudioFileMeter::chunkFrames) / 8000 - 0.1, 8000, 1)}, 8000,
+           dir / "long.wav", "-c:a pcm_s16le");
+    std::vector<double> calls;
+    (void)AudioFileMeter::measure(dir / "long.wav", false, [&](double f) { calls.push_back(f); });
+
+    const double total = double(chunks * AudioFileMeter::chunkFrames) - 800;
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_LE(calls.size(), 52u);
+    EXPECT_DOUBLE_EQ(calls.front(), AudioFileMeter::chunkFrames / total);
+    for (std::size_t i = 1; i + 1 < calls.size(); ++i) {
+        EXPECT_GE(calls[i] - calls[i - 1], 0.02);
+        EXPECT_LT(calls[i] - calls[i - 1], 0.02 + AudioFileMeter::chunkFrames / total);
+    }
+    EXPECT_EQ(calls.back(), 1.0);
+}
+
+TEST(AudioFileMeter, EmptyFileReportsOnlyDone) {
+    TempDir dir;
+    encode({std::vector<double>{}}, 48000, dir / "empty.wav", "-c:a pcm_s16le");
+    std::vector<double> calls;
+    const auto m =
+        AudioFileMeter::measure(dir / "empty.wav", false, [&](double f) { calls.push_back(f); });
+    EXPECT_EQ(calls, std::vector{1.0});
+    EXPECT_EQ(m.result, (LoudnessResult{.duration = 0, .sampleRate = 48000, .channels = 1}));
+}
+
+TEST(AudioFileMeter, CancellationStopsBeforeTheNextChunkWithoutFinalProgress) {
+    TempDir dir;
+    encode({noise(-20, 40, 8000, 2)}, 8000, dir / "x.wav", "-c:a pcm_s16le"); // 5 chunks
+    for (int allowed : {0, 1, 3}) {
+        SCOPED_TRACE(allowed);
+        int checks = 0;
+        std::vector<double> calls;
+        EXPECT_THROW((void)AudioFileMeter::measure(
+                         dir / "x.wav", false, [&](double f) { calls.push_back(f); },
+                         [&] { return checks++ >= allowed; }),
+                     Cancelled);
+        EXPECT_EQ(calls.size(), std::size_t(allowed));
+        EXPECT_TRUE(std::ranges::find(calls, 1.0) == calls.end());
+    }
+}
+
+// ---- Files that cannot be measured --------------------------------------------------------
+
+TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
+    TempDir dir;
+    encode({sine(997, -20, 1, 48000)}, 48000, dir / "good.wav", "-c:a pcm_s16le");
+    const std::string wav = readBytes(dir / "good.wav");
+    writeBytes(dir / "text.wav", "This is a text file, not audio.\n");
+    writeBytes(dir / "header.wav", wav.substr(0, 30));
+    writeBytes(dir / "empty.mp3", "");
+    fs::create_directory(dir / "folder.wav");
+    fs::create_symlink("loop.wav", dir / "loop.wav");
+    const std::string video = "ffmpeg -nostdin -v error -f lavfi -i color=d=0.1 -c:v mpeg4 '" +
+                              (dir / "video.mp4").string() + "'";
+    ASSERT_EQ(std::system(video.c_str()), 0);
+
+    struct Case {
+        const char* name;
+        const char* sentence;
+    };
+    const Case cases[] = {
+        {"text.wav", "Can't open this file as audio (Invalid data found when processing input)."},
+        {"header.wav", "Can't open this file as audio (Invalid data found when processing input)."},
+        {"empty.mp3", "Can't open this file as audio (The file is empty)."},
+        {"video.mp4", "Can't open this file as audio (The file holds no audio)."},
+        {"missing.wav", "Can't open this file as audio (No such file or directory)."},
+        {"folder.wav", "Can't open this file as audio (Is a directory)."},
+        {"loop.wav", "Can't open this file as audio (Too many levels of symbolic links)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(unreadableSentence(dir / c.name), c.sentence);
+    }
+}
+
+TEST(AudioFileMeter, UnreadablePermissionsFailWithAWholeSentence) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "file permissions do not stop root";
+    TempDir dir;
+    encode({sine(997, -20, 1, 48000)}, 48000, dir / "locked.wav", "-c:a pcm_s16le");
+    fs::permissions(dir / "locked.wav", fs::perms::none);
+    EXPECT_EQ(unreadableSentence(dir / "locked.wav"),
+              "Can't open this file as audio (Permission denied).");
+}
+
+TEST(AudioFileMeter, FileCutShortOfItsHeaderMeasuresTheAudioItHolds) {
+    TempDir dir;
+    const double rate = 48000;
+    const auto x = sine(997, -20, 2, rate);
+    encode({x}, int(rate), dir / "whole.wav", "-c:a pcm_f32le");
+    const std::string wav = readBytes(dir / "whole.wav");
+    // The header still promises 2 s; 1.5 s of samples remain.
+    writeBytes(dir / "cut.wav", wav.substr(0, wav.size() - std::size_t(rate / 2) * 4));
+    const auto result = AudioFileMeter::measure(dir / "cut.wav", false).result;
+    EXPECT_EQ(result.duration, 1.5);
+    EXPECT_NEAR(*result.integrated,
+                *meter({std::vector(x.begin(), x.begin() + 72000)}, {1}, rate).integrated, 1e-9);
+}
+
+TEST(AudioFileMeter, NotANumberOrInfiniteSamplesGiveNoReading) {
+    TempDir dir;
+    // 64-bit float: 1e300 is finite in the file but not as a 32-bit sample.
+    const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(), 1e300};
+    std::vector<Encoding> jobs;
+    for (std::size_t i = 0; i < std::size(bad); ++i) {
+        auto x = sine(997, -20, 2, 48000);
+        x[70000] = bad[i];
+        jobs.push_back(
+            {{x, x}, 48000, dir / ("bad" + std::to_string(i) + ".wav"), "-c:a pcm_f64le"});
+    }
+    encodeAll(jobs);
+    for (const Encoding& job : jobs) {
+        SCOPED_TRACE(job.out);
+        EXPECT_EQ(unreadableSentence(job.out),
+                  "The file holds invalid samples (not a number or infinite).");
+    }
+}
+
+TEST(AudioFileMeter, FileNameThatIsNotUtf8IsMeasured) {
+    TempDir dir;
+    const fs::path name = dir / std::string("Take \xff\xfe.wav");
+    encode({sine(997, -20, 1, 48000)}, 48000, name, "-c:a pcm_s16le");
+    const auto m = AudioFileMeter::measure(name, false);
+    EXPECT_EQ(m.url, name);
+    EXPECT_EQ(m.format, "WAV · 16-bit · 48 kHz · mono");
+}
+
+TEST(AudioFileError, EqualWhenKindAndTextAreEqual) {
+    const auto a = AudioFileError::unreadable("The file has no audio channels.");
+    EXPECT_EQ(a, AudioFileError::unreadable("The file has no audio channels."));
+    EXPECT_NE(a, AudioFileError::unwritable("The file has no audio channels."));
+    EXPECT_NE(a, AudioFileError::unreadable("Unsupported sample format."));
+    EXPECT_STREQ(a.what(), "The file has no audio channels.");
+}

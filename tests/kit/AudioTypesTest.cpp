@@ -1,0 +1,112 @@
+#include "tavrin/AudioTypes.h"
+
+#include "AudioFixtures.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace tavrin;
+using namespace tavrin::test;
+
+namespace {
+
+void touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    writeBytes(path, "");
+}
+
+} // namespace
+
+TEST(AudioTypes, SupportedExtensionsInAnyCase) {
+    struct Case {
+        const char* name;
+        bool supported;
+    };
+    const Case cases[] = {
+        {"a.wav", true}, {"a.WAV", true},  {"a.Wave", true},     {"a.bwf", true},
+        {"a.aif", true}, {"a.aiff", true}, {"a.AIFC", true},     {"a.mp3", true},
+        {"a.m4a", true}, {"a.aac", true},  {"a.mp4", true},      {"a.flac", true},
+        {"a.caf", true}, {"a.ogg", false}, {"a.wav.txt", false}, {"wav", false},
+        {".wav", false}, {"a.", false},    {"dir.wav/a", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(AudioTypes::isSupported(c.name), c.supported);
+    }
+}
+
+TEST(AudioTypes, FolderInFileBrowserOrderSkippingHiddenPackagesAndOtherFiles) {
+    TempDir dir;
+    const fs::path f = dir / "Session";
+    for (const char* name :
+         {"Take 10.wav", "Take 2.wav", "take 3.WAV", "Take 1.wav", "notes.txt", ".hidden.wav",
+          "Mix/a.flac", "Mix/B.mp3", ".git/x.wav", "Old.logicx/Media/x.wav", "Tool.app/x.wav",
+          "Plug.VST3/x.wav", "noextension"})
+        touch(f / name);
+    fs::create_directory(f / "folder.wav"); // a folder named like audio is not a file
+
+    EXPECT_EQ(AudioTypes::audioFiles({f}),
+              (std::vector<fs::path>{f / "Mix/a.flac", f / "Mix/B.mp3", f / "Take 1.wav",
+                                     f / "Take 2.wav", f / "take 3.WAV", f / "Take 10.wav"}));
+}
+
+TEST(AudioTypes, SelectionOrderKeptAndEachFileListedOnceAtItsFirstPlace) {
+    TempDir dir;
+    touch(dir / "A/1.wav");
+    touch(dir / "A/2.wav");
+    touch(dir / "B/3.wav");
+    touch(dir / "solo.mp3");
+    touch(dir / ".secret.wav");
+
+    EXPECT_EQ(AudioTypes::audioFiles({dir / "B", dir / "A/2.wav", dir / "missing.wav", dir / "A",
+                                      dir / "A/../solo.mp3", dir / "./B/3.wav", dir / ".secret.wav",
+                                      dir / "A/./2.wav"}),
+              (std::vector<fs::path>{dir / "B/3.wav", dir / "A/2.wav", dir / "A/1.wav",
+                                     dir / "solo.mp3"}));
+}
+
+TEST(AudioTypes, PathsComeBackAbsoluteAndNormalised) {
+    TempDir dir;
+    touch(dir / "x/Take.wav");
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    const auto files = AudioTypes::audioFiles({"x/../x/./Take.wav", "x"});
+    fs::current_path(before);
+    EXPECT_EQ(files, std::vector<fs::path>{dir / "x/Take.wav"});
+}
+
+TEST(AudioTypes, LinksAreNotFollowedIntoLoops) {
+    TempDir dir;
+    touch(dir / "A/take.wav");
+    fs::create_directory_symlink(dir / "A", dir / "A/again");   // a loop
+    fs::create_symlink("dangling.wav", dir / "A/dangling.wav"); // nothing behind it
+    fs::create_symlink("selfloop.wav", dir / "A/selfloop.wav"); // refers to itself
+    fs::create_symlink(dir / "A/take.wav", dir / "A/link.wav"); // a file behind it
+    EXPECT_EQ(AudioTypes::audioFiles({dir / "A"}),
+              (std::vector<fs::path>{dir / "A/link.wav", dir / "A/take.wav"}));
+}
+
+TEST(AudioTypes, UnlistableFolderAddsNothing) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "folder permissions do not stop root";
+    TempDir dir;
+    touch(dir / "Locked/a.wav");
+    touch(dir / "Open/Inner/b.wav");
+    touch(dir / "Open/c.wav");
+    fs::permissions(dir / "Locked", fs::perms::none);
+    fs::permissions(dir / "Open/Inner", fs::perms::none);
+    const auto files = AudioTypes::audioFiles({dir / "Locked", dir / "Open"});
+    fs::permissions(dir / "Locked", fs::perms::owner_all);
+    fs::permissions(dir / "Open/Inner", fs::perms::owner_all);
+    EXPECT_EQ(files, std::vector<fs::path>{dir / "Open/c.wav"});
+}
+
+TEST(AudioTypes, NamesThatAreNotUtf8AreListed) {
+    TempDir dir;
+    const fs::path odd = dir / std::string("Take \xff.wav");
+    touch(odd);
+    touch(dir / "Take 1.wav");
+    const auto files = AudioTypes::audioFiles({dir.path()});
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_TRUE(std::ranges::find(files, odd) != files.end());
+}

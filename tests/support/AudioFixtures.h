@@ -1,0 +1,104 @@
+#pragma once
+
+// Real audio files made at test time with the installed ffmpeg, in a temporary folder that is
+// removed afterwards.
+
+#include "Signals.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace tavrin::test {
+
+namespace fs = std::filesystem;
+
+/// A fresh folder under $TAVRIN_TEST_TMP (or the system temp folder), removed with its contents.
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> counter{0};
+        const char* base = std::getenv("TAVRIN_TEST_TMP");
+        fs::path root = base ? fs::path(base) : fs::temp_directory_path();
+        m_path = root / ("tavrin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(m_path);
+        fs::create_directories(m_path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_path, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return m_path; }
+    fs::path operator/(const fs::path& name) const { return m_path / name; }
+
+private:
+    fs::path m_path;
+};
+
+inline void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Interleaved 32-bit float samples, the input format of encode().
+inline void writeRawFloat(const fs::path& path, const Channels& channels) {
+    std::string bytes;
+    const std::size_t frameCount = channels.empty() ? 0 : channels.front().size();
+    bytes.reserve(frameCount * channels.size() * 4);
+    for (std::size_t i = 0; i < frameCount; ++i)
+        for (const auto& channel : channels) {
+            const float v = static_cast<float>(channel[i]);
+            bytes.append(reinterpret_cast<const char*>(&v), 4);
+        }
+    writeBytes(path, bytes);
+}
+
+/// One file for encodeAll(): `channels` at `rate`, encoded into `out` with ffmpeg `args` (codec,
+/// layout, container, …).
+struct Encoding {
+    Channels channels;
+    int rate;
+    fs::path out;
+    std::string args;
+};
+
+/// Encodes every job in one ffmpeg run (starting ffmpeg costs more than encoding short files).
+inline void encodeAll(const std::vector<Encoding>& jobs) {
+    std::string inputs, outputs;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const Encoding& job = jobs[i];
+        const fs::path raw = job.out.string() + ".raw";
+        writeRawFloat(raw, job.channels);
+        inputs += " -f f32le -ar " + std::to_string(job.rate) + " -ac " +
+                  std::to_string(job.channels.size()) + " -i '" + raw.string() + "'";
+        outputs += " -map " + std::to_string(i) + " " + job.args + " '" + job.out.string() + "'";
+    }
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y" + inputs + outputs;
+    const int status = std::system(command.c_str());
+    for (const Encoding& job : jobs)
+        fs::remove(job.out.string() + ".raw");
+    ASSERT_EQ(status, 0) << command;
+}
+
+inline void encode(const Channels& channels, int rate, const fs::path& out,
+                   const std::string& args) {
+    encodeAll({{channels, rate, out, args}});
+}
+
+} // namespace tavrin::test
