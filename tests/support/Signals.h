@@ -2,6 +2,7 @@
 
 // Deterministic test signals, one std::vector<double> per channel.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -48,6 +49,39 @@ inline std::vector<double> noise(double dBFS, double seconds, double rate, std::
     return x;
 }
 
+/// One level of a stepped tone: `dBFS` peak level (-inf for silence) held for `seconds`.
+struct Step {
+    double dBFS;
+    double seconds;
+};
+
+/// A sine of `freq` Hz whose level changes step by step without a phase jump. Each boundary falls
+/// on the frame nearest its cumulative time, so long sequences do not drift.
+inline std::vector<double> steps(double freq, const std::vector<Step>& levels, double rate) {
+    std::vector<double> x;
+    double end = 0;
+    for (const Step& s : levels) {
+        end += s.seconds;
+        const double a = amplitude(s.dBFS);
+        for (std::size_t i = x.size(), n = frames(end, rate); i < n; ++i)
+            x.push_back(a * std::sin(2 * std::numbers::pi * freq * static_cast<double>(i) / rate));
+    }
+    return x;
+}
+
+/// Raised-cosine fade-in and fade-out of `seconds` each, so an abrupt start or end of a tone does
+/// not ring above its steady state in an interpolator.
+inline std::vector<double> faded(std::vector<double> x, double seconds, double rate) {
+    const std::size_t n = std::min(frames(seconds, rate), x.size() / 2);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double g = 0.5 - 0.5 * std::cos(std::numbers::pi * static_cast<double>(i) /
+                                              static_cast<double>(n));
+        x[i] *= g;
+        x[x.size() - 1 - i] *= g;
+    }
+    return x;
+}
+
 /// Pieces one after another.
 inline std::vector<double> concat(std::initializer_list<std::vector<double>> pieces) {
     std::vector<double> x;
@@ -65,19 +99,11 @@ inline Channels replicate(const std::vector<double>& x, std::size_t count) {
 
 #include "tavrin/LoudnessMeter.h"
 
-#include <algorithm>
-
 namespace tavrin::test {
 
-/// Meters `channels` fed in buffers of `bufferFrames` frames through the float path the file
-/// meter uses (0 feeds everything at once through the double path).
-inline LoudnessResult meter(const Channels& channels, std::vector<double> weights, double rate,
-                            std::size_t bufferFrames = 0) {
-    LoudnessMeter m(std::move(weights), rate);
-    if (bufferFrames == 0) {
-        m.process(channels);
-        return m.finish();
-    }
+/// Feeds `channels` to `m` in buffers of `bufferFrames` frames through the float path the file
+/// meter uses.
+inline void feed(LoudnessMeter& m, const Channels& channels, std::size_t bufferFrames) {
     std::vector<std::vector<float>> asFloat;
     for (const auto& c : channels)
         asFloat.emplace_back(c.begin(), c.end());
@@ -89,6 +115,18 @@ inline LoudnessResult meter(const Channels& channels, std::vector<double> weight
             pointers[c] = asFloat[c].data() + pos;
         m.process(pointers, n);
     }
+}
+
+/// Meters `channels` fed in buffers of `bufferFrames` frames through the float path the file
+/// meter uses (0 feeds everything at once through the double path).
+inline LoudnessResult meter(const Channels& channels, std::vector<double> weights, double rate,
+                            std::size_t bufferFrames = 0) {
+    LoudnessMeter m(std::move(weights), rate);
+    if (bufferFrames == 0) {
+        m.process(channels);
+        return m.finish();
+    }
+    feed(m, channels, bufferFrames);
     return m.finish();
 }
 
