@@ -3,6 +3,8 @@
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/ReportRow.h"
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +36,22 @@ std::string escapeCSV(std::string_view field);
 /// The whole CSV document: a title line and one line per row, 17 columns, every line ending in
 /// CR LF. Numbers use one decimal, "." and an ASCII minus. Pure; never fails.
 std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
+
+/// The methodology note at the foot of every PDF page.
+inline constexpr std::string_view footerText =
+    "Measured per ITU-R BS.1770-4 (gated integrated loudness, EBU Tech 3342 loudness range, "
+    "4x-oversampled true peak). The meter is checked against the EBU Tech 3341 and 3342 "
+    "minimum-requirements test signals. This is a quality-control report, not a certified "
+    "broadcast compliance test.";
+
+/// The pass/fail report as the bytes of a PDF document: US Letter landscape pages with a header
+/// naming `spec`, its rule and the tally (dated `date` in the user's locale), one table line per
+/// row in order (22 on the first page, 27 on each later one), and on every page `footerText` and
+/// "`creator` · page N of M". `title` heads the first page; `title` and `creator` are also the
+/// document's metadata. Texts wider than their place are shortened in the middle with "…".
+/// Empty only when the PDF document can't be created. Safe to call on any thread.
+std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
+                              std::string_view title, std::string_view creator,
+                              std::chrono::system_clock::time_point date);
 
 } // namespace tavrin::Report

@@ -1,0 +1,384 @@
+#include "tavrin/Report.h"
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace tavrin;
+namespace fs = std::filesystem;
+
+// The document is read back with poppler's command-line tools: pdfinfo for the metadata and page
+// count, pdftotext -layout for the text as laid out, pdftotext -bbox for where each word sits,
+// and pdftohtml -xml for which text is bold.
+namespace {
+
+constexpr double pageHeight = 612;
+
+/// One word as pdftotext -bbox places it, turned into page coordinates (origin bottom-left).
+struct Word {
+    std::string text;
+    double left = 0, right = 0;
+    double baseline = 0;
+};
+
+struct Rendered {
+    std::string info;                     ///< pdfinfo's output
+    std::vector<std::string> pages;       ///< pdftotext -layout, one string per page
+    std::vector<std::vector<Word>> words; ///< per page
+    std::string xml;                      ///< pdftohtml -xml
+};
+
+std::string run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return output;
+    char buffer[4096];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+fs::path scratchFile() {
+    const char* root = std::getenv("TAVRIN_TEST_TMP");
+    const fs::path folder = root ? fs::path(root) : fs::temp_directory_path();
+    fs::create_directories(folder);
+    static int serial = 0;
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    return folder / (std::string("pdf-") + test->name() + "-" + std::to_string(getpid()) + "-" +
+                     std::to_string(++serial) + ".pdf");
+}
+
+std::string unescaped(std::string text) {
+    const std::pair<const char*, const char*> entities[] = {
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
+    for (const auto& [entity, character] : entities)
+        for (std::size_t at; (at = text.find(entity)) != std::string::npos;)
+            text.replace(at, std::string_view(entity).size(), character);
+    return text;
+}
+
+std::vector<std::vector<Word>> parseWords(const std::string& bbox) {
+    static const std::regex word(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">(.*)</word>)re");
+    std::vector<std::vector<Word>> pages;
+    std::istringstream lines(bbox);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (line.find("<page ") != std::string::npos)
+            pages.emplace_back();
+        else if (std::regex_search(line, m, word) && !pages.empty()) {
+            const double top = std::stod(m[2]), bottom = std::stod(m[4]);
+            // The font's descent is about a fifth of its full height.
+            pages.back().push_back({unescaped(m[5]), std::stod(m[1]), std::stod(m[3]),
+                                    pageHeight - (bottom - 0.2 * (bottom - top))});
+        }
+    }
+    return pages;
+}
+
+const auto reportDate =
+    std::chrono::sys_days{std::chrono::year{2025} / 6 / 15} + std::chrono::hours{12};
+
+Rendered read(const std::vector<std::uint8_t>& bytes) {
+    const fs::path path = scratchFile();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const std::string quoted = "'" + path.string() + "'";
+    Rendered pdf;
+    pdf.info = run("pdfinfo " + quoted);
+    std::string text = run("pdftotext -layout " + quoted + " -");
+    for (std::size_t end; (end = text.find('\f')) != std::string::npos; text.erase(0, end + 1))
+        pdf.pages.push_back(text.substr(0, end));
+    pdf.words = parseWords(run("pdftotext -bbox " + quoted + " -"));
+    pdf.xml = run("pdftohtml -xml -i -stdout " + quoted);
+    fs::remove(path);
+    return pdf;
+}
+
+Rendered render(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
+                std::string_view title = "Loudness report: Apple Podcasts") {
+    return read(Report::pdf(rows, spec, title, "Tavrin", reportDate));
+}
+
+/// The page's lines with runs of spaces collapsed, so that table columns read as single-spaced.
+std::vector<std::string> lines(const std::string& page) {
+    std::vector<std::string> result;
+    std::istringstream in(page);
+    for (std::string line; std::getline(in, line);) {
+        line = std::regex_replace(line, std::regex(" +"), " ");
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        if (!line.empty())
+            result.push_back(line);
+    }
+    return result;
+}
+
+bool hasLine(const std::string& page, const std::string& expected) {
+    const auto all = lines(page);
+    return std::find(all.begin(), all.end(), expected) != all.end();
+}
+
+bool hasLineStarting(const std::string& page, const std::string& prefix) {
+    for (const auto& line : lines(page))
+        if (line.starts_with(prefix))
+            return true;
+    return false;
+}
+
+/// Whether `shown` is `full`, or `full` shortened in the middle: a start of it, "…", an end of it.
+bool shortenedFrom(const std::string& shown, const std::string& full) {
+    const std::size_t ellipsis = shown.find("…");
+    if (ellipsis == std::string::npos)
+        return shown == full;
+    const std::string head = shown.substr(0, ellipsis);
+    const std::string tail = shown.substr(ellipsis + std::string_view("…").size());
+    return head.size() + tail.size() < full.size() && full.starts_with(head) &&
+           full.ends_with(tail);
+}
+
+/// The words whose baseline is within 1.5 points of `baseline`, joined with spaces.
+std::string textAt(const std::vector<Word>& words, double baseline, double minLeft = 0,
+                   double maxLeft = 792) {
+    std::string text;
+    for (const auto& word : words)
+        if (std::abs(word.baseline - baseline) < 1.5 && word.left >= minLeft && word.left < maxLeft)
+            text += (text.empty() ? "" : " ") + word.text;
+    return text;
+}
+
+const Word* find(const std::vector<Word>& words, std::string_view text, double baseline) {
+    for (const auto& word : words)
+        if (word.text == text && std::abs(word.baseline - baseline) < 1.5)
+            return &word;
+    return nullptr;
+}
+
+LoudnessResult measured(std::optional<double> integrated, std::optional<double> truePeak,
+                        double lra = 6.2, double maxShortTerm = -12.3) {
+    LoudnessResult result;
+    result.integrated = integrated;
+    result.loudnessRange = lra;
+    result.maxShortTerm = maxShortTerm;
+    result.maxMomentary = -10;
+    result.samplePeak = -80;
+    result.truePeak = truePeak;
+    result.duration = 60;
+    result.sampleRate = 48000;
+    result.channels = 2;
+    return result;
+}
+
+ReportRow row(std::string name, std::optional<LoudnessResult> result,
+              std::optional<std::string> error = std::nullopt,
+              std::optional<std::string> fix = std::nullopt) {
+    return {std::move(name),   "/audio/show",    "WAV · 24-bit · 48 kHz · stereo",
+            std::move(result), std::move(error), std::move(fix)};
+}
+
+std::vector<ReportRow> passingRows(std::size_t count) {
+    std::vector<ReportRow> rows;
+    for (std::size_t i = 1; i <= count; ++i)
+        rows.push_back(row("Episode " + std::to_string(i) + ".wav", measured(-16.04, -1.6)));
+    return rows;
+}
+
+} // namespace
+
+TEST(ReportPdf, PagesHoldTwentyTwoRowsThenTwentySeven) {
+    const struct {
+        std::size_t rows;
+        int pages;
+    } cases[] = {{0, 1}, {1, 1}, {22, 1}, {23, 2}, {49, 2}, {50, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows);
+        const auto pdf = render(passingRows(c.rows), DeliverySpec::applePodcasts());
+        EXPECT_NE(pdf.info.find("Pages:           " + std::to_string(c.pages) + "\n"),
+                  std::string::npos);
+        ASSERT_EQ(pdf.pages.size(), static_cast<std::size_t>(c.pages));
+        if (c.rows) {
+            EXPECT_TRUE(
+                hasLineStarting(pdf.pages.back(), "Episode " + std::to_string(c.rows) + ".wav "));
+        }
+    }
+}
+
+TEST(ReportPdf, EveryPageHasTheFooterAndPageLabelAndLaterPagesRepeatTheColumns) {
+    const auto pdf = render(passingRows(50), DeliverySpec::applePodcasts());
+    ASSERT_EQ(pdf.words.size(), 3u);
+    for (std::size_t page = 0; page < 3; ++page) {
+        SCOPED_TRACE(page + 1);
+        // The footer rectangle's top is 43 points up; the page label lies right of its 632 points.
+        std::string footer;
+        for (const auto& word : pdf.words[page])
+            if (word.baseline < 43 && word.left < 672)
+                footer += (footer.empty() ? "" : " ") + word.text;
+        EXPECT_EQ(footer, Report::footerText);
+        EXPECT_EQ(textAt(pdf.words[page], 36, 672),
+                  "Tavrin · page " + std::to_string(page + 1) + " of 3");
+        if (page > 0) {
+            EXPECT_TRUE(hasLine(pdf.pages[page], "Loudness report: Apple Podcasts (continued)"));
+            EXPECT_TRUE(
+                hasLine(pdf.pages[page], "File Integrated Diff. LRA True peak Max S Result"));
+        }
+    }
+    EXPECT_TRUE(hasLineStarting(pdf.pages[1], "Episode 23.wav "));
+    EXPECT_TRUE(hasLineStarting(pdf.pages[2], "Episode 50.wav "));
+}
+
+TEST(ReportPdf, HeaderNamesTheSpecItsSourceAndCaution) {
+    const std::vector<ReportRow> rows = passingRows(1);
+    for (const auto& spec : DeliverySpec::all()) {
+        SCOPED_TRACE(spec.id);
+        const std::string title = "Loudness report: " + spec.name;
+        const auto pdf = render(rows, spec, title);
+        ASSERT_EQ(pdf.pages.size(), 1u);
+        const auto page = lines(pdf.pages[0]);
+        ASSERT_GE(page.size(), 5u);
+        EXPECT_EQ(page[0], title);
+        EXPECT_EQ(page[1], spec.name + ": " + spec.ruleText());
+        const std::string source =
+            "Source: " + spec.sourceName + (spec.sourceURL ? " · " + *spec.sourceURL : "");
+        EXPECT_TRUE(shortenedFrom(page[2], source)) << page[2];
+        const bool cautioned = spec.id == "youtube" || spec.id == "atsc-a85";
+        EXPECT_EQ(spec.caution.has_value(), cautioned);
+        if (spec.caution) {
+            EXPECT_TRUE(shortenedFrom(page[3], *spec.caution)) << page[3];
+        }
+        EXPECT_TRUE(page[cautioned ? 4 : 3].starts_with("1 file: "));
+        EXPECT_NE(pdf.info.find("Title:           " + title + "\n"), std::string::npos);
+        EXPECT_NE(pdf.info.find("Creator:         Tavrin\n"), std::string::npos);
+    }
+}
+
+TEST(ReportPdf, TallyCountsFilesPassesFailuresAndRowsWithoutAReading) {
+    const auto fails = row("Loud.wav", measured(-13.0, -1.6));
+    const auto silent = row("Silent.wav", LoudnessResult{});
+    const auto broken = row("Broken.m4a", std::nullopt, "This file isn't audio.");
+    const auto passes = passingRows(2);
+    const struct {
+        std::vector<ReportRow> rows;
+        const char* tally;
+    } cases[] = {
+        {{}, "0 files: 0 pass, 0 fail · "},
+        {{passes[0]}, "1 file: 1 pass, 0 fail · "},
+        {{passes[0], passes[1], fails}, "3 files: 2 pass, 1 fail · "},
+        {{passes[0], fails, silent, broken}, "4 files: 1 pass, 1 fail, 2 without a reading · "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tally);
+        const auto pdf = render(c.rows, DeliverySpec::applePodcasts());
+        ASSERT_EQ(pdf.pages.size(), 1u);
+        const std::string tally = lines(pdf.pages[0])[3];
+        EXPECT_TRUE(tally.starts_with(c.tally)) << tally;
+        EXPECT_NE(tally.find("2025"), std::string::npos) << tally; // the date, in any locale
+        EXPECT_EQ(hasLine(pdf.pages[0], "No files."), c.rows.empty());
+    }
+}
+
+TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakAndExplainTheResult) {
+    const std::vector<ReportRow> rows = {
+        row("Episode 1.wav", measured(-16.04, -1.6)),
+        row("Loud.wav", measured(-14.0, 0.3, 5.0, 2.0)),
+        row("Silent.wav", LoudnessResult{}),
+        row("Broken.m4a", std::nullopt, "This file isn't audio."),
+        row("Quiet.wav", measured(-18.0, -6.0), std::nullopt, "+2.0 dB"),
+        row("Waiting.wav", std::nullopt),
+    };
+    const auto pdf = render(rows, DeliverySpec::applePodcasts());
+    ASSERT_EQ(pdf.pages.size(), 1u);
+    const char* const expected[] = {
+        "Episode 1.wav −16.0 0.0 6.2 −1.6 −12.3 Pass",
+        "Silent.wav — — — — — No reading: The file is silent.",
+        "Broken.m4a — — — — — Error: This file isn't audio.",
+        "Quiet.wav −18.0 −2.0 6.2 −6.0 −12.3 Fail: 2.0 LU too quiet · Fix: +2.0 dB",
+        "Waiting.wav — — — — — —",
+    };
+    for (const char* line : expected)
+        EXPECT_TRUE(hasLine(pdf.pages[0], line)) << line << "\n" << pdf.pages[0];
+    // Too long for its column, so shortened; the numbers before it stand whole.
+    EXPECT_TRUE(
+        hasLineStarting(pdf.pages[0], "Loud.wav −14.0 +2.0 5.0 +0.3 2.0 Fail: 2.0 LU too loud"));
+    // Only a passing row's Result is set in the regular face.
+    // (pdftohtml joins neighbouring text of one font: the Max S cell runs into a regular Pass.)
+    EXPECT_TRUE(std::regex_search(pdf.xml, std::regex(R"(font="\d+">[^<]*Pass</text>)")));
+    for (const char* bold : {"<b>Fail: 2.0 LU too quiet", "<b>No reading:", "<b>Error:"})
+        EXPECT_NE(pdf.xml.find(bold), std::string::npos) << bold;
+}
+
+TEST(ReportPdf, LongFileNameIsShortenedInTheMiddleKeepingItsExtension) {
+    const std::string name = std::string(150, 'a') + std::string(146, 'z') + ".wav";
+    const auto pdf = render({row(name, measured(-16.0, -1.6))}, DeliverySpec::applePodcasts());
+    ASSERT_EQ(pdf.words.size(), 1u);
+    const std::regex shortened("aaaa+…z*zzzz\\.wav");
+    const auto word = std::find_if(pdf.words[0].begin(), pdf.words[0].end(), [&](const Word& w) {
+        return std::regex_match(w.text, shortened);
+    });
+    ASSERT_NE(word, pdf.words[0].end()) << pdf.pages[0];
+    EXPECT_NEAR(word->left, 40, 0.5);
+    EXPECT_LE(word->right, 40 + 232 + 0.5); // the File column less its 6-point gap
+}
+
+TEST(ReportPdf, TextSitsAtTheLaidOutPositions) {
+    const auto pdf = render(passingRows(30), DeliverySpec::applePodcasts());
+    ASSERT_EQ(pdf.words.size(), 2u);
+    const auto& first = pdf.words[0];
+    EXPECT_EQ(textAt(first, 552), "Loudness report: Apple Podcasts");
+    // Header 26 points under the tally at 500, rows every 17 points, numbers ending 6 points
+    // before their column's right edge.
+    EXPECT_EQ(textAt(first, 474, 0, 100), "File");
+    EXPECT_EQ(textAt(first, 457, 0, 270), "Episode 1.wav");
+    EXPECT_EQ(textAt(first, 440, 0, 270), "Episode 2.wav");
+    EXPECT_EQ(textAt(first, 474 - 22 * 17, 0, 270), "Episode 22.wav");
+    const Word* integrated = find(first, "−16.0", 457);
+    ASSERT_NE(integrated, nullptr);
+    EXPECT_NEAR(integrated->right, 40 + 238 + 64 - 6, 1);
+    double labelEnd = 0;
+    for (const auto& word : first)
+        if (std::abs(word.baseline - 36) < 1.5 && word.left > 672)
+            labelEnd = std::max(labelEnd, word.right);
+    EXPECT_NEAR(labelEnd, 752, 1);
+    // Later pages: the heading at the top, the columns 24 points under it.
+    EXPECT_EQ(textAt(pdf.words[1], 558), "Loudness report: Apple Podcasts (continued)");
+    EXPECT_EQ(textAt(pdf.words[1], 534, 0, 100), "File");
+    EXPECT_EQ(textAt(pdf.words[1], 517, 0, 270), "Episode 23.wav");
+
+    // A caution line moves the tally and everything under it 13 points down.
+    const auto cautioned = render(passingRows(1), DeliverySpec::youtube());
+    ASSERT_EQ(cautioned.words.size(), 1u);
+    EXPECT_TRUE(textAt(cautioned.words[0], 505).starts_with("Check before relying:"));
+    EXPECT_TRUE(textAt(cautioned.words[0], 487).starts_with("1 file: 0 pass, 1 fail"));
+    EXPECT_EQ(textAt(cautioned.words[0], 461, 0, 100), "File");
+    EXPECT_EQ(textAt(cautioned.words[0], 444, 0, 270), "Episode 1.wav");
+}
+
+TEST(ReportPdf, RendersOnTwoThreadsAtOnce) {
+    const auto rows = passingRows(60);
+    const auto expected = render(rows, DeliverySpec::spotify()).pages;
+    std::array<std::vector<std::uint8_t>, 2> bytes;
+    std::array<std::thread, 2> threads;
+    for (std::size_t i = 0; i < threads.size(); ++i)
+        threads[i] = std::thread([&, i] {
+            for (int repeat = 0; repeat < 3; ++repeat)
+                bytes[i] = Report::pdf(rows, DeliverySpec::spotify(),
+                                       "Loudness report: Apple Podcasts", "Tavrin", reportDate);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (const auto& document : bytes)
+        EXPECT_EQ(read(document).pages, expected);
+}
