@@ -3,6 +3,7 @@
 #include "FfmpegReader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/LoudnessMeter.h"
+#include "tavrin/VectorOps.h"
 
 #include <algorithm>
 #include <bit>
@@ -75,15 +76,6 @@ std::string channelPart(int channels) {
     }
 }
 
-/// True when every sample is a finite number. A float file can hold NaN or infinite samples,
-/// which would turn every reading into "nan"; their exponent bits are all ones.
-bool allFinite(const float* samples, std::size_t count) {
-    std::uint32_t largest = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        largest = std::max(largest, std::bit_cast<std::uint32_t>(samples[i]) & 0x7FFFFFFFu);
-    return largest < 0x7F800000u;
-}
-
 [[noreturn]] void unreadable(std::string sentence) {
     throw AudioFileError::unreadable(std::move(sentence));
 }
@@ -133,8 +125,10 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
         if (channels.size() != std::size_t(format.channelCount) ||
             std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
             unreadable("Unsupported sample format.");
+        // A float file can hold NaN or infinite samples, which would turn every reading into
+        // "nan".
         for (const float* channel : channels)
-            if (!allFinite(channel, frames))
+            if (!VectorOps::allFinite(channel, frames))
                 unreadable("The file holds invalid samples (not a number or infinite).");
         meter.process(channels, frames);
 

@@ -12,6 +12,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +93,124 @@ CodecInfo codecInfo(AVCodecID id) {
     }
 }
 
+/// Interleaved linear PCM that is converted straight from the packets: the decoder and the
+/// resampler would take two passes and two copies to do the same.
+enum class PcmSample { none, u8, s8, s16, s24, s32, f32, f64 };
+
+struct PcmLayout {
+    PcmSample sample = PcmSample::none;
+    bool bigEndian = false;
+    std::size_t bytes = 0;
+};
+
+PcmLayout pcmLayout(AVCodecID id) {
+    switch (id) {
+    case AV_CODEC_ID_PCM_U8:
+        return {PcmSample::u8, false, 1};
+    case AV_CODEC_ID_PCM_S8:
+        return {PcmSample::s8, false, 1};
+    case AV_CODEC_ID_PCM_S16LE:
+        return {PcmSample::s16, false, 2};
+    case AV_CODEC_ID_PCM_S16BE:
+        return {PcmSample::s16, true, 2};
+    case AV_CODEC_ID_PCM_S24LE:
+        return {PcmSample::s24, false, 3};
+    case AV_CODEC_ID_PCM_S24BE:
+        return {PcmSample::s24, true, 3};
+    case AV_CODEC_ID_PCM_S32LE:
+        return {PcmSample::s32, false, 4};
+    case AV_CODEC_ID_PCM_S32BE:
+        return {PcmSample::s32, true, 4};
+    case AV_CODEC_ID_PCM_F32LE:
+        return {PcmSample::f32, false, 4};
+    case AV_CODEC_ID_PCM_F32BE:
+        return {PcmSample::f32, true, 4};
+    case AV_CODEC_ID_PCM_F64LE:
+        return {PcmSample::f64, false, 8};
+    case AV_CODEC_ID_PCM_F64BE:
+        return {PcmSample::f64, true, 8};
+    default:
+        return {};
+    }
+}
+
+/// The W bytes at `p` as an unsigned integer in the host's (little-endian) order, byte-swapped
+/// when the file is big-endian. Three-byte samples are read as four bytes (packets carry padding
+/// past their end) with the extra byte at the bottom, so a 24-bit sample lands in the top 24 bits.
+template <std::size_t Bytes> auto loadSample(const std::uint8_t* p, bool bigEndian) {
+    if constexpr (Bytes == 1) {
+        return std::uint32_t(*p);
+    } else if constexpr (Bytes == 2) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return bigEndian ? __builtin_bswap16(v) : v;
+    } else if constexpr (Bytes == 3) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return bigEndian ? __builtin_bswap32(v) & 0xFFFFFF00u : v << 8;
+    } else if constexpr (Bytes == 4) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return bigEndian ? __builtin_bswap32(v) : v;
+    } else {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        return bigEndian ? __builtin_bswap64(v) : v;
+    }
+}
+
+template <std::size_t Bytes, class ToFloat>
+void deinterleave(const std::uint8_t* in, std::size_t frames, std::size_t channels, bool bigEndian,
+                  std::uint8_t* const* out, ToFloat toFloat) {
+    for (std::size_t c = 0; c < channels; ++c) {
+        float* dest = reinterpret_cast<float*>(out[c]);
+        const std::uint8_t* p = in + c * Bytes;
+        const std::size_t stride = channels * Bytes;
+        if (bigEndian)
+            for (std::size_t f = 0; f < frames; ++f)
+                dest[f] = toFloat(loadSample<Bytes>(p + f * stride, true));
+        else
+            for (std::size_t f = 0; f < frames; ++f)
+                dest[f] = toFloat(loadSample<Bytes>(p + f * stride, false));
+    }
+}
+
+/// Converts interleaved PCM to planar float exactly as FFmpeg's decoder and resampler would:
+/// integers scaled by 1/2^(bits−1) in single precision, 24-bit samples as the top of 32 bits.
+void convertPcm(const PcmLayout& pcm, const std::uint8_t* in, std::size_t frames,
+                std::size_t channels, std::uint8_t* const* out) {
+    const bool be = pcm.bigEndian;
+    const auto signed32 = [](std::uint32_t v) {
+        return float(std::int32_t(v)) * (1.0f / 2147483648.0f);
+    };
+    switch (pcm.sample) {
+    case PcmSample::u8:
+        return deinterleave<1>(in, frames, channels, be, out,
+                               [](std::uint32_t v) { return float(int(v) - 0x80) * (1.0f / 128); });
+    case PcmSample::s8:
+        return deinterleave<1>(in, frames, channels, be, out, [](std::uint32_t v) {
+            return float(std::int8_t(v)) * (1.0f / 128);
+        });
+    case PcmSample::s16:
+        return deinterleave<2>(in, frames, channels, be, out, [](std::uint16_t v) {
+            return float(std::int16_t(v)) * (1.0f / 32768);
+        });
+    case PcmSample::s24:
+    case PcmSample::s32:
+        return pcm.sample == PcmSample::s24
+                   ? deinterleave<3>(in, frames, channels, be, out, signed32)
+                   : deinterleave<4>(in, frames, channels, be, out, signed32);
+    case PcmSample::f32:
+        return deinterleave<4>(in, frames, channels, be, out,
+                               [](std::uint32_t v) { return std::bit_cast<float>(v); });
+    case PcmSample::f64:
+        return deinterleave<8>(in, frames, channels, be, out,
+                               [](std::uint64_t v) { return float(std::bit_cast<double>(v)); });
+    case PcmSample::none:
+        break;
+    }
+}
+
 constexpr std::uint32_t unusedLabel = 0;
 constexpr std::uint32_t unknownLabel = 0xFFFFFFFF;
 /// A named speaker without a code of its own in the platform's list (top side, bottom, …): it
@@ -164,6 +285,7 @@ struct FfmpegReader::State {
     AVFrame* frame = nullptr;
     SwrContext* converter = nullptr;
     int streamIndex = -1;
+    PcmLayout pcm; // set when packets are converted without the decoder
 
     // What the converter was set up for.
     int inFormat = -1;
@@ -177,6 +299,13 @@ struct FfmpegReader::State {
 
     std::vector<std::vector<float>> channels;
     std::vector<const float*> pointers;
+
+    // Where the next decoded frame goes when it fits: straight into `channels` at `directOffset`,
+    // saving a copy through `pending`. `directFrames` says how many frames it put there.
+    std::size_t directOffset = 0;
+    std::size_t directRoom = 0;
+    std::size_t directFrames = 0;
+    std::vector<std::uint8_t*> outPointers;
 
     bool draining = false;
     bool finished = false;
@@ -194,6 +323,7 @@ struct FfmpegReader::State {
 
     void open();
     bool decodeFrame();
+    bool readPcmPacket();
     void convert();
     void flushConverter();
     void ensurePending(std::size_t frames);
@@ -243,6 +373,10 @@ void FfmpegReader::State::open() {
         fail(r);
     format.sampleRate = decoder->sample_rate;
     format.channelCount = decoder->ch_layout.nb_channels;
+    if (const PcmLayout layout = pcmLayout(params->codec_id);
+        layout.sample != PcmSample::none && format.channelCount == params->ch_layout.nb_channels &&
+        params->block_align == int(layout.bytes) * format.channelCount)
+        pcm = layout;
 
     // Decoders put compressed audio into FFmpeg's order; linear PCM stays in the file's order,
     // which only the container's own layout record tells.
@@ -263,6 +397,8 @@ void FfmpegReader::State::open() {
 /// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
 /// skipped as players skip them, but a stream of which nothing decodes is an error.
 bool FfmpegReader::State::decodeFrame() {
+    if (pcm.sample != PcmSample::none)
+        return readPcmPacket();
     while (!finished) {
         int r = avcodec_receive_frame(decoder, frame);
         if (r == 0) {
@@ -306,6 +442,41 @@ bool FfmpegReader::State::decodeFrame() {
     return false;
 }
 
+/// The next packet of interleaved PCM, converted into `channels` when it fits, else `pending`.
+/// A trailing partial frame is dropped, as the decoder drops it.
+bool FfmpegReader::State::readPcmPacket() {
+    while (!finished) {
+        const int r = av_read_frame(demuxer, packet);
+        if (r == AVERROR_EOF) {
+            finished = true;
+            break;
+        }
+        if (r < 0)
+            fail(r);
+        if (packet->stream_index != streamIndex) {
+            av_packet_unref(packet);
+            continue;
+        }
+        const std::size_t channelCount = std::size_t(format.channelCount);
+        const std::size_t frames = std::size_t(packet->size) / (pcm.bytes * channelCount);
+        const bool direct = frames <= directRoom;
+        if (!direct)
+            ensurePending(frames);
+        outPointers.resize(channelCount);
+        for (std::size_t c = 0; c < channelCount; ++c)
+            outPointers[c] = reinterpret_cast<std::uint8_t*>(
+                direct ? channels[c].data() + directOffset : pending[c].data());
+        convertPcm(pcm, packet->data, frames, channelCount, outPointers.data());
+        av_packet_unref(packet);
+        framesDecoded += std::int64_t(frames);
+        directFrames = direct ? frames : 0;
+        pendingFrames = direct ? 0 : frames;
+        pendingOffset = 0;
+        return true;
+    }
+    return false;
+}
+
 void FfmpegReader::State::ensurePending(std::size_t frames) {
     pending.resize(std::size_t(format.channelCount));
     for (auto& channel : pending)
@@ -336,16 +507,20 @@ void FfmpegReader::State::convert() {
     const int capacity = swr_get_out_samples(converter, frame->nb_samples);
     if (capacity < 0)
         fail(capacity);
-    ensurePending(std::size_t(capacity));
-    std::vector<std::uint8_t*> out;
-    for (auto& channel : pending)
-        out.push_back(reinterpret_cast<std::uint8_t*>(channel.data()));
+    const bool direct = std::size_t(capacity) <= directRoom;
+    if (!direct)
+        ensurePending(std::size_t(capacity));
+    outPointers.resize(std::size_t(format.channelCount));
+    for (std::size_t c = 0; c < outPointers.size(); ++c)
+        outPointers[c] = reinterpret_cast<std::uint8_t*>(direct ? channels[c].data() + directOffset
+                                                                : pending[c].data());
     const int got =
-        swr_convert(converter, out.data(), capacity,
+        swr_convert(converter, outPointers.data(), capacity,
                     const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
     if (got < 0)
         fail(got);
-    pendingFrames = std::size_t(got);
+    directFrames = direct ? std::size_t(got) : 0;
+    pendingFrames = direct ? 0 : std::size_t(got);
     pendingOffset = 0;
 }
 
@@ -358,10 +533,10 @@ void FfmpegReader::State::flushConverter() {
     if (capacity <= 0)
         return;
     ensurePending(std::size_t(capacity));
-    std::vector<std::uint8_t*> out;
+    outPointers.clear();
     for (auto& channel : pending)
-        out.push_back(reinterpret_cast<std::uint8_t*>(channel.data()));
-    const int got = swr_convert(converter, out.data(), capacity, nullptr, 0);
+        outPointers.push_back(reinterpret_cast<std::uint8_t*>(channel.data()));
+    const int got = swr_convert(converter, outPointers.data(), capacity, nullptr, 0);
     if (got < 0)
         fail(got);
     pendingFrames = std::size_t(got);
@@ -409,8 +584,13 @@ std::size_t FfmpegReader::read(std::size_t maxFrames) {
                             m->channels[c].data() + filled);
             filled += n;
             m->pendingOffset += n;
-        } else if (!m->decoder || !m->decodeFrame()) {
-            break;
+        } else {
+            m->directOffset = filled;
+            m->directRoom = maxFrames - filled;
+            m->directFrames = 0;
+            if (!m->decoder || !m->decodeFrame())
+                break;
+            filled += m->directFrames;
         }
     }
     m->position += std::int64_t(filled);

@@ -35,11 +35,9 @@ double round1(double value) {
 
 std::string number(double value, bool isSigned) {
     const double r = round1(value);
-    if (r < 0)
-        return "\u2212" + fixed1(-r);
-    if (isSigned && r > 0)
-        return "+" + fixed1(r);
-    return fixed1(r);
+    std::string text = r < 0 ? "\u2212" : isSigned && r > 0 ? "+" : "";
+    text += fixed1(std::fabs(r));
+    return text;
 }
 
 std::string number(std::optional<double> value, bool isSigned, std::string_view placeholder) {

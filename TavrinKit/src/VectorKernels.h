@@ -7,6 +7,7 @@ namespace tavrin::VectorOps::detail {
 /// One instruction set's build of every kernel (see VectorOps.h for their contracts).
 struct KernelTable {
     void (*floatToDouble)(const float*, double*, std::size_t);
+    bool (*allFinite)(const float*, std::size_t);
     double (*maxMagnitude)(const double*, std::size_t);
     void (*sumOfSquares)(const double*, std::size_t, std::size_t, double*);
     void (*biquadCascade)(const double*, double*, const double* const*, double*, std::size_t,

@@ -85,6 +85,10 @@ void floatToDouble(const float* in, double* out, std::size_t n) {
     kernels().floatToDouble(in, out, n);
 }
 
+bool allFinite(const float* x, std::size_t n) {
+    return kernels().allFinite(x, n);
+}
+
 double maxMagnitude(const double* x, std::size_t n) {
     return kernels().maxMagnitude(x, n);
 }

@@ -22,6 +22,9 @@ void select(InstructionSet set);
 /// out[i] = in[i] converted to double, for i < n.
 void floatToDouble(const float* in, double* out, std::size_t n);
 
+/// True when every x[i], i < n, is a finite number (neither NaN nor infinite).
+bool allFinite(const float* x, std::size_t n);
+
 /// Largest |x[i]| for i < n; 0 when n is 0. NaN values are ignored.
 double maxMagnitude(const double* x, std::size_t n);
 
