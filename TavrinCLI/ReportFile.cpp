@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrin::cli {
@@ -20,10 +21,10 @@ bool saveReport(const std::filesystem::path& path, std::string_view bytes, std::
     };
     if (fd < 0)
         return fail(errno);
-    // mkstemp makes the file private; a report is an ordinary document.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    // mkstemp makes the file private; a report is an ordinary document, or keeps the mode of
+    // the report it replaces.
+    struct stat existing {};
+    ::fchmod(fd, ::stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
