@@ -12,7 +12,6 @@
 #include "tavrin/Workflow.h"
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -51,13 +50,17 @@ std::string presetIDs() {
 }
 
 void addCommonOptions(CLI::App& command, Options& options) {
-    command.add_option("--preset", options.presetID, "Delivery spec to check against: " + presetIDs())
+    command
+        .add_option("--preset", options.presetID, "Delivery spec to check against: " + presetIDs())
         ->default_str(options.presetID);
     command.add_flag("--dual-mono", options.dualMono,
                      "Count mono files as the same signal on two speakers (+3 dB)");
-    command.add_option("--jobs", options.jobs, "Files to measure at once (default: half the processors, at most 4)")
+    command
+        .add_option("--jobs", options.jobs,
+                    "Files to measure at once (default: half the processors, at most 4)")
         ->check(CLI::Range(1, static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))));
-    command.add_option("--csv", options.csv, "Write the CSV report to FILE (- for standard output)");
+    command.add_option("--csv", options.csv,
+                       "Write the CSV report to FILE (- for standard output)");
     command.add_option("--pdf", options.pdf, "Write the PDF report to FILE");
     command.add_flag("--quiet", options.quiet, "No progress line");
     command.add_option("paths", options.paths, "Audio files and folders (searched recursively)")
@@ -101,8 +104,7 @@ std::vector<Reading> measureAndPrint(const std::vector<fs::path>& files, const O
             else if (table)
                 printer.printRow(context.out, files[i], reading);
         },
-        context.terminal.progress && !options.quiet ? &context.err : nullptr,
-        context.isCancelled);
+        context.terminal.progress && !options.quiet ? &context.err : nullptr, context.isCancelled);
     if (table)
         context.out << tallyLine(readings, spec) << "\n";
     return readings;
@@ -137,12 +139,14 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
     if (files.empty())
         return exitUsage;
     const auto readings = measureAndPrint(files, options, spec, context);
-    const bool reportsWritten = writeReports(
-        files, readings, std::vector<std::optional<std::string>>(files.size()), options, spec, context);
+    const bool reportsWritten =
+        writeReports(files, readings, std::vector<std::optional<std::string>>(files.size()),
+                     options, spec, context);
     bool unreadable = !reportsWritten, failing = false;
     for (const Reading& reading : readings) {
         unreadable |= !reading.result.has_value();
-        failing |= reading.result && Verdict::make(*reading.result, spec).status != Verdict::Status::pass;
+        failing |=
+            reading.result && Verdict::make(*reading.result, spec).status != Verdict::Status::pass;
     }
     return unreadable ? exitUnreadable : failing ? exitFail : exitPass;
 }
@@ -228,10 +232,9 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     const bool unreadable =
         std::any_of(readings.begin(), readings.end(), [](const Reading& r) { return !r.result; });
     const bool allPass = std::all_of(passes.begin(), passes.end(), [](bool p) { return p; });
-    return unreadable || !reportsWritten || written < static_cast<int>(jobs.size())
-               ? exitUnreadable
-           : allPass ? exitPass
-                     : exitFail;
+    return unreadable || !reportsWritten || written < static_cast<int>(jobs.size()) ? exitUnreadable
+           : allPass                                                                ? exitPass
+                                                                                    : exitFail;
 }
 
 int presets(Context& context) {
@@ -254,7 +257,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     app.set_version_flag("--version", "tavrin-cli " TAVRIN_VERSION);
     app.require_subcommand(1);
     Options options;
-    auto* checkCommand = app.add_subcommand("check", "Measure files and judge them against a preset");
+    auto* checkCommand =
+        app.add_subcommand("check", "Measure files and judge them against a preset");
     addCommonOptions(*checkCommand, options);
     checkCommand->add_flag("--json", options.json,
                            "One JSON object per file per line instead of the table");

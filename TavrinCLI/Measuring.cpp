@@ -80,7 +80,8 @@ void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono
         board.changed.notify_all();
     };
 
-    const std::size_t width = std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), files.size());
+    const std::size_t width =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), files.size());
     board.running = width;
     std::vector<std::jthread> workers;
     for (std::size_t w = 0; w < width; ++w)

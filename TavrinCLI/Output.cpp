@@ -6,9 +6,8 @@
 #include "tavrin/Verdict.h"
 #include "tavrin/Workflow.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace tavrin::cli {
 namespace {
@@ -30,10 +29,13 @@ struct Column {
 };
 
 constexpr Column resultColumn{"Result", 10};
-constexpr Column numberColumns[] = {{"Integrated", 10}, {"Difference", 10}, {"True peak", 9},
-                                    {"Range", 6},       {"Max short-term", 14}, {"Sample peak", 11}};
+constexpr Column numberColumns[] = {{"Integrated", 10},     {"Difference", 10},
+                                    {"True peak", 9},       {"Range", 6},
+                                    {"Max short-term", 14}, {"Sample peak", 11}};
 
-bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 std::string padRight(std::string_view text, std::size_t width) {
     std::string s(text);
@@ -54,8 +56,8 @@ std::string coloured(std::string text, std::string_view colour, bool enabled) {
 } // namespace
 
 std::size_t displayWidth(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
 std::string shortenMiddle(std::string_view text, std::size_t width) {
@@ -76,8 +78,7 @@ std::string shortenMiddle(std::string_view text, std::size_t width) {
     return std::string(text.substr(0, head)) + "…" + std::string(text.substr(tail));
 }
 
-Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec,
-             bool colour)
+Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec, bool colour)
     : m_spec(spec), m_fileWidth(4), m_colour(colour) {
     for (const auto& file : files)
         m_fileWidth = std::max(m_fileWidth, displayWidth(file.filename().string()));
@@ -85,8 +86,8 @@ Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec
 }
 
 void Table::printHeader(std::ostream& out) const {
-    std::string line = padRight(resultColumn.title, resultColumn.width) + "  " +
-                       padRight("File", m_fileWidth);
+    std::string line =
+        padRight(resultColumn.title, resultColumn.width) + "  " + padRight("File", m_fileWidth);
     for (const auto& column : numberColumns)
         line += "  " + padLeft(column.title, column.width);
     out << line << "  Fix\n";
@@ -94,7 +95,8 @@ void Table::printHeader(std::ostream& out) const {
 
 void Table::printRow(std::ostream& out, const std::filesystem::path& file,
                      const Reading& reading) const {
-    const std::string name = padRight(shortenMiddle(file.filename().string(), m_fileWidth), m_fileWidth);
+    const std::string name =
+        padRight(shortenMiddle(file.filename().string(), m_fileWidth), m_fileWidth);
     if (!reading.result) {
         out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
             << "  " << name << "  " << reading.error.value_or("") << "\n";
@@ -102,9 +104,10 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file,
     }
     const LoudnessResult& r = *reading.result;
     const Verdict verdict = Verdict::make(r, m_spec);
-    const std::string_view statusColour = verdict.status == Verdict::Status::pass   ? Colour::pass
-                                          : verdict.status == Verdict::Status::fail ? Colour::fail
-                                                                                    : Colour::secondary;
+    const std::string_view statusColour = verdict.status == Verdict::Status::pass ? Colour::pass
+                                          : verdict.status == Verdict::Status::fail
+                                              ? Colour::fail
+                                              : Colour::secondary;
     const bool hasVerdict = verdict.status != Verdict::Status::unmeasurable;
     const struct {
         std::optional<double> value;
@@ -118,9 +121,9 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file,
         {r.maxShortTerm, false, false},
         {r.samplePeak, true, false},
     };
-    std::string line = coloured(padRight(label(verdict.status), resultColumn.width), statusColour,
-                                m_colour) +
-                       "  " + name;
+    std::string line =
+        coloured(padRight(label(verdict.status), resultColumn.width), statusColour, m_colour) +
+        "  " + name;
     for (std::size_t i = 0; i < std::size(numbers); ++i) {
         const auto& n = numbers[i];
         const std::string text =

@@ -34,14 +34,15 @@ std::string fixedCopiesMessage(int written, int jobs, int skipped,
         message += " " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
                    " can’t reach the target with gain alone; the Fix column says why.";
     if (written < jobs)
-        message += " " + std::to_string(jobs - written) + " couldn’t be written (see the Fix column).";
+        message +=
+            " " + std::to_string(jobs - written) + " couldn’t be written (see the Fix column).";
     return message;
 }
 
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
-                           const std::optional<std::filesystem::path>& outputFolder,
-                           bool dualMono, const CancelCheck& isCancelled) {
+                           const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+                           const CancelCheck& isCancelled) {
     try {
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
@@ -65,8 +66,9 @@ std::string fixTextFailed(std::string_view message) {
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
                     std::optional<std::string> fix) {
-    return {file.filename().string(), file.parent_path().string(), std::move(format),
-            std::move(result), std::move(error), std::move(fix)};
+    return {file.filename().string(), file.parent_path().string(),
+            std::move(format),        std::move(result),
+            std::move(error),         std::move(fix)};
 }
 
 } // namespace tavrin::Workflow

@@ -1,10 +1,11 @@
-#include "AudioFixtures.h"
 #include "Cli.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+#include "AudioFixtures.h"
 
 #include <csignal>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -16,12 +17,12 @@ namespace {
 
 const fs::path examples = TAVRIN_EXAMPLES_DIR;
 
-struct Run {
+struct Outcome {
     int status;
     std::string out, err;
 };
 
-Run run(std::vector<std::string> args) {
+Outcome run(std::vector<std::string> args) {
     std::ostringstream out, err;
     const int status = cli::run(args, out, err);
     return {status, out.str(), err.str()};
@@ -47,10 +48,11 @@ bool contains(const std::string& text, std::string_view part) {
 } // namespace
 
 TEST(Cli, PresetsListsEveryDeliverySpec) {
-    const Run r = run({"presets"});
+    const Outcome r = run({"presets"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(contains(r.out, "ebu-r128\tEBU R 128\t−23.0 LUFS ±0.5 LU, true peak ≤ −1.0 dBTP"));
-    EXPECT_TRUE(contains(r.out, "spotify\tSpotify\t−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ −2.0 dBTP when louder than −14.0 LUFS)"));
+    EXPECT_TRUE(contains(r.out, "spotify\tSpotify\t−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ "
+                                "−2.0 dBTP when louder than −14.0 LUFS)"));
     EXPECT_TRUE(contains(r.out, "\tCheck before relying: YouTube"));
     EXPECT_EQ(lines(r.out).size(), 7u); // five presets, two cautions
 }
@@ -59,18 +61,18 @@ TEST(Cli, UsageErrorsExitWithTwoAndASentence) {
     EXPECT_EQ(run({}).status, 2);
     EXPECT_EQ(run({"check"}).status, 2);
     EXPECT_EQ(run({"check", "--jobs", "0", examples.string()}).status, 2);
-    const Run unknown = run({"check", "--preset", "EBU-R128", examples.string()});
+    const Outcome unknown = run({"check", "--preset", "EBU-R128", examples.string()});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_EQ(unknown.err, "There is no preset \"EBU-R128\". Use one of: ebu-r128, "
                            "apple-podcasts, spotify, youtube, atsc-a85.\n");
-    const Run help = run({"check", "--help"});
+    const Outcome help = run({"check", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(contains(help.out, "--dual-mono"));
     EXPECT_EQ(run({"--version"}).status, 0);
 }
 
 TEST(Cli, CheckPrintsATableInListOrderAndTheTally) {
-    const Run r = run({"check", examples.string()});
+    const Outcome r = run({"check", examples.string()});
     EXPECT_EQ(r.status, 1); // one fails, two have no reading, none unreadable
     EXPECT_EQ(r.err, "");
     const auto out = lines(r.out);
@@ -92,28 +94,29 @@ TEST(Cli, CheckExitStatusFollowsTheWorstFile) {
     EXPECT_EQ(run({"check", (examples / "Silence.flac").string()}).status, 1);
     TempDir dir;
     writeBytes(dir / "notes.wav", "these are not audio samples");
-    const Run unreadable =
+    const Outcome unreadable =
         run({"check", (dir / "notes.wav").string(), (examples / "Passes.flac").string()});
     EXPECT_EQ(unreadable.status, 3);
-    EXPECT_TRUE(contains(unreadable.out, "Can’t read  notes.wav    Can't open this file as audio ("))
+    EXPECT_TRUE(
+        contains(unreadable.out, "Can’t read  notes.wav    Can't open this file as audio ("))
         << unreadable.out;
 }
 
 TEST(Cli, NoAudioFilesIsAUsageErrorAndWritesNoReport) {
     TempDir dir;
     writeBytes(dir / "readme.txt", "text");
-    const Run r = run({"check", "--csv", (dir / "r.csv").string(), dir.path().string(),
-                       (dir / "missing.wav").string()});
+    const Outcome r = run({"check", "--csv", (dir / "r.csv").string(), dir.path().string(),
+                           (dir / "missing.wav").string()});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Nothing at \"" + (dir / "missing.wav").string() +
-                         "\"; skipped.\nNo audio files there. Tavrin reads WAV, AIFF, MP3, "
+    EXPECT_EQ(r.err, "Nothing at " + (dir / "missing.wav").string() +
+                         "; skipped.\nNo audio files there. Tavrin reads WAV, AIFF, MP3, "
                          "M4A/AAC, FLAC and CAF.\n");
     EXPECT_FALSE(fs::exists(dir / "r.csv"));
 }
 
 TEST(Cli, JsonLinesCarryOneObjectPerFile) {
-    const Run r = run({"check", "--json", "--preset", "apple-podcasts", examples.string()});
+    const Outcome r = run({"check", "--json", "--preset", "apple-podcasts", examples.string()});
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 5u);
     const auto pass = nlohmann::json::parse(out[1]);
@@ -135,7 +138,7 @@ TEST(Cli, JsonEscapesFileNamesThatAreNotUtf8) {
     TempDir dir;
     const fs::path odd = dir / "take\xff.flac";
     fs::copy_file(examples / "Passes.flac", odd);
-    const Run r = run({"check", "--json", odd.string()});
+    const Outcome r = run({"check", "--json", odd.string()});
     EXPECT_EQ(r.status, 0);
     const auto line = nlohmann::json::parse(lines(r.out).at(0)); // parses, so valid UTF-8
     EXPECT_TRUE(contains(line["file"].get<std::string>(), "take\xEF\xBF\xBD.flac"));
@@ -143,22 +146,23 @@ TEST(Cli, JsonEscapesFileNamesThatAreNotUtf8) {
 
 TEST(Cli, ReportsAreWrittenWhole) {
     TempDir dir;
-    const Run r = run({"check", "--csv", (dir / "r.csv").string(), "--pdf",
-                       (dir / "r.pdf").string(), examples.string()});
+    const Outcome r = run({"check", "--csv", (dir / "r.csv").string(), "--pdf",
+                           (dir / "r.pdf").string(), examples.string()});
     EXPECT_EQ(r.status, 1);
     const std::string csv = readBytes(dir / "r.csv");
     EXPECT_EQ(csv.rfind("File,Folder,Format,", 0), 0u);
     EXPECT_EQ(lines(csv).size(), 6u);
-    EXPECT_TRUE(contains(csv, "Passes.flac," + examples.string() + ",FLAC · 44.1 kHz · mono,4.00,-23.0,"));
+    EXPECT_TRUE(
+        contains(csv, "Passes.flac," + examples.string() + ",FLAC · 44.1 kHz · mono,4.00,-23.0,"));
     EXPECT_EQ(readBytes(dir / "r.pdf").rfind("%PDF", 0), 0u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2)
         << "no temporary files are left";
 
-    const Run toStdout = run({"check", "--csv", "-", (examples / "Passes.flac").string()});
+    const Outcome toStdout = run({"check", "--csv", "-", (examples / "Passes.flac").string()});
     EXPECT_EQ(lines(toStdout.out).size(), 2u) << "the CSV alone, without the table";
 
-    const Run unwritable = run({"check", "--csv", (dir / "no/such/folder/r.csv").string(),
-                                (examples / "Passes.flac").string()});
+    const Outcome unwritable = run({"check", "--csv", (dir / "no/such/folder/r.csv").string(),
+                                    (examples / "Passes.flac").string()});
     EXPECT_EQ(unwritable.status, 3);
     EXPECT_TRUE(contains(unwritable.err, "Couldn’t save the report ")) << unwritable.err;
 }
@@ -167,36 +171,39 @@ TEST(Cli, FixWritesCopiesNextToTheOriginalsAndNeverOverwrites) {
     TempDir dir;
     copyExamples(dir / "in");
     // A file already holding the first choice of name stays as it is.
-    writeBytes(dir / "in" / "Too quiet (EBU R 128).wav", "mine");
-    const Run r = run({"fix", "--csv", (dir / "fix.csv").string(), (dir / "in").string()});
+    const fs::path taken = dir / "in" / "Too quiet (EBU R 128).wav";
+    fs::copy_file(examples / "Passes.flac", taken);
+    const Outcome r = run({"fix", "--csv", (dir / "fix.csv").string(), (dir / "in").string()});
     EXPECT_EQ(r.status, 1); // the refused file and the two without a reading remain
-    EXPECT_EQ(readBytes(dir / "in" / "Too quiet (EBU R 128).wav"), "mine");
+    EXPECT_EQ(readBytes(taken), readBytes(examples / "Passes.flac"));
     ASSERT_TRUE(fs::exists(dir / "in" / "Too quiet (EBU R 128) 2.wav"));
-    EXPECT_TRUE(contains(r.out, "Too quiet.flac → Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\n"))
+    EXPECT_TRUE(
+        contains(r.out, "Too quiet.flac → Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\n"))
         << r.out;
     EXPECT_TRUE(contains(r.out, "Needs a limiter.wav: Needs a limiter. Raising it to −23.0 LUFS"));
     EXPECT_TRUE(contains(r.out, "Fixed copies: 1 copy written next to the originals, each "
                                 "measured again. 1 file can’t reach the target with gain alone; "
                                 "the Fix column says why.\n"));
     const std::string csv = readBytes(dir / "fix.csv");
-    EXPECT_TRUE(contains(csv, ",Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\r\n"));
-    EXPECT_TRUE(contains(csv, ",Not fixed: needs a limiter (gain alone would exceed the true-peak ceiling)\r\n"));
+    EXPECT_TRUE(contains(csv, ",\"Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\"\r\n"));
+    EXPECT_TRUE(contains(
+        csv, ",Not fixed: needs a limiter (gain alone would exceed the true-peak ceiling)\r\n"));
 }
 
 TEST(Cli, FixIntoAFolderAndWhenNothingFails) {
     TempDir dir;
     fs::create_directory(dir / "out");
-    const Run r = run({"fix", "--out", (dir / "out").string(),
-                       (examples / "Too quiet.flac").string()});
+    const Outcome r =
+        run({"fix", "--out", (dir / "out").string(), (examples / "Too quiet.flac").string()});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(fs::exists(dir / "out" / "Too quiet (EBU R 128).wav"));
     EXPECT_TRUE(contains(r.out, "Fixed copies: 1 copy written to out, each measured again.\n"));
 
-    const Run none = run({"fix", (examples / "Passes.flac").string()});
+    const Outcome none = run({"fix", (examples / "Passes.flac").string()});
     EXPECT_EQ(none.status, 0);
     EXPECT_TRUE(contains(none.out, "Nothing to fix: Every measured file passes EBU R 128.\n"));
 
-    const Run refused = run({"fix", (examples / "Needs a limiter.wav").string()});
+    const Outcome refused = run({"fix", (examples / "Needs a limiter.wav").string()});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(contains(refused.out, "Can’t fix with gain alone: Reaching EBU R 128’s target "
                                       "would push the true peak over −1.0 dBTP."));
@@ -210,6 +217,7 @@ TEST(Cli, InterruptingAFixLeavesNoPartialCopy) {
     const std::string before = readBytes(dir / "long.wav");
     const pid_t child = ::fork();
     if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
         ::execl(TAVRIN_CLI_PATH, "tavrin-cli", "fix", "--quiet", (dir / "long.wav").c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);

@@ -58,8 +58,8 @@ struct CopyOutcome {
 /// leaves no copy behind.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
-                           const std::optional<std::filesystem::path>& outputFolder,
-                           bool dualMono, const CancelCheck& isCancelled = {});
+                           const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+                           const CancelCheck& isCancelled = {});
 
 /// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP".
 std::string fixTextWritten(const CopyOutcome::Written& written);
