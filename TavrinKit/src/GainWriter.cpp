@@ -4,6 +4,7 @@
 #include "NoReplaceFile.h"
 #include "SndfileWriter.h"
 #include "tavrin/AudioFileError.h"
+#include "tavrin/AudioTypes.h"
 #include "tavrin/VectorOps.h"
 
 #include <algorithm>
@@ -22,19 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lowerExtension(const fs::path& path) {
-    std::string ext = path.extension().string();
-    if (!ext.empty())
-        ext.erase(0, 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 /// AIFF originals get AIFF copies; everything else, compressed audio included, gets WAV.
 const char* copyExtension(const fs::path& original) {
-    const std::string ext = lowerExtension(original);
+    const std::string ext = AudioTypes::lowerExtension(original);
     return ext == "aif" || ext == "aiff" || ext == "aifc" ? ".aif" : ".wav";
 }
 
@@ -57,7 +48,7 @@ int writableDepth(int bits, bool isFloat) {
 /// integer; compressed originals become 24-bit integer.
 PcmFormat copyFormat(const AudioFileFormat& original, const fs::path& to) {
     PcmFormat format;
-    format.aiff = lowerExtension(to) == "aif";
+    format.aiff = AudioTypes::lowerExtension(to) == "aif";
     format.sampleRate = static_cast<int>(std::lround(original.sampleRate));
     format.channelCount = original.channelCount;
     if (original.codec == AudioCodec::linearPCM) {
