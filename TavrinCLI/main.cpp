@@ -1,20 +1,28 @@
-// A first front end: meters a generated 1 kHz tone at −23 dBFS and prints the reading.
-#include "tavrin/LoudnessMeter.h"
+#include "Cli.h"
 
-#include <cmath>
-#include <cstdio>
-#include <numbers>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <unistd.h>
 
-int main() {
-    const double rate = 48000;
-    const double amplitude = std::pow(10.0, -23.0 / 20);
-    std::vector<std::vector<double>> tone(2, std::vector<double>(static_cast<std::size_t>(rate * 10)));
-    for (auto& channel : tone)
-        for (std::size_t i = 0; i < channel.size(); ++i)
-            channel[i] = amplitude * std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(i) / rate);
-    tavrin::LoudnessMeter meter({1.0, 1.0}, rate);
-    meter.process(tone);
-    const auto result = meter.finish();
-    std::printf("1 kHz stereo tone at -23 dBFS, 10 s: %s\n", result.toJson().c_str());
-    return 0;
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Ctrl-C asks the work to stop at its next chunk, so a copy being written is removed.
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    const tavrin::cli::Terminal terminal{
+        .colour = ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr,
+        .progress = static_cast<bool>(::isatty(STDERR_FILENO)),
+    };
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return tavrin::cli::run(args, std::cout, std::cerr, terminal, [] { return interrupted != 0; });
 }

@@ -2,6 +2,7 @@
 
 #include "FfmpegReader.h"
 #include "tavrin/AudioFileError.h"
+#include "tavrin/AudioTypes.h"
 #include "tavrin/LoudnessMeter.h"
 #include "tavrin/VectorOps.h"
 
@@ -14,16 +15,6 @@
 namespace tavrin::AudioFileMeter {
 namespace {
 
-std::string lowerExtension(const std::filesystem::path& path) {
-    std::string ext = path.extension().string();
-    if (!ext.empty())
-        ext.erase(0, 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 std::string upper(std::string text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z')
@@ -32,7 +23,7 @@ std::string upper(std::string text) {
 }
 
 std::string codecPart(const AudioFileFormat& format, const std::filesystem::path& path) {
-    const std::string ext = lowerExtension(path);
+    const std::string ext = AudioTypes::lowerExtension(path);
     switch (format.codec) {
     case AudioCodec::linearPCM: {
         const char* container = ext == "aif" || ext == "aiff" || ext == "aifc" ? "AIFF"

@@ -14,16 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lowerExtension(const fs::path& path) {
-    std::string ext = path.extension().string();
-    if (!ext.empty())
-        ext.erase(0, 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return ext;
-}
-
 bool isHidden(const fs::path& path) {
     return path.filename().string().starts_with('.');
 }
@@ -109,6 +99,16 @@ std::vector<fs::path> enumerate(const fs::path& folder) {
 }
 
 } // namespace
+
+std::string lowerExtension(const fs::path& path) {
+    std::string ext = path.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return ext;
+}
 
 bool isSupported(const fs::path& path) {
     static const std::set<std::string, std::less<>> extensions = {

@@ -120,6 +120,15 @@ Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
     return tally;
 }
 
+std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
+    const Counts c = counts(rows, spec);
+    std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " file: " : " files: ") +
+                       std::to_string(c.passed) + " pass, " + std::to_string(c.failed) + " fail";
+    if (c.other >= 1)
+        text += ", " + std::to_string(c.other) + " without a reading";
+    return text;
+}
+
 std::string escapeCSV(std::string_view field) {
     std::string text(field);
     // Spreadsheets run a cell that starts like a formula; a plain negative number must stay a

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace tavrin::AudioTypes {
+
+/// The path's extension without its dot, in lower case ASCII ("wav" for "Take.WAV"); empty when
+/// there is none.
+std::string lowerExtension(const std::filesystem::path& path);
 
 /// True when the path's extension, in any letter case, is one of wav, wave, bwf, aif, aiff, aifc,
 /// mp3, m4a, aac, mp4, flac, caf. A name without extension is not supported.

@@ -24,6 +24,10 @@ struct Counts {
 /// Tallies `rows` by their verdict against `spec`.
 Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
+/// The tally sentence: "12 files: 9 pass, 2 fail, 1 without a reading" ("1 file", and the
+/// last part only when some row has no reading).
+std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
+
 /// One CSV field: an apostrophe before text a spreadsheet would run as a formula (a leading
 /// "=", "+", "-" or "@" that is not a whole number such as -23.0 or -inf), then double quotes
 /// around a field holding a comma, double quote, CR or LF, with inner quotes doubled.

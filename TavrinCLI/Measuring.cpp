@@ -1,0 +1,125 @@
+#include "Measuring.h"
+
+#include "tavrin/AudioFileError.h"
+#include "tavrin/AudioFileMeter.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace tavrin::cli {
+namespace {
+
+Reading measureOne(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
+                   const CancelCheck& isCancelled) {
+    try {
+        auto measurement = AudioFileMeter::measure(file, dualMono, progress, isCancelled);
+        return {std::move(measurement.format), measurement.result, std::nullopt};
+    } catch (const AudioFileError& error) {
+        return {{}, std::nullopt, error.what()};
+    } catch (const std::bad_alloc&) {
+        return {{}, std::nullopt, "Not enough memory to read the file."};
+    }
+}
+
+/// The state the workers and the reporting thread share, under one lock.
+struct Board {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<Reading>> readings;
+    std::vector<double> fractions;
+    std::size_t running = 0;
+    bool cancelled = false;
+};
+
+void drawProgress(std::ostream& out, const Board& board, std::size_t done,
+                  const std::vector<std::filesystem::path>& files) {
+    // The first file still being measured, with its percentage.
+    std::string line = "Measuring " + std::to_string(done) + "/" + std::to_string(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (!board.readings[i] && board.fractions[i] >= 0) {
+            line += ": " + files[i].filename().string() + " " +
+                    std::to_string(static_cast<int>(board.fractions[i] * 100)) + "%";
+            break;
+        }
+    out << "\r\033[K" << line << std::flush;
+}
+
+} // namespace
+
+void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono, int jobs,
+                  const std::function<void(std::size_t, const Reading&)>& onReading,
+                  std::ostream* progress, const CancelCheck& isCancelled) {
+    Board board;
+    board.readings.resize(files.size());
+    board.fractions.assign(files.size(), -1.0);
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    const CancelCheck stopping = [&] { return stop.load(); };
+
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < files.size();) {
+            const ProgressFn onProgress = [&, i](double fraction) {
+                const std::lock_guard lock(board.mutex);
+                board.fractions[i] = fraction;
+            };
+            try {
+                Reading reading = measureOne(files[i], dualMono, onProgress, stopping);
+                const std::lock_guard lock(board.mutex);
+                board.readings[i] = std::move(reading);
+            } catch (const Cancelled&) {
+                break;
+            }
+            board.changed.notify_all();
+        }
+        const std::lock_guard lock(board.mutex);
+        --board.running;
+        board.changed.notify_all();
+    };
+
+    const std::size_t width =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), files.size());
+    board.running = width;
+    std::vector<std::jthread> workers;
+    for (std::size_t w = 0; w < width; ++w)
+        workers.emplace_back(work);
+    // However this function is left, the workers stop at their next chunk before they are joined.
+    struct StopOnExit {
+        std::atomic<bool>& stop;
+        ~StopOnExit() { stop = true; }
+    } stopOnExit{stop};
+
+    std::size_t reported = 0;
+    std::unique_lock lock(board.mutex);
+    while (reported < files.size()) {
+        board.changed.wait_for(lock, std::chrono::milliseconds(100));
+        if (isCancelled && isCancelled()) {
+            stop = true;
+            board.cancelled = true;
+        }
+        if (board.cancelled) {
+            board.changed.wait(lock, [&] { return board.running == 0; });
+            if (progress)
+                *progress << "\r\033[K" << std::flush;
+            throw Cancelled();
+        }
+        while (reported < files.size() && board.readings[reported]) {
+            const Reading reading = *board.readings[reported];
+            lock.unlock();
+            if (progress)
+                *progress << "\r\033[K" << std::flush;
+            onReading(reported, reading);
+            lock.lock();
+            ++reported;
+        }
+        if (progress && reported < files.size())
+            drawProgress(*progress, board, reported, files);
+    }
+    if (progress)
+        *progress << "\r\033[K" << std::flush;
+}
+
+} // namespace tavrin::cli

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "tavrin/Cancellation.h"
+#include "tavrin/LoudnessResult.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tavrin::cli {
+
+/// What measuring one file gave: a result, or the sentence saying why there is none.
+struct Reading {
+    std::string format;
+    std::optional<LoudnessResult> result;
+    std::optional<std::string> error;
+};
+
+/// Measures `files` with `jobs` files at once. `onReading` is called on the calling thread for
+/// each file in list order, as soon as it and every file before it are done. When `progress` is
+/// given, one updating line on it shows files done and the current file's percentage. Throws
+/// Cancelled when `isCancelled` stops the work; the files still running stop at their next chunk.
+void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono, int jobs,
+                  const std::function<void(std::size_t index, const Reading&)>& onReading,
+                  std::ostream* progress, const CancelCheck& isCancelled);
+
+} // namespace tavrin::cli

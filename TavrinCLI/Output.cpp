@@ -1,0 +1,167 @@
+#include "Output.h"
+
+#include "tavrin/FixPlan.h"
+#include "tavrin/Fmt.h"
+#include "tavrin/Report.h"
+#include "tavrin/Verdict.h"
+#include "tavrin/Workflow.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+namespace tavrin::cli {
+namespace {
+
+constexpr std::size_t maxFileWidth = 48;
+constexpr std::string_view emDash = "—";
+
+namespace Colour {
+constexpr std::string_view pass = "\033[32m";
+constexpr std::string_view fail = "\033[31m";
+constexpr std::string_view caution = "\033[33m";
+constexpr std::string_view secondary = "\033[2m";
+constexpr std::string_view reset = "\033[0m";
+} // namespace Colour
+
+struct Column {
+    std::string_view title;
+    std::size_t width;
+};
+
+constexpr Column resultColumn{"Result", 10};
+constexpr Column numberColumns[] = {{"Integrated", 10},     {"Difference", 10},
+                                    {"True peak", 9},       {"Range", 6},
+                                    {"Max short-term", 14}, {"Sample peak", 11}};
+
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+std::string padRight(std::string_view text, std::size_t width) {
+    std::string s(text);
+    s.append(width > displayWidth(text) ? width - displayWidth(text) : 0, ' ');
+    return s;
+}
+
+std::string padLeft(std::string_view text, std::size_t width) {
+    return std::string(width > displayWidth(text) ? width - displayWidth(text) : 0, ' ') +
+           std::string(text);
+}
+
+std::string coloured(std::string text, std::string_view colour, bool enabled) {
+    return enabled && !colour.empty() ? std::string(colour) + text + std::string(Colour::reset)
+                                      : text;
+}
+
+} // namespace
+
+std::size_t displayWidth(std::string_view text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
+}
+
+std::string shortenMiddle(std::string_view text, std::size_t width) {
+    if (displayWidth(text) <= width || width < 2)
+        return std::string(text);
+    // Keep whole code points from both ends around the ellipsis.
+    const std::size_t keep = width - 1, front = (keep + 1) / 2, back = keep / 2;
+    std::size_t head = 0;
+    for (std::size_t points = 0; head < text.size() && points < front; ++points)
+        do
+            ++head;
+        while (head < text.size() && isContinuationByte(text[head]));
+    std::size_t tail = text.size();
+    for (std::size_t points = 0; tail > 0 && points < back; ++points)
+        do
+            --tail;
+        while (tail > 0 && isContinuationByte(text[tail]));
+    return std::string(text.substr(0, head)) + "…" + std::string(text.substr(tail));
+}
+
+Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec, bool colour)
+    : m_spec(spec), m_fileWidth(4), m_colour(colour) {
+    for (const auto& file : files)
+        m_fileWidth = std::max(m_fileWidth, displayWidth(file.filename().string()));
+    m_fileWidth = std::min(m_fileWidth, maxFileWidth);
+}
+
+void Table::printHeader(std::ostream& out) const {
+    std::string line =
+        padRight(resultColumn.title, resultColumn.width) + "  " + padRight("File", m_fileWidth);
+    for (const auto& column : numberColumns)
+        line += "  " + padLeft(column.title, column.width);
+    out << line << "  Fix\n";
+}
+
+void Table::printRow(std::ostream& out, const std::filesystem::path& file,
+                     const Reading& reading) const {
+    const std::string name =
+        padRight(shortenMiddle(file.filename().string(), m_fileWidth), m_fileWidth);
+    if (!reading.result) {
+        out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
+            << "  " << name << "  " << reading.error.value_or("") << "\n";
+        return;
+    }
+    const LoudnessResult& r = *reading.result;
+    const Verdict verdict = Verdict::make(r, m_spec);
+    const std::string_view statusColour = verdict.status == Verdict::Status::pass ? Colour::pass
+                                          : verdict.status == Verdict::Status::fail
+                                              ? Colour::fail
+                                              : Colour::secondary;
+    const bool hasVerdict = verdict.status != Verdict::Status::unmeasurable;
+    const struct {
+        std::optional<double> value;
+        bool isSigned;
+        bool bad;
+    } numbers[] = {
+        {r.integrated, false, hasVerdict && !verdict.loudnessOK},
+        {verdict.delta, true, hasVerdict && !verdict.loudnessOK},
+        {r.truePeak, true, hasVerdict && !verdict.peakOK},
+        {r.loudnessRange, false, false},
+        {r.maxShortTerm, false, false},
+        {r.samplePeak, true, false},
+    };
+    std::string line =
+        coloured(padRight(label(verdict.status), resultColumn.width), statusColour, m_colour) +
+        "  " + name;
+    for (std::size_t i = 0; i < std::size(numbers); ++i) {
+        const auto& n = numbers[i];
+        const std::string text =
+            padLeft(Fmt::number(n.value, n.isSigned, emDash), numberColumns[i].width);
+        line += "  " + coloured(text, n.bad ? Colour::fail : "", m_colour);
+    }
+    if (verdict.status == Verdict::Status::fail)
+        line += "  " + FixPlan::make(r, m_spec).label();
+    out << line << "\n";
+}
+
+std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
+                     const DeliverySpec& spec) {
+    using Json = nlohmann::json;
+    Json j = Json::object();
+    j["file"] = file.string();
+    j["format"] = reading.format.empty() ? Json(nullptr) : Json(reading.format);
+    j["result"] = reading.result ? Json::parse(reading.result->toJson()) : Json(nullptr);
+    j["status"] = "error";
+    j["problems"] = Json::array();
+    j["fix"] = nullptr;
+    j["error"] = reading.error ? Json(*reading.error) : Json(nullptr);
+    if (reading.result) {
+        const Verdict verdict = Verdict::make(*reading.result, spec);
+        j["status"] = rawValue(verdict.status);
+        j["problems"] = verdict.problems;
+        if (verdict.status == Verdict::Status::fail)
+            j["fix"] = FixPlan::make(*reading.result, spec).label();
+    }
+    // File names need not be valid UTF-8; invalid bytes become U+FFFD rather than raw bytes.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec) {
+    std::vector<ReportRow> rows;
+    for (const Reading& reading : readings)
+        rows.push_back(Workflow::reportRow({}, reading.format, reading.result, reading.error, {}));
+    return Report::tallyText(rows, spec);
+}
+
+} // namespace tavrin::cli

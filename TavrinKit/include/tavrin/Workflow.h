@@ -1,0 +1,77 @@
+#pragma once
+
+#include "tavrin/AudioFileMeter.h"
+#include "tavrin/Cancellation.h"
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/LoudnessResult.h"
+#include "tavrin/ReportRow.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+/// The user-interface-free steps of checking and fixing a list of files, shared by the desktop
+/// app and the command-line tool so both say and do exactly the same.
+namespace tavrin::Workflow {
+
+/// How many files to measure at once on a machine with `processors` processors: half of them,
+/// at least 1 and at most 4, so measuring leaves room for the rest of the machine.
+int measuringWidth(unsigned processors);
+
+/// The notice when a selection holds no audio file at all.
+inline constexpr std::string_view noAudioFilesNotice =
+    "No audio files there. Tavrin reads WAV, AIFF, MP3, M4A/AAC, FLAC and CAF.";
+
+/// Alert titles of the fix run.
+inline constexpr std::string_view fixedCopiesTitle = "Fixed copies";
+inline constexpr std::string_view nothingToFixTitle = "Nothing to fix";
+inline constexpr std::string_view cantFixTitle = "Can’t fix with gain alone";
+
+/// Why nothing was fixed: the candidates were the selected rows (`fromSelection`) or all rows.
+std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection);
+/// Every candidate was refused: they need a limiter before gain can reach the target.
+std::string cantFixMessage(const DeliverySpec& spec);
+/// The summary of a fix run: `written` of `jobs` copies written to `outputFolder` (absent: next
+/// to the originals), after `skipped` candidates were refused.
+std::string fixedCopiesMessage(int written, int jobs, int skipped,
+                               const std::optional<std::filesystem::path>& outputFolder);
+
+/// The result of writing one fixed copy and measuring it again.
+struct CopyOutcome {
+    struct Written {
+        std::filesystem::path copy;
+        LoudnessResult result;
+        bool operator==(const Written&) const = default;
+    };
+    struct Failed {
+        std::string message; ///< the writer's or meter's whole sentence
+        bool operator==(const Failed&) const = default;
+    };
+    std::variant<Written, Failed> value;
+    bool operator==(const CopyOutcome&) const = default;
+};
+
+/// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
+/// to the original), then measures the copy. Failures become Failed; Cancelled propagates and
+/// leaves no copy behind.
+CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
+                           const DeliverySpec& spec,
+                           const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+                           const CancelCheck& isCancelled = {});
+
+/// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP".
+std::string fixTextWritten(const CopyOutcome::Written& written);
+/// The reports' Fix column for a copy that could not be written.
+std::string fixTextFailed(std::string_view message);
+/// The reports' Fix column for a refused fix, whatever the plan's reason.
+inline constexpr std::string_view fixTextRefused =
+    "Not fixed: needs a limiter (gain alone would exceed the true-peak ceiling)";
+
+/// A report row for `file`: its name, its folder, and what is known about it.
+ReportRow reportRow(const std::filesystem::path& file, std::string format,
+                    std::optional<LoudnessResult> result, std::optional<std::string> error,
+                    std::optional<std::string> fix);
+
+} // namespace tavrin::Workflow

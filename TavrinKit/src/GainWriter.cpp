@@ -1,0 +1,226 @@
+#include "tavrin/GainWriter.h"
+
+#include "FfmpegReader.h"
+#include "NoReplaceFile.h"
+#include "SndfileWriter.h"
+#include "tavrin/AudioFileError.h"
+#include "tavrin/AudioTypes.h"
+#include "tavrin/VectorOps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace tavrin::GainWriter {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// AIFF originals get AIFF copies; everything else, compressed audio included, gets WAV.
+const char* copyExtension(const fs::path& original) {
+    const std::string ext = AudioTypes::lowerExtension(original);
+    return ext == "aif" || ext == "aiff" || ext == "aifc" ? ".aif" : ".wav";
+}
+
+bool isTaken(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec)); // a dangling link takes the name too
+}
+
+/// The nearest depth the file layer writes, never below the original's.
+int writableDepth(int bits, bool isFloat) {
+    if (isFloat)
+        return bits > 32 ? 64 : 32;
+    for (int depth : {8, 16, 24})
+        if (bits <= depth)
+            return depth;
+    return 32;
+}
+
+/// Linear PCM originals keep their depth, and in WAV their float flag; AIFF copies are always
+/// integer; compressed originals become 24-bit integer.
+PcmFormat copyFormat(const AudioFileFormat& original, const fs::path& to) {
+    PcmFormat format;
+    format.aiff = AudioTypes::lowerExtension(to) == "aif";
+    format.sampleRate = static_cast<int>(std::lround(original.sampleRate));
+    format.channelCount = original.channelCount;
+    if (original.codec == AudioCodec::linearPCM) {
+        format.isFloat = original.isFloat && !format.aiff;
+        format.bitDepth =
+            writableDepth(original.bitDepth > 0 ? original.bitDepth : 24, format.isFloat);
+    }
+    if (original.channelCount >= 3)
+        format.channelLabels = original.channelLabels;
+    return format;
+}
+
+/// SplitMix64, restarted from one fixed seed for every copy so that the same original and gain
+/// always give the same samples. Each value is 24 random bits as a float in [0, 1).
+class DitherNoise {
+public:
+    float next() {
+        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<float>(z >> 40) * 0x1p-24f;
+    }
+
+private:
+    std::uint64_t m_state = 0x54415652494E2121ull;
+};
+
+/// Triangular noise of ±`amplitude` (one step of the copy), channel after channel, so the noise
+/// sequence does not depend on the interleaving. The difference of two 24-bit values is exact in
+/// float.
+void addDither(float* interleaved, std::size_t frames, std::size_t channels, float amplitude,
+               DitherNoise& noise) {
+    for (std::size_t c = 0; c < channels; ++c)
+        for (std::size_t i = 0; i < frames; ++i) {
+            const float u1 = noise.next();
+            const float u2 = noise.next();
+            interleaved[i * channels + c] += amplitude * (u1 - u2);
+        }
+}
+
+void interleave(std::span<const float* const> channels, std::size_t frames, float* out) {
+    const std::size_t count = channels.size();
+    for (std::size_t c = 0; c < count; ++c) {
+        const float* in = channels[c];
+        for (std::size_t i = 0; i < frames; ++i)
+            out[i * count + c] = in[i];
+    }
+}
+
+[[noreturn]] void unreadable(std::string sentence) {
+    throw AudioFileError::unreadable(std::move(sentence));
+}
+
+[[noreturn]] void unwritable(std::string sentence) {
+    throw AudioFileError::unwritable(std::move(sentence));
+}
+
+[[noreturn]] void alreadyExists(const std::string& name) {
+    unwritable(name + " already exists; Tavrin never overwrites files.");
+}
+
+[[noreturn]] void writingStopped(const std::string& description) {
+    unwritable("Writing stopped part way (" + description + ").");
+}
+
+std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
+    try {
+        auto reader = std::make_unique<FfmpegReader>(from);
+        const AudioFileFormat& format = reader->format();
+        if (format.channelCount < 1 || !(format.sampleRate > 0))
+            throw FfmpegError("The file has no audio channels");
+        return reader;
+    } catch (const FfmpegError& e) {
+        unreadable(std::string("Can't open the original (") + e.what() + ").");
+    }
+}
+
+void writeCopy(const fs::path& from, const fs::path& to, double gain, const ProgressFn& progress,
+               const CancelCheck& isCancelled) {
+    const std::string name = to.filename().string();
+    const auto original = openOriginal(from);
+    FfmpegReader& reader = *original;
+    const PcmFormat format = copyFormat(reader.format(), to);
+    const auto channelCount = static_cast<std::size_t>(format.channelCount);
+
+    // The temporary disappears with `file` unless committed; `writer` closes before it.
+    std::optional<NoReplaceFile> file;
+    std::optional<SndfileWriter> writer;
+    try {
+        file.emplace(to);
+        writer.emplace(file->descriptor(), format);
+    } catch (const std::system_error& e) {
+        unwritable("Can't create " + name + " (" + e.code().message() + ").");
+    } catch (const SndfileError& e) {
+        unwritable("Can't create " + name + " (" + e.what() + ").");
+    }
+
+    reader.reserve(bufferFrames);
+    std::vector<float> interleaved(bufferFrames * channelCount);
+
+    const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
+    const bool dither = !format.isFloat && format.bitDepth <= 16;
+    const float amplitude = std::ldexp(1.0f, 1 - format.bitDepth);
+    DitherNoise noise;
+
+    const double total = static_cast<double>(std::max<std::int64_t>(reader.length(), 1));
+    std::int64_t written = 0;
+    for (;;) {
+        if (isCancelled && isCancelled())
+            throw Cancelled();
+        std::size_t frames = 0;
+        try {
+            frames = reader.read(bufferFrames);
+        } catch (const FfmpegError& e) {
+            unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
+        }
+        if (frames == 0)
+            break;
+        const auto channels = reader.channelData();
+        if (channels.size() != channelCount ||
+            std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
+            unreadable("Unsupported sample format.");
+
+        interleave(channels, frames, interleaved.data());
+        VectorOps::scale(interleaved.data(), frames * channelCount, factor);
+        if (dither)
+            addDither(interleaved.data(), frames, channelCount, amplitude, noise);
+        try {
+            writer->write(interleaved.data(), frames);
+        } catch (const SndfileError& e) {
+            writingStopped(e.what());
+        }
+
+        written += static_cast<std::int64_t>(frames);
+        if (progress)
+            progress(std::min(1.0, static_cast<double>(written) / total));
+    }
+
+    try {
+        writer->close();
+        file->commit();
+    } catch (const SndfileError& e) {
+        writingStopped(e.what());
+    } catch (const std::system_error& e) {
+        if (e.code() == std::errc::file_exists)
+            alreadyExists(name); // another program took the name while we wrote
+        writingStopped(e.code().message());
+    }
+}
+
+} // namespace
+
+fs::path destination(const fs::path& original, std::string_view label,
+                     const std::optional<fs::path>& folder) {
+    const fs::path dir = folder ? *folder : original.parent_path();
+    const std::string stem = original.stem().string() + " (" + std::string(label) + ")";
+    const char* ext = copyExtension(original);
+    fs::path candidate = dir / (stem + ext);
+    for (int number = 2; isTaken(candidate); ++number)
+        candidate = dir / (stem + " " + std::to_string(number) + ext);
+    return candidate;
+}
+
+void write(const fs::path& from, const fs::path& to, double gain, const ProgressFn& progress,
+           const CancelCheck& isCancelled) {
+    if (isTaken(to))
+        alreadyExists(to.filename().string());
+    try {
+        writeCopy(from, to, gain, progress, isCancelled);
+    } catch (const std::bad_alloc&) {
+        unwritable("Not enough memory to write the file.");
+    }
+}
+
+} // namespace tavrin::GainWriter

@@ -1,0 +1,141 @@
+#include "NoReplaceFile.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+
+namespace tavrin {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view marker = ".tavrin-";
+constexpr std::string_view ending = ".tmp";
+constexpr std::size_t suffixLength = 6;
+/// Keeps ".<name>.tavrin-<pid>-<suffix>.tmp" within the usual 255-byte limit of a file name.
+constexpr std::size_t maxNameBytes = 200;
+constexpr auto staleAge = std::chrono::hours(1);
+
+[[noreturn]] void throwErrno() {
+    throw std::system_error(errno, std::generic_category());
+}
+
+/// The first bytes of a UTF-8 name, never cutting a character in two.
+std::string shortened(std::string name) {
+    if (name.size() <= maxNameBytes)
+        return name;
+    std::size_t cut = maxNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    name.resize(cut);
+    return name;
+}
+
+std::string randomSuffix() {
+    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
+    std::string suffix;
+    for (std::size_t i = 0; i < suffixLength; ++i)
+        suffix.push_back(alphabet[pick(generator)]);
+    return suffix;
+}
+
+std::string temporaryName(const fs::path& finalPath) {
+    return "." + shortened(finalPath.filename().string()) + std::string(marker) +
+           std::to_string(::getpid()) + "-" + randomSuffix() + std::string(ending);
+}
+
+/// The process id in a temporary name of ours, or nothing when the name is not one of ours.
+std::optional<pid_t> writerOf(std::string_view name) {
+    if (!name.starts_with('.') || !name.ends_with(ending))
+        return std::nullopt;
+    const std::size_t at = name.rfind(marker);
+    if (at == std::string_view::npos || at == 0)
+        return std::nullopt;
+    std::string_view rest = name.substr(at + marker.size());
+    rest.remove_suffix(ending.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == std::string_view::npos || rest.size() - dash - 1 != suffixLength)
+        return std::nullopt;
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + dash, pid);
+    if (error != std::errc() || end != rest.data() + dash || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+bool isRunning(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+/// Gives `from` the name `to` unless `to` exists. Where the file system cannot rename that way,
+/// a hard link does the same: it also fails on an existing name.
+void moveWithoutReplacing(const fs::path& from, const fs::path& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        throwErrno();
+#endif
+    if (::link(from.c_str(), to.c_str()) != 0)
+        throwErrno();
+    ::unlink(from.c_str());
+}
+
+} // namespace
+
+NoReplaceFile::NoReplaceFile(const fs::path& finalPath) : m_final(finalPath) {
+    const fs::path folder = finalPath.parent_path();
+    removeStaleTemporaries(folder);
+    for (int attempt = 0; m_fd < 0; ++attempt) {
+        m_temporary = folder / temporaryName(finalPath);
+        m_fd = ::open(m_temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd < 0 && (errno != EEXIST || attempt == 100))
+            throwErrno();
+    }
+}
+
+NoReplaceFile::~NoReplaceFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed)
+        ::unlink(m_temporary.c_str());
+}
+
+void NoReplaceFile::commit() {
+    if (::fsync(m_fd) != 0)
+        throwErrno();
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        throwErrno();
+    moveWithoutReplacing(m_temporary, m_final);
+    m_committed = true;
+}
+
+void NoReplaceFile::removeStaleTemporaries(const fs::path& folder) {
+    const auto now = fs::file_time_type::clock::now();
+    std::error_code ec;
+    fs::directory_iterator entry(folder.empty() ? fs::path(".") : folder, ec);
+    for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
+        const auto pid = writerOf(entry->path().filename().string());
+        if (!pid || isRunning(*pid))
+            continue;
+        std::error_code ignored;
+        const auto touched = fs::last_write_time(entry->path(), ignored);
+        if (!ignored && now - touched > staleAge && entry->is_regular_file(ignored))
+            fs::remove(entry->path(), ignored);
+    }
+}
+
+} // namespace tavrin

@@ -1,0 +1,74 @@
+#include "tavrin/Workflow.h"
+
+#include "tavrin/AudioFileError.h"
+#include "tavrin/Fmt.h"
+#include "tavrin/GainWriter.h"
+
+#include <algorithm>
+
+namespace tavrin::Workflow {
+
+int measuringWidth(unsigned processors) {
+    return std::clamp(static_cast<int>(processors / 2), 1, 4);
+}
+
+std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection) {
+    return fromSelection ? "The selected files pass " + spec.name + " or have no reading."
+                         : "Every measured file passes " + spec.name + ".";
+}
+
+std::string cantFixMessage(const DeliverySpec& spec) {
+    return "Reaching " + spec.name + "’s target would push the true peak over " +
+           Fmt::number(spec.maxTruePeak, false) +
+           " dBTP. These files need a limiter first; the Fix column says by how much.";
+}
+
+std::string fixedCopiesMessage(int written, int jobs, int skipped,
+                               const std::optional<std::filesystem::path>& outputFolder) {
+    std::string message = std::to_string(written) + (written == 1 ? " copy" : " copies") +
+                          " written " +
+                          (outputFolder ? "to " + outputFolder->filename().string()
+                                        : std::string("next to the originals")) +
+                          ", each measured again.";
+    if (skipped >= 1)
+        message += " " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
+                   " can’t reach the target with gain alone; the Fix column says why.";
+    if (written < jobs)
+        message +=
+            " " + std::to_string(jobs - written) + " couldn’t be written (see the Fix column).";
+    return message;
+}
+
+CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
+                           const DeliverySpec& spec,
+                           const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+                           const CancelCheck& isCancelled) {
+    try {
+        const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
+        GainWriter::write(original, copy, gain, {}, isCancelled);
+        auto measurement = AudioFileMeter::measure(copy, dualMono, {}, isCancelled);
+        return {CopyOutcome::Written{copy, measurement.result}};
+    } catch (const AudioFileError& error) {
+        return {CopyOutcome::Failed{error.what()}};
+    }
+}
+
+std::string fixTextWritten(const CopyOutcome::Written& written) {
+    return written.copy.filename().string() + ": " +
+           Fmt::number(written.result.integrated, false, "—") + " LUFS, " +
+           Fmt::number(written.result.truePeak, true, "—") + " dBTP";
+}
+
+std::string fixTextFailed(std::string_view message) {
+    return "Not written: " + std::string(message);
+}
+
+ReportRow reportRow(const std::filesystem::path& file, std::string format,
+                    std::optional<LoudnessResult> result, std::optional<std::string> error,
+                    std::optional<std::string> fix) {
+    return {file.filename().string(), file.parent_path().string(),
+            std::move(format),        std::move(result),
+            std::move(error),         std::move(fix)};
+}
+
+} // namespace tavrin::Workflow

@@ -1,0 +1,459 @@
+#include "tavrin/GainWriter.h"
+
+#include "AudioFixtures.h"
+#include "tavrin/AudioFileError.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+using namespace tavrin;
+using namespace tavrin::test;
+
+namespace {
+
+const std::string never = " already exists; Tavrin never overwrites files.";
+
+/// An original written by libsndfile in `sfFormat` (container | sample format).
+void writeOriginal(const fs::path& path, const Channels& channels, int sfFormat, int rate = 48000) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = static_cast<int>(channels.size());
+    info.format = sfFormat;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const std::size_t frameCount = channels.front().size();
+    std::vector<float> samples;
+    for (std::size_t i = 0; i < frameCount; ++i)
+        for (const auto& channel : channels)
+            samples.push_back(static_cast<float>(channel[i]));
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(frameCount));
+    sf_close(file);
+}
+
+/// A file as libsndfile reads it: its format and its interleaved samples at full scale ±1.0.
+struct Audio {
+    SF_INFO info{};
+    std::vector<float> samples;
+};
+
+Audio readAudio(const fs::path& path) {
+    Audio audio;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &audio.info);
+    if (!file) {
+        ADD_FAILURE() << path << ": " << sf_strerror(nullptr);
+        return audio;
+    }
+    audio.samples.resize(static_cast<std::size_t>(audio.info.frames * audio.info.channels));
+    sf_readf_float(file, audio.samples.data(), audio.info.frames);
+    sf_close(file);
+    return audio;
+}
+
+/// "WAVE" or "AIFF": the form type of a RIFF or plain (big-endian) AIFF file.
+std::string formType(const fs::path& path) {
+    const std::string bytes = readBytes(path);
+    const std::string kind = bytes.substr(0, 4);
+    return (kind == "RIFF" || kind == "FORM") && bytes.size() >= 12 ? bytes.substr(8, 4) : kind;
+}
+
+/// The speaker mask of a WAVE_FORMAT_EXTENSIBLE fmt chunk, 0 when there is none.
+std::uint32_t channelMask(const fs::path& path) {
+    const std::string bytes = readBytes(path);
+    const auto le = [&](std::size_t at, int n) {
+        std::uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(bytes[at + std::size_t(i)]);
+        return v;
+    };
+    for (std::size_t at = 12; at + 8 <= bytes.size(); at += 8 + ((le(at + 4, 4) + 1) & ~1u))
+        if (bytes.compare(at, 4, "fmt ") == 0)
+            return le(at + 4, 4) >= 40 && le(at + 8, 2) == 0xFFFE ? le(at + 28, 4) : 0;
+    return 0;
+}
+
+/// Bits per sample of an integer libsndfile subtype; float subtypes have no step, given as 1000.
+int bitDepth(int subtype) {
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 1000;
+    }
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::ranges::sort(names);
+    return names;
+}
+
+/// The sentence of the AudioFileError of `kind` that `work` throws, or "" when none.
+std::string failure(const std::function<void()>& work, AudioFileError::Kind kind) {
+    try {
+        work();
+    } catch (const AudioFileError& e) {
+        EXPECT_EQ(e.kind(), kind) << e.what();
+        return e.what();
+    }
+    return "";
+}
+
+/// What `body` returns when run in a forked child, so that the limits and the identity it sets
+/// do not touch the test process.
+std::string inChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string out = body();
+        const ssize_t n = ::write(fds[1], out.data(), out.size());
+        ::_exit(n == ssize_t(out.size()) ? 0 : 1);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, std::size_t(n));
+    ::close(fds[0]);
+    ::waitpid(pid, nullptr, 0);
+    return out;
+}
+
+} // namespace
+
+// ---- Naming ---------------------------------------------------------------------------------
+
+TEST(GainWriter, DestinationCountsUpPastTakenNames) {
+    TempDir dir;
+    const fs::path original = dir / "Episode 12.mp3";
+    const char* expected[] = {"Episode 12 (Apple Podcasts).wav",
+                              "Episode 12 (Apple Podcasts) 2.wav",
+                              "Episode 12 (Apple Podcasts) 3.wav"};
+    for (const char* name : expected) {
+        const fs::path copy = GainWriter::destination(original, "Apple Podcasts", std::nullopt);
+        EXPECT_EQ(copy, dir / name);
+        fs::create_directory(copy); // a folder takes a name as well as a file does
+    }
+}
+
+TEST(GainWriter, DestinationExtensionFollowsTheOriginal) {
+    TempDir dir;
+    struct Case {
+        const char* original;
+        const char* copy;
+    };
+    const Case cases[] = {
+        {"Take.AIFF", "Take (EBU R 128).aif"}, {"a.aifc", "a (EBU R 128).aif"},
+        {"a.aif", "a (EBU R 128).aif"},        {"Mix.WAV", "Mix (EBU R 128).wav"},
+        {"a.wave", "a (EBU R 128).wav"},       {"a.bwf", "a (EBU R 128).wav"},
+        {"a.flac", "a (EBU R 128).wav"},       {"a.caf", "a (EBU R 128).wav"},
+        {"stem", "stem (EBU R 128).wav"},      {"v1.2.m4a", "v1.2 (EBU R 128).wav"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        EXPECT_EQ(GainWriter::destination(dir / c.original, "EBU R 128", std::nullopt),
+                  dir / c.copy);
+    }
+    fs::create_directory(dir / "out");
+    EXPECT_EQ(GainWriter::destination(dir / "in" / "Take.wav", "ATSC A85", dir / "out"),
+              dir / "out" / "Take (ATSC A85).wav");
+}
+
+// ---- Format of the copy ---------------------------------------------------------------------
+
+TEST(GainWriter, CopyKeepsTheOriginalsPcmFormatAndDithersOnlyShortIntegers) {
+    TempDir dir;
+    const Channels stereo = {sine(997, -6, 0.5, 48000), sine(440, -9, 0.5, 48000)};
+    struct Case {
+        const char* original;
+        int sfFormat; // 0: made by ffmpeg with `args`
+        const char* args;
+        int copyType; // container of the copy
+        int copySubtype;
+        bool dithered;
+    };
+    const Case cases[] = {
+        {"16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, "", SF_FORMAT_WAV, SF_FORMAT_PCM_16, true},
+        {"8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, "", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true},
+        {"24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, "", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
+        {"32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, "", SF_FORMAT_WAV, SF_FORMAT_PCM_32, false},
+        {"Mix.WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT, "", SF_FORMAT_WAV, SF_FORMAT_FLOAT, false},
+        {"64.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, "", SF_FORMAT_WAV, SF_FORMAT_DOUBLE, false},
+        {"float.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, "", SF_FORMAT_WAV, SF_FORMAT_FLOAT, false},
+        {"Take.AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_24,
+         false},
+        {"16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_16, true},
+        {"8.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true},
+        {"float.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_32,
+         false},
+        {"a.mp3", 0, "-c:a libmp3lame", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
+        {"a.flac", 0, "-c:a flac -sample_fmt s16", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
+        {"aac.m4a", 0, "-c:a aac", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
+        {"alac.m4a", 0, "-c:a alac", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
+    };
+    std::vector<Encoding> jobs;
+    for (const Case& c : cases)
+        if (c.sfFormat == 0)
+            jobs.push_back({stereo, 48000, dir / c.original, c.args});
+        else
+            writeOriginal(dir / c.original, stereo, c.sfFormat);
+    encodeAll(jobs);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        const fs::path copy = GainWriter::destination(dir / c.original, "EBU R 128", std::nullopt);
+        GainWriter::write(dir / c.original, copy, 0.0);
+        const Audio written = readAudio(copy);
+        // RF64 downgraded to plain WAV reads back as WAVE_FORMAT_EXTENSIBLE.
+        const int type = written.info.format & SF_FORMAT_TYPEMASK;
+        EXPECT_EQ(type == SF_FORMAT_WAVEX ? SF_FORMAT_WAV : type, c.copyType);
+        EXPECT_EQ(written.info.format & SF_FORMAT_SUBMASK, c.copySubtype);
+        EXPECT_EQ(formType(copy), c.copyType == SF_FORMAT_AIFF ? "AIFF" : "WAVE");
+        EXPECT_EQ(written.info.samplerate, 48000);
+        EXPECT_EQ(written.info.channels, 2);
+        if (c.sfFormat == 0)
+            continue;
+        // At 0 dB a dithered copy differs from the original by at most one step of the copy, in
+        // many samples; any other copy by rounding alone (none when the original fits the copy).
+        const Audio original = readAudio(dir / c.original);
+        ASSERT_EQ(written.samples.size(), original.samples.size());
+        const float step = std::ldexp(1.0f, 1 - bitDepth(c.copySubtype));
+        const float tolerance = c.dithered ? step : step / 2;
+        std::size_t changed = 0;
+        for (std::size_t i = 0; i < original.samples.size(); ++i) {
+            const float difference = std::abs(written.samples[i] - original.samples[i]);
+            changed += difference != 0;
+            ASSERT_LE(difference, tolerance) << i;
+        }
+        if (c.dithered) {
+            EXPECT_GT(changed, original.samples.size() / 4);
+        }
+    }
+}
+
+TEST(GainWriter, SameOriginalAndGainGiveIdenticalSamples) {
+    TempDir dir;
+    writeOriginal(dir / "in.wav", {noise(-20, 3, 48000, 7), noise(-20, 3, 48000, 8)},
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    GainWriter::write(dir / "in.wav", dir / "a.wav", -3.7);
+    GainWriter::write(dir / "in.wav", dir / "b.wav", -3.7);
+    EXPECT_EQ(readAudio(dir / "a.wav").samples, readAudio(dir / "b.wav").samples);
+}
+
+TEST(GainWriter, SurroundCopyKeepsTheSpeakerLayout) {
+    TempDir dir;
+    struct Case {
+        const char* layout;
+        int channels;
+        std::uint32_t mask;
+    };
+    const Case cases[] = {{"5.1", 6, 0x3F}, {"5.1(side)", 6, 0x60F}, {"7.1", 8, 0x63F}};
+    std::vector<Encoding> jobs;
+    for (const Case& c : cases)
+        jobs.push_back({Channels(std::size_t(c.channels), sine(997, -20, 0.2, 48000)), 48000,
+                        dir / (std::string(c.layout) + ".wav"),
+                        std::string("-c:a pcm_s24le -channel_layout '") + c.layout + "'"});
+    encodeAll(jobs);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.layout);
+        const fs::path original = dir / (std::string(c.layout) + ".wav");
+        ASSERT_EQ(channelMask(original), c.mask);
+        GainWriter::write(original, dir / "copy.wav", -1);
+        EXPECT_EQ(channelMask(dir / "copy.wav"), c.mask);
+        fs::remove(dir / "copy.wav");
+    }
+}
+
+// ---- Round trips ----------------------------------------------------------------------------
+
+TEST(GainWriter, FloatCopyHoldsEverySampleTimesTheGain) {
+    const double gain = -4.25;
+    const float factor = static_cast<float>(std::pow(10.0, gain / 20));
+    for (std::size_t frameCount : {1, 2, 65535, 65536, 65537}) {
+        for (std::size_t channelCount : {1, 2, 6}) {
+            SCOPED_TRACE(std::to_string(frameCount) + " frames, " + std::to_string(channelCount) +
+                         " channels");
+            TempDir dir;
+            Channels channels;
+            for (std::size_t c = 0; c < channelCount; ++c)
+                channels.push_back(
+                    sine(997, -12.0 - double(c), double(frameCount) / 48000, 48000, 1.0));
+            writeOriginal(dir / "in.wav", channels, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+            GainWriter::write(dir / "in.wav", dir / "out.wav", gain);
+
+            const Audio original = readAudio(dir / "in.wav");
+            const Audio copy = readAudio(dir / "out.wav");
+            EXPECT_EQ(copy.info.frames, sf_count_t(frameCount));
+            EXPECT_EQ(copy.info.channels, int(channelCount));
+            ASSERT_EQ(copy.samples.size(), original.samples.size());
+            for (std::size_t i = 0; i < copy.samples.size(); ++i)
+                ASSERT_EQ(copy.samples[i], original.samples[i] * factor) << i;
+
+            const auto before = AudioFileMeter::measure(dir / "in.wav", false).result;
+            const auto after = AudioFileMeter::measure(dir / "out.wav", false).result;
+            ASSERT_EQ(before.integrated.has_value(), frameCount > 48000 * 4 / 10);
+            ASSERT_EQ(after.integrated.has_value(), before.integrated.has_value());
+            if (before.integrated) {
+                EXPECT_NEAR(*after.integrated, *before.integrated + gain, 0.01);
+            }
+        }
+    }
+}
+
+TEST(GainWriter, IntegerCopyReadsTheGainLouder) {
+    // Dither at one 16-bit step lies some 80 dB under these tones, far below 0.01 LU.
+    for (int subtype : {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16}) {
+        SCOPED_TRACE(subtype);
+        TempDir dir;
+        writeOriginal(dir / "in.wav", {sine(997, -18, 3, 44100), sine(1499, -24, 3, 44100)},
+                      SF_FORMAT_WAV | subtype, 44100);
+        GainWriter::write(dir / "in.wav", dir / "out.wav", 5.5);
+        const auto before = AudioFileMeter::measure(dir / "in.wav", false).result;
+        const auto after = AudioFileMeter::measure(dir / "out.wav", false).result;
+        EXPECT_NEAR(*after.integrated, *before.integrated + 5.5, 0.01);
+        EXPECT_EQ(after.duration, before.duration);
+    }
+}
+
+TEST(GainWriter, ZeroFrameOriginalGivesAnEmptyValidCopy) {
+    TempDir dir;
+    writeOriginal(dir / "in.wav", {{}, {}}, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    GainWriter::write(dir / "in.wav", dir / "out.wav", -2);
+    const Audio copy = readAudio(dir / "out.wav");
+    EXPECT_EQ(copy.info.frames, 0);
+    EXPECT_EQ(copy.info.channels, 2);
+    EXPECT_EQ(AudioFileMeter::measure(dir / "out.wav", false).result.duration, 0);
+}
+
+// ---- Never overwriting, never leaving a partial copy ----------------------------------------
+
+TEST(GainWriter, RefusesANameTakenAfterNamingAndLeavesThatFileAlone) {
+    TempDir dir;
+    writeOriginal(dir / "Take.wav", {sine(997, -20, 3, 48000)}, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const fs::path copy = GainWriter::destination(dir / "Take.wav", "Spotify", std::nullopt);
+    const std::string theirs = "another program's file";
+
+    // Taken before the write starts.
+    writeBytes(copy, theirs);
+    EXPECT_EQ(failure([&] { GainWriter::write(dir / "Take.wav", copy, -1); },
+                      AudioFileError::Kind::unwritable),
+              "Take (Spotify).wav" + never);
+    EXPECT_EQ(readBytes(copy), theirs);
+
+    // Taken while the copy is being written.
+    fs::remove(copy);
+    const auto takeName = [&](double) {
+        if (!fs::exists(copy))
+            writeBytes(copy, theirs);
+    };
+    EXPECT_EQ(failure([&] { GainWriter::write(dir / "Take.wav", copy, -1, takeName); },
+                      AudioFileError::Kind::unwritable),
+              "Take (Spotify).wav" + never);
+    EXPECT_EQ(readBytes(copy), theirs);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"Take (Spotify).wav", "Take.wav"}));
+}
+
+TEST(GainWriter, FailuresAreWholeSentencesAndLeaveNothing) {
+    TempDir dir;
+    writeOriginal(dir / "in.wav", {sine(997, -20, 10, 48000), sine(997, -20, 10, 48000)},
+                  SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    writeBytes(dir / "text.wav", "This is a text file, not audio.\n");
+    const auto writing = [&](const char* from, fs::path to) {
+        return [from, to, &dir] { GainWriter::write(dir / from, to, -1); };
+    };
+    EXPECT_EQ(failure(writing("missing.wav", dir / "a.wav"), AudioFileError::Kind::unreadable),
+              "Can't open the original (No such file or directory).");
+    EXPECT_EQ(failure(writing("text.wav", dir / "a.wav"), AudioFileError::Kind::unreadable),
+              "Can't open the original (Invalid data found when processing input).");
+    EXPECT_EQ(failure(writing("in.wav", dir / "none" / "a.wav"), AudioFileError::Kind::unwritable),
+              "Can't create a.wav (No such file or directory).");
+
+    // A copy larger than the process may write: the disk filling up, in effect.
+    EXPECT_EQ(inChild([&] {
+                  const rlimit limit{1 << 20, 1 << 20};
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  return failure(writing("in.wav", dir / "big.wav"),
+                                 AudioFileError::Kind::unwritable);
+              }),
+              "Writing stopped part way (File too large).");
+
+    // A folder the writer may not write in; root may write anywhere, so the child gives it up.
+    fs::create_directory(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec |
+                                        fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+    EXPECT_EQ(inChild([&] {
+                  if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                      return std::string("could not drop privileges");
+                  return failure(writing("in.wav", dir / "locked" / "a.wav"),
+                                 AudioFileError::Kind::unwritable);
+              }),
+              "Can't create a.wav (Permission denied).");
+
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"in.wav", "locked", "text.wav"}));
+    EXPECT_TRUE(fs::is_empty(dir / "locked"));
+}
+
+TEST(GainWriter, CancellingLeavesNothingAndTheOriginalUnchanged) {
+    TempDir dir;
+    writeOriginal(dir / "in.wav", {noise(-20, 5 * 65536 / 48000.0, 48000, 3)},
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const std::string before = readBytes(dir / "in.wav");
+    std::vector<double> fractions;
+    int checks = 0;
+    EXPECT_THROW(GainWriter::write(
+                     dir / "in.wav", dir / "out.wav", -6, [&](double f) { fractions.push_back(f); },
+                     [&] { return ++checks == 3; }),
+                 Cancelled);
+    EXPECT_EQ(fractions, (std::vector<double>{0.2, 0.4}));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"in.wav"});
+    EXPECT_EQ(readBytes(dir / "in.wav"), before);
+}
+
+TEST(GainWriter, NextWriteRemovesStaleTemporariesOnly) {
+    TempDir dir;
+    writeOriginal(dir / "in.wav", {sine(997, -20, 1, 48000)}, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), alive = std::to_string(::getpid());
+    const auto twoHoursAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+    const struct {
+        std::string name;
+        bool old;
+        bool kept;
+    } files[] = {
+        {".a (EBU R 128).wav.tavrin-" + dead + "-x1y2z3.tmp", true, false},
+        {".b.wav.tavrin-" + dead + "-x1y2z3.tmp", false, true}, // may be another machine's
+        {".c.wav.tavrin-" + alive + "-x1y2z3.tmp", true, true},
+        {".notes.tmp", true, true},
+    };
+    for (const auto& f : files) {
+        writeBytes(dir / f.name, "partial");
+        if (f.old)
+            fs::last_write_time(dir / f.name, twoHoursAgo);
+    }
+    GainWriter::write(dir / "in.wav", dir / "out.wav", -1);
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        EXPECT_EQ(fs::exists(dir / f.name), f.kept);
+    }
+}

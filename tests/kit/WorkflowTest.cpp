@@ -1,0 +1,61 @@
+#include "tavrin/Workflow.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrin;
+
+TEST(Workflow, MeasuringWidthIsHalfTheProcessorsFromOneToFour) {
+    const struct {
+        unsigned processors;
+        int width;
+    } cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {5, 2}, {7, 3}, {8, 4}, {64, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.processors);
+        EXPECT_EQ(Workflow::measuringWidth(c.processors), c.width);
+    }
+}
+
+TEST(Workflow, FixedCopiesSummary) {
+    const struct {
+        int written, jobs, skipped;
+        std::optional<std::filesystem::path> folder;
+        std::string message;
+    } cases[] = {
+        {2, 3, 1, std::nullopt,
+         "2 copies written next to the originals, each measured again. 1 file can’t reach the "
+         "target with gain alone; the Fix column says why. 1 couldn’t be written (see the Fix "
+         "column)."},
+        {1, 1, 0, std::nullopt, "1 copy written next to the originals, each measured again."},
+        {3, 3, 0, "/Volumes/Work/Deliveries",
+         "3 copies written to Deliveries, each measured again."},
+        {0, 2, 2, "/out",
+         "0 copies written to out, each measured again. 2 files can’t reach the target with gain "
+         "alone; the Fix column says why. 2 couldn’t be written (see the Fix column)."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Workflow::fixedCopiesMessage(c.written, c.jobs, c.skipped, c.folder), c.message);
+}
+
+TEST(Workflow, AlertsNameThePreset) {
+    EXPECT_EQ(Workflow::nothingToFixMessage(DeliverySpec::spotify(), true),
+              "The selected files pass Spotify or have no reading.");
+    EXPECT_EQ(Workflow::nothingToFixMessage(DeliverySpec::spotify(), false),
+              "Every measured file passes Spotify.");
+    EXPECT_EQ(Workflow::cantFixMessage(DeliverySpec::atscA85()),
+              "Reaching ATSC A/85 (US TV)’s target would push the true peak over −2.0 dBTP. These "
+              "files need a limiter first; the Fix column says by how much.");
+}
+
+TEST(Workflow, ReportFixTexts) {
+    LoudnessResult copy{.integrated = -14.04, .truePeak = -1.2, .sampleRate = 48000, .channels = 2};
+    EXPECT_EQ(Workflow::fixTextWritten({"/x/Interview (Spotify).wav", copy}),
+              "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP");
+    copy.integrated.reset();
+    copy.truePeak = 0.3;
+    EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy}), "a.wav: — LUFS, +0.3 dBTP");
+    EXPECT_EQ(Workflow::fixTextFailed("Disk full."), "Not written: Disk full.");
+    const ReportRow row = Workflow::reportRow("/music/Take 2.wav", "WAV", std::nullopt,
+                                              "Can't open this file as audio (x).", std::nullopt);
+    EXPECT_EQ(row.name, "Take 2.wav");
+    EXPECT_EQ(row.folder, "/music");
+}
