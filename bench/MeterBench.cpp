@@ -154,16 +154,6 @@ void sumOfSquares(benchmark::State& state) {
 }
 BENCHMARK(sumOfSquares)->DenseRange(0, 2);
 
-void maxMagnitude(benchmark::State& state) {
-    if (!selectInstructionSet(state))
-        return;
-    const auto in = noiseBuffer();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(VectorOps::maxMagnitude(in.data(), in.size()));
-    reportPerSample(state, in.size());
-}
-BENCHMARK(maxMagnitude)->DenseRange(0, 2);
-
 } // namespace
 
 BENCHMARK_MAIN();

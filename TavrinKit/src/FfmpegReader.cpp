@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
@@ -330,7 +331,12 @@ struct FfmpegReader::State {
 };
 
 void FfmpegReader::State::open() {
-    int r = avformat_open_input(&demuxer, path.c_str(), nullptr, nullptr);
+    // WAV packets default to 4 KB: an hour of audio would take a million packets and read calls.
+    // A quarter megabyte each still fits the meter's chunks for most files.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "max_size", "262144", 0);
+    int r = avformat_open_input(&demuxer, path.c_str(), nullptr, &options);
+    av_dict_free(&options);
     std::error_code ec;
     if (r < 0 && std::filesystem::is_regular_file(path, ec) &&
         std::filesystem::file_size(path, ec) == 0 && !ec)

@@ -114,10 +114,8 @@ void LoudnessMeter::process(const std::vector<std::vector<double>>& channels) {
 void LoudnessMeter::processDoubles(const double* const* channels, std::size_t frameCount) {
     const FlushDenormals flushDenormals;
     // Peaks are taken on the unweighted input of every channel, LFE included.
-    for (std::size_t c = 0; c < m_weights.size(); ++c) {
-        m_samplePeak = std::max(m_samplePeak, VectorOps::maxMagnitude(channels[c], frameCount));
+    for (std::size_t c = 0; c < m_weights.size(); ++c)
         m_truePeaks[c].process(channels[c], frameCount);
-    }
     std::array<const double*, 4> in{};
     for (std::size_t g = 0; g < m_groups.size(); ++g) {
         const LaneGroup& group = m_groups[g];
@@ -160,19 +158,20 @@ void LoudnessMeter::accumulateSteps(std::size_t frameCount) {
 }
 
 LoudnessResult LoudnessMeter::finish() {
-    double truePeak = 0;
+    double truePeak = 0, samplePeak = 0;
     for (auto& detector : m_truePeaks) {
         detector.flush();
         truePeak = std::max(truePeak, detector.peak());
+        samplePeak = std::max(samplePeak, detector.samplePeak());
     }
     LoudnessResult result;
     result.integrated = m_history.integratedLoudness();
     result.loudnessRange = m_history.loudnessRange();
     result.maxMomentary = maxWindowLoudness(m_history, EnergyHistory::momentarySteps);
     result.maxShortTerm = maxWindowLoudness(m_history, EnergyHistory::shortTermSteps);
-    result.samplePeak = decibels(m_samplePeak);
+    result.samplePeak = decibels(samplePeak);
     // The input samples are the interpolation's zero phase: never report below the sample peak.
-    result.truePeak = decibels(std::max(truePeak, m_samplePeak));
+    result.truePeak = decibels(std::max(truePeak, samplePeak));
     result.duration = static_cast<double>(m_framesSeen) / m_sampleRate;
     result.sampleRate = m_sampleRate;
     result.channels = static_cast<int>(m_weights.size());

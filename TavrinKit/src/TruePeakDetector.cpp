@@ -80,9 +80,13 @@ void TruePeakDetector::process(const double* samples, std::size_t count) {
     std::copy(m_history.begin(), m_history.end(), stitched.begin());
     std::copy_n(samples, head, stitched.begin() + kept);
     const double* bank = filterBank().front().data();
-    m_peak = VectorOps::interpolatedPeak(stitched.data(), head, bank, tapGain(), m_peak);
+    const auto take = [this](VectorOps::PeakScan scan) {
+        m_peak = scan.interpolated;
+        m_samplePeak = std::max(m_samplePeak, scan.sample);
+    };
+    take(VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), m_peak));
     if (count > kept)
-        m_peak = VectorOps::interpolatedPeak(samples, count - kept, bank, tapGain(), m_peak);
+        take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak));
     // The new history is the last 31 values of (history, samples).
     if (count >= kept)
         std::copy_n(samples + (count - kept), kept, m_history.begin());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tavrin/VectorOps.h"
+
 #include <cstddef>
 
 namespace tavrin::VectorOps::detail {
@@ -8,11 +10,10 @@ namespace tavrin::VectorOps::detail {
 struct KernelTable {
     void (*floatToDouble)(const float*, double*, std::size_t);
     bool (*allFinite)(const float*, std::size_t);
-    double (*maxMagnitude)(const double*, std::size_t);
     void (*sumOfSquares)(const double*, std::size_t, std::size_t, double*);
     void (*biquadCascade)(const double*, double*, const double* const*, double*, std::size_t,
                           std::size_t);
-    double (*interpolatedPeak)(const double*, std::size_t, const double*, double, double);
+    PeakScan (*scanPeaks)(const double*, std::size_t, const double*, double, double);
     void (*scale)(float*, std::size_t, float);
 };
 

@@ -89,10 +89,6 @@ bool allFinite(const float* x, std::size_t n) {
     return kernels().allFinite(x, n);
 }
 
-double maxMagnitude(const double* x, std::size_t n) {
-    return kernels().maxMagnitude(x, n);
-}
-
 void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double* sums) {
     kernels().sumOfSquares(y, frames, lanes, sums);
 }
@@ -102,9 +98,9 @@ void biquadCascade(const double* coefficients, double* delay, const double* cons
     kernels().biquadCascade(coefficients, delay, in, out, lanes, n);
 }
 
-double interpolatedPeak(const double* in, std::size_t n, const double* taps, double tapGain,
-                        double peak) {
-    return kernels().interpolatedPeak(in, n, taps, tapGain, peak);
+PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
+                   double interpolated) {
+    return kernels().scanPeaks(in, n, taps, tapGain, interpolated);
 }
 
 void scale(float* x, std::size_t n, float factor) {

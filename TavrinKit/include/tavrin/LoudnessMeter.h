@@ -60,7 +60,6 @@ private:
     std::vector<LaneGroup> m_groups;
     std::vector<double> m_delays; ///< six values of filter state per weighted channel
     std::vector<TruePeakDetector> m_truePeaks;
-    double m_samplePeak = 0;
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;
     std::int64_t m_stepEnd = 0;

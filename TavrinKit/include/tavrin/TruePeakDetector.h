@@ -22,6 +22,8 @@ public:
     void flush();
     /// Largest interpolated magnitude so far, linear.
     double peak() const { return m_peak; }
+    /// Largest sample magnitude fed so far, linear: the pass that interpolates sees every sample.
+    double samplePeak() const { return m_samplePeak; }
 
     /// The three interpolation phases (k = 1, 2, 3 quarters), built once on first use.
     /// Each phase is normalised to unity gain at 0 Hz.
@@ -33,6 +35,7 @@ public:
 private:
     std::array<double, taps - 1> m_history{}; ///< the last 31 input samples, oldest first
     double m_peak = 0;
+    double m_samplePeak = 0;
 };
 
 } // namespace tavrin

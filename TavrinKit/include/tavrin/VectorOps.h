@@ -25,9 +25,6 @@ void floatToDouble(const float* in, double* out, std::size_t n);
 /// True when every x[i], i < n, is a finite number (neither NaN nor infinite).
 bool allFinite(const float* x, std::size_t n);
 
-/// Largest |x[i]| for i < n; 0 when n is 0. NaN values are ignored.
-double maxMagnitude(const double* x, std::size_t n);
-
 /// Per-lane sums of squares over `frames` frames of `lanes` interleaved lanes (1, 2 or 4):
 /// sums[j] = Σ_i y[i·lanes + j]².
 void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double* sums);
@@ -39,12 +36,19 @@ void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double
 void biquadCascade(const double* coefficients, double* delay, const double* const* in, double* out,
                    std::size_t lanes, std::size_t n);
 
-/// Largest magnitude of the three interpolation phases over n outputs, or `peak` if larger:
-/// output i of phase k is Σ_p in[i + p] · taps[32·k + p], so `in` holds n + 31 values.
-/// `tapGain` bounds the gain of every phase (its largest Σ|tap|): blocks whose input cannot
-/// reach past `peak` are skipped, which never changes the result.
-double interpolatedPeak(const double* in, std::size_t n, const double* taps, double tapGain,
-                        double peak);
+/// What one pass of the true-peak detector finds.
+struct PeakScan {
+    double interpolated; ///< largest magnitude of the interpolated points (or the start value)
+    double sample;       ///< largest |in[i]| over all n + 31 inputs; NaN values are ignored
+};
+
+/// One pass over n + 31 inputs: output i of phase k is Σ_p in[i + p] · taps[32·k + p], and the
+/// result holds the largest output magnitude of the three phases, or `interpolated` if larger,
+/// with the largest input magnitude. `tapGain` bounds the gain of every phase (its largest
+/// Σ|tap|): outputs whose inputs cannot reach past `interpolated` are skipped, which never
+/// changes the result.
+PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
+                   double interpolated);
 
 /// x[i] *= factor, for i < n.
 void scale(float* x, std::size_t n, float factor);
