@@ -3,6 +3,7 @@
 // The files are made once with ffmpeg in $TMPDIR/tavrin-bench-files (kept for later runs).
 
 #include "FfmpegReader.h"
+#include "ProgrammeFile.h"
 #include "tavrin/AudioFileMeter.h"
 
 #include <benchmark/benchmark.h>
@@ -13,8 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr double programmeSeconds = 600;
 
 struct Format {
     const char* file;
@@ -27,30 +26,13 @@ constexpr Format formats[] = {
     {"programme.m4a", "-c:a aac -b:a 192k -f mp4"},
 };
 
-/// Pink noise, a different seed per channel, at a programme-like level; made once.
-fs::path benchFile(const Format& format) {
-    const fs::path dir = fs::temp_directory_path() / "tavrin-bench-files";
-    const fs::path path = dir / format.file;
-    if (fs::exists(path))
-        return path;
-    fs::create_directories(dir);
-    const std::string noise = "anoisesrc=d=600:c=pink:r=48000:a=0.25:seed=";
-    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + noise +
-                                "1 -f lavfi -i " + noise + "2 -filter_complex amerge=inputs=2 " +
-                                format.args + " '" + path.string() + ".part'";
-    if (std::system(command.c_str()) != 0)
-        return {};
-    fs::rename(path.string() + ".part", path);
-    return path;
-}
-
 void reportRealTime(benchmark::State& state) {
-    state.counters["realtime"] = benchmark::Counter(programmeSeconds * double(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(
+        tavrin::bench::programmeSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_Measure(benchmark::State& state, Format format) {
-    const fs::path path = benchFile(format);
+    const fs::path path = tavrin::bench::programmeFile(format.file, format.args);
     if (path.empty())
         return state.SkipWithError("ffmpeg could not make the file");
     for (auto _ : state)
@@ -59,7 +41,7 @@ void BM_Measure(benchmark::State& state, Format format) {
 }
 
 void BM_Decode(benchmark::State& state, Format format) {
-    const fs::path path = benchFile(format);
+    const fs::path path = tavrin::bench::programmeFile(format.file, format.args);
     if (path.empty())
         return state.SkipWithError("ffmpeg could not make the file");
     for (auto _ : state) {

@@ -3,6 +3,7 @@
 // reading the original, the flush to disk and the final rename. Originals are made once with
 // ffmpeg in $TMPDIR/tavrin-bench-files (kept for later runs); copies are deleted after each run.
 
+#include "ProgrammeFile.h"
 #include "tavrin/GainWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -14,32 +15,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double programmeSeconds = 600;
-
 struct Original {
     const char* file;
     const char* args;
 };
 
-/// Pink noise, a different seed per channel, at a programme-like level; made once.
-fs::path benchFile(const Original& original) {
-    const fs::path dir = fs::temp_directory_path() / "tavrin-bench-files";
-    const fs::path path = dir / original.file;
-    if (fs::exists(path))
-        return path;
-    fs::create_directories(dir);
-    const std::string noise = "anoisesrc=d=600:c=pink:r=48000:a=0.25:seed=";
-    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + noise +
-                                "1 -f lavfi -i " + noise + "2 -filter_complex amerge=inputs=2 " +
-                                original.args + " '" + path.string() + ".part'";
-    if (std::system(command.c_str()) != 0)
-        return {};
-    fs::rename(path.string() + ".part", path);
-    return path;
-}
-
 void BM_WriteCopy(benchmark::State& state, Original original) {
-    const fs::path from = benchFile(original);
+    const fs::path from = tavrin::bench::programmeFile(original.file, original.args);
     if (from.empty())
         return state.SkipWithError("ffmpeg could not make the file");
     const fs::path to = from.parent_path() / "copy.wav";
@@ -53,8 +35,8 @@ void BM_WriteCopy(benchmark::State& state, Original original) {
         state.ResumeTiming();
     }
     state.counters["MB/s"] = benchmark::Counter(double(bytes) / 1e6, benchmark::Counter::kIsRate);
-    state.counters["realtime"] = benchmark::Counter(programmeSeconds * double(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(
+        tavrin::bench::programmeSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(BM_WriteCopy, wav24, Original{"programme.wav", "-c:a pcm_s24le -f wav"})

@@ -1,5 +1,7 @@
 #include "tavrin/FixPlan.h"
 
+#include "Results.h"
+
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
@@ -19,18 +21,9 @@ inline void PrintTo(const FixPlan& plan, std::ostream* os) {
 } // namespace tavrin
 
 using namespace tavrin;
+using tavrin::test::measured;
 
 namespace {
-
-LoudnessResult measured(std::optional<double> integrated, std::optional<double> truePeak,
-                        std::optional<double> samplePeak = -6.0) {
-    return {.integrated = integrated,
-            .samplePeak = samplePeak,
-            .truePeak = truePeak,
-            .duration = 60,
-            .sampleRate = 48000,
-            .channels = 2};
-}
 
 /// The plan's numbers are predictions made in floating point; they match the worked figures to
 /// well under the display precision, while every text must match exactly.

@@ -1,5 +1,7 @@
 #include "tavrin/Verdict.h"
 
+#include "Results.h"
+
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
@@ -15,21 +17,10 @@ inline void PrintTo(const Verdict& v, std::ostream* os) {
 } // namespace tavrin
 
 using namespace tavrin;
+using tavrin::test::measured;
 using Status = Verdict::Status;
 
-namespace {
-
-LoudnessResult measured(std::optional<double> integrated, std::optional<double> truePeak,
-                        std::optional<double> samplePeak = -6.0) {
-    return {.integrated = integrated,
-            .samplePeak = samplePeak,
-            .truePeak = truePeak,
-            .duration = 60,
-            .sampleRate = 48000,
-            .channels = 2};
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
     const DeliverySpec& ebu = DeliverySpec::ebuR128();
