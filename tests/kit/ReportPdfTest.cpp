@@ -19,13 +19,6 @@
 using namespace tavrin;
 namespace fs = std::filesystem;
 
-/// Read by LeakSanitizer in the sanitizer build. Fontconfig keeps a few bytes of its parsed
-/// configuration for the life of the process; that is not ours to free, and as fontconfig is
-/// built without frame pointers the report names no deeper caller to match on than the library.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 // The document is read back with poppler's command-line tools: pdfinfo for the metadata and page
 // count, pdftotext -layout for the text as laid out, pdftotext -bbox for where each word sits,
 // and pdftohtml -xml for which text is bold.
