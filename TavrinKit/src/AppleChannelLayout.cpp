@@ -2,6 +2,7 @@
 
 #include <array>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string_view>
 
@@ -208,7 +209,12 @@ std::uint64_t readBE(std::istream& in, int bytes) {
 
 std::optional<std::vector<std::uint8_t>> readBytes(std::istream& in, std::uint64_t size) {
     constexpr std::uint64_t limit = 64u << 20; // far above any layout or movie header
-    if (size > limit)
+    // A size claimed by a damaged header is checked against the file before it is allocated.
+    const std::istream::pos_type here = in.tellg();
+    in.seekg(0, std::ios::end);
+    const std::istream::pos_type end = in.tellg();
+    in.seekg(here);
+    if (size > limit || here < 0 || end < here || size > std::uint64_t(end - here))
         return std::nullopt;
     std::vector<std::uint8_t> bytes(size);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
@@ -321,7 +327,10 @@ std::optional<std::vector<std::uint32_t>> readMp4(std::istream& in) {
             size = readBE(in, 8);
             header = 16;
         }
-        if (!in || size < header)
+        // A 64-bit size past the largest file offset would turn into a step backwards, and a box
+        // that leads back to an earlier one would be read forever.
+        if (!in || size < header ||
+            size - header > std::uint64_t(std::numeric_limits<std::streamoff>::max()))
             return std::nullopt;
         if (type == fourCC("moov")) {
             const auto moov = readBytes(in, size - header);

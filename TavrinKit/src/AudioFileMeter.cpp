@@ -86,6 +86,10 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
     const AudioFileFormat& format = reader->format();
     if (format.channelCount < 1 || !(format.sampleRate > 0))
         unreadable("The file has no audio channels.");
+    if (format.sampleRate < lowestSampleRate || format.sampleRate > highestSampleRate)
+        unreadable("The file claims a sample rate of " +
+                   std::to_string(static_cast<long long>(format.sampleRate)) +
+                   " Hz, which can't be measured.");
 
     std::vector<double> weights = dualMono && format.channelCount == 1
                                       ? std::vector{2.0}

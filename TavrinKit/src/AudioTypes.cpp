@@ -137,7 +137,7 @@ std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
             std::sort(files.begin(), files.end(), std::cref(finderOrder));
             for (const fs::path& file : files)
                 accept(file);
-        } else {
+        } else if (fs::is_regular_file(status)) { // not a pipe or a device named like audio
             accept(chosen);
         }
     }

@@ -331,16 +331,23 @@ struct FfmpegReader::State {
 };
 
 void FfmpegReader::State::open() {
+    // A pipe or a device has no end to read to: opening a pipe without a writer would wait
+    // forever, and a device such as /dev/zero would be read forever.
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    using std::filesystem::file_type;
+    if (!ec && type != file_type::regular && type != file_type::directory &&
+        type != file_type::not_found)
+        throw FfmpegError("It is not a regular file");
+    // FFmpeg says only "Invalid argument" of some empty files and opens others as audio.
+    if (!ec && type == file_type::regular && std::filesystem::file_size(path, ec) == 0 && !ec)
+        throw FfmpegError("The file is empty");
     // WAV packets default to 4 KB: an hour of audio would take a million packets and read calls.
     // A quarter megabyte each still fits the meter's chunks for most files.
     AVDictionary* options = nullptr;
     av_dict_set(&options, "max_size", "262144", 0);
     int r = avformat_open_input(&demuxer, path.c_str(), nullptr, &options);
     av_dict_free(&options);
-    std::error_code ec;
-    if (r < 0 && std::filesystem::is_regular_file(path, ec) &&
-        std::filesystem::file_size(path, ec) == 0 && !ec)
-        throw FfmpegError("The file is empty"); // FFmpeg only says "Invalid argument"
     if (r < 0)
         fail(r);
     if ((r = avformat_find_stream_info(demuxer, nullptr)) < 0)

@@ -10,7 +10,7 @@ namespace {
 /// can't leak into a report. Adding 0.0 turns a negative zero into a positive one, so that a
 /// value that rounds to zero never shows a sign.
 std::string fixed1(double rounded) {
-    char buffer[64];
+    char buffer[400]; // room for every finite double written out in full
     const auto end =
         std::to_chars(buffer, buffer + sizeof buffer, rounded + 0.0, std::chars_format::fixed, 1)
             .ptr;
@@ -30,6 +30,9 @@ std::string padded(long long value, std::size_t width) {
 } // namespace
 
 double round1(double value) {
+    // From 2^52 up a double holds no fraction, and ten times the largest ones would overflow.
+    if (!(std::fabs(value) < 0x1p52))
+        return value;
     return std::round(value * 10) / 10;
 }
 

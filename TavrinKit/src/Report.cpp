@@ -53,7 +53,7 @@ bool isNumber(std::string_view text) {
 
 /// "%.2f" in the C locale.
 std::string twoDecimals(double value) {
-    char buffer[64];
+    char buffer[400]; // room for every finite double written out in full
     const auto end =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2).ptr;
     return std::string(buffer, end);

@@ -242,7 +242,7 @@ TEST(AudioFileMeter, ChannelOrderFromTheLayoutRecordOfAiffAndMp4) {
     // AIFF: ffmpeg's own 'CHAN' chunk replaced by one listing L, R, Ls, Rs, C, LFE.
     std::string aiff = readBytes(dir / "x.aiff");
     std::string record = be(0, 4) + be(0, 4) + be(6, 4);
-    for (std::uint32_t label : {1, 2, 5, 6, 3, 4})
+    for (std::uint32_t label : {1u, 2u, 5u, 6u, 3u, 4u})
         record += be(label, 4) + std::string(16, '\0');
     const auto chunk = aiff.find("CHAN");
     ASSERT_NE(chunk, std::string::npos);

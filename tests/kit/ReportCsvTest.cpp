@@ -52,8 +52,7 @@ const char* const formulaLike[] = {
     "=SUM(A1)",
     "=1",
     "@home",
-    "+\xe2\x88\x92"
-    "1",
+    "+\u22121", // a Unicode minus: not a number to strtod
 };
 
 ReportRow row(std::string name, std::optional<LoudnessResult> result,

@@ -20,10 +20,17 @@ namespace AudioFileMeter {
 /// Frames decoded and metered per chunk; cancellation is checked before each one.
 inline constexpr std::size_t chunkFrames = 65536;
 
+/// The sample rates measured, in Hz; a header claiming another rate is damaged, not a recording.
+/// K-weighting lifts the band around 1.68 kHz, which needs a Nyquist frequency above it; no audio
+/// format in use goes past 768 kHz.
+inline constexpr int lowestSampleRate = 4000;
+inline constexpr int highestSampleRate = 768000;
+
 /// Measures one file, synchronously on the calling thread. With `dualMono`, a one-channel file
 /// counts as the same signal on two front speakers (weight 2.0). `progress` is called on this
 /// thread: for the first chunk, then after every further 2 %, then once with 1.0.
-/// Throws AudioFileError (unreadable) with a whole sentence when the file cannot be measured, and
+/// Throws AudioFileError (unreadable) with a whole sentence when the file cannot be measured (a
+/// pipe or a device is never opened; a rate outside the measured range is refused), and
 /// Cancelled when `isCancelled` answers true before a chunk (no final progress call then).
 FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
                         const ProgressFn& progress = {}, const CancelCheck& isCancelled = {});

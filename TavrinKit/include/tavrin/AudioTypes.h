@@ -15,11 +15,12 @@ std::string lowerExtension(const std::filesystem::path& path);
 bool isSupported(const std::filesystem::path& path);
 
 /// The audio files to measure from a user's selection of files and folders, in the selection's
-/// order. Folders are searched recursively without following symbolic links; hidden names and
-/// application-like packages are skipped and not entered; a folder that cannot be read adds
-/// nothing. Each folder's files come in file-browser order (case ignored, numbers by value, so
-/// "Take 2" before "Take 10"). Paths are absolute and lexically normalised; a file met twice is
-/// listed once, at its first place. Never throws for file system reasons.
+/// order. Only regular files are listed (never a pipe or a device). Folders are searched
+/// recursively without following symbolic links; hidden names and application-like packages are
+/// skipped and not entered; a folder that cannot be read adds nothing. Each folder's files come in
+/// file-browser order (case ignored, numbers by value, so "Take 2" before "Take 10"). Paths are
+/// absolute and lexically normalised; a file met twice is listed once, at its first place. Never
+/// throws for file system reasons.
 std::vector<std::filesystem::path> audioFiles(const std::vector<std::filesystem::path>& selection);
 
 } // namespace tavrin::AudioTypes
