@@ -87,8 +87,8 @@ int killRounds() {
 TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
     TempDir dir;
     const fs::path original = dir / "long.wav";
-    constexpr sf_count_t frames = 20 * 48000;
-    encode(replicate(noise(-40, 20, 48000, 1), 2), 48000, original, "-c:a pcm_s24le");
+    constexpr sf_count_t frames = 10 * 48000;
+    encode(replicate(noise(-40, 10, 48000, 1), 2), 48000, original, "-c:a pcm_s24le");
     const std::string before = readBytes(original);
     const fs::path copy = dir / "long (EBU R 128).wav";
     const std::string temporaryStart = "." + copy.filename().string() + ".tavrin-";
@@ -100,23 +100,27 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
     };
     const auto isCopy = [&](const std::string& name) { return name == copy.filename().string(); };
 
-    // One whole run times the write, from the temporary's appearance to the copy's.
+    // Whole runs time the write, from the temporary's appearance to the copy's; the longer of
+    // two, as the machine may be busy with other work.
     int status = 0;
-    writer = startFix(original);
-    ASSERT_TRUE(appears(dir.path(), isTemporary, writer, status));
-    const auto writing = std::chrono::steady_clock::now();
-    ASSERT_TRUE(appears(dir.path(), isCopy, writer, status));
-    const auto span = std::chrono::steady_clock::now() - writing;
-    ::waitpid(writer, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    ASSERT_EQ(framesIn(copy), frames);
-    fs::remove(copy);
+    std::chrono::steady_clock::duration span{};
+    for (int run = 0; run < 2; ++run) {
+        writer = startFix(original);
+        ASSERT_TRUE(appears(dir.path(), isTemporary, writer, status));
+        const auto writing = std::chrono::steady_clock::now();
+        ASSERT_TRUE(appears(dir.path(), isCopy, writer, status));
+        span = std::max(span, std::chrono::steady_clock::now() - writing);
+        ::waitpid(writer, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        ASSERT_EQ(framesIn(copy), frames);
+        fs::remove(copy);
+    }
 
     // Each kill lands at a random point of the write or a little after it.
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     std::uniform_int_distribution<long long> at(
-        0, std::chrono::duration_cast<std::chrono::microseconds>(span * 1.2).count());
+        0, std::chrono::duration_cast<std::chrono::microseconds>(span * 1.3).count());
     int midWrite = 0, complete = 0;
     const int rounds = killRounds();
     for (int round = 0; round < rounds; ++round) {
