@@ -121,17 +121,24 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<long long> at(
         0, std::chrono::duration_cast<std::chrono::microseconds>(span * 1.3).count());
-    int midWrite = 0, complete = 0;
+    int midWrite = 0, complete = 0, unkilled = 0;
     const int rounds = killRounds();
     for (int round = 0; round < rounds; ++round) {
         const auto delay = std::chrono::microseconds(at(random));
         SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round) +
                      ", killed " + std::to_string(delay.count()) + " µs into the write");
         writer = startFix(original);
-        ASSERT_TRUE(appears(dir.path(), isTemporary, writer, status)) << "no write began";
-        std::this_thread::sleep_for(delay);
-        ::kill(writer, SIGKILL);
-        ::waitpid(writer, &status, 0);
+        // On a busy machine the whole write may pass unseen between two looks; that round
+        // then checks a finished run instead.
+        const bool killed = appears(dir.path(), isTemporary, writer, status);
+        if (killed) {
+            std::this_thread::sleep_for(delay);
+            ::kill(writer, SIGKILL);
+            ::waitpid(writer, &status, 0);
+        } else {
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            ++unkilled;
+        }
 
         ASSERT_EQ(readBytes(original), before);
         bool ownTemporary = false, othersTemporary = false;
@@ -146,7 +153,7 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
         if (fs::exists(copy)) {
             ASSERT_EQ(framesIn(copy), frames) << "a copy under its name is whole";
             EXPECT_FALSE(ownTemporary);
-            ++complete;
+            complete += killed;
             fs::remove(copy);
         } else {
             EXPECT_TRUE(ownTemporary);
@@ -156,7 +163,7 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
     std::cout << "[ kills    ] " << rounds << " rounds (seed " << seed << ", write "
               << std::chrono::duration_cast<std::chrono::milliseconds>(span).count()
               << " ms): " << midWrite << " mid-write, " << complete
-              << " after the copy was complete\n";
+              << " after the copy was complete, " << unkilled << " finished unseen\n";
 
     // The next write leaves the original, its whole copy and nothing else.
     ::waitpid(startFix(original), &status, 0);
