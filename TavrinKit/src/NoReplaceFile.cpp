@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
@@ -21,7 +22,9 @@ namespace fs = std::filesystem;
 constexpr std::string_view marker = ".tavrin-";
 constexpr std::string_view ending = ".tmp";
 constexpr std::size_t suffixLength = 6;
-/// Keeps ".<name>.tavrin-<pid>-<suffix>.tmp" within the usual 255-byte limit of a file name.
+constexpr std::size_t hostLength = 8;
+/// Keeps ".<name>.tavrin-<host>-<pid>-<suffix>.tmp" within the usual 255-byte limit of a file
+/// name.
 constexpr std::size_t maxNameBytes = 200;
 constexpr auto staleAge = std::chrono::hours(1);
 
@@ -50,13 +53,35 @@ std::string randomSuffix() {
     return suffix;
 }
 
+/// Eight hex digits naming this machine (FNV-1a of its host name), so that a temporary tells
+/// whether its process id can be checked here or belongs to another machine sharing the folder.
+const std::string& hostTag() {
+    static const std::string tag = [] {
+        char name[256] = {};
+        ::gethostname(name, sizeof name - 1);
+        std::uint32_t hash = 2166136261u;
+        for (const char* c = name; *c != 0; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        char hex[hostLength + 1];
+        std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(hash));
+        return std::string(hex, hostLength);
+    }();
+    return tag;
+}
+
 std::string temporaryName(const fs::path& finalPath) {
-    return "." + shortened(finalPath.filename().string()) + std::string(marker) +
+    return "." + shortened(finalPath.filename().string()) + std::string(marker) + hostTag() + "-" +
            std::to_string(::getpid()) + "-" + randomSuffix() + std::string(ending);
 }
 
-/// The process id in a temporary name of ours, or nothing when the name is not one of ours.
-std::optional<pid_t> writerOf(std::string_view name) {
+/// Whose a temporary is: the machine's tag and the process id written into its name.
+struct Writer {
+    std::string_view host;
+    pid_t pid;
+};
+
+/// The writer named in a temporary name of ours, or nothing when the name is not one of ours.
+std::optional<Writer> writerOf(std::string_view name) {
     if (!name.starts_with('.') || !name.ends_with(ending))
         return std::nullopt;
     const std::size_t at = name.rfind(marker);
@@ -64,6 +89,10 @@ std::optional<pid_t> writerOf(std::string_view name) {
         return std::nullopt;
     std::string_view rest = name.substr(at + marker.size());
     rest.remove_suffix(ending.size());
+    if (rest.size() < hostLength + 1 || rest[hostLength] != '-')
+        return std::nullopt;
+    const std::string_view host = rest.substr(0, hostLength);
+    rest.remove_prefix(hostLength + 1);
     const std::size_t dash = rest.find('-');
     if (dash == std::string_view::npos || rest.size() - dash - 1 != suffixLength)
         return std::nullopt;
@@ -71,7 +100,7 @@ std::optional<pid_t> writerOf(std::string_view name) {
     const auto [end, error] = std::from_chars(rest.data(), rest.data() + dash, pid);
     if (error != std::errc() || end != rest.data() + dash || pid <= 0)
         return std::nullopt;
-    return pid;
+    return Writer{host, pid};
 }
 
 bool isRunning(pid_t pid) {
@@ -128,12 +157,18 @@ void NoReplaceFile::removeStaleTemporaries(const fs::path& folder) {
     std::error_code ec;
     fs::directory_iterator entry(folder.empty() ? fs::path(".") : folder, ec);
     for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
-        const auto pid = writerOf(entry->path().filename().string());
-        if (!pid || isRunning(*pid))
+        const std::string name = entry->path().filename().string();
+        const auto writer = writerOf(name);
+        if (!writer)
+            continue;
+        // A process id is only meaningful on its own machine: there a dead writer is enough;
+        // another machine's temporary goes only when nobody has touched it for a while.
+        const bool ours = writer->host == hostTag();
+        if (ours && isRunning(writer->pid))
             continue;
         std::error_code ignored;
         const auto touched = fs::last_write_time(entry->path(), ignored);
-        if (!ignored && now - touched > staleAge && entry->is_regular_file(ignored))
+        if (!ignored && (ours || now - touched > staleAge) && entry->is_regular_file(ignored))
             fs::remove(entry->path(), ignored);
     }
 }

@@ -15,7 +15,7 @@ namespace tavrin {
 class NoReplaceFile {
 public:
     /// Removes stale temporaries of ours from the folder of `finalPath`, then creates a new hidden
-    /// temporary there, named after `finalPath`, the process id and a random suffix.
+    /// temporary there, named after `finalPath`, this machine, the process id and a random suffix.
     explicit NoReplaceFile(const std::filesystem::path& finalPath);
     ~NoReplaceFile();
     NoReplaceFile(const NoReplaceFile&) = delete;
@@ -29,8 +29,9 @@ public:
     /// exists by now.
     void commit();
 
-    /// Deletes temporaries of ours in `folder` whose writing process is gone and that nobody has
-    /// touched for an hour (the hour spares live writers on other machines sharing the folder).
+    /// Deletes temporaries of ours in `folder` left by a process of this machine that is gone, and
+    /// those of other machines that nobody has touched for an hour (their process ids cannot be
+    /// checked here; the hour spares live writers elsewhere sharing the folder).
     static void removeStaleTemporaries(const std::filesystem::path& folder);
 
 private:

@@ -1,6 +1,7 @@
 #include "tavrin/GainWriter.h"
 
 #include "AudioFixtures.h"
+#include "ChildProcess.h"
 #include "tavrin/AudioFileError.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -110,29 +112,6 @@ std::string failure(const std::function<void()>& work, AudioFileError::Kind kind
         return e.what();
     }
     return "";
-}
-
-/// What `body` returns when run in a forked child, so that the limits and the identity it sets
-/// do not touch the test process.
-std::string inChild(const std::function<std::string()>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return "no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const std::string out = body();
-        const ssize_t n = ::write(fds[1], out.data(), out.size());
-        ::_exit(n == ssize_t(out.size()) ? 0 : 1);
-    }
-    ::close(fds[1]);
-    std::string out;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    ::close(fds[0]);
-    ::waitpid(pid, nullptr, 0);
-    return out;
 }
 
 } // namespace
@@ -411,6 +390,43 @@ TEST(GainWriter, FailuresAreWholeSentencesAndLeaveNothing) {
     EXPECT_TRUE(fs::is_empty(dir / "locked"));
 }
 
+TEST(GainWriter, AFullDiskLeavesNothingAndTheOriginalUnchanged) {
+    TempDir dir;
+    writeOriginal(dir / "in.wav", {sine(997, -20, 10, 48000), sine(997, -20, 10, 48000)},
+                  SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const std::string before = readBytes(dir / "in.wav");
+    fs::create_directory(dir / "disk");
+    // Each case mounts a fresh RAM disk: one with room for a quarter of the copy, one with no
+    // room for another file. What the folder holds afterwards follows the sentence.
+    const struct {
+        const char* options;
+        std::string expected;
+    } cases[] = {
+        {"size=1m", "Writing stopped part way (No space left on device).|"},
+        {"nr_inodes=1", "Can't create a.wav (No space left on device).|"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string outcome = inChild([&] {
+            if (!ownMounts() || !mountTmpfs(dir / "disk", c.options))
+                return noMounts;
+            std::string out =
+                failure([&] { GainWriter::write(dir / "in.wav", dir / "disk" / "a.wav", -1); },
+                        AudioFileError::Kind::unwritable) +
+                "|";
+            for (const auto& name : namesIn(dir / "disk"))
+                out += name + ";";
+            return out;
+        });
+        if (outcome == noMounts)
+            GTEST_SKIP() << "A full disk needs a RAM disk mounted, which only root may do; the "
+                            "file-size limit above stands in for it.";
+        EXPECT_EQ(outcome, c.expected);
+    }
+    EXPECT_EQ(readBytes(dir / "in.wav"), before);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"disk", "in.wav"}));
+}
+
 TEST(GainWriter, CancellingLeavesNothingAndTheOriginalUnchanged) {
     TempDir dir;
     writeOriginal(dir / "in.wav", {noise(-20, 5 * 65536 / 48000.0, 48000, 3)},
@@ -430,6 +446,17 @@ TEST(GainWriter, CancellingLeavesNothingAndTheOriginalUnchanged) {
 TEST(GainWriter, NextWriteRemovesStaleTemporariesOnly) {
     TempDir dir;
     writeOriginal(dir / "in.wav", {sine(997, -20, 1, 48000)}, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    // The machine tag that this machine's temporaries carry, read off a real one.
+    std::string seen;
+    GainWriter::write(dir / "in.wav", dir / "first.wav", -1, [&](double) {
+        for (const auto& name : namesIn(dir.path()))
+            if (name.starts_with(".first.wav.tavrin-"))
+                seen = name;
+    });
+    ASSERT_FALSE(seen.empty()) << "no temporary seen while writing";
+    const std::string here = seen.substr(std::string(".first.wav.tavrin-").size(), 8);
+    const std::string elsewhere = here == "00000000" ? "11111111" : "00000000";
+
     const pid_t gone = ::fork();
     if (gone == 0)
         ::_exit(0);
@@ -441,9 +468,10 @@ TEST(GainWriter, NextWriteRemovesStaleTemporariesOnly) {
         bool old;
         bool kept;
     } files[] = {
-        {".a (EBU R 128).wav.tavrin-" + dead + "-x1y2z3.tmp", true, false},
-        {".b.wav.tavrin-" + dead + "-x1y2z3.tmp", false, true}, // may be another machine's
-        {".c.wav.tavrin-" + alive + "-x1y2z3.tmp", true, true},
+        {".a (EBU R 128).wav.tavrin-" + here + "-" + dead + "-x1y2z3.tmp", false, false},
+        {".b.wav.tavrin-" + here + "-" + alive + "-x1y2z3.tmp", true, true},
+        {".c.wav.tavrin-" + elsewhere + "-" + dead + "-x1y2z3.tmp", false, true}, // may be live
+        {".d.wav.tavrin-" + elsewhere + "-" + dead + "-x1y2z3.tmp", true, false},
         {".notes.tmp", true, true},
     };
     for (const auto& f : files) {

@@ -1,0 +1,61 @@
+#pragma once
+
+// Work that must not touch the test process: resource limits, a changed identity, file systems
+// mounted for one test. It runs in a forked child and reports back as a string.
+
+#include <filesystem>
+#include <functional>
+#include <sched.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tavrin::test {
+
+/// What `body` returns when run in a forked child, so that the limits, identity and mounts it
+/// sets end with it.
+inline std::string inChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string out = body();
+        const ssize_t n = ::write(fds[1], out.data(), out.size());
+        ::_exit(n == ssize_t(out.size()) ? 0 : 1);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, std::size_t(n));
+    ::close(fds[0]);
+    ::waitpid(pid, nullptr, 0);
+    return out;
+}
+
+/// What an inChild body returns when it may not mount file systems here (not root, or in a
+/// container without the right), so that the test can skip.
+inline const std::string noMounts = "mounting is not allowed here";
+
+/// Inside an inChild body: gives the child mounts of its own, so that what it mounts is seen by
+/// no other process and disappears when it exits, even after a crash. False when not allowed.
+inline bool ownMounts() {
+    return ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+/// Inside an inChild body after ownMounts(): a RAM file system on `folder` with tmpfs `options`
+/// such as "size=64k" (its capacity) or "nr_inodes=1" (no room for a new file).
+inline bool mountTmpfs(const std::filesystem::path& folder, const std::string& options) {
+    return ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+/// Inside an inChild body: makes the file system mounted on `folder` read-only.
+inline bool makeReadOnly(const std::filesystem::path& folder) {
+    return ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+} // namespace tavrin::test
