@@ -13,13 +13,6 @@
 using namespace tavrin;
 using namespace tavrin::test;
 
-/// Read by LeakSanitizer in the sanitizer build. Fontconfig, which the PDF report draws its text
-/// through, keeps a few bytes of its parsed configuration for the life of the process; that is
-/// not ours to free, and the report names no deeper caller than the library to match on.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 const fs::path examples = TAVRIN_EXAMPLES_DIR;
