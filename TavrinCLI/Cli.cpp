@@ -2,7 +2,6 @@
 
 #include "Measuring.h"
 #include "Output.h"
-#include "ReportFile.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/FixPlan.h"
@@ -14,6 +13,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace tavrin::cli {
@@ -110,6 +110,17 @@ std::vector<Reading> measureAndPrint(const std::vector<fs::path>& files, const O
     return readings;
 }
 
+/// Saves one report; false after saying why when it can't.
+bool saveReport(const fs::path& path, std::string_view bytes, std::ostream& err) {
+    try {
+        Report::save(path, bytes);
+        return true;
+    } catch (const std::system_error& e) {
+        err << "Couldn’t save the report " << path.string() << " (" << e.code().message() << ").\n";
+        return false;
+    }
+}
+
 /// Writes the requested reports; false (after saying why) when one could not be written.
 bool writeReports(const std::vector<fs::path>& files, const std::vector<Reading>& readings,
                   const std::vector<std::optional<std::string>>& fixTexts, const Options& options,
@@ -129,7 +140,8 @@ bool writeReports(const std::vector<fs::path>& files, const std::vector<Reading>
     if (!options.pdf.empty()) {
         const auto pdf = Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
                                      std::chrono::system_clock::now());
-        written &= saveReport(options.pdf, std::string(pdf.begin(), pdf.end()), context.err);
+        written &= saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
+                              context.err);
     }
     return written;
 }

@@ -1,7 +1,7 @@
 #include "tavrin/GainWriter.h"
 
+#include "AtomicFile.h"
 #include "FfmpegReader.h"
-#include "NoReplaceFile.h"
 #include "SndfileWriter.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
@@ -135,7 +135,7 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     const auto channelCount = static_cast<std::size_t>(format.channelCount);
 
     // The temporary disappears with `file` unless committed; `writer` closes before it.
-    std::optional<NoReplaceFile> file;
+    std::optional<AtomicFile> file;
     std::optional<SndfileWriter> writer;
     try {
         file.emplace(to);

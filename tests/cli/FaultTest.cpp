@@ -17,6 +17,7 @@
 #include <random>
 #include <sndfile.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -225,4 +226,31 @@ TEST(CliFaults, ReportIntoAFullOrReadOnlyFolderSaysWhyAndChangesNothing) {
                                "Couldn’t save the report " + pdf + because + filler +
                                "r.csv;r.pdf;\nthe last CSV report\nthe last PDF report");
     }
+}
+
+TEST(CliFaults, ReportSaveKilledPartWayKeepsTheOldReportAndTheNextSaveClearsUp) {
+    TempDir dir;
+    const fs::path csv = dir / "r.csv";
+    writeBytes(csv, "the last CSV report");
+    const auto check = [&](std::ostream& out, std::ostream& err) {
+        return cli::run({"check", "--csv", csv.string(), (examples / "Passes.flac").string()}, out,
+                        err);
+    };
+    // The file size limit kills the child (SIGXFSZ) in the middle of writing the report.
+    inChild([&] {
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::ostringstream out, err;
+        check(out, err);
+        return std::string("not killed");
+    });
+    const auto names = namesIn(dir.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[0].starts_with(".r.csv.tavrin-")) << names[0];
+    EXPECT_EQ(readBytes(csv), "the last CSV report");
+
+    std::ostringstream out, err;
+    EXPECT_EQ(check(out, err), 0) << err.str();
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"r.csv"});
+    EXPECT_TRUE(readBytes(csv).starts_with("File,Folder,"));
 }

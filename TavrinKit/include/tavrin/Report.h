@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,5 +54,11 @@ inline constexpr std::string_view footerText =
 std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
                               std::string_view title, std::string_view creator,
                               std::chrono::system_clock::time_point date);
+
+/// Saves report bytes at `path` so that readers only ever see the old file or the whole new one:
+/// written beside it under a hidden temporary name, flushed to disk, then renamed over any file
+/// of that name (whose permissions it keeps). A temporary left by a crashed save is removed by
+/// the next save into that folder. Throws std::system_error with the system's error code.
+void save(const std::filesystem::path& path, std::string_view bytes);
 
 } // namespace tavrin::Report

@@ -1,4 +1,4 @@
-#include "NoReplaceFile.h"
+#include "AtomicFile.h"
 
 #include <cerrno>
 #include <charconv>
@@ -123,7 +123,8 @@ void moveWithoutReplacing(const fs::path& from, const fs::path& to) {
 
 } // namespace
 
-NoReplaceFile::NoReplaceFile(const fs::path& finalPath) : m_final(finalPath) {
+AtomicFile::AtomicFile(const fs::path& finalPath, Existing existing)
+    : m_final(finalPath), m_existing(existing) {
     const fs::path folder = finalPath.parent_path();
     removeStaleTemporaries(folder);
     for (int attempt = 0; m_fd < 0; ++attempt) {
@@ -134,25 +135,28 @@ NoReplaceFile::NoReplaceFile(const fs::path& finalPath) : m_final(finalPath) {
     }
 }
 
-NoReplaceFile::~NoReplaceFile() {
+AtomicFile::~AtomicFile() {
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_committed)
         ::unlink(m_temporary.c_str());
 }
 
-void NoReplaceFile::commit() {
+void AtomicFile::commit() {
     if (::fsync(m_fd) != 0)
         throwErrno();
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0)
         throwErrno();
-    moveWithoutReplacing(m_temporary, m_final);
+    if (m_existing == Existing::keep)
+        moveWithoutReplacing(m_temporary, m_final);
+    else if (std::rename(m_temporary.c_str(), m_final.c_str()) != 0)
+        throwErrno();
     m_committed = true;
 }
 
-void NoReplaceFile::removeStaleTemporaries(const fs::path& folder) {
+void AtomicFile::removeStaleTemporaries(const fs::path& folder) {
     const auto now = fs::file_time_type::clock::now();
     std::error_code ec;
     fs::directory_iterator entry(folder.empty() ? fs::path(".") : folder, ec);
