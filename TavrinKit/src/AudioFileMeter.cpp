@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <new>
 
 namespace tavrin::AudioFileMeter {
@@ -67,6 +68,16 @@ std::string channelPart(int channels) {
     }
 }
 
+/// The length the file claims, unless it is more than its size could hold: no codec we read
+/// packs more than 16 frames into a byte, and a lying header must not reserve gigabytes.
+std::int64_t plausibleLength(const FfmpegReader& reader, const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(path, ec);
+    if (ec)
+        return 0;
+    return std::min<std::int64_t>(reader.length(), static_cast<std::int64_t>(bytes) * 16);
+}
+
 [[noreturn]] void unreadable(std::string sentence) {
     throw AudioFileError::unreadable(std::move(sentence));
 }
@@ -98,6 +109,7 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
 
     try {
         reader->reserve(chunkFrames);
+        meter.reserve(plausibleLength(*reader, path));
     } catch (const std::bad_alloc&) {
         unreadable("Not enough memory to read the file.");
     }

@@ -20,6 +20,13 @@ double EnergyHistory::loudness(double meanSquare) {
                           : -std::numeric_limits<double>::infinity();
 }
 
+void EnergyHistory::reserve(std::size_t steps) {
+    energy.reserve(steps);
+    frames.reserve(steps);
+    prefixEnergy.reserve(steps + 1);
+    prefixFrames.reserve(steps + 1);
+}
+
 void EnergyHistory::append(double stepEnergy, std::int64_t stepFrames) {
     TAVRIN_EXPECTS(stepFrames >= 0 &&
                    prefixFrames.back() <= std::numeric_limits<std::int64_t>::max() - stepFrames);

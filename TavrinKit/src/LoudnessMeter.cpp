@@ -83,6 +83,12 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     m_stepEnd = stepEndFrame(sampleRate, 0);
 }
 
+void LoudnessMeter::reserve(std::int64_t frames) {
+    if (frames > 0)
+        m_history.reserve(
+            static_cast<std::size_t>(static_cast<double>(frames) / m_sampleRate * 100) + 1);
+}
+
 LoudnessMeter::LoudnessMeter(const std::vector<ChannelRole>& roles, double sampleRate)
     : LoudnessMeter(tavrin::weights(roles), sampleRate) {}
 

@@ -24,6 +24,9 @@ struct EnergyHistory {
 
     /// Appends one completed step.
     void append(double stepEnergy, std::int64_t stepFrames);
+    /// Makes room for `steps` steps at once: a day-long history is hundreds of megabytes, which
+    /// growing by doubling would copy and overshoot.
+    void reserve(std::size_t steps);
 
     /// Mean energy per frame over steps [from, from + count); 0 when they hold no frames.
     double meanEnergy(std::size_t from, std::size_t count) const;

@@ -29,6 +29,10 @@ public:
     LoudnessMeter(LoudnessMeter&&) = default;
     LoudnessMeter& operator=(LoudnessMeter&&) = default;
 
+    /// Makes room for the history of about `frames` frames, when the length of the stream is
+    /// known beforehand. Optional: the history grows as needed either way.
+    void reserve(std::int64_t frames);
+
     /// One planar float buffer: one pointer per channel (as many as weights), `frameCount`
     /// frames each. Zero frames do nothing.
     void process(std::span<const float* const> channelData, std::size_t frameCount);
