@@ -144,23 +144,6 @@ Readings ourReadings(const Channels& channels, std::vector<double> weights, doub
             r.samplePeak, r.truePeak,      everySecond};
 }
 
-/// Deterministic pseudo-random numbers in [0, 1) (SplitMix64).
-class Dice {
-public:
-    explicit Dice(std::uint64_t seed) : m_state(seed) {}
-    double roll() {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        return static_cast<double>(z >> 11) / 9007199254740992.0;
-    }
-    double between(double low, double high) { return low + (high - low) * roll(); }
-
-private:
-    std::uint64_t m_state;
-};
-
 /// Programme-like audio: sections of 0.2 to 4 s, each noise plus a tone at a level between −50 and
 /// −8 dBFS, now and then a gap of digital silence; every channel gets its own noise and its own
 /// level offset, so channel weights matter.
