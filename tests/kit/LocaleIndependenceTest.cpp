@@ -68,10 +68,9 @@ TEST_F(GermanLocale, CsvIsUnchanged) {
          {},
          {}},
     };
-    EXPECT_EQ(Report::csv(rows, DeliverySpec::ebuR128()),
-              "File,Folder,Format,Duration (s),Integrated (LUFS),Target (LUFS),Difference (LU),"
-              "Tolerance (LU),Loudness range (LU),Max short-term (LUFS),Max momentary (LUFS),"
-              "True peak (dBTP),Ceiling (dBTP),Sample peak (dBFS),Result,Notes,Fix\r\n"
-              "a.wav,/x,WAV,12.35,-23.6,-23.0,-0.6,0.5,5.0,-21.0,-20.0,-0.9,-1.0,-0.5,Fail,"
-              "0.6 LU too quiet; true peak −0.9 dBTP is over −1.0 dBTP,\r\n");
+    const std::string csv = Report::csv(rows, DeliverySpec::ebuR128());
+    EXPECT_TRUE(csv.ends_with("\r\na.wav,/x,WAV,12.35,-23.6,-23.0,-0.6,0.5,5.0,-21.0,-20.0,-0.9,"
+                              "-1.0,-0.5,Fail,0.6 LU too quiet; true peak −0.9 dBTP is over "
+                              "−1.0 dBTP,\r\n"))
+        << csv;
 }
