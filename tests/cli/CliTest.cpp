@@ -32,11 +32,6 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-/// A copy of the examples to write into.
-void copyExamples(const fs::path& to) {
-    fs::copy(examples, to, fs::copy_options::recursive);
-}
-
 bool contains(const std::string& text, std::string_view part) {
     return text.find(part) != std::string::npos;
 }
@@ -165,7 +160,7 @@ TEST(Cli, ReportsAreWrittenWhole) {
 
 TEST(Cli, FixWritesCopiesNextToTheOriginalsAndNeverOverwrites) {
     TempDir dir;
-    copyExamples(dir / "in");
+    fs::copy(examples, dir / "in", fs::copy_options::recursive);
     // A file already holding the first choice of name stays as it is.
     const fs::path taken = dir / "in" / "Too quiet (EBU R 128).wav";
     fs::copy_file(examples / "Passes.flac", taken);

@@ -48,18 +48,14 @@ TEST(AudioFileMeter, DescribesAndDecodesEveryFormat) {
     };
     const Case cases[] = {
         {"u8.wav", 22050, 1, "-c:a pcm_u8", "WAV · 8-bit · 22.1 kHz · mono", true},
-        {"s16.wav", 44100, 2, "-c:a pcm_s16le", "WAV · 16-bit · 44.1 kHz · stereo", true},
-        {"s24.wav", 48000, 2, "-c:a pcm_s24le", "WAV · 24-bit · 48 kHz · stereo", true},
         {"s32.wave", 96000, 2, "-c:a pcm_s32le -f wav", "WAV · 32-bit · 96 kHz · stereo", true},
         {"f32.bwf", 192000, 2, "-c:a pcm_f32le -f wav", "WAV · 32-bit float · 192 kHz · stereo",
          true},
         {"f64.wav", 48000, 1, "-c:a pcm_f64le", "WAV · 64-bit float · 48 kHz · mono", true},
-        {"s16.aiff", 44100, 1, "-c:a pcm_s16be", "AIFF · 16-bit · 44.1 kHz · mono", true},
         {"s24.aif", 48000, 8, "-c:a pcm_s24be -f aiff", "AIFF · 24-bit · 48 kHz · 8 ch", true},
         {"f32.aifc", 48000, 2, "-c:a pcm_f32be -f aiff", "AIFF · 32-bit float · 48 kHz · stereo",
          true},
         {"f32.caf", 96000, 6, "-c:a pcm_f32le", "CAF · 32-bit float · 96 kHz · 5.1", true},
-        {"s16.caf", 32000, 3, "-c:a pcm_s16le", "CAF · 16-bit · 32 kHz · 3 ch", true},
         {"x.flac", 48000, 4, "-c:a flac", "FLAC · 48 kHz · 4 ch", true},
         {"x.mp3", 48000, 2, "-c:a libmp3lame -b:a 192k", "MP3 · 48 kHz · stereo", false},
         {"x.m4a", 44100, 2, "-c:a aac -b:a 192k", "AAC · 44.1 kHz · stereo", false},
@@ -310,7 +306,6 @@ TEST(AudioFileMeter, CancellationStopsBeforeTheNextChunkWithoutFinalProgress) {
 
 TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
     TempDir dir;
-    writeBytes(dir / "text.wav", "This is a text file, not audio.\n");
     fs::create_directory(dir / "folder.wav");
     fs::create_symlink("loop.wav", dir / "loop.wav");
     const std::string video = "ffmpeg -nostdin -v error -f lavfi -i color=d=0.1 -c:v mpeg4 '" +
@@ -322,7 +317,6 @@ TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
         const char* sentence;
     };
     const Case cases[] = {
-        {"text.wav", "Can't open this file as audio (Invalid data found when processing input)."},
         {"video.mp4", "Can't open this file as audio (The file holds no audio)."},
         {"missing.wav", "Can't open this file as audio (No such file or directory)."},
         {"folder.wav", "Can't open this file as audio (Is a directory)."},

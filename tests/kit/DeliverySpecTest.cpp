@@ -29,8 +29,6 @@ TEST(DeliverySpec, PresetsComeInMenuOrderAndAreFoundByExactId) {
         EXPECT_EQ(DeliverySpec::all()[i].id, ids[i]);
         EXPECT_EQ(DeliverySpec::preset(ids[i]), DeliverySpec::all()[i]);
     }
-    EXPECT_EQ(&DeliverySpec::ebuR128(), &DeliverySpec::all()[0]);
-    EXPECT_EQ(&DeliverySpec::atscA85(), &DeliverySpec::all()[4]);
     for (const char* unknown : {"EBU-R128", "", "ebu-r128 ", "ebu"}) {
         SCOPED_TRACE(unknown);
         EXPECT_EQ(DeliverySpec::preset(unknown), std::nullopt);

@@ -10,8 +10,6 @@
 #include "tavrin/Fmt.h"
 #include "tavrin/Report.h"
 
-#include <cmath>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -171,8 +169,6 @@ TEST(HostileInput, CafAndAiffHeadersThatLie) {
         {"no-channels.aiff", with<Aiff>([](Aiff& a) { a.channels = 0; }), invalid},
         {"inf-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x7FFF, a.rateMantissa = 0; }),
          invalid},
-        {"tiny-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x0001; }), invalid},
-        {"negative-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0xC00E; }), invalid},
     });
 }
 
