@@ -20,51 +20,6 @@ using namespace tavrin::test;
 
 namespace {
 
-/// A WAV file whose header says what the fields say, true or not.
-struct Wav {
-    std::uint16_t formatTag = 1;
-    std::uint16_t channels = 1;
-    std::uint32_t rate = 48000;
-    std::uint16_t bits = 16;
-    std::string data = pcm16(48000, 1);
-    std::optional<std::uint32_t> riffSize{}; // default: the true size
-    std::optional<std::uint32_t> dataSize{};
-
-    std::string bytes() const {
-        const std::uint32_t align = std::uint32_t(channels) * bits / 8;
-        const std::string fmt = le(formatTag, 2) + le(channels, 2) + le(rate, 4) +
-                                le(std::uint64_t(rate) * align, 4) + le(align, 2) + le(bits, 2);
-        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + "data" +
-                                 le(dataSize.value_or(std::uint32_t(data.size())), 4) + data;
-        return "RIFF" + le(riffSize.value_or(std::uint32_t(body.size())), 4) + body;
-    }
-};
-
-/// An AIFF file of 16-bit mono samples at 48 kHz, the rate an 80-bit extended float given as
-/// its sign-and-exponent and mantissa; with a 'CHAN' chunk when `chan` is given.
-struct Aiff {
-    std::uint16_t rateExponent = 0x400E;
-    std::uint64_t rateMantissa = 0xBB80000000000000; // 48000
-    std::uint16_t channels = 1;
-    std::optional<std::string> chan{};
-    std::optional<std::uint32_t> chanSize{};
-    std::string data = pcm16(48000, 1);
-
-    std::string bytes() const {
-        std::string swapped;
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-            swapped += std::string{data[i + 1], data[i]};
-        const std::string comm = be(channels, 2) +
-                                 be(swapped.size() / 2 / std::max<std::uint16_t>(channels, 1), 4) +
-                                 be(16, 2) + be(rateExponent, 2) + be(rateMantissa, 8);
-        std::string body = "AIFFCOMM" + be(comm.size(), 4) + comm;
-        if (chan)
-            body += "CHAN" + be(chanSize.value_or(std::uint32_t(chan->size())), 4) + *chan;
-        body += "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
-        return "FORM" + be(body.size(), 4) + body;
-    }
-};
-
 template <class T, class Change> std::string with(Change change) {
     T file;
     change(file);

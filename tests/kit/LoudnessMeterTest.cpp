@@ -19,7 +19,8 @@ double meanSquare(double lufs) {
 }
 
 /// `steps` one-frame steps of mean square `e` each.
-EnergyHistory constantHistory(std::size_t steps, double e, EnergyHistory h = {}) {
+EnergyHistory constantHistory(std::size_t steps, double e) {
+    EnergyHistory h;
     for (std::size_t i = 0; i < steps; ++i)
         h.append(e, 1);
     return h;
@@ -40,16 +41,6 @@ double meanSquareAtGate() {
 TEST(LoudnessMeter, DigitalSilenceGivesNoReadingsButADuration) {
     const auto r = meter(replicate(silence(5, rate), 2), {1, 1}, rate);
     EXPECT_EQ(r, (LoudnessResult{.duration = 5, .sampleRate = rate, .channels = 2}));
-}
-
-TEST(LoudnessMeter, LfeMovesPeaksButNotLoudness) {
-    const auto program = sine(1000, -20, 4, rate);
-    const auto loudLfe = sine(60, -1, 4, rate);
-    const auto without = meter({program, program, silence(4, rate)}, {1, 1, 0}, rate);
-    const auto with = meter({program, program, loudLfe}, {1, 1, 0}, rate);
-    EXPECT_EQ(with.integrated, without.integrated);
-    EXPECT_EQ(with.maxShortTerm, without.maxShortTerm);
-    EXPECT_GT(*with.samplePeak, *without.samplePeak + 15);
 }
 
 TEST(LoudnessMeter, WindowBoundariesAtTheStartOfTheFile) {
@@ -133,12 +124,4 @@ TEST(EnergyHistory, RangeUsesNearestRankPercentiles) {
     // Values more than 20 LU under the power mean are dropped before ranking.
     values.push_back(-60.0);
     EXPECT_DOUBLE_EQ(*EnergyHistory::loudnessRange(values), 8.0);
-}
-
-TEST(EnergyHistory, RelativeGateDropsQuietBlocks) {
-    // 100 steps at −20 then 100 at −40: the seven all-quiet blocks fall under the relative
-    // gate; the seven loud blocks and the three that straddle the change stay.
-    const auto h = constantHistory(100, meanSquare(-40), constantHistory(100, meanSquare(-20)));
-    const double kept = (7 + 0.7525 + 0.505 + 0.2575) / 10; // relative to the −20 level
-    EXPECT_NEAR(*h.integratedLoudness(), -20 + 10 * std::log10(kept), 1e-9);
 }
