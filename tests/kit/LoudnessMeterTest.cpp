@@ -114,14 +114,3 @@ TEST(EnergyHistory, AbsoluteGateIsStrictForIntegratedAndInclusiveForRange) {
     EXPECT_EQ(EnergyHistory::loudnessRange({-70.0}), 0.0);
     EXPECT_FALSE(EnergyHistory::loudnessRange({-70.01, -INFINITY}));
 }
-
-TEST(EnergyHistory, RangeUsesNearestRankPercentiles) {
-    // Ten values -30 … -21: ranks 2 (from 1.9) and 10 (from 9.55).
-    std::vector<double> values;
-    for (int i = 0; i < 10; ++i)
-        values.push_back(-30.0 + i);
-    EXPECT_DOUBLE_EQ(*EnergyHistory::loudnessRange(values), -21.0 - -29.0);
-    // Values more than 20 LU under the power mean are dropped before ranking.
-    values.push_back(-60.0);
-    EXPECT_DOUBLE_EQ(*EnergyHistory::loudnessRange(values), 8.0);
-}
