@@ -2,13 +2,9 @@
 
 #include "AudioFixtures.h"
 
-#include <csignal>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <sys/wait.h>
-#include <thread>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -36,11 +32,6 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-/// A copy of the examples to write into.
-void copyExamples(const fs::path& to) {
-    fs::copy(examples, to, fs::copy_options::recursive);
-}
-
 bool contains(const std::string& text, std::string_view part) {
     return text.find(part) != std::string::npos;
 }
@@ -51,8 +42,6 @@ TEST(Cli, PresetsListsEveryDeliverySpec) {
     const Outcome r = run({"presets"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(contains(r.out, "ebu-r128\tEBU R 128\t−23.0 LUFS ±0.5 LU, true peak ≤ −1.0 dBTP"));
-    EXPECT_TRUE(contains(r.out, "spotify\tSpotify\t−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ "
-                                "−2.0 dBTP when louder than −14.0 LUFS)"));
     EXPECT_TRUE(contains(r.out, "\tCheck before relying: YouTube"));
     EXPECT_EQ(lines(r.out).size(), 7u); // five presets, two cautions
 }
@@ -169,7 +158,7 @@ TEST(Cli, ReportsAreWrittenWhole) {
 
 TEST(Cli, FixWritesCopiesNextToTheOriginalsAndNeverOverwrites) {
     TempDir dir;
-    copyExamples(dir / "in");
+    fs::copy(examples, dir / "in", fs::copy_options::recursive);
     // A file already holding the first choice of name stays as it is.
     const fs::path taken = dir / "in" / "Too quiet (EBU R 128).wav";
     fs::copy_file(examples / "Passes.flac", taken);
@@ -208,37 +197,4 @@ TEST(Cli, FixIntoAFolderAndWhenNothingFails) {
     EXPECT_TRUE(contains(refused.out, "Can’t fix with gain alone: Reaching EBU R 128’s target "
                                       "would push the true peak over −1.0 dBTP."));
     EXPECT_EQ(run({"fix", "--out", (dir / "nowhere").string(), examples.string()}).status, 2);
-}
-
-TEST(Cli, InterruptingAFixLeavesNoPartialCopy) {
-    TempDir dir;
-    // Long enough that the copy is still being written when the interrupt arrives.
-    encode(replicate(noise(-40, 300, 48000, 1), 2), 48000, dir / "long.wav", "-c:a pcm_s24le");
-    const std::string before = readBytes(dir / "long.wav");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        ::execl(TAVRIN_CLI_PATH, "tavrin-cli", "fix", "--quiet", (dir / "long.wav").c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // Wait for the hidden temporary copy to appear, then interrupt.
-    bool writing = false;
-    for (int i = 0; i < 3000 && !writing; ++i) {
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            writing |= entry.path().filename().string().starts_with(".");
-        if (!writing)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(child, SIGINT);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(writing) << "the copy never started";
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    std::vector<std::string> left;
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"long.wav"});
-    EXPECT_EQ(readBytes(dir / "long.wav"), before);
 }

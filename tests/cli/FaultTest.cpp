@@ -1,9 +1,10 @@
-// The command under faults that really happen: the process killed outright while it writes, a
-// disk that fills up, a folder that cannot be written.
+// The command under faults that really happen: the process killed or interrupted while it writes,
+// a disk that fills up, a folder that cannot be written.
 
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
 #include "Cli.h"
+#include "SoundFiles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <iostream>
 #include <random>
-#include <sndfile.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -28,14 +28,6 @@ using namespace tavrin::test;
 namespace {
 
 const fs::path examples = TAVRIN_EXAMPLES_DIR;
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::ranges::sort(names);
-    return names;
-}
 
 /// Starts the real command on `original`, its output discarded.
 pid_t startFix(const fs::path& original) {
@@ -63,16 +55,6 @@ bool appears(const fs::path& dir, const std::function<bool(const std::string&)>&
             return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-}
-
-/// Frames of a file as libsndfile reads it, or -1 when it cannot.
-sf_count_t framesIn(const fs::path& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        return -1;
-    sf_close(file);
-    return info.frames;
 }
 
 /// Rounds of the kill test: TAVRIN_KILL_ROUNDS, or a few for every run of the suite.
@@ -113,7 +95,7 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
         span = std::max(span, std::chrono::steady_clock::now() - writing);
         ::waitpid(writer, &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        ASSERT_EQ(framesIn(copy), frames);
+        ASSERT_EQ(readAudio(copy).info.frames, frames);
         fs::remove(copy);
     }
 
@@ -152,7 +134,7 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
         }
         EXPECT_FALSE(othersTemporary) << "the writer clears the temporaries of earlier kills";
         if (fs::exists(copy)) {
-            ASSERT_EQ(framesIn(copy), frames) << "a copy under its name is whole";
+            ASSERT_EQ(readAudio(copy).info.frames, frames) << "a copy under its name is whole";
             EXPECT_FALSE(ownTemporary);
             complete += killed;
             fs::remove(copy);
@@ -171,8 +153,24 @@ TEST(CliFaults, KilledFixLeavesTheCopyWholeOrAbsentAndTheNextWriteClearsUp) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(namesIn(dir.path()),
               (std::vector<std::string>{copy.filename().string(), original.filename().string()}));
-    EXPECT_EQ(framesIn(copy), frames);
+    EXPECT_EQ(readAudio(copy).info.frames, frames);
     EXPECT_EQ(readBytes(original), before);
+}
+
+TEST(CliFaults, InterruptedFixExitsWith130AndLeavesNoPartialCopy) {
+    TempDir dir;
+    // Long enough that the copy is still being written when the interrupt arrives.
+    encode(replicate(noise(-40, 300, 48000, 1), 2), 48000, dir / "long.wav", "-c:a pcm_s24le");
+    const std::string before = readBytes(dir / "long.wav");
+    int status = 0;
+    const pid_t writer = startFix(dir / "long.wav");
+    const auto hidden = [](const std::string& name) { return name.starts_with("."); };
+    ASSERT_TRUE(appears(dir.path(), hidden, writer, status)) << "the copy never started";
+    ::kill(writer, SIGINT);
+    ::waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"long.wav"});
+    EXPECT_EQ(readBytes(dir / "long.wav"), before);
 }
 
 // ---- Reports that cannot be saved ------------------------------------------------------------

@@ -1,9 +1,8 @@
 #include "tavrin/AudioFileMeter.h"
 
 #include "AudioFixtures.h"
-#include "tavrin/AudioFileError.h"
+#include "HandWritten.h"
 
-#include <bit>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -24,52 +23,14 @@ Channels distinctChannels(std::size_t count, double seconds, double rate) {
     return channels;
 }
 
-std::vector<double> roleWeights(const std::vector<ChannelRole>& roles) {
-    return weights(roles);
-}
-
-/// The sentence of the AudioFileError that measuring `path` throws, or "" when none.
-std::string unreadableSentence(const fs::path& path) {
-    try {
-        (void)AudioFileMeter::measure(path, false);
-    } catch (const AudioFileError& e) {
-        EXPECT_EQ(e.kind(), AudioFileError::Kind::unreadable);
-        return e.what();
-    }
-    return "";
-}
-
-// ---- A CAF file written by hand, to control its channel layout record ----------------------
-
-std::string be(std::uint64_t v, int bytes) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+/// Channel roles spelt one letter each: F front, S surround, L LFE.
+std::vector<ChannelRole> roles(std::string_view letters) {
+    std::vector<ChannelRole> out;
+    for (char c : letters)
+        out.push_back(c == 'L'   ? ChannelRole::lfe
+                      : c == 'S' ? ChannelRole::surround
+                                 : ChannelRole::front);
     return out;
-}
-
-struct Layout {
-    std::uint32_t tag = 0;
-    std::uint32_t bitmap = 0;
-    std::vector<std::uint32_t> labels;
-};
-
-/// 32-bit float little-endian linear PCM in a CAF with a 'chan' chunk holding `layout`.
-void writeCaf(const fs::path& path, const Channels& channels, double rate, const Layout& layout) {
-    const auto n = static_cast<std::uint32_t>(channels.size());
-    std::string desc = be(std::bit_cast<std::uint64_t>(rate), 8) + "lpcm" + be(3, 4) +
-                       be(4 * n, 4) + be(1, 4) + be(n, 4) + be(32, 4);
-    std::string chan = be(layout.tag, 4) + be(layout.bitmap, 4) + be(layout.labels.size(), 4);
-    for (std::uint32_t label : layout.labels)
-        chan += be(label, 4) + std::string(16, '\0');
-    std::string data = be(0, 4);
-    for (std::size_t i = 0; i < channels.front().size(); ++i)
-        for (const auto& channel : channels) {
-            const float v = static_cast<float>(channel[i]);
-            data.append(reinterpret_cast<const char*>(&v), 4);
-        }
-    writeBytes(path, "caff" + be(1, 2) + be(0, 2) + "desc" + be(desc.size(), 8) + desc + "chan" +
-                         be(chan.size(), 8) + chan + "data" + be(data.size(), 8) + data);
 }
 
 } // namespace
@@ -87,18 +48,14 @@ TEST(AudioFileMeter, DescribesAndDecodesEveryFormat) {
     };
     const Case cases[] = {
         {"u8.wav", 22050, 1, "-c:a pcm_u8", "WAV · 8-bit · 22.1 kHz · mono", true},
-        {"s16.wav", 44100, 2, "-c:a pcm_s16le", "WAV · 16-bit · 44.1 kHz · stereo", true},
-        {"s24.wav", 48000, 2, "-c:a pcm_s24le", "WAV · 24-bit · 48 kHz · stereo", true},
         {"s32.wave", 96000, 2, "-c:a pcm_s32le -f wav", "WAV · 32-bit · 96 kHz · stereo", true},
         {"f32.bwf", 192000, 2, "-c:a pcm_f32le -f wav", "WAV · 32-bit float · 192 kHz · stereo",
          true},
         {"f64.wav", 48000, 1, "-c:a pcm_f64le", "WAV · 64-bit float · 48 kHz · mono", true},
-        {"s16.aiff", 44100, 1, "-c:a pcm_s16be", "AIFF · 16-bit · 44.1 kHz · mono", true},
         {"s24.aif", 48000, 8, "-c:a pcm_s24be -f aiff", "AIFF · 24-bit · 48 kHz · 8 ch", true},
         {"f32.aifc", 48000, 2, "-c:a pcm_f32be -f aiff", "AIFF · 32-bit float · 48 kHz · stereo",
          true},
         {"f32.caf", 96000, 6, "-c:a pcm_f32le", "CAF · 32-bit float · 96 kHz · 5.1", true},
-        {"s16.caf", 32000, 3, "-c:a pcm_s16le", "CAF · 16-bit · 32 kHz · 3 ch", true},
         {"x.flac", 48000, 4, "-c:a flac", "FLAC · 48 kHz · 4 ch", true},
         {"x.mp3", 48000, 2, "-c:a libmp3lame -b:a 192k", "MP3 · 48 kHz · stereo", false},
         {"x.m4a", 44100, 2, "-c:a aac -b:a 192k", "AAC · 44.1 kHz · stereo", false},
@@ -136,21 +93,14 @@ TEST(AudioFileMeter, DescriptionParts) {
         const char* description;
     };
     const Case cases[] = {
-        {{AudioCodec::linearPCM, 24, false, 48000, 2, {}},
-         "a.WAV",
-         "WAV · 24-bit · 48 kHz · stereo"},
         {{AudioCodec::linearPCM, 16, false, 44100, 1, {}},
          "a.AIFC",
          "AIFF · 16-bit · 44.1 kHz · mono"},
-        {{AudioCodec::linearPCM, 32, true, 96000, 6, {}},
-         "a.caf",
-         "CAF · 32-bit float · 96 kHz · 5.1"},
         {{AudioCodec::linearPCM, 16, false, 8000, 2, {}},
          "noextension",
          "WAV · 16-bit · 8 kHz · stereo"},
         {{AudioCodec::other, 0, false, 22050, 7, {}}, "a.m4a", "M4A · 22.1 kHz · 7 ch"},
         {{AudioCodec::other, 0, false, 11025, 0, {}}, "noextension", " · 11.0 kHz · 0 ch"},
-        {{AudioCodec::aac, 0, false, 44100, 2, {}}, "a.mp4", "AAC · 44.1 kHz · stereo"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
@@ -161,52 +111,26 @@ TEST(AudioFileMeter, DescriptionParts) {
 // ---- Channel roles ------------------------------------------------------------------------
 
 TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
-    using enum ChannelRole;
     struct Case {
         const char* name;
         std::size_t channels;
-        const char* args; // ffmpeg arguments; none means a hand-written CAF with `layout`
-        Layout layout;
-        std::vector<ChannelRole> roles;
+        const char* args; // ffmpeg arguments; none means a hand-written CAF or AIFF with `chan`
+        std::string chan;
+        const char* roles;
     };
-    const std::vector<Case> cases = {
-        {"mono.wav", 1, "-c:a pcm_f32le", {}, {front}},
-        {"stereo.wav", 2, "-c:a pcm_f32le", {}, {front, front}},
-        {"51.wav",
-         6,
-         "-c:a pcm_f32le -channel_layout 5.1",
-         {},
-         {front, front, front, lfe, surround, surround}},
-        {"51side.wav",
-         6,
-         "-c:a pcm_f32le -channel_layout '5.1(side)'",
-         {},
-         {front, front, front, lfe, surround, surround}},
-        {"71.wav",
-         8,
-         "-c:a pcm_f32le -channel_layout 7.1",
-         {},
-         {front, front, front, lfe, front, front, surround, surround}},
-        {"51.flac", 6, "-c:a flac", {}, {front, front, front, lfe, surround, surround}},
-        {"described.caf",
-         6,
-         nullptr,
-         {0, 0, {1, 2, 5, 6, 3, 4}},
-         {front, front, surround, surround, front, lfe}},
-        {"tagged.caf",
-         6,
-         nullptr,
-         {(122u << 16) | 6, 0, {}},
-         {front, front, surround, surround, front, lfe}},
-        {"rear.caf", 4, nullptr, {(108u << 16) | 4, 0, {}}, {front, front, front, front}},
-        {"unlabelled.caf",
-         6,
-         nullptr,
-         {0, 0, {0xFFFFFFFF, 0, 0xFFFFFFFF, 0, 0, 0}},
-         {front, front, front, lfe, surround, surround}},
-        {"bitmap.caf", 5, nullptr, {1u << 16, 0x3F, {}}, {front, front, front, surround, surround}},
-        {"seven.caf", 7, nullptr, {0, 0, {}}, std::vector<ChannelRole>(7, front)},
-        {"miscounted.caf", 4, nullptr, {0, 0, {4, 4, 4}}, {front, front, surround, surround}},
+    const Case cases[] = {
+        {"51.wav", 6, "-c:a pcm_f32le -channel_layout 5.1", "", "FFFLSS"},
+        {"51side.wav", 6, "-c:a pcm_f32le -channel_layout '5.1(side)'", "", "FFFLSS"},
+        {"71.wav", 8, "-c:a pcm_f32le -channel_layout 7.1", "", "FFFLFFSS"},
+        {"51.flac", 6, "-c:a flac", "", "FFFLSS"},
+        {"described.caf", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), "FFSSFL"},
+        {"described.aiff", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), "FFSSFL"},
+        {"tagged.caf", 6, nullptr, layoutRecord((122u << 16) | 6, 0, 0, {}), "FFSSFL"},
+        {"rear.caf", 4, nullptr, layoutRecord((108u << 16) | 4, 0, 0, {}), "FFFF"},
+        {"unlabelled.caf", 6, nullptr, layoutRecord(0, 0, 6, {~0u, 0, ~0u, 0, 0, 0}), "FFFLSS"},
+        {"bitmap.caf", 5, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), "FFFSS"},
+        {"seven.caf", 7, nullptr, layoutRecord(0, 0, 0, {}), "FFFFFFF"},
+        {"miscounted.caf", 4, nullptr, layoutRecord(0, 0, 3, {4, 4, 4}), "FFSS"},
     };
     TempDir dir;
     const double rate = 48000;
@@ -215,14 +139,22 @@ TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
         const Channels samples = distinctChannels(c.channels, 0.5, rate);
         if (c.args)
             jobs.push_back({samples, int(rate), dir / c.name, c.args});
+        else if (std::string_view(c.name).ends_with(".aiff"))
+            writeBytes(
+                dir / c.name,
+                Aiff{.channels = std::uint16_t(c.channels), .chan = c.chan, .data = pcm16(samples)}
+                    .bytes());
         else
-            writeCaf(dir / c.name, samples, rate, c.layout);
+            writeBytes(
+                dir / c.name,
+                Caf{.channels = std::uint32_t(c.channels), .chan = c.chan, .data = pcm16(samples)}
+                    .bytes());
     }
     encodeAll(jobs);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Channels samples = distinctChannels(c.channels, 0.5, rate);
-        const LoudnessResult expected = meter(samples, roleWeights(c.roles), rate, 65536);
+        const LoudnessResult expected = meter(samples, weights(roles(c.roles)), rate, 65536);
         const LoudnessResult got = AudioFileMeter::measure(dir / c.name, false).result;
         ASSERT_TRUE(got.integrated);
         // 16-bit files round the samples a little; a wrong role moves the reading by far more.
@@ -231,54 +163,19 @@ TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
     }
 }
 
-TEST(AudioFileMeter, ChannelOrderFromTheLayoutRecordOfAiffAndMp4) {
-    using enum ChannelRole;
+TEST(AudioFileMeter, ChannelOrderFromTheChanBoxOfMp4) {
     const double rate = 48000;
     const Channels samples = distinctChannels(6, 0.5, rate);
     TempDir dir;
-    encodeAll({{samples, int(rate), dir / "x.aiff", "-c:a pcm_s24be"},
-               {samples, int(rate), dir / "x.mp4", "-c:a pcm_s24le -f mov"}});
-
-    // AIFF: ffmpeg's own 'CHAN' chunk replaced by one listing L, R, Ls, Rs, C, LFE.
-    std::string aiff = readBytes(dir / "x.aiff");
-    std::string record = be(0, 4) + be(0, 4) + be(6, 4);
-    for (std::uint32_t label : {1u, 2u, 5u, 6u, 3u, 4u})
-        record += be(label, 4) + std::string(16, '\0');
-    const auto chunk = aiff.find("CHAN");
-    ASSERT_NE(chunk, std::string::npos);
-    aiff.replace(chunk, 8 + 12, "CHAN" + be(record.size(), 4) + record);
-    aiff.replace(4, 4, be(aiff.size() - 8, 4));
-    writeBytes(dir / "x.aiff", aiff);
-
-    // MP4: the sample entry's 'chan' box made to say L, R, Ls, Rs, C, LFE by its standard tag.
+    encode(samples, int(rate), dir / "x.mp4", "-c:a pcm_s24le -f mov");
+    // The sample entry's 'chan' box made to say L, R, Ls, Rs, C, LFE by its standard tag.
     std::string mp4 = readBytes(dir / "x.mp4");
     const auto chan = mp4.find("chan");
     ASSERT_NE(chan, std::string::npos);
     mp4.replace(chan + 8, 4, be((122u << 16) | 6, 4));
     writeBytes(dir / "x.mp4", mp4);
-
-    const auto expected =
-        meter(samples, roleWeights({front, front, surround, surround, front, lfe}), rate, 65536);
-    for (const char* name : {"x.aiff", "x.mp4"}) {
-        SCOPED_TRACE(name);
-        EXPECT_NEAR(*AudioFileMeter::measure(dir / name, false).result.integrated,
-                    *expected.integrated, 1e-3);
-    }
-}
-
-TEST(AudioFileMeter, RolesFromLabelsOrChannelCount) {
-    using enum ChannelRole;
-    const auto roles = [](int count, std::vector<std::uint32_t> labels) {
-        AudioFileFormat f{AudioCodec::linearPCM, 16, false, 48000, count, std::move(labels)};
-        return AudioFileMeter::channelRoles(f);
-    };
-    EXPECT_EQ(roles(6, {1, 2, 3, 4, 5, 6}),
-              (std::vector{front, front, front, lfe, surround, surround}));
-    EXPECT_EQ(roles(6, {}), (std::vector{front, front, front, lfe, surround, surround}));
-    EXPECT_EQ(roles(2, {33, 34}), (std::vector{front, front}));
-    EXPECT_EQ(roles(2, {35, 37}), (std::vector{surround, lfe}));
-    EXPECT_EQ(roles(4, {1, 2, 5}), (std::vector{front, front, surround, surround}));
-    EXPECT_EQ(roles(0, {}), (std::vector<ChannelRole>{}));
+    EXPECT_NEAR(*AudioFileMeter::measure(dir / "x.mp4", false).result.integrated,
+                *meter(samples, weights(roles("FFSSFL")), rate, 65536).integrated, 1e-3);
 }
 
 // ---- Loudness -----------------------------------------------------------------------------
@@ -399,11 +296,6 @@ TEST(AudioFileMeter, CancellationStopsBeforeTheNextChunkWithoutFinalProgress) {
 
 TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
     TempDir dir;
-    encode({sine(997, -20, 1, 48000)}, 48000, dir / "good.wav", "-c:a pcm_s16le");
-    const std::string wav = readBytes(dir / "good.wav");
-    writeBytes(dir / "text.wav", "This is a text file, not audio.\n");
-    writeBytes(dir / "header.wav", wav.substr(0, 30));
-    writeBytes(dir / "empty.mp3", "");
     fs::create_directory(dir / "folder.wav");
     fs::create_symlink("loop.wav", dir / "loop.wav");
     const std::string video = "ffmpeg -nostdin -v error -f lavfi -i color=d=0.1 -c:v mpeg4 '" +
@@ -415,9 +307,6 @@ TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
         const char* sentence;
     };
     const Case cases[] = {
-        {"text.wav", "Can't open this file as audio (Invalid data found when processing input)."},
-        {"header.wav", "Can't open this file as audio (Invalid data found when processing input)."},
-        {"empty.mp3", "Can't open this file as audio (The file is empty)."},
         {"video.mp4", "Can't open this file as audio (The file holds no audio)."},
         {"missing.wav", "Can't open this file as audio (No such file or directory)."},
         {"folder.wav", "Can't open this file as audio (Is a directory)."},
@@ -425,7 +314,7 @@ TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(unreadableSentence(dir / c.name), c.sentence);
+        EXPECT_EQ(outcome(dir / c.name), c.sentence);
     }
 }
 
@@ -435,22 +324,7 @@ TEST(AudioFileMeter, UnreadablePermissionsFailWithAWholeSentence) {
     TempDir dir;
     encode({sine(997, -20, 1, 48000)}, 48000, dir / "locked.wav", "-c:a pcm_s16le");
     fs::permissions(dir / "locked.wav", fs::perms::none);
-    EXPECT_EQ(unreadableSentence(dir / "locked.wav"),
-              "Can't open this file as audio (Permission denied).");
-}
-
-TEST(AudioFileMeter, FileCutShortOfItsHeaderMeasuresTheAudioItHolds) {
-    TempDir dir;
-    const double rate = 48000;
-    const auto x = sine(997, -20, 2, rate);
-    encode({x}, int(rate), dir / "whole.wav", "-c:a pcm_f32le");
-    const std::string wav = readBytes(dir / "whole.wav");
-    // The header still promises 2 s; 1.5 s of samples remain.
-    writeBytes(dir / "cut.wav", wav.substr(0, wav.size() - std::size_t(rate / 2) * 4));
-    const auto result = AudioFileMeter::measure(dir / "cut.wav", false).result;
-    EXPECT_EQ(result.duration, 1.5);
-    EXPECT_NEAR(*result.integrated,
-                *meter({std::vector(x.begin(), x.begin() + 72000)}, {1}, rate).integrated, 1e-9);
+    EXPECT_EQ(outcome(dir / "locked.wav"), "Can't open this file as audio (Permission denied).");
 }
 
 TEST(AudioFileMeter, NotANumberOrInfiniteSamplesGiveNoReading) {
@@ -469,24 +343,6 @@ TEST(AudioFileMeter, NotANumberOrInfiniteSamplesGiveNoReading) {
     encodeAll(jobs);
     for (const Encoding& job : jobs) {
         SCOPED_TRACE(job.out);
-        EXPECT_EQ(unreadableSentence(job.out),
-                  "The file holds invalid samples (not a number or infinite).");
+        EXPECT_EQ(outcome(job.out), "The file holds invalid samples (not a number or infinite).");
     }
-}
-
-TEST(AudioFileMeter, FileNameThatIsNotUtf8IsMeasured) {
-    TempDir dir;
-    const fs::path name = dir / std::string("Take \xff\xfe.wav");
-    encode({sine(997, -20, 1, 48000)}, 48000, name, "-c:a pcm_s16le");
-    const auto m = AudioFileMeter::measure(name, false);
-    EXPECT_EQ(m.url, name);
-    EXPECT_EQ(m.format, "WAV · 16-bit · 48 kHz · mono");
-}
-
-TEST(AudioFileError, EqualWhenKindAndTextAreEqual) {
-    const auto a = AudioFileError::unreadable("The file has no audio channels.");
-    EXPECT_EQ(a, AudioFileError::unreadable("The file has no audio channels."));
-    EXPECT_NE(a, AudioFileError::unwritable("The file has no audio channels."));
-    EXPECT_NE(a, AudioFileError::unreadable("Unsupported sample format."));
-    EXPECT_STREQ(a.what(), "The file has no audio channels.");
 }

@@ -21,22 +21,6 @@ DeliverySpec custom() {
 
 } // namespace
 
-TEST(DeliverySpec, PresetsComeInMenuOrderAndAreFoundByExactId) {
-    const char* ids[] = {"ebu-r128", "apple-podcasts", "spotify", "youtube", "atsc-a85"};
-    ASSERT_EQ(DeliverySpec::all().size(), std::size(ids));
-    for (std::size_t i = 0; i < std::size(ids); ++i) {
-        SCOPED_TRACE(ids[i]);
-        EXPECT_EQ(DeliverySpec::all()[i].id, ids[i]);
-        EXPECT_EQ(DeliverySpec::preset(ids[i]), DeliverySpec::all()[i]);
-    }
-    EXPECT_EQ(&DeliverySpec::ebuR128(), &DeliverySpec::all()[0]);
-    EXPECT_EQ(&DeliverySpec::atscA85(), &DeliverySpec::all()[4]);
-    for (const char* unknown : {"EBU-R128", "", "ebu-r128 ", "ebu"}) {
-        SCOPED_TRACE(unknown);
-        EXPECT_EQ(DeliverySpec::preset(unknown), std::nullopt);
-    }
-}
-
 TEST(DeliverySpec, LouderCeilingAppliesOnlyAboveTargetAfterRounding) {
     const struct {
         std::optional<double> integrated;
@@ -48,13 +32,6 @@ TEST(DeliverySpec, LouderCeilingAppliesOnlyAboveTargetAfterRounding) {
     for (const auto& c : spotify) {
         SCOPED_TRACE(c.integrated ? std::to_string(*c.integrated) : "absent");
         EXPECT_EQ(DeliverySpec::spotify().ceiling(c.integrated), c.expected);
-    }
-    for (const auto& spec : DeliverySpec::all()) {
-        if (spec.louderCeiling)
-            continue;
-        SCOPED_TRACE(spec.id);
-        EXPECT_EQ(spec.ceiling(0.0), spec.maxTruePeak);
-        EXPECT_EQ(spec.ceiling(std::nullopt), spec.maxTruePeak);
     }
 }
 

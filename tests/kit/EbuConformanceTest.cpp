@@ -103,22 +103,6 @@ TEST(EbuTech3341, Case6SurroundChannelsCountWithTheirWeightAndLfeNotAtAll) {
     EXPECT_NEAR(*fiveOne.result.integrated, *fiveZero.result.integrated, 1e-9);
 }
 
-TEST(EbuTech3341, IntegratedCasesHoldAtOtherSampleRates) {
-    // The K-weighting is designed for each rate, so the tone cases read the same off 48 kHz.
-    for (const double sampleRate : {44100.0, 96000.0}) {
-        SCOPED_TRACE(sampleRate);
-        const auto steady = measure(stereo({{-23, 20}}, sampleRate), stereoRoles, sampleRate);
-        EXPECT_NEAR(*steady.result.integrated, -23.0, loudnessTolerance);
-        EXPECT_NEAR(*steady.result.maxMomentary, -23.0, loudnessTolerance);
-        EXPECT_NEAR(*steady.result.maxShortTerm, -23.0, loudnessTolerance);
-        const auto stepped = measure(stereo({{-26, 20}, {-20, 20.1}, {-26, 20}}, sampleRate),
-                                     stereoRoles, sampleRate);
-        EXPECT_NEAR(*stepped.result.integrated, -23.0, loudnessTolerance);
-    }
-}
-
-// --- Short-term loudness: 3 s windows every 10 ms ------------------------------------------------
-
 TEST(EbuTech3341, Case9ShortTermIsConstantAfterThreeSeconds) {
     // 1.34 s at −20 and 1.66 s at −30 dBFS average to −23 LUFS over any 3 s.
     std::vector<Step> levels;

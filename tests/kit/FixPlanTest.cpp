@@ -51,85 +51,57 @@ TEST(FixPlan, GainsPartialFixesAndRefusals) {
     const DeliverySpec& ebu = DeliverySpec::ebuR128();
     const DeliverySpec& spotify = DeliverySpec::spotify();
     const struct {
-        const char* what;
         const DeliverySpec& spec;
         double integrated;
         double truePeak;
         FixPlan expected;
         const char* label;
     } cases[] = {
-        {"full raise",
-         apple,
-         -20.0,
-         -5.5,
-         {Gain{4.0, -16.0, -1.5, std::nullopt}},
-         "+4.0 dB → −16.0 LUFS"},
-        {"predicted peak rounding onto the ceiling is allowed",
-         apple,
-         -20.0,
-         -4.96,
-         {Gain{4.0, -16.0, -0.96, std::nullopt}},
-         "+4.0 dB → −16.0 LUFS"},
-        {"partial raise inside the window",
-         apple,
-         -20.0,
-         -4.5,
-         {Gain{3.4, -16.6, -1.1,
-               "Set 0.6 LU under the target to keep the true peak under −1.0 dBTP; still "
-               "within ±1.0 LU."}},
-         "+3.4 dB → −16.6 LUFS (short of target)"},
-        {"partial raise landing on the window edge",
-         apple,
+        // Full raise.
+        {apple, -20.0, -5.5, {Gain{4.0, -16.0, -1.5, std::nullopt}}, "+4.0 dB → −16.0 LUFS"},
+        // Predicted peak rounding onto the ceiling is allowed.
+        {apple, -20.0, -4.96, {Gain{4.0, -16.0, -0.96, std::nullopt}}, "+4.0 dB → −16.0 LUFS"},
+        // Partial raise landing on the window edge.
+        {apple,
          -20.0,
          -4.1,
          {Gain{3.0, -17.0, -1.1,
-               "Set 1.0 LU under the target to keep the true peak under −1.0 dBTP; still "
-               "within ±1.0 LU."}},
+               "Set 1.0 LU under the target to keep the true peak under −1.0 dBTP; still within "
+               "±1.0 LU."}},
          "+3.0 dB → −17.0 LUFS (short of target)"},
-        {"raise refused",
-         apple,
+        // Raise refused.
+        {apple,
          -20.0,
          -3.0,
-         {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put "
-                              "the true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain "
-                              "alone the loudest it can go is −18.0 LUFS.") +
+         {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put the "
+                              "true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain alone "
+                              "the loudest it can go is −18.0 LUFS.") +
                   limiter}},
          "Can't fix with gain alone"},
-        {"lowering refused",
-         ebu,
+        // Lowering refused.
+        {ebu,
          -18.0,
          5.0,
-         {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak "
-                              "would be 0.0 dBTP, over the −1.0 dBTP ceiling.") +
+         {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak would "
+                              "be 0.0 dBTP, over the −1.0 dBTP ceiling.") +
                   limiter}},
          "Can't fix with gain alone"},
-        {"a gain of exactly 0 counts as raising",
-         ebu,
+        // A gain of exactly 0 counts as raising.
+        {ebu,
          -23.0,
          0.0,
-         {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put "
-                              "the true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain "
-                              "alone the loudest it can go is −24.0 LUFS.") +
+         {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put the "
+                              "true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain alone "
+                              "the loudest it can go is −24.0 LUFS.") +
                   limiter}},
          "Can't fix with gain alone"},
-        {"a tiny cut shows no minus",
-         ebu,
-         -22.96,
-         0.0,
-         {Refused{std::string("Even after lowering it to −23.0 LUFS (0.0 dB), the true peak "
-                              "would be 0.0 dBTP, over the −1.0 dBTP ceiling.") +
-                  limiter}},
-         "Can't fix with gain alone"},
-        {"the copy sits at the target, so the louder ceiling is not applied",
-         spotify,
-         -13.0,
-         -1.5,
-         {Gain{-1.0, -14.0, -2.5, std::nullopt}},
-         "−1.0 dB → −14.0 LUFS"},
-        {"already passes", ebu, -23.4, -1.0, {FixPlan::AlreadyPasses{}}, "Already passes"},
+        // The copy sits at the target, so the louder ceiling is not applied.
+        {spotify, -13.0, -1.5, {Gain{-1.0, -14.0, -2.5, std::nullopt}}, "−1.0 dB → −14.0 LUFS"},
+        // Already passes.
+        {ebu, -23.4, -1.0, {FixPlan::AlreadyPasses{}}, "Already passes"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(testing::Message() << c.integrated << " LUFS, " << c.truePeak << " dBTP");
         const FixPlan plan = FixPlan::make(measured(c.integrated, c.truePeak), c.spec);
         expectSamePlan(plan, c.expected);
         EXPECT_EQ(plan.label(), c.label);

@@ -2,13 +2,12 @@
 
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
-#include "tavrin/AudioFileError.h"
+#include "SoundFiles.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,42 +19,6 @@ namespace {
 
 const std::string never = " already exists; Tavrin never overwrites files.";
 
-/// An original written by libsndfile in `sfFormat` (container | sample format).
-void writeOriginal(const fs::path& path, const Channels& channels, int sfFormat, int rate = 48000) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = static_cast<int>(channels.size());
-    info.format = sfFormat;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    const std::size_t frameCount = channels.front().size();
-    std::vector<float> samples;
-    for (std::size_t i = 0; i < frameCount; ++i)
-        for (const auto& channel : channels)
-            samples.push_back(static_cast<float>(channel[i]));
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(frameCount));
-    sf_close(file);
-}
-
-/// A file as libsndfile reads it: its format and its interleaved samples at full scale ±1.0.
-struct Audio {
-    SF_INFO info{};
-    std::vector<float> samples;
-};
-
-Audio readAudio(const fs::path& path) {
-    Audio audio;
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &audio.info);
-    if (!file) {
-        ADD_FAILURE() << path << ": " << sf_strerror(nullptr);
-        return audio;
-    }
-    audio.samples.resize(static_cast<std::size_t>(audio.info.frames * audio.info.channels));
-    sf_readf_float(file, audio.samples.data(), audio.info.frames);
-    sf_close(file);
-    return audio;
-}
-
 /// "WAVE" or "AIFF": the form type of a RIFF or plain (big-endian) AIFF file.
 std::string formType(const fs::path& path) {
     const std::string bytes = readBytes(path);
@@ -63,55 +26,16 @@ std::string formType(const fs::path& path) {
     return (kind == "RIFF" || kind == "FORM") && bytes.size() >= 12 ? bytes.substr(8, 4) : kind;
 }
 
-/// The speaker mask of a WAVE_FORMAT_EXTENSIBLE fmt chunk, 0 when there is none.
-std::uint32_t channelMask(const fs::path& path) {
-    const std::string bytes = readBytes(path);
-    const auto le = [&](std::size_t at, int n) {
-        std::uint32_t v = 0;
-        for (int i = n - 1; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(bytes[at + std::size_t(i)]);
-        return v;
-    };
-    for (std::size_t at = 12; at + 8 <= bytes.size(); at += 8 + ((le(at + 4, 4) + 1) & ~1u))
-        if (bytes.compare(at, 4, "fmt ") == 0)
-            return le(at + 4, 4) >= 40 && le(at + 8, 2) == 0xFFFE ? le(at + 28, 4) : 0;
-    return 0;
-}
-
-/// Bits per sample of an integer libsndfile subtype; float subtypes have no step, given as 1000.
-int bitDepth(int subtype) {
-    switch (subtype) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-        return 8;
-    case SF_FORMAT_PCM_16:
-        return 16;
-    case SF_FORMAT_PCM_24:
-        return 24;
-    case SF_FORMAT_PCM_32:
-        return 32;
-    default:
-        return 1000;
-    }
-}
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::ranges::sort(names);
-    return names;
-}
-
-/// The sentence of the AudioFileError of `kind` that `work` throws, or "" when none.
-std::string failure(const std::function<void()>& work, AudioFileError::Kind kind) {
-    try {
-        work();
-    } catch (const AudioFileError& e) {
-        EXPECT_EQ(e.kind(), kind) << e.what();
-        return e.what();
-    }
-    return "";
+/// The speaker of each channel, as libsndfile reads the file's channel mask; none when it has none.
+std::vector<int> speakers(const fs::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<int> map(std::size_t(std::max(info.channels, 0)));
+    if (file &&
+        !sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int))))
+        map.clear();
+    sf_close(file);
+    return map;
 }
 
 } // namespace
@@ -149,9 +73,6 @@ TEST(GainWriter, DestinationExtensionFollowsTheOriginal) {
         EXPECT_EQ(GainWriter::destination(dir / c.original, "EBU R 128", std::nullopt),
                   dir / c.copy);
     }
-    fs::create_directory(dir / "out");
-    EXPECT_EQ(GainWriter::destination(dir / "in" / "Take.wav", "ATSC A85", dir / "out"),
-              dir / "out" / "Take (ATSC A85).wav");
 }
 
 // ---- Format of the copy ---------------------------------------------------------------------
@@ -165,26 +86,24 @@ TEST(GainWriter, CopyKeepsTheOriginalsPcmFormatAndDithersOnlyShortIntegers) {
         const char* args;
         int copyType; // container of the copy
         int copySubtype;
+        int bits; // of the copy's samples; 0 for floating point
         bool dithered;
     };
+    const int wav = SF_FORMAT_WAV, aiff = SF_FORMAT_AIFF;
     const Case cases[] = {
-        {"16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, "", SF_FORMAT_WAV, SF_FORMAT_PCM_16, true},
-        {"8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, "", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true},
-        {"24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, "", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
-        {"32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, "", SF_FORMAT_WAV, SF_FORMAT_PCM_32, false},
-        {"Mix.WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT, "", SF_FORMAT_WAV, SF_FORMAT_FLOAT, false},
-        {"64.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, "", SF_FORMAT_WAV, SF_FORMAT_DOUBLE, false},
-        {"float.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, "", SF_FORMAT_WAV, SF_FORMAT_FLOAT, false},
-        {"Take.AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_24,
-         false},
-        {"16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_16, true},
-        {"8.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true},
-        {"float.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, "", SF_FORMAT_AIFF, SF_FORMAT_PCM_32,
-         false},
-        {"a.mp3", 0, "-c:a libmp3lame", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
-        {"a.flac", 0, "-c:a flac -sample_fmt s16", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
-        {"aac.m4a", 0, "-c:a aac", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
-        {"alac.m4a", 0, "-c:a alac", SF_FORMAT_WAV, SF_FORMAT_PCM_24, false},
+        {"16.wav", wav | SF_FORMAT_PCM_16, "", wav, SF_FORMAT_PCM_16, 16, true},
+        {"8.wav", wav | SF_FORMAT_PCM_U8, "", wav, SF_FORMAT_PCM_U8, 8, true},
+        {"24.wav", wav | SF_FORMAT_PCM_24, "", wav, SF_FORMAT_PCM_24, 24, false},
+        {"32.wav", wav | SF_FORMAT_PCM_32, "", wav, SF_FORMAT_PCM_32, 32, false},
+        {"Mix.WAV", wav | SF_FORMAT_FLOAT, "", wav, SF_FORMAT_FLOAT, 0, false},
+        {"64.wav", wav | SF_FORMAT_DOUBLE, "", wav, SF_FORMAT_DOUBLE, 0, false},
+        {"float.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, "", wav, SF_FORMAT_FLOAT, 0, false},
+        {"Take.AIFF", aiff | SF_FORMAT_PCM_24, "", aiff, SF_FORMAT_PCM_24, 24, false},
+        {"16.aif", aiff | SF_FORMAT_PCM_16, "", aiff, SF_FORMAT_PCM_16, 16, true},
+        {"8.aif", aiff | SF_FORMAT_PCM_S8, "", aiff, SF_FORMAT_PCM_S8, 8, true},
+        {"float.aifc", aiff | SF_FORMAT_FLOAT, "", aiff, SF_FORMAT_PCM_32, 32, false},
+        {"a.mp3", 0, "-c:a libmp3lame", wav, SF_FORMAT_PCM_24, 24, false},
+        {"a.flac", 0, "-c:a flac -sample_fmt s16", wav, SF_FORMAT_PCM_24, 24, false},
     };
     std::vector<Encoding> jobs;
     for (const Case& c : cases)
@@ -212,7 +131,7 @@ TEST(GainWriter, CopyKeepsTheOriginalsPcmFormatAndDithersOnlyShortIntegers) {
         // many samples; any other copy by rounding alone (none when the original fits the copy).
         const Audio original = readAudio(dir / c.original);
         ASSERT_EQ(written.samples.size(), original.samples.size());
-        const float step = std::ldexp(1.0f, 1 - bitDepth(c.copySubtype));
+        const float step = c.bits ? std::ldexp(1.0f, 1 - c.bits) : 0.0f;
         const float tolerance = c.dithered ? step : step / 2;
         std::size_t changed = 0;
         for (std::size_t i = 0; i < original.samples.size(); ++i) {
@@ -237,24 +156,20 @@ TEST(GainWriter, SameOriginalAndGainGiveIdenticalSamples) {
 
 TEST(GainWriter, SurroundCopyKeepsTheSpeakerLayout) {
     TempDir dir;
-    struct Case {
-        const char* layout;
-        int channels;
-        std::uint32_t mask;
-    };
-    const Case cases[] = {{"5.1", 6, 0x3F}, {"5.1(side)", 6, 0x60F}, {"7.1", 8, 0x63F}};
+    const std::pair<const char*, std::size_t> layouts[] = {
+        {"5.1", 6}, {"5.1(side)", 6}, {"7.1", 8}};
     std::vector<Encoding> jobs;
-    for (const Case& c : cases)
-        jobs.push_back({Channels(std::size_t(c.channels), sine(997, -20, 0.2, 48000)), 48000,
-                        dir / (std::string(c.layout) + ".wav"),
-                        std::string("-c:a pcm_s24le -channel_layout '") + c.layout + "'"});
+    for (const auto& [layout, channels] : layouts)
+        jobs.push_back({Channels(channels, sine(997, -20, 0.2, 48000)), 48000,
+                        dir / (std::string(layout) + ".wav"),
+                        std::string("-c:a pcm_s24le -channel_layout '") + layout + "'"});
     encodeAll(jobs);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.layout);
-        const fs::path original = dir / (std::string(c.layout) + ".wav");
-        ASSERT_EQ(channelMask(original), c.mask);
-        GainWriter::write(original, dir / "copy.wav", -1);
-        EXPECT_EQ(channelMask(dir / "copy.wav"), c.mask);
+    for (const Encoding& original : jobs) {
+        SCOPED_TRACE(original.out);
+        const std::vector<int> layout = speakers(original.out);
+        ASSERT_EQ(layout.size(), original.channels.size());
+        GainWriter::write(original.out, dir / "copy.wav", -1);
+        EXPECT_EQ(speakers(dir / "copy.wav"), layout);
         fs::remove(dir / "copy.wav");
     }
 }
@@ -264,34 +179,27 @@ TEST(GainWriter, SurroundCopyKeepsTheSpeakerLayout) {
 TEST(GainWriter, FloatCopyHoldsEverySampleTimesTheGain) {
     const double gain = -4.25;
     const float factor = static_cast<float>(std::pow(10.0, gain / 20));
-    for (std::size_t frameCount : {1, 2, 65535, 65536, 65537}) {
-        for (std::size_t channelCount : {1, 2, 6}) {
-            SCOPED_TRACE(std::to_string(frameCount) + " frames, " + std::to_string(channelCount) +
-                         " channels");
-            TempDir dir;
-            Channels channels;
-            for (std::size_t c = 0; c < channelCount; ++c)
-                channels.push_back(
-                    sine(997, -12.0 - double(c), double(frameCount) / 48000, 48000, 1.0));
-            writeOriginal(dir / "in.wav", channels, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-            GainWriter::write(dir / "in.wav", dir / "out.wav", gain);
+    // Lengths around the writer's 65,536-frame buffer, on one, two and six channels.
+    const std::pair<std::size_t, std::size_t> shapes[] = {
+        {1, 1}, {2, 6}, {65535, 2}, {65536, 1}, {65537, 6}};
+    for (const auto& [frameCount, channelCount] : shapes) {
+        SCOPED_TRACE(std::to_string(frameCount) + " frames, " + std::to_string(channelCount) +
+                     " channels");
+        TempDir dir;
+        Channels channels;
+        for (std::size_t c = 0; c < channelCount; ++c)
+            channels.push_back(
+                sine(997, -12.0 - double(c), double(frameCount) / 48000, 48000, 1.0));
+        writeOriginal(dir / "in.wav", channels, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        GainWriter::write(dir / "in.wav", dir / "out.wav", gain);
 
-            const Audio original = readAudio(dir / "in.wav");
-            const Audio copy = readAudio(dir / "out.wav");
-            EXPECT_EQ(copy.info.frames, sf_count_t(frameCount));
-            EXPECT_EQ(copy.info.channels, int(channelCount));
-            ASSERT_EQ(copy.samples.size(), original.samples.size());
-            for (std::size_t i = 0; i < copy.samples.size(); ++i)
-                ASSERT_EQ(copy.samples[i], original.samples[i] * factor) << i;
-
-            const auto before = AudioFileMeter::measure(dir / "in.wav", false).result;
-            const auto after = AudioFileMeter::measure(dir / "out.wav", false).result;
-            ASSERT_EQ(before.integrated.has_value(), frameCount > 48000 * 4 / 10);
-            ASSERT_EQ(after.integrated.has_value(), before.integrated.has_value());
-            if (before.integrated) {
-                EXPECT_NEAR(*after.integrated, *before.integrated + gain, 0.01);
-            }
-        }
+        const Audio original = readAudio(dir / "in.wav");
+        const Audio copy = readAudio(dir / "out.wav");
+        EXPECT_EQ(copy.info.frames, sf_count_t(frameCount));
+        EXPECT_EQ(copy.info.channels, int(channelCount));
+        ASSERT_EQ(copy.samples.size(), original.samples.size());
+        for (std::size_t i = 0; i < copy.samples.size(); ++i)
+            ASSERT_EQ(copy.samples[i], original.samples[i] * factor) << i;
     }
 }
 

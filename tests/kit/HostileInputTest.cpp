@@ -3,15 +3,13 @@
 
 #include "AppleChannelLayout.h"
 #include "AudioFixtures.h"
+#include "HandWritten.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/Report.h"
 
-#include <bit>
-#include <cmath>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -21,123 +19,6 @@ using namespace tavrin;
 using namespace tavrin::test;
 
 namespace {
-
-std::string le(std::uint64_t v, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    return out;
-}
-
-std::string be(std::uint64_t v, int bytes) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    return out;
-}
-
-/// 16-bit samples of a 997 Hz tone at −20 dBFS, `frames` long, on every channel.
-std::string pcm16(std::size_t frames, std::size_t channels, double rate = 48000) {
-    const auto x = sine(997, -20, double(frames) / rate, rate);
-    std::string out;
-    for (std::size_t i = 0; i < frames; ++i)
-        for (std::size_t c = 0; c < channels; ++c)
-            out += le(static_cast<std::uint16_t>(std::lround(x[i] * 32767)), 2);
-    return out;
-}
-
-/// A WAV file whose header says what the fields say, true or not.
-struct Wav {
-    std::uint16_t formatTag = 1;
-    std::uint16_t channels = 1;
-    std::uint32_t rate = 48000;
-    std::uint16_t bits = 16;
-    std::string data = pcm16(48000, 1);
-    std::optional<std::uint32_t> riffSize{}; // default: the true size
-    std::optional<std::uint32_t> dataSize{};
-
-    std::string bytes() const {
-        const std::uint32_t align = std::uint32_t(channels) * bits / 8;
-        const std::string fmt = le(formatTag, 2) + le(channels, 2) + le(rate, 4) +
-                                le(std::uint64_t(rate) * align, 4) + le(align, 2) + le(bits, 2);
-        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + "data" +
-                                 le(dataSize.value_or(std::uint32_t(data.size())), 4) + data;
-        return "RIFF" + le(riffSize.value_or(std::uint32_t(body.size())), 4) + body;
-    }
-};
-
-/// What measuring `path` ends in: the sentence of its AudioFileError, or "Reading: " with the
-/// format and the duration in seconds. A reading must hold no number that is not finite.
-std::string outcome(const fs::path& path) {
-    try {
-        const FileMeasurement m = AudioFileMeter::measure(path, false);
-        const LoudnessResult& r = m.result;
-        for (const auto& value : {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm,
-                                  r.samplePeak, r.truePeak})
-            EXPECT_TRUE(!value || std::isfinite(*value)) << m.format;
-        char duration[32];
-        std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
-        return "Reading: " + m.format + ", " + duration + (r.integrated ? "" : ", no loudness");
-    } catch (const AudioFileError& e) {
-        return e.what();
-    }
-}
-
-/// A CAF file of 16-bit big-endian linear PCM, with a 'chan' chunk when `chan` is given.
-struct Caf {
-    std::uint64_t rateBits = std::bit_cast<std::uint64_t>(48000.0);
-    std::uint32_t channels = 2;
-    std::optional<std::string> chan{};
-    std::optional<std::uint64_t> chanSize{}; // default: the true size
-    std::optional<std::uint64_t> dataSize{}; // default: the true size
-    std::string data = pcm16(48000, 2);
-
-    std::string bytes() const {
-        const std::string desc = be(rateBits, 8) + "lpcm" + be(2, 4) + be(2 * channels, 4) +
-                                 be(1, 4) + be(channels, 4) + be(16, 4);
-        std::string out = "caff" + be(1, 2) + be(0, 2) + "desc" + be(desc.size(), 8) + desc;
-        if (chan)
-            out += "chan" + be(chanSize.value_or(chan->size()), 8) + *chan;
-        std::string swapped; // the samples were made little-endian
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-            swapped += std::string{data[i + 1], data[i]};
-        return out + "data" + be(dataSize.value_or(swapped.size() + 4), 8) + be(0, 4) + swapped;
-    }
-};
-
-/// A channel layout record: tag, bitmap, and one 20-byte description per label.
-std::string layoutRecord(std::uint32_t tag, std::uint32_t count,
-                         const std::vector<std::uint32_t>& labels) {
-    std::string out = be(tag, 4) + be(0, 4) + be(count, 4);
-    for (std::uint32_t label : labels)
-        out += be(label, 4) + std::string(16, '\0');
-    return out;
-}
-
-/// An AIFF file of 16-bit mono samples at 48 kHz, the rate an 80-bit extended float given as
-/// its sign-and-exponent and mantissa; with a 'CHAN' chunk when `chan` is given.
-struct Aiff {
-    std::uint16_t rateExponent = 0x400E;
-    std::uint64_t rateMantissa = 0xBB80000000000000; // 48000
-    std::uint16_t channels = 1;
-    std::optional<std::string> chan{};
-    std::optional<std::uint32_t> chanSize{};
-    std::string data = pcm16(48000, 1);
-
-    std::string bytes() const {
-        std::string swapped;
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-            swapped += std::string{data[i + 1], data[i]};
-        const std::string comm = be(channels, 2) +
-                                 be(swapped.size() / 2 / std::max<std::uint16_t>(channels, 1), 4) +
-                                 be(16, 2) + be(rateExponent, 2) + be(rateMantissa, 8);
-        std::string body = "AIFFCOMM" + be(comm.size(), 4) + comm;
-        if (chan)
-            body += "CHAN" + be(chanSize.value_or(std::uint32_t(chan->size())), 4) + *chan;
-        body += "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
-        return "FORM" + be(body.size(), 4) + body;
-    }
-};
 
 template <class T, class Change> std::string with(Change change) {
     T file;
@@ -173,7 +54,6 @@ TEST(HostileInput, WavHeadersThatLie) {
     const char* nothing = "Reading: WAV · 16-bit · 48 kHz · mono, 0.000 s, no loudness";
     expectOutcomes({
         {"cut4.wav", good.substr(0, 4), invalid},
-        {"cut12.wav", good.substr(0, 12), invalid},
         {"cut24.wav", good.substr(0, 24), invalid},
         {"no-data-chunk.wav", good.substr(0, 36), invalid},
         {"data-chunk-header-only.wav", good.substr(0, 44), nothing},
@@ -183,8 +63,6 @@ TEST(HostileInput, WavHeadersThatLie) {
         {"no-channels.wav", with<Wav>([](Wav& w) { w.channels = 0; }),
          "The file has no audio channels."},
         {"0hz.wav", with<Wav>([](Wav& w) { w.rate = 0; }), invalid},
-        {"1hz.wav", with<Wav>([](Wav& w) { w.rate = 1; }),
-         "The file claims a sample rate of 1 Hz, which can't be measured."},
         {"3999hz.wav", with<Wav>([](Wav& w) { w.rate = 3999; }),
          "The file claims a sample rate of 3999 Hz, which can't be measured."},
         {"4000hz.wav", with<Wav>([](Wav& w) { w.rate = 4000; }),
@@ -195,8 +73,6 @@ TEST(HostileInput, WavHeadersThatLie) {
         {"512ch.wav", with<Wav>([](Wav& w) { w.channels = 512, w.data = pcm16(4800, 512); }),
          "Reading: WAV · 16-bit · 48 kHz · 512 ch, 0.100 s, no loudness"},
         {"513ch.wav", with<Wav>([](Wav& w) { w.channels = 513, w.data = pcm16(100, 513); }),
-         invalidArgument},
-        {"4096ch.wav", with<Wav>([](Wav& w) { w.channels = 4096, w.data = pcm16(10, 4096); }),
          invalidArgument},
         {"65535ch.wav", with<Wav>([](Wav& w) { w.channels = 65535, w.data = pcm16(1, 65535); }),
          invalidArgument},
@@ -217,10 +93,8 @@ TEST(HostileInput, CafAndAiffHeadersThatLie) {
     const char* aiff = "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s";
     // FFmpeg's AIFF reader loses its place after a damaged 'CHAN' chunk and finds no sound data.
     const char* noSound = "Reading: AIFF · 16-bit · 48 kHz · mono, 0.000 s, no loudness";
-    const std::string stereo = layoutRecord((101u << 16) | 2, 0, {});
-    const auto cafRate = [](double rate) {
-        return with<Caf>([rate](Caf& c) { c.rateBits = std::bit_cast<std::uint64_t>(rate); });
-    };
+    const std::string stereo = layoutRecord((101u << 16) | 2, 0, 0, {});
+    const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
     expectOutcomes({
         {"chan-past-end.caf", with<Caf>([&](Caf& c) { c.chan = stereo, c.chanSize = 1ull << 40; }),
          invalid},
@@ -228,35 +102,28 @@ TEST(HostileInput, CafAndAiffHeadersThatLie) {
          invalid},
         {"chan-cut.caf", with<Caf>([&](Caf& c) { c.chan = stereo.substr(0, 6); }), invalid},
         {"chan-4g-labels.caf", with<Caf>([](Caf& c) {
-             c.chan = layoutRecord(0, 0xFFFFFFFF, {1, 2});
+             c.chan = layoutRecord(0, 0, 0xFFFFFFFF, {1, 2});
          }),
          caf},
         {"chan-8-labels-for-2.caf", with<Caf>([](Caf& c) {
-             c.chan = layoutRecord(0, 8, {1, 2, 3, 4, 5, 6, 7, 8});
+             c.chan = layoutRecord(0, 0, 8, {1, 2, 3, 4, 5, 6, 7, 8});
          }),
          caf},
         {"data-unknown-size.caf", with<Caf>([](Caf& c) { c.dataSize = ~0ull; }), caf},
         {"data-past-end.caf", with<Caf>([](Caf& c) { c.dataSize = 1ull << 62; }), caf},
         {"no-channels.caf", with<Caf>([](Caf& c) { c.channels = 0; }), invalid},
         {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), noChannels},
-        {"half-hz.caf", cafRate(0.5), noChannels},
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()),
-         "The file claims a sample rate of 2147483647 Hz, which can't be measured."},
-        {"huge-hz.caf", cafRate(1e300),
          "The file claims a sample rate of 2147483647 Hz, which can't be measured."},
         {"ok.aiff", Aiff{}.bytes(), aiff},
         {"chan-past-end.aiff",
-         with<Aiff>([](Aiff& a) { a.chan = layoutRecord(0, 1, {3}), a.chanSize = 0x7FFFFFF0; }),
+         with<Aiff>([](Aiff& a) { a.chan = layoutRecord(0, 0, 1, {3}), a.chanSize = 0x7FFFFFF0; }),
          noSound},
         {"chan-4g-labels.aiff",
-         with<Aiff>([](Aiff& a) { a.chan = layoutRecord(0, 0xFFFFFFFF, {3}); }), noSound},
+         with<Aiff>([](Aiff& a) { a.chan = layoutRecord(0, 0, 0xFFFFFFFF, {3}); }), noSound},
         {"no-channels.aiff", with<Aiff>([](Aiff& a) { a.channels = 0; }), invalid},
         {"inf-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x7FFF, a.rateMantissa = 0; }),
          invalid},
-        {"nan-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x7FFF; }), invalid},
-        {"tiny-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x0001; }), invalid},
-        {"huge-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x43FE; }), invalid},
-        {"negative-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0xC00E; }), invalid},
     });
 }
 
@@ -363,7 +230,7 @@ TEST(HostileInput, ChannelLayoutRecordsThatLie) {
         {"huge-chan.aiff", Container::aiff, "FORM" + be(12, 4) + "AIFFCHAN" + be(0xFFFFFFF0, 4),
          std::nullopt},
         {"4g-labels.caf", Container::caf,
-         "caff" + be(1, 2) + be(0, 2) + "chan" + be(32, 8) + layoutRecord(0, 0xFFFFFFFF, {1}),
+         "caff" + be(1, 2) + be(0, 2) + "chan" + be(32, 8) + layoutRecord(0, 0, 0xFFFFFFFF, {1}),
          std::vector<std::uint32_t>{}},
     };
     TempDir dir;

@@ -1,3 +1,4 @@
+#include "Results.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/Report.h"
@@ -10,6 +11,7 @@
 #include <vector>
 
 using namespace tavrin;
+using tavrin::test::row;
 
 namespace {
 
@@ -61,17 +63,11 @@ TEST_F(GermanLocale, CsvIsUnchanged) {
     EXPECT_EQ(Report::escapeCSV("-1.5"), "-1.5");
     EXPECT_EQ(Report::escapeCSV("-1,5"), "\"'-1,5\"");
     const std::vector<ReportRow> rows = {
-        {"a.wav",
-         "/x",
-         "WAV",
-         LoudnessResult{-23.6, 5.04, -20.0, -21.0, -0.5, -0.94, 12.345678, 44100, 1},
-         {},
-         {}},
-    };
-    EXPECT_EQ(Report::csv(rows, DeliverySpec::ebuR128()),
-              "File,Folder,Format,Duration (s),Integrated (LUFS),Target (LUFS),Difference (LU),"
-              "Tolerance (LU),Loudness range (LU),Max short-term (LUFS),Max momentary (LUFS),"
-              "True peak (dBTP),Ceiling (dBTP),Sample peak (dBFS),Result,Notes,Fix\r\n"
-              "a.wav,/x,WAV,12.35,-23.6,-23.0,-0.6,0.5,5.0,-21.0,-20.0,-0.9,-1.0,-0.5,Fail,"
-              "0.6 LU too quiet; true peak −0.9 dBTP is over −1.0 dBTP,\r\n");
+        row("a.wav", LoudnessResult{-23.6, 5.04, -20.0, -21.0, -0.5, -0.94, 12.345678, 44100, 1})};
+    const std::string csv = Report::csv(rows, DeliverySpec::ebuR128());
+    EXPECT_TRUE(csv.ends_with("\r\na.wav,/audio/show,WAV · 24-bit · 48 kHz · "
+                              "stereo,12.35,-23.6,-23.0,-0.6,0.5,5.0,-21.0,-20.0,-0.9,"
+                              "-1.0,-0.5,Fail,0.6 LU too quiet; true peak −0.9 dBTP is over "
+                              "−1.0 dBTP,\r\n"))
+        << csv;
 }

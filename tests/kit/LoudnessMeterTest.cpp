@@ -12,7 +12,6 @@ using namespace tavrin::test;
 namespace {
 
 constexpr double rate = 48000;
-const double dualMonoGain = 10 * std::log10(2.0);
 
 /// Mean square whose loudness is `lufs`.
 double meanSquare(double lufs) {
@@ -20,7 +19,8 @@ double meanSquare(double lufs) {
 }
 
 /// `steps` one-frame steps of mean square `e` each.
-EnergyHistory constantHistory(std::size_t steps, double e, EnergyHistory h = {}) {
+EnergyHistory constantHistory(std::size_t steps, double e) {
+    EnergyHistory h;
     for (std::size_t i = 0; i < steps; ++i)
         h.append(e, 1);
     return h;
@@ -38,40 +38,9 @@ double meanSquareAtGate() {
 
 } // namespace
 
-TEST(LoudnessMeter, NoAudioGivesNoReadings) {
-    LoudnessMeter m(std::vector{1.0, 1.0}, rate);
-    const auto r = m.finish();
-    EXPECT_EQ(r, (LoudnessResult{.duration = 0, .sampleRate = rate, .channels = 2}));
-}
-
 TEST(LoudnessMeter, DigitalSilenceGivesNoReadingsButADuration) {
     const auto r = meter(replicate(silence(5, rate), 2), {1, 1}, rate);
     EXPECT_EQ(r, (LoudnessResult{.duration = 5, .sampleRate = rate, .channels = 2}));
-}
-
-TEST(LoudnessMeter, FullScaleSineLoudnessByChannelRole) {
-    const auto x = sine(997, 0, 5, rate);
-    const double mono = *meter({x}, {1.0}, rate).integrated;
-    EXPECT_NEAR(mono, -3.01, 0.01);
-    EXPECT_NEAR(*meter({x, x}, {1.0, 1.0}, rate).integrated, mono + dualMonoGain, 1e-9);
-    EXPECT_NEAR(*meter({x}, {1.41}, rate).integrated, mono + 10 * std::log10(1.41), 1e-9);
-    EXPECT_NEAR(*meter({x}, {2.0}, rate).integrated, mono + dualMonoGain, 1e-9);
-
-    const auto lfe = meter({x}, {0.0}, rate);
-    EXPECT_FALSE(lfe.integrated);
-    EXPECT_FALSE(lfe.maxMomentary);
-    EXPECT_NEAR(*lfe.samplePeak, 0.0, 1e-6);
-    EXPECT_NEAR(*lfe.truePeak, 0.0, 0.01);
-}
-
-TEST(LoudnessMeter, LfeMovesPeaksButNotLoudness) {
-    const auto program = sine(1000, -20, 4, rate);
-    const auto loudLfe = sine(60, -1, 4, rate);
-    const auto without = meter({program, program, silence(4, rate)}, {1, 1, 0}, rate);
-    const auto with = meter({program, program, loudLfe}, {1, 1, 0}, rate);
-    EXPECT_EQ(with.integrated, without.integrated);
-    EXPECT_EQ(with.maxShortTerm, without.maxShortTerm);
-    EXPECT_GT(*with.samplePeak, *without.samplePeak + 15);
 }
 
 TEST(LoudnessMeter, WindowBoundariesAtTheStartOfTheFile) {
@@ -81,7 +50,6 @@ TEST(LoudnessMeter, WindowBoundariesAtTheStartOfTheFile) {
     } cases[] = {
         {0.39, false, false, false, false}, // 39 steps
         {0.40, true, true, false, false},   // 40 steps: one gating block
-        {0.45, true, true, false, false},   // 45 steps: still one block
         {2.99, true, true, false, false},
         {3.00, true, true, true, true}, // one short-term value: range 0
     };
@@ -107,65 +75,28 @@ TEST(LoudnessMeter, StepsAfterTheLastBlockCountOnlyInMomentaryWindows) {
     EXPECT_TRUE(r.maxMomentary);
 }
 
-TEST(LoudnessMeter, UnevenStepsAt22050HzDivideByTheirTrueFrameCounts) {
-    const double slow = 22050;
-    LoudnessMeter m(std::vector{1.0}, slow);
-    m.process({sine(1000, -20, 1, slow)});
-    const auto h = m.history();
-    ASSERT_EQ(h.stepCount(), 100u);
-    EXPECT_EQ(h.frames[0], 220);
-    EXPECT_EQ(h.frames[1], 221);
-    EXPECT_EQ(h.frames[2], 220);
-    EXPECT_EQ(h.prefixFrames.back(), 22050);
-    EXPECT_NEAR(*m.finish().integrated, -23.01, 0.1);
-}
-
 TEST(LoudnessMeter, ResultDoesNotDependOnBufferSplit) {
-    for (double r : {22050.0, 44100.0, 48000.0, 96000.0}) {
-        for (std::size_t channels : {1u, 2u, 6u}) {
-            SCOPED_TRACE(testing::Message() << r << " Hz, " << channels << " ch");
-            Channels x;
-            for (std::size_t c = 0; c < channels; ++c)
-                x.push_back(noise(-20 - 3.0 * static_cast<double>(c), 4.1, r, 100 + c));
-            std::vector<double> w(channels, 1.0);
-            if (channels == 6)
-                w = {1, 1, 1, 0, 1.41, 1.41};
-            const auto big = meter(x, w, r, 65536);
-            const auto small = meter(x, w, r, 1);
-            const auto odd = meter(x, w, r, 4097);
-            for (const auto* other : {&small, &odd}) {
-                EXPECT_NEAR(*big.integrated, *other->integrated, 1e-9);
-                EXPECT_NEAR(*big.loudnessRange, *other->loudnessRange, 1e-9);
-                EXPECT_NEAR(*big.maxMomentary, *other->maxMomentary, 1e-9);
-                EXPECT_NEAR(*big.maxShortTerm, *other->maxShortTerm, 1e-9);
-                EXPECT_EQ(big.samplePeak, other->samplePeak);
-                EXPECT_NEAR(*big.truePeak, *other->truePeak, 1e-9);
-                EXPECT_EQ(big.duration, other->duration);
-            }
+    // Uneven 10 ms steps at 22.05 kHz, and every kind of channel weight.
+    const struct {
+        double rate;
+        std::vector<double> weights;
+    } cases[] = {{22050, {1}}, {44100, {1, 1}}, {96000, {1, 1, 1, 0, 1.41, 1.41}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.weights.size() << " ch");
+        Channels x;
+        for (std::size_t ch = 0; ch < c.weights.size(); ++ch)
+            x.push_back(noise(-20 - 3.0 * static_cast<double>(ch), 4.1, c.rate, 100 + ch));
+        const auto big = meter(x, c.weights, c.rate, 65536);
+        for (std::size_t buffer : {1u, 4097u}) {
+            const auto other = meter(x, c.weights, c.rate, buffer);
+            EXPECT_NEAR(*big.integrated, *other.integrated, 1e-9);
+            EXPECT_NEAR(*big.loudnessRange, *other.loudnessRange, 1e-9);
+            EXPECT_NEAR(*big.maxMomentary, *other.maxMomentary, 1e-9);
+            EXPECT_NEAR(*big.maxShortTerm, *other.maxShortTerm, 1e-9);
+            EXPECT_EQ(big.samplePeak, other.samplePeak);
+            EXPECT_NEAR(*big.truePeak, *other.truePeak, 1e-9);
+            EXPECT_EQ(big.duration, other.duration);
         }
-    }
-}
-
-TEST(LoudnessMeter, GainShiftsLoudnessByTheSameAmount) {
-    const auto x = noise(-30, 5, rate, 3);
-    const auto base = meter({x, x}, {1, 1}, rate);
-    for (double gain : {-12.0, 6.0, 20.0}) {
-        SCOPED_TRACE(gain);
-        Channels louder = {x, x};
-        for (auto& c : louder)
-            for (double& v : c)
-                v *= amplitude(gain);
-        const auto r = meter(louder, {1, 1}, rate);
-        EXPECT_NEAR(*r.integrated - *base.integrated, gain, 1e-9);
-        EXPECT_NEAR(*r.truePeak - *base.truePeak, gain, 1e-9);
-    }
-}
-
-TEST(LoudnessMeter, TruePeakIsNeverBelowSamplePeak) {
-    for (std::uint64_t seed = 1; seed <= 5; ++seed) {
-        SCOPED_TRACE(seed);
-        const auto r = meter({noise(-1, 0.5, rate, seed)}, {1.0}, rate);
-        EXPECT_GE(*r.truePeak, *r.samplePeak);
     }
 }
 
@@ -182,23 +113,4 @@ TEST(EnergyHistory, AbsoluteGateIsStrictForIntegratedAndInclusiveForRange) {
     EXPECT_FALSE(constantHistory(400, meanSquare(-75.0)).integratedLoudness());
     EXPECT_EQ(EnergyHistory::loudnessRange({-70.0}), 0.0);
     EXPECT_FALSE(EnergyHistory::loudnessRange({-70.01, -INFINITY}));
-}
-
-TEST(EnergyHistory, RangeUsesNearestRankPercentiles) {
-    // Ten values -30 … -21: ranks 2 (from 1.9) and 10 (from 9.55).
-    std::vector<double> values;
-    for (int i = 0; i < 10; ++i)
-        values.push_back(-30.0 + i);
-    EXPECT_DOUBLE_EQ(*EnergyHistory::loudnessRange(values), -21.0 - -29.0);
-    // Values more than 20 LU under the power mean are dropped before ranking.
-    values.push_back(-60.0);
-    EXPECT_DOUBLE_EQ(*EnergyHistory::loudnessRange(values), 8.0);
-}
-
-TEST(EnergyHistory, RelativeGateDropsQuietBlocks) {
-    // 100 steps at −20 then 100 at −40: the seven all-quiet blocks fall under the relative
-    // gate; the seven loud blocks and the three that straddle the change stay.
-    const auto h = constantHistory(100, meanSquare(-40), constantHistory(100, meanSquare(-20)));
-    const double kept = (7 + 0.7525 + 0.505 + 0.2575) / 10; // relative to the −20 level
-    EXPECT_NEAR(*h.integratedLoudness(), -20 + 10 * std::log10(kept), 1e-9);
 }

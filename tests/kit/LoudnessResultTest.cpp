@@ -7,19 +7,6 @@
 
 using namespace tavrin;
 
-TEST(LoudnessResult, EqualityTellsAbsentFromPresentAndIgnoresZeroSign) {
-    LoudnessResult a{-23.0, 5.0, -20.0, -21.0, -3.0, -2.5, 10.0, 48000, 2};
-    LoudnessResult b = a;
-    EXPECT_EQ(a, b);
-    b.loudnessRange.reset();
-    EXPECT_NE(a, b);
-    a.loudnessRange.reset();
-    EXPECT_EQ(a, b);
-    a.integrated = 0.0;
-    b.integrated = -0.0;
-    EXPECT_EQ(a, b);
-}
-
 TEST(LoudnessResult, JsonOmitsAbsentValuesAndRoundTrips) {
     LoudnessResult r{-23.25, std::nullopt, -20.0, std::nullopt, -3.0, -2.5, 1.5, 44100, 6};
     const std::string json = r.toJson();

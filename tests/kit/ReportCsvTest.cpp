@@ -1,3 +1,4 @@
+#include "Results.h"
 #include "tavrin/Report.h"
 
 #include <clocale>
@@ -7,6 +8,7 @@
 #include <vector>
 
 using namespace tavrin;
+using tavrin::test::row;
 
 namespace {
 
@@ -17,50 +19,13 @@ const std::string titles =
 
 /// Texts that start like a formula, with and without being whole C-locale numbers.
 const char* const formulaLike[] = {
-    "-23.0",
-    "-inf",
-    "-Infinity",
-    "+INF",
-    "-nan",
-    "-nan(x1_)",
-    "+1e5",
-    "-1E-5",
-    "-.5",
-    "-5.",
-    "+0x1p3",
-    "-0X.8",
-    "-0x1.8P-2",
-    "-1e999",
-    "-",
-    "+",
-    "+1 dB",
-    "- 1",
-    "-1 ",
-    "--1",
-    "+-1",
-    "-0x",
-    "-0xinf",
-    "-0x.p1",
-    "-0x1p",
-    "-1e",
-    "-infinit",
-    "-nan(",
-    "-1,5",
-    "-.",
-    "-e5",
-    "-1.2.3",
-    "=SUM(A1)",
-    "=1",
-    "@home",
+    "-23.0",    "-inf",   "-Infinity", "+INF",   "-nan",     "-nan(x1_)", "+1e5",
+    "-1E-5",    "-.5",    "-5.",       "+0x1p3", "-0X.8",    "-0x1.8P-2", "-1e999",
+    "-",        "+",      "+1 dB",     "- 1",    "-1 ",      "--1",       "+-1",
+    "-0x",      "-0xinf", "-0x.p1",    "-0x1p",  "-1e",      "-infinit",  "-nan(",
+    "-1,5",     "-.",     "-e5",       "-1.2.3", "=SUM(A1)", "=1",        "@home",
     "+\u22121", // a Unicode minus: not a number to strtod
 };
-
-ReportRow row(std::string name, std::optional<LoudnessResult> result,
-              std::optional<std::string> error = std::nullopt,
-              std::optional<std::string> fix = std::nullopt) {
-    return {std::move(name),   "/audio/show",    "WAV · 24-bit · 48 kHz · stereo",
-            std::move(result), std::move(error), std::move(fix)};
-}
 
 } // namespace
 
@@ -72,12 +37,6 @@ TEST(ReportCsv, EscapeGuardsFormulasAndQuotesSpecialCharacters) {
         {"", ""},
         {"Episode 12.wav", "Episode 12.wav"},
         {"=cmd.wav", "'=cmd.wav"},
-        {"@SUM(A1)", "'@SUM(A1)"},
-        {"+1 dB", "'+1 dB"},
-        {"-", "'-"},
-        {"-23.0", "-23.0"},
-        {"-inf", "-inf"},
-        {"+0x1p3", "+0x1p3"},
         {"+4.0 dB → −16.0 LUFS", "'+4.0 dB → −16.0 LUFS"},
         {"−1.0 dB → −14.0 LUFS", "−1.0 dB → −14.0 LUFS"},
         {"a,b.wav", "\"a,b.wav\""},
@@ -87,7 +46,6 @@ TEST(ReportCsv, EscapeGuardsFormulasAndQuotesSpecialCharacters) {
         {"cr\r", "\"cr\r\""},
         {"=a,\"b\"", "\"'=a,\"\"b\"\"\""},
         {"-1,5", "\"'-1,5\""},
-        {"it's", "it's"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.field);
@@ -96,6 +54,7 @@ TEST(ReportCsv, EscapeGuardsFormulasAndQuotesSpecialCharacters) {
 }
 
 TEST(ReportCsv, FormulaGuardSparesExactlyWhatStrtodReadsWhole) {
+    // Which fields the guard marks; the table above shows how.
     // The guard must read numbers as strtod does in the C locale, the locale this test runs in.
     ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     for (const char* text : formulaLike) {

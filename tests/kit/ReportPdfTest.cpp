@@ -1,3 +1,5 @@
+#include "AudioFixtures.h"
+#include "Results.h"
 #include "tavrin/Report.h"
 
 #include <algorithm>
@@ -5,18 +7,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace tavrin;
+using tavrin::test::row;
 namespace fs = std::filesystem;
 
 // The document is read back with poppler's command-line tools: pdfinfo for the metadata and page
@@ -52,16 +51,6 @@ std::string run(const std::string& command) {
     return output;
 }
 
-fs::path scratchFile() {
-    const char* root = std::getenv("TAVRIN_TEST_TMP");
-    const fs::path folder = root ? fs::path(root) : fs::temp_directory_path();
-    fs::create_directories(folder);
-    static int serial = 0;
-    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    return folder / (std::string("pdf-") + test->name() + "-" + std::to_string(getpid()) + "-" +
-                     std::to_string(++serial) + ".pdf");
-}
-
 std::string unescaped(std::string text) {
     const std::pair<const char*, const char*> entities[] = {
         {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
@@ -94,10 +83,9 @@ const auto reportDate =
     std::chrono::sys_days{std::chrono::year{2025} / 6 / 15} + std::chrono::hours{12};
 
 Rendered read(const std::vector<std::uint8_t>& bytes) {
-    const fs::path path = scratchFile();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    const tavrin::test::TempDir dir;
+    const fs::path path = dir / "report.pdf";
+    tavrin::test::writeBytes(path, std::string(bytes.begin(), bytes.end()));
     const std::string quoted = "'" + path.string() + "'";
     Rendered pdf;
     pdf.info = run("pdfinfo " + quoted);
@@ -106,7 +94,6 @@ Rendered read(const std::vector<std::uint8_t>& bytes) {
         pdf.pages.push_back(text.substr(0, end));
     pdf.words = parseWords(run("pdftotext -bbox " + quoted + " -"));
     pdf.xml = run("pdftohtml -xml -i -stdout " + quoted);
-    fs::remove(path);
     return pdf;
 }
 
@@ -129,14 +116,10 @@ std::vector<std::string> lines(const std::string& page) {
     return result;
 }
 
-bool hasLine(const std::string& page, const std::string& expected) {
-    const auto all = lines(page);
-    return std::find(all.begin(), all.end(), expected) != all.end();
-}
-
-bool hasLineStarting(const std::string& page, const std::string& prefix) {
+/// Whether the page has the line `expected`, or with `prefix` one that starts with it.
+bool hasLine(const std::string& page, const std::string& expected, bool prefix = false) {
     for (const auto& line : lines(page))
-        if (line.starts_with(prefix))
+        if (prefix ? line.starts_with(expected) : line == expected)
             return true;
     return false;
 }
@@ -162,23 +145,9 @@ std::string textAt(const std::vector<Word>& words, double baseline, double minLe
     return text;
 }
 
-const Word* find(const std::vector<Word>& words, std::string_view text, double baseline) {
-    for (const auto& word : words)
-        if (word.text == text && std::abs(word.baseline - baseline) < 1.5)
-            return &word;
-    return nullptr;
-}
-
 LoudnessResult measured(std::optional<double> integrated, std::optional<double> truePeak,
                         double lra = 6.2, double maxShortTerm = -12.3) {
     return {integrated, lra, -10.0, maxShortTerm, -80.0, truePeak, 60, 48000, 2};
-}
-
-ReportRow row(std::string name, std::optional<LoudnessResult> result,
-              std::optional<std::string> error = std::nullopt,
-              std::optional<std::string> fix = std::nullopt) {
-    return {std::move(name),   "/audio/show",    "WAV · 24-bit · 48 kHz · stereo",
-            std::move(result), std::move(error), std::move(fix)};
 }
 
 std::vector<ReportRow> passingRows(std::size_t count) {
@@ -190,45 +159,40 @@ std::vector<ReportRow> passingRows(std::size_t count) {
 
 } // namespace
 
-TEST(ReportPdf, PagesHoldTwentyTwoRowsThenTwentySeven) {
-    const struct {
-        std::size_t rows;
-        int pages;
-    } cases[] = {{0, 1}, {1, 1}, {22, 1}, {23, 2}, {49, 2}, {50, 3}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.rows);
-        const auto pdf = render(passingRows(c.rows), DeliverySpec::applePodcasts());
-        EXPECT_NE(pdf.info.find("Pages:           " + std::to_string(c.pages) + "\n"),
-                  std::string::npos);
-        ASSERT_EQ(pdf.pages.size(), static_cast<std::size_t>(c.pages));
-        if (c.rows) {
+TEST(ReportPdf, PagesHoldTwentyTwoRowsThenTwentySevenUnderTheColumnsAndOverTheFooter) {
+    const std::size_t cases[][2] = {{0, 1}, {22, 1}, {23, 2}, {49, 2}, {50, 3}}; // rows, pages
+    for (const auto& [rows, pages] : cases) {
+        SCOPED_TRACE(rows);
+        const auto pdf = render(passingRows(rows), DeliverySpec::applePodcasts());
+        const std::string count = std::to_string(pages);
+        EXPECT_NE(pdf.info.find("Pages:           " + count + "\n"), std::string::npos);
+        ASSERT_EQ(pdf.pages.size(), pages);
+        ASSERT_EQ(pdf.words.size(), pages);
+        for (std::size_t page = 0; page < pages; ++page) {
+            SCOPED_TRACE(page + 1);
+            // The footer rectangle's top is 43 points up; the page label lies right of 672.
+            std::string footer;
+            for (const auto& word : pdf.words[page])
+                if (word.baseline < 43 && word.left < 672)
+                    footer += (footer.empty() ? "" : " ") + word.text;
+            EXPECT_EQ(footer, Report::footerText);
+            EXPECT_EQ(textAt(pdf.words[page], 36, 672),
+                      "Tavrin · page " + std::to_string(page + 1) + " of " + count);
+            if (page > 0) {
+                EXPECT_TRUE(
+                    hasLine(pdf.pages[page], "Loudness report: Apple Podcasts (continued)"));
+                EXPECT_TRUE(
+                    hasLine(pdf.pages[page], "File Integrated Diff. LRA True peak Max S Result"));
+                const std::string first =
+                    "Episode " + std::to_string(23 + 27 * (page - 1)) + ".wav ";
+                EXPECT_TRUE(hasLine(pdf.pages[page], first, true));
+            }
+        }
+        if (rows) {
             EXPECT_TRUE(
-                hasLineStarting(pdf.pages.back(), "Episode " + std::to_string(c.rows) + ".wav "));
+                hasLine(pdf.pages.back(), "Episode " + std::to_string(rows) + ".wav ", true));
         }
     }
-}
-
-TEST(ReportPdf, EveryPageHasTheFooterAndPageLabelAndLaterPagesRepeatTheColumns) {
-    const auto pdf = render(passingRows(50), DeliverySpec::applePodcasts());
-    ASSERT_EQ(pdf.words.size(), 3u);
-    for (std::size_t page = 0; page < 3; ++page) {
-        SCOPED_TRACE(page + 1);
-        // The footer rectangle's top is 43 points up; the page label lies right of its 632 points.
-        std::string footer;
-        for (const auto& word : pdf.words[page])
-            if (word.baseline < 43 && word.left < 672)
-                footer += (footer.empty() ? "" : " ") + word.text;
-        EXPECT_EQ(footer, Report::footerText);
-        EXPECT_EQ(textAt(pdf.words[page], 36, 672),
-                  "Tavrin · page " + std::to_string(page + 1) + " of 3");
-        if (page > 0) {
-            EXPECT_TRUE(hasLine(pdf.pages[page], "Loudness report: Apple Podcasts (continued)"));
-            EXPECT_TRUE(
-                hasLine(pdf.pages[page], "File Integrated Diff. LRA True peak Max S Result"));
-        }
-    }
-    EXPECT_TRUE(hasLineStarting(pdf.pages[1], "Episode 23.wav "));
-    EXPECT_TRUE(hasLineStarting(pdf.pages[2], "Episode 50.wav "));
 }
 
 TEST(ReportPdf, HeaderNamesTheSpecItsSourceAndCaution) {
@@ -266,8 +230,6 @@ TEST(ReportPdf, TallyCountsFilesPassesFailuresAndRowsWithoutAReading) {
         const char* tally;
     } cases[] = {
         {{}, "0 files: 0 pass, 0 fail · "},
-        {{passes[0]}, "1 file: 1 pass, 0 fail · "},
-        {{passes[0], passes[1], fails}, "3 files: 2 pass, 1 fail · "},
         {{passes[0], fails, silent, broken}, "4 files: 1 pass, 1 fail, 2 without a reading · "},
     };
     for (const auto& c : cases) {
@@ -303,7 +265,7 @@ TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakAndExplainTheResult) {
         EXPECT_TRUE(hasLine(pdf.pages[0], line)) << line << "\n" << pdf.pages[0];
     // Too long for its column, so shortened; the numbers before it stand whole.
     EXPECT_TRUE(
-        hasLineStarting(pdf.pages[0], "Loud.wav −14.0 +2.0 5.0 +0.3 2.0 Fail: 2.0 LU too loud"));
+        hasLine(pdf.pages[0], "Loud.wav −14.0 +2.0 5.0 +0.3 2.0 Fail: 2.0 LU too loud", true));
     // Only a passing row's Result is set in the regular face.
     // (pdftohtml joins neighbouring text of one font: the Max S cell runs into a regular Pass.)
     EXPECT_TRUE(std::regex_search(pdf.xml, std::regex(R"(font="\d+">[^<]*Pass</text>)")));
@@ -322,39 +284,6 @@ TEST(ReportPdf, LongFileNameIsShortenedInTheMiddleKeepingItsExtension) {
     ASSERT_NE(word, pdf.words[0].end()) << pdf.pages[0];
     EXPECT_NEAR(word->left, 40, 0.5);
     EXPECT_LE(word->right, 40 + 232 + 0.5); // the File column less its 6-point gap
-}
-
-TEST(ReportPdf, TextSitsAtTheLaidOutPositions) {
-    const auto pdf = render(passingRows(30), DeliverySpec::applePodcasts());
-    ASSERT_EQ(pdf.words.size(), 2u);
-    const auto& first = pdf.words[0];
-    EXPECT_EQ(textAt(first, 552), "Loudness report: Apple Podcasts");
-    // Header 26 points under the tally at 500, rows every 17 points, numbers ending 6 points
-    // before their column's right edge.
-    EXPECT_EQ(textAt(first, 474, 0, 100), "File");
-    EXPECT_EQ(textAt(first, 457, 0, 270), "Episode 1.wav");
-    EXPECT_EQ(textAt(first, 440, 0, 270), "Episode 2.wav");
-    EXPECT_EQ(textAt(first, 474 - 22 * 17, 0, 270), "Episode 22.wav");
-    const Word* integrated = find(first, "−16.0", 457);
-    ASSERT_NE(integrated, nullptr);
-    EXPECT_NEAR(integrated->right, 40 + 238 + 64 - 6, 1);
-    double labelEnd = 0;
-    for (const auto& word : first)
-        if (std::abs(word.baseline - 36) < 1.5 && word.left > 672)
-            labelEnd = std::max(labelEnd, word.right);
-    EXPECT_NEAR(labelEnd, 752, 1);
-    // Later pages: the heading at the top, the columns 24 points under it.
-    EXPECT_EQ(textAt(pdf.words[1], 558), "Loudness report: Apple Podcasts (continued)");
-    EXPECT_EQ(textAt(pdf.words[1], 534, 0, 100), "File");
-    EXPECT_EQ(textAt(pdf.words[1], 517, 0, 270), "Episode 23.wav");
-
-    // A caution line moves the tally and everything under it 13 points down.
-    const auto cautioned = render(passingRows(1), DeliverySpec::youtube());
-    ASSERT_EQ(cautioned.words.size(), 1u);
-    EXPECT_TRUE(textAt(cautioned.words[0], 505).starts_with("Check before relying:"));
-    EXPECT_TRUE(textAt(cautioned.words[0], 487).starts_with("1 file: 0 pass, 1 fail"));
-    EXPECT_EQ(textAt(cautioned.words[0], 461, 0, 100), "File");
-    EXPECT_EQ(textAt(cautioned.words[0], 444, 0, 270), "Episode 1.wav");
 }
 
 TEST(ReportPdf, RendersOnTwoThreadsAtOnce) {

@@ -4,12 +4,18 @@
 // removed afterwards.
 
 #include "Signals.h"
+#include "tavrin/AudioFileError.h"
+#include "tavrin/AudioFileMeter.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -53,6 +59,46 @@ inline void writeBytes(const fs::path& path, const std::string& bytes) {
 inline std::string readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// The names in `dir`, sorted.
+inline std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::ranges::sort(names);
+    return names;
+}
+
+/// The sentence of the AudioFileError of `kind` that `work` throws, or "" when none.
+inline std::string failure(const std::function<void()>& work, AudioFileError::Kind kind) {
+    try {
+        work();
+    } catch (const AudioFileError& e) {
+        EXPECT_EQ(e.kind(), kind) << e.what();
+        return e.what();
+    }
+    return "";
+}
+
+/// What measuring `path` ends in: the sentence of its AudioFileError, or "Reading: " with the
+/// format and the duration in seconds. A reading must hold no number that is not finite.
+inline std::string outcome(const fs::path& path) {
+    std::string reading;
+    const std::string error = failure(
+        [&] {
+            const FileMeasurement m = AudioFileMeter::measure(path, false);
+            const LoudnessResult& r = m.result;
+            for (const auto& value : {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm,
+                                      r.samplePeak, r.truePeak})
+                EXPECT_TRUE(!value || std::isfinite(*value)) << m.format;
+            char duration[32];
+            std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
+            reading =
+                "Reading: " + m.format + ", " + duration + (r.integrated ? "" : ", no loudness");
+        },
+        AudioFileError::Kind::unreadable);
+    return error.empty() ? reading : error;
 }
 
 /// Interleaved 32-bit float samples, the input format of encode().

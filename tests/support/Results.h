@@ -1,8 +1,10 @@
 #pragma once
 
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/ReportRow.h"
 
 #include <optional>
+#include <string>
 
 namespace tavrin::test {
 
@@ -15,6 +17,14 @@ inline LoudnessResult measured(std::optional<double> integrated, std::optional<d
             .duration = 60,
             .sampleRate = 48000,
             .channels = 2};
+}
+
+/// A report row for a stereo WAV file in /audio/show.
+inline ReportRow row(std::string name, std::optional<LoudnessResult> result,
+                     std::optional<std::string> error = std::nullopt,
+                     std::optional<std::string> fix = std::nullopt) {
+    return {std::move(name),   "/audio/show",    "WAV · 24-bit · 48 kHz · stereo",
+            std::move(result), std::move(error), std::move(fix)};
 }
 
 } // namespace tavrin::test

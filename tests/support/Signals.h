@@ -34,18 +34,30 @@ inline std::vector<double> silence(double seconds, double rate) {
     return std::vector<double>(frames(seconds, rate), 0.0);
 }
 
-/// Uniform white noise in [-a, a] from a fixed seed (SplitMix64), `dBFS` giving a.
-inline std::vector<double> noise(double dBFS, double seconds, double rate, std::uint64_t seed) {
-    std::vector<double> x(frames(seconds, rate));
-    const double a = amplitude(dBFS);
-    std::uint64_t state = seed;
-    for (double& v : x) {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+/// Deterministic pseudo-random numbers in [0, 1) from a seed (SplitMix64).
+class Dice {
+public:
+    explicit Dice(std::uint64_t seed) : m_state(seed) {}
+    double roll() {
+        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         z ^= z >> 31;
-        v = a * (static_cast<double>(z >> 11) / 9007199254740992.0 * 2 - 1);
+        return static_cast<double>(z >> 11) / 9007199254740992.0;
     }
+    double between(double low, double high) { return low + (high - low) * roll(); }
+
+private:
+    std::uint64_t m_state;
+};
+
+/// Uniform white noise in [-a, a] from a fixed seed, `dBFS` giving a.
+inline std::vector<double> noise(double dBFS, double seconds, double rate, std::uint64_t seed) {
+    std::vector<double> x(frames(seconds, rate));
+    const double a = amplitude(dBFS);
+    Dice dice(seed);
+    for (double& v : x)
+        v = a * (dice.roll() * 2 - 1);
     return x;
 }
 

@@ -1,0 +1,119 @@
+#pragma once
+
+// Audio files written byte by byte, so that a test controls every field of the header, true or
+// not.
+
+#include "Signals.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrin::test {
+
+inline std::string le(std::uint64_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return out;
+}
+
+inline std::string be(std::uint64_t v, int bytes) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return out;
+}
+
+/// Interleaved 16-bit little-endian samples of `channels`.
+inline std::string pcm16(const Channels& channels) {
+    std::string out;
+    for (std::size_t i = 0; i < channels.front().size(); ++i)
+        for (const auto& channel : channels)
+            out += le(static_cast<std::uint16_t>(std::lround(channel[i] * 32767)), 2);
+    return out;
+}
+
+/// 16-bit samples of a 997 Hz tone at −20 dBFS, `frames` long, on every channel.
+inline std::string pcm16(std::size_t frames, std::size_t channels, double rate = 48000) {
+    return pcm16(replicate(sine(997, -20, double(frames) / rate, rate), channels));
+}
+
+/// A channel layout record: tag, bitmap, a count, and one 20-byte description per label.
+inline std::string layoutRecord(std::uint32_t tag, std::uint32_t bitmap, std::uint32_t count,
+                                const std::vector<std::uint32_t>& labels) {
+    std::string out = be(tag, 4) + be(bitmap, 4) + be(count, 4);
+    for (std::uint32_t label : labels)
+        out += be(label, 4) + std::string(16, '\0');
+    return out;
+}
+
+/// A WAV file whose header says what the fields say, true or not.
+struct Wav {
+    std::uint16_t formatTag = 1;
+    std::uint16_t channels = 1;
+    std::uint32_t rate = 48000;
+    std::uint16_t bits = 16;
+    std::string data = pcm16(48000, 1);
+    std::optional<std::uint32_t> riffSize{}; // default: the true size
+    std::optional<std::uint32_t> dataSize{};
+
+    std::string bytes() const {
+        const std::uint32_t align = std::uint32_t(channels) * bits / 8;
+        const std::string fmt = le(formatTag, 2) + le(channels, 2) + le(rate, 4) +
+                                le(std::uint64_t(rate) * align, 4) + le(align, 2) + le(bits, 2);
+        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + "data" +
+                                 le(dataSize.value_or(std::uint32_t(data.size())), 4) + data;
+        return "RIFF" + le(riffSize.value_or(std::uint32_t(body.size())), 4) + body;
+    }
+};
+
+/// An AIFF file of 16-bit mono samples at 48 kHz, the rate an 80-bit extended float given as
+/// its sign-and-exponent and mantissa; with a 'CHAN' chunk when `chan` is given.
+struct Aiff {
+    std::uint16_t rateExponent = 0x400E;
+    std::uint64_t rateMantissa = 0xBB80000000000000; // 48000
+    std::uint16_t channels = 1;
+    std::optional<std::string> chan{};
+    std::optional<std::uint32_t> chanSize{};
+    std::string data = pcm16(48000, 1);
+
+    std::string bytes() const {
+        std::string swapped;
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+            swapped += std::string{data[i + 1], data[i]};
+        const std::string comm = be(channels, 2) +
+                                 be(swapped.size() / 2 / std::max<std::uint16_t>(channels, 1), 4) +
+                                 be(16, 2) + be(rateExponent, 2) + be(rateMantissa, 8);
+        std::string body = "AIFFCOMM" + be(comm.size(), 4) + comm;
+        if (chan)
+            body += "CHAN" + be(chanSize.value_or(std::uint32_t(chan->size())), 4) + *chan;
+        body += "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
+        return "FORM" + be(body.size(), 4) + body;
+    }
+};
+
+/// A CAF file of 16-bit little-endian linear PCM, with a 'chan' chunk when `chan` is given.
+struct Caf {
+    double rate = 48000;
+    std::uint32_t channels = 2;
+    std::optional<std::string> chan{};
+    std::optional<std::uint64_t> chanSize{}; // default: the true size
+    std::optional<std::uint64_t> dataSize{}; // default: the true size
+    std::string data = pcm16(48000, 2);
+
+    std::string bytes() const {
+        const std::string desc = be(std::bit_cast<std::uint64_t>(rate), 8) + "lpcm" + be(2, 4) +
+                                 be(2 * channels, 4) + be(1, 4) + be(channels, 4) + be(16, 4);
+        std::string out = "caff" + be(1, 2) + be(0, 2) + "desc" + be(desc.size(), 8) + desc;
+        if (chan)
+            out += "chan" + be(chanSize.value_or(chan->size()), 8) + *chan;
+        return out + "data" + be(dataSize.value_or(data.size() + 4), 8) + be(0, 4) + data;
+    }
+};
+
+} // namespace tavrin::test
