@@ -36,6 +36,18 @@ inline std::string inChild(const std::function<std::string()>& body) {
     return out;
 }
 
+/// What an inChild body returns when it cannot act as an ordinary user on a test folder, so that
+/// the test can skip.
+inline const std::string noUser = "no ordinary user can reach the test folder here";
+
+/// Inside an inChild body: gives up root, so that file permissions apply to the child as to any
+/// user. True when the child is not root (any more) and can still reach `folder`.
+inline bool unprivileged(const std::filesystem::path& folder) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        return false;
+    return ::access(folder.c_str(), X_OK) == 0;
+}
+
 /// What an inChild body returns when it may not mount file systems here (not root, or in a
 /// container without the right), so that the test can skip.
 inline const std::string noMounts = "mounting is not allowed here";
