@@ -68,8 +68,9 @@ std::string channelPart(int channels) {
     }
 }
 
-/// The length the file claims, unless it is more than its size could hold: no codec we read
-/// packs more than 16 frames into a byte, and a lying header must not reserve gigabytes.
+/// The length the file claims, at most 16 frames per byte of file, so that a lying header can't
+/// reserve gigabytes. Audio packed tighter (silence in FLAC, say) only has its history grow as it
+/// is read.
 std::int64_t plausibleLength(const FfmpegReader& reader, const std::filesystem::path& path) {
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(path, ec);
