@@ -1,0 +1,51 @@
+#pragma once
+
+#include "AppModel.h"
+#include "SystemDesktop.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+class QSettings;
+
+namespace tavrin::app {
+
+class InstanceChannel;
+class MainWindow;
+class SettingsWindow;
+class Updater;
+
+/// The application: its one model, with settings kept in `settings`, the main window, the settings
+/// window on demand, the update checker, the about box, and files handed over by later launches.
+class TavrinApp : public QObject {
+    Q_OBJECT
+
+public:
+    /// `instanceName` is the socket later launches hand their files to; empty: none.
+    TavrinApp(QSettings& settings, const QString& instanceName, QObject* parent = nullptr);
+    ~TavrinApp() override;
+
+    AppModel& model() { return *m_model; }
+    MainWindow& mainWindow() { return *m_window; }
+    /// Opens the settings window, or brings the open one forward.
+    SettingsWindow& showSettings();
+    void showAboutPanel();
+    QMessageBox* aboutBox() const { return m_about; }
+    Updater& updater() { return *m_updater; }
+    /// Files opened with the application, all in one go; the window comes forward.
+    void openFiles(const std::vector<std::filesystem::path>& files);
+
+private:
+    QSettings& m_settings;
+    SystemDesktop m_desktop;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<MainWindow> m_window;
+    QPointer<SettingsWindow> m_settingsWindow;
+    Updater* m_updater;
+    InstanceChannel* m_channel = nullptr;
+    QPointer<QMessageBox> m_about;
+};
+
+} // namespace tavrin::app
