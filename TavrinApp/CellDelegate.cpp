@@ -12,10 +12,6 @@ namespace tavrin::app {
 
 namespace {
 
-constexpr int padding = 8;
-constexpr int leadSize = 16;
-constexpr int spacing = 6;
-
 const ResultsTableModel::Cell cellAt(const QModelIndex& index) {
     const auto* model = qobject_cast<const ResultsTableModel*>(index.model());
     return model ? model->cell(index) : ResultsTableModel::Cell{};

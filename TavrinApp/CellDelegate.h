@@ -14,6 +14,11 @@ class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    /// Space between a cell's edge and its content; the header's titles keep it too.
+    static constexpr int padding = 8;
+    static constexpr int leadSize = 16;
+    static constexpr int spacing = 6;
+
     /// Where the parts of a cell go inside `rect`.
     struct Layout {
         QRect lead; ///< symbol or progress ring; empty when there is none

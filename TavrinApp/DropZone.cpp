@@ -34,7 +34,7 @@ DropZone::DropZone(AppModel& model, QWidget* parent)
     m_message->setForegroundRole(QPalette::PlaceholderText);
     m_message->setWordWrap(true);
     m_message->setAlignment(Qt::AlignHCenter);
-    m_message->setMaximumWidth(460);
+    m_message->setFixedWidth(460);
     column->addWidget(m_message, 0, Qt::AlignHCenter);
 
     m_choose->setMinimumHeight(m_choose->sizeHint().height() + 8);

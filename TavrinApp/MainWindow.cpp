@@ -7,10 +7,12 @@
 #include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "Theme.h"
+#include "ToneLabel.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -56,6 +58,19 @@ std::vector<std::filesystem::path> localFiles(const QMimeData& data) {
             files.push_back(toPath(url.toLocalFile()));
     return files;
 }
+
+} // namespace
+
+void styleAlert(QMessageBox& box) {
+    if (auto* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        title->setFont(Theme::headline());
+    if (auto* message = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        message->setMinimumWidth(380);
+    for (QAbstractButton* button : box.buttons())
+        button->setIcon({});
+}
+
+namespace {
 
 QString presetOption(const DeliverySpec& spec) {
     return QString::fromStdString(spec.name) + (spec.caution ? " (check before relying)" : "");
@@ -114,6 +129,7 @@ void MainWindow::buildToolbar() {
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     bar->setIconSize({16, 16});
     bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    bar->setStyleSheet(QStringLiteral("QToolBar { padding: 4px 8px; spacing: 6px; }"));
 
     m_preset = new QComboBox;
     m_preset->setMinimumWidth(210);
@@ -130,8 +146,8 @@ void MainWindow::buildToolbar() {
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
 
-    const auto button = [bar](const QString& text, const QString& help) {
-        auto* tool = new QToolButton;
+    const auto button = [bar](Symbol symbol, const QString& text, const QString& help) {
+        auto* tool = new SymbolButton(symbol, Tone::primary, 16);
         tool->setText(text);
         tool->setToolTip(help);
         tool->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -139,27 +155,19 @@ void MainWindow::buildToolbar() {
         return tool;
     };
     const QString openKey = QKeySequence(Qt::CTRL | Qt::Key_O).toString(QKeySequence::NativeText);
-    m_add = button(QStringLiteral("Add Files"), "Add audio files or folders (" + openKey + ")");
+    m_add = button(Symbol::plus, QStringLiteral("Add Files"),
+                   "Add audio files or folders (" + openKey + ")");
     connect(m_add, &QToolButton::clicked, &m_model, &AppModel::chooseFiles);
-    m_fix = button(QStringLiteral("Fix"), {});
+    m_fix = button(Symbol::sliders, QStringLiteral("Fix"), {});
     connect(m_fix, &QToolButton::clicked, &m_model, &AppModel::fixFiles);
-    m_export = button(QStringLiteral("Export"),
+    m_export = button(Symbol::share, QStringLiteral("Export"),
                       QStringLiteral("Save the results as a CSV spreadsheet or a PDF report"));
     auto* exportMenu = new QMenu(m_export);
     exportMenu->addAction(QStringLiteral("CSV Spreadsheet…"), &m_model, &AppModel::exportCSV);
     exportMenu->addAction(QStringLiteral("PDF Report…"), &m_model, &AppModel::exportPDF);
     m_export->setMenu(exportMenu);
     m_export->setPopupMode(QToolButton::InstantPopup);
-    tintToolbarIcons();
-}
-
-void MainWindow::tintToolbarIcons() {
-    if (!m_add)
-        return;
-    const QColor ink = palette().color(QPalette::ButtonText);
-    m_add->setIcon(Theme::symbolIcon(Symbol::plus, ink));
-    m_fix->setIcon(Theme::symbolIcon(Symbol::sliders, ink));
-    m_export->setIcon(Theme::symbolIcon(Symbol::share, ink));
+    m_export->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
 }
 
 void MainWindow::showPreset() {
@@ -211,6 +219,7 @@ void MainWindow::showAlert() {
     }
     m_alert->setText(alert->title);
     m_alert->setInformativeText(alert->message);
+    styleAlert(*m_alert);
     m_alert->open();
 }
 
@@ -234,12 +243,6 @@ void MainWindow::dropEvent(QDropEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closed();
-}
-
-void MainWindow::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange)
-        tintToolbarIcons();
-    QMainWindow::changeEvent(event);
 }
 
 } // namespace tavrin::app

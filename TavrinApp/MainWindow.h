@@ -18,6 +18,9 @@ class NoticeBar;
 class PresetFooter;
 class ResultsTable;
 
+/// Gives an alert the look of the platform's: a bold title over the message, a plain OK.
+void styleAlert(QMessageBox& box);
+
 /// The one main window: toolbar, notice bar, drop zone or results table, and the preset footer;
 /// it takes file drops anywhere and shows the model's alerts.
 class MainWindow : public QMainWindow {
@@ -49,11 +52,9 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void buildToolbar();
-    void tintToolbarIcons();
     void showPreset();
     void showList();
     void refreshButtons();

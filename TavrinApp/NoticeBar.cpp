@@ -10,7 +10,8 @@
 namespace tavrin::app {
 
 NoticeBar::NoticeBar(AppModel& model, QWidget* parent)
-    : QWidget(parent), m_model(model), m_text(new QLabel), m_close(new QToolButton) {
+    : QWidget(parent), m_model(model), m_text(new QLabel),
+      m_close(new SymbolButton(Symbol::xmark, Tone::secondary, 12)) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 8, 14, 8);
     row->setSpacing(10);
@@ -21,9 +22,7 @@ NoticeBar::NoticeBar(AppModel& model, QWidget* parent)
     row->addWidget(m_text, 1);
     m_close->setAutoRaise(true);
     m_close->setAccessibleName(QStringLiteral("Dismiss"));
-    m_close->setIconSize({12, 12});
     row->addWidget(m_close);
-    changeEvent(nullptr);
     connect(m_close, &QToolButton::clicked, &m_model, &AppModel::dismissNotice);
     connect(&m_model, &AppModel::noticeChanged, this, &NoticeBar::refresh);
     refresh();
@@ -42,14 +41,6 @@ void NoticeBar::paintEvent(QPaintEvent*) {
     QColor tint = Theme::colour(Tone::accent, palette());
     tint.setAlphaF(0.1f);
     QPainter(this).fillRect(rect(), tint);
-}
-
-void NoticeBar::changeEvent(QEvent* event) {
-    if (!event || event->type() == QEvent::PaletteChange)
-        m_close->setIcon(
-            Theme::symbolIcon(Symbol::xmark, Theme::colour(Tone::secondary, palette()), 12));
-    if (event)
-        QWidget::changeEvent(event);
 }
 
 } // namespace tavrin::app

@@ -3,6 +3,7 @@
 #include "ToneLabel.h"
 #include "tavrin/Report.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QUrl>
@@ -119,9 +120,11 @@ void PresetFooter::showSpec() {
     const QUrl url(spec.sourceURL ? qs(*spec.sourceURL) : QString(), QUrl::StrictMode);
     const bool link = url.isValid() && !url.scheme().isEmpty();
     m_source->setTextFormat(link ? Qt::RichText : Qt::PlainText);
-    m_source->setText(link ? QStringLiteral("<a href=\"%1\">%2</a>")
+    // The link's colour is spelled out: a rich-text label keeps the one it was first laid out in.
+    m_source->setText(link ? QStringLiteral("<a href=\"%1\" style=\"color: %3\">%2</a>")
                                  .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(),
-                                      qs(spec.sourceName).toHtmlEscaped())
+                                      qs(spec.sourceName).toHtmlEscaped(),
+                                      palette().color(QPalette::Link).name())
                            : qs(spec.sourceName));
     m_source->setToolTip(link ? url.toString() : QString());
 }
@@ -160,6 +163,12 @@ QString PresetFooter::cautionText() const {
 
 bool PresetFooter::tallyShown() const {
     return m_tally->isVisibleTo(this);
+}
+
+void PresetFooter::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        showSpec();
 }
 
 void PresetFooter::paintEvent(QPaintEvent*) {

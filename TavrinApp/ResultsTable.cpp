@@ -3,9 +3,12 @@
 #include "AppTexts.h"
 #include "CellDelegate.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QMenu>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <array>
 
 namespace tavrin::app {
@@ -28,6 +31,18 @@ constexpr std::array<ColumnWidth, ResultsTableModel::columns> columnWidths{{
     {76, 88, none},   // Sample peak
     {150, 240, none}, // Fix
 }};
+
+/// Header titles inset like the cells below them, so both line up.
+class HeaderStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_HeaderMargin)
+            return CellDelegate::padding;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 } // namespace
 
@@ -79,10 +94,24 @@ void ResultsTable::setUpColumns() {
     header->setSectionsClickable(false);
     header->setMinimumSectionSize(columnWidths[0].minimum / 2);
     header->setStretchLastSection(true);
+    auto* style = new HeaderStyle(QStyleFactory::create(QApplication::style()->name()));
+    style->setParent(header);
+    header->setStyle(style);
     for (int column = 0; column < ResultsTableModel::columns; ++column)
-        header->resizeSection(column, columnWidths.at(std::size_t(column)).ideal);
+        header->resizeSection(column, idealWidth(column));
     connect(header, &QHeaderView::sectionResized, this,
             [this](int column, int, int size) { keepColumnWithinLimits(column, size); });
+}
+
+int ResultsTable::idealWidth(int column) const {
+    const ColumnWidth& limits = columnWidths.at(std::size_t(column));
+    // Wide enough for the title, and for the longest status word with its symbol.
+    const QString title = m_table.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    int content = horizontalHeader()->fontMetrics().horizontalAdvance(title);
+    if (column == ResultsTableModel::result)
+        content = QFontMetrics(Theme::semibold(font())).horizontalAdvance("No reading") +
+                  CellDelegate::leadSize + CellDelegate::spacing;
+    return std::clamp(content + 2 * CellDelegate::padding + 2, limits.ideal, limits.maximum);
 }
 
 void ResultsTable::keepColumnWithinLimits(int column, int size) {

@@ -27,6 +27,7 @@ protected:
 
 private:
     void setUpColumns();
+    int idealWidth(int column) const;
     void keepColumnWithinLimits(int column, int size);
     void selectionFromView();
     void selectionFromModel();

@@ -62,6 +62,7 @@ Cell statusCell(const FileItem& item, const std::optional<Verdict>& verdict) {
 }
 
 Cell numberCell(std::optional<double> value, const char* unit, bool isSigned, bool bad) {
+    bad = bad && value;
     Cell cell{.text = qs(Fmt::number(value, isSigned, "—")),
               .tone = bad     ? Tone::fail
                       : value ? Tone::primary

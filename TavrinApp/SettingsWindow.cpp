@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -61,11 +62,9 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_tabs);
-    const QColor ink = palette().color(QPalette::WindowText);
-    m_tabs->addTab(makeGeneralTab(), Theme::symbolIcon(Symbol::gear, ink),
-                   QStringLiteral("General"));
-    m_tabs->addTab(makePrivacyTab(), Theme::symbolIcon(Symbol::handRaised, ink),
-                   QStringLiteral("Privacy"));
+    m_tabs->addTab(makeGeneralTab(), QStringLiteral("General"));
+    m_tabs->addTab(makePrivacyTab(), QStringLiteral("Privacy"));
+    tintTabIcons();
     const QString stored = m_settings ? m_settings->value(tabKey).toString() : QString();
     m_tabs->setCurrentIndex(std::max(0, int(tabTags.indexOf(stored))));
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
@@ -75,6 +74,18 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
     connect(&m_model, &AppModel::dualMonoChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::outputFolderChanged, this, &SettingsWindow::showSettings);
     showSettings();
+}
+
+void SettingsWindow::tintTabIcons() {
+    const QColor ink = palette().color(QPalette::WindowText);
+    m_tabs->setTabIcon(0, Theme::symbolIcon(Symbol::gear, ink));
+    m_tabs->setTabIcon(1, Theme::symbolIcon(Symbol::handRaised, ink));
+}
+
+void SettingsWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        tintTabIcons();
 }
 
 QWidget* SettingsWindow::makeGeneralTab() {

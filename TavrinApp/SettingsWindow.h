@@ -30,7 +30,11 @@ public:
     QString folderText() const;
     QPushButton* changeFolderButton() const { return m_change; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void tintTabIcons();
     QWidget* makeGeneralTab();
     QWidget* makePrivacyTab();
     void showSettings();

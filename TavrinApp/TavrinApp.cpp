@@ -74,9 +74,10 @@ void TavrinApp::showAboutPanel() {
             AppTexts::goesOnlineOnlyForUpdates() + " Nothing is collected.",
         AppTexts::measurementStatement()}
                                     .join("\n\n"));
+    m_about->setStandardButtons(QMessageBox::Ok);
+    styleAlert(*m_about);
     if (auto* credits = m_about->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         credits->setFont(Theme::callout());
-    m_about->setStandardButtons(QMessageBox::Ok);
     m_about->open();
 }
 

@@ -39,6 +39,22 @@ void ToneLabel::applyTone() {
         setPixmap(Theme::symbol(*m_symbol, colour, m_symbolSize, devicePixelRatioF()));
 }
 
+SymbolButton::SymbolButton(Symbol symbol, Tone tone, int size, QWidget* parent)
+    : QToolButton(parent), m_symbol(symbol), m_tone(tone) {
+    setIconSize({size, size});
+    applyTone();
+}
+
+void SymbolButton::changeEvent(QEvent* event) {
+    QToolButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyTone();
+}
+
+void SymbolButton::applyTone() {
+    setIcon(Theme::symbolIcon(m_symbol, Theme::colour(m_tone, palette()), iconSize().width()));
+}
+
 SymbolLabel::SymbolLabel(Symbol symbol, const QString& text, Tone tone, const QFont& font,
                          QWidget* parent)
     : QWidget(parent), m_symbol(new ToneLabel(symbol, QFontMetrics(font).ascent(), tone)),

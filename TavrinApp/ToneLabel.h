@@ -3,6 +3,7 @@
 #include "Theme.h"
 
 #include <QLabel>
+#include <QToolButton>
 #include <optional>
 
 namespace tavrin::app {
@@ -47,6 +48,23 @@ public:
 private:
     ToneLabel* m_symbol;
     ToneLabel* m_text;
+};
+
+/// A tool button showing a symbol in a tone, tinted again when the palette changes.
+class SymbolButton : public QToolButton {
+    Q_OBJECT
+
+public:
+    SymbolButton(Symbol symbol, Tone tone, int size, QWidget* parent = nullptr);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void applyTone();
+
+    Symbol m_symbol;
+    Tone m_tone;
 };
 
 } // namespace tavrin::app

@@ -1,5 +1,7 @@
 #include "Updater.h"
 
+#include "MainWindow.h"
+
 #include <QMessageBox>
 
 namespace tavrin::app {
@@ -15,6 +17,7 @@ void Updater::checkForUpdates() {
     m_alert->setInformativeText(QStringLiteral(
         "It was made without an update feed, so it never goes online. New versions come from "
         "wherever you installed Tavrin."));
+    styleAlert(*m_alert);
     m_alert->setAttribute(Qt::WA_DeleteOnClose);
     m_alert->open();
 }
