@@ -75,6 +75,8 @@ void DropZone::refresh() {
     m_message->setText("Each file is measured (integrated loudness, loudness range, true peak) "
                        "and marked pass or fail against " +
                        QString::fromStdString(m_model.currentSpec().name) + ".");
+    // A wrapped label that is centred in its layout gets one line unless told its height.
+    m_message->setFixedHeight(m_message->heightForWidth(m_message->width()));
     QWidget::update();
 }
 
