@@ -1,7 +1,8 @@
+#include "ResultsTable.h"
+
 #include "AppFixture.h"
 #include "AppTests.h"
 #include "CellDelegate.h"
-#include "ResultsTable.h"
 #include "tavrin/FixPlan.h"
 
 #include <QAbstractItemModelTester>
@@ -24,15 +25,20 @@ using FixState = FileItem::FixState;
 
 LoudnessResult reading(std::optional<double> integrated, std::optional<double> truePeak,
                        std::optional<double> range = 4.2) {
-    return {.integrated = integrated, .loudnessRange = integrated ? range : std::nullopt,
-            .maxMomentary = integrated, .maxShortTerm = integrated ? *integrated + 2 : integrated,
-            .samplePeak = truePeak ? *truePeak - 0.2 : truePeak, .truePeak = truePeak,
-            .duration = 125, .sampleRate = 48000, .channels = 2};
+    return {.integrated = integrated,
+            .loudnessRange = integrated ? range : std::nullopt,
+            .maxMomentary = integrated,
+            .maxShortTerm = integrated ? *integrated + 2 : integrated,
+            .samplePeak = truePeak ? *truePeak - 0.2 : truePeak,
+            .truePeak = truePeak,
+            .duration = 125,
+            .sampleRate = 48000,
+            .channels = 2};
 }
 
 FileItem row(Reading state, std::optional<FixState> fix = std::nullopt) {
     FileItem item{QUuid::createUuid(), "/audio/Episode 12.wav", "WAV · 24-bit · 48 kHz · stereo",
-                  std::move(state), std::move(fix), std::nullopt};
+                  std::move(state),    std::move(fix),          std::nullopt};
     if (item.fix)
         item.fixSpecID = DeliverySpec::ebuR128().id;
     if (std::holds_alternative<Reading::Waiting>(item.reading.value) ||
@@ -77,61 +83,71 @@ private slots:
         const QString tooLoud = "Fail: 3.0 LU too loud; true peak +0.3 dBTP is over −1.0 dBTP";
 
         QTest::addRow("waiting") << row({Reading::Waiting{}}) << int(Column::result) << "Waiting"
-                                 << secondary << false << "" << "Waiting";
-        QTest::addRow("waiting, no number") << row({Reading::Waiting{}}) << int(Column::truePeak)
-                                            << "—" << secondary << false << "" << "no reading";
-        QTest::addRow("waiting, no fix") << row({Reading::Waiting{}}) << int(Column::fix) << ""
-                                         << primary << false << "" << "";
-        QTest::addRow("measuring truncates") << row({Reading::Measuring{0.999}})
-                                             << int(Column::result) << "99%" << secondary << false
-                                             << "" << "Measuring, 99 percent";
+                                 << secondary << false << ""
+                                 << "Waiting";
+        QTest::addRow("waiting, no number")
+            << row({Reading::Waiting{}}) << int(Column::truePeak) << "—" << secondary << false << ""
+            << "no reading";
+        QTest::addRow("waiting, no fix")
+            << row({Reading::Waiting{}}) << int(Column::fix) << "" << primary << false << ""
+            << "";
+        QTest::addRow("measuring truncates")
+            << row({Reading::Measuring{0.999}}) << int(Column::result) << "99%" << secondary
+            << false << ""
+            << "Measuring, 99 percent";
         QTest::addRow("can't read")
             << row({Reading::Failed{"The file isn’t audio Tavrin can read."}})
             << int(Column::result) << "Can’t read" << Tone::caution << false
             << "The file isn’t audio Tavrin can read."
             << "Can’t read: The file isn’t audio Tavrin can read.";
         QTest::addRow("pass") << passing << int(Column::result) << "Pass" << Tone::pass << true
-                              << "Pass" << "Pass";
+                              << "Pass"
+                              << "Pass";
         QTest::addRow("fail") << failing << int(Column::result) << "Fail" << Tone::fail << true
                               << tooLoud << tooLoud;
         QTest::addRow("no reading") << silent << int(Column::result) << "No reading" << secondary
                                     << true << "No reading: The file is silent."
                                     << "No reading: The file is silent.";
-        QTest::addRow("loudness out of spec") << failing << int(Column::integrated) << "−20.0"
-                                              << Tone::fail << true << ""
-                                              << "−20.0 LUFS, out of spec";
-        QTest::addRow("difference signed") << failing << int(Column::difference) << "+3.0"
-                                           << Tone::fail << true << "" << "+3.0 LU, out of spec";
-        QTest::addRow("true peak signed") << failing << int(Column::truePeak) << "+0.3"
-                                          << Tone::fail << true << "" << "+0.3 dBTP, out of spec";
-        QTest::addRow("range never signed") << failing << int(Column::range) << "4.2" << primary
-                                            << false << "" << "4.2 LU";
-        QTest::addRow("negative uses minus sign") << passing << int(Column::truePeak) << "−3.0"
-                                                  << primary << false << "" << "−3.0 dBTP";
-        QTest::addRow("absent is never out of spec") << silent << int(Column::integrated) << "—"
-                                                     << secondary << false << "" << "no reading";
-        QTest::addRow("passing row has no fix") << passing << int(Column::fix) << "" << primary
-                                                << false << "" << "";
-        QTest::addRow("plan") << failing << int(Column::fix) << "−3.0 dB → −23.0 LUFS"
-                              << secondary << false
+        QTest::addRow("loudness out of spec")
+            << failing << int(Column::integrated) << "−20.0" << Tone::fail << true << ""
+            << "−20.0 LUFS, out of spec";
+        QTest::addRow("difference signed")
+            << failing << int(Column::difference) << "+3.0" << Tone::fail << true << ""
+            << "+3.0 LU, out of spec";
+        QTest::addRow("true peak signed")
+            << failing << int(Column::truePeak) << "+0.3" << Tone::fail << true << ""
+            << "+0.3 dBTP, out of spec";
+        QTest::addRow("range never signed")
+            << failing << int(Column::range) << "4.2" << primary << false << ""
+            << "4.2 LU";
+        QTest::addRow("negative uses minus sign")
+            << passing << int(Column::truePeak) << "−3.0" << primary << false << ""
+            << "−3.0 dBTP";
+        QTest::addRow("absent is never out of spec")
+            << silent << int(Column::integrated) << "—" << secondary << false << ""
+            << "no reading";
+        QTest::addRow("passing row has no fix")
+            << passing << int(Column::fix) << "" << primary << false << ""
+            << "";
+        QTest::addRow("plan") << failing << int(Column::fix) << "−3.0 dB → −23.0 LUFS" << secondary
+                              << false
                               << "A fix would apply this gain and write a new file; the original "
                                  "stays as it is."
                               << "−3.0 dB → −23.0 LUFS";
         QTest::addRow("plan refused")
-            << measured(-30.0, -2.0) << int(Column::fix) << "Can't fix with gain alone"
-            << secondary << false
-            << QString::fromStdString(std::get<FixPlan::Refused>(
-                                          FixPlan::make(reading(-30.0, -2.0),
-                                                        DeliverySpec::ebuR128())
-                                              .value)
-                                          .message)
+            << measured(-30.0, -2.0) << int(Column::fix) << "Can't fix with gain alone" << secondary
+            << false
+            << QString::fromStdString(
+                   std::get<FixPlan::Refused>(
+                       FixPlan::make(reading(-30.0, -2.0), DeliverySpec::ebuR128()).value)
+                       .message)
             << "Can't fix with gain alone";
         QTest::addRow("writing") << measured(-20.0, 0.3, FixState{FixState::Writing{}})
                                  << int(Column::fix) << "Writing…" << secondary << false << ""
                                  << "Writing…";
         QTest::addRow("fixed copy passes")
-            << measured(-20.0, 0.3, FixState{FixState::Done{"/audio/Episode 12 (EBU R 128).wav",
-                                                            goodCopy}})
+            << measured(-20.0, 0.3,
+                        FixState{FixState::Done{"/audio/Episode 12 (EBU R 128).wav", goodCopy}})
             << int(Column::fix) << "−23.0 LUFS, −4.1 dBTP" << primary << false
             << "Wrote Episode 12 (EBU R 128).wav and measured it again."
             << "Fixed copy Episode 12 (EBU R 128).wav: −23.0 LUFS, true peak −4.1 dBTP, passes";
@@ -145,14 +161,16 @@ private slots:
             << "Fixed copy Episode 12 (EBU R 128).wav: −21.9 LUFS, true peak −2.0 dBTP, fails";
         QTest::addRow("refused") << measured(-30.0, -2.0, FixState{FixState::Refused{"Too peaky."}})
                                  << int(Column::fix) << "Needs a limiter" << Tone::caution << false
-                                 << "Too peaky." << "Not fixed: Too peaky.";
+                                 << "Too peaky."
+                                 << "Not fixed: Too peaky.";
         QTest::addRow("not written")
             << measured(-20.0, 0.3, FixState{FixState::Failed{"The disk is full."}})
             << int(Column::fix) << "Not written" << Tone::caution << false << "The disk is full."
             << "Not written: The disk is full.";
         QTest::addRow("already passes")
             << measured(-20.0, 0.3, FixState{FixState::AlreadyPasses{}}) << int(Column::fix)
-            << "Already passes" << secondary << false << "" << "Already passes";
+            << "Already passes" << secondary << false << ""
+            << "Already passes";
     }
 
     void cellsShowEveryState() {
@@ -168,16 +186,16 @@ private slots:
     }
 
     void fixedCopyIconSaysWhetherItPasses() {
-        const auto passes = cellOf(
-            measured(-20.0, 0.3, FixState{FixState::Done{"/a (EBU R 128).wav", goodCopy}}),
-            Column::fix);
+        const auto passes =
+            cellOf(measured(-20.0, 0.3, FixState{FixState::Done{"/a (EBU R 128).wav", goodCopy}}),
+                   Column::fix);
         QCOMPARE(passes.symbol, Symbol::checkmarkCircle);
         QCOMPARE(passes.symbolTone, Tone::pass);
         QVERIFY(passes.revealButton);
         QCOMPARE(passes.revealToolTip, "Show a (EBU R 128).wav in File Manager");
-        const auto fails = cellOf(
-            measured(-20.0, 0.3, FixState{FixState::Done{"/a (EBU R 128).wav", loudCopy}}),
-            Column::fix);
+        const auto fails =
+            cellOf(measured(-20.0, 0.3, FixState{FixState::Done{"/a (EBU R 128).wav", loudCopy}}),
+                   Column::fix);
         QCOMPARE(fails.symbol, Symbol::xmarkOctagon);
         QCOMPARE(fails.symbolTone, Tone::fail);
     }
@@ -242,8 +260,8 @@ private slots:
         table.resize(1200, 400);
         table.show();
         QVERIFY(QTest::qWaitForWindowExposed(&table));
-        QVERIFY(f.addAndMeasure(
-            {f.tone("a.wav", -20), f.tone("b.wav", -21), f.tone("c.wav", -23.2), f.tone("d.wav", -22)}));
+        QVERIFY(f.addAndMeasure({f.tone("a.wav", -20), f.tone("b.wav", -21), f.tone("c.wav", -23.2),
+                                 f.tone("d.wav", -22)}));
         const auto center = [&](int row) {
             return table.visualRect(table.tableModel().index(row, Column::file)).center();
         };
@@ -257,7 +275,8 @@ private slots:
         QCOMPARE(table.selectionModel()->selectedRows()[0].row(), 3);
 
         const auto menuAt = [&](int row) {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, center(row), table.viewport()->mapToGlobal(center(row)));
+            QContextMenuEvent event(QContextMenuEvent::Mouse, center(row),
+                                    table.viewport()->mapToGlobal(center(row)));
             QApplication::sendEvent(table.viewport(), &event);
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             return menu;
@@ -283,7 +302,8 @@ private slots:
 
         f.model.clearList();
         QVERIFY(table.selectionModel()->selectedRows().isEmpty());
-        QContextMenuEvent empty(QContextMenuEvent::Mouse, {10, 10}, table.viewport()->mapToGlobal(QPoint(10, 10)));
+        QContextMenuEvent empty(QContextMenuEvent::Mouse, {10, 10},
+                                table.viewport()->mapToGlobal(QPoint(10, 10)));
         QApplication::sendEvent(table.viewport(), &empty);
         menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         for (QAction* action : menu->actions())
