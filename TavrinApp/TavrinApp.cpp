@@ -4,14 +4,17 @@
 #include "AppTexts.h"
 #include "InstanceChannel.h"
 #include "MainWindow.h"
+#include "Paths.h"
 #include "SettingsWindow.h"
 #include "Theme.h"
 #include "Updater.h"
 
 #include <QApplication>
+#include <QFileOpenEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 namespace tavrin::app {
 
@@ -31,6 +34,7 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
             Qt::QueuedConnection);
     // Closing the main window quits, even with the settings window still open.
     connect(m_window.get(), &MainWindow::closed, qApp, &QApplication::quit, Qt::QueuedConnection);
+    qApp->installEventFilter(this);
     if (!instanceName.isEmpty())
         m_channel = new InstanceChannel(
             instanceName, [this](std::vector<std::filesystem::path> files) { openFiles(files); },
@@ -79,6 +83,15 @@ void TavrinApp::showAboutPanel() {
     if (auto* credits = m_about->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         credits->setFont(Theme::callout());
     m_about->open();
+}
+
+bool TavrinApp::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::FileOpen)
+        return QObject::eventFilter(watched, event);
+    if (m_opened.empty())
+        QTimer::singleShot(0, this, [this] { openFiles(std::exchange(m_opened, {})); });
+    m_opened.push_back(toPath(static_cast<QFileOpenEvent*>(event)->file()));
+    return true;
 }
 
 void TavrinApp::openFiles(const std::vector<std::filesystem::path>& files) {

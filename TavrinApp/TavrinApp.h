@@ -37,6 +37,11 @@ public:
     /// Files opened with the application, all in one go; the window comes forward.
     void openFiles(const std::vector<std::filesystem::path>& files);
 
+protected:
+    /// Files opened from the desktop while running (a file-open event per file on macOS) are
+    /// gathered and added together.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QSettings& m_settings;
     SystemDesktop m_desktop;
@@ -46,6 +51,7 @@ private:
     Updater* m_updater;
     InstanceChannel* m_channel = nullptr;
     QPointer<QMessageBox> m_about;
+    std::vector<std::filesystem::path> m_opened; ///< file-open events not yet added
 };
 
 } // namespace tavrin::app

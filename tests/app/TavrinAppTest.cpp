@@ -9,6 +9,7 @@
 #include "Updater.h"
 
 #include <QAction>
+#include <QFileOpenEvent>
 #include <QSignalSpy>
 #include <QTabWidget>
 
@@ -34,6 +35,19 @@ private slots:
         QVERIFY(InstanceChannel::handOver(channel, {files[0]}));
         QTRY_COMPARE(tavrin.model().notice(), "Those files are already in the list.");
         QVERIFY(!InstanceChannel::handOver(f.folder.filePath("nobody.socket"), files));
+        QVERIFY(QTest::qWaitFor([&] { return !tavrin.model().isBusy(); }, 20000));
+    }
+
+    void filesOpenedFromTheDesktopArriveTogether() {
+        AppFixture f;
+        TavrinApp tavrin(f.settings, {});
+        QSignalSpy inserted(&tavrin.model(), &AppModel::itemsInserted);
+        for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+            QFileOpenEvent open(toQString(f.tone(name, -23)));
+            QApplication::sendEvent(qApp, &open);
+        }
+        QTRY_COMPARE(tavrin.model().items().size(), 3u);
+        QCOMPARE(inserted.size(), 1);
         QVERIFY(QTest::qWaitFor([&] { return !tavrin.model().isBusy(); }, 20000));
     }
 

@@ -14,10 +14,10 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QScrollBar>
-#include <QTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
