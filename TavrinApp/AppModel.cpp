@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <system_error>
+#include <unordered_set>
 
 namespace tavrin::app {
 
@@ -226,9 +227,12 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
         setNotice(qs(Workflow::noAudioFilesNotice));
         return;
     }
+    std::unordered_set<std::string> listed;
+    for (const FileItem& item : m_items)
+        listed.insert(item.url.native());
     std::vector<std::filesystem::path> fresh;
     for (const auto& file : files)
-        if (std::ranges::none_of(m_items, [&](const FileItem& item) { return item.url == file; }))
+        if (!listed.contains(file.native()))
             fresh.push_back(file);
     if (fresh.empty()) {
         setNotice(QStringLiteral("Those files are already in the list."));
