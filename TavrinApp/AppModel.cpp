@@ -6,10 +6,10 @@
 #include "tavrin/Workflow.h"
 
 #include <QSettings>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <chrono>
 #include <system_error>
+#include <unordered_set>
 
 namespace tavrin::app {
 
@@ -27,6 +27,19 @@ FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
         return {FileItem::Reading::Measured{*reading.result}};
     return {FileItem::Reading::Failed{reading.error.value_or("")}};
+}
+
+/// Runs `work` on `pool`, then `done` with its result on `context`'s thread, always from the event
+/// loop: never inside the call, even when the work is over at once, so `done` can't reenter the
+/// code that started it. The owner of `pool` must wait for it before `context` is destroyed.
+template <typename Work, typename Done>
+void runThen(QThreadPool& pool, QObject* context, Work work, Done done) {
+    pool.start([context, work = std::move(work), done = std::move(done)]() mutable {
+        QMetaObject::invokeMethod(
+            context,
+            [done = std::move(done), result = work()]() mutable { done(std::move(result)); },
+            Qt::QueuedConnection);
+    });
 }
 
 std::shared_ptr<std::atomic<bool>> newStopFlag() {
@@ -226,9 +239,12 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
         setNotice(qs(Workflow::noAudioFilesNotice));
         return;
     }
+    std::unordered_set<std::string> listed;
+    for (const FileItem& item : m_items)
+        listed.insert(item.url.native());
     std::vector<std::filesystem::path> fresh;
     for (const auto& file : files)
-        if (std::ranges::none_of(m_items, [&](const FileItem& item) { return item.url == file; }))
+        if (!listed.contains(file.native()))
             fresh.push_back(file);
     if (fresh.empty()) {
         setNotice(QStringLiteral("Those files are already in the list."));
@@ -360,17 +376,17 @@ void AppModel::startMeasurement(const FileItem& item) {
             },
             Qt::QueuedConnection);
     };
-    QtConcurrent::run(&m_measurePool,
-                      [url = item.url, dualMono, stop,
-                       progress = std::move(progress)]() -> std::optional<Workflow::Reading> {
-                          try {
-                              return Workflow::measure(url, dualMono, progress,
-                                                       [&stop] { return stop->load(); });
-                          } catch (const Cancelled&) {
-                              return std::nullopt;
-                          }
-                      })
-        .then(this, [this, id, generation](std::optional<Workflow::Reading> reading) {
+    runThen(
+        m_measurePool, this,
+        [url = item.url, dualMono, stop,
+         progress = std::move(progress)]() -> std::optional<Workflow::Reading> {
+            try {
+                return Workflow::measure(url, dualMono, progress, [&stop] { return stop->load(); });
+            } catch (const Cancelled&) {
+                return std::nullopt;
+            }
+        },
+        [this, id, generation](std::optional<Workflow::Reading> reading) {
             if (reading)
                 applyReading(id, generation, readingOf(*reading),
                              reading->result ? std::optional(reading->format) : std::nullopt);
@@ -461,18 +477,18 @@ void AppModel::startNextCopy() {
         return;
     }
     const FixJob job = run.jobs[run.next++];
-    QtConcurrent::run(&m_copyPool,
-                      [job, spec = run.spec, folder = run.outputFolder, dualMono = run.dualMono,
-                       stop = run.stop]() -> std::optional<Workflow::CopyOutcome> {
-                          try {
-                              return Workflow::writeFixedCopy(job.url, job.gain, spec, folder,
-                                                              dualMono,
-                                                              [&stop] { return stop->load(); });
-                          } catch (const Cancelled&) {
-                              return std::nullopt;
-                          }
-                      })
-        .then(this, [this, job](std::optional<Workflow::CopyOutcome> outcome) {
+    runThen(
+        m_copyPool, this,
+        [job, spec = run.spec, folder = run.outputFolder, dualMono = run.dualMono,
+         stop = run.stop]() -> std::optional<Workflow::CopyOutcome> {
+            try {
+                return Workflow::writeFixedCopy(job.url, job.gain, spec, folder, dualMono,
+                                                [&stop] { return stop->load(); });
+            } catch (const Cancelled&) {
+                return std::nullopt;
+            }
+        },
+        [this, job](std::optional<Workflow::CopyOutcome> outcome) {
             const int row = indexOf(job.id);
             if (outcome && row >= 0) {
                 if (const auto* copy =

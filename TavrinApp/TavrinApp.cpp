@@ -22,14 +22,13 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
     : QObject(parent), m_settings(settings),
       m_model(
           std::make_unique<AppModel>(m_desktop, &settings, unsigned(QThread::idealThreadCount()))),
-      m_window(std::make_unique<MainWindow>(*m_model, m_desktop)),
-      m_updater(new Updater(m_window.get(), this)) {
+      m_window(std::make_unique<MainWindow>(*m_model, m_desktop)) {
     m_desktop.setWindow(m_window.get());
     AppCommands& commands = m_window->commands();
     connect(&commands, &AppCommands::settingsRequested, this, [this] { showSettings(); });
     connect(&commands, &AppCommands::aboutRequested, this, &TavrinApp::showAboutPanel);
-    connect(&commands, &AppCommands::checkForUpdatesRequested, m_updater,
-            &Updater::checkForUpdates);
+    connect(&commands, &AppCommands::checkForUpdatesRequested, this,
+            [] { Updater::shared().checkForUpdates(); });
     connect(&commands, &AppCommands::quitRequested, qApp, &QApplication::quit,
             Qt::QueuedConnection);
     // Closing the main window quits, even with the settings window still open.

@@ -15,10 +15,9 @@ namespace tavrin::app {
 class InstanceChannel;
 class MainWindow;
 class SettingsWindow;
-class Updater;
 
 /// The application: its one model, with settings kept in `settings`, the main window, the settings
-/// window on demand, the update checker, the about box, and files handed over by later launches.
+/// window on demand, the about box, and files handed over by later launches.
 class TavrinApp : public QObject {
     Q_OBJECT
 
@@ -33,7 +32,6 @@ public:
     SettingsWindow& showSettings();
     void showAboutPanel();
     QMessageBox* aboutBox() const { return m_about; }
-    Updater& updater() { return *m_updater; }
     /// Files opened with the application, all in one go; the window comes forward.
     void openFiles(const std::vector<std::filesystem::path>& files);
 
@@ -48,7 +46,6 @@ private:
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<MainWindow> m_window;
     QPointer<SettingsWindow> m_settingsWindow;
-    Updater* m_updater;
     InstanceChannel* m_channel = nullptr;
     QPointer<QMessageBox> m_about;
     std::vector<std::filesystem::path> m_opened; ///< file-open events not yet added

@@ -3,6 +3,7 @@
 #include "Paths.h"
 #include "TavrinApp.h"
 #include "Theme.h"
+#include "Updater.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,5 +30,6 @@ int main(int argc, char** argv) {
     tavrin::app::TavrinApp tavrin(settings, channel);
     tavrin.mainWindow().show();
     tavrin.openFiles(files);
+    tavrin::app::Updater::shared().startAutomaticChecks();
     return QApplication::exec();
 }

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QTest>
-
 #include <cstdio>
 #include <vector>
 
