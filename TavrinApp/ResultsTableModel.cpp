@@ -221,6 +221,8 @@ QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
         return content.toolTip.isEmpty() ? QVariant() : content.toolTip;
     case Qt::AccessibleTextRole:
         return content.accessibleText.isEmpty() ? content.text : content.accessibleText;
+    case Qt::AccessibleDescriptionRole:
+        return content.toolTip;
     case Qt::TextAlignmentRole:
         return int(content.alignment | Qt::AlignVCenter);
     case ToneRole:

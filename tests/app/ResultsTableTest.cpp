@@ -6,6 +6,7 @@
 #include "tavrin/FixPlan.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QSignalSpy>
@@ -227,6 +228,13 @@ private slots:
         QVERIFY(f.addAndMeasure({f.tone("quiet.wav", -26), f.tone("good.wav", -23)}));
         for (const QList<QVariant>& signal : changed) // one row at a time, every column
             QCOMPARE(signal[0].toModelIndex().row(), signal[1].toModelIndex().row());
+
+        // What a screen reader is given for a cell.
+        QAccessibleInterface* cells = QAccessible::queryAccessibleInterface(&table);
+        QAccessibleInterface* loudness = cells->tableInterface()->cellAt(0, Column::integrated);
+        QCOMPARE(loudness->text(QAccessible::Name), "−26.0 LUFS, out of spec");
+        QCOMPARE(cells->tableInterface()->cellAt(0, Column::result)->text(QAccessible::Description),
+                 "Fail: 3.0 LU too quiet");
 
         const QModelIndex fix = table.tableModel().index(0, Column::fix);
         QCOMPARE(fix.data().toString(), "+3.0 dB → −23.0 LUFS");
