@@ -23,9 +23,8 @@ AppCommands::AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar)
     buildPresetMenu(menuBar);
     buildHelpMenu(menuBar, desktop);
 
-    m_refreshPending.setSingleShot(true);
     connect(&m_refreshPending, &QTimer::timeout, this, &AppCommands::refresh);
-    connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.start(); });
+    connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.request(); });
     for (auto changed :
          {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::selectionChanged,
           &AppModel::fixingChanged, &AppModel::specIDChanged})

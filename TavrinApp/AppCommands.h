@@ -1,9 +1,9 @@
 #pragma once
 
 #include "AppModel.h"
+#include "SummaryTimer.h"
 
 #include <QObject>
-#include <QTimer>
 #include <vector>
 
 class QAction;
@@ -55,7 +55,7 @@ private:
     void refresh();
 
     AppModel& m_model;
-    QTimer m_refreshPending; ///< folds a burst of row changes into one refresh
+    SummaryTimer m_refreshPending;
 };
 
 } // namespace tavrin::app

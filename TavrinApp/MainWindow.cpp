@@ -106,9 +106,8 @@ MainWindow::MainWindow(AppModel& model, Desktop& desktop, QWidget* parent)
     m_overlay = new DropOverlay(content);
     buildToolbar();
 
-    m_buttonsPending.setSingleShot(true);
     connect(&m_buttonsPending, &QTimer::timeout, this, &MainWindow::refreshButtons);
-    connect(&model, &AppModel::itemChanged, this, [this] { m_buttonsPending.start(); });
+    connect(&model, &AppModel::itemChanged, this, [this] { m_buttonsPending.request(); });
     for (auto changed : {&AppModel::selectionChanged, &AppModel::fixingChanged})
         connect(&model, changed, this, &MainWindow::refreshButtons);
     for (auto changed :

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "AppModel.h"
+#include "SummaryTimer.h"
 
 #include <QMainWindow>
-#include <QTimer>
 
 class QComboBox;
 class QMessageBox;
@@ -73,7 +73,7 @@ private:
     QToolButton* m_fix = nullptr;
     QToolButton* m_export = nullptr;
     QMessageBox* m_alert = nullptr;
-    QTimer m_buttonsPending; ///< folds a burst of row changes into one refresh
+    SummaryTimer m_buttonsPending;
 };
 
 } // namespace tavrin::app

@@ -34,9 +34,8 @@ PresetFooter::PresetFooter(AppModel& model, Desktop& desktop, QWidget* parent)
     row->addSpacing(12 - row->spacing());
     row->addWidget(makeTallyColumn(), 0, Qt::AlignTop);
 
-    m_tallyPending.setSingleShot(true);
     connect(&m_tallyPending, &QTimer::timeout, this, &PresetFooter::showTally);
-    const auto later = [this] { m_tallyPending.start(); };
+    const auto later = [this] { m_tallyPending.request(); };
     connect(&m_model, &AppModel::itemChanged, this, later);
     connect(&m_model, &AppModel::itemsInserted, this, &PresetFooter::showTally);
     connect(&m_model, &AppModel::itemsRemoved, this, &PresetFooter::showTally);

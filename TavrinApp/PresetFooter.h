@@ -1,8 +1,8 @@
 #pragma once
 
 #include "AppModel.h"
+#include "SummaryTimer.h"
 
-#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -50,7 +50,7 @@ private:
     SymbolLabel* m_pass;
     SymbolLabel* m_fail;
     ToneLabel* m_activity;
-    QTimer m_tallyPending; ///< folds a burst of row changes into one count
+    SummaryTimer m_tallyPending;
 };
 
 } // namespace tavrin::app
