@@ -12,7 +12,7 @@ namespace tavrin::app {
 
 namespace {
 
-const ResultsTableModel::Cell cellAt(const QModelIndex& index) {
+ResultsTableModel::Cell cellAt(const QModelIndex& index) {
     const auto* model = qobject_cast<const ResultsTableModel*>(index.model());
     return model ? model->cell(index) : ResultsTableModel::Cell{};
 }
