@@ -67,7 +67,7 @@ void TavrinApp::showAboutPanel() {
     m_about->setWindowTitle(QStringLiteral("About Tavrin"));
     m_about->setIconPixmap(Theme::appIcon().pixmap(64, 64));
     m_about->setTextFormat(Qt::PlainText);
-    m_about->setText("Tavrin " + QApplication::applicationVersion());
+    m_about->setText(QStringLiteral("Tavrin " TAVRIN_VERSION));
     m_about->setInformativeText(QStringList{
         QStringLiteral("Checks a folder of audio against a named loudness delivery spec (EBU R "
                        "128, Apple Podcasts, Spotify, YouTube, ATSC A/85): integrated loudness, "

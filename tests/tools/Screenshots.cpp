@@ -165,6 +165,10 @@ int main(int argc, char** argv) {
     waitUntil([&] { return !model.fixing() && window.alertBox(); });
     shooter.shoot("alert", window, true);
     model.dismissAlert();
+    tavrin.showAboutPanel();
+    waitUntil([&] { return tavrin.aboutBox() && tavrin.aboutBox()->isVisible(); });
+    shooter.shoot("about", window, true);
+    tavrin.aboutBox()->close();
     model.setSelection({});
 
     writeLongTone(file("Episode 16 – Season Finale.wav"), 10);
