@@ -1,6 +1,7 @@
 #include "FfmpegReader.h"
 
 #include "AppleChannelLayout.h"
+#include "ChunkSizes.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,10 +15,16 @@ extern "C" {
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace tavrin {
@@ -280,6 +287,13 @@ struct FfmpegReader::State {
     std::int64_t length = 0;
     std::int64_t position = 0;
 
+    // The file as FFmpeg reads it: through our own I/O, so that a chunk size claiming more than
+    // the file holds is cut at the end of the file before the demuxer allocates it.
+    int fd = -1;
+    std::optional<ChunkSizes::Clamp> clamp;
+    std::int64_t ioPosition = 0;
+    AVIOContext* io = nullptr;
+
     AVFormatContext* demuxer = nullptr;
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
@@ -320,9 +334,17 @@ struct FfmpegReader::State {
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
         avformat_close_input(&demuxer);
+        if (io)
+            av_freep(&io->buffer);
+        avio_context_free(&io);
+        if (fd >= 0)
+            ::close(fd);
     }
 
     void open();
+    void openFile();
+    static int readIo(void* opaque, std::uint8_t* buffer, int size);
+    static std::int64_t seekIo(void* opaque, std::int64_t offset, int whence);
     bool decodeFrame();
     bool readPcmPacket();
     void convert();
@@ -330,7 +352,24 @@ struct FfmpegReader::State {
     void ensurePending(std::size_t frames);
 };
 
-void FfmpegReader::State::open() {
+namespace {
+
+[[noreturn]] void failSystem(int code) {
+    throw FfmpegError(std::generic_category().message(code));
+}
+
+/// Reads like pread(), going on after interruptions; returns the bytes read, or −errno.
+std::int64_t readAt(int fd, std::uint8_t* out, std::size_t size, std::int64_t offset) {
+    for (;;) {
+        const ssize_t n = ::pread(fd, out, size, offset);
+        if (n >= 0 || errno != EINTR)
+            return n >= 0 ? n : -errno;
+    }
+}
+
+} // namespace
+
+void FfmpegReader::State::openFile() {
     // A pipe or a device has no end to read to: opening a pipe without a writer would wait
     // forever, and a device such as /dev/zero would be read forever.
     std::error_code ec;
@@ -339,9 +378,71 @@ void FfmpegReader::State::open() {
     if (!ec && type != file_type::regular && type != file_type::directory &&
         type != file_type::not_found)
         throw FfmpegError("It is not a regular file");
+    if ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0)
+        failSystem(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        failSystem(errno);
+    if (S_ISDIR(info.st_mode))
+        failSystem(EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw FfmpegError("It is not a regular file");
     // FFmpeg says only "Invalid argument" of some empty files and opens others as audio.
-    if (!ec && type == file_type::regular && std::filesystem::file_size(path, ec) == 0 && !ec)
+    if (info.st_size == 0)
         throw FfmpegError("The file is empty");
+    clamp = ChunkSizes::overrunningChunk(
+        [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+            const std::int64_t n = readAt(fd, out, size, std::int64_t(offset));
+            return std::size_t(std::max<std::int64_t>(n, 0));
+        },
+        std::uint64_t(info.st_size));
+
+    constexpr int bufferSize = 32768; // as FFmpeg's own file reading
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(bufferSize));
+    if (!buffer ||
+        !(io = avio_alloc_context(buffer, bufferSize, 0, this, &readIo, nullptr, &seekIo))) {
+        av_free(buffer);
+        throw std::bad_alloc();
+    }
+    if (!(demuxer = avformat_alloc_context()))
+        throw std::bad_alloc();
+    demuxer->pb = io;
+}
+
+int FfmpegReader::State::readIo(void* opaque, std::uint8_t* buffer, int size) {
+    State& s = *static_cast<State*>(opaque);
+    const std::int64_t n = readAt(s.fd, buffer, std::size_t(size), s.ioPosition);
+    if (n < 0)
+        return AVERROR(int(-n));
+    if (n == 0)
+        return AVERROR_EOF;
+    if (s.clamp)
+        ChunkSizes::apply(*s.clamp, std::uint64_t(s.ioPosition), buffer, std::size_t(n));
+    s.ioPosition += n;
+    return int(n);
+}
+
+std::int64_t FfmpegReader::State::seekIo(void* opaque, std::int64_t offset, int whence) {
+    State& s = *static_cast<State*>(opaque);
+    struct stat info {};
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE || whence == SEEK_END) {
+        if (::fstat(s.fd, &info) != 0)
+            return AVERROR(errno);
+        if (whence == AVSEEK_SIZE)
+            return info.st_size;
+    }
+    const std::int64_t base = whence == SEEK_SET   ? 0
+                              : whence == SEEK_CUR ? s.ioPosition
+                              : whence == SEEK_END ? std::int64_t(info.st_size)
+                                                   : -1;
+    if (base < 0 || (offset < 0 && -offset > base) || (offset > 0 && offset > INT64_MAX - base))
+        return AVERROR(EINVAL);
+    return s.ioPosition = base + offset;
+}
+
+void FfmpegReader::State::open() {
+    openFile();
     // WAV packets default to 4 KB: an hour of audio would take a million packets and read calls.
     // A quarter megabyte each still fits the meter's chunks for most files.
     AVDictionary* options = nullptr;
