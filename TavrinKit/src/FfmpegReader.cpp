@@ -2,6 +2,7 @@
 
 #include "AppleChannelLayout.h"
 #include "ChunkSizes.h"
+#include "WaveHeader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,6 +17,7 @@ extern "C" {
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -110,6 +112,29 @@ struct PcmLayout {
     bool bigEndian = false;
     std::size_t bytes = 0;
 };
+
+/// A WAV file's own account of its samples, which FFmpeg reads from the valid bits instead of the
+/// container: 24 bits in 32-bit slots become 24-bit floats, 16 in 24 are read two bytes at a time.
+/// Samples are read whole from their container, as libsndfile reads them; the valid bits sit at
+/// its top, so the scale is the same.
+PcmLayout pcmLayout(const WaveHeader::Format& wave) {
+    if (wave.isFloat)
+        return wave.containerBytes == 4   ? PcmLayout{PcmSample::f32, false, 4}
+               : wave.containerBytes == 8 ? PcmLayout{PcmSample::f64, false, 8}
+                                          : PcmLayout{};
+    switch (wave.containerBytes) {
+    case 1:
+        return {PcmSample::u8, false, 1};
+    case 2:
+        return {PcmSample::s16, false, 2};
+    case 3:
+        return {PcmSample::s24, false, 3};
+    case 4:
+        return {PcmSample::s32, false, 4};
+    default:
+        return {};
+    }
+}
 
 PcmLayout pcmLayout(AVCodecID id) {
     switch (id) {
@@ -270,6 +295,8 @@ std::vector<std::uint32_t> labelsOf(const AVChannelLayout& layout) {
 
 /// Containers whose channel layout record FFmpeg reduces to a speaker set, losing the order.
 std::optional<AppleChannelLayout::Container> appleContainer(std::string_view demuxer) {
+    if (demuxer == "wav")
+        return AppleChannelLayout::Container::wav;
     if (demuxer == "caf")
         return AppleChannelLayout::Container::caf;
     if (demuxer == "aiff")
@@ -301,6 +328,7 @@ struct FfmpegReader::State {
     SwrContext* converter = nullptr;
     int streamIndex = -1;
     PcmLayout pcm; // set when packets are converted without the decoder
+    double lengthScale = 1;
 
     // What the converter was set up for.
     int inFormat = -1;
@@ -491,13 +519,32 @@ void FfmpegReader::State::open() {
         layout.sample != PcmSample::none && format.channelCount == params->ch_layout.nb_channels &&
         params->block_align == int(layout.bytes) * format.channelCount)
         pcm = layout;
+    const bool isWav = std::string_view(demuxer->iformat->name) == "wav";
+    const auto wave = isWav ? WaveHeader::pcmFormat(path) : std::nullopt;
+    if (wave && wave->channels == format.channelCount) {
+        if (const PcmLayout layout = pcmLayout(*wave); layout.sample != PcmSample::none) {
+            // FFmpeg's length counts frames of the size it guessed.
+            if (const int guessed = av_get_bits_per_sample(params->codec_id); guessed > 0)
+                lengthScale = double(guessed) / double(8 * layout.bytes);
+            pcm = layout;
+            format.codec = AudioCodec::linearPCM;
+            format.isFloat = wave->isFloat;
+            const int container = int(8 * layout.bytes);
+            format.bitDepth =
+                wave->validBits > 0 && wave->validBits < container ? wave->validBits : container;
+        }
+    }
 
     // Decoders put compressed audio into FFmpeg's order; linear PCM stays in the file's order,
-    // which only the container's own layout record tells.
+    // which only the container's own layout record tells (copies written here carry one in WAV
+    // too, for speakers that a WAV mask can't name). Otherwise a WAV says it with its speaker mask,
+    // which FFmpeg reads, or not at all: FFmpeg's guess for a WAV without one is not the file's.
     const auto apple = appleContainer(demuxer->iformat->name);
     std::optional<std::vector<std::uint32_t>> fileLabels;
-    if (apple && info.codec == AudioCodec::linearPCM)
+    if (apple && format.codec == AudioCodec::linearPCM)
         fileLabels = AppleChannelLayout::readLabels(path, *apple);
+    if (!fileLabels && wave && wave->mask == 0)
+        fileLabels.emplace();
     format.channelLabels = fileLabels ? *fileLabels : labelsOf(decoder->ch_layout);
 
     if (stream->duration != AV_NOPTS_VALUE)
@@ -505,7 +552,7 @@ void FfmpegReader::State::open() {
             av_rescale_q(stream->duration, stream->time_base, AVRational{1, params->sample_rate});
     else if (demuxer->duration != AV_NOPTS_VALUE)
         length = av_rescale(demuxer->duration, params->sample_rate, AV_TIME_BASE);
-    length = std::max<std::int64_t>(length, 0);
+    length = std::max<std::int64_t>(std::llround(double(length) * lengthScale), 0);
 }
 
 /// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
