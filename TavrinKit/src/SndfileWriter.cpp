@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
-#include <optional>
 #include <sndfile.h>
 #include <string>
 #include <string_view>
