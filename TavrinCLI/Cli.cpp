@@ -116,7 +116,7 @@ bool saveReport(const fs::path& path, std::string_view bytes, std::ostream& err)
         Report::save(path, bytes);
         return true;
     } catch (const std::system_error& e) {
-        err << "Couldn’t save the report " << path.string() << " (" << e.code().message() << ").\n";
+        err << Workflow::cantSaveReportMessage(path, e.code()) << "\n";
         return false;
     }
 }
@@ -190,17 +190,15 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     std::size_t candidates = 0;
     context.out << "\n";
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!readings[i].result)
-            continue;
-        const Verdict verdict = Verdict::make(*readings[i].result, spec);
-        passes[i] = verdict.status == Verdict::Status::pass;
-        if (verdict.status != Verdict::Status::fail)
+        passes[i] = readings[i].result &&
+                    Verdict::make(*readings[i].result, spec).status == Verdict::Status::pass;
+        const auto plan = Workflow::fixPlanFor(readings[i].result, spec);
+        if (!plan)
             continue;
         ++candidates;
-        const FixPlan plan = FixPlan::make(*readings[i].result, spec);
-        if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value)) {
+        if (const auto* gain = std::get_if<FixPlan::Gain>(&plan->value)) {
             jobs.push_back({i, gain->gain});
-        } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value)) {
+        } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
             fixTexts[i] = std::string(Workflow::fixTextRefused);
             context.out << files[i].filename().string() << ": Needs a limiter. " << refused->message
                         << "\n";

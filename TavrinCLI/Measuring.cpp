@@ -1,29 +1,13 @@
 #include "Measuring.h"
 
-#include "tavrin/AudioFileError.h"
-#include "tavrin/AudioFileMeter.h"
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <new>
 #include <thread>
 
 namespace tavrin::cli {
 namespace {
-
-Reading measureOne(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
-                   const CancelCheck& isCancelled) {
-    try {
-        auto measurement = AudioFileMeter::measure(file, dualMono, progress, isCancelled);
-        return {std::move(measurement.format), measurement.result, std::nullopt};
-    } catch (const AudioFileError& error) {
-        return {{}, std::nullopt, error.what()};
-    } catch (const std::bad_alloc&) {
-        return {{}, std::nullopt, "Not enough memory to read the file."};
-    }
-}
 
 /// The state the workers and the reporting thread share, under one lock.
 struct Board {
@@ -67,7 +51,7 @@ void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono
                 board.fractions[i] = fraction;
             };
             try {
-                Reading reading = measureOne(files[i], dualMono, onProgress, stopping);
+                Reading reading = Workflow::measure(files[i], dualMono, onProgress, stopping);
                 const std::lock_guard lock(board.mutex);
                 board.readings[i] = std::move(reading);
             } catch (const Cancelled&) {

@@ -1,23 +1,16 @@
 #pragma once
 
 #include "tavrin/Cancellation.h"
-#include "tavrin/LoudnessResult.h"
+#include "tavrin/Workflow.h"
 
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <ostream>
-#include <string>
 #include <vector>
 
 namespace tavrin::cli {
 
-/// What measuring one file gave: a result, or the sentence saying why there is none.
-struct Reading {
-    std::string format;
-    std::optional<LoudnessResult> result;
-    std::optional<std::string> error;
-};
+using Workflow::Reading;
 
 /// Measures `files` with `jobs` files at once. `onReading` is called on the calling thread for
 /// each file in list order, as soon as it and every file before it are done. When `progress` is

@@ -3,6 +3,7 @@
 #include "FfmpegReader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
+#include "tavrin/Fmt.h"
 #include "tavrin/LoudnessMeter.h"
 #include "tavrin/VectorOps.h"
 
@@ -50,9 +51,7 @@ std::string codecPart(const AudioFileFormat& format, const std::filesystem::path
 std::string ratePart(double sampleRate) {
     if (std::fmod(sampleRate, 1000.0) == 0)
         return std::to_string(static_cast<long long>(sampleRate / 1000)) + " kHz";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f kHz", sampleRate / 1000);
-    return text;
+    return Fmt::oneDecimal(sampleRate / 1000) + " kHz";
 }
 
 std::string channelPart(int channels) {
@@ -83,17 +82,13 @@ std::int64_t plausibleLength(const FfmpegReader& reader, const std::filesystem::
     throw AudioFileError::unreadable(std::move(sentence));
 }
 
-} // namespace
-
-FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
-                        const ProgressFn& progress, const CancelCheck& isCancelled) {
+FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
+                            const ProgressFn& progress, const CancelCheck& isCancelled) {
     std::optional<FfmpegReader> reader;
     try {
         reader.emplace(path);
     } catch (const FfmpegError& e) {
         unreadable(std::string("Can't open this file as audio (") + e.what() + ").");
-    } catch (const std::bad_alloc&) {
-        unreadable("Not enough memory to read the file.");
     }
     const AudioFileFormat& format = reader->format();
     if (format.channelCount < 1 || !(format.sampleRate > 0))
@@ -108,12 +103,8 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
                                       : tavrin::weights(channelRoles(format));
     LoudnessMeter meter(std::move(weights), format.sampleRate);
 
-    try {
-        reader->reserve(chunkFrames);
-        meter.reserve(plausibleLength(*reader, path));
-    } catch (const std::bad_alloc&) {
-        unreadable("Not enough memory to read the file.");
-    }
+    reader->reserve(chunkFrames);
+    meter.reserve(plausibleLength(*reader, path));
 
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
@@ -151,6 +142,17 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
     if (progress)
         progress(1.0);
     return FileMeasurement{path, formatDescription(format, path), meter.finish()};
+}
+
+} // namespace
+
+FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
+                        const ProgressFn& progress, const CancelCheck& isCancelled) {
+    try {
+        return measureFile(path, dualMono, progress, isCancelled);
+    } catch (const std::bad_alloc&) {
+        unreadable("Not enough memory to read the file.");
+    }
 }
 
 std::vector<ChannelRole> channelRoles(const AudioFileFormat& format) {

@@ -3,10 +3,28 @@
 #include "tavrin/AudioFileError.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/GainWriter.h"
+#include "tavrin/Verdict.h"
 
 #include <algorithm>
 
 namespace tavrin::Workflow {
+
+Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
+                const CancelCheck& isCancelled) {
+    try {
+        auto measurement = AudioFileMeter::measure(file, dualMono, progress, isCancelled);
+        return {std::move(measurement.format), measurement.result, std::nullopt};
+    } catch (const AudioFileError& error) {
+        return {{}, std::nullopt, error.what()};
+    }
+}
+
+std::optional<FixPlan> fixPlanFor(const std::optional<LoudnessResult>& result,
+                                  const DeliverySpec& spec) {
+    if (!result || Verdict::make(*result, spec).status != Verdict::Status::fail)
+        return std::nullopt;
+    return FixPlan::make(*result, spec);
+}
 
 int measuringWidth(unsigned processors) {
     return std::clamp(static_cast<int>(processors / 2), 1, 4);
@@ -46,8 +64,14 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
     try {
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
-        auto measurement = AudioFileMeter::measure(copy, dualMono, {}, isCancelled);
-        return {CopyOutcome::Written{copy, measurement.result}};
+        try {
+            auto measurement = AudioFileMeter::measure(copy, dualMono, {}, isCancelled);
+            return {CopyOutcome::Written{copy, measurement.result}};
+        } catch (const Cancelled&) {
+            std::error_code ignored;
+            std::filesystem::remove(copy, ignored);
+            throw;
+        }
     } catch (const AudioFileError& error) {
         return {CopyOutcome::Failed{error.what()}};
     }
@@ -61,6 +85,11 @@ std::string fixTextWritten(const CopyOutcome::Written& written) {
 
 std::string fixTextFailed(std::string_view message) {
     return "Not written: " + std::string(message);
+}
+
+std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error) {
+    return path.filename().string() + " couldn’t be written in " + path.parent_path().string() +
+           " (" + error.message() + ").";
 }
 
 ReportRow reportRow(const std::filesystem::path& file, std::string format,

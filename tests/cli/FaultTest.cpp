@@ -218,10 +218,10 @@ TEST(CliFaults, ReportIntoAFullOrReadOnlyFolderSaysWhyAndChangesNothing) {
         if (outcome == noMounts)
             GTEST_SKIP() << "A full or read-only folder needs a RAM disk mounted, which only root "
                             "may do.";
-        const std::string because = " (" + c.description + ").\n";
+        const std::string because =
+            " couldn’t be written in " + folder.string() + " (" + c.description + ").\n";
         const std::string filler = std::string(c.fault) == "full" ? "filler;" : "";
-        EXPECT_EQ(outcome, "3\nCouldn’t save the report " + csv + because +
-                               "Couldn’t save the report " + pdf + because + filler +
+        EXPECT_EQ(outcome, "3\nr.csv" + because + "r.pdf" + because + filler +
                                "r.csv;r.pdf;\nthe last CSV report\nthe last PDF report");
     }
 }

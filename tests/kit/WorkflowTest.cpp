@@ -1,8 +1,13 @@
 #include "tavrin/Workflow.h"
 
+#include "AudioFixtures.h"
+#include "SoundFiles.h"
+
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 using namespace tavrin;
+using namespace tavrin::test;
 
 TEST(Workflow, MeasuringWidthIsHalfTheProcessorsFromOneToFour) {
     const struct {
@@ -55,4 +60,16 @@ TEST(Workflow, ReportFixTexts) {
                                               "Can't open this file as audio (x).", std::nullopt);
     EXPECT_EQ(row.name, "Take 2.wav");
     EXPECT_EQ(row.folder, "/music");
+}
+
+TEST(Workflow, CancellingWhileTheCopyIsMeasuredAgainLeavesNoCopy) {
+    TempDir dir;
+    writeOriginal(dir / "Take.wav", replicate(sine(1000, -30, 1, 48000), 2),
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    // The copy appears under its name only when it is complete, so this stops the measurement.
+    const auto copyIsThere = [&] { return fs::exists(dir / "Take (EBU R 128).wav"); };
+    EXPECT_THROW(Workflow::writeFixedCopy(dir / "Take.wav", 6.0, DeliverySpec::ebuR128(),
+                                          std::nullopt, false, copyIsThere),
+                 Cancelled);
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Take.wav"});
 }

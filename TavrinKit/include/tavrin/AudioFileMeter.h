@@ -12,9 +12,6 @@
 
 namespace tavrin {
 
-/// Receives the fraction of a file done, in [0, 1]. An empty function means no progress reports.
-using ProgressFn = std::function<void(double fraction)>;
-
 namespace AudioFileMeter {
 
 /// Frames decoded and metered per chunk; cancellation is checked before each one.

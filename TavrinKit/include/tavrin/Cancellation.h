@@ -11,6 +11,10 @@ namespace tavrin {
 /// std::atomic<bool> set by a GUI thread or a volatile std::sig_atomic_t set by a signal handler.
 using CancelCheck = std::function<bool()>;
 
+/// Receives the fraction of a file done, in [0, 1], on the working thread. An empty function means
+/// no progress reports.
+using ProgressFn = std::function<void(double fraction)>;
+
 /// Thrown when a CancelCheck asked to stop. Never an AudioFileError, so a caller can tell a
 /// stopped measurement from a failed one; it carries no user-facing text.
 class Cancelled : public std::exception {

@@ -3,6 +3,7 @@
 #include "tavrin/AudioFileMeter.h"
 #include "tavrin/Cancellation.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/FixPlan.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <variant>
 
 /// The user-interface-free steps of checking and fixing a list of files, shared by the desktop
@@ -20,6 +22,24 @@ namespace tavrin::Workflow {
 /// at least 1 and at most 4, so measuring leaves room for the rest of the machine.
 int measuringWidth(unsigned processors);
 
+/// What measuring one file gave: its format and result, or the sentence saying why there is none.
+struct Reading {
+    std::string format; ///< empty unless the file was measured
+    std::optional<LoudnessResult> result;
+    std::optional<std::string> error;
+    bool operator==(const Reading&) const = default;
+};
+
+/// Measures one file, turning a file it can't read into a Reading with the reader's sentence.
+/// Throws only Cancelled, when `isCancelled` stops the work.
+Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress = {},
+                const CancelCheck& isCancelled = {});
+
+/// The plan of a fix for a file that fails `spec` (the only files a fix takes); absent for a file
+/// that passes, has no reading or could not be read.
+std::optional<FixPlan> fixPlanFor(const std::optional<LoudnessResult>& result,
+                                  const DeliverySpec& spec);
+
 /// The notice when a selection holds no audio file at all.
 inline constexpr std::string_view noAudioFilesNotice =
     "No audio files there. Tavrin reads WAV, AIFF, MP3, M4A/AAC, FLAC and CAF.";
@@ -28,6 +48,8 @@ inline constexpr std::string_view noAudioFilesNotice =
 inline constexpr std::string_view fixedCopiesTitle = "Fixed copies";
 inline constexpr std::string_view nothingToFixTitle = "Nothing to fix";
 inline constexpr std::string_view cantFixTitle = "Can’t fix with gain alone";
+/// Alert title when a report can't be written.
+inline constexpr std::string_view cantSaveReportTitle = "Couldn’t save the report";
 
 /// Why nothing was fixed: the candidates were the selected rows (`fromSelection`) or all rows.
 std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection);
@@ -55,7 +77,7 @@ struct CopyOutcome {
 
 /// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
 /// to the original), then measures the copy. Failures become Failed; Cancelled propagates and
-/// leaves no copy behind.
+/// leaves no copy behind, even when it comes while the finished copy is measured again.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
@@ -68,6 +90,10 @@ std::string fixTextFailed(std::string_view message);
 /// The reports' Fix column for a refused fix, whatever the plan's reason.
 inline constexpr std::string_view fixTextRefused =
     "Not fixed: needs a limiter (gain alone would exceed the true-peak ceiling)";
+
+/// Why a report could not be saved at `path`, in a whole sentence naming the file and the system's
+/// reason: "Loudness report.csv couldn’t be written in /srv/out (Permission denied)."
+std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error);
 
 /// A report row for `file`: its name, its folder, and what is known about it.
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
