@@ -724,7 +724,14 @@ std::int64_t FfmpegReader::framePosition() const {
     return m->position;
 }
 
+std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {
+    constexpr std::size_t samples = 1 << 20; // 4 MB of float samples across the channels
+    return std::min(maxFrames, std::max<std::size_t>(
+                                   samples / std::size_t(std::max(m->format.channelCount, 1)), 1));
+}
+
 void FfmpegReader::reserve(std::size_t maxFrames) {
+    maxFrames = framesPerRead(maxFrames);
     m->channels.resize(std::size_t(std::max(m->format.channelCount, 0)));
     m->pointers.resize(m->channels.size());
     for (std::size_t c = 0; c < m->channels.size(); ++c) {
@@ -735,6 +742,7 @@ void FfmpegReader::reserve(std::size_t maxFrames) {
 }
 
 std::size_t FfmpegReader::read(std::size_t maxFrames) {
+    maxFrames = framesPerRead(maxFrames);
     reserve(maxFrames);
     std::size_t filled = 0;
     while (filled < maxFrames) {

@@ -153,7 +153,7 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     }
 
     reader.reserve(bufferFrames);
-    std::vector<float> interleaved(bufferFrames * channelCount);
+    std::vector<float> interleaved(reader.framesPerRead(bufferFrames) * channelCount);
 
     const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
     const bool dither = !format.isFloat && format.bitDepth <= 16;
