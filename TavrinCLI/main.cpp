@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "tavrin/VectorOps.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +17,9 @@ void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // For timing one instruction set against another (bench/compare).
+    if (const char* simd = std::getenv("TAVRIN_SIMD"))
+        tavrin::VectorOps::selectByName(simd);
     // Ctrl-C asks the work to stop at its next chunk, so a copy being written is removed.
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);

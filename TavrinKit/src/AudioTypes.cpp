@@ -45,9 +45,9 @@ icu::Locale userLocale() {
 
 /// The file browser's order: the user's locale, case ignored, digits compared as numbers; ties
 /// (names equal but for case) broken by the raw bytes so that the order is total.
-class FinderOrder {
+class NaturalNameOrder {
 public:
-    FinderOrder() {
+    NaturalNameOrder() {
         UErrorCode status = U_ZERO_ERROR;
         m_collator.reset(icu::Collator::createInstance(userLocale(), status));
         if (U_FAILURE(status))
@@ -117,7 +117,7 @@ bool isSupported(const fs::path& path) {
 }
 
 std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
-    const FinderOrder finderOrder;
+    const NaturalNameOrder naturalNameOrder;
     std::vector<fs::path> result;
     std::set<fs::path> seen;
     const auto accept = [&](const fs::path& path) {
@@ -134,7 +134,7 @@ std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
             continue;
         if (fs::is_directory(status)) {
             std::vector<fs::path> files = enumerate(chosen);
-            std::sort(files.begin(), files.end(), std::cref(finderOrder));
+            std::sort(files.begin(), files.end(), std::cref(naturalNameOrder));
             for (const fs::path& file : files)
                 accept(file);
         } else if (fs::is_regular_file(status)) { // not a pipe or a device named like audio
