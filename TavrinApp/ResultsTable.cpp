@@ -62,7 +62,6 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
     setVerticalScrollMode(ScrollPerPixel);
     setFrameShape(QFrame::NoFrame);
     setContextMenuPolicy(Qt::CustomContextMenu);
-    setMouseTracking(true);
     verticalHeader()->hide();
     // Every row is the same height, so the view never asks the delegate for one per row.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
