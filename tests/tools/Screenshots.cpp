@@ -201,6 +201,11 @@ int main(int argc, char** argv) {
     waitUntil([&] { return !model.fixing(); });
     model.dismissAlert();
 
+    // A preset whose basis is uncertain says so in the footer.
+    model.setSpecID(DeliverySpec::youtube().id);
+    shooter.shoot("list-caution", window);
+    model.setSpecID(DeliverySpec::applePodcasts().id);
+
     model.setOutputFolder(folder / "Fixed copies");
     SettingsWindow& settingsWindow = tavrin.showSettings();
     settingsWindow.move(0, 0);
