@@ -156,11 +156,14 @@ int main(int argc, char** argv) {
 
     // The archive episode goes missing before it is fixed: its copy can't be written.
     fs::remove(file("Episode 11 – Archive.wav"));
-    QSet<QUuid> toFix;
-    for (const FileItem& item : model.items())
-        if (item.url.filename().string().starts_with("Episode"))
-            toFix.insert(item.id);
-    model.setSelection(toFix);
+    const auto rowsNamed = [&](const std::string& start) {
+        QSet<QUuid> ids;
+        for (const FileItem& item : model.items())
+            if (item.url.filename().string().starts_with(start))
+                ids.insert(item.id);
+        return ids;
+    };
+    model.setSelection(rowsNamed("Episode"));
     model.fixFiles();
     waitUntil([&] { return !model.fixing() && window.alertBox(); });
     shooter.shoot("alert", window, true);
@@ -191,11 +194,7 @@ int main(int argc, char** argv) {
     // A fix run writing the long episode: its row says "Writing…", the footer says so too.
     waitUntil([&] { return !model.isBusy(); });
     model.dismissNotice();
-    QSet<QUuid> finale;
-    for (const FileItem& item : model.items())
-        if (item.url.filename().string().starts_with("Episode 16"))
-            finale.insert(item.id);
-    model.setSelection(finale);
+    model.setSelection(rowsNamed("Episode 16"));
     model.fixFiles();
     shooter.shoot("list-fixing", window);
     waitUntil([&] { return !model.fixing(); });
