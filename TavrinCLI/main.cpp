@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     const tavrin::cli::Terminal terminal{
         .colour = ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr,
         .progress = static_cast<bool>(::isatty(STDERR_FILENO)),
+        .outputIsTerminal = static_cast<bool>(::isatty(STDOUT_FILENO)),
     };
     const std::vector<std::string> args(argv + 1, argv + argc);
     return tavrin::cli::run(args, std::cout, std::cerr, terminal, [] { return interrupted != 0; });
