@@ -356,6 +356,10 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeedsWithOneTypePerKey) {
     // The mono file counted on two speakers is 3 dB louder: too loud for EBU R 128.
     EXPECT_EQ(pass["problems"], Json::array({"3.0 LU too loud"}));
     EXPECT_EQ(pass["result"]["sampleRate"], 44100);
+    for (const char* key : {"truePeakAt", "maxMomentaryAt", "maxShortTermAt"}) {
+        EXPECT_GE(pass["result"][key].get<double>(), 0) << key;
+        EXPECT_LE(pass["result"][key].get<double>(), pass["result"]["duration"].get<double>());
+    }
     EXPECT_TRUE(pass["error"].is_null());
     const Json& silence = objects[2];
     EXPECT_EQ(silence["status"], "unmeasurable");
