@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "tavrin/VectorOps.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     // file reuses them.
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    // For timing one instruction set against another (bench/compare).
+    if (const char* simd = std::getenv("TAVRIN_SIMD"))
+        tavrin::VectorOps::selectByName(simd);
     // Ctrl-C asks the work to stop at its next chunk, so a copy being written is removed.
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);

@@ -45,9 +45,9 @@ icu::Locale userLocale() {
 
 /// The file browser's order: the user's locale, case ignored, digits compared as numbers; ties
 /// (names equal but for case) broken by the raw bytes so that the order is total.
-class FinderOrder {
+class NaturalNameOrder {
 public:
-    FinderOrder() {
+    NaturalNameOrder() {
         UErrorCode status = U_ZERO_ERROR;
         m_collator.reset(icu::Collator::createInstance(userLocale(), status));
         if (U_FAILURE(status))
@@ -128,7 +128,7 @@ std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
 
 Selection scan(const std::vector<fs::path>& chosenPaths) {
     using Reason = Unusable::Reason;
-    const FinderOrder finderOrder;
+    const NaturalNameOrder naturalNameOrder;
     Selection selection;
     std::set<fs::path> seen;
     const auto accept = [&](const fs::path& path) {
@@ -147,7 +147,7 @@ Selection scan(const std::vector<fs::path>& chosenPaths) {
         } else if (fs::is_directory(status)) {
             std::vector<fs::path> files;
             enumerate(chosen, files, selection);
-            std::sort(files.begin(), files.end(), std::cref(finderOrder));
+            std::sort(files.begin(), files.end(), std::cref(naturalNameOrder));
             for (const fs::path& file : files)
                 accept(file);
         } else if (!fs::is_regular_file(status)) { // a pipe or a device named like audio

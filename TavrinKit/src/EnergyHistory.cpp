@@ -21,27 +21,23 @@ double EnergyHistory::loudness(double meanSquare) {
 }
 
 void EnergyHistory::reserve(std::size_t steps) {
-    energy.reserve(steps);
-    frames.reserve(steps);
-    prefixEnergy.reserve(steps + 1);
-    prefixFrames.reserve(steps + 1);
+    m_prefixEnergy.reserve(steps + 1);
+    m_prefixFrames.reserve(steps + 1);
 }
 
 void EnergyHistory::append(double stepEnergy, std::int64_t stepFrames) {
     TAVRIN_EXPECTS(stepFrames >= 0 &&
-                   prefixFrames.back() <= std::numeric_limits<std::int64_t>::max() - stepFrames);
-    energy.push_back(stepEnergy);
-    frames.push_back(stepFrames);
-    prefixEnergy.push_back(prefixEnergy.back() + stepEnergy);
-    prefixFrames.push_back(prefixFrames.back() + stepFrames);
+                   m_prefixFrames.back() <= std::numeric_limits<std::int64_t>::max() - stepFrames);
+    m_prefixEnergy.push_back(m_prefixEnergy.back() + stepEnergy);
+    m_prefixFrames.push_back(m_prefixFrames.back() + stepFrames);
 }
 
 double EnergyHistory::meanEnergy(std::size_t from, std::size_t count) const {
-    TAVRIN_EXPECTS(from + count < prefixEnergy.size());
-    const std::int64_t frameCount = prefixFrames[from + count] - prefixFrames[from];
+    TAVRIN_EXPECTS(from + count < m_prefixEnergy.size());
+    const std::int64_t frameCount = m_prefixFrames[from + count] - m_prefixFrames[from];
     if (frameCount < 1)
         return 0;
-    return (prefixEnergy[from + count] - prefixEnergy[from]) / static_cast<double>(frameCount);
+    return (m_prefixEnergy[from + count] - m_prefixEnergy[from]) / static_cast<double>(frameCount);
 }
 
 std::vector<double> EnergyHistory::windowLoudness(std::size_t window, std::size_t stride) const {

@@ -60,8 +60,9 @@ struct PdfCanvas::State {
 
     void setFont(PdfCanvas::Font font) {
         PangoFontDescription* description = pango_font_description_new();
-        // A family list: Pango takes the first one fontconfig can resolve.
-        pango_font_description_set_family(description, "Sans,Helvetica");
+        // The layout's widths are made for Helvetica's metrics, which fontconfig gives as
+        // Liberation Sans; characters it lacks come from whichever installed font has them.
+        pango_font_description_set_family(description, "Helvetica");
         pango_font_description_set_weight(description,
                                           font.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
         pango_font_description_set_absolute_size(description, font.size * PANGO_SCALE);
@@ -123,7 +124,10 @@ PdfCanvas::PdfCanvas(double width, double height, std::string_view title, std::s
     cairo_font_options_destroy(options);
     pango_context_set_round_glyph_positions(s.context, FALSE);
     pango_cairo_update_context(s.cr, s.context);
+    // Every cell reads left to right, even one whose text starts in a right-to-left script.
+    pango_context_set_base_dir(s.context, PANGO_DIRECTION_LTR);
     s.layout = pango_layout_new(s.context);
+    pango_layout_set_auto_dir(s.layout, FALSE);
     pango_layout_set_single_paragraph_mode(s.layout, TRUE);
     pango_layout_set_wrap(s.layout, PANGO_WRAP_WORD);
 }

@@ -1,4 +1,3 @@
-#include "Joined.h"
 #include "PdfCanvas.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/Report.h"
@@ -77,25 +76,13 @@ std::string dateText(std::chrono::system_clock::time_point date) {
     return text.toUTF8String(utf8);
 }
 
-std::string tallyText(std::size_t rowCount, const Counts& tally,
-                      std::chrono::system_clock::time_point date) {
-    std::string text = std::to_string(rowCount) + (rowCount == 1 ? " file: " : " files: ") +
-                       std::to_string(tally.passed) + " pass, " + std::to_string(tally.failed) +
-                       " fail";
-    if (tally.other >= 1)
-        text += ", " + std::to_string(tally.other) + " without a reading";
-    return text + " · " + dateText(date);
-}
-
 std::string resultText(const ReportRow& row, const std::optional<Verdict>& verdict) {
     std::string text;
     if (row.error)
         text = "Error: " + *row.error;
-    else if (verdict) {
-        text = label(verdict->status);
-        if (verdict->status != Verdict::Status::pass && !verdict->problems.empty())
-            text += ": " + joined(verdict->problems, "; ");
-    } else
+    else if (verdict)
+        text = verdict->summary();
+    else
         text = missing;
     if (row.fix)
         text += " · Fix: " + *row.fix;
@@ -198,7 +185,7 @@ std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const Delivery
     PdfCanvas canvas(pageWidth, pageHeight, title, creator);
     if (!canvas.isValid())
         return {};
-    const std::string tally = tallyText(rows.size(), counts(rows, spec), date);
+    const std::string tally = tallyText(rows, spec) + " · " + dateText(date);
     const std::size_t pages = pageCount(rows.size());
     std::span<const ReportRow> remaining(rows);
     for (std::size_t page = 1; page <= pages; ++page) {

@@ -4,7 +4,6 @@
 #include "tavrin/Expects.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <string_view>
 
 namespace tavrin::VectorOps {
@@ -23,32 +22,21 @@ const detail::KernelTable& table(InstructionSet set) {
 }
 
 InstructionSet widestAvailable() {
-    if (const char* wanted = std::getenv("TAVRIN_SIMD")) {
-        for (auto set : {InstructionSet::generic, InstructionSet::avx2, InstructionSet::avx512})
-            if (isAvailable(set) &&
-                std::string_view(wanted) == (set == InstructionSet::generic ? "generic"
-                                             : set == InstructionSet::avx2  ? "avx2"
-                                                                            : "avx512"))
-                return set;
-    }
     for (auto set : {InstructionSet::avx512, InstructionSet::avx2})
         if (isAvailable(set))
             return set;
     return InstructionSet::generic;
 }
 
-struct Selection {
-    InstructionSet set = widestAvailable();
-    std::atomic<const detail::KernelTable*> kernels{&table(set)};
-};
-
-Selection& selection() {
-    static Selection s;
-    return s;
+/// The choice, made on first use (thread-safe as a function-local static) and changed only by
+/// select().
+std::atomic<InstructionSet>& chosen() {
+    static std::atomic<InstructionSet> set{widestAvailable()};
+    return set;
 }
 
 const detail::KernelTable& kernels() {
-    return *selection().kernels.load(std::memory_order_relaxed);
+    return table(chosen().load(std::memory_order_relaxed));
 }
 
 } // namespace
@@ -72,13 +60,25 @@ bool isAvailable(InstructionSet set) {
 }
 
 InstructionSet active() {
-    return selection().set;
+    return chosen().load();
 }
 
 void select(InstructionSet set) {
     TAVRIN_EXPECTS(isAvailable(set));
-    selection().set = set;
-    selection().kernels.store(&table(set));
+    chosen().store(set);
+}
+
+bool selectByName(std::string_view name) {
+    for (auto set : {InstructionSet::generic, InstructionSet::avx2, InstructionSet::avx512})
+        if (name == (set == InstructionSet::generic ? "generic"
+                     : set == InstructionSet::avx2  ? "avx2"
+                                                    : "avx512")) {
+            if (!isAvailable(set))
+                return false;
+            select(set);
+            return true;
+        }
+    return false;
 }
 
 void floatToDouble(const float* in, double* out, std::size_t n) {

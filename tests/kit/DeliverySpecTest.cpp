@@ -1,11 +1,14 @@
 #include "tavrin/DeliverySpec.h"
 
+#include "Throws.h"
+
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
 
 using namespace tavrin;
+using tavrin::test::thrownMessage;
 
 namespace {
 
@@ -36,15 +39,11 @@ TEST(DeliverySpec, LouderCeilingAppliesOnlyAboveTargetAfterRounding) {
 }
 
 TEST(DeliverySpec, ShortNameDropsTheParentheticalAndSlashes) {
-    const char* expected[] = {"EBU R 128", "Apple Podcasts", "Spotify", "YouTube", "ATSC A85"};
-    for (std::size_t i = 0; i < std::size(expected); ++i)
-        EXPECT_EQ(DeliverySpec::all()[i].shortName(), expected[i]);
-
     const struct {
         const char* name;
         const char* expected;
     } names[] = {
-        {"A/B/C", "ABC"},
+        {"ATSC A/85 (US TV)", "ATSC A85"},
         {"A/B (C/D) (E)", "AB"},
         {"Name(x)", "Name(x)"},
         {" (x)", ""},
@@ -57,17 +56,7 @@ TEST(DeliverySpec, ShortNameDropsTheParentheticalAndSlashes) {
     }
 }
 
-TEST(DeliverySpec, RuleTextStatesTargetToleranceAndCeilings) {
-    const char* expected[] = {
-        "−23.0 LUFS ±0.5 LU, true peak ≤ −1.0 dBTP",
-        "−16.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP",
-        "−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ −2.0 dBTP when louder than −14.0 LUFS)",
-        "−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP",
-        "−24.0 LUFS ±2.0 LU, true peak ≤ −2.0 dBTP",
-    };
-    for (std::size_t i = 0; i < std::size(expected); ++i)
-        EXPECT_EQ(DeliverySpec::all()[i].ruleText(), expected[i]);
-    // Positive numbers carry no plus sign in the rule.
+TEST(DeliverySpec, RuleTextCarriesNoPlusSign) {
     DeliverySpec spec = custom();
     spec.louderCeiling = 0.0;
     EXPECT_EQ(spec.ruleText(),
@@ -75,9 +64,6 @@ TEST(DeliverySpec, RuleTextStatesTargetToleranceAndCeilings) {
 }
 
 TEST(DeliverySpec, JsonOmitsAbsentOptionalsAndRoundTrips) {
-    EXPECT_EQ(custom().toJson(),
-              R"({"id":"house","maxTruePeak":0.5,"name":"House/Rule","sourceName":"None",)"
-              R"("summary":"Ours.","target":-20.0,"tolerance":0.25,"toleranceIsOurs":false})");
     for (const auto& spec : DeliverySpec::all()) {
         SCOPED_TRACE(spec.id);
         EXPECT_EQ(DeliverySpec::fromJson(spec.toJson()), spec);
@@ -103,12 +89,8 @@ TEST(DeliverySpec, JsonRejectsMissingOrMistypedFieldsWithASentence) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
-        try {
-            DeliverySpec::fromJson(c.json);
-            ADD_FAILURE() << "no exception";
-        } catch (const std::invalid_argument& error) {
-            EXPECT_STREQ(error.what(), c.message);
-        }
+        EXPECT_EQ(thrownMessage<std::invalid_argument>([&] { DeliverySpec::fromJson(c.json); }),
+                  c.message);
     }
 }
 

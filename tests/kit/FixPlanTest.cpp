@@ -57,48 +57,16 @@ TEST(FixPlan, GainsPartialFixesAndRefusals) {
         FixPlan expected;
         const char* label;
     } cases[] = {
-        // Full raise.
+        // clang-format off
         {apple, -20.0, -5.5, {Gain{4.0, -16.0, -1.5, std::nullopt}}, "+4.0 dB → −16.0 LUFS"},
-        // Predicted peak rounding onto the ceiling is allowed.
-        {apple, -20.0, -4.96, {Gain{4.0, -16.0, -0.96, std::nullopt}}, "+4.0 dB → −16.0 LUFS"},
-        // Partial raise landing on the window edge.
-        {apple,
-         -20.0,
-         -4.1,
-         {Gain{3.0, -17.0, -1.1,
-               "Set 1.0 LU under the target to keep the true peak under −1.0 dBTP; still within "
-               "±1.0 LU."}},
-         "+3.0 dB → −17.0 LUFS (short of target)"},
-        // Raise refused.
-        {apple,
-         -20.0,
-         -3.0,
-         {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put the "
-                              "true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain alone "
-                              "the loudest it can go is −18.0 LUFS.") +
-                  limiter}},
-         "Can't fix with gain alone"},
-        // Lowering refused.
-        {ebu,
-         -18.0,
-         5.0,
-         {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak would "
-                              "be 0.0 dBTP, over the −1.0 dBTP ceiling.") +
-                  limiter}},
-         "Can't fix with gain alone"},
-        // A gain of exactly 0 counts as raising.
-        {ebu,
-         -23.0,
-         0.0,
-         {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put the "
-                              "true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain alone "
-                              "the loudest it can go is −24.0 LUFS.") +
-                  limiter}},
-         "Can't fix with gain alone"},
-        // The copy sits at the target, so the louder ceiling is not applied.
-        {spotify, -13.0, -1.5, {Gain{-1.0, -14.0, -2.5, std::nullopt}}, "−1.0 dB → −14.0 LUFS"},
-        // Already passes.
+        {apple, -20.0, -4.96, {Gain{4.0, -16.0, -0.96, std::nullopt}}, "+4.0 dB → −16.0 LUFS"}, // peak rounds onto the ceiling
+        {apple, -20.0, -4.1, {Gain{3.0, -17.0, -1.1, "Set 1.0 LU under the target to keep the true peak under −1.0 dBTP; still within ±1.0 LU."}}, "+3.0 dB → −17.0 LUFS (short of target)"},
+        {apple, -20.0, -3.0, {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put the true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain alone the loudest it can go is −18.0 LUFS.") + limiter}}, "Can't fix with gain alone"},
+        {ebu, -18.0, 5.0, {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak would be 0.0 dBTP, over the −1.0 dBTP ceiling.") + limiter}}, "Can't fix with gain alone"},
+        {ebu, -23.0, 0.0, {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put the true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain alone the loudest it can go is −24.0 LUFS.") + limiter}}, "Can't fix with gain alone"}, // a gain of 0 counts as raising
+        {spotify, -13.0, -1.5, {Gain{-1.0, -14.0, -2.5, std::nullopt}}, "−1.0 dB → −14.0 LUFS"}, // the copy sits at the target: no louder ceiling
         {ebu, -23.4, -1.0, {FixPlan::AlreadyPasses{}}, "Already passes"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.integrated << " LUFS, " << c.truePeak << " dBTP");

@@ -28,54 +28,21 @@ TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
         LoudnessResult result;
         Verdict expected;
     } cases[] = {
-        // On target.
-        {ebu, measured(-23.0, -3.0), {Status::pass, 0.0, true, true, -1.0, {}}},
-        // A delta equal to the tolerance passes.
-        {ebu, measured(-23.54, -3.0), {Status::pass, -0.5, true, true, -1.0, {}}},
-        // Just outside the tolerance.
+        // clang-format off
+        {ebu, measured(-23.0, -3.0), {Status::pass, 0.0, true, true, -1.0, {}}}, // on target
+        {ebu, measured(-23.54, -3.0), {Status::pass, -0.5, true, true, -1.0, {}}}, // the tolerance passes
         {ebu, measured(-23.6, -3.0), {Status::fail, -0.6, false, true, -1.0, {"0.6 LU too quiet"}}},
-        // Too loud.
         {ebu, measured(-20.5, -3.0), {Status::fail, 2.5, false, true, -1.0, {"2.5 LU too loud"}}},
-        // Delta is rounded again after subtracting.
-        {ebu, measured(-23.3, -3.0), {Status::pass, -0.3, true, true, -1.0, {}}},
-        // True peak rounding onto the ceiling passes.
-        {ebu, measured(-23.0, -0.96), {Status::pass, 0.0, true, true, -1.0, {}}},
-        // True peak rounding over the ceiling.
-        {ebu,
-         measured(-23.0, -0.94),
-         {Status::fail, 0.0, true, false, -1.0, {"true peak −0.9 dBTP is over −1.0 dBTP"}}},
-        // Positive true peak is signed.
-        {ebu,
-         measured(-23.0, 0.3),
-         {Status::fail, 0.0, true, false, -1.0, {"true peak +0.3 dBTP is over −1.0 dBTP"}}},
-        // Loudness first, then true peak.
-        {ebu,
-         measured(-23.6, -0.94),
-         {Status::fail,
-          -0.6,
-          false,
-          false,
-          -1.0,
-          {"0.6 LU too quiet", "true peak −0.9 dBTP is over −1.0 dBTP"}}},
-        // No true-peak reading is never over.
-        {ebu, measured(-23.0, std::nullopt), {Status::pass, 0.0, true, true, -1.0, {}}},
-        // Louder than the target uses the louder ceiling.
-        {spotify,
-         measured(-13.0, -1.5),
-         {Status::fail, 1.0, true, false, -2.0, {"true peak −1.5 dBTP is over −2.0 dBTP"}}},
-        // Digital silence.
-        {ebu,
-         measured(std::nullopt, std::nullopt, std::nullopt),
-         {Status::unmeasurable, std::nullopt, false, true, -1.0, {"The file is silent."}}},
-        // Too short to gate.
-        {spotify,
-         measured(std::nullopt, 3.0, 2.0),
-         {Status::unmeasurable,
-          std::nullopt,
-          false,
-          true,
-          -1.0,
-          {"Too short or too quiet to measure (needs 0.4 s above −70 LUFS)."}}},
+        {ebu, measured(-23.3, -3.0), {Status::pass, -0.3, true, true, -1.0, {}}}, // delta rounded again
+        {ebu, measured(-23.0, -0.96), {Status::pass, 0.0, true, true, -1.0, {}}}, // peak rounds onto the ceiling
+        {ebu, measured(-23.0, -0.94), {Status::fail, 0.0, true, false, -1.0, {"true peak −0.9 dBTP is over −1.0 dBTP"}}},
+        {ebu, measured(-23.0, 0.3), {Status::fail, 0.0, true, false, -1.0, {"true peak +0.3 dBTP is over −1.0 dBTP"}}},
+        {ebu, measured(-23.6, -0.94), {Status::fail, -0.6, false, false, -1.0, {"0.6 LU too quiet", "true peak −0.9 dBTP is over −1.0 dBTP"}}},
+        {ebu, measured(-23.0, std::nullopt), {Status::pass, 0.0, true, true, -1.0, {}}}, // no true peak is never over
+        {spotify, measured(-13.0, -1.5), {Status::fail, 1.0, true, false, -2.0, {"true peak −1.5 dBTP is over −2.0 dBTP"}}}, // louder ceiling
+        {ebu, measured(std::nullopt, std::nullopt, std::nullopt), {Status::unmeasurable, std::nullopt, false, true, -1.0, {"The file is silent."}}},
+        {spotify, measured(std::nullopt, 3.0, 2.0), {Status::unmeasurable, std::nullopt, false, true, -1.0, {"Too short or too quiet to measure (needs 0.4 s above −70 LUFS)."}}},
+        // clang-format on
     };
     for (const auto& c : cases)
         EXPECT_EQ(Verdict::make(c.result, c.spec), c.expected);

@@ -7,20 +7,17 @@
 
 namespace tavrin {
 
-/// K-weighted, channel-weighted energy in completed 10 ms steps, with running sums so any
-/// window of whole steps costs one subtraction. Holds all gating and range arithmetic.
-struct EnergyHistory {
+/// K-weighted, channel-weighted energy (Σ weight × Σ squared samples) in completed 10 ms steps,
+/// with running sums so any window of whole steps costs one subtraction. Holds all gating and range
+/// arithmetic.
+class EnergyHistory {
+public:
     static constexpr std::size_t momentarySteps = 40; ///< 400 ms: momentary window and gating block
     static constexpr std::size_t shortTermSteps = 300; ///< 3 s short-term window
     static constexpr std::size_t blockHop = 10;        ///< 100 ms hop of gating and range blocks
 
-    std::vector<double> energy;                ///< per step: Σ weight × Σ squared samples
-    std::vector<std::int64_t> frames;          ///< per step: frames in it
-    std::vector<double> prefixEnergy{0.0};     ///< entry k: sum of the first k energies
-    std::vector<std::int64_t> prefixFrames{0}; ///< entry k: sum of the first k frame counts
-
     /// Number of completed steps.
-    std::size_t stepCount() const { return energy.size(); }
+    std::size_t stepCount() const { return m_prefixEnergy.size() - 1; }
 
     /// Appends one completed step.
     void append(double stepEnergy, std::int64_t stepFrames);
@@ -48,6 +45,12 @@ struct EnergyHistory {
 
     /// The BS.1770 block formula: 10·log10(meanSquare) − 0.691, or -inf when meanSquare ≤ 0.
     static double loudness(double meanSquare);
+
+private:
+    // Running sums only: a step's own energy and frame count are the difference of two entries,
+    // which halves the memory of a day-long history.
+    std::vector<double> m_prefixEnergy{0.0};     ///< entry k: Σ of the first k steps' energies
+    std::vector<std::int64_t> m_prefixFrames{0}; ///< entry k: Σ of the first k steps' frames
 };
 
 } // namespace tavrin

@@ -44,7 +44,7 @@ public:
 
     const std::vector<double>& weights() const { return m_weights; }
     std::size_t channelCount() const { return m_weights.size(); }
-    EnergyHistory history() const { return m_history; }
+    const EnergyHistory& history() const { return m_history; }
 
 private:
     /// Weighted channels are K-weighted a few at a time, one per vector lane.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 /// The per-sample kernels of the meter and the gain writer: one pass each, no allocation.
 /// Callers own and reuse the buffers. Each kernel exists for the generic x86-64 (or any other)
@@ -12,12 +13,14 @@ enum class InstructionSet { generic, avx2, avx512 };
 
 /// Whether this processor can run kernels built for `set`.
 bool isAvailable(InstructionSet set);
-/// The instruction set in use. The first call picks the widest available one, or the one named
-/// by the TAVRIN_SIMD environment variable ("generic", "avx2", "avx512") when it is available.
+/// The instruction set in use: the widest available one unless select() chose another.
 InstructionSet active();
-/// Switches every kernel to `set`, which must be available. For tests and benchmarks; call it
-/// only while nothing is measuring.
+/// Switches every kernel to `set`, which must be available. For tests, benchmarks and programs
+/// that compare instruction sets; call it only while nothing is measuring.
 void select(InstructionSet set);
+/// select() by name ("generic", "avx2", "avx512"); false, changing nothing, for a name that is
+/// unknown or an instruction set this processor lacks.
+bool selectByName(std::string_view name);
 
 /// out[i] = in[i] converted to double, for i < n.
 void floatToDouble(const float* in, double* out, std::size_t n);

@@ -1,0 +1,590 @@
+#include "AppModel.h"
+
+#include "Paths.h"
+#include "tavrin/AudioTypes.h"
+#include "tavrin/Report.h"
+#include "tavrin/Workflow.h"
+
+#include <QSettings>
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <unordered_set>
+
+namespace tavrin::app {
+
+namespace {
+
+constexpr auto presetKey = "preset";
+constexpr auto dualMonoKey = "dualMono";
+constexpr auto outputFolderKey = "outputFolder";
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+FileItem::Reading readingOf(const Workflow::Reading& reading) {
+    if (reading.result)
+        return {FileItem::Reading::Measured{*reading.result}};
+    return {FileItem::Reading::Failed{reading.error.value_or("")}};
+}
+
+/// Runs `work` on `pool`, then `done` with its result on `context`'s thread, always from the event
+/// loop: never inside the call, even when the work is over at once, so `done` can't reenter the
+/// code that started it. The owner of `pool` must wait for it before `context` is destroyed.
+template <typename Work, typename Done>
+void runThen(QThreadPool& pool, QObject* context, Work work, Done done) {
+    pool.start([context, work = std::move(work), done = std::move(done)]() mutable {
+        QMetaObject::invokeMethod(
+            context,
+            [done = std::move(done), result = work()]() mutable { done(std::move(result)); },
+            Qt::QueuedConnection);
+    });
+}
+
+std::shared_ptr<std::atomic<bool>> newStopFlag() {
+    return std::make_shared<std::atomic<bool>>(false);
+}
+
+} // namespace
+
+const LoudnessResult* FileItem::result() const {
+    const auto* measured = std::get_if<Reading::Measured>(&reading.value);
+    return measured ? &measured->result : nullptr;
+}
+
+const FileItem::FixState* FileItem::fixFor(const std::string& specID) const {
+    return fix && fixSpecID == specID ? &*fix : nullptr;
+}
+
+/// The running measuring loop: what it measures with, and how many of its files are running.
+struct AppModel::MeasuringLoop {
+    int generation;
+    bool dualMono;
+    int width;
+    int running = 0;
+    std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
+};
+
+/// One copy to write: the row, its original and the plan's gain and note.
+struct AppModel::FixJob {
+    QUuid id;
+    std::filesystem::path url;
+    double gain;
+    std::optional<std::string> note;
+};
+
+/// The running fix run, working from its own copies of the preset, folder and dual-mono flag, so
+/// changing them meanwhile affects only later runs.
+struct AppModel::FixRun {
+    DeliverySpec spec;
+    std::vector<FixJob> jobs;
+    std::optional<std::filesystem::path> outputFolder;
+    bool dualMono;
+    int skipped;
+    std::size_t next = 0;
+    int written = 0;
+    std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
+};
+
+AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent)
+    : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors),
+      m_specID(DeliverySpec::ebuR128().id) {
+    m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
+    m_copyPool.setMaxThreadCount(1);
+    if (m_settings)
+        loadSettings();
+}
+
+AppModel::~AppModel() {
+    if (m_loop)
+        m_loop->stop->store(true);
+    if (m_fixRun)
+        m_fixRun->stop->store(true);
+    // Progress reports are posted to this object from the workers, so they must end first.
+    m_measurePool.waitForDone();
+    m_copyPool.waitForDone();
+}
+
+// MARK: settings
+
+void AppModel::loadSettings() {
+    if (const QVariant stored = m_settings->value(presetKey); stored.canConvert<QString>())
+        if (const auto spec = DeliverySpec::preset(stored.toString().toStdString()))
+            m_specID = spec->id;
+    m_dualMono = m_settings->value(dualMonoKey, false).toBool();
+    const QVariant folder = m_settings->value(outputFolderKey);
+    setOutputFolder(folder.isValid() ? std::optional(toPath(folder.toString())) : std::nullopt);
+}
+
+void AppModel::writeSetting(const char* key, const std::optional<QVariant>& value) {
+    if (!m_settings)
+        return;
+    if (value)
+        m_settings->setValue(key, *value);
+    else
+        m_settings->remove(key);
+}
+
+void AppModel::setSpecID(const std::string& id) {
+    writeSetting(presetKey, qs(id));
+    if (id == m_specID)
+        return;
+    m_specID = id;
+    emit specIDChanged();
+}
+
+const DeliverySpec& AppModel::currentSpec() const {
+    for (const DeliverySpec& spec : DeliverySpec::all())
+        if (spec.id == m_specID)
+            return spec;
+    return DeliverySpec::ebuR128();
+}
+
+void AppModel::setDualMono(bool dualMono) {
+    writeSetting(dualMonoKey, dualMono);
+    if (dualMono == m_dualMono)
+        return;
+    m_dualMono = dualMono;
+    emit dualMonoChanged();
+    measureAgain();
+}
+
+void AppModel::setOutputFolder(const std::optional<std::filesystem::path>& folder) {
+    writeSetting(outputFolderKey,
+                 folder ? std::optional<QVariant>(toQString(*folder)) : std::nullopt);
+    if (folder == m_outputFolder)
+        return;
+    m_outputFolder = folder;
+    emit outputFolderChanged();
+}
+
+// MARK: state
+
+int AppModel::indexOf(const QUuid& id) const {
+    return m_rows.value(id, -1);
+}
+
+void AppModel::setSelection(const QSet<QUuid>& selection) {
+    if (selection == m_selection)
+        return;
+    m_selection = selection;
+    emit selectionChanged();
+}
+
+void AppModel::setNotice(std::optional<QString> notice) {
+    if (notice == m_notice)
+        return;
+    m_notice = std::move(notice);
+    emit noticeChanged();
+}
+
+void AppModel::dismissNotice() {
+    setNotice(std::nullopt);
+}
+
+void AppModel::setAlert(QString title, QString message) {
+    m_alert = AlertInfo{QUuid::createUuid(), std::move(title), std::move(message)};
+    emit alertChanged();
+}
+
+void AppModel::dismissAlert() {
+    if (!m_alert)
+        return;
+    m_alert.reset();
+    emit alertChanged();
+}
+
+void AppModel::setDropTargeted(bool targeted) {
+    if (targeted == m_dropTargeted)
+        return;
+    m_dropTargeted = targeted;
+    emit dropTargetedChanged();
+}
+
+void AppModel::setReading(int row, FileItem::Reading reading) {
+    FileItem& item = m_items[static_cast<std::size_t>(row)];
+    if (reading == item.reading)
+        return;
+    item.reading = std::move(reading);
+    emit itemChanged(row);
+}
+
+void AppModel::setFix(int row, std::optional<FileItem::FixState> fix) {
+    FileItem& item = m_items[static_cast<std::size_t>(row)];
+    if (fix == item.fix)
+        return;
+    item.fix = std::move(fix);
+    emit itemChanged(row);
+}
+
+bool AppModel::isBusy() const {
+    return std::ranges::any_of(m_items, [](const FileItem& item) {
+        return std::holds_alternative<FileItem::Reading::Waiting>(item.reading.value) ||
+               std::holds_alternative<FileItem::Reading::Measuring>(item.reading.value);
+    });
+}
+
+std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
+    if (const LoudnessResult* result = item.result())
+        return Verdict::make(*result, currentSpec());
+    return std::nullopt;
+}
+
+// MARK: the list
+
+void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
+    const auto files = AudioTypes::audioFiles(urls);
+    if (files.empty()) {
+        setNotice(qs(Workflow::noAudioFilesNotice));
+        return;
+    }
+    std::unordered_set<std::string> listed;
+    for (const FileItem& item : m_items)
+        listed.insert(item.url.native());
+    std::vector<std::filesystem::path> fresh;
+    for (const auto& file : files)
+        if (!listed.contains(file.native()))
+            fresh.push_back(file);
+    if (fresh.empty()) {
+        setNotice(QStringLiteral("Those files are already in the list."));
+        return;
+    }
+    setNotice(std::nullopt);
+    const int first = static_cast<int>(m_items.size());
+    emit itemsAboutToBeInserted(first, first + static_cast<int>(fresh.size()) - 1);
+    for (auto& file : fresh) {
+        const QUuid id = QUuid::createUuid();
+        m_rows.insert(id, static_cast<int>(m_items.size()));
+        m_items.push_back({id, std::move(file), {}, {}, std::nullopt, std::nullopt});
+    }
+    emit itemsInserted();
+    startMeasuring();
+}
+
+void AppModel::chooseFiles() {
+    m_desktop.chooseFiles("Choose audio files or folders to check against " +
+                              qs(currentSpec().name) + ".",
+                          QStringLiteral("Check"),
+                          [this](std::vector<std::filesystem::path> urls) { addFiles(urls); });
+}
+
+void AppModel::removeItems(const QSet<QUuid>& ids) {
+    // Contiguous runs, from the end, so the indices of the runs still to go stay valid.
+    bool removed = false;
+    for (int last = static_cast<int>(m_items.size()) - 1; last >= 0;) {
+        if (!ids.contains(m_items[static_cast<std::size_t>(last)].id)) {
+            --last;
+            continue;
+        }
+        int first = last;
+        while (first > 0 && ids.contains(m_items[static_cast<std::size_t>(first - 1)].id))
+            --first;
+        emit itemsAboutToBeRemoved(first, last);
+        m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+        emit itemsRemoved();
+        removed = true;
+        last = first - 1;
+    }
+    if (!removed)
+        return;
+    m_rows.clear();
+    for (int row = 0; row < static_cast<int>(m_items.size()); ++row)
+        m_rows.insert(m_items[static_cast<std::size_t>(row)].id, row);
+    m_firstMaybeWaiting = 0;
+    setSelection(m_selection - ids);
+}
+
+void AppModel::clearList() {
+    stopMeasuring();
+    if (!m_items.empty()) {
+        emit itemsAboutToBeRemoved(0, static_cast<int>(m_items.size()) - 1);
+        m_items.clear();
+        m_rows.clear();
+        emit itemsRemoved();
+    }
+    m_firstMaybeWaiting = 0;
+    setSelection({});
+    setNotice(std::nullopt);
+}
+
+void AppModel::measureAgain() {
+    if (m_items.empty())
+        return;
+    stopMeasuring();
+    for (int row = 0; row < static_cast<int>(m_items.size()); ++row) {
+        FileItem& item = m_items[static_cast<std::size_t>(row)];
+        const FileItem::Reading waiting{FileItem::Reading::Waiting{}};
+        if (item.reading == waiting && !item.fix)
+            continue;
+        item.reading = waiting;
+        item.fix.reset();
+        emit itemChanged(row);
+    }
+    m_firstMaybeWaiting = 0;
+    startMeasuring();
+}
+
+// MARK: measuring
+
+void AppModel::startMeasuring() {
+    if (m_loop)
+        return; // the running loop picks up new rows as slots free
+    m_loop.reset(
+        new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
+    fillMeasuringSlots();
+}
+
+void AppModel::stopMeasuring() {
+    if (m_loop) {
+        m_loop->stop->store(true);
+        m_loop.reset();
+    }
+    ++m_generation;
+}
+
+void AppModel::fillMeasuringSlots() {
+    while (m_loop->running < m_loop->width) {
+        while (m_firstMaybeWaiting < m_items.size() &&
+               !std::holds_alternative<FileItem::Reading::Waiting>(
+                   m_items[m_firstMaybeWaiting].reading.value))
+            ++m_firstMaybeWaiting;
+        if (m_firstMaybeWaiting == m_items.size())
+            break;
+        const int row = static_cast<int>(m_firstMaybeWaiting);
+        setReading(row, {FileItem::Reading::Measuring{0}});
+        ++m_loop->running;
+        startMeasurement(m_items[m_firstMaybeWaiting]);
+    }
+    if (m_loop->running == 0)
+        m_loop.reset();
+}
+
+void AppModel::startMeasurement(const FileItem& item) {
+    const QUuid id = item.id;
+    const int generation = m_loop->generation;
+    const bool dualMono = m_loop->dualMono;
+    const auto stop = m_loop->stop;
+    // Runs on the worker; the report hops to this object's thread. The destructor waits for the
+    // workers, so `this` outlives every call.
+    ProgressFn progress = [this, id, generation](double fraction) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, generation, fraction] {
+                applyReading(id, generation, {FileItem::Reading::Measuring{fraction}},
+                             std::nullopt);
+            },
+            Qt::QueuedConnection);
+    };
+    runThen(
+        m_measurePool, this,
+        [url = item.url, dualMono, stop,
+         progress = std::move(progress)]() -> std::optional<Workflow::Reading> {
+            try {
+                return Workflow::measure(url, dualMono, progress, [&stop] { return stop->load(); });
+            } catch (const Cancelled&) {
+                return std::nullopt;
+            }
+        },
+        [this, id, generation](std::optional<Workflow::Reading> reading) {
+            if (reading)
+                applyReading(id, generation, readingOf(*reading),
+                             reading->result ? std::optional(reading->format) : std::nullopt);
+            if (m_loop && m_loop->generation == generation) {
+                --m_loop->running;
+                fillMeasuringSlots();
+            }
+        });
+}
+
+void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading reading,
+                            std::optional<std::string> format) {
+    const int row = indexOf(id);
+    if (generation != m_generation || row < 0)
+        return;
+    FileItem& item = m_items[static_cast<std::size_t>(row)];
+    const auto measuring = [](const FileItem::Reading& r) {
+        return std::holds_alternative<FileItem::Reading::Measuring>(r.value);
+    };
+    if (measuring(reading) && !measuring(item.reading))
+        return;
+    if ((!format || *format == item.format) && reading == item.reading)
+        return;
+    if (format)
+        item.format = std::move(*format);
+    item.reading = std::move(reading);
+    emit itemChanged(row);
+}
+
+// MARK: fixing
+
+std::vector<QUuid> AppModel::fixCandidates() const {
+    std::vector<QUuid> candidates;
+    for (const FileItem& item : m_items) {
+        if (!m_selection.empty() && !m_selection.contains(item.id))
+            continue;
+        const auto verdict = this->verdict(item);
+        if (verdict && verdict->status == Verdict::Status::fail)
+            candidates.push_back(item.id);
+    }
+    return candidates;
+}
+
+void AppModel::fixFiles() {
+    if (fixing())
+        return;
+    const DeliverySpec& spec = currentSpec();
+    const auto candidates = fixCandidates();
+    if (candidates.empty()) {
+        setAlert(qs(Workflow::nothingToFixTitle),
+                 qs(Workflow::nothingToFixMessage(spec, !m_selection.empty())));
+        return;
+    }
+    std::vector<FixJob> jobs;
+    for (const QUuid& id : candidates) {
+        const int row = indexOf(id);
+        FileItem& item = m_items[static_cast<std::size_t>(row)];
+        const auto plan = Workflow::fixPlanFor(*item.result(), spec);
+        if (!plan)
+            continue;
+        if (item.fixSpecID != spec.id) {
+            item.fixSpecID = spec.id;
+            emit itemChanged(row);
+        }
+        if (const auto* gain = std::get_if<FixPlan::Gain>(&plan->value)) {
+            setFix(row, FileItem::FixState{FileItem::FixState::Writing{}});
+            jobs.push_back({id, item.url, gain->gain, gain->note});
+        } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
+            setFix(row, FileItem::FixState{FileItem::FixState::Refused{refused->message}});
+        } else {
+            setFix(row, FileItem::FixState{FileItem::FixState::AlreadyPasses{}});
+        }
+    }
+    if (jobs.empty()) {
+        setAlert(qs(Workflow::cantFixTitle), qs(Workflow::cantFixMessage(spec)));
+        return;
+    }
+    const int skipped = static_cast<int>(candidates.size() - jobs.size());
+    m_fixRun.reset(new FixRun{spec, std::move(jobs), m_outputFolder, m_dualMono, skipped});
+    emit fixingChanged();
+    startNextCopy();
+}
+
+void AppModel::startNextCopy() {
+    FixRun& run = *m_fixRun;
+    if (run.next == run.jobs.size() || run.stop->load()) {
+        finishFixRun();
+        return;
+    }
+    const FixJob job = run.jobs[run.next++];
+    runThen(
+        m_copyPool, this,
+        [job, spec = run.spec, folder = run.outputFolder, dualMono = run.dualMono,
+         stop = run.stop]() -> std::optional<Workflow::CopyOutcome> {
+            try {
+                return Workflow::writeFixedCopy(job.url, job.gain, spec, folder, dualMono,
+                                                [&stop] { return stop->load(); });
+            } catch (const Cancelled&) {
+                return std::nullopt;
+            }
+        },
+        [this, job](std::optional<Workflow::CopyOutcome> outcome) {
+            const int row = indexOf(job.id);
+            if (outcome && row >= 0) {
+                if (const auto* copy =
+                        std::get_if<Workflow::CopyOutcome::Written>(&outcome->value)) {
+                    ++m_fixRun->written;
+                    setFix(row, FileItem::FixState{
+                                    FileItem::FixState::Done{copy->copy, copy->result, job.note}});
+                } else {
+                    const auto& failed = std::get<Workflow::CopyOutcome::Failed>(outcome->value);
+                    setFix(row, FileItem::FixState{FileItem::FixState::Failed{failed.message}});
+                }
+            }
+            startNextCopy();
+        });
+}
+
+void AppModel::finishFixRun() {
+    const std::unique_ptr<FixRun> run = std::move(m_fixRun);
+    emit fixingChanged();
+    setAlert(qs(Workflow::fixedCopiesTitle),
+             qs(Workflow::fixedCopiesMessage(run->written, static_cast<int>(run->jobs.size()),
+                                             run->skipped, run->outputFolder)));
+}
+
+void AppModel::chooseOutputFolder() {
+    m_desktop.chooseFolder(QStringLiteral("Fixed copies will be saved in this folder."),
+                           QStringLiteral("Use Folder"),
+                           [this](std::filesystem::path folder) { setOutputFolder(folder); });
+}
+
+void AppModel::revealInFinder(const QSet<QUuid>& ids) {
+    std::vector<std::filesystem::path> files;
+    for (const FileItem& item : m_items) {
+        if (!ids.contains(item.id))
+            continue;
+        const auto* fix = item.fixFor(m_specID);
+        const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
+        files.push_back(done ? done->copy : item.url);
+    }
+    if (!files.empty())
+        m_desktop.reveal(files);
+}
+
+// MARK: reports
+
+std::vector<ReportRow> AppModel::reportRows() const {
+    std::vector<ReportRow> rows;
+    rows.reserve(m_items.size());
+    for (const FileItem& item : m_items) {
+        std::optional<std::string> error;
+        if (const auto* failed = std::get_if<FileItem::Reading::Failed>(&item.reading.value))
+            error = failed->message;
+        std::optional<std::string> fixText;
+        if (const auto* fix = item.fixFor(m_specID)) {
+            using State = FileItem::FixState;
+            if (const auto* done = std::get_if<State::Done>(&fix->value))
+                fixText = Workflow::fixTextWritten({done->copy, done->result});
+            else if (const auto* failed = std::get_if<State::Failed>(&fix->value))
+                fixText = Workflow::fixTextFailed(failed->message);
+            else if (std::holds_alternative<State::Refused>(fix->value))
+                fixText = std::string(Workflow::fixTextRefused);
+        }
+        const LoudnessResult* result = item.result();
+        rows.push_back(Workflow::reportRow(item.url, item.format,
+                                           result ? std::optional(*result) : std::nullopt,
+                                           std::move(error), std::move(fixText)));
+    }
+    return rows;
+}
+
+QString AppModel::reportBaseName() const {
+    return "Loudness report – " + qs(currentSpec().shortName());
+}
+
+void AppModel::exportCSV() {
+    saveReport(Report::csv(reportRows(), currentSpec()), {QStringLiteral("CSV"), "csv"},
+               reportBaseName() + ".csv");
+}
+
+void AppModel::exportPDF() {
+    const DeliverySpec& spec = currentSpec();
+    const auto pdf = Report::pdf(reportRows(), spec, "Loudness report: " + spec.name, "Tavrin",
+                                 std::chrono::system_clock::now());
+    saveReport({pdf.begin(), pdf.end()}, {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
+}
+
+void AppModel::saveReport(std::string bytes, const FileType& type, const QString& suggestedName) {
+    m_desktop.chooseSaveFile(
+        suggestedName, type, [this, bytes = std::move(bytes)](std::filesystem::path path) {
+            try {
+                Report::save(path, bytes);
+            } catch (const std::system_error& error) {
+                setAlert(qs(Workflow::cantSaveReportTitle),
+                         qs(Workflow::cantSaveReportMessage(path, error.code())));
+            }
+        });
+}
+
+} // namespace tavrin::app

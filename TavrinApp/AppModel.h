@@ -1,0 +1,242 @@
+#pragma once
+
+#include "Desktop.h"
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/LoudnessResult.h"
+#include "tavrin/ReportRow.h"
+#include "tavrin/Verdict.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+#include <QUuid>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+class QSettings;
+
+namespace tavrin::app {
+
+/// One row of the file list: an original file, its measurement and its last fix.
+struct FileItem {
+    /// Where measuring the file stands.
+    struct Reading {
+        struct Waiting {
+            bool operator==(const Waiting&) const = default;
+        };
+        struct Measuring {
+            double fraction = 0; ///< last progress the file meter reported, 0…1
+            bool operator==(const Measuring&) const = default;
+        };
+        struct Measured {
+            LoudnessResult result;
+            bool operator==(const Measured&) const = default;
+        };
+        struct Failed {
+            std::string message; ///< the reader's whole sentence
+            bool operator==(const Failed&) const = default;
+        };
+        std::variant<Waiting, Measuring, Measured, Failed> value;
+        bool operator==(const Reading&) const = default;
+    };
+
+    /// What the last fix of the row did.
+    struct FixState {
+        struct Writing { ///< a copy is queued or being written
+            bool operator==(const Writing&) const = default;
+        };
+        struct Done {
+            std::filesystem::path copy;
+            LoudnessResult result;             ///< the copy, measured again
+            std::optional<std::string> note{}; ///< the plan's note for a partial fix
+            bool operator==(const Done&) const = default;
+        };
+        struct Refused {
+            std::string message; ///< why gain alone can't reach the target
+            bool operator==(const Refused&) const = default;
+        };
+        struct Failed {
+            std::string message; ///< why the copy could not be written or measured
+            bool operator==(const Failed&) const = default;
+        };
+        struct AlreadyPasses {
+            bool operator==(const AlreadyPasses&) const = default;
+        };
+        std::variant<Writing, Done, Refused, Failed, AlreadyPasses> value;
+        bool operator==(const FixState&) const = default;
+    };
+
+    QUuid id;
+    std::filesystem::path url; ///< the original, absolute and normalised
+    std::string format;        ///< "WAV · 24-bit · 48 kHz · stereo"; empty until measured
+    Reading reading;
+    std::optional<FixState> fix;          ///< absent until the row takes part in a fix
+    std::optional<std::string> fixSpecID; ///< the preset `fix` was made for
+
+    bool operator==(const FileItem&) const = default;
+
+    /// The measurement, when the row is measured.
+    const LoudnessResult* result() const;
+    /// The fix state when it was made for the preset `specID`, else null.
+    const FixState* fixFor(const std::string& specID) const;
+};
+
+/// A modal alert waiting to be shown.
+struct AlertInfo {
+    QUuid id; ///< new for every alert
+    QString title;
+    QString message;
+    bool operator==(const AlertInfo&) const = default;
+};
+
+/// The application's one model: the file list and its readings, the selection, the notice and
+/// alert, the three settings, measuring in the background and the fix run. Lives on the GUI thread
+/// and is only ever touched there; windows read it and call its operations. Signals fire only for
+/// real changes; a row's change names the row.
+class AppModel : public QObject {
+    Q_OBJECT
+
+public:
+    /// Reads and writes its settings in `settings`, or, when that is null, starts from the
+    /// defaults and never stores anything. `processors` sets how many files are measured at once.
+    AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent = nullptr);
+    /// Stops measuring and fixing and waits for the work already running to notice.
+    ~AppModel() override;
+
+    // The list.
+    const std::vector<FileItem>& items() const { return m_items; }
+    /// The row's index in `items`, or −1.
+    int indexOf(const QUuid& id) const;
+    const QSet<QUuid>& selection() const { return m_selection; }
+    void setSelection(const QSet<QUuid>& selection);
+
+    // Messages for the main window.
+    const std::optional<QString>& notice() const { return m_notice; }
+    void dismissNotice();
+    const std::optional<AlertInfo>& alert() const { return m_alert; }
+    void dismissAlert();
+    bool dropTargeted() const { return m_dropTargeted; }
+    void setDropTargeted(bool targeted);
+
+    // Settings, stored as they are assigned.
+    const std::string& specID() const { return m_specID; }
+    void setSpecID(const std::string& id);
+    /// The preset `specID` names, or the default preset when it names none.
+    const DeliverySpec& currentSpec() const;
+    bool dualMono() const { return m_dualMono; }
+    /// A change measures the whole list again.
+    void setDualMono(bool dualMono);
+    /// Where copies go; absent: next to each original.
+    const std::optional<std::filesystem::path>& outputFolder() const { return m_outputFolder; }
+    void setOutputFolder(const std::optional<std::filesystem::path>& folder);
+    bool persist() const { return m_settings != nullptr; }
+
+    // Adding and measuring.
+    /// Adds the audio files among `urls` (folders searched) that are not listed yet and measures
+    /// them; says in `notice` when there were none, or none new.
+    void addFiles(const std::vector<std::filesystem::path>& urls);
+    /// Asks for files and folders, then adds them.
+    void chooseFiles();
+    void removeItems(const QSet<QUuid>& ids);
+    void clearList();
+    /// Measures every row again from the start, forgetting their fixes.
+    void measureAgain();
+    /// True while any row waits for or is being measured.
+    bool isBusy() const;
+    /// The row's verdict against the current preset; absent unless the row is measured.
+    std::optional<Verdict> verdict(const FileItem& item) const;
+
+    // Fixing.
+    /// The ids of the rows a fix would take, in list order: the failing rows of the selection, or
+    /// of the whole list when nothing is selected.
+    std::vector<QUuid> fixCandidates() const;
+    /// Writes a gain-adjusted copy of every candidate that gain alone can fix, one at a time in
+    /// the background, then sums the run up in `alert`. Does nothing while a run is in progress.
+    void fixFiles();
+    bool fixing() const { return m_fixRun != nullptr; }
+    void chooseOutputFolder();
+    /// Shows the rows' files in the file browser: the copy made for the current preset, else the
+    /// original.
+    void revealInFinder(const QSet<QUuid>& ids);
+
+    // Reports.
+    /// One report row per list row, in list order.
+    std::vector<ReportRow> reportRows() const;
+    /// "Loudness report – EBU R 128": the reports' file name without its extension.
+    QString reportBaseName() const;
+    void exportCSV();
+    void exportPDF();
+    /// Asks where to save `bytes`, then saves them in one piece; a failure becomes an alert.
+    void saveReport(std::string bytes, const FileType& type, const QString& suggestedName);
+
+signals:
+    void itemsAboutToBeInserted(int first, int last);
+    void itemsInserted();
+    void itemsAboutToBeRemoved(int first, int last);
+    void itemsRemoved();
+    void itemChanged(int row);
+    void selectionChanged();
+    void noticeChanged();
+    void alertChanged();
+    void dropTargetedChanged();
+    void specIDChanged();
+    void dualMonoChanged();
+    void outputFolderChanged();
+    void fixingChanged();
+
+private:
+    friend class AppModelTest;
+    struct MeasuringLoop;
+    struct FixRun;
+    struct FixJob;
+
+    void loadSettings();
+    void writeSetting(const char* key, const std::optional<QVariant>& value);
+    void setNotice(std::optional<QString> notice);
+    void setAlert(QString title, QString message);
+    void setReading(int row, FileItem::Reading reading);
+    void setFix(int row, std::optional<FileItem::FixState> fix);
+
+    void startMeasuring();
+    void stopMeasuring();
+    void fillMeasuringSlots();
+    void startMeasurement(const FileItem& item);
+    /// A measurement's report: dropped when it is from an older generation, its row is gone, or
+    /// it is progress for a row that is no longer being measured.
+    void applyReading(const QUuid& id, int generation, FileItem::Reading reading,
+                      std::optional<std::string> format);
+
+    void startNextCopy();
+    void finishFixRun();
+
+    Desktop& m_desktop;
+    QSettings* m_settings;
+    unsigned m_processors;
+
+    std::vector<FileItem> m_items;
+    QHash<QUuid, int> m_rows; ///< row index by id
+    QSet<QUuid> m_selection;
+    std::optional<QString> m_notice;
+    std::optional<AlertInfo> m_alert;
+    bool m_dropTargeted = false;
+    std::string m_specID;
+    bool m_dualMono = false;
+    std::optional<std::filesystem::path> m_outputFolder;
+
+    std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
+    int m_generation = 0;                  ///< bumped whenever measuring is stopped
+    std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
+    std::unique_ptr<FixRun> m_fixRun;      ///< the running fix run, if any
+
+    QThreadPool m_measurePool;
+    QThreadPool m_copyPool;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+namespace tavrin::app {
+
+/// A kind of file a save panel offers, e.g. {"CSV", "csv"}.
+struct FileType {
+    QString name;
+    QString suffix; ///< without the dot
+};
+
+/// Everything the model asks of the desktop: panels, the file browser and the web browser. The
+/// app shows the system's panels; tests answer with scripted choices. Panels do not block: each
+/// calls `chosen` once when the user confirms, and never when the user cancels.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    /// An open panel for audio files and folders together, several at once.
+    virtual void chooseFiles(const QString& message, const QString& prompt,
+                             std::function<void(std::vector<std::filesystem::path>)> chosen) = 0;
+    /// An open panel for one folder, which can also create one.
+    virtual void chooseFolder(const QString& message, const QString& prompt,
+                              std::function<void(std::filesystem::path)> chosen) = 0;
+    /// A save panel for one file of `type`, its name field holding `suggestedName`.
+    virtual void chooseSaveFile(const QString& suggestedName, const FileType& type,
+                                std::function<void(std::filesystem::path)> chosen) = 0;
+    /// Shows the files selected in the file browser, all at once.
+    virtual void reveal(const std::vector<std::filesystem::path>& files) = 0;
+    /// Opens a web page in the default browser.
+    virtual void openUrl(const QUrl& url) = 0;
+};
+
+} // namespace tavrin::app

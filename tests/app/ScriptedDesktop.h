@@ -1,0 +1,47 @@
+#pragma once
+
+#include "Desktop.h"
+
+#include <optional>
+
+namespace tavrin::test {
+
+/// A desktop whose panels answer with what the test put in them (nothing: the user cancels) and
+/// which remembers what it was asked.
+class ScriptedDesktop : public app::Desktop {
+public:
+    std::optional<std::vector<std::filesystem::path>> files;
+    std::optional<std::filesystem::path> folder;
+    std::optional<std::filesystem::path> saveAs;
+
+    QString lastMessage, lastPrompt, lastSuggestedName;
+    std::vector<std::vector<std::filesystem::path>> revealed;
+    std::vector<QUrl> opened;
+
+    void chooseFiles(const QString& message, const QString& prompt,
+                     std::function<void(std::vector<std::filesystem::path>)> chosen) override {
+        lastMessage = message;
+        lastPrompt = prompt;
+        if (files)
+            chosen(*files);
+    }
+    void chooseFolder(const QString& message, const QString& prompt,
+                      std::function<void(std::filesystem::path)> chosen) override {
+        lastMessage = message;
+        lastPrompt = prompt;
+        if (folder)
+            chosen(*folder);
+    }
+    void chooseSaveFile(const QString& suggestedName, const app::FileType&,
+                        std::function<void(std::filesystem::path)> chosen) override {
+        lastSuggestedName = suggestedName;
+        if (saveAs)
+            chosen(*saveAs);
+    }
+    void reveal(const std::vector<std::filesystem::path>& paths) override {
+        revealed.push_back(paths);
+    }
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
+};
+
+} // namespace tavrin::test

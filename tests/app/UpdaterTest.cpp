@@ -1,0 +1,230 @@
+#include "Updater.h"
+
+#include "AppTests.h"
+
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace tavrin::app {
+
+namespace {
+
+/// A web server on 127.0.0.1 that answers HEAD with `status` and GET with the feed, or nothing at
+/// all when `silent`, and remembers the requests' methods.
+class FeedServer : public QObject {
+public:
+    int status = 200;
+    QByteArray feed;
+    bool silent = false;
+    QStringList methods;
+
+    FeedServer() {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+        });
+    }
+    QUrl url() const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_server.serverPort()));
+    }
+    void close() { m_server.close(); }
+
+private:
+    void answer(QTcpSocket* socket) {
+        QByteArray& request = m_requests[socket];
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n"))
+            return;
+        const QByteArray method = request.left(request.indexOf(' '));
+        methods << QString::fromLatin1(method);
+        if (silent)
+            return;
+        const bool head = method == "HEAD";
+        socket->write("HTTP/1.1 " + QByteArray::number(head ? status : 200) +
+                      " Scripted\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
+                      QByteArray::number(feed.size()) + "\r\nConnection: close\r\n\r\n" +
+                      (head ? QByteArray() : feed));
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_requests;
+};
+
+QByteArray appcast(const QStringList& versions) {
+    QByteArray items;
+    for (const QString& version : versions)
+        items += "<item><title>Tavrin " + version.toUtf8() +
+                 "</title><link>https://tavrin.example/download/" + version.toUtf8() +
+                 "</link><enclosure url=\"https://tavrin.example/Tavrin-" + version.toUtf8() +
+                 ".deb\" sparkle:version=\"" + version.toUtf8() + "\"/></item>";
+    return R"(<?xml version="1.0"?><rss version="2.0" )"
+           R"(xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)" +
+           items + "</channel></rss>";
+}
+
+const QString upToDate = QStringLiteral("You’re up to date");
+const QString couldNotCheck = QStringLiteral("Couldn’t check for updates");
+const QString newVersion = QStringLiteral("A new version of Tavrin is available");
+
+} // namespace
+
+/// The updater against a real HTTP server on the loopback interface: nothing else is contacted.
+class UpdaterTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::vector<UpdateAlert> m_shown;
+
+    Updater::Options options(const QUrl& feed, QSettings* settings = nullptr) {
+        return {.feed = feed,
+                .appName = QStringLiteral("Tavrin"),
+                .version = QStringLiteral("1.9"),
+                .settings = settings,
+                .show = [this](const UpdateAlert& alert) { m_shown.push_back(alert); },
+                .timeout = std::chrono::milliseconds(500),
+                .launchDelay = std::chrono::milliseconds(0)};
+    }
+    bool answered(std::size_t count = 1) {
+        return QTest::qWaitFor([&] { return m_shown.size() >= count; }, 10000);
+    }
+
+private slots:
+    void init() { m_shown.clear(); }
+
+    void eachStatusGetsItsAnswer() {
+        const struct {
+            int status;
+            QStringList releases;
+            QString title;
+            QStringList methods;
+        } cases[] = {
+            {200, {"1.10", "1.2"}, newVersion, {"HEAD", "GET"}},
+            {204, {"1.9"}, upToDate, {"HEAD", "GET"}},
+            {405, {"1.8"}, upToDate, {"HEAD", "GET"}},
+            {501, {"2.0"}, newVersion, {"HEAD", "GET"}},
+            {404, {}, upToDate, {"HEAD"}},
+            {410, {}, upToDate, {"HEAD"}},
+            {500, {}, couldNotCheck, {"HEAD"}},
+            {403, {}, couldNotCheck, {"HEAD"}},
+        };
+        for (const auto& c : cases) {
+            FeedServer server;
+            server.status = c.status;
+            server.feed = appcast(c.releases);
+            Updater updater(options(server.url()));
+            m_shown.clear();
+            updater.checkForUpdates();
+            QVERIFY(updater.checking());
+            QVERIFY2(answered(), qPrintable(QString::number(c.status)));
+            QVERIFY(!updater.checking());
+            QCOMPARE(m_shown.front().title, c.title);
+            QCOMPARE(server.methods, c.methods);
+        }
+        QCOMPARE(m_shown.front().message,
+                 QStringLiteral("Check your internet connection and try again. Tavrin also checks "
+                                "on its own about once a day."));
+    }
+
+    void aNewerVersionOffersItsDownloadPage() {
+        FeedServer server;
+        server.feed = appcast({"1.9.1", "1.10", "1.9"});
+        Updater updater(options(server.url()));
+        updater.checkForUpdates();
+        updater.checkForUpdates(); // a second request while the first runs is ignored
+        QVERIFY(answered());
+        QCOMPARE(m_shown.size(), 1u);
+        QCOMPARE(server.methods, (QStringList{"HEAD", "GET"}));
+        QCOMPARE(m_shown.front(), (UpdateAlert{newVersion, "Tavrin 1.10 is out; you have 1.9.",
+                                               QUrl("https://tavrin.example/download/1.10")}));
+    }
+
+    void anUnknownVersionStillReadsAsASentence() {
+        FeedServer server;
+        server.status = 404;
+        auto unversioned = options(server.url());
+        unversioned.version.clear();
+        Updater updater(unversioned);
+        updater.checkForUpdates();
+        QVERIFY(answered());
+        QCOMPARE(m_shown.front().message,
+                 QStringLiteral("Tavrin  is the newest version. Tavrin checks for updates on its "
+                                "own and will let you know when there’s a new one."));
+    }
+
+    void brokenSilentOrMissingServersCantBeChecked() {
+        const QByteArray huge =
+            appcast({"2.0"}).replace("<channel>", "<channel>" + QByteArray(2 << 20, ' '));
+        for (const QByteArray& feed : {QByteArray("not a feed"), QByteArray("<rss><channel><item>"),
+                                       QByteArray("<html><body>Hello</body></html>"), huge}) {
+            FeedServer server;
+            server.feed = feed;
+            Updater updater(options(server.url()));
+            m_shown.clear();
+            updater.checkForUpdates();
+            QVERIFY(answered());
+            QCOMPARE(m_shown.front().title, couldNotCheck);
+        }
+        FeedServer silent;
+        silent.silent = true;
+        FeedServer gone;
+        gone.close();
+        for (FeedServer* server : {&silent, &gone}) {
+            Updater updater(options(server->url()));
+            m_shown.clear();
+            updater.checkForUpdates();
+            QVERIFY(answered());
+            QCOMPARE(m_shown.front().title, couldNotCheck);
+        }
+    }
+
+    void withoutAFeedTheBuildSaysSo() {
+        Updater updater(options(QUrl()));
+        updater.checkForUpdates();
+        QCOMPARE(m_shown.size(), 1u);
+        QCOMPARE(m_shown.front().title, QStringLiteral("Updates aren’t checked"));
+        updater.startAutomaticChecks();
+        QTest::qWait(50);
+        QCOMPARE(m_shown.size(), 1u);
+    }
+
+    void automaticChecksSpeakOnlyOfNewVersionsOnceADay() {
+        QSettings settings(m_dir.filePath("settings.ini"), QSettings::IniFormat);
+        FeedServer server;
+        server.feed = appcast({"1.9"});
+        {
+            Updater updater(options(server.url(), &settings));
+            updater.startAutomaticChecks();
+            QVERIFY(QTest::qWaitFor([&] { return server.methods.size() == 1; }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return !settings.value("lastUpdateCheck").isNull(); }));
+        }
+        server.feed = appcast({"2.0"});
+        Updater again(options(server.url(), &settings));
+        again.startAutomaticChecks(); // the same day: no request
+        QCoreApplication::processEvents();
+        settings.setValue("lastUpdateCheck", QDateTime::currentDateTimeUtc().addDays(-2));
+        Updater later(options(server.url(), &settings));
+        later.startAutomaticChecks();
+        QVERIFY(answered());
+        QCOMPARE(m_shown.front().title, newVersion);
+        QCOMPARE(server.methods, (QStringList{"GET", "GET"}));
+    }
+
+    void versionsCompareNumberByNumber() {
+        QVERIFY(Updater::isNewer("1.10", "1.9"));
+        QVERIFY(Updater::isNewer("2", "1.99.9"));
+        QVERIFY(Updater::isNewer("1.9.1", "1.9"));
+        QVERIFY(!Updater::isNewer("1.9.0", "1.9"));
+        QVERIFY(!Updater::isNewer("1.2", "1.10"));
+    }
+};
+
+TAVRIN_APP_TEST(UpdaterTest);
+
+} // namespace tavrin::app
+
+#include "UpdaterTest.moc"
