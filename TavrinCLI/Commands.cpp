@@ -154,8 +154,7 @@ std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& sp
     for (const FileFix& fix : fixes) {
         candidates += fix.plan.has_value();
         jobs += fix.copy.has_value();
-        written +=
-            fix.copy && std::holds_alternative<Workflow::CopyOutcome::Written>(fix.copy->value);
+        written += fix.written() != nullptr;
     }
     if (candidates == 0)
         return std::string(Workflow::nothingToFixTitle) + ": " +
@@ -168,11 +167,42 @@ std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& sp
 
 /// The copy's verdict when it does not pass, for the line under its row.
 std::string copyNote(const FileFix& fix, const DeliverySpec& spec) {
-    const auto* written =
-        fix.copy ? std::get_if<Workflow::CopyOutcome::Written>(&fix.copy->value) : nullptr;
-    if (!written || passes(written->result, spec))
+    if (!fix.written() || passes(fix.written()->result, spec))
         return {};
-    return "The copy: " + Verdict::make(written->result, spec).summary();
+    return "The copy: " + Verdict::make(fix.written()->result, spec).summary();
+}
+
+/// Makes the folder for the copies when one is asked for; false after saying why it can't.
+bool makeOutputFolder(const Options& options, Context& context) {
+    if (!options.out)
+        return true;
+    std::error_code ec;
+    fs::create_directories(*options.out, ec);
+    if (!ec && fs::is_directory(*options.out))
+        return true;
+    context.err << Workflow::cantCreateFolderMessage(*options.out, ec) << "\n";
+    return false;
+}
+
+/// After the copies: one JSON line per file with its outcome, or the table again with the Fix
+/// column as the reports fill it; then the run's summary.
+void showOutcomes(const Measured& measured, const std::vector<FileFix>& fixes,
+                  const DeliverySpec& spec, const Options& options, Context& context) {
+    for (std::size_t i = 0; options.json && i < fixes.size(); ++i)
+        context.out << jsonLine(measured.files[i], measured.readings[i], spec, options.dualMono,
+                                &fixes[i])
+                    << "\n";
+    const bool anyPlan = std::any_of(fixes.begin(), fixes.end(),
+                                     [](const FileFix& f) { return f.plan.has_value(); });
+    if (!options.dataOnStdout() && anyPlan) {
+        const Table printer(measured.files, spec, context.terminal.colour);
+        context.out << "\n";
+        printer.printHeader(context.out);
+        for (std::size_t i = 0; i < fixes.size(); ++i)
+            printer.printRow(context.out, measured.files[i], measured.readings[i],
+                             fixes[i].text().value_or(""), copyNote(fixes[i], spec));
+    }
+    context.notes(options) << fixSummary(fixes, spec, options) << "\n";
 }
 
 } // namespace
@@ -190,50 +220,26 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
     return exitStatus(anyUnread(measured) || !reportsWritten, passing);
 }
 
-/// Measures, writes a copy of every failing file that gain alone can fix, then shows the table
-/// again with the Fix column as the reports fill it (or one JSON line per file with the outcome).
+/// Measures, writes a copy of every failing file that gain alone can fix, then shows what became
+/// of each file.
 int fix(const Options& options, const DeliverySpec& spec, Context& context) {
-    if (options.out) {
-        std::error_code ec;
-        fs::create_directories(*options.out, ec);
-        if (ec || !fs::is_directory(*options.out)) {
-            context.err << Workflow::cantCreateFolderMessage(*options.out, ec) << "\n";
-            return exitUnreadable;
-        }
-    }
+    if (!makeOutputFolder(options, context))
+        return exitUnreadable;
     const Measured measured = measureSelection(options, spec, context, false);
     if (measured.files.empty())
         return nothingMeasured(measured);
     const std::vector<FileFix> fixes = writeCopies(measured, spec, options, context);
+    showOutcomes(measured, fixes, spec, options, context);
 
     std::vector<std::optional<std::string>> fixTexts;
-    std::vector<bool> passing;
+    std::vector<bool> passing; // the original or its copy passes
     bool copyFailed = false;
-    for (const FileFix& fix : fixes) {
-        fixTexts.push_back(fix.text());
-        const auto* written =
-            fix.copy ? std::get_if<Workflow::CopyOutcome::Written>(&fix.copy->value) : nullptr;
-        copyFailed |= fix.copy && !written;
-        passing.push_back(written ? passes(written->result, spec) : false);
-    }
     for (std::size_t i = 0; i < fixes.size(); ++i) {
-        passing[i] = passing[i] || passes(measured.readings[i].result, spec);
-        if (options.json)
-            context.out << jsonLine(measured.files[i], measured.readings[i], spec, options.dualMono,
-                                    &fixes[i])
-                        << "\n";
+        fixTexts.push_back(fixes[i].text());
+        passing.push_back(passes(measured.readings[i].result, spec) ||
+                          (fixes[i].written() && passes(fixes[i].written()->result, spec)));
+        copyFailed |= fixes[i].copyFailed();
     }
-    const bool anyPlan = std::any_of(fixes.begin(), fixes.end(),
-                                     [](const FileFix& f) { return f.plan.has_value(); });
-    if (!options.dataOnStdout() && anyPlan) {
-        const Table printer(measured.files, spec, context.terminal.colour);
-        context.out << "\n";
-        printer.printHeader(context.out);
-        for (std::size_t i = 0; i < fixes.size(); ++i)
-            printer.printRow(context.out, measured.files[i], measured.readings[i],
-                             fixTexts[i].value_or(""), copyNote(fixes[i], spec));
-    }
-    context.notes(options) << fixSummary(fixes, spec, options) << "\n";
     const bool reportsWritten = writeReports(measured, fixTexts, options, spec, context);
     return exitStatus(anyUnread(measured) || !reportsWritten || copyFailed, passing);
 }

@@ -94,13 +94,16 @@ void Table::printHeader(std::ostream& out) const {
     out << line << "  Fix\n";
 }
 
+const Workflow::CopyOutcome::Written* FileFix::written() const {
+    return copy ? std::get_if<Workflow::CopyOutcome::Written>(&copy->value) : nullptr;
+}
+
 std::optional<std::string> FileFix::text() const {
-    if (copy) {
-        if (const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&copy->value))
-            return Workflow::fixTextWritten(*written);
+    if (written())
+        return Workflow::fixTextWritten(*written());
+    if (copy)
         return Workflow::fixTextFailed(
             std::get<Workflow::CopyOutcome::Failed>(copy->value).message);
-    }
     if (plan && std::holds_alternative<FixPlan::Refused>(plan->value))
         return std::string(Workflow::fixTextRefused);
     return std::nullopt;
@@ -113,7 +116,7 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
     std::vector<std::string> notes;
     if (!reading.result) {
         out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
-            << "  " << name << "\n";
+            << "  " << shortenMiddle(file.filename().string(), m_fileWidth) << "\n";
         notes.push_back(reading.error.value_or(""));
     } else {
         const LoudnessResult& r = *reading.result;
@@ -172,18 +175,17 @@ Json resultJson(const LoudnessResult& result) {
 }
 
 Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
-    if (fix.copy) {
-        if (const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&fix.copy->value)) {
-            const Verdict verdict = Verdict::make(written->result, spec);
-            return {{"kind", "written"},
-                    {"copy", written->copy.string()},
-                    {"result", resultJson(written->result)},
-                    {"status", rawValue(verdict.status)},
-                    {"problems", verdict.problems}};
-        }
+    if (const auto* written = fix.written()) {
+        const Verdict verdict = Verdict::make(written->result, spec);
+        return {{"kind", "written"},
+                {"copy", written->copy.string()},
+                {"result", resultJson(written->result)},
+                {"status", rawValue(verdict.status)},
+                {"problems", verdict.problems}};
+    }
+    if (fix.copy)
         return {{"kind", "failed"},
                 {"message", std::get<Workflow::CopyOutcome::Failed>(fix.copy->value).message}};
-    }
     if (const auto* refused = fix.plan ? std::get_if<FixPlan::Refused>(&fix.plan->value) : nullptr)
         return {{"kind", "refused"}, {"message", refused->message}};
     return nullptr;

@@ -19,6 +19,10 @@ struct FileFix {
     std::optional<FixPlan> plan;
     std::optional<Workflow::CopyOutcome> copy;
 
+    /// The copy, when one was written.
+    const Workflow::CopyOutcome::Written* written() const;
+    /// A copy was to be written and could not be.
+    bool copyFailed() const { return copy && !written(); }
     /// The reports' Fix column for this file, as the app fills it; absent when there is no fix.
     std::optional<std::string> text() const;
 };

@@ -320,7 +320,7 @@ TEST(Cli, TableShowsEachFileInListOrderWithItsProblemsUnderIt) {
     writeBytes(dir / "notes.wav", "these are not audio samples");
     const Outcome unreadable = run({"check", (dir / "notes.wav").string(), passes});
     EXPECT_EQ(unreadable.status, 3);
-    EXPECT_TRUE(contains(unreadable.out, "Can’t read  notes.wav  \n            Can't open this "
+    EXPECT_TRUE(contains(unreadable.out, "Can’t read  notes.wav\n            Can't open this "
                                          "file as audio ("))
         << unreadable.out;
 }
