@@ -161,20 +161,19 @@ std::string parseErrorSentence(const CLI::ParseError& e, std::string_view comman
     std::string sentence = e.what();
     if (!sentence.empty() && sentence.back() != '.')
         sentence += '.';
-    return sentence + " See: tavrin-cli help " + std::string(command);
+    return sentence + " See: tavrin-cli help" +
+           (command.empty() ? "" : " " + std::string(command)) + ".";
 }
 
-} // namespace
+/// The commands and their options, bound to `options` and `typed`.
+struct Commands {
+    CLI::App* check;
+    CLI::App* fix;
+    CLI::App* presets;
+};
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        const Terminal& terminal, const CancelCheck& isCancelled) {
-    CLI::App app("Checks audio files against a loudness delivery spec (EBU R 128, Apple Podcasts, "
-                 "Spotify, YouTube, ATSC A/85, or a target of your own) and writes gain-adjusted "
-                 "copies of files that fail only on level.",
-                 "tavrin-cli");
+Commands describe(CLI::App& app, Options& options, Typed& typed) {
     app.set_version_flag("--version", "tavrin-cli " TAVRIN_VERSION);
-    Options options;
-    Typed typed;
     auto* checkCommand =
         app.add_subcommand("check", "Measure files and judge them against a preset");
     addCommonOptions(*checkCommand, options, typed);
@@ -188,40 +187,56 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     auto* presetsCommand = app.add_subcommand("presets", "List the delivery specs");
     presetsCommand->add_flag("--json", typed.presetsJson, "One JSON object per preset per line");
     app.add_subcommand("help", "Show these commands, or a command's options: help COMMAND");
+    return {checkCommand, fixCommand, presetsCommand};
+}
 
+/// `help [COMMAND]`, answered before parsing: the parser would take "help check" for two commands.
+int help(const CLI::App& app, const std::string& topic, std::ostream& out, std::ostream& err) {
+    if (!topic.empty() && !isCommand(topic)) {
+        err << "There is no command \"" << topic << "\". Use " << commandList << ".\n";
+        return exitUsage;
+    }
+    out << (topic.empty() ? app.help() : app.get_subcommand(topic)->help("tavrin-cli"));
+    return exitPass;
+}
+
+} // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const Terminal& terminal, const CancelCheck& isCancelled) {
+    CLI::App app("Checks audio files against a loudness delivery spec (EBU R 128, Apple Podcasts, "
+                 "Spotify, YouTube, ATSC A/85, or a target of your own) and writes gain-adjusted "
+                 "copies of files that fail only on level.",
+                 "tavrin-cli");
+    Options options;
+    Typed typed;
+    const Commands commands = describe(app, options, typed);
     if (args.empty() || (!args.front().starts_with("-") && !isCommand(args.front()))) {
         err << (args.empty() ? "Name a command: "
                              : "There is no command \"" + args.front() + "\". Use ")
             << commandList << " (tavrin-cli help lists them).\n";
         return exitUsage;
     }
-    // The parser would take "help check" for two commands; help is answered before it runs.
-    if (args.front() == "help") {
-        const std::string topic = args.size() > 1 ? args[1] : "";
-        if (!topic.empty() && !isCommand(topic)) {
-            err << "There is no command \"" << topic << "\". Use " << commandList << ".\n";
-            return exitUsage;
-        }
-        out << (topic.empty() ? app.help() : app.get_subcommand(topic)->help("tavrin-cli"));
-        return exitPass;
-    }
+    if (args.front() == "help")
+        return help(app, args.size() > 1 ? args[1] : "", out, err);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0)
             return app.exit(e, out, err) == 0 ? exitPass : exitUsage;
-        err << parseErrorSentence(e, args.front()) << "\n";
+        err << parseErrorSentence(e, isCommand(args.front()) ? args.front() : "") << "\n";
         return exitUsage;
     }
-    if (presetsCommand->parsed())
+    if (commands.presets->parsed())
         return presets(typed.presetsJson, out);
 
     Context context{out, err, terminal, isCancelled};
     try {
         const DeliverySpec spec = specFor(typed);
         finish(options, typed, terminal);
-        return checkCommand->parsed() ? check(options, spec, context) : fix(options, spec, context);
+        return commands.check->parsed() ? check(options, spec, context)
+                                        : fix(options, spec, context);
     } catch (const UsageError& e) {
         err << e.what() << "\n";
         return exitUsage;

@@ -134,7 +134,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutAndSentencesOnStderr) {
          "There is no command \"fly\". Use check, fix, presets or help.\n"},
         {{"--version"}, 0, Shape::text, 0, ""},
         {{"check"}, 2, Shape::nothing, 0, "Name at least one audio file or folder.\n"},
-        {{"check", "--bogus", passes}, 2, Shape::nothing, 0, "*See: tavrin-cli help check\n"},
+        {{"check", "--bogus", passes}, 2, Shape::nothing, 0, "*See: tavrin-cli help check.\n"},
         {{"presets"}, 0, Shape::text, 0, ""},
         {{"presets", "--json"}, 0, Shape::json, 5, ""},
         // Numbers and presets.
