@@ -109,47 +109,51 @@ std::optional<std::string> FileFix::text() const {
     return std::nullopt;
 }
 
+std::string Table::numbersLine(const std::string& name, const LoudnessResult& r,
+                               const Verdict& verdict) const {
+    const std::string_view statusColour = verdict.status == Verdict::Status::pass ? Colour::pass
+                                          : verdict.status == Verdict::Status::fail
+                                              ? Colour::fail
+                                              : Colour::secondary;
+    const bool hasVerdict = verdict.status != Verdict::Status::unmeasurable;
+    const struct {
+        std::optional<double> value;
+        bool isSigned;
+        bool bad;
+    } numbers[] = {
+        {r.integrated, false, hasVerdict && !verdict.loudnessOK},
+        {verdict.delta, true, hasVerdict && !verdict.loudnessOK},
+        {r.truePeak, true, hasVerdict && !verdict.peakOK},
+        {r.loudnessRange, false, false},
+        {r.maxShortTerm, false, false},
+        {r.samplePeak, true, false},
+    };
+    std::string line =
+        coloured(padRight(label(verdict.status), resultColumn.width), statusColour, m_colour) +
+        "  " + padRight(name, m_fileWidth);
+    for (std::size_t i = 0; i < std::size(numbers); ++i) {
+        const auto& n = numbers[i];
+        const std::string text =
+            padLeft(Fmt::number(n.value, n.isSigned, emDash), numberColumns[i].width);
+        line += "  " + coloured(text, n.bad ? Colour::fail : "", m_colour);
+    }
+    return line;
+}
+
 void Table::printRow(std::ostream& out, const std::filesystem::path& file, const Reading& reading,
                      const std::optional<std::string>& fix, std::string_view note) const {
-    const std::string name =
-        padRight(shortenMiddle(file.filename().string(), m_fileWidth), m_fileWidth);
+    const std::string name = shortenMiddle(file.filename().string(), m_fileWidth);
     std::vector<std::string> notes;
     if (!reading.result) {
         out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
-            << "  " << shortenMiddle(file.filename().string(), m_fileWidth) << "\n";
+            << "  " << name << "\n";
         notes.push_back(reading.error.value_or(""));
     } else {
-        const LoudnessResult& r = *reading.result;
-        const Verdict verdict = Verdict::make(r, m_spec);
-        const std::string_view statusColour = verdict.status == Verdict::Status::pass ? Colour::pass
-                                              : verdict.status == Verdict::Status::fail
-                                                  ? Colour::fail
-                                                  : Colour::secondary;
-        const bool hasVerdict = verdict.status != Verdict::Status::unmeasurable;
-        const struct {
-            std::optional<double> value;
-            bool isSigned;
-            bool bad;
-        } numbers[] = {
-            {r.integrated, false, hasVerdict && !verdict.loudnessOK},
-            {verdict.delta, true, hasVerdict && !verdict.loudnessOK},
-            {r.truePeak, true, hasVerdict && !verdict.peakOK},
-            {r.loudnessRange, false, false},
-            {r.maxShortTerm, false, false},
-            {r.samplePeak, true, false},
-        };
-        std::string line =
-            coloured(padRight(label(verdict.status), resultColumn.width), statusColour, m_colour) +
-            "  " + name;
-        for (std::size_t i = 0; i < std::size(numbers); ++i) {
-            const auto& n = numbers[i];
-            const std::string text =
-                padLeft(Fmt::number(n.value, n.isSigned, emDash), numberColumns[i].width);
-            line += "  " + coloured(text, n.bad ? Colour::fail : "", m_colour);
-        }
-        const auto plan = Workflow::fixPlanFor(r, m_spec);
+        const Verdict verdict = Verdict::make(*reading.result, m_spec);
+        const auto plan = Workflow::fixPlanFor(reading.result, m_spec);
         const std::string fixText = fix ? *fix : plan ? plan->label() : "";
-        out << line << (fixText.empty() ? "" : "  " + fixText) << "\n";
+        out << numbersLine(name, *reading.result, verdict)
+            << (fixText.empty() ? "" : "  " + fixText) << "\n";
         notes = verdict.problems;
         if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr)
             notes.push_back(refused->message);

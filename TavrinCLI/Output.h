@@ -3,6 +3,7 @@
 #include "Measuring.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/FixPlan.h"
+#include "tavrin/Verdict.h"
 #include "tavrin/Workflow.h"
 
 #include <filesystem>
@@ -43,6 +44,10 @@ public:
                   std::string_view note = {}) const;
 
 private:
+    /// Result, file name and the numbers, coloured where they break the spec.
+    std::string numbersLine(const std::string& name, const LoudnessResult& result,
+                            const Verdict& verdict) const;
+
     const DeliverySpec& m_spec;
     std::size_t m_fileWidth;
     bool m_colour;
