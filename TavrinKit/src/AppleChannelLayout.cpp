@@ -1,5 +1,7 @@
 #include "AppleChannelLayout.h"
 
+#include "WaveHeader.h"
+
 #include <array>
 #include <fstream>
 #include <limits>
@@ -17,19 +19,21 @@ constexpr std::uint32_t fourCC(const char (&s)[5]) {
 constexpr std::uint32_t useDescriptions = 0;
 constexpr std::uint32_t useBitmap = 1u << 16;
 constexpr std::uint32_t discreteInOrder = 147u << 16;
-/// The platform's label for the n-th discrete channel.
-constexpr std::uint32_t discreteLabel(std::uint32_t n) {
-    return (1u << 16) | n;
-}
+constexpr std::uint32_t hoaAcnSn3d = 190u << 16;
+constexpr std::uint32_t hoaAcnN3d = 191u << 16;
 
 /// Channel names as the platform's layouts list them, with their label codes.
 std::uint32_t labelOf(std::string_view name) {
     static constexpr std::pair<std::string_view, std::uint32_t> codes[] = {
-        {"L", 1},    {"R", 2},     {"C", 3},    {"LFE", 4},  {"Ls", 5},   {"Rs", 6},   {"Lc", 7},
-        {"Rc", 8},   {"Cs", 9},    {"Lsd", 10}, {"Rsd", 11}, {"Ts", 12},  {"Vhl", 13}, {"Vhc", 14},
-        {"Vhr", 15}, {"Rlt", 16},  {"Rct", 17}, {"Rrt", 18}, {"Rls", 33}, {"Rrs", 34}, {"Lw", 35},
-        {"Rw", 36},  {"LFE2", 37}, {"Lt", 38},  {"Rt", 39},  {"W", 200},  {"X", 201},  {"Y", 202},
-        {"Z", 203},  {"M", 204},   {"S", 205},  {"HL", 301}, {"HR", 302},
+        {"L", 1},    {"R", 2},    {"C", 3},     {"LFE", 4},   {"Ls", 5},      {"Rs", 6},
+        {"Lc", 7},   {"Rc", 8},   {"Cs", 9},    {"Lsd", 10},  {"Rsd", 11},    {"Ts", 12},
+        {"Vhl", 13}, {"Vhc", 14}, {"Vhr", 15},  {"Rlt", 16},  {"Rct", 17},    {"Rrt", 18},
+        {"Rls", 33}, {"Rrs", 34}, {"Lw", 35},   {"Rw", 36},   {"LFE2", 37},   {"Lt", 38},
+        {"Rt", 39},  {"HI", 40},  {"VI", 41},   {"Csd", 44},  {"Haptic", 45}, {"Ltm", 49},
+        {"Rtm", 51}, {"Ltr", 52}, {"Ctr", 53},  {"Rtr", 54},  {"Lss", 55},    {"Rss", 56},
+        {"Lb", 57},  {"Rb", 58},  {"Cb", 59},   {"Lts", 60},  {"Rts", 61},    {"LFE3", 62},
+        {"Lbs", 63}, {"Rbs", 64}, {"Leos", 65}, {"Reos", 66}, {"W", 200},     {"X", 201},
+        {"Y", 202},  {"Z", 203},  {"M", 204},   {"S", 205},   {"HL", 301},    {"HR", 302},
     };
     for (const auto& [n, code] : codes)
         if (n == name)
@@ -37,7 +41,8 @@ std::uint32_t labelOf(std::string_view name) {
     return 0xFFFFFFFF;
 }
 
-/// The standard layouts: tag (its low 16 bits are the channel count) and channel order.
+/// Every published layout tag (its low 16 bits are the channel count) and its documented channel
+/// order. Tags that are aliases of another (CICP_3, Logic_5_1_A, …) share its entry.
 struct StandardLayout {
     std::uint32_t tag;
     std::string_view order;
@@ -56,11 +61,11 @@ constexpr StandardLayout standardLayouts[] = {
     {tag(105, 2), "X Y"},
     {tag(106, 2), "L R"},
     {tag(107, 4), "W X Y Z"},
-    {tag(108, 4), "L R Rls Rrs"},
-    {tag(109, 5), "L R Rls Rrs C"},
-    {tag(110, 6), "L R Rls Rrs C Cs"},
-    {tag(111, 8), "L R Rls Rrs C Cs Ls Rs"},
-    {tag(112, 8), "L R Rls Rrs Vhl Vhr Rlt Rrt"},
+    {tag(108, 4), "L R Ls Rs"},
+    {tag(109, 5), "L R Ls Rs C"},
+    {tag(110, 6), "L R Ls Rs C Cs"},
+    {tag(111, 8), "L R Ls Rs C Cs Lw Rw"},
+    {tag(112, 8), "L R Ls Rs Vhl Vhr Rlt Rrt"},
     {tag(113, 3), "L R C"},
     {tag(114, 3), "C L R"},
     {tag(115, 4), "L R C Cs"},
@@ -93,6 +98,8 @@ constexpr StandardLayout standardLayouts[] = {
     {tag(142, 7), "C L R Ls Rs Cs LFE"},
     {tag(143, 7), "C L R Ls Rs Rls Rrs"},
     {tag(144, 8), "C L R Ls Rs Rls Rrs Cs"},
+    {tag(145, 16), "L R C Vhc Lsd Rsd Ls Rs Vhl Vhr Lw Rw Csd Cs LFE LFE2"},
+    {tag(146, 21), "L R C Vhc Lsd Rsd Ls Rs Vhl Vhr Lw Rw Csd Cs LFE LFE2 Lc Rc HI VI Haptic"},
     {tag(148, 7), "L R Ls Rs C Lc Rc"},
     {tag(149, 2), "C LFE"},
     {tag(150, 3), "L C R"},
@@ -128,18 +135,62 @@ constexpr StandardLayout standardLayouts[] = {
     {tag(180, 9), "Lc Rc L R Ls Rs Rls Rrs LFE"},
     {tag(181, 9), "Lc C Rc L R Ls Cs Rs LFE"},
     {tag(182, 7), "C L R Ls Rs LFE Cs"},
+    {tag(183, 8), "C L R Ls Rs Rls Rrs LFE"},
+    {tag(184, 8), "C L R Ls Rs LFE Vhl Vhr"},
     {tag(185, 4), "L R Rls Rrs"},
     {tag(186, 5), "L R C Rls Rrs"},
     {tag(187, 6), "L R C LFE Rls Rrs"},
     {tag(188, 7), "L R C LFE Cs Ls Rs"},
     {tag(189, 8), "L R C LFE Rls Rrs Ls Rs"},
+    {tag(192, 12), "L R C LFE Ls Rs Rls Rrs Vhl Vhr Ltr Rtr"},
+    {tag(193, 16), "L R C LFE Ls Rs Rls Rrs Lw Rw Vhl Vhr Ltm Rtm Ltr Rtr"},
+    {tag(194, 8), "L R C LFE Ls Rs Ltm Rtm"},
+    {tag(195, 10), "L R C LFE Ls Rs Vhl Vhr Ltr Rtr"},
+    {tag(196, 10), "L R C LFE Ls Rs Rls Rrs Ltm Rtm"},
+    {tag(197, 4), "L R Cs C"},
+    {tag(198, 6), "L R Ls Rs Cs C"},
+    {tag(199, 7), "L R Ls Rs Cs C LFE"},
+    {tag(200, 7), "L C R Ls Cs Rs LFE"},
+    {tag(201, 8), "L R Ls Rs Rls Rrs C LFE"},
+    {tag(202, 12), "L R Rls Rrs Ls Rs C LFE Vhl Vhr Ltr Rtr"},
+    {tag(203, 14), "L R Rls Rrs Ls Rs C LFE Vhl Vhr Ltm Rtm Ltr Rtr"},
+    {tag(204, 24),
+     "Lc Rc C LFE2 Rls Rrs L R Cs LFE3 Lss Rss Vhl Vhr Vhc Ts Ltr Rtr Ltm Rtm Ctr Cb Lb Rb"},
+    {tag(205, 8), "L R C LFE Ls Rs Vhl Vhr"},
+    {tag(206, 12), "L R C LFE2 Rls Rrs LFE3 Lss Rss Vhl Vhr Ctr"},
+    {tag(207, 10), "L R C LFE Ls Rs Vhl Vhr Lts Rts"},
+    {tag(208, 12), "L R C LFE Ls Rs Vhl Vhr Vhc Lts Rts Ts"},
+    {tag(209, 14), "L R C LFE Ls Rs Lbs Rbs Vhl Vhr Vhc Lts Rts Ts"},
+    {tag(210, 12), "L R C LFE Rls Rrs Lss Rss Vhl Vhr Ltr Rtr"},
+    {tag(211, 14), "L R C LFE Rls Rrs Lss Rss Vhl Vhr Ltr Rtr Leos Reos"},
+    {tag(212, 5), "L C R Rls Rrs"},
+    {tag(213, 6), "L C R Rls Rrs LFE"},
+    {tag(214, 7), "L C R Ls Rs Cs LFE"},
+    {tag(215, 8), "L C R Ls Rs Rls Rrs LFE"},
+    {tag(216, 5), "L R Rls Rrs C"},
+    {tag(217, 6), "L R Rls Rrs C LFE"},
+    {tag(218, 7), "L R Ls Rs C Cs LFE"},
+    {tag(219, 8), "L R Rls Rrs Ls Rs C LFE"},
 };
 
+/// Families whose tag carries the channel count: each channel is the n-th of its kind.
+std::optional<std::uint32_t> numberedLabels(std::uint32_t family) {
+    switch (family) {
+    case discreteInOrder:
+        return 1u << 16; // discrete channel n
+    case hoaAcnSn3d:
+    case hoaAcnN3d:
+        return 2u << 16; // ambisonic channel number n
+    default:
+        return std::nullopt;
+    }
+}
+
 std::vector<std::uint32_t> expand(std::uint32_t layoutTag) {
-    if ((layoutTag & 0xFFFF0000) == discreteInOrder) {
+    if (const auto first = numberedLabels(layoutTag & 0xFFFF0000)) {
         std::vector<std::uint32_t> out;
         for (std::uint32_t i = 0; i < (layoutTag & 0xFFFF); ++i)
-            out.push_back(discreteLabel(i));
+            out.push_back(*first | i);
         return out;
     }
     for (const auto& layout : standardLayouts) {
@@ -352,8 +403,29 @@ std::vector<std::uint32_t> labels(std::uint32_t layoutTag,
     return expand(layoutTag);
 }
 
+std::vector<std::uint8_t> record(const std::vector<std::uint32_t>& labels) {
+    std::vector<std::uint8_t> out;
+    const auto put = [&out](std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(std::uint8_t(v >> shift));
+    };
+    put(useDescriptions);
+    put(0); // no bitmap
+    put(std::uint32_t(labels.size()));
+    for (std::uint32_t label : labels) {
+        put(label);
+        for (int i = 0; i < 4; ++i)
+            put(0); // flags and three coordinates, unused
+    }
+    return out;
+}
+
 std::optional<std::vector<std::uint32_t>> readLabels(const std::filesystem::path& path,
                                                      Container container) {
+    if (container == Container::wav) {
+        const auto chan = WaveHeader::chunk(path, "chan");
+        return chan ? std::optional(parseLayout(*chan, 0)) : std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return std::nullopt;
@@ -364,6 +436,8 @@ std::optional<std::vector<std::uint32_t>> readLabels(const std::filesystem::path
         return readAiff(in);
     case Container::mp4:
         return readMp4(in);
+    case Container::wav:
+        break;
     }
     return std::nullopt;
 }

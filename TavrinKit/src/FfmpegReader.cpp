@@ -1,6 +1,8 @@
 #include "FfmpegReader.h"
 
 #include "AppleChannelLayout.h"
+#include "ChunkSizes.h"
+#include "WaveHeader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,10 +16,17 @@ extern "C" {
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace tavrin {
@@ -103,6 +112,29 @@ struct PcmLayout {
     bool bigEndian = false;
     std::size_t bytes = 0;
 };
+
+/// A WAV file's own account of its samples, which FFmpeg reads from the valid bits instead of the
+/// container: 24 bits in 32-bit slots become 24-bit floats, 16 in 24 are read two bytes at a time.
+/// Samples are read whole from their container, as libsndfile reads them; the valid bits sit at
+/// its top, so the scale is the same.
+PcmLayout pcmLayout(const WaveHeader::Format& wave) {
+    if (wave.isFloat)
+        return wave.containerBytes == 4   ? PcmLayout{PcmSample::f32, false, 4}
+               : wave.containerBytes == 8 ? PcmLayout{PcmSample::f64, false, 8}
+                                          : PcmLayout{};
+    switch (wave.containerBytes) {
+    case 1:
+        return {PcmSample::u8, false, 1};
+    case 2:
+        return {PcmSample::s16, false, 2};
+    case 3:
+        return {PcmSample::s24, false, 3};
+    case 4:
+        return {PcmSample::s32, false, 4};
+    default:
+        return {};
+    }
+}
 
 PcmLayout pcmLayout(AVCodecID id) {
     switch (id) {
@@ -263,6 +295,8 @@ std::vector<std::uint32_t> labelsOf(const AVChannelLayout& layout) {
 
 /// Containers whose channel layout record FFmpeg reduces to a speaker set, losing the order.
 std::optional<AppleChannelLayout::Container> appleContainer(std::string_view demuxer) {
+    if (demuxer == "wav")
+        return AppleChannelLayout::Container::wav;
     if (demuxer == "caf")
         return AppleChannelLayout::Container::caf;
     if (demuxer == "aiff")
@@ -280,6 +314,13 @@ struct FfmpegReader::State {
     std::int64_t length = 0;
     std::int64_t position = 0;
 
+    // The file as FFmpeg reads it: through our own I/O, so that a chunk size claiming more than
+    // the file holds is cut at the end of the file before the demuxer allocates it.
+    int fd = -1;
+    std::optional<ChunkSizes::Clamp> clamp;
+    std::int64_t ioPosition = 0;
+    AVIOContext* io = nullptr;
+
     AVFormatContext* demuxer = nullptr;
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
@@ -287,6 +328,7 @@ struct FfmpegReader::State {
     SwrContext* converter = nullptr;
     int streamIndex = -1;
     PcmLayout pcm; // set when packets are converted without the decoder
+    double lengthScale = 1;
 
     // What the converter was set up for.
     int inFormat = -1;
@@ -320,9 +362,17 @@ struct FfmpegReader::State {
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
         avformat_close_input(&demuxer);
+        if (io)
+            av_freep(&io->buffer);
+        avio_context_free(&io);
+        if (fd >= 0)
+            ::close(fd);
     }
 
     void open();
+    void openFile();
+    static int readIo(void* opaque, std::uint8_t* buffer, int size);
+    static std::int64_t seekIo(void* opaque, std::int64_t offset, int whence);
     bool decodeFrame();
     bool readPcmPacket();
     void convert();
@@ -330,7 +380,24 @@ struct FfmpegReader::State {
     void ensurePending(std::size_t frames);
 };
 
-void FfmpegReader::State::open() {
+namespace {
+
+[[noreturn]] void failSystem(int code) {
+    throw FfmpegError(std::generic_category().message(code));
+}
+
+/// Reads like pread(), going on after interruptions; returns the bytes read, or −errno.
+std::int64_t readAt(int fd, std::uint8_t* out, std::size_t size, std::int64_t offset) {
+    for (;;) {
+        const ssize_t n = ::pread(fd, out, size, offset);
+        if (n >= 0 || errno != EINTR)
+            return n >= 0 ? n : -errno;
+    }
+}
+
+} // namespace
+
+void FfmpegReader::State::openFile() {
     // A pipe or a device has no end to read to: opening a pipe without a writer would wait
     // forever, and a device such as /dev/zero would be read forever.
     std::error_code ec;
@@ -339,9 +406,71 @@ void FfmpegReader::State::open() {
     if (!ec && type != file_type::regular && type != file_type::directory &&
         type != file_type::not_found)
         throw FfmpegError("It is not a regular file");
+    if ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0)
+        failSystem(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        failSystem(errno);
+    if (S_ISDIR(info.st_mode))
+        failSystem(EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw FfmpegError("It is not a regular file");
     // FFmpeg says only "Invalid argument" of some empty files and opens others as audio.
-    if (!ec && type == file_type::regular && std::filesystem::file_size(path, ec) == 0 && !ec)
+    if (info.st_size == 0)
         throw FfmpegError("The file is empty");
+    clamp = ChunkSizes::overrunningChunk(
+        [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+            const std::int64_t n = readAt(fd, out, size, std::int64_t(offset));
+            return std::size_t(std::max<std::int64_t>(n, 0));
+        },
+        std::uint64_t(info.st_size));
+
+    constexpr int bufferSize = 32768; // as FFmpeg's own file reading
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(bufferSize));
+    if (!buffer ||
+        !(io = avio_alloc_context(buffer, bufferSize, 0, this, &readIo, nullptr, &seekIo))) {
+        av_free(buffer);
+        throw std::bad_alloc();
+    }
+    if (!(demuxer = avformat_alloc_context()))
+        throw std::bad_alloc();
+    demuxer->pb = io;
+}
+
+int FfmpegReader::State::readIo(void* opaque, std::uint8_t* buffer, int size) {
+    State& s = *static_cast<State*>(opaque);
+    const std::int64_t n = readAt(s.fd, buffer, std::size_t(size), s.ioPosition);
+    if (n < 0)
+        return AVERROR(int(-n));
+    if (n == 0)
+        return AVERROR_EOF;
+    if (s.clamp)
+        ChunkSizes::apply(*s.clamp, std::uint64_t(s.ioPosition), buffer, std::size_t(n));
+    s.ioPosition += n;
+    return int(n);
+}
+
+std::int64_t FfmpegReader::State::seekIo(void* opaque, std::int64_t offset, int whence) {
+    State& s = *static_cast<State*>(opaque);
+    struct stat info {};
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE || whence == SEEK_END) {
+        if (::fstat(s.fd, &info) != 0)
+            return AVERROR(errno);
+        if (whence == AVSEEK_SIZE)
+            return info.st_size;
+    }
+    const std::int64_t base = whence == SEEK_SET   ? 0
+                              : whence == SEEK_CUR ? s.ioPosition
+                              : whence == SEEK_END ? std::int64_t(info.st_size)
+                                                   : -1;
+    if (base < 0 || (offset < 0 && -offset > base) || (offset > 0 && offset > INT64_MAX - base))
+        return AVERROR(EINVAL);
+    return s.ioPosition = base + offset;
+}
+
+void FfmpegReader::State::open() {
+    openFile();
     // WAV packets default to 4 KB: an hour of audio would take a million packets and read calls.
     // A quarter megabyte each still fits the meter's chunks for most files.
     AVDictionary* options = nullptr;
@@ -390,13 +519,32 @@ void FfmpegReader::State::open() {
         layout.sample != PcmSample::none && format.channelCount == params->ch_layout.nb_channels &&
         params->block_align == int(layout.bytes) * format.channelCount)
         pcm = layout;
+    const bool isWav = std::string_view(demuxer->iformat->name) == "wav";
+    const auto wave = isWav ? WaveHeader::pcmFormat(path) : std::nullopt;
+    if (wave && wave->channels == format.channelCount) {
+        if (const PcmLayout layout = pcmLayout(*wave); layout.sample != PcmSample::none) {
+            // FFmpeg's length counts frames of the size it guessed.
+            if (const int guessed = av_get_bits_per_sample(params->codec_id); guessed > 0)
+                lengthScale = double(guessed) / double(8 * layout.bytes);
+            pcm = layout;
+            format.codec = AudioCodec::linearPCM;
+            format.isFloat = wave->isFloat;
+            const int container = int(8 * layout.bytes);
+            format.bitDepth =
+                wave->validBits > 0 && wave->validBits < container ? wave->validBits : container;
+        }
+    }
 
     // Decoders put compressed audio into FFmpeg's order; linear PCM stays in the file's order,
-    // which only the container's own layout record tells.
+    // which only the container's own layout record tells (copies written here carry one in WAV
+    // too, for speakers that a WAV mask can't name). Otherwise a WAV says it with its speaker mask,
+    // which FFmpeg reads, or not at all: FFmpeg's guess for a WAV without one is not the file's.
     const auto apple = appleContainer(demuxer->iformat->name);
     std::optional<std::vector<std::uint32_t>> fileLabels;
-    if (apple && info.codec == AudioCodec::linearPCM)
+    if (apple && format.codec == AudioCodec::linearPCM)
         fileLabels = AppleChannelLayout::readLabels(path, *apple);
+    if (!fileLabels && wave && wave->mask == 0)
+        fileLabels.emplace();
     format.channelLabels = fileLabels ? *fileLabels : labelsOf(decoder->ch_layout);
 
     if (stream->duration != AV_NOPTS_VALUE)
@@ -404,7 +552,7 @@ void FfmpegReader::State::open() {
             av_rescale_q(stream->duration, stream->time_base, AVRational{1, params->sample_rate});
     else if (demuxer->duration != AV_NOPTS_VALUE)
         length = av_rescale(demuxer->duration, params->sample_rate, AV_TIME_BASE);
-    length = std::max<std::int64_t>(length, 0);
+    length = std::max<std::int64_t>(std::llround(double(length) * lengthScale), 0);
 }
 
 /// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
@@ -576,7 +724,14 @@ std::int64_t FfmpegReader::framePosition() const {
     return m->position;
 }
 
+std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {
+    constexpr std::size_t samples = 1 << 20; // 4 MB of float samples across the channels
+    return std::min(maxFrames, std::max<std::size_t>(
+                                   samples / std::size_t(std::max(m->format.channelCount, 1)), 1));
+}
+
 void FfmpegReader::reserve(std::size_t maxFrames) {
+    maxFrames = framesPerRead(maxFrames);
     m->channels.resize(std::size_t(std::max(m->format.channelCount, 0)));
     m->pointers.resize(m->channels.size());
     for (std::size_t c = 0; c < m->channels.size(); ++c) {
@@ -587,6 +742,7 @@ void FfmpegReader::reserve(std::size_t maxFrames) {
 }
 
 std::size_t FfmpegReader::read(std::size_t maxFrames) {
+    maxFrames = framesPerRead(maxFrames);
     reserve(maxFrames);
     std::size_t filled = 0;
     while (filled < maxFrames) {

@@ -37,10 +37,15 @@ public:
     /// Frames delivered by read() so far.
     std::int64_t framePosition() const;
 
+    /// The frames one read of up to `maxFrames` delivers at most: fewer for files of hundreds of
+    /// channels, so that a header's channel count can't make the buffers cost more than a few
+    /// megabytes.
+    std::size_t framesPerRead(std::size_t maxFrames) const;
     /// Sizes the channel buffers for reads of up to `maxFrames`. Throws std::bad_alloc.
     void reserve(std::size_t maxFrames);
-    /// Decodes up to `maxFrames` frames into channelData(); returns how many, 0 at the end of the
-    /// stream. Requires a format with channels and a positive sample rate. Throws FfmpegError.
+    /// Decodes up to framesPerRead(`maxFrames`) frames into channelData(); returns how many, 0 at
+    /// the end of the stream. Requires a format with channels and a positive sample rate. Throws
+    /// FfmpegError.
     std::size_t read(std::size_t maxFrames);
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;

@@ -45,8 +45,9 @@ int writableDepth(int bits, bool isFloat) {
 }
 
 /// Linear PCM originals keep their depth, and in WAV their float flag; AIFF copies are always
-/// integer; compressed originals become 24-bit integer.
-PcmFormat copyFormat(const AudioFileFormat& original, const fs::path& to) {
+/// integer; compressed originals become 24-bit integer. Channels keep their speakers, in the
+/// order of `plan`.
+PcmFormat copyFormat(const AudioFileFormat& original, const fs::path& to, const ChannelPlan& plan) {
     PcmFormat format;
     format.aiff = AudioTypes::lowerExtension(to) == "aif";
     format.sampleRate = static_cast<int>(std::lround(original.sampleRate));
@@ -56,8 +57,8 @@ PcmFormat copyFormat(const AudioFileFormat& original, const fs::path& to) {
         format.bitDepth =
             writableDepth(original.bitDepth > 0 ? original.bitDepth : 24, format.isFloat);
     }
-    if (original.channelCount >= 3)
-        format.channelLabels = original.channelLabels;
+    format.waveMask = plan.waveMask;
+    format.channelLabels = plan.labels;
     return format;
 }
 
@@ -89,10 +90,12 @@ void addDither(float* interleaved, std::size_t frames, std::size_t channels, flo
         }
 }
 
-void interleave(std::span<const float* const> channels, std::size_t frames, float* out) {
+/// Copy channel c takes original channel order[c].
+void interleave(std::span<const float* const> channels, const std::vector<std::size_t>& order,
+                std::size_t frames, float* out) {
     const std::size_t count = channels.size();
     for (std::size_t c = 0; c < count; ++c) {
-        const float* in = channels[c];
+        const float* in = channels[order[c]];
         for (std::size_t i = 0; i < frames; ++i)
             out[i * count + c] = in[i];
     }
@@ -131,7 +134,10 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     const std::string name = to.filename().string();
     const auto original = openOriginal(from);
     FfmpegReader& reader = *original;
-    const PcmFormat format = copyFormat(reader.format(), to);
+    const AudioFileFormat& source = reader.format();
+    const ChannelPlan plan = channelPlan(source.channelLabels, source.channelCount,
+                                         AudioTypes::lowerExtension(to) == "aif");
+    const PcmFormat format = copyFormat(source, to, plan);
     const auto channelCount = static_cast<std::size_t>(format.channelCount);
 
     // The temporary disappears with `file` unless committed; `writer` closes before it.
@@ -147,7 +153,7 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     }
 
     reader.reserve(bufferFrames);
-    std::vector<float> interleaved(bufferFrames * channelCount);
+    std::vector<float> interleaved(reader.framesPerRead(bufferFrames) * channelCount);
 
     const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
     const bool dither = !format.isFloat && format.bitDepth <= 16;
@@ -172,7 +178,7 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
             std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
             unreadable("Unsupported sample format.");
 
-        interleave(channels, frames, interleaved.data());
+        interleave(channels, plan.order, frames, interleaved.data());
         VectorOps::scale(interleaved.data(), frames * channelCount, factor);
         if (dither)
             addDither(interleaved.data(), frames, channelCount, amplitude, noise);

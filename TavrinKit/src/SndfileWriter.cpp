@@ -1,13 +1,13 @@
 #include "SndfileWriter.h"
 
+#include "AppleChannelLayout.h"
 #include "tavrin/Expects.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
-#include <optional>
 #include <sndfile.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -30,55 +30,108 @@ int subtype(const PcmFormat& format) {
     }
 }
 
-/// The WAVE speakers in bit order, which platform channel labels 1…18 follow. The file layer
-/// names the first three LEFT, RIGHT and CENTER (not FRONT_…) in its WAVE and AIFF layouts.
-constexpr int waveSpeakers[] = {
-    SF_CHANNEL_MAP_LEFT,
-    SF_CHANNEL_MAP_RIGHT,
-    SF_CHANNEL_MAP_CENTER,
-    SF_CHANNEL_MAP_LFE,
-    SF_CHANNEL_MAP_REAR_LEFT,
-    SF_CHANNEL_MAP_REAR_RIGHT,
-    SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
-    SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
-    SF_CHANNEL_MAP_REAR_CENTER,
-    SF_CHANNEL_MAP_SIDE_LEFT,
-    SF_CHANNEL_MAP_SIDE_RIGHT,
-    SF_CHANNEL_MAP_TOP_CENTER,
-    SF_CHANNEL_MAP_TOP_FRONT_LEFT,
-    SF_CHANNEL_MAP_TOP_FRONT_CENTER,
-    SF_CHANNEL_MAP_TOP_FRONT_RIGHT,
-    SF_CHANNEL_MAP_TOP_REAR_LEFT,
-    SF_CHANNEL_MAP_TOP_REAR_CENTER,
-    SF_CHANNEL_MAP_TOP_REAR_RIGHT,
-};
-
-/// The file layer's speaker for a platform channel label, or nothing for a label it cannot name.
-/// The left/right surround pair (5/6) is the WAVE back pair, except beside a rear surround pair
-/// (33/34), where it is the side pair, as in a 7.1 WAV (L R C LFE Rls Rrs Ls Rs).
-std::optional<int> speaker(std::uint32_t label, bool hasRearSurround) {
+/// The WAVE speaker bit of a platform channel label, or −1 for a label no WAVE speaker names.
+/// Labels 1…18 follow the WAVE bits in order. The left/right surround pair (5/6) is the WAVE back
+/// pair, except beside a rear surround pair (33/34), where it is the side pair, as in a 7.1 WAV
+/// (L R C LFE Rls Rrs Ls Rs); the top rear speakers of newer layouts are the WAVE top back ones.
+int waveBit(std::uint32_t label, bool hasRearSurround) {
     if (hasRearSurround && (label == 5 || label == 6))
-        return label == 5 ? SF_CHANNEL_MAP_SIDE_LEFT : SF_CHANNEL_MAP_SIDE_RIGHT;
-    if (label >= 1 && label <= std::size(waveSpeakers))
-        return waveSpeakers[label - 1];
-    if (label == 33 || label == 34)
-        return label == 33 ? SF_CHANNEL_MAP_REAR_LEFT : SF_CHANNEL_MAP_REAR_RIGHT;
-    return std::nullopt;
+        return label == 5 ? 9 : 10;
+    if (label >= 1 && label <= 18)
+        return int(label) - 1;
+    switch (label) {
+    case 33: // rear surround left, right
+    case 34:
+        return int(label) - 29;
+    case 42: // mono
+        return 2;
+    case 52: // left, centre, right top rear
+    case 53:
+    case 54:
+        return int(label) - 37;
+    default:
+        return -1;
+    }
 }
 
-/// The channel map for `labels`, or empty when some channel has no speaker the file layer knows.
-std::vector<int> channelMap(const std::vector<std::uint32_t>& labels) {
-    const bool hasRearSurround = std::ranges::find(labels, 33u) != labels.end() ||
-                                 std::ranges::find(labels, 34u) != labels.end();
-    std::vector<int> map;
-    for (std::uint32_t label : labels) {
-        const auto s = speaker(label, hasRearSurround);
-        if (!s)
-            return {};
-        map.push_back(*s);
+/// Header fields patched after the file layer has written the file: the speaker mask, which it
+/// would otherwise fill with a default for the channel count, and the layout record it can't write.
+class Header {
+public:
+    explicit Header(int fd) : m_fd(fd) {}
+
+    std::vector<std::uint8_t> read(off_t at, std::size_t size) const {
+        std::vector<std::uint8_t> bytes(size);
+        const ssize_t n = ::pread(m_fd, bytes.data(), size, at);
+        bytes.resize(n > 0 ? std::size_t(n) : 0);
+        return bytes;
     }
-    return map;
-}
+
+    void write(off_t at, const std::vector<std::uint8_t>& bytes) {
+        if (::pwrite(m_fd, bytes.data(), bytes.size(), at) != ssize_t(bytes.size()))
+            fail();
+    }
+
+    /// Sets the mask of a WAVE_FORMAT_EXTENSIBLE 'fmt ' chunk among the first chunks.
+    void setWaveMask(std::uint32_t mask) {
+        for (off_t at = 12; at < 4096;) {
+            const auto chunk = read(at, 8 + 24);
+            if (chunk.size() < 8)
+                return;
+            const std::uint64_t size = load(chunk, 4, 4, false);
+            if (std::string_view(reinterpret_cast<const char*>(chunk.data()), 4) == "fmt ") {
+                if (size >= 40 && load(chunk, 8, 2, false) == 0xFFFE)
+                    write(at + 8 + 20, bytes(mask, 4, false));
+                return;
+            }
+            at += off_t(8 + size + (size & 1));
+        }
+    }
+
+    /// Appends a chunk and counts it into the size of the file's form.
+    void append(std::string_view id, const std::vector<std::uint8_t>& body, bool bigEndian) {
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0)
+            fail();
+        off_t end = info.st_size;
+        std::vector<std::uint8_t> chunk(std::size_t(end & 1), 0); // chunks start on even offsets
+        chunk.insert(chunk.end(), id.begin(), id.end());
+        const auto size = bytes(body.size(), 4, bigEndian);
+        chunk.insert(chunk.end(), size.begin(), size.end());
+        chunk.insert(chunk.end(), body.begin(), body.end());
+        if (body.size() & 1)
+            chunk.push_back(0);
+        write(end, chunk);
+        // RF64 keeps its form size in the 'ds64' chunk that follows its header.
+        const auto head = read(0, 28);
+        const bool rf64 = head.size() == 28 &&
+                          std::string_view(reinterpret_cast<const char*>(head.data()), 4) == "RF64";
+        const off_t field = rf64 ? 20 : 4;
+        const int width = rf64 ? 8 : 4;
+        const std::uint64_t form = load(head, std::size_t(field), width, bigEndian) + chunk.size();
+        write(field, bytes(form, width, bigEndian));
+    }
+
+private:
+    int m_fd;
+
+    [[noreturn]] static void fail() { throw SndfileError(std::generic_category().message(errno)); }
+
+    static std::uint64_t load(const std::vector<std::uint8_t>& b, std::size_t at, int width,
+                              bool bigEndian) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < width && at + std::size_t(i) < b.size(); ++i)
+            v |= std::uint64_t(b[at + std::size_t(i)]) << 8 * (bigEndian ? width - 1 - i : i);
+        return v;
+    }
+
+    static std::vector<std::uint8_t> bytes(std::uint64_t v, int width, bool bigEndian) {
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(width));
+        for (int i = 0; i < width; ++i)
+            out[std::size_t(i)] = std::uint8_t(v >> 8 * (bigEndian ? width - 1 - i : i));
+        return out;
+    }
+};
 
 } // namespace
 
@@ -86,6 +139,7 @@ std::vector<int> channelMap(const std::vector<std::uint32_t>& labels) {
 /// is reported with its own description ("File too large", "No space left on device").
 struct SndfileWriter::State {
     int fd = -1;
+    PcmFormat format;
     int systemError = 0; ///< errno of the last failed call, 0 when none failed
     SNDFILE* file = nullptr;
 
@@ -168,10 +222,7 @@ SndfileWriter::SndfileWriter(int fd, const PcmFormat& format) : m(std::make_uniq
     if (!format.aiff)
         sf_command(m->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     sf_command(m->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    // A layout the container cannot say is left out rather than said wrongly.
-    std::vector<int> map = channelMap(format.channelLabels);
-    if (map.size() == std::size_t(format.channelCount))
-        sf_command(m->file, SFC_SET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int)));
+    m->format = format;
 }
 
 SndfileWriter::~SndfileWriter() = default;
@@ -190,6 +241,42 @@ void SndfileWriter::close() {
         throw SndfileError(m->describe());
     if (code != 0)
         throw SndfileError(sf_error_number(code));
+    Header header(m->fd);
+    if (!m->format.aiff)
+        header.setWaveMask(m->format.waveMask);
+    if (!m->format.channelLabels.empty() && m->format.channelCount >= 3)
+        header.append(m->format.aiff ? "CHAN" : "chan",
+                      AppleChannelLayout::record(m->format.channelLabels), m->format.aiff);
+}
+
+ChannelPlan channelPlan(const std::vector<std::uint32_t>& labels, int channelCount, bool aiff) {
+    ChannelPlan plan;
+    const auto count = std::size_t(std::max(channelCount, 0));
+    for (std::size_t c = 0; c < count; ++c)
+        plan.order.push_back(c);
+    if (labels.size() != count)
+        return plan;
+    plan.labels = labels;
+    if (aiff)
+        return plan;
+    const bool hasRearSurround = std::ranges::find(labels, 33u) != labels.end() ||
+                                 std::ranges::find(labels, 34u) != labels.end();
+    std::vector<int> bits;
+    for (std::uint32_t label : labels) {
+        const int bit = waveBit(label, hasRearSurround);
+        const bool taken = bit >= 0 && (plan.waveMask >> bit & 1);
+        bits.push_back(taken ? -1 : bit);
+        if (bit >= 0)
+            plan.waveMask |= 1u << bit;
+    }
+    // Speakers in bit order first, the channels no speaker names after them.
+    std::ranges::stable_sort(plan.order, [&bits](std::size_t a, std::size_t b) {
+        const auto key = [&bits](std::size_t c) { return bits[c] < 0 ? 99 : bits[c]; };
+        return key(a) < key(b);
+    });
+    for (std::size_t c = 0; c < count; ++c)
+        plan.labels[c] = labels[plan.order[c]];
+    return plan;
 }
 
 } // namespace tavrin

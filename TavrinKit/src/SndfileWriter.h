@@ -24,10 +24,24 @@ struct PcmFormat {
     bool isFloat = false; ///< WAV only
     int sampleRate = 0;
     int channelCount = 0;
-    /// Platform channel-label codes, one per channel, carried as the file's channel layout where
-    /// the container can say it; empty for none.
+    /// WAV: the speakers of the first channels, in WAVE_FORMAT_EXTENSIBLE bit order; 0 for none.
+    std::uint32_t waveMask = 0;
+    /// Platform channel-label codes, one per channel, kept in a layout record ('CHAN' in AIFF,
+    /// 'chan' in WAV) of files with three channels or more; empty for none.
     std::vector<std::uint32_t> channelLabels;
 };
+
+/// How a copy holds the original's channels so that each keeps its speaker.
+struct ChannelPlan {
+    std::vector<std::size_t> order; ///< copy channel i holds original channel order[i]
+    std::uint32_t waveMask = 0;
+    std::vector<std::uint32_t> labels; ///< in the copy's order; empty when the original has none
+};
+
+/// AIFF copies keep the original's order and say it in their layout record. WAV copies put the
+/// channels that have a WAVE speaker first, in speaker-bit order as the mask requires, then the
+/// rest in their own order; the layout record still names every channel.
+ChannelPlan channelPlan(const std::vector<std::uint32_t>& labels, int channelCount, bool aiff);
 
 /// Writes linear PCM from interleaved 32-bit float frames (full scale ±1.0) into a file that the
 /// caller has opened, empty, for reading and writing. Values beyond full scale clip in integer

@@ -2,8 +2,11 @@
 
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
+#include "FfmpegReader.h"
 #include "HandWritten.h"
+#include "SoundFiles.h"
 
+#include <bit>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -87,6 +90,66 @@ TEST(AudioFileMeter, DescribesAndDecodesEveryFormat) {
     }
 }
 
+// WAVE_FORMAT_EXTENSIBLE samples in every container, some wider than their valid bits: every
+// sample reads as libsndfile reads it.
+TEST(AudioFileMeter, ExtensibleWavSamplesReadAsLibsndfileReadsThem) {
+    struct Case {
+        std::uint16_t formatTag, container, valid;
+        const char* description;
+    };
+    const Case cases[] = {
+        {1, 8, 8, "WAV · 8-bit · 48 kHz · stereo"},
+        {1, 16, 16, "WAV · 16-bit · 48 kHz · stereo"},
+        {1, 24, 24, "WAV · 24-bit · 48 kHz · stereo"},
+        {1, 32, 32, "WAV · 32-bit · 48 kHz · stereo"},
+        {1, 32, 24, "WAV · 24-bit · 48 kHz · stereo"},
+        {1, 24, 16, "WAV · 16-bit · 48 kHz · stereo"},
+        {1, 24, 20, "WAV · 20-bit · 48 kHz · stereo"},
+        {3, 32, 32, "WAV · 32-bit float · 48 kHz · stereo"},
+        {3, 64, 64, "WAV · 64-bit float · 48 kHz · stereo"},
+    };
+    const double seconds = 0.25;
+    const Channels x = distinctChannels(2, seconds, 48000);
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description + std::string(" in ") + std::to_string(c.container));
+        std::string data;
+        const int bytes = c.container / 8;
+        for (std::size_t f = 0; f < x[0].size(); ++f)
+            for (const auto& channel : x) {
+                const double v = channel[f];
+                if (c.formatTag == 3 && bytes == 4)
+                    data += le(std::bit_cast<std::uint32_t>(float(v)), 4);
+                else if (c.formatTag == 3)
+                    data += le(std::bit_cast<std::uint64_t>(v), 8);
+                else if (bytes == 1)
+                    data += le(std::uint64_t(std::lround(v * 127) + 128), 1);
+                else // the valid bits at the top of the container
+                    data += le(std::uint64_t(std::lround(v * std::ldexp(1.0, c.valid - 1)))
+                                   << (c.container - c.valid),
+                               bytes);
+            }
+        const fs::path path = dir / "x.wav";
+        writeBytes(path, Wav{.formatTag = c.formatTag,
+                             .channels = 2,
+                             .bits = c.container,
+                             .data = data,
+                             .validBits = c.valid}
+                             .bytes());
+        FfmpegReader reader(path);
+        const std::size_t frames = reader.read(65536);
+        const Audio expected = readAudio(path);
+        ASSERT_EQ(frames, x[0].size());
+        ASSERT_EQ(expected.samples.size(), 2 * frames);
+        for (std::size_t f = 0; f < frames; ++f)
+            for (std::size_t ch = 0; ch < 2; ++ch)
+                ASSERT_EQ(reader.channelData()[ch][f], expected.samples[2 * f + ch]) << f;
+        const FileMeasurement m = AudioFileMeter::measure(path, false);
+        EXPECT_EQ(m.format, c.description);
+        EXPECT_EQ(m.result.duration, seconds);
+    }
+}
+
 TEST(AudioFileMeter, DescriptionParts) {
     struct Case {
         AudioFileFormat format;
@@ -127,7 +190,10 @@ TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
         {"described.caf", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), "FFSSFL"},
         {"described.aiff", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), "FFSSFL"},
         {"tagged.caf", 6, nullptr, layoutRecord((122u << 16) | 6, 0, 0, {}), "FFSSFL"},
-        {"rear.caf", 4, nullptr, layoutRecord((108u << 16) | 4, 0, 0, {}), "FFFF"},
+        {"quad.caf", 4, nullptr, layoutRecord((108u << 16) | 4, 0, 0, {}), "FFSS"},
+        {"rear.caf", 4, nullptr, layoutRecord((185u << 16) | 4, 0, 0, {}), "FFFF"},
+        {"atmos.caf", 12, nullptr, layoutRecord((192u << 16) | 12, 0, 0, {}), "FFFLSSFFFFFF"},
+        {"hoa.caf", 4, nullptr, layoutRecord((190u << 16) | 4, 0, 0, {}), "FFFF"},
         {"unlabelled.caf", 6, nullptr, layoutRecord(0, 0, 6, {~0u, 0, ~0u, 0, 0, 0}), "FFFLSS"},
         {"bitmap.caf", 5, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), "FFFSS"},
         {"seven.caf", 7, nullptr, layoutRecord(0, 0, 0, {}), "FFFFFFF"},

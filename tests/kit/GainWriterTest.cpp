@@ -1,8 +1,11 @@
 #include "tavrin/GainWriter.h"
 
+#include "AppleChannelLayout.h"
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
+#include "HandWritten.h"
 #include "SoundFiles.h"
+#include "WaveHeader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,18 +27,6 @@ std::string formType(const fs::path& path) {
     const std::string bytes = readBytes(path);
     const std::string kind = bytes.substr(0, 4);
     return (kind == "RIFF" || kind == "FORM") && bytes.size() >= 12 ? bytes.substr(8, 4) : kind;
-}
-
-/// The speaker of each channel, as libsndfile reads the file's channel mask; none when it has none.
-std::vector<int> speakers(const fs::path& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    std::vector<int> map(std::size_t(std::max(info.channels, 0)));
-    if (file &&
-        !sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int))))
-        map.clear();
-    sf_close(file);
-    return map;
 }
 
 } // namespace
@@ -154,27 +145,130 @@ TEST(GainWriter, SameOriginalAndGainGiveIdenticalSamples) {
     EXPECT_EQ(readAudio(dir / "a.wav").samples, readAudio(dir / "b.wav").samples);
 }
 
-TEST(GainWriter, SurroundCopyKeepsTheSpeakerLayout) {
+// For every original, the copy read back gives each channel the role it had, so it reads as the
+// original plus the gain. A WAV copy's mask names the speaker of each channel (which puts them in
+// speaker-bit order); an AIFF copy keeps the original's layout record.
+TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
+    struct Case {
+        const char* name;
+        std::size_t channels;
+        const char* args;   // ffmpeg arguments; none for a hand-written file with `chan`
+        std::string chan;   // layout record; for ffmpeg's MP4, the standard tag put into its 'chan'
+        std::uint32_t mask; // of a WAV copy
+        std::vector<std::size_t> order{}; // original channel of each copy channel; none: the same
+    };
+    const auto tag = [](std::uint32_t index, std::uint32_t channels) {
+        return layoutRecord(index << 16 | channels, 0, 0, {});
+    };
+    const Case cases[] = {
+        {"mono.wav", 1, nullptr, "", 0},
+        {"5.1 back and top.wav", 8, nullptr, "", 0x503F},
+        {"stereo.wav", 2, "-c:a pcm_s16le", "", 0},
+        {"stereo mask.wav", 2, "-c:a pcm_s24le", "", 0x3},
+        {"no mask.wav", 8, nullptr, "", 0},
+        {"5.1.wav", 6, "-c:a pcm_s24le -channel_layout 5.1", "", 0x3F},
+        {"5.1 side.wav", 6, "-c:a pcm_s24le -channel_layout '5.1(side)'", "", 0x60F},
+        {"7.1.wav", 8, "-c:a pcm_s24le -channel_layout 7.1", "", 0x63F},
+        {"tops.wav", 4, nullptr, "", 0x5003},
+        {"described.caf",
+         6,
+         nullptr,
+         layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}),
+         0x3F,
+         {0, 1, 4, 5, 2, 3}},
+        {"bitmap.caf", 6, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), 0},
+        {"5.1 A.caf", 6, nullptr, tag(121, 6), 0x3F},
+        {"5.1 B.caf", 6, nullptr, tag(122, 6), 0x3F, {0, 1, 4, 5, 2, 3}},
+        {"5.1 C.caf", 6, nullptr, tag(123, 6), 0x3F, {0, 2, 1, 5, 3, 4}},
+        {"5.1 D.caf", 6, nullptr, tag(124, 6), 0x3F, {1, 2, 0, 5, 3, 4}},
+        {"6.1.caf", 7, nullptr, tag(125, 7), 0x13F},
+        {"7.1 A.caf", 8, nullptr, tag(126, 8), 0xFF},
+        {"7.1 B.caf", 8, nullptr, tag(127, 8), 0xFF, {3, 4, 0, 7, 5, 6, 1, 2}},
+        {"7.1 C.caf", 8, nullptr, tag(128, 8), 0x63F, {0, 1, 2, 3, 6, 7, 4, 5}},
+        {"quad.caf", 4, nullptr, tag(108, 4), 0x33},
+        {"rear pair.caf", 4, nullptr, tag(185, 4), 0x33},
+        {"atmos 5.1.2.caf", 8, nullptr, tag(194, 8), 0x3F},
+        {"atmos 7.1.4.caf",
+         12,
+         nullptr,
+         tag(192, 12),
+         0x2D63F,
+         {0, 1, 2, 3, 6, 7, 4, 5, 8, 9, 10, 11}},
+        {"hoa.caf", 4, nullptr, tag(190, 4), 0},
+        {"described.m4a",
+         6,
+         "-c:a pcm_s24le -f mov",
+         be(122u << 16 | 6, 4),
+         0x3F,
+         {0, 1, 4, 5, 2, 3}},
+        {"5.1.aiff", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), 0},
+    };
+    const double rate = 48000, gain = -2.5;
+    const auto samples = [rate](std::size_t count) {
+        Channels channels;
+        for (std::size_t c = 0; c < count; ++c)
+            channels.push_back(sine(200 + 150 * double(c), -12 - 1.5 * double(c), 3.5, rate));
+        return channels;
+    };
     TempDir dir;
-    const std::pair<const char*, std::size_t> layouts[] = {
-        {"5.1", 6}, {"5.1(side)", 6}, {"7.1", 8}};
     std::vector<Encoding> jobs;
-    for (const auto& [layout, channels] : layouts)
-        jobs.push_back({Channels(channels, sine(997, -20, 0.2, 48000)), 48000,
-                        dir / (std::string(layout) + ".wav"),
-                        std::string("-c:a pcm_s24le -channel_layout '") + layout + "'"});
+    for (const Case& c : cases) {
+        const fs::path path = dir / c.name;
+        const std::string data = pcm16(samples(c.channels));
+        const auto count = std::uint16_t(c.channels);
+        if (c.args)
+            jobs.push_back({samples(c.channels), int(rate), path, c.args});
+        else if (path.extension() == ".wav") // with the mask the copy should have, if any
+            writeBytes(path,
+                       Wav{.channels = count,
+                           .data = data,
+                           .validBits = c.mask ? std::optional<std::uint16_t>(16) : std::nullopt,
+                           .mask = c.mask}
+                           .bytes());
+        else if (path.extension() == ".aiff")
+            writeBytes(path, Aiff{.channels = count, .chan = c.chan, .data = data}.bytes());
+        else
+            writeBytes(path, Caf{.channels = count, .chan = c.chan, .data = data}.bytes());
+    }
     encodeAll(jobs);
-    for (const Encoding& original : jobs) {
-        SCOPED_TRACE(original.out);
-        const std::vector<int> layout = speakers(original.out);
-        ASSERT_EQ(layout.size(), original.channels.size());
-        GainWriter::write(original.out, dir / "copy.wav", -1);
-        EXPECT_EQ(speakers(dir / "copy.wav"), layout);
-        fs::remove(dir / "copy.wav");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path original = dir / c.name;
+        if (original.extension() == ".m4a") {
+            std::string mp4 = readBytes(original);
+            mp4.replace(mp4.find("chan") + 8, 4, c.chan);
+            writeBytes(original, mp4);
+        }
+        const fs::path copy = GainWriter::destination(original, "fixed", std::nullopt);
+        GainWriter::write(original, copy, gain);
+
+        const LoudnessResult before = AudioFileMeter::measure(original, false).result;
+        const LoudnessResult after = AudioFileMeter::measure(copy, false).result;
+        EXPECT_NEAR(*after.integrated, *before.integrated + gain, 0.01);
+        EXPECT_NEAR(*after.maxShortTerm, *before.maxShortTerm + gain, 0.01);
+        EXPECT_NEAR(*after.samplePeak, *before.samplePeak + gain, 0.01);
+        EXPECT_NEAR(*after.truePeak, *before.truePeak + gain, 0.01);
+
+        if (copy.extension() == ".aif")
+            EXPECT_EQ(
+                AppleChannelLayout::readLabels(copy, AppleChannelLayout::Container::aiff),
+                AppleChannelLayout::readLabels(original, AppleChannelLayout::Container::aiff));
+        else
+            EXPECT_EQ(WaveHeader::pcmFormat(copy)->mask, c.mask);
+        // Each channel of the copy is the original channel it says it is, as libsndfile reads it.
+        const Audio read = readAudio(copy);
+        const Channels expected = samples(c.channels);
+        const double factor = std::pow(10.0, gain / 20);
+        for (std::size_t i = 0; i < c.channels; ++i) {
+            const std::size_t from = c.order.empty() ? i : c.order[i];
+            double worst = 0;
+            for (std::size_t f = 0; f < expected[from].size(); f += 97)
+                worst = std::max(
+                    worst, std::abs(read.samples[f * c.channels + i] - expected[from][f] * factor));
+            EXPECT_LT(worst, 1e-3) << "copy channel " << i;
+        }
     }
 }
-
-// ---- Round trips ----------------------------------------------------------------------------
 
 TEST(GainWriter, FloatCopyHoldsEverySampleTimesTheGain) {
     const double gain = -4.25;

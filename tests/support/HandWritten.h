@@ -61,12 +61,19 @@ struct Wav {
     std::string data = pcm16(48000, 1);
     std::optional<std::uint32_t> riffSize{}; // default: the true size
     std::optional<std::uint32_t> dataSize{};
+    std::string extra{}; // chunks between 'fmt ' and 'data'
+    /// Given: WAVE_FORMAT_EXTENSIBLE, `formatTag` its sub-format, with these valid bits and mask.
+    std::optional<std::uint16_t> validBits{};
+    std::uint32_t mask = 0;
 
     std::string bytes() const {
         const std::uint32_t align = std::uint32_t(channels) * bits / 8;
-        const std::string fmt = le(formatTag, 2) + le(channels, 2) + le(rate, 4) +
-                                le(std::uint64_t(rate) * align, 4) + le(align, 2) + le(bits, 2);
-        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + "data" +
+        std::string fmt = le(validBits ? 0xFFFE : formatTag, 2) + le(channels, 2) + le(rate, 4) +
+                          le(std::uint64_t(rate) * align, 4) + le(align, 2) + le(bits, 2);
+        if (validBits)
+            fmt += le(22, 2) + le(*validBits, 2) + le(mask, 4) + le(formatTag, 2) +
+                   std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
+        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + extra + "data" +
                                  le(dataSize.value_or(std::uint32_t(data.size())), 4) + data;
         return "RIFF" + le(riffSize.value_or(std::uint32_t(body.size())), 4) + body;
     }
@@ -80,6 +87,7 @@ struct Aiff {
     std::uint16_t channels = 1;
     std::optional<std::string> chan{};
     std::optional<std::uint32_t> chanSize{};
+    std::string extra{}; // chunks before 'SSND'
     std::string data = pcm16(48000, 1);
 
     std::string bytes() const {
@@ -92,7 +100,7 @@ struct Aiff {
         std::string body = "AIFFCOMM" + be(comm.size(), 4) + comm;
         if (chan)
             body += "CHAN" + be(chanSize.value_or(std::uint32_t(chan->size())), 4) + *chan;
-        body += "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
+        body += extra + "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
         return "FORM" + be(body.size(), 4) + body;
     }
 };
@@ -104,6 +112,7 @@ struct Caf {
     std::optional<std::string> chan{};
     std::optional<std::uint64_t> chanSize{}; // default: the true size
     std::optional<std::uint64_t> dataSize{}; // default: the true size
+    std::string extra{};                     // chunks before 'data'
     std::string data = pcm16(48000, 2);
 
     std::string bytes() const {
@@ -112,7 +121,7 @@ struct Caf {
         std::string out = "caff" + be(1, 2) + be(0, 2) + "desc" + be(desc.size(), 8) + desc;
         if (chan)
             out += "chan" + be(chanSize.value_or(chan->size()), 8) + *chan;
-        return out + "data" + be(dataSize.value_or(data.size() + 4), 8) + be(0, 4) + data;
+        return out + extra + "data" + be(dataSize.value_or(data.size() + 4), 8) + be(0, 4) + data;
     }
 };
 
