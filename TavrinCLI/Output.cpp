@@ -158,7 +158,7 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
         if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr)
             notes.push_back(refused->message);
     }
-    for (const std::string& warning : Workflow::warnings(reading))
+    for (const std::string& warning : reading.warnings)
         notes.push_back("Warning: " + warning);
     if (!note.empty())
         notes.emplace_back(note);
@@ -208,7 +208,7 @@ std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
     j["problems"] = Json::array();
     j["fix"] = nullptr;
     j["error"] = reading.error ? Json(*reading.error) : Json(nullptr);
-    j["warnings"] = Workflow::warnings(reading);
+    j["warnings"] = reading.warnings;
     if (reading.result) {
         const Verdict verdict = Verdict::make(*reading.result, spec);
         j["status"] = rawValue(verdict.status);

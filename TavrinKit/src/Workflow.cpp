@@ -1,5 +1,6 @@
 #include "tavrin/Workflow.h"
 
+#include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/GainWriter.h"
@@ -11,26 +12,43 @@
 
 namespace tavrin::Workflow {
 
+namespace {
+
+/// The warnings of a measured file: a sample peak at full scale, a WAV that ends before its
+/// header says.
+std::vector<std::string> warningsFor(const std::filesystem::path& file,
+                                     const LoudnessResult& result) {
+    std::vector<std::string> warnings;
+    // Integer samples stop at full scale, so a peak that shows as 0.0 dBFS or more was most
+    // likely cut there (or will be when a float file is converted).
+    if (result.samplePeak && Fmt::round1(*result.samplePeak) >= 0)
+        warnings.push_back("The sample peak reaches " + Fmt::number(*result.samplePeak, true) +
+                           " dBFS: the audio is probably clipped.");
+    // The reading covers what is there; a QC check must still say that the rest is missing.
+    if (const auto declared = WaveHeader::declaredFrames(file); declared && result.sampleRate > 0) {
+        const double missing = static_cast<double>(*declared) / result.sampleRate - result.duration;
+        // Said to a tenth of a second; less than that would read as nothing missing.
+        if (missing >= 0.05)
+            warnings.push_back("The file ends " + Fmt::oneDecimal(missing) +
+                               " s before its header says (" +
+                               Fmt::oneDecimal(result.duration + missing) +
+                               " s): it was probably cut off; what is there was measured.");
+    }
+    return warnings;
+}
+
+} // namespace
+
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
                 const CancelCheck& isCancelled) {
     try {
         auto measurement = AudioFileMeter::measure(file, dualMono, progress, isCancelled);
-        return {std::move(measurement.format), measurement.result, std::nullopt};
+        auto warnings = warningsFor(file, measurement.result);
+        return {std::move(measurement.format), measurement.result, std::nullopt,
+                std::move(warnings)};
     } catch (const AudioFileError& error) {
         return {{}, std::nullopt, error.what()};
     }
-}
-
-std::vector<std::string> warnings(const Reading& reading) {
-    std::vector<std::string> found;
-    // Integer samples stop at full scale, so a peak that shows as 0.0 dBFS or more was most
-    // likely cut there (or will be when a float file is converted).
-    if (reading.result && reading.result->samplePeak &&
-        Fmt::round1(*reading.result->samplePeak) >= 0)
-        found.push_back("The sample peak reaches " +
-                        Fmt::number(*reading.result->samplePeak, true) +
-                        " dBFS: the audio is probably clipped.");
-    return found;
 }
 
 std::optional<FixPlan> fixPlanFor(const std::optional<LoudnessResult>& result,

@@ -332,10 +332,13 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeedsWithOneTypePerKey) {
     writeBytes(dir / "notes.wav", "not audio");
     // A full-scale sine: 16-bit samples stop at full scale.
     encode({sine(997, 0, 2, 48000)}, 48000, dir / "loud.wav", "-c:a pcm_s16le");
+    // A WAV whose header promises 8 s but holds the first 4 s of them.
+    encode(replicate(sine(997, -23, 8, 48000), 2), 48000, dir / "cut.wav", "-c:a pcm_s16le");
+    fs::resize_file(dir / "cut.wav", fs::file_size(dir / "cut.wav") - 4 * 48000 * 2 * 2);
     const Outcome r =
         run({"check", "--json", "--dual-mono", examples.string(), dir.path().string()});
     const auto out = lines(r.out);
-    ASSERT_EQ(out.size(), 8u) << r.out;
+    ASSERT_EQ(out.size(), 9u) << r.out;
     std::map<std::string, Json::value_t> types;
     std::vector<Json> objects;
     for (const auto& line : out) {
@@ -366,10 +369,14 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeedsWithOneTypePerKey) {
     EXPECT_EQ(silence["problems"], Json::array({"The file is silent."}));
     EXPECT_FALSE(silence["result"].contains("integrated"));
     EXPECT_EQ(objects[5]["warnings"],
+              Json::array({"The file ends 4.0 s before its header says (8.0 s): it was probably "
+                           "cut off; what is there was measured."}));
+    EXPECT_EQ(objects[5]["status"], "pass") << "a warning leaves the verdict as it is";
+    EXPECT_EQ(objects[6]["warnings"],
               Json::array({"The sample peak reaches 0.0 dBFS: the audio is probably clipped."}));
-    EXPECT_EQ(objects[6]["status"], "error");
-    EXPECT_TRUE(objects[6]["result"].is_null());
-    EXPECT_TRUE(contains(objects[7]["file"].get<std::string>(), "take\xEF\xBF\xBD.flac"));
+    EXPECT_EQ(objects[7]["status"], "error");
+    EXPECT_TRUE(objects[7]["result"].is_null());
+    EXPECT_TRUE(contains(objects[8]["file"].get<std::string>(), "take\xEF\xBF\xBD.flac"));
 }
 
 TEST(Cli, FixShowsTheTableAgainWithTheFixColumnAndNeverOverwrites) {

@@ -29,6 +29,9 @@ struct Reading {
     std::string format; ///< empty unless the file was measured
     std::optional<LoudnessResult> result;
     std::optional<std::string> error;
+    /// What a reader should know that the verdict doesn't say, one sentence each; the verdict is
+    /// unchanged: a sample peak at full scale (clipping), a file shorter than its header says.
+    std::vector<std::string> warnings{};
     bool operator==(const Reading&) const = default;
 };
 
@@ -36,10 +39,6 @@ struct Reading {
 /// Throws only Cancelled, when `isCancelled` stops the work.
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress = {},
                 const CancelCheck& isCancelled = {});
-
-/// What a reader should know about a reading that its verdict doesn't say, one sentence each;
-/// the verdict itself is unchanged. Today: a sample peak at full scale, a sign of clipping.
-std::vector<std::string> warnings(const Reading& reading);
 
 /// The plan of a fix for a file that fails `spec` (the only files a fix takes); absent for a file
 /// that passes, has no reading or could not be read.
