@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "tavrin/DecoderLog.h"
 #include "tavrin/VectorOps.h"
 
 #include <csignal>
@@ -17,6 +18,7 @@ void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tavrin::silenceDecoderLog();
     // For timing one instruction set against another (bench/compare).
     if (const char* simd = std::getenv("TAVRIN_SIMD"))
         tavrin::VectorOps::selectByName(simd);
