@@ -7,6 +7,7 @@
 #include "Throws.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
+#include "tavrin/DecoderLog.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +26,9 @@
 namespace tavrin::test {
 
 namespace fs = std::filesystem;
+
+/// FFmpeg's own diagnostics, which the programs silence, would bury the tests' output.
+inline const bool decoderLogSilenced = (silenceDecoderLog(), true);
 
 /// A fresh folder under $TAVRIN_TEST_TMP (or the system temp folder), removed with its contents.
 class TempDir {
