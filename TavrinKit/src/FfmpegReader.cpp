@@ -47,6 +47,10 @@ std::string describe(int code) {
     throw FfmpegError(describe(code));
 }
 
+bool hasChannelsAndRate(const AudioFileFormat& format) {
+    return format.channelCount >= 1 && format.sampleRate > 0;
+}
+
 } // namespace
 
 struct FfmpegReader::State {
@@ -240,7 +244,7 @@ void FfmpegReader::State::open() {
         info.codec == AudioCodec::linearPCM ? av_get_bits_per_sample(params->codec_id) : 0;
     format.sampleRate = params->sample_rate;
     format.channelCount = params->ch_layout.nb_channels;
-    if (format.channelCount < 1 || format.sampleRate <= 0)
+    if (!hasChannelsAndRate(format))
         return; // nothing to decode; the caller reports it
 
     const AVCodec* codec = avcodec_find_decoder(params->codec_id);
@@ -458,7 +462,7 @@ const AudioFileFormat& FfmpegReader::format() const {
     return m_state->format;
 }
 bool FfmpegReader::hasAudio() const {
-    return m_state->format.channelCount >= 1 && m_state->format.sampleRate > 0;
+    return hasChannelsAndRate(m_state->format);
 }
 std::int64_t FfmpegReader::length() const {
     return m_state->length;
