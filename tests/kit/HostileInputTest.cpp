@@ -29,7 +29,7 @@ template <class T, class Change> std::string with(Change change) {
 }
 
 struct Case {
-    const char* name;
+    std::string name;
     std::string bytes;
     const char* expected;
 };
@@ -81,12 +81,9 @@ TEST(HostileInput, ChunkSizesThatClaimGigabytesCostNoMoreThanTheFile) {
         "Can't open this file as audio (Invalid data found when processing input).";
     const std::string nested = "INFOISFT" + le(0x7FFFFFF0, 4) + "ID3\x04" + std::string(6, '\x7f');
     std::vector<Case> cases;
-    std::vector<std::string> names;
     const auto add = [&](std::string name, std::string bytes, const char* expected) {
-        names.push_back(std::move(name));
-        cases.push_back({names.back().c_str(), std::move(bytes), expected});
+        cases.push_back({std::move(name), std::move(bytes), expected});
     };
-    names.reserve(32);
     for (std::uint32_t size : {0x80000000u, 0xFFFFFFFFu}) {
         const std::string claim = std::to_string(size);
         for (std::string id : {"LIST", "bext", "id3 ", "iXML"})
