@@ -79,7 +79,11 @@ void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono
     std::size_t reported = 0;
     std::unique_lock lock(board.mutex);
     while (reported < files.size()) {
-        board.changed.wait_for(lock, std::chrono::milliseconds(100));
+        // The predicate catches a reading stored while this thread was printing, which would
+        // otherwise wait for the next file or the timeout; the timeout redraws the progress.
+        board.changed.wait_for(lock, std::chrono::milliseconds(100), [&] {
+            return board.cancelled || board.readings[reported].has_value();
+        });
         if (isCancelled && isCancelled()) {
             stop = true;
             board.cancelled = true;

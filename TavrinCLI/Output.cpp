@@ -7,6 +7,7 @@
 #include "tavrin/Workflow.h"
 
 #include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 namespace tavrin::cli {
@@ -93,17 +94,23 @@ void Table::printHeader(std::ostream& out) const {
     out << line << "  Fix\n";
 }
 
-void Table::printRow(std::ostream& out, const std::filesystem::path& file,
-                     const Reading& reading) const {
-    const std::string name =
-        padRight(shortenMiddle(file.filename().string(), m_fileWidth), m_fileWidth);
-    if (!reading.result) {
-        out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
-            << "  " << name << "  " << reading.error.value_or("") << "\n";
-        return;
-    }
-    const LoudnessResult& r = *reading.result;
-    const Verdict verdict = Verdict::make(r, m_spec);
+const Workflow::CopyOutcome::Written* FileFix::written() const {
+    return copy ? std::get_if<Workflow::CopyOutcome::Written>(&copy->value) : nullptr;
+}
+
+std::optional<std::string> FileFix::text() const {
+    if (written())
+        return Workflow::fixTextWritten(*written());
+    if (copy)
+        return Workflow::fixTextFailed(
+            std::get<Workflow::CopyOutcome::Failed>(copy->value).message);
+    if (plan && std::holds_alternative<FixPlan::Refused>(plan->value))
+        return std::string(Workflow::fixTextRefused);
+    return std::nullopt;
+}
+
+std::string Table::numbersLine(const std::string& name, const LoudnessResult& r,
+                               const Verdict& verdict) const {
     const std::string_view statusColour = verdict.status == Verdict::Status::pass ? Colour::pass
                                           : verdict.status == Verdict::Status::fail
                                               ? Colour::fail
@@ -123,29 +130,85 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file,
     };
     std::string line =
         coloured(padRight(label(verdict.status), resultColumn.width), statusColour, m_colour) +
-        "  " + name;
+        "  " + padRight(name, m_fileWidth);
     for (std::size_t i = 0; i < std::size(numbers); ++i) {
         const auto& n = numbers[i];
         const std::string text =
             padLeft(Fmt::number(n.value, n.isSigned, emDash), numberColumns[i].width);
         line += "  " + coloured(text, n.bad ? Colour::fail : "", m_colour);
     }
-    if (verdict.status == Verdict::Status::fail)
-        line += "  " + FixPlan::make(r, m_spec).label();
-    out << line << "\n";
+    return line;
 }
 
+void Table::printRow(std::ostream& out, const std::filesystem::path& file, const Reading& reading,
+                     const std::optional<std::string>& fix, std::string_view note) const {
+    const std::string name = shortenMiddle(file.filename().string(), m_fileWidth);
+    std::vector<std::string> notes;
+    if (!reading.result) {
+        out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
+            << "  " << name << "\n";
+        notes.push_back(reading.error.value_or(""));
+    } else {
+        const Verdict verdict = Verdict::make(*reading.result, m_spec);
+        const auto plan = Workflow::fixPlanFor(reading.result, m_spec);
+        const std::string fixText = fix ? *fix : plan ? plan->label() : "";
+        out << numbersLine(name, *reading.result, verdict)
+            << (fixText.empty() ? "" : "  " + fixText) << "\n";
+        notes = verdict.problems;
+        if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr)
+            notes.push_back(refused->message);
+    }
+    for (const std::string& warning : reading.warnings)
+        notes.push_back("Warning: " + warning);
+    if (!note.empty())
+        notes.emplace_back(note);
+    const std::string indent(resultColumn.width + 2, ' ');
+    for (const std::string& text : notes)
+        out << indent << coloured(text, Colour::secondary, m_colour) << "\n";
+}
+
+namespace {
+
+using Json = nlohmann::json;
+
+/// The measurement with one JSON type per key: sample rates are whole numbers of hertz.
+Json resultJson(const LoudnessResult& result) {
+    Json j = Json::parse(result.toJson());
+    j["sampleRate"] = std::llround(result.sampleRate);
+    return j;
+}
+
+Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
+    if (const auto* written = fix.written()) {
+        const Verdict verdict = Verdict::make(written->result, spec);
+        return {{"kind", "written"},
+                {"copy", written->copy.string()},
+                {"result", resultJson(written->result)},
+                {"status", rawValue(verdict.status)},
+                {"problems", verdict.problems}};
+    }
+    if (fix.copy)
+        return {{"kind", "failed"},
+                {"message", std::get<Workflow::CopyOutcome::Failed>(fix.copy->value).message}};
+    if (const auto* refused = fix.plan ? std::get_if<FixPlan::Refused>(&fix.plan->value) : nullptr)
+        return {{"kind", "refused"}, {"message", refused->message}};
+    return nullptr;
+}
+
+} // namespace
+
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
-                     const DeliverySpec& spec) {
-    using Json = nlohmann::json;
+                     const DeliverySpec& spec, bool dualMono, const FileFix* fix) {
     Json j = Json::object();
     j["file"] = file.string();
     j["format"] = reading.format.empty() ? Json(nullptr) : Json(reading.format);
-    j["result"] = reading.result ? Json::parse(reading.result->toJson()) : Json(nullptr);
+    j["dualMono"] = dualMono;
+    j["result"] = reading.result ? resultJson(*reading.result) : Json(nullptr);
     j["status"] = "error";
     j["problems"] = Json::array();
     j["fix"] = nullptr;
     j["error"] = reading.error ? Json(*reading.error) : Json(nullptr);
+    j["warnings"] = reading.warnings;
     if (reading.result) {
         const Verdict verdict = Verdict::make(*reading.result, spec);
         j["status"] = rawValue(verdict.status);
@@ -153,15 +216,22 @@ std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
         if (verdict.status == Verdict::Status::fail)
             j["fix"] = FixPlan::make(*reading.result, spec).label();
     }
+    if (fix)
+        j["outcome"] = outcomeJson(*fix, spec);
     // File names need not be valid UTF-8; invalid bytes become U+FFFD rather than raw bytes.
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec) {
+std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec,
+                      std::size_t otherFiles) {
     std::vector<ReportRow> rows;
     for (const Reading& reading : readings)
         rows.push_back(Workflow::reportRow({}, reading.format, reading.result, reading.error, {}));
-    return Report::tallyText(rows, spec);
+    std::string tally = Report::tallyText(rows, spec);
+    if (otherFiles > 0)
+        tally += "; " + std::to_string(otherFiles) +
+                 (otherFiles == 1 ? " other file" : " other files") + " skipped";
+    return tally;
 }
 
 } // namespace tavrin::cli

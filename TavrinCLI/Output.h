@@ -2,15 +2,34 @@
 
 #include "Measuring.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/FixPlan.h"
+#include "tavrin/Verdict.h"
+#include "tavrin/Workflow.h"
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace tavrin::cli {
 
-/// The results table for people: a header, then one line per file as it is added.
+/// What fix did for one file: nothing (no plan: it passes or has no reading), or a plan and,
+/// for a gain, the copy written or the sentence saying why not.
+struct FileFix {
+    std::optional<FixPlan> plan;
+    std::optional<Workflow::CopyOutcome> copy;
+
+    /// The copy, when one was written.
+    const Workflow::CopyOutcome::Written* written() const;
+    /// A copy was to be written and could not be.
+    bool copyFailed() const { return copy && !written(); }
+    /// The reports' Fix column for this file, as the app fills it; absent when there is no fix.
+    std::optional<std::string> text() const;
+};
+
+/// The results table for people: a header, then one line per file as it is added, with the
+/// verdict's problems, a refused fix's reason and any warnings on lines under it.
 class Table {
 public:
     /// Column widths fit the longest of `files`' names (up to a limit; longer names are
@@ -18,21 +37,30 @@ public:
     Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec, bool colour);
 
     void printHeader(std::ostream& out) const;
-    void printRow(std::ostream& out, const std::filesystem::path& file,
-                  const Reading& reading) const;
+    /// One file's line. The Fix column shows `fix`, or when absent what a fix would do; `note`
+    /// is one more line under the row.
+    void printRow(std::ostream& out, const std::filesystem::path& file, const Reading& reading,
+                  const std::optional<std::string>& fix = std::nullopt,
+                  std::string_view note = {}) const;
 
 private:
+    /// Result, file name and the numbers, coloured where they break the spec.
+    std::string numbersLine(const std::string& name, const LoudnessResult& result,
+                            const Verdict& verdict) const;
+
     const DeliverySpec& m_spec;
     std::size_t m_fileWidth;
     bool m_colour;
 };
 
-/// One line of JSON Lines output for a file (without the line end).
+/// One line of JSON Lines output for a file (without the line end); with `fix`, its "outcome".
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
-                     const DeliverySpec& spec);
+                     const DeliverySpec& spec, bool dualMono, const FileFix* fix = nullptr);
 
-/// "3 files: 1 pass, 1 fail, 1 without a reading".
-std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec);
+/// "3 files: 1 pass, 1 fail, 1 without a reading", and "; 2 other files skipped" when folders
+/// held files that are not audio.
+std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec,
+                      std::size_t otherFiles);
 
 /// Display width of UTF-8 text in a terminal, counting one column per code point.
 std::size_t displayWidth(std::string_view text);

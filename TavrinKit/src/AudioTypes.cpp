@@ -74,28 +74,34 @@ private:
     std::unique_ptr<icu::Collator> m_collator;
 };
 
-/// Every entry under `folder`, not entering hidden folders, packages or links; an unreadable
-/// folder adds nothing, and an error part way keeps what was found before it.
-std::vector<fs::path> enumerate(const fs::path& folder) {
-    std::vector<fs::path> found;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (const fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
-        const fs::path& path = it->path();
-        if (isHidden(path)) {
-            it.disable_recursion_pending();
-            continue;
+/// Walks `top` for files, not entering hidden folders, packages or links. Audio files go to
+/// `found`; other files are only counted; a folder that can't be listed (or stops part way) keeps
+/// what it gave and is noted as unusable.
+void enumerate(const fs::path& top, std::vector<fs::path>& found, Selection& selection) {
+    std::vector<fs::path> folders{top};
+    while (!folders.empty()) {
+        const fs::path folder = std::move(folders.back());
+        folders.pop_back();
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+            const fs::path& path = it->path();
+            if (isHidden(path))
+                continue;
+            std::error_code typeError;
+            if (it->is_directory(typeError)) {
+                if (!it->is_symlink(typeError) && !isPackage(path))
+                    folders.push_back(path);
+            } else if (it->is_regular_file(typeError)) {
+                if (isSupported(path))
+                    found.push_back(path);
+                else
+                    ++selection.otherFiles;
+            }
         }
-        std::error_code typeError;
-        if (it->is_directory(typeError)) {
-            if (isPackage(path))
-                it.disable_recursion_pending();
-            continue;
-        }
-        if (it->is_regular_file(typeError))
-            found.push_back(path);
+        if (ec)
+            selection.unusable.push_back({folder, Unusable::Reason::unreadable, ec});
     }
-    return found;
 }
 
 } // namespace
@@ -122,31 +128,44 @@ bool isAiff(const fs::path& path) {
 }
 
 std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
+    return scan(selection).files;
+}
+
+Selection scan(const std::vector<fs::path>& chosenPaths) {
+    using Reason = Unusable::Reason;
     const NaturalNameOrder naturalNameOrder;
-    std::vector<fs::path> result;
+    Selection selection;
     std::set<fs::path> seen;
     const auto accept = [&](const fs::path& path) {
-        if (!isSupported(path) || isHidden(path))
-            return;
         fs::path normal = standardized(path);
         if (seen.insert(normal).second)
-            result.push_back(std::move(normal));
+            selection.files.push_back(std::move(normal));
     };
-    for (const fs::path& chosen : selection) {
+    for (const fs::path& chosen : chosenPaths) {
         std::error_code ec;
         const fs::file_status status = fs::status(chosen, ec);
-        if (ec || !fs::exists(status))
-            continue;
-        if (fs::is_directory(status)) {
-            std::vector<fs::path> files = enumerate(chosen);
+        if (!fs::exists(status)) {
+            const bool missing = !ec || ec == std::errc::no_such_file_or_directory ||
+                                 ec == std::errc::not_a_directory;
+            selection.unusable.push_back({chosen, missing ? Reason::missing : Reason::unreadable,
+                                          missing ? std::error_code{} : ec});
+        } else if (fs::is_directory(status)) {
+            std::vector<fs::path> files;
+            enumerate(chosen, files, selection);
             std::sort(files.begin(), files.end(), std::cref(naturalNameOrder));
             for (const fs::path& file : files)
                 accept(file);
-        } else if (fs::is_regular_file(status)) { // not a pipe or a device named like audio
+        } else if (!fs::is_regular_file(status)) { // a pipe or a device named like audio
+            selection.unusable.push_back({chosen, Reason::notARegularFile});
+        } else if (!isSupported(chosen)) {
+            selection.unusable.push_back({chosen, Reason::notAudio});
+        } else if (isHidden(chosen)) {
+            selection.unusable.push_back({chosen, Reason::hidden});
+        } else {
             accept(chosen);
         }
     }
-    return result;
+    return selection;
 }
 
 } // namespace tavrin::AudioTypes

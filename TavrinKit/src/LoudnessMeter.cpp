@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -19,17 +20,28 @@ std::int64_t stepEndFrame(double sampleRate, std::int64_t index) {
     return static_cast<std::int64_t>(std::floor(sampleRate * static_cast<double>(index + 1) / 100));
 }
 
-/// Loudness of the loudest window: the formula is monotonic in mean energy, so the largest
-/// mean energy gives the largest loudness. Absent without windows or when all are silent.
-std::optional<double> maxWindowLoudness(const EnergyHistory& history, std::size_t window) {
+/// The loudest window of `window` steps: its loudness and the step where it ends (the first of
+/// equals), or nothing when the history is shorter or silent. The formula is monotonic in mean
+/// energy, so the largest mean energy gives the largest loudness.
+struct LoudestWindow {
+    double loudness;
+    std::size_t endStep;
+};
+std::optional<LoudestWindow> loudestWindow(const EnergyHistory& history, std::size_t window) {
     const std::size_t n = history.stepCount();
     if (n < window)
         return std::nullopt;
     double loudest = 0;
-    for (std::size_t s = 0; s + window <= n; ++s)
-        loudest = std::max(loudest, history.meanEnergy(s, window));
+    std::size_t end = window;
+    for (std::size_t s = 0; s + window <= n; ++s) {
+        const double energy = history.meanEnergy(s, window);
+        if (energy > loudest) {
+            loudest = energy;
+            end = s + window;
+        }
+    }
     const double value = EnergyHistory::loudness(loudest);
-    return std::isfinite(value) ? std::optional(value) : std::nullopt;
+    return std::isfinite(value) ? std::optional(LoudestWindow{value, end}) : std::nullopt;
 }
 
 std::optional<double> decibels(double linear) {
@@ -164,21 +176,41 @@ void LoudnessMeter::accumulateSteps(std::size_t frameCount) {
 }
 
 LoudnessResult LoudnessMeter::finish() {
-    double truePeak = 0, samplePeak = 0;
+    double truePeak = 0, samplePeak = 0, truePeakAt = 0, samplePeakAt = 0;
     for (auto& detector : m_truePeaks) {
         detector.flush();
-        truePeak = std::max(truePeak, detector.peak());
-        samplePeak = std::max(samplePeak, detector.samplePeak());
+        if (detector.peak() > truePeak) {
+            truePeak = detector.peak();
+            truePeakAt = detector.peakPosition();
+        }
+        if (detector.samplePeak() > samplePeak) {
+            samplePeak = detector.samplePeak();
+            samplePeakAt = static_cast<double>(detector.samplePeakPosition());
+        }
     }
     LoudnessResult result;
+    result.duration = static_cast<double>(m_framesSeen) / m_sampleRate;
+    // A time at most the duration: the last window and the flushed tail may end past it.
+    const auto seconds = [&](double frames) {
+        return std::min(frames / m_sampleRate, result.duration);
+    };
     result.integrated = m_history.integratedLoudness();
     result.loudnessRange = m_history.loudnessRange();
-    result.maxMomentary = maxWindowLoudness(m_history, EnergyHistory::momentarySteps);
-    result.maxShortTerm = maxWindowLoudness(m_history, EnergyHistory::shortTermSteps);
+    for (const auto& [window, value, at] :
+         {std::tuple{EnergyHistory::momentarySteps, &result.maxMomentary, &result.maxMomentaryAt},
+          std::tuple{EnergyHistory::shortTermSteps, &result.maxShortTerm,
+                     &result.maxShortTermAt}}) {
+        if (const auto loudest = loudestWindow(m_history, window)) {
+            *value = loudest->loudness;
+            *at = seconds(static_cast<double>(
+                stepEndFrame(m_sampleRate, static_cast<std::int64_t>(loudest->endStep) - 1)));
+        }
+    }
     result.samplePeak = decibels(samplePeak);
     // The input samples are the interpolation's zero phase: never report below the sample peak.
     result.truePeak = decibels(std::max(truePeak, samplePeak));
-    result.duration = static_cast<double>(m_framesSeen) / m_sampleRate;
+    if (result.truePeak)
+        result.truePeakAt = seconds(truePeak > samplePeak ? truePeakAt : samplePeakAt);
     result.sampleRate = m_sampleRate;
     result.channels = static_cast<int>(m_weights.size());
     return result;

@@ -20,6 +20,9 @@ constexpr OptionalField optionalFields[] = {
     {"maxShortTerm", &LoudnessResult::maxShortTerm},
     {"samplePeak", &LoudnessResult::samplePeak},
     {"truePeak", &LoudnessResult::truePeak},
+    {"truePeakAt", &LoudnessResult::truePeakAt},
+    {"maxMomentaryAt", &LoudnessResult::maxMomentaryAt},
+    {"maxShortTermAt", &LoudnessResult::maxShortTermAt},
 };
 
 const Json& required(const Json& object, const char* key) {

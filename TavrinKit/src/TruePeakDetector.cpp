@@ -80,13 +80,21 @@ void TruePeakDetector::process(const double* samples, std::size_t count) {
     std::copy(m_history.begin(), m_history.end(), stitched.begin());
     std::copy_n(samples, head, stitched.begin() + kept);
     const double* bank = filterBank().front().data();
-    const auto take = [this](VectorOps::PeakScan scan) {
+    // Input 0 of the stitched scan is the oldest kept sample, fed 31 samples before this call.
+    const auto take = [this](VectorOps::PeakScan scan, std::int64_t firstInput) {
         m_peak = scan.interpolated;
-        m_samplePeak = std::max(m_samplePeak, scan.sample);
+        if (scan.interpolatedAt >= 0)
+            m_peakAt = static_cast<double>(firstInput) + scan.interpolatedAt;
+        if (scan.sample > m_samplePeak) {
+            m_samplePeak = scan.sample;
+            m_samplePeakAt = firstInput + static_cast<std::int64_t>(scan.sampleAt);
+        }
     };
-    take(VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), m_peak));
+    take(VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), m_peak),
+         m_fed - static_cast<std::int64_t>(kept));
     if (count > kept)
-        take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak));
+        take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak), m_fed);
+    m_fed += static_cast<std::int64_t>(count);
     // The new history is the last 31 values of (history, samples).
     if (count >= kept)
         std::copy_n(samples + (count - kept), kept, m_history.begin());

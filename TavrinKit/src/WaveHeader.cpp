@@ -19,15 +19,15 @@ std::uint64_t le(const std::uint8_t* p, int bytes) {
 constexpr int maxChunks = 256;
 constexpr std::uint64_t maxChunkBytes = 1 << 20;
 
-} // namespace
-
-std::optional<std::vector<std::uint8_t>> chunk(const std::filesystem::path& path,
-                                               std::string_view id) {
-    std::ifstream in(path, std::ios::binary);
-    std::error_code ec;
-    const std::uint64_t size = std::filesystem::file_size(path, ec);
+/// Where the first chunk of type `id` starts and the size its header declares, which may run
+/// past the end of the file; nothing when the file is not RIFF, RF64 or BW64 WAVE or has none.
+struct Located {
+    std::uint64_t body;  ///< offset of the chunk's first byte after its header
+    std::uint64_t bytes; ///< as declared
+};
+std::optional<Located> locate(std::ifstream& in, std::uint64_t size, std::string_view id) {
     std::array<std::uint8_t, 12> head{};
-    if (!in || ec || !in.read(reinterpret_cast<char*>(head.data()), 12))
+    if (!in || !in.read(reinterpret_cast<char*>(head.data()), 12))
         return std::nullopt;
     const std::string_view riff(reinterpret_cast<const char*>(head.data()), 4);
     if ((riff != "RIFF" && riff != "RF64" && riff != "BW64") ||
@@ -40,17 +40,41 @@ std::optional<std::vector<std::uint8_t>> chunk(const std::filesystem::path& path
         if (!in.read(reinterpret_cast<char*>(header.data()), 8))
             return std::nullopt;
         const std::uint64_t bytes = le(header.data() + 4, 4);
-        if (std::string_view(reinterpret_cast<const char*>(header.data()), 4) == id) {
-            if (bytes > size - pos - 8 || bytes > maxChunkBytes)
-                return std::nullopt;
-            std::vector<std::uint8_t> body(bytes);
-            if (!in.read(reinterpret_cast<char*>(body.data()), std::streamsize(bytes)))
-                return std::nullopt;
-            return body;
-        }
+        if (std::string_view(reinterpret_cast<const char*>(header.data()), 4) == id)
+            return Located{pos + 8, bytes};
         pos += 8 + bytes + (bytes & 1);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> chunk(const std::filesystem::path& path,
+                                               std::string_view id) {
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    const auto found = ec ? std::nullopt : locate(in, size, id);
+    if (!found || found->bytes > size - found->body || found->bytes > maxChunkBytes)
+        return std::nullopt;
+    std::vector<std::uint8_t> body(found->bytes);
+    in.seekg(std::streamoff(found->body));
+    if (!in.read(reinterpret_cast<char*>(body.data()), std::streamsize(found->bytes)))
+        return std::nullopt;
+    return body;
+}
+
+std::optional<std::int64_t> declaredFrames(const std::filesystem::path& path) {
+    const auto format = pcmFormat(path);
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    const auto data = format && !ec ? locate(in, size, "data") : std::nullopt;
+    // RF64 and BW64 declare 0xFFFFFFFF here and the real size in their 'ds64' chunk.
+    if (!data || data->bytes == 0xFFFFFFFF)
+        return std::nullopt;
+    return static_cast<std::int64_t>(data->bytes /
+                                     std::uint64_t(format->channels * format->containerBytes));
 }
 
 std::optional<Format> pcmFormat(const std::filesystem::path& path) {

@@ -25,6 +25,11 @@ struct Format {
 std::optional<std::vector<std::uint8_t>> chunk(const std::filesystem::path& path,
                                                std::string_view id);
 
+/// The frames the 'data' chunk declares (its size over the block alignment), even when the file
+/// ends before them: a cut-off file still says how long it was. Nothing when the file is not
+/// linear PCM WAV or declares no size (RF64 and BW64 keep theirs elsewhere).
+std::optional<std::int64_t> declaredFrames(const std::filesystem::path& path);
+
 /// The file's sample format when it is integer or float linear PCM.
 std::optional<Format> pcmFormat(const std::filesystem::path& path);
 

@@ -1,19 +1,51 @@
 #include "tavrin/Workflow.h"
 
+#include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/GainWriter.h"
 #include "tavrin/Verdict.h"
 
 #include <algorithm>
+#include <cmath>
+#include <stdexcept>
 
 namespace tavrin::Workflow {
+
+namespace {
+
+/// The warnings of a measured file: a sample peak at full scale, a WAV that ends before its
+/// header says.
+std::vector<std::string> warningsFor(const std::filesystem::path& file,
+                                     const LoudnessResult& result) {
+    std::vector<std::string> warnings;
+    // Integer samples stop at full scale, so a peak that shows as 0.0 dBFS or more was most
+    // likely cut there (or will be when a float file is converted).
+    if (result.samplePeak && Fmt::round1(*result.samplePeak) >= 0)
+        warnings.push_back("The sample peak reaches " + Fmt::number(*result.samplePeak, true) +
+                           " dBFS: the audio is probably clipped.");
+    // The reading covers what is there; a QC check must still say that the rest is missing.
+    if (const auto declared = WaveHeader::declaredFrames(file); declared && result.sampleRate > 0) {
+        const double missing = static_cast<double>(*declared) / result.sampleRate - result.duration;
+        // Said to a tenth of a second; less than that would read as nothing missing.
+        if (missing >= 0.05)
+            warnings.push_back("The file ends " + Fmt::oneDecimal(missing) +
+                               " s before its header says (" +
+                               Fmt::oneDecimal(result.duration + missing) +
+                               " s): it was probably cut off; what is there was measured.");
+    }
+    return warnings;
+}
+
+} // namespace
 
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
                 const CancelCheck& isCancelled) {
     try {
         auto measurement = AudioFileMeter::measure(file, dualMono, progress, isCancelled);
-        return {std::move(measurement.format), measurement.result, std::nullopt};
+        auto warnings = warningsFor(file, measurement.result);
+        return {std::move(measurement.format), measurement.result, std::nullopt,
+                std::move(warnings)};
     } catch (const AudioFileError& error) {
         return {{}, std::nullopt, error.what()};
     }
@@ -28,6 +60,57 @@ std::optional<FixPlan> fixPlanFor(const std::optional<LoudnessResult>& result,
 
 int measuringWidth(unsigned processors) {
     return std::clamp(static_cast<int>(processors / 2), 1, 4);
+}
+
+std::string unusableMessage(const AudioTypes::Unusable& unusable) {
+    using Reason = AudioTypes::Unusable::Reason;
+    const std::string path = unusable.path.string();
+    switch (unusable.reason) {
+    case Reason::missing:
+        return "Nothing at " + path + "; skipped.";
+    case Reason::notAudio:
+        return path +
+               " is not a file Tavrin reads (WAV, AIFF, MP3, M4A/AAC, FLAC or CAF); skipped.";
+    case Reason::hidden:
+        return path + " is a hidden file; skipped.";
+    case Reason::notARegularFile:
+        return path + " is not a regular file (a pipe or a device, say); skipped.";
+    case Reason::unreadable:
+        break;
+    }
+    return path + " can’t be read (" + unusable.error.message() + "); skipped.";
+}
+
+namespace {
+
+/// `value` within [low, high], or the sentence saying it must be.
+void requireWithin(double value, double low, double high, std::string_view what,
+                   std::string_view unit) {
+    if (std::isfinite(value) && value >= low && value <= high)
+        return;
+    throw std::invalid_argument(std::string(what) + " must be between " + Fmt::number(low, false) +
+                                " and " + Fmt::number(high, false) + " " + std::string(unit) +
+                                " (it was " + Fmt::number(value, false) + ").");
+}
+
+} // namespace
+
+DeliverySpec customSpec(double target, std::optional<double> tolerance,
+                        std::optional<double> maxTruePeak) {
+    // Wide enough for every delivery in use, narrow enough to catch a lost sign or a dB slip.
+    requireWithin(target, -50, -5, "The target", "LUFS");
+    requireWithin(tolerance.value_or(1), 0, 5, "The tolerance", "LU");
+    requireWithin(maxTruePeak.value_or(-1), -20, 0, "The true-peak ceiling", "dBTP");
+    DeliverySpec spec{.id = "custom",
+                      .name = Fmt::number(target, false) + " LUFS",
+                      .target = target,
+                      .tolerance = tolerance.value_or(1),
+                      .maxTruePeak = maxTruePeak.value_or(-1),
+                      .toleranceIsOurs = !tolerance,
+                      .summary = {},
+                      .sourceName = "A target given by the user"};
+    spec.summary = "A custom target: " + spec.ruleText() + ".";
+    return spec;
 }
 
 std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection) {
@@ -90,6 +173,13 @@ std::string fixTextFailed(std::string_view message) {
 std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error) {
     return path.filename().string() + " couldn’t be written in " + path.parent_path().string() +
            " (" + error.message() + ").";
+}
+
+std::string cantCreateFolderMessage(const std::filesystem::path& path,
+                                    const std::error_code& error) {
+    // Something that is not a folder stands at the path when there is no error of its own.
+    const std::error_code reason = error ? error : std::make_error_code(std::errc::not_a_directory);
+    return "The folder " + path.string() + " couldn’t be created (" + reason.message() + ").";
 }
 
 ReportRow reportRow(const std::filesystem::path& file, std::string format,

@@ -49,6 +49,10 @@ TEST(AudioTypes, FolderInFileBrowserOrderSkippingHiddenPackagesAndOtherFiles) {
     EXPECT_EQ(AudioTypes::audioFiles({f}),
               (std::vector<fs::path>{f / "Mix/a.flac", f / "Mix/B.mp3", f / "Take 1.wav",
                                      f / "Take 2.wav", f / "take 3.WAV", f / "Take 10.wav"}));
+    // Only the visible files outside packages count as others: notes.txt and noextension.
+    const auto selection = AudioTypes::scan({f});
+    EXPECT_EQ(selection.otherFiles, 2u);
+    EXPECT_TRUE(selection.unusable.empty());
 }
 
 TEST(AudioTypes, SelectionOrderKeptAndEachFileListedOnceAtItsFirstPlace) {
@@ -64,6 +68,13 @@ TEST(AudioTypes, SelectionOrderKeptAndEachFileListedOnceAtItsFirstPlace) {
                                       dir / "A/./2.wav"}),
               (std::vector<fs::path>{dir / "B/3.wav", dir / "A/2.wav", dir / "A/1.wav",
                                      dir / "solo.mp3"}));
+    using Reason = AudioTypes::Unusable::Reason;
+    EXPECT_EQ(AudioTypes::scan({dir / "missing.wav", dir / ".secret.wav", dir / "A/../solo.mp3",
+                                dir / "A/x/../1.wav"})
+                  .unusable,
+              (std::vector<AudioTypes::Unusable>{{dir / "missing.wav", Reason::missing},
+                                                 {dir / ".secret.wav", Reason::hidden},
+                                                 {dir / "A/x/../1.wav", Reason::missing}}));
 }
 
 TEST(AudioTypes, PathsComeBackAbsoluteAndNormalised) {
@@ -87,7 +98,7 @@ TEST(AudioTypes, LinksAreNotFollowedIntoLoops) {
               (std::vector<fs::path>{dir / "A/link.wav", dir / "A/take.wav"}));
 }
 
-TEST(AudioTypes, UnlistableFolderAddsNothing) {
+TEST(AudioTypes, UnlistableFolderAddsNothingAndIsNamed) {
     TempDir dir;
     touch(dir / "Locked/a.wav");
     touch(dir / "Open/Inner/b.wav");
@@ -99,13 +110,18 @@ TEST(AudioTypes, UnlistableFolderAddsNothing) {
         if (!unprivileged(dir.path()))
             return noUser;
         std::string names;
-        for (const auto& file : AudioTypes::audioFiles({dir / "Locked", dir / "Open"}))
+        const auto selection = AudioTypes::scan({dir / "Locked", dir / "Open"});
+        for (const auto& file : selection.files)
             names += file.string() + ";";
+        for (const auto& unusable : selection.unusable)
+            names += " " + unusable.path.string() + ": " + unusable.error.message() + ";";
         return names;
     });
     fs::permissions(dir / "Locked", fs::perms::owner_all);
     fs::permissions(dir / "Open/Inner", fs::perms::owner_all);
     if (files == noUser)
         GTEST_SKIP() << noUser;
-    EXPECT_EQ(files, (dir / "Open/c.wav").string() + ";");
+    EXPECT_EQ(files, (dir / "Open/c.wav").string() + "; " + (dir / "Locked").string() +
+                         ": Permission denied; " + (dir / "Open/Inner").string() +
+                         ": Permission denied;");
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -96,8 +97,40 @@ TEST(LoudnessMeter, ResultDoesNotDependOnBufferSplit) {
             EXPECT_EQ(big.samplePeak, other.samplePeak);
             EXPECT_NEAR(*big.truePeak, *other.truePeak, 1e-9);
             EXPECT_EQ(big.duration, other.duration);
+            EXPECT_EQ(big.truePeakAt, other.truePeakAt);
+            EXPECT_EQ(big.maxMomentaryAt, other.maxMomentaryAt);
+            EXPECT_EQ(big.maxShortTermAt, other.maxShortTermAt);
         }
     }
+}
+
+TEST(LoudnessMeter, MaximaAreTimedWhereTheyHappen) {
+    // A quiet tone with a loud second from 4 s to 5 s and one full-scale click at 7 s, whose
+    // sample is its true peak.
+    auto x = concat({sine(997, -30, 4, rate), sine(997, -10, 1, rate), sine(997, -30, 5, rate)});
+    x[static_cast<std::size_t>(7 * rate)] = 1.0;
+    for (std::size_t buffer : {1u, 4097u, 65536u}) {
+        SCOPED_TRACE(buffer);
+        const auto r = meter({x}, {1.0}, rate, buffer);
+        EXPECT_EQ(r.truePeakAt, 7.0);
+        // Windows ending anywhere the loud second fills them read alike; tone ripple picks one.
+        EXPECT_GE(*r.maxMomentaryAt, 4.4 - 0.011);
+        EXPECT_LE(*r.maxMomentaryAt, 5.0 + 0.011);
+        EXPECT_GE(*r.maxShortTermAt, 5.0 - 0.011);
+        EXPECT_LE(*r.maxShortTermAt, 7.0 + 0.011);
+    }
+    // A quarter-rate tone sampled 45° off its crests peaks between samples, 3 dB over them.
+    const auto y = concat(
+        {silence(2, rate), sine(rate / 4, 0, 0.01, rate, std::numbers::pi / 4), silence(1, rate)});
+    const auto r = meter({y}, {1.0}, rate, 4097);
+    EXPECT_GT(*r.truePeak, *r.samplePeak + 2.5);
+    const double at = *r.truePeakAt * rate - 2 * rate;
+    EXPECT_GE(at, 0);
+    EXPECT_LE(at, 0.01 * rate);
+    EXPECT_NE(at, std::floor(at)) << "between two samples";
+    // Silence has no maxima to time.
+    const auto silent = meter({silence(5, rate)}, {1.0}, rate);
+    EXPECT_FALSE(silent.truePeakAt || silent.maxMomentaryAt || silent.maxShortTermAt);
 }
 
 TEST(EnergyHistory, AbsoluteGateIsStrictForIntegratedAndInclusiveForRange) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace tavrin::AudioTypes {
@@ -25,5 +27,32 @@ bool isAiff(const std::filesystem::path& path);
 /// absolute and lexically normalised; a file met twice is listed once, at its first place. Never
 /// throws for file system reasons.
 std::vector<std::filesystem::path> audioFiles(const std::vector<std::filesystem::path>& selection);
+
+/// A path of the selection, or a folder inside it, that gave no audio files although it was meant
+/// to: what a command-line user named must be accounted for.
+struct Unusable {
+    enum class Reason {
+        missing,         ///< nothing at the path
+        notAudio,        ///< a named file without a supported extension
+        hidden,          ///< a named file whose name starts with "."
+        notARegularFile, ///< a named pipe, device or socket
+        unreadable,      ///< a folder (named or inside one) that could not be listed, or a
+                         ///< path whose type could not be read
+    };
+    std::filesystem::path path;
+    Reason reason = Reason::missing;
+    std::error_code error{}; ///< the system's reason, when unreadable
+    bool operator==(const Unusable&) const = default;
+};
+
+/// What a selection holds: the files audioFiles lists, the paths that were unusable, and how
+/// many other files the folders held (documents, pictures: skipped without a word). Hidden names
+/// and packages inside folders are neither listed nor counted.
+struct Selection {
+    std::vector<std::filesystem::path> files;
+    std::vector<Unusable> unusable;
+    std::size_t otherFiles = 0;
+};
+Selection scan(const std::vector<std::filesystem::path>& selection);
 
 } // namespace tavrin::AudioTypes

@@ -6,8 +6,8 @@
 
 namespace tavrin {
 
-/// The nine values of one measurement. An absent optional means "no reading" for that quantity;
-/// it is never replaced by a sentinel such as -inf or 0.
+/// The nine values of one measurement, and when its maxima happen. An absent optional means "no
+/// reading" for that quantity; it is never replaced by a sentinel such as -inf or 0.
 struct LoudnessResult {
     std::optional<double> integrated{};    ///< LUFS, gated (BS.1770-4)
     std::optional<double> loudnessRange{}; ///< LU (EBU Tech 3342)
@@ -18,6 +18,10 @@ struct LoudnessResult {
     double duration = 0;                   ///< seconds, including a final partial 10 ms step
     double sampleRate = 0;                 ///< Hz
     int channels = 0;                      ///< channels measured
+    /// When the maxima happen, in seconds from the start; each absent with its maximum.
+    std::optional<double> truePeakAt{};     ///< s, the true peak (or sample peak, when higher)
+    std::optional<double> maxMomentaryAt{}; ///< s, the end of the loudest 400 ms window
+    std::optional<double> maxShortTermAt{}; ///< s, the end of the loudest 3 s window
 
     bool operator==(const LoudnessResult&) const = default;
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace tavrin {
 
@@ -24,6 +25,11 @@ public:
     double peak() const { return m_peak; }
     /// Largest sample magnitude fed so far, linear: the pass that interpolates sees every sample.
     double samplePeak() const { return m_samplePeak; }
+    /// Where peak() lies, in samples from the first one fed (between two samples: x.25, x.5 or
+    /// x.75); the first such point when several are equal; 0 while the peak is 0.
+    double peakPosition() const { return m_peakAt; }
+    /// Where samplePeak() is, in samples from the first one fed; the first of equals.
+    std::int64_t samplePeakPosition() const { return m_samplePeakAt; }
 
     /// The three interpolation phases (k = 1, 2, 3 quarters), built once on first use.
     /// Each phase is normalised to unity gain at 0 Hz.
@@ -36,6 +42,9 @@ private:
     std::array<double, taps - 1> m_history{}; ///< the last 31 input samples, oldest first
     double m_peak = 0;
     double m_samplePeak = 0;
+    double m_peakAt = 0;
+    std::int64_t m_samplePeakAt = 0;
+    std::int64_t m_fed = 0; ///< samples fed before the current call
 };
 
 } // namespace tavrin

@@ -43,6 +43,10 @@ void biquadCascade(const double* coefficients, double* delay, const double* cons
 struct PeakScan {
     double interpolated; ///< largest magnitude of the interpolated points (or the start value)
     double sample;       ///< largest |in[i]| over all n + 31 inputs; NaN values are ignored
+    /// Where the largest interpolated point lies when the scan raised `interpolated`: i + 15 + q/4
+    /// for output i of the phase of q quarters, between in[i + 15] and in[i + 16]; −1 otherwise.
+    double interpolatedAt = -1;
+    std::size_t sampleAt = 0; ///< index of the first input of magnitude `sample`
 };
 
 /// One pass over n + 31 inputs: output i of phase k is Σ_p in[i + p] · taps[32·k + p], and the

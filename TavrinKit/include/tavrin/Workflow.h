@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tavrin/AudioFileMeter.h"
+#include "tavrin/AudioTypes.h"
 #include "tavrin/Cancellation.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/FixPlan.h"
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <system_error>
 #include <variant>
+#include <vector>
 
 /// The user-interface-free steps of checking and fixing a list of files, shared by the desktop
 /// app and the command-line tool so both say and do exactly the same.
@@ -27,6 +29,9 @@ struct Reading {
     std::string format; ///< empty unless the file was measured
     std::optional<LoudnessResult> result;
     std::optional<std::string> error;
+    /// What a reader should know that the verdict doesn't say, one sentence each; the verdict is
+    /// unchanged: a sample peak at full scale (clipping), a file shorter than its header says.
+    std::vector<std::string> warnings{};
     bool operator==(const Reading&) const = default;
 };
 
@@ -43,6 +48,17 @@ std::optional<FixPlan> fixPlanFor(const std::optional<LoudnessResult>& result,
 /// The notice when a selection holds no audio file at all.
 inline constexpr std::string_view noAudioFilesNotice =
     "No audio files there. Tavrin reads WAV, AIFF, MP3, M4A/AAC, FLAC and CAF.";
+
+/// Why a path the user named gave no audio file, ending "; skipped.": "Nothing at take.wav;
+/// skipped.", "Locked can’t be read (Permission denied); skipped."
+std::string unusableMessage(const AudioTypes::Unusable& unusable);
+
+/// A delivery spec for a target outside the presets, named after its numbers ("−19.0 LUFS"), with
+/// id "custom"; usable wherever a preset is. The tolerance defaults to 1.0 LU (then marked as
+/// ours) and the true-peak ceiling to −1.0 dBTP. Throws std::invalid_argument with a whole
+/// sentence when a number is outside the range any delivery uses.
+DeliverySpec customSpec(double target, std::optional<double> tolerance,
+                        std::optional<double> maxTruePeak);
 
 /// Alert titles of the fix run.
 inline constexpr std::string_view fixedCopiesTitle = "Fixed copies";
@@ -94,6 +110,11 @@ inline constexpr std::string_view fixTextRefused =
 /// Why a report could not be saved at `path`, in a whole sentence naming the file and the system's
 /// reason: "Loudness report.csv couldn’t be written in /srv/out (Permission denied)."
 std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error);
+
+/// Why the folder for copies at `path` could not be made, in a whole sentence: "The folder
+/// /srv/out couldn’t be created (Permission denied)."
+std::string cantCreateFolderMessage(const std::filesystem::path& path,
+                                    const std::error_code& error);
 
 /// A report row for `file`: its name, its folder, and what is known about it.
 ReportRow reportRow(const std::filesystem::path& file, std::string format,

@@ -1,0 +1,247 @@
+#include "Commands.h"
+
+#include "Output.h"
+#include "tavrin/AudioTypes.h"
+#include "tavrin/Report.h"
+#include "tavrin/Verdict.h"
+#include "tavrin/Workflow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
+namespace tavrin::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// The files a run measured and their readings, and whether a named path gave nothing.
+struct Measured {
+    std::vector<fs::path> files;
+    std::vector<Reading> readings;
+    std::size_t otherFiles = 0;
+    bool unusablePaths = false;
+};
+
+bool passes(const std::optional<LoudnessResult>& result, const DeliverySpec& spec) {
+    return result && Verdict::make(*result, spec).status == Verdict::Status::pass;
+}
+
+std::ostream* progressStream(const Options& options, Context& context) {
+    return context.terminal.progress && !options.quiet ? &context.err : nullptr;
+}
+
+/// Expands the paths, saying why each unusable one gave nothing, then measures every file,
+/// printing the table (or, with `streamJson`, JSON lines) as results come in, and the tally.
+Measured measureSelection(const Options& options, const DeliverySpec& spec, Context& context,
+                          bool streamJson) {
+    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+    for (const auto& unusable : selection.unusable)
+        context.err << Workflow::unusableMessage(unusable) << "\n";
+    Measured measured{selection.files, std::vector<Reading>(selection.files.size()),
+                      selection.otherFiles, !selection.unusable.empty()};
+    if (measured.files.empty()) {
+        if (!measured.unusablePaths)
+            context.err << Workflow::noAudioFilesNotice << "\n";
+        return measured;
+    }
+    const bool table = !options.dataOnStdout();
+    const Table printer(measured.files, spec, context.terminal.colour);
+    if (table)
+        printer.printHeader(context.out);
+    measureFiles(
+        measured.files, options.dualMono, options.jobs,
+        [&](std::size_t i, const Reading& reading) {
+            measured.readings[i] = reading;
+            if (streamJson)
+                context.out << jsonLine(measured.files[i], reading, spec, options.dualMono) << "\n"
+                            << std::flush;
+            else if (table)
+                printer.printRow(context.out, measured.files[i], reading);
+        },
+        progressStream(options, context), context.isCancelled);
+    context.notes(options) << tallyLine(measured.readings, spec, measured.otherFiles) << "\n";
+    return measured;
+}
+
+/// The exit status when nothing was measured: a named path that gave nothing is an error, an
+/// empty selection a usage mistake.
+int nothingMeasured(const Measured& measured) {
+    return measured.unusablePaths ? exitUnreadable : exitUsage;
+}
+
+/// Saves one report to `path`, or to standard output for "-"; false after saying why it can't.
+bool saveReport(const std::string& path, std::string_view bytes, Context& context) {
+    if (path == "-") {
+        context.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return static_cast<bool>(context.out.flush());
+    }
+    try {
+        Report::save(path, bytes);
+        return true;
+    } catch (const std::system_error& e) {
+        context.err << Workflow::cantSaveReportMessage(path, e.code()) << "\n";
+        return false;
+    }
+}
+
+/// Writes the requested reports; false (after saying why) when one could not be written.
+bool writeReports(const Measured& measured, const std::vector<std::optional<std::string>>& fixTexts,
+                  const Options& options, const DeliverySpec& spec, Context& context) {
+    std::vector<ReportRow> rows;
+    for (std::size_t i = 0; i < measured.files.size(); ++i) {
+        const Reading& reading = measured.readings[i];
+        rows.push_back(Workflow::reportRow(measured.files[i], reading.format, reading.result,
+                                           reading.error, fixTexts[i]));
+    }
+    bool written = true;
+    if (!options.csv.empty())
+        written &= saveReport(options.csv, Report::csv(rows, spec), context);
+    if (!options.pdf.empty()) {
+        const auto pdf = Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
+                                     std::chrono::system_clock::now());
+        written &= saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
+                              context);
+    }
+    return written;
+}
+
+/// 3 when something could not be read or written, else 0 when every file passes, else 1.
+int exitStatus(bool trouble, const std::vector<bool>& passing) {
+    if (trouble)
+        return exitUnreadable;
+    return std::all_of(passing.begin(), passing.end(), [](bool p) { return p; }) ? exitPass
+                                                                                 : exitFail;
+}
+
+bool anyUnread(const Measured& measured) {
+    return measured.unusablePaths || std::any_of(measured.readings.begin(), measured.readings.end(),
+                                                 [](const Reading& r) { return !r.result; });
+}
+
+/// Writes a copy of every file whose plan is a gain, one at a time.
+std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& spec,
+                                 const Options& options, Context& context) {
+    std::vector<FileFix> fixes(measured.files.size());
+    std::vector<std::size_t> jobs;
+    for (std::size_t i = 0; i < fixes.size(); ++i) {
+        fixes[i].plan = Workflow::fixPlanFor(measured.readings[i].result, spec);
+        if (fixes[i].plan && std::holds_alternative<FixPlan::Gain>(fixes[i].plan->value))
+            jobs.push_back(i);
+    }
+    std::ostream* progress = progressStream(options, context);
+    for (std::size_t done = 0; done < jobs.size(); ++done) {
+        if (context.isCancelled && context.isCancelled())
+            throw Cancelled();
+        const fs::path& file = measured.files[jobs[done]];
+        if (progress)
+            *progress << "\r\033[KWriting copy " << done + 1 << "/" << jobs.size() << ": "
+                      << file.filename().string() << std::flush;
+        FileFix& fix = fixes[jobs[done]];
+        fix.copy =
+            Workflow::writeFixedCopy(file, std::get<FixPlan::Gain>(fix.plan->value).gain, spec,
+                                     options.out, options.dualMono, context.isCancelled);
+    }
+    if (progress)
+        *progress << "\r\033[K" << std::flush;
+    return fixes;
+}
+
+/// The one sentence that sums the fix run up, as the app's alert says it.
+std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& spec,
+                       const Options& options) {
+    int candidates = 0, jobs = 0, written = 0;
+    for (const FileFix& fix : fixes) {
+        candidates += fix.plan.has_value();
+        jobs += fix.copy.has_value();
+        written += fix.written() != nullptr;
+    }
+    if (candidates == 0)
+        return std::string(Workflow::nothingToFixTitle) + ": " +
+               Workflow::nothingToFixMessage(spec, false);
+    if (jobs == 0)
+        return std::string(Workflow::cantFixTitle) + ": " + Workflow::cantFixMessage(spec);
+    return std::string(Workflow::fixedCopiesTitle) + ": " +
+           Workflow::fixedCopiesMessage(written, jobs, candidates - jobs, options.out);
+}
+
+/// The copy's verdict when it does not pass, for the line under its row.
+std::string copyNote(const FileFix& fix, const DeliverySpec& spec) {
+    if (!fix.written() || passes(fix.written()->result, spec))
+        return {};
+    return "The copy: " + Verdict::make(fix.written()->result, spec).summary();
+}
+
+/// Makes the folder for the copies when one is asked for; false after saying why it can't.
+bool makeOutputFolder(const Options& options, Context& context) {
+    if (!options.out)
+        return true;
+    std::error_code ec;
+    fs::create_directories(*options.out, ec);
+    if (!ec && fs::is_directory(*options.out))
+        return true;
+    context.err << Workflow::cantCreateFolderMessage(*options.out, ec) << "\n";
+    return false;
+}
+
+/// After the copies: one JSON line per file with its outcome, or the table again with the Fix
+/// column as the reports fill it; then the run's summary.
+void showOutcomes(const Measured& measured, const std::vector<FileFix>& fixes,
+                  const DeliverySpec& spec, const Options& options, Context& context) {
+    for (std::size_t i = 0; options.json && i < fixes.size(); ++i)
+        context.out << jsonLine(measured.files[i], measured.readings[i], spec, options.dualMono,
+                                &fixes[i])
+                    << "\n";
+    const bool anyPlan = std::any_of(fixes.begin(), fixes.end(),
+                                     [](const FileFix& f) { return f.plan.has_value(); });
+    if (!options.dataOnStdout() && anyPlan) {
+        const Table printer(measured.files, spec, context.terminal.colour);
+        context.out << "\n";
+        printer.printHeader(context.out);
+        for (std::size_t i = 0; i < fixes.size(); ++i)
+            printer.printRow(context.out, measured.files[i], measured.readings[i],
+                             fixes[i].text().value_or(""), copyNote(fixes[i], spec));
+    }
+    context.notes(options) << fixSummary(fixes, spec, options) << "\n";
+}
+
+} // namespace
+
+int check(const Options& options, const DeliverySpec& spec, Context& context) {
+    const Measured measured = measureSelection(options, spec, context, options.json);
+    if (measured.files.empty())
+        return nothingMeasured(measured);
+    const bool reportsWritten =
+        writeReports(measured, std::vector<std::optional<std::string>>(measured.files.size()),
+                     options, spec, context);
+    std::vector<bool> passing;
+    for (const Reading& reading : measured.readings)
+        passing.push_back(passes(reading.result, spec));
+    return exitStatus(anyUnread(measured) || !reportsWritten, passing);
+}
+
+/// Measures, writes a copy of every failing file that gain alone can fix, then shows what became
+/// of each file.
+int fix(const Options& options, const DeliverySpec& spec, Context& context) {
+    if (!makeOutputFolder(options, context))
+        return exitUnreadable;
+    const Measured measured = measureSelection(options, spec, context, false);
+    if (measured.files.empty())
+        return nothingMeasured(measured);
+    const std::vector<FileFix> fixes = writeCopies(measured, spec, options, context);
+    showOutcomes(measured, fixes, spec, options, context);
+
+    std::vector<std::optional<std::string>> fixTexts;
+    std::vector<bool> passing; // the original or its copy passes
+    bool copyFailed = false;
+    for (std::size_t i = 0; i < fixes.size(); ++i) {
+        fixTexts.push_back(fixes[i].text());
+        passing.push_back(passes(measured.readings[i].result, spec) ||
+                          (fixes[i].written() && passes(fixes[i].written()->result, spec)));
+        copyFailed |= fixes[i].copyFailed();
+    }
+    const bool reportsWritten = writeReports(measured, fixTexts, options, spec, context);
+    return exitStatus(anyUnread(measured) || !reportsWritten || copyFailed, passing);
+}
+
+} // namespace tavrin::cli

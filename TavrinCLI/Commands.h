@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Cli.h"
+#include "Measuring.h"
+#include "tavrin/DeliverySpec.h"
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tavrin::cli {
+
+inline constexpr int exitPass = 0, exitFail = 1, exitUsage = 2, exitUnreadable = 3,
+                     exitCancelled = 130;
+
+/// What the user asked for, checked: at most one format goes to standard output.
+struct Options {
+    bool dualMono = false;
+    int jobs = 1;
+    std::string csv, pdf; ///< "-" for standard output
+    bool json = false;
+    bool quiet = false;
+    std::optional<std::filesystem::path> out;
+    std::vector<std::filesystem::path> paths;
+
+    /// JSON lines, the CSV or the PDF take standard output instead of the table.
+    bool dataOnStdout() const { return json || csv == "-" || pdf == "-"; }
+};
+
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+    const Terminal& terminal;
+    const CancelCheck& isCancelled;
+
+    /// Where sentences for people go: standard error whenever standard output carries data.
+    std::ostream& notes(const Options& options) const { return options.dataOnStdout() ? err : out; }
+};
+
+int check(const Options& options, const DeliverySpec& spec, Context& context);
+int fix(const Options& options, const DeliverySpec& spec, Context& context);
+
+} // namespace tavrin::cli
