@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "tavrin/DecoderLog.h"
 #include "tavrin/VectorOps.h"
 
 #include <csignal>
@@ -18,6 +19,7 @@ void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tavrin::silenceDecoderLog();
     // Every file's decoder and meter buffers (a few MB) would otherwise be mapped fresh and faulted
     // in page by page, which cost more than measuring a short file; kept in the heap, the next
     // file reuses them.

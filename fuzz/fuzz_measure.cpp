@@ -6,6 +6,7 @@
 #include "FuzzInput.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
+#include "tavrin/DecoderLog.h"
 
 #include <cmath>
 #include <string>
@@ -20,6 +21,9 @@ constexpr const char* extensions[] = {"wav", "wave", "bwf", "aif", "aiff", "aifc
 /// A few kilobytes of compressed audio can claim hours of samples; the meter's cost per sample
 /// is covered by its own tests, so each input stops after this many chunks.
 constexpr int chunkLimit = 16;
+
+/// FFmpeg's own diagnostics would bury the fuzzer's.
+[[maybe_unused]] const bool quiet = (silenceDecoderLog(), true);
 
 bool enclosed(const std::string& text, std::string_view opening) {
     return text.size() > opening.size() + 2 && text.starts_with(opening) && text.ends_with(").");

@@ -22,7 +22,7 @@ constexpr std::uint32_t discreteInOrder = 147u << 16;
 constexpr std::uint32_t hoaAcnSn3d = 190u << 16;
 constexpr std::uint32_t hoaAcnN3d = 191u << 16;
 
-/// Channel names as the platform's layouts list them, with their label codes.
+/// Channel names as Apple's layout tags list them, with their label codes.
 std::uint32_t labelOf(std::string_view name) {
     static constexpr std::pair<std::string_view, std::uint32_t> codes[] = {
         {"L", 1},    {"R", 2},    {"C", 3},     {"LFE", 4},   {"Ls", 5},      {"Rs", 6},

@@ -28,9 +28,7 @@ std::string codecPart(const AudioFileFormat& format, const std::filesystem::path
     const std::string ext = AudioTypes::lowerExtension(path);
     switch (format.codec) {
     case AudioCodec::linearPCM: {
-        const char* container = ext == "aif" || ext == "aiff" || ext == "aifc" ? "AIFF"
-                                : ext == "caf"                                 ? "CAF"
-                                                                               : "WAV";
+        const char* container = AudioTypes::isAiff(path) ? "AIFF" : ext == "caf" ? "CAF" : "WAV";
         return std::string(container) + " · " + std::to_string(format.bitDepth) +
                (format.isFloat ? "-bit float" : "-bit");
     }
@@ -91,7 +89,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
         unreadable(std::string("Can't open this file as audio (") + e.what() + ").");
     }
     const AudioFileFormat& format = reader->format();
-    if (format.channelCount < 1 || !(format.sampleRate > 0))
+    if (!reader->hasAudio())
         unreadable("The file has no audio channels.");
     if (format.sampleRate < lowestSampleRate || format.sampleRate > highestSampleRate)
         unreadable("The file claims a sample rate of " +
@@ -109,35 +107,28 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
     std::int64_t framesDone = 0;
-    for (;;) {
-        if (isCancelled && isCancelled())
-            throw Cancelled();
-        std::size_t frames = 0;
-        try {
-            frames = reader->read(chunkFrames);
-        } catch (const FfmpegError& e) {
-            unreadable(std::string("Reading stopped part way (") + e.what() + ").");
-        }
-        if (frames == 0)
-            break;
-        const auto channels = reader->channelData();
-        if (channels.size() != std::size_t(format.channelCount) ||
-            std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
-            unreadable("Unsupported sample format.");
-        // A float file can hold NaN or infinite samples, which would turn every reading into
-        // "nan".
-        for (const float* channel : channels)
-            if (!VectorOps::allFinite(channel, frames))
-                unreadable("The file holds invalid samples (not a number or infinite).");
-        meter.process(channels, frames);
+    try {
+        forEachChunk(*reader, chunkFrames, isCancelled,
+                     [&](std::span<const float* const> channels, std::size_t frames) {
+                         // A float file can hold NaN or infinite samples, which would turn every
+                         // reading into "nan".
+                         for (const float* channel : channels)
+                             if (!VectorOps::allFinite(channel, frames))
+                                 unreadable("The file holds invalid samples (not a number or "
+                                            "infinite).");
+                         meter.process(channels, frames);
 
-        framesDone += static_cast<std::int64_t>(frames);
-        const double fraction = std::min(static_cast<double>(framesDone) / total, 1.0);
-        if (fraction - lastReported >= 0.02) {
-            lastReported = fraction;
-            if (progress)
-                progress(fraction);
-        }
+                         framesDone += static_cast<std::int64_t>(frames);
+                         const double fraction =
+                             std::min(static_cast<double>(framesDone) / total, 1.0);
+                         if (fraction - lastReported >= 0.02) {
+                             lastReported = fraction;
+                             if (progress)
+                                 progress(fraction);
+                         }
+                     });
+    } catch (const FfmpegError& e) {
+        unreadable(std::string("Reading stopped part way (") + e.what() + ").");
     }
     if (progress)
         progress(1.0);

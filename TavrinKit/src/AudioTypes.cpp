@@ -122,6 +122,11 @@ bool isSupported(const fs::path& path) {
     return extensions.contains(lowerExtension(path));
 }
 
+bool isAiff(const fs::path& path) {
+    const std::string ext = lowerExtension(path);
+    return ext == "aif" || ext == "aiff" || ext == "aifc";
+}
+
 std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
     return scan(selection).files;
 }

@@ -1,8 +1,12 @@
 #include "FfmpegReader.h"
 
-#include "AppleChannelLayout.h"
 #include "ChunkSizes.h"
+#include "FfmpegCodecs.h"
+#include "FfmpegLabels.h"
+#include "PcmPackets.h"
 #include "WaveHeader.h"
+#include "tavrin/AudioFileError.h"
+#include "tavrin/DecoderLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,7 +19,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -32,15 +35,6 @@ extern "C" {
 namespace tavrin {
 namespace {
 
-/// FFmpeg writes its own diagnostics to stderr; the library reports through its errors only.
-void silenceLogging() {
-    static const bool silenced = [] {
-        av_log_set_level(AV_LOG_QUIET);
-        return true;
-    }();
-    (void)silenced;
-}
-
 /// A readable description of an FFmpeg error code, never a bare number.
 std::string describe(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -53,257 +47,8 @@ std::string describe(int code) {
     throw FfmpegError(describe(code));
 }
 
-struct CodecInfo {
-    AudioCodec codec = AudioCodec::other;
-    bool isFloat = false;
-};
-
-CodecInfo codecInfo(AVCodecID id) {
-    switch (id) {
-    case AV_CODEC_ID_MP3:
-        return {AudioCodec::mp3};
-    case AV_CODEC_ID_ALAC:
-        return {AudioCodec::appleLossless};
-    case AV_CODEC_ID_FLAC:
-        return {AudioCodec::flac};
-    case AV_CODEC_ID_AAC:
-    case AV_CODEC_ID_AAC_LATM:
-        return {AudioCodec::aac};
-    case AV_CODEC_ID_PCM_F16LE:
-    case AV_CODEC_ID_PCM_F24LE:
-    case AV_CODEC_ID_PCM_F32LE:
-    case AV_CODEC_ID_PCM_F32BE:
-    case AV_CODEC_ID_PCM_F64LE:
-    case AV_CODEC_ID_PCM_F64BE:
-        return {AudioCodec::linearPCM, true};
-    case AV_CODEC_ID_PCM_S8:
-    case AV_CODEC_ID_PCM_U8:
-    case AV_CODEC_ID_PCM_S8_PLANAR:
-    case AV_CODEC_ID_PCM_S16LE:
-    case AV_CODEC_ID_PCM_S16BE:
-    case AV_CODEC_ID_PCM_U16LE:
-    case AV_CODEC_ID_PCM_U16BE:
-    case AV_CODEC_ID_PCM_S16LE_PLANAR:
-    case AV_CODEC_ID_PCM_S16BE_PLANAR:
-    case AV_CODEC_ID_PCM_S24LE:
-    case AV_CODEC_ID_PCM_S24BE:
-    case AV_CODEC_ID_PCM_U24LE:
-    case AV_CODEC_ID_PCM_U24BE:
-    case AV_CODEC_ID_PCM_S24LE_PLANAR:
-    case AV_CODEC_ID_PCM_S32LE:
-    case AV_CODEC_ID_PCM_S32BE:
-    case AV_CODEC_ID_PCM_U32LE:
-    case AV_CODEC_ID_PCM_U32BE:
-    case AV_CODEC_ID_PCM_S32LE_PLANAR:
-    case AV_CODEC_ID_PCM_S64LE:
-    case AV_CODEC_ID_PCM_S64BE:
-        return {AudioCodec::linearPCM, false};
-    default:
-        return {};
-    }
-}
-
-/// Interleaved linear PCM that is converted straight from the packets: the decoder and the
-/// resampler would take two passes and two copies to do the same.
-enum class PcmSample { none, u8, s8, s16, s24, s32, f32, f64 };
-
-struct PcmLayout {
-    PcmSample sample = PcmSample::none;
-    bool bigEndian = false;
-    std::size_t bytes = 0;
-};
-
-/// A WAV file's own account of its samples, which FFmpeg reads from the valid bits instead of the
-/// container: 24 bits in 32-bit slots become 24-bit floats, 16 in 24 are read two bytes at a time.
-/// Samples are read whole from their container, as libsndfile reads them; the valid bits sit at
-/// its top, so the scale is the same.
-PcmLayout pcmLayout(const WaveHeader::Format& wave) {
-    if (wave.isFloat)
-        return wave.containerBytes == 4   ? PcmLayout{PcmSample::f32, false, 4}
-               : wave.containerBytes == 8 ? PcmLayout{PcmSample::f64, false, 8}
-                                          : PcmLayout{};
-    switch (wave.containerBytes) {
-    case 1:
-        return {PcmSample::u8, false, 1};
-    case 2:
-        return {PcmSample::s16, false, 2};
-    case 3:
-        return {PcmSample::s24, false, 3};
-    case 4:
-        return {PcmSample::s32, false, 4};
-    default:
-        return {};
-    }
-}
-
-PcmLayout pcmLayout(AVCodecID id) {
-    switch (id) {
-    case AV_CODEC_ID_PCM_U8:
-        return {PcmSample::u8, false, 1};
-    case AV_CODEC_ID_PCM_S8:
-        return {PcmSample::s8, false, 1};
-    case AV_CODEC_ID_PCM_S16LE:
-        return {PcmSample::s16, false, 2};
-    case AV_CODEC_ID_PCM_S16BE:
-        return {PcmSample::s16, true, 2};
-    case AV_CODEC_ID_PCM_S24LE:
-        return {PcmSample::s24, false, 3};
-    case AV_CODEC_ID_PCM_S24BE:
-        return {PcmSample::s24, true, 3};
-    case AV_CODEC_ID_PCM_S32LE:
-        return {PcmSample::s32, false, 4};
-    case AV_CODEC_ID_PCM_S32BE:
-        return {PcmSample::s32, true, 4};
-    case AV_CODEC_ID_PCM_F32LE:
-        return {PcmSample::f32, false, 4};
-    case AV_CODEC_ID_PCM_F32BE:
-        return {PcmSample::f32, true, 4};
-    case AV_CODEC_ID_PCM_F64LE:
-        return {PcmSample::f64, false, 8};
-    case AV_CODEC_ID_PCM_F64BE:
-        return {PcmSample::f64, true, 8};
-    default:
-        return {};
-    }
-}
-
-/// The W bytes at `p` as an unsigned integer in the host's (little-endian) order, byte-swapped
-/// when the file is big-endian. Three-byte samples are read as four bytes (packets carry padding
-/// past their end) with the extra byte at the bottom, so a 24-bit sample lands in the top 24 bits.
-template <std::size_t Bytes> auto loadSample(const std::uint8_t* p, bool bigEndian) {
-    if constexpr (Bytes == 1) {
-        return std::uint32_t(*p);
-    } else if constexpr (Bytes == 2) {
-        std::uint16_t v;
-        std::memcpy(&v, p, 2);
-        return bigEndian ? __builtin_bswap16(v) : v;
-    } else if constexpr (Bytes == 3) {
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return bigEndian ? __builtin_bswap32(v) & 0xFFFFFF00u : v << 8;
-    } else if constexpr (Bytes == 4) {
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return bigEndian ? __builtin_bswap32(v) : v;
-    } else {
-        std::uint64_t v;
-        std::memcpy(&v, p, 8);
-        return bigEndian ? __builtin_bswap64(v) : v;
-    }
-}
-
-template <std::size_t Bytes, class ToFloat>
-void deinterleave(const std::uint8_t* in, std::size_t frames, std::size_t channels, bool bigEndian,
-                  std::uint8_t* const* out, ToFloat toFloat) {
-    for (std::size_t c = 0; c < channels; ++c) {
-        float* dest = reinterpret_cast<float*>(out[c]);
-        const std::uint8_t* p = in + c * Bytes;
-        const std::size_t stride = channels * Bytes;
-        if (bigEndian)
-            for (std::size_t f = 0; f < frames; ++f)
-                dest[f] = toFloat(loadSample<Bytes>(p + f * stride, true));
-        else
-            for (std::size_t f = 0; f < frames; ++f)
-                dest[f] = toFloat(loadSample<Bytes>(p + f * stride, false));
-    }
-}
-
-/// Converts interleaved PCM to planar float exactly as FFmpeg's decoder and resampler would:
-/// integers scaled by 1/2^(bits−1) in single precision, 24-bit samples as the top of 32 bits.
-void convertPcm(const PcmLayout& pcm, const std::uint8_t* in, std::size_t frames,
-                std::size_t channels, std::uint8_t* const* out) {
-    const bool be = pcm.bigEndian;
-    const auto signed32 = [](std::uint32_t v) {
-        return float(std::int32_t(v)) * (1.0f / 2147483648.0f);
-    };
-    switch (pcm.sample) {
-    case PcmSample::u8:
-        return deinterleave<1>(in, frames, channels, be, out,
-                               [](std::uint32_t v) { return float(int(v) - 0x80) * (1.0f / 128); });
-    case PcmSample::s8:
-        return deinterleave<1>(in, frames, channels, be, out, [](std::uint32_t v) {
-            return float(std::int8_t(v)) * (1.0f / 128);
-        });
-    case PcmSample::s16:
-        return deinterleave<2>(in, frames, channels, be, out, [](std::uint16_t v) {
-            return float(std::int16_t(v)) * (1.0f / 32768);
-        });
-    case PcmSample::s24:
-    case PcmSample::s32:
-        return pcm.sample == PcmSample::s24
-                   ? deinterleave<3>(in, frames, channels, be, out, signed32)
-                   : deinterleave<4>(in, frames, channels, be, out, signed32);
-    case PcmSample::f32:
-        return deinterleave<4>(in, frames, channels, be, out,
-                               [](std::uint32_t v) { return std::bit_cast<float>(v); });
-    case PcmSample::f64:
-        return deinterleave<8>(in, frames, channels, be, out,
-                               [](std::uint64_t v) { return float(std::bit_cast<double>(v)); });
-    case PcmSample::none:
-        break;
-    }
-}
-
-constexpr std::uint32_t unusedLabel = 0;
-constexpr std::uint32_t unknownLabel = 0xFFFFFFFF;
-/// A named speaker without a code of its own in the platform's list (top side, bottom, …): it
-/// counts as a front channel.
-constexpr std::uint32_t discreteLabel = 400;
-
-bool holds(const AVChannelLayout& layout, AVChannel a, AVChannel b) {
-    return av_channel_layout_index_from_channel(&layout, a) >= 0 &&
-           av_channel_layout_index_from_channel(&layout, b) >= 0;
-}
-
-/// Platform label codes for FFmpeg's channels. FFmpeg's first 18 channels follow the WAVE speaker
-/// bits, which map to labels 1…18 in order. A layout with both back and side pairs is a 7.1 whose
-/// back pair is the rear surround (33/34, counting as front) and whose side pair is the
-/// surround (5/6), as the platform reads such a WAV.
-std::vector<std::uint32_t> labelsOf(const AVChannelLayout& layout) {
-    if (layout.order != AV_CHANNEL_ORDER_NATIVE && layout.order != AV_CHANNEL_ORDER_CUSTOM)
-        return {};
-    const bool backAndSide = holds(layout, AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT) &&
-                             holds(layout, AV_CHAN_SIDE_LEFT, AV_CHAN_SIDE_RIGHT);
-    std::vector<std::uint32_t> labels;
-    for (int i = 0; i < layout.nb_channels; ++i) {
-        const AVChannel ch = av_channel_layout_channel_from_index(&layout, unsigned(i));
-        if (ch >= AV_CHAN_AMBISONIC_BASE && ch <= AV_CHAN_AMBISONIC_END)
-            return {};
-        std::uint32_t label = discreteLabel;
-        if (backAndSide && (ch == AV_CHAN_BACK_LEFT || ch == AV_CHAN_BACK_RIGHT))
-            label = ch == AV_CHAN_BACK_LEFT ? 33 : 34;
-        else if (backAndSide && (ch == AV_CHAN_SIDE_LEFT || ch == AV_CHAN_SIDE_RIGHT))
-            label = ch == AV_CHAN_SIDE_LEFT ? 5 : 6;
-        else if (ch >= AV_CHAN_FRONT_LEFT && ch <= AV_CHAN_TOP_BACK_RIGHT)
-            label = std::uint32_t(ch) + 1;
-        else if (ch == AV_CHAN_STEREO_LEFT || ch == AV_CHAN_STEREO_RIGHT)
-            label = ch == AV_CHAN_STEREO_LEFT ? 38 : 39;
-        else if (ch == AV_CHAN_WIDE_LEFT || ch == AV_CHAN_WIDE_RIGHT)
-            label = ch == AV_CHAN_WIDE_LEFT ? 35 : 36;
-        else if (ch == AV_CHAN_SURROUND_DIRECT_LEFT || ch == AV_CHAN_SURROUND_DIRECT_RIGHT)
-            label = ch == AV_CHAN_SURROUND_DIRECT_LEFT ? 10 : 11;
-        else if (ch == AV_CHAN_LOW_FREQUENCY_2)
-            label = 37;
-        else if (ch == AV_CHAN_UNUSED)
-            label = unusedLabel;
-        else if (ch == AV_CHAN_UNKNOWN || ch == AV_CHAN_NONE)
-            label = unknownLabel;
-        labels.push_back(label);
-    }
-    return labels;
-}
-
-/// Containers whose channel layout record FFmpeg reduces to a speaker set, losing the order.
-std::optional<AppleChannelLayout::Container> appleContainer(std::string_view demuxer) {
-    if (demuxer == "wav")
-        return AppleChannelLayout::Container::wav;
-    if (demuxer == "caf")
-        return AppleChannelLayout::Container::caf;
-    if (demuxer == "aiff")
-        return AppleChannelLayout::Container::aiff;
-    if (demuxer.starts_with("mov"))
-        return AppleChannelLayout::Container::mp4;
-    return std::nullopt;
+bool hasChannelsAndRate(const AudioFileFormat& format) {
+    return format.channelCount >= 1 && format.sampleRate > 0;
 }
 
 } // namespace
@@ -499,7 +244,7 @@ void FfmpegReader::State::open() {
         info.codec == AudioCodec::linearPCM ? av_get_bits_per_sample(params->codec_id) : 0;
     format.sampleRate = params->sample_rate;
     format.channelCount = params->ch_layout.nb_channels;
-    if (format.channelCount < 1 || format.sampleRate <= 0)
+    if (!hasChannelsAndRate(format))
         return; // nothing to decode; the caller reports it
 
     const AVCodec* codec = avcodec_find_decoder(params->codec_id);
@@ -703,41 +448,44 @@ void FfmpegReader::State::flushConverter() {
     pendingFrames = std::size_t(got);
 }
 
-FfmpegReader::FfmpegReader(const std::filesystem::path& path) : m(std::make_unique<State>()) {
-    silenceLogging();
-    m->path = path;
-    m->open();
+FfmpegReader::FfmpegReader(const std::filesystem::path& path) : m_state(std::make_unique<State>()) {
+    m_state->path = path;
+    m_state->open();
 }
 
 FfmpegReader::~FfmpegReader() = default;
 
 const std::filesystem::path& FfmpegReader::path() const {
-    return m->path;
+    return m_state->path;
 }
 const AudioFileFormat& FfmpegReader::format() const {
-    return m->format;
+    return m_state->format;
+}
+bool FfmpegReader::hasAudio() const {
+    return hasChannelsAndRate(m_state->format);
 }
 std::int64_t FfmpegReader::length() const {
-    return m->length;
+    return m_state->length;
 }
 std::int64_t FfmpegReader::framePosition() const {
-    return m->position;
+    return m_state->position;
 }
 
 std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {
     constexpr std::size_t samples = 1 << 20; // 4 MB of float samples across the channels
-    return std::min(maxFrames, std::max<std::size_t>(
-                                   samples / std::size_t(std::max(m->format.channelCount, 1)), 1));
+    return std::min(
+        maxFrames,
+        std::max<std::size_t>(samples / std::size_t(std::max(m_state->format.channelCount, 1)), 1));
 }
 
 void FfmpegReader::reserve(std::size_t maxFrames) {
     maxFrames = framesPerRead(maxFrames);
-    m->channels.resize(std::size_t(std::max(m->format.channelCount, 0)));
-    m->pointers.resize(m->channels.size());
-    for (std::size_t c = 0; c < m->channels.size(); ++c) {
-        if (m->channels[c].size() < maxFrames)
-            m->channels[c].resize(maxFrames);
-        m->pointers[c] = m->channels[c].data();
+    m_state->channels.resize(std::size_t(std::max(m_state->format.channelCount, 0)));
+    m_state->pointers.resize(m_state->channels.size());
+    for (std::size_t c = 0; c < m_state->channels.size(); ++c) {
+        if (m_state->channels[c].size() < maxFrames)
+            m_state->channels[c].resize(maxFrames);
+        m_state->pointers[c] = m_state->channels[c].data();
     }
 }
 
@@ -746,28 +494,50 @@ std::size_t FfmpegReader::read(std::size_t maxFrames) {
     reserve(maxFrames);
     std::size_t filled = 0;
     while (filled < maxFrames) {
-        if (m->pendingOffset < m->pendingFrames) {
-            const std::size_t n = std::min(maxFrames - filled, m->pendingFrames - m->pendingOffset);
-            for (std::size_t c = 0; c < m->channels.size(); ++c)
-                std::copy_n(m->pending[c].data() + m->pendingOffset, n,
-                            m->channels[c].data() + filled);
+        if (m_state->pendingOffset < m_state->pendingFrames) {
+            const std::size_t n =
+                std::min(maxFrames - filled, m_state->pendingFrames - m_state->pendingOffset);
+            for (std::size_t c = 0; c < m_state->channels.size(); ++c)
+                std::copy_n(m_state->pending[c].data() + m_state->pendingOffset, n,
+                            m_state->channels[c].data() + filled);
             filled += n;
-            m->pendingOffset += n;
+            m_state->pendingOffset += n;
         } else {
-            m->directOffset = filled;
-            m->directRoom = maxFrames - filled;
-            m->directFrames = 0;
-            if (!m->decoder || !m->decodeFrame())
+            m_state->directOffset = filled;
+            m_state->directRoom = maxFrames - filled;
+            m_state->directFrames = 0;
+            if (!m_state->decoder || !m_state->decodeFrame())
                 break;
-            filled += m->directFrames;
+            filled += m_state->directFrames;
         }
     }
-    m->position += std::int64_t(filled);
+    m_state->position += std::int64_t(filled);
     return filled;
 }
 
 std::span<const float* const> FfmpegReader::channelData() const {
-    return m->pointers;
+    return m_state->pointers;
+}
+
+void forEachChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled,
+                  const std::function<void(std::span<const float* const>, std::size_t)>& fn) {
+    const auto channelCount = std::size_t(reader.format().channelCount);
+    for (;;) {
+        if (isCancelled && isCancelled())
+            throw Cancelled();
+        const std::size_t frames = reader.read(maxFrames);
+        if (frames == 0)
+            return;
+        const auto channels = reader.channelData();
+        if (channels.size() != channelCount ||
+            std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
+            throw AudioFileError::unreadable("Unsupported sample format.");
+        fn(channels, frames);
+    }
+}
+
+void silenceDecoderLog() {
+    av_log_set_level(AV_LOG_QUIET);
 }
 
 } // namespace tavrin

@@ -3,9 +3,11 @@
 // Private to TavrinKit: the audio file reader over FFmpeg.
 
 #include "tavrin/AudioFileFormat.h"
+#include "tavrin/Cancellation.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -31,6 +33,8 @@ public:
 
     const std::filesystem::path& path() const;
     const AudioFileFormat& format() const;
+    /// Whether there is anything to decode: at least one channel at a positive sample rate.
+    bool hasAudio() const;
     /// Frames in the file: exact for linear PCM, an estimate otherwise (for progress only); 0 when
     /// unknown. Reading goes on to the real end of the stream either way.
     std::int64_t length() const;
@@ -44,15 +48,20 @@ public:
     /// Sizes the channel buffers for reads of up to `maxFrames`. Throws std::bad_alloc.
     void reserve(std::size_t maxFrames);
     /// Decodes up to framesPerRead(`maxFrames`) frames into channelData(); returns how many, 0 at
-    /// the end of the stream. Requires a format with channels and a positive sample rate. Throws
-    /// FfmpegError.
+    /// the end of the stream. Requires hasAudio(). Throws FfmpegError.
     std::size_t read(std::size_t maxFrames);
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;
 
 private:
     struct State;
-    std::unique_ptr<State> m;
+    std::unique_ptr<State> m_state;
 };
+
+/// Reads the rest of the stream in chunks of up to `maxFrames` frames, handing each to
+/// `fn(channels, frames)`. Asks `isCancelled` before each read and throws Cancelled when it says
+/// so. Throws FfmpegError when reading fails, and AudioFileError for samples it can't hand out.
+void forEachChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled,
+                  const std::function<void(std::span<const float* const>, std::size_t)>& fn);
 
 } // namespace tavrin

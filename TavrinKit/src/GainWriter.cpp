@@ -25,8 +25,7 @@ namespace fs = std::filesystem;
 
 /// AIFF originals get AIFF copies; everything else, compressed audio included, gets WAV.
 const char* copyExtension(const fs::path& original) {
-    const std::string ext = AudioTypes::lowerExtension(original);
-    return ext == "aif" || ext == "aiff" || ext == "aifc" ? ".aif" : ".wav";
+    return AudioTypes::isAiff(original) ? ".aif" : ".wav";
 }
 
 bool isTaken(const fs::path& path) {
@@ -49,7 +48,7 @@ int writableDepth(int bits, bool isFloat) {
 /// order of `plan`.
 PcmFormat copyFormat(const AudioFileFormat& original, const fs::path& to, const ChannelPlan& plan) {
     PcmFormat format;
-    format.aiff = AudioTypes::lowerExtension(to) == "aif";
+    format.aiff = AudioTypes::isAiff(to);
     format.sampleRate = static_cast<int>(std::lround(original.sampleRate));
     format.channelCount = original.channelCount;
     if (original.codec == AudioCodec::linearPCM) {
@@ -120,8 +119,7 @@ void interleave(std::span<const float* const> channels, const std::vector<std::s
 std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
     try {
         auto reader = std::make_unique<FfmpegReader>(from);
-        const AudioFileFormat& format = reader->format();
-        if (format.channelCount < 1 || !(format.sampleRate > 0))
+        if (!reader->hasAudio())
             throw FfmpegError("The file has no audio channels");
         return reader;
     } catch (const FfmpegError& e) {
@@ -135,8 +133,8 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     const auto original = openOriginal(from);
     FfmpegReader& reader = *original;
     const AudioFileFormat& source = reader.format();
-    const ChannelPlan plan = channelPlan(source.channelLabels, source.channelCount,
-                                         AudioTypes::lowerExtension(to) == "aif");
+    const ChannelPlan plan =
+        channelPlan(source.channelLabels, source.channelCount, AudioTypes::isAiff(to));
     const PcmFormat format = copyFormat(source, to, plan);
     const auto channelCount = static_cast<std::size_t>(format.channelCount);
 
@@ -162,35 +160,24 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
 
     const double total = static_cast<double>(std::max<std::int64_t>(reader.length(), 1));
     std::int64_t written = 0;
-    for (;;) {
-        if (isCancelled && isCancelled())
-            throw Cancelled();
-        std::size_t frames = 0;
-        try {
-            frames = reader.read(bufferFrames);
-        } catch (const FfmpegError& e) {
-            unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
-        }
-        if (frames == 0)
-            break;
-        const auto channels = reader.channelData();
-        if (channels.size() != channelCount ||
-            std::ranges::any_of(channels, [](const float* c) { return c == nullptr; }))
-            unreadable("Unsupported sample format.");
-
-        interleave(channels, plan.order, frames, interleaved.data());
-        VectorOps::scale(interleaved.data(), frames * channelCount, factor);
-        if (dither)
-            addDither(interleaved.data(), frames, channelCount, amplitude, noise);
-        try {
-            writer->write(interleaved.data(), frames);
-        } catch (const SndfileError& e) {
-            writingStopped(e.what());
-        }
-
-        written += static_cast<std::int64_t>(frames);
-        if (progress)
-            progress(std::min(1.0, static_cast<double>(written) / total));
+    try {
+        forEachChunk(reader, bufferFrames, isCancelled,
+                     [&](std::span<const float* const> channels, std::size_t frames) {
+                         interleave(channels, plan.order, frames, interleaved.data());
+                         VectorOps::scale(interleaved.data(), frames * channelCount, factor);
+                         if (dither)
+                             addDither(interleaved.data(), frames, channelCount, amplitude, noise);
+                         try {
+                             writer->write(interleaved.data(), frames);
+                         } catch (const SndfileError& e) {
+                             writingStopped(e.what());
+                         }
+                         written += static_cast<std::int64_t>(frames);
+                         if (progress)
+                             progress(std::min(1.0, static_cast<double>(written) / total));
+                     });
+    } catch (const FfmpegError& e) {
+        unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
     }
 
     try {

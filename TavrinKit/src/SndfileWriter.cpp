@@ -30,7 +30,7 @@ int subtype(const PcmFormat& format) {
     }
 }
 
-/// The WAVE speaker bit of a platform channel label, or −1 for a label no WAVE speaker names.
+/// The WAVE speaker bit of a channel label, or −1 for a label no WAVE speaker names.
 /// Labels 1…18 follow the WAVE bits in order. The left/right surround pair (5/6) is the WAVE back
 /// pair, except beside a rear surround pair (33/34), where it is the side pair, as in a 7.1 WAV
 /// (L R C LFE Rls Rrs Ls Rs); the top rear speakers of newer layouts are the WAVE top back ones.
@@ -207,46 +207,47 @@ struct SndfileWriter::State {
     }
 };
 
-SndfileWriter::SndfileWriter(int fd, const PcmFormat& format) : m(std::make_unique<State>()) {
+SndfileWriter::SndfileWriter(int fd, const PcmFormat& format) : m_state(std::make_unique<State>()) {
     TAVRIN_EXPECTS(format.channelCount > 0 && format.sampleRate > 0);
-    m->fd = fd;
+    m_state->fd = fd;
     SF_INFO info{};
     info.samplerate = format.sampleRate;
     info.channels = format.channelCount;
     // RF64 written with automatic downgrade is a plain WAV up to 4 GiB and stays valid beyond.
     info.format = (format.aiff ? SF_FORMAT_AIFF : SF_FORMAT_RF64) | subtype(format);
     SF_VIRTUAL_IO io{&State::length, &State::seek, &State::read, &State::write, &State::tell};
-    m->file = sf_open_virtual(&io, SFM_WRITE, &info, m.get());
-    if (!m->file)
-        throw SndfileError(m->systemError != 0 ? m->describe() : sf_strerror(nullptr));
+    m_state->file = sf_open_virtual(&io, SFM_WRITE, &info, m_state.get());
+    if (!m_state->file)
+        throw SndfileError(m_state->systemError != 0 ? m_state->describe() : sf_strerror(nullptr));
     if (!format.aiff)
-        sf_command(m->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    sf_command(m->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    m->format = format;
+        sf_command(m_state->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    sf_command(m_state->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    m_state->format = format;
 }
 
 SndfileWriter::~SndfileWriter() = default;
 
 void SndfileWriter::write(const float* interleaved, std::size_t frames) {
     const auto count = static_cast<sf_count_t>(frames);
-    if (sf_writef_float(m->file, interleaved, count) != count)
-        throw SndfileError(m->describe());
+    if (sf_writef_float(m_state->file, interleaved, count) != count)
+        throw SndfileError(m_state->describe());
 }
 
 void SndfileWriter::close() {
-    SNDFILE* file = m->file;
-    m->file = nullptr;
+    SNDFILE* file = m_state->file;
+    m_state->file = nullptr;
     const int code = sf_close(file);
-    if (m->systemError != 0)
-        throw SndfileError(m->describe());
+    if (m_state->systemError != 0)
+        throw SndfileError(m_state->describe());
     if (code != 0)
         throw SndfileError(sf_error_number(code));
-    Header header(m->fd);
-    if (!m->format.aiff)
-        header.setWaveMask(m->format.waveMask);
-    if (!m->format.channelLabels.empty() && m->format.channelCount >= 3)
-        header.append(m->format.aiff ? "CHAN" : "chan",
-                      AppleChannelLayout::record(m->format.channelLabels), m->format.aiff);
+    Header header(m_state->fd);
+    if (!m_state->format.aiff)
+        header.setWaveMask(m_state->format.waveMask);
+    if (!m_state->format.channelLabels.empty() && m_state->format.channelCount >= 3)
+        header.append(m_state->format.aiff ? "CHAN" : "chan",
+                      AppleChannelLayout::record(m_state->format.channelLabels),
+                      m_state->format.aiff);
 }
 
 ChannelPlan channelPlan(const std::vector<std::uint32_t>& labels, int channelCount, bool aiff) {

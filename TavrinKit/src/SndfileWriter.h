@@ -26,7 +26,7 @@ struct PcmFormat {
     int channelCount = 0;
     /// WAV: the speakers of the first channels, in WAVE_FORMAT_EXTENSIBLE bit order; 0 for none.
     std::uint32_t waveMask = 0;
-    /// Platform channel-label codes, one per channel, kept in a layout record ('CHAN' in AIFF,
+    /// Channel labels, one per channel, kept in a layout record ('CHAN' in AIFF,
     /// 'chan' in WAV) of files with three channels or more; empty for none.
     std::vector<std::uint32_t> channelLabels;
 };
@@ -61,7 +61,7 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> m;
+    std::unique_ptr<State> m_state;
 };
 
 } // namespace tavrin

@@ -230,21 +230,6 @@ TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
     }
 }
 
-TEST(AudioFileMeter, ChannelOrderFromTheChanBoxOfMp4) {
-    const double rate = 48000;
-    const Channels samples = distinctChannels(6, 0.5, rate);
-    TempDir dir;
-    encode(samples, int(rate), dir / "x.mp4", "-c:a pcm_s24le -f mov");
-    // The sample entry's 'chan' box made to say L, R, Ls, Rs, C, LFE by its standard tag.
-    std::string mp4 = readBytes(dir / "x.mp4");
-    const auto chan = mp4.find("chan");
-    ASSERT_NE(chan, std::string::npos);
-    mp4.replace(chan + 8, 4, be((122u << 16) | 6, 4));
-    writeBytes(dir / "x.mp4", mp4);
-    EXPECT_NEAR(*AudioFileMeter::measure(dir / "x.mp4", false).result.integrated,
-                *meter(samples, weights(roles("FFSSFL")), rate, 65536).integrated, 1e-3);
-}
-
 // ---- Loudness -----------------------------------------------------------------------------
 
 TEST(AudioFileMeter, ReadingMatchesTheMeterOnTheSameSamples) {

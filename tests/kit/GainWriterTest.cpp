@@ -33,36 +33,21 @@ std::string formType(const fs::path& path) {
 
 // ---- Naming ---------------------------------------------------------------------------------
 
-TEST(GainWriter, DestinationCountsUpPastTakenNames) {
+// Each name is taken (by a folder, which takes a name as well as a file does) once it is given.
+TEST(GainWriter, DestinationFollowsTheOriginalAndCountsUpPastTakenNames) {
     TempDir dir;
-    const fs::path original = dir / "Episode 12.mp3";
-    const char* expected[] = {"Episode 12 (Apple Podcasts).wav",
-                              "Episode 12 (Apple Podcasts) 2.wav",
-                              "Episode 12 (Apple Podcasts) 3.wav"};
-    for (const char* name : expected) {
-        const fs::path copy = GainWriter::destination(original, "Apple Podcasts", std::nullopt);
-        EXPECT_EQ(copy, dir / name);
-        fs::create_directory(copy); // a folder takes a name as well as a file does
-    }
-}
-
-TEST(GainWriter, DestinationExtensionFollowsTheOriginal) {
-    TempDir dir;
-    struct Case {
-        const char* original;
-        const char* copy;
+    const std::pair<const char*, const char*> cases[] = {
+        {"Take.AIFF", "Take (EBU R 128).aif"},  {"Take.aifc", "Take (EBU R 128) 2.aif"},
+        {"Take.aif", "Take (EBU R 128) 3.aif"}, {"Mix.WAV", "Mix (EBU R 128).wav"},
+        {"Mix.wave", "Mix (EBU R 128) 2.wav"},  {"a.bwf", "a (EBU R 128).wav"},
+        {"a.flac", "a (EBU R 128) 2.wav"},      {"a.caf", "a (EBU R 128) 3.wav"},
+        {"stem", "stem (EBU R 128).wav"},       {"v1.2.m4a", "v1.2 (EBU R 128).wav"},
     };
-    const Case cases[] = {
-        {"Take.AIFF", "Take (EBU R 128).aif"}, {"a.aifc", "a (EBU R 128).aif"},
-        {"a.aif", "a (EBU R 128).aif"},        {"Mix.WAV", "Mix (EBU R 128).wav"},
-        {"a.wave", "a (EBU R 128).wav"},       {"a.bwf", "a (EBU R 128).wav"},
-        {"a.flac", "a (EBU R 128).wav"},       {"a.caf", "a (EBU R 128).wav"},
-        {"stem", "stem (EBU R 128).wav"},      {"v1.2.m4a", "v1.2 (EBU R 128).wav"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.original);
-        EXPECT_EQ(GainWriter::destination(dir / c.original, "EBU R 128", std::nullopt),
-                  dir / c.copy);
+    for (const auto& [original, expected] : cases) {
+        SCOPED_TRACE(original);
+        const fs::path copy = GainWriter::destination(dir / original, "EBU R 128", std::nullopt);
+        EXPECT_EQ(copy, dir / expected);
+        fs::create_directory(copy);
     }
 }
 
@@ -248,6 +233,7 @@ TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
         EXPECT_NEAR(*after.maxShortTerm, *before.maxShortTerm + gain, 0.01);
         EXPECT_NEAR(*after.samplePeak, *before.samplePeak + gain, 0.01);
         EXPECT_NEAR(*after.truePeak, *before.truePeak + gain, 0.01);
+        EXPECT_EQ(after.duration, before.duration);
 
         if (copy.extension() == ".aif")
             EXPECT_EQ(
@@ -273,9 +259,9 @@ TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
 TEST(GainWriter, FloatCopyHoldsEverySampleTimesTheGain) {
     const double gain = -4.25;
     const float factor = static_cast<float>(std::pow(10.0, gain / 20));
-    // Lengths around the writer's 65,536-frame buffer, on one, two and six channels.
-    const std::pair<std::size_t, std::size_t> shapes[] = {
-        {1, 1}, {2, 6}, {65535, 2}, {65536, 1}, {65537, 6}};
+    // No frames, and lengths around the writer's 65,536-frame buffer, on one, two and six channels.
+    const std::pair<std::size_t, std::size_t> shapes[] = {{0, 2},     {1, 1},     {2, 6},
+                                                          {65535, 2}, {65536, 1}, {65537, 6}};
     for (const auto& [frameCount, channelCount] : shapes) {
         SCOPED_TRACE(std::to_string(frameCount) + " frames, " + std::to_string(channelCount) +
                      " channels");
@@ -295,31 +281,6 @@ TEST(GainWriter, FloatCopyHoldsEverySampleTimesTheGain) {
         for (std::size_t i = 0; i < copy.samples.size(); ++i)
             ASSERT_EQ(copy.samples[i], original.samples[i] * factor) << i;
     }
-}
-
-TEST(GainWriter, IntegerCopyReadsTheGainLouder) {
-    // Dither at one 16-bit step lies some 80 dB under these tones, far below 0.01 LU.
-    for (int subtype : {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16}) {
-        SCOPED_TRACE(subtype);
-        TempDir dir;
-        writeOriginal(dir / "in.wav", {sine(997, -18, 3, 44100), sine(1499, -24, 3, 44100)},
-                      SF_FORMAT_WAV | subtype, 44100);
-        GainWriter::write(dir / "in.wav", dir / "out.wav", 5.5);
-        const auto before = AudioFileMeter::measure(dir / "in.wav", false).result;
-        const auto after = AudioFileMeter::measure(dir / "out.wav", false).result;
-        EXPECT_NEAR(*after.integrated, *before.integrated + 5.5, 0.01);
-        EXPECT_EQ(after.duration, before.duration);
-    }
-}
-
-TEST(GainWriter, ZeroFrameOriginalGivesAnEmptyValidCopy) {
-    TempDir dir;
-    writeOriginal(dir / "in.wav", {{}, {}}, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    GainWriter::write(dir / "in.wav", dir / "out.wav", -2);
-    const Audio copy = readAudio(dir / "out.wav");
-    EXPECT_EQ(copy.info.frames, 0);
-    EXPECT_EQ(copy.info.channels, 2);
-    EXPECT_EQ(AudioFileMeter::measure(dir / "out.wav", false).result.duration, 0);
 }
 
 // ---- Never overwriting, never leaving a partial copy ----------------------------------------
@@ -390,43 +351,6 @@ TEST(GainWriter, FailuresAreWholeSentencesAndLeaveNothing) {
 
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"in.wav", "locked", "text.wav"}));
     EXPECT_TRUE(fs::is_empty(dir / "locked"));
-}
-
-TEST(GainWriter, AFullDiskLeavesNothingAndTheOriginalUnchanged) {
-    TempDir dir;
-    writeOriginal(dir / "in.wav", {sine(997, -20, 10, 48000), sine(997, -20, 10, 48000)},
-                  SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const std::string before = readBytes(dir / "in.wav");
-    fs::create_directory(dir / "disk");
-    // Each case mounts a fresh RAM disk: one with room for a quarter of the copy, one with no
-    // room for another file. What the folder holds afterwards follows the sentence.
-    const struct {
-        const char* options;
-        std::string expected;
-    } cases[] = {
-        {"size=1m", "Writing stopped part way (No space left on device).|"},
-        {"nr_inodes=1", "Can't create a.wav (No space left on device).|"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.options);
-        const std::string outcome = inChild([&] {
-            if (!ownMounts() || !mountTmpfs(dir / "disk", c.options))
-                return noMounts;
-            std::string out =
-                failure([&] { GainWriter::write(dir / "in.wav", dir / "disk" / "a.wav", -1); },
-                        AudioFileError::Kind::unwritable) +
-                "|";
-            for (const auto& name : namesIn(dir / "disk"))
-                out += name + ";";
-            return out;
-        });
-        if (outcome == noMounts)
-            GTEST_SKIP() << "A full disk needs a RAM disk mounted, which only root may do; the "
-                            "file-size limit above stands in for it.";
-        EXPECT_EQ(outcome, c.expected);
-    }
-    EXPECT_EQ(readBytes(dir / "in.wav"), before);
-    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"disk", "in.wav"}));
 }
 
 TEST(GainWriter, CancellingLeavesNothingAndTheOriginalUnchanged) {

@@ -29,7 +29,7 @@ template <class T, class Change> std::string with(Change change) {
 }
 
 struct Case {
-    const char* name;
+    std::string name;
     std::string bytes;
     const char* expected;
 };
@@ -81,12 +81,9 @@ TEST(HostileInput, ChunkSizesThatClaimGigabytesCostNoMoreThanTheFile) {
         "Can't open this file as audio (Invalid data found when processing input).";
     const std::string nested = "INFOISFT" + le(0x7FFFFFF0, 4) + "ID3\x04" + std::string(6, '\x7f');
     std::vector<Case> cases;
-    std::vector<std::string> names;
     const auto add = [&](std::string name, std::string bytes, const char* expected) {
-        names.push_back(std::move(name));
-        cases.push_back({names.back().c_str(), std::move(bytes), expected});
+        cases.push_back({std::move(name), std::move(bytes), expected});
     };
-    names.reserve(32);
     for (std::uint32_t size : {0x80000000u, 0xFFFFFFFFu}) {
         const std::string claim = std::to_string(size);
         for (std::string id : {"LIST", "bext", "id3 ", "iXML"})
@@ -134,63 +131,39 @@ TEST(HostileInput, FuzzFindingsEndInAReadingOrASentenceCheaply) {
     EXPECT_GT(replayed, 0);
 }
 
+// Headers whose lies our own code answers. Those that only FFmpeg refuses are seeds of the
+// fuzzing corpus above.
 TEST(HostileInput, WavHeadersThatLie) {
     const std::string good = Wav{}.bytes();
-    const char* invalid =
-        "Can't open this file as audio (Invalid data found when processing input).";
-    const char* invalidArgument = "Can't open this file as audio (Invalid argument).";
-    const char* noDecoder = "Can't open this file as audio (No decoder for this kind of audio).";
     const char* oneSecond = "Reading: WAV · 16-bit · 48 kHz · mono, 1.000 s";
     const char* nothing = "Reading: WAV · 16-bit · 48 kHz · mono, 0.000 s, no loudness";
     expectOutcomes({
-        {"cut4.wav", good.substr(0, 4), invalid},
-        {"cut24.wav", good.substr(0, 24), invalid},
-        {"no-data-chunk.wav", good.substr(0, 36), invalid},
+        {"empty.wav", "", "Can't open this file as audio (The file is empty)."},
         {"data-chunk-header-only.wav", good.substr(0, 44), nothing},
         {"cut-in-first-sample.wav", good.substr(0, 45), nothing},
         {"4gib.wav", with<Wav>([](Wav& w) { w.riffSize = w.dataSize = 0xFFFFFFFF; }), oneSecond},
         {"past-end.wav", with<Wav>([](Wav& w) { w.dataSize = 480000; }), oneSecond},
         {"no-channels.wav", with<Wav>([](Wav& w) { w.channels = 0; }),
          "The file has no audio channels."},
-        {"0hz.wav", with<Wav>([](Wav& w) { w.rate = 0; }), invalid},
         {"3999hz.wav", with<Wav>([](Wav& w) { w.rate = 3999; }),
          "The file claims a sample rate of 3999 Hz, which can't be measured."},
         {"4000hz.wav", with<Wav>([](Wav& w) { w.rate = 4000; }),
          "Reading: WAV · 16-bit · 4 kHz · mono, 12.000 s"},
         {"2ghz.wav", with<Wav>([](Wav& w) { w.rate = 0x7FFFFFFF; }),
          "The file claims a sample rate of 2147483647 Hz, which can't be measured."},
-        {"negative-hz.wav", with<Wav>([](Wav& w) { w.rate = 0xFFFFFFFF; }), invalid},
         {"512ch.wav", with<Wav>([](Wav& w) { w.channels = 512, w.data = pcm16(4800, 512); }),
          "Reading: WAV · 16-bit · 48 kHz · 512 ch, 0.100 s, no loudness"},
-        {"513ch.wav", with<Wav>([](Wav& w) { w.channels = 513, w.data = pcm16(100, 513); }),
-         invalidArgument},
-        {"65535ch.wav", with<Wav>([](Wav& w) { w.channels = 65535, w.data = pcm16(1, 65535); }),
-         invalidArgument},
-        {"0bit.wav", with<Wav>([](Wav& w) { w.bits = 0; }), noDecoder},
         {"7bit.wav", with<Wav>([](Wav& w) { w.bits = 7; }), // stored as 8 bits, as WAV says
          "Reading: WAV · 8-bit · 48 kHz · mono, 2.000 s"},
-        {"4096bit.wav", with<Wav>([](Wav& w) { w.bits = 4096; }), noDecoder},
-        {"16bit-float.wav", with<Wav>([](Wav& w) { w.formatTag = 3; }), noDecoder},
-        {"unknown-codec.wav", with<Wav>([](Wav& w) { w.formatTag = 0xFFFF; }), noDecoder},
+        {"unknown-codec.wav", with<Wav>([](Wav& w) { w.formatTag = 0xFFFF; }),
+         "Can't open this file as audio (No decoder for this kind of audio)."},
     });
 }
 
 TEST(HostileInput, CafAndAiffHeadersThatLie) {
-    const char* invalid =
-        "Can't open this file as audio (Invalid data found when processing input).";
-    const char* noChannels = "The file has no audio channels.";
     const char* caf = "Reading: CAF · 16-bit · 48 kHz · stereo, 1.000 s";
-    const char* aiff = "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s";
-    // FFmpeg's AIFF reader loses its place after a damaged 'CHAN' chunk and finds no sound data.
-    const char* noSound = "Reading: AIFF · 16-bit · 48 kHz · mono, 0.000 s, no loudness";
-    const std::string stereo = layoutRecord((101u << 16) | 2, 0, 0, {});
     const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
     expectOutcomes({
-        {"chan-past-end.caf", with<Caf>([&](Caf& c) { c.chan = stereo, c.chanSize = 1ull << 40; }),
-         invalid},
-        {"chan-negative.caf", with<Caf>([&](Caf& c) { c.chan = stereo, c.chanSize = ~0ull; }),
-         invalid},
-        {"chan-cut.caf", with<Caf>([&](Caf& c) { c.chan = stereo.substr(0, 6); }), invalid},
         {"chan-4g-labels.caf", with<Caf>([](Caf& c) {
              c.chan = layoutRecord(0, 0, 0xFFFFFFFF, {1, 2});
          }),
@@ -201,31 +174,12 @@ TEST(HostileInput, CafAndAiffHeadersThatLie) {
          caf},
         {"data-unknown-size.caf", with<Caf>([](Caf& c) { c.dataSize = ~0ull; }), caf},
         {"data-past-end.caf", with<Caf>([](Caf& c) { c.dataSize = 1ull << 62; }), caf},
-        {"no-channels.caf", with<Caf>([](Caf& c) { c.channels = 0; }), invalid},
-        {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), noChannels},
+        {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()),
+         "The file has no audio channels."},
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()),
          "The file claims a sample rate of 2147483647 Hz, which can't be measured."},
-        {"ok.aiff", Aiff{}.bytes(), aiff},
-        {"chan-past-end.aiff",
-         with<Aiff>([](Aiff& a) { a.chan = layoutRecord(0, 0, 1, {3}), a.chanSize = 0x7FFFFFF0; }),
-         noSound},
-        {"chan-4g-labels.aiff",
-         with<Aiff>([](Aiff& a) { a.chan = layoutRecord(0, 0, 0xFFFFFFFF, {3}); }), noSound},
-        {"no-channels.aiff", with<Aiff>([](Aiff& a) { a.channels = 0; }), invalid},
-        {"inf-hz.aiff", with<Aiff>([](Aiff& a) { a.rateExponent = 0x7FFF, a.rateMantissa = 0; }),
-         invalid},
+        {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
     });
-}
-
-TEST(HostileInput, EmptyFileOfEveryExtension) {
-    TempDir dir;
-    for (const char* ext :
-         {"wav", "wave", "bwf", "aif", "aiff", "aifc", "mp3", "m4a", "aac", "mp4", "flac", "CAF"}) {
-        SCOPED_TRACE(ext);
-        const fs::path path = dir / (std::string("empty.") + ext);
-        writeBytes(path, "");
-        EXPECT_EQ(outcome(path), "Can't open this file as audio (The file is empty).");
-    }
 }
 
 // A pipe without a writer would block the reader for ever and a device would be read for ever:

@@ -4,8 +4,10 @@
 // removed afterwards.
 
 #include "Signals.h"
+#include "Throws.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
+#include "tavrin/DecoderLog.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +26,9 @@
 namespace tavrin::test {
 
 namespace fs = std::filesystem;
+
+/// FFmpeg's own diagnostics, which the programs silence, would bury the tests' output.
+inline const bool decoderLogSilenced = (silenceDecoderLog(), true);
 
 /// A fresh folder under $TAVRIN_TEST_TMP (or the system temp folder), removed with its contents.
 class TempDir {
@@ -70,35 +75,28 @@ inline std::vector<std::string> namesIn(const fs::path& dir) {
     return names;
 }
 
-/// The sentence of the AudioFileError of `kind` that `work` throws, or "" when none.
+/// The sentence of the AudioFileError, which must be of `kind`, that `work` throws.
 inline std::string failure(const std::function<void()>& work, AudioFileError::Kind kind) {
-    try {
-        work();
-    } catch (const AudioFileError& e) {
-        EXPECT_EQ(e.kind(), kind) << e.what();
-        return e.what();
-    }
-    return "";
+    return thrownMessage<AudioFileError>(
+        work, [kind](const AudioFileError& e) { EXPECT_EQ(e.kind(), kind) << e.what(); });
 }
 
 /// What measuring `path` ends in: the sentence of its AudioFileError, or "Reading: " with the
 /// format and the duration in seconds. A reading must hold no number that is not finite.
 inline std::string outcome(const fs::path& path) {
-    std::string reading;
-    const std::string error = failure(
-        [&] {
-            const FileMeasurement m = AudioFileMeter::measure(path, false);
-            const LoudnessResult& r = m.result;
-            for (const auto& value : {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm,
-                                      r.samplePeak, r.truePeak})
-                EXPECT_TRUE(!value || std::isfinite(*value)) << m.format;
-            char duration[32];
-            std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
-            reading =
-                "Reading: " + m.format + ", " + duration + (r.integrated ? "" : ", no loudness");
-        },
-        AudioFileError::Kind::unreadable);
-    return error.empty() ? reading : error;
+    try {
+        const FileMeasurement m = AudioFileMeter::measure(path, false);
+        const LoudnessResult& r = m.result;
+        for (const auto& value : {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm,
+                                  r.samplePeak, r.truePeak})
+            EXPECT_TRUE(!value || std::isfinite(*value)) << m.format;
+        char duration[32];
+        std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
+        return "Reading: " + m.format + ", " + duration + (r.integrated ? "" : ", no loudness");
+    } catch (const AudioFileError& e) {
+        EXPECT_EQ(e.kind(), AudioFileError::Kind::unreadable) << e.what();
+        return e.what();
+    }
 }
 
 /// Interleaved 32-bit float samples, the input format of encode().

@@ -5,15 +5,22 @@
 
 namespace tavrin::test {
 
-/// The message of the `Error` that `work` throws; a test failure, and "", when it throws none.
-template <typename Error, typename Work> std::string thrownMessage(Work&& work) {
+/// The message of the `Error` that `work` throws, after `check(error)`; a test failure, and "",
+/// when it throws none.
+template <typename Error, typename Work, typename Check>
+std::string thrownMessage(Work&& work, Check&& check) {
     try {
         work();
     } catch (const Error& error) {
+        check(error);
         return error.what();
     }
     ADD_FAILURE() << "nothing was thrown";
     return "";
+}
+
+template <typename Error, typename Work> std::string thrownMessage(Work&& work) {
+    return thrownMessage<Error>(work, [](const Error&) {});
 }
 
 } // namespace tavrin::test

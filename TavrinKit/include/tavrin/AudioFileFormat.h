@@ -16,8 +16,10 @@ struct AudioFileFormat {
     bool isFloat = false;  ///< linear PCM holding floating-point samples
     double sampleRate = 0; ///< Hz
     int channelCount = 0;
-    /// One platform channel-label code per channel, in channel order (1 left, 2 right, 3 centre,
-    /// 4 LFE, 5/6 left/right surround, …); empty when the file does not say which channel is which.
+    /// One label per channel, in channel order; empty when the file does not say which channel is
+    /// which. Labels, wherever the kit speaks of them, are Apple channel-label codes, as CAF and
+    /// MP4 `chan` records store them (1 left, 2 right, 3 centre, 4 LFE, 5/6 left/right surround,
+    /// …), whatever container the file is.
     std::vector<std::uint32_t> channelLabels;
 
     bool operator==(const AudioFileFormat&) const = default;

@@ -16,6 +16,9 @@ std::string lowerExtension(const std::filesystem::path& path);
 /// mp3, m4a, aac, mp4, flac, caf. A name without extension is not supported.
 bool isSupported(const std::filesystem::path& path);
 
+/// True for the extensions of AIFF and AIFF-C files (aif, aiff, aifc), in any letter case.
+bool isAiff(const std::filesystem::path& path);
+
 /// The audio files to measure from a user's selection of files and folders, in the selection's
 /// order. Only regular files are listed (never a pipe or a device). Folders are searched
 /// recursively without following symbolic links; hidden names and application-like packages are

@@ -18,7 +18,7 @@ std::string_view rawValue(ChannelRole role);
 /// The role whose raw value is `raw`, or nothing.
 std::optional<ChannelRole> roleFromRawValue(std::string_view raw);
 
-/// Role of a channel from its platform channel-label code. Total: every label has a role.
+/// Role of a channel from its channel label (see AudioFileFormat). Total: every label has a role.
 ChannelRole roleForLabel(std::uint32_t label);
 
 /// Roles by channel count alone, for files without usable labels. Empty for counts below 1.

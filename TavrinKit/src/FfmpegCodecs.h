@@ -1,0 +1,20 @@
+#pragma once
+
+// Private to TavrinKit: what each of FFmpeg's codecs is, as the format description tells it.
+
+#include "tavrin/AudioFileFormat.h"
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+namespace tavrin {
+
+struct CodecInfo {
+    AudioCodec codec = AudioCodec::other;
+    bool isFloat = false;
+};
+
+CodecInfo codecInfo(AVCodecID id);
+
+} // namespace tavrin
