@@ -1,0 +1,118 @@
+#include "AppCommands.h"
+
+#include "AppTexts.h"
+
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
+#include <QUrl>
+
+namespace tavrin::app {
+
+bool canExport(const AppModel& model) {
+    return !model.items().empty() && !model.isBusy();
+}
+
+bool canFix(const AppModel& model) {
+    return !model.fixing() && !model.fixCandidates().empty();
+}
+
+AppCommands::AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar)
+    : QObject(menuBar), m_model(model) {
+    buildFileMenu(menuBar);
+    buildPresetMenu(menuBar);
+    buildHelpMenu(menuBar, desktop);
+
+    connect(&m_refreshPending, &QTimer::timeout, this, &AppCommands::refresh);
+    connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.request(); });
+    for (auto changed :
+         {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::selectionChanged,
+          &AppModel::fixingChanged, &AppModel::specIDChanged})
+        connect(&model, changed, this, &AppCommands::refresh);
+    refresh();
+}
+
+QUrl AppCommands::helpUrl() {
+    return QUrl(QStringLiteral(TAVRIN_HELP_URL));
+}
+
+void AppCommands::buildFileMenu(QMenuBar* menuBar) {
+    QMenu* menu = menuBar->addMenu(QStringLiteral("&File"));
+    const auto add = [&](const QString& title, const QKeySequence& shortcut, auto action) {
+        QAction* item = menu->addAction(title, this, action);
+        item->setShortcut(shortcut);
+        return item;
+    };
+    AppModel& model = m_model;
+    addFiles = add("Add Files or Folders…", QKeySequence(Qt::CTRL | Qt::Key_O),
+                   [&model] { model.chooseFiles(); });
+    menu->addSeparator();
+    exportCSV =
+        add("Export CSV…", QKeySequence(Qt::CTRL | Qt::Key_E), [&model] { model.exportCSV(); });
+    exportPDF = add("Export PDF Report…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+                    [&model] { model.exportPDF(); });
+    menu->addSeparator();
+    fix = add({}, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [&model] { model.fixFiles(); });
+    reveal = add(AppTexts::showInFileManager(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+                 [&model] { model.revealInFinder(model.selection()); });
+    menu->addSeparator();
+    remove = add("Remove from List", QKeySequence(Qt::CTRL | Qt::Key_Backspace),
+                 [&model] { model.removeItems(model.selection()); });
+    remove->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Backspace), QKeySequence::Delete});
+    clearList = add("Clear List", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace),
+                    [&model] { model.clearList(); });
+    measureAgain = add("Measure Again", {}, [&model] { model.measureAgain(); });
+    menu->addSeparator();
+    settings = add("Settings…", QKeySequence(Qt::CTRL | Qt::Key_Comma),
+                   [this] { emit settingsRequested(); });
+    settings->setMenuRole(QAction::PreferencesRole);
+    quit = add("Quit", QKeySequence::Quit, [this] { emit quitRequested(); });
+    quit->setMenuRole(QAction::QuitRole);
+}
+
+void AppCommands::buildPresetMenu(QMenuBar* menuBar) {
+    QMenu* menu = menuBar->addMenu(QStringLiteral("&Preset"));
+    auto* group = new QActionGroup(this); // exclusive: choosing the checked item keeps it checked
+    const auto& specs = DeliverySpec::all();
+    for (std::size_t position = 0; position < specs.size(); ++position) {
+        const std::string id = specs[position].id;
+        QAction* item = menu->addAction(QString::fromStdString(specs[position].name), this,
+                                        [this, id] { m_model.setSpecID(id); });
+        item->setCheckable(true);
+        item->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + int(position))));
+        group->addAction(item);
+        presets.push_back(item);
+    }
+}
+
+void AppCommands::buildHelpMenu(QMenuBar* menuBar, Desktop& desktop) {
+    QMenu* menu = menuBar->addMenu(QStringLiteral("&Help"));
+    help = menu->addAction(QStringLiteral("Tavrin Help"), this,
+                           [&desktop] { desktop.openUrl(helpUrl()); });
+    menu->addSeparator();
+    checkForUpdates = menu->addAction(QStringLiteral("Check for Updates…"), this,
+                                      [this] { emit checkForUpdatesRequested(); });
+    checkForUpdates->setMenuRole(QAction::ApplicationSpecificRole);
+    about =
+        menu->addAction(QStringLiteral("About Tavrin"), this, [this] { emit aboutRequested(); });
+    about->setMenuRole(QAction::AboutRole);
+}
+
+void AppCommands::refresh() {
+    m_refreshPending.stop();
+    const bool empty = m_model.items().empty();
+    const bool nothingSelected = m_model.selection().isEmpty();
+    exportCSV->setEnabled(canExport(m_model));
+    exportPDF->setEnabled(canExport(m_model));
+    fix->setText(nothingSelected ? "Fix All Failing Files…" : "Fix Selected Files…");
+    fix->setEnabled(canFix(m_model));
+    reveal->setEnabled(!nothingSelected);
+    remove->setEnabled(!nothingSelected);
+    clearList->setEnabled(!empty);
+    measureAgain->setEnabled(!empty);
+    const auto& specs = DeliverySpec::all();
+    for (std::size_t position = 0; position < specs.size(); ++position)
+        presets[position]->setChecked(specs[position].id == m_model.currentSpec().id);
+}
+
+} // namespace tavrin::app

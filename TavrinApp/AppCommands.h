@@ -1,0 +1,61 @@
+#pragma once
+
+#include "AppModel.h"
+#include "SummaryTimer.h"
+
+#include <QObject>
+#include <vector>
+
+class QAction;
+class QMenuBar;
+
+namespace tavrin::app {
+
+/// Whether the list can be exported now: it has files and none is waiting or being measured.
+bool canExport(const AppModel& model);
+/// Whether a fix can start now: none is running and some candidate fails.
+bool canFix(const AppModel& model);
+
+/// Every command of the menu bar, with its shortcut, and its title and enablement kept in step
+/// with the model. Commands that open windows are signals; the rest call the model.
+class AppCommands : public QObject {
+    Q_OBJECT
+
+public:
+    AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar);
+
+    QAction* addFiles;
+    QAction* exportCSV;
+    QAction* exportPDF;
+    QAction* fix;
+    QAction* reveal;
+    QAction* remove;
+    QAction* clearList;
+    QAction* measureAgain;
+    QAction* settings;
+    QAction* quit;
+    std::vector<QAction*> presets; ///< in menu order, one checked
+    QAction* help;
+    QAction* checkForUpdates;
+    QAction* about;
+
+    /// The product's web page that "Tavrin Help" opens.
+    static QUrl helpUrl();
+
+signals:
+    void settingsRequested();
+    void quitRequested();
+    void checkForUpdatesRequested();
+    void aboutRequested();
+
+private:
+    void buildFileMenu(QMenuBar* menuBar);
+    void buildPresetMenu(QMenuBar* menuBar);
+    void buildHelpMenu(QMenuBar* menuBar, Desktop& desktop);
+    void refresh();
+
+    AppModel& m_model;
+    SummaryTimer m_refreshPending;
+};
+
+} // namespace tavrin::app

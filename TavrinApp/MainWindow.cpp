@@ -1,0 +1,247 @@
+#include "MainWindow.h"
+
+#include "AppCommands.h"
+#include "DropZone.h"
+#include "NoticeBar.h"
+#include "Paths.h"
+#include "PresetFooter.h"
+#include "ResultsTable.h"
+#include "Theme.h"
+#include "ToneLabel.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace tavrin::app {
+
+namespace {
+
+/// The accent border drawn over a non-empty list while files are dragged over the window. It
+/// lets every click through.
+class DropOverlay : public QWidget {
+public:
+    explicit DropOverlay(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        parent->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parentWidget() && event->type() == QEvent::Resize)
+            setGeometry(parentWidget()->rect());
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Theme::colour(Tone::accent, palette()), 3));
+        // Inset 4 on every edge, with the 3-wide stroke inside the rounded rectangle.
+        painter.drawRoundedRect(QRectF(rect()).adjusted(5.5, 5.5, -5.5, -5.5), 10, 10);
+    }
+};
+
+std::vector<std::filesystem::path> localFiles(const QMimeData& data) {
+    std::vector<std::filesystem::path> files;
+    for (const QUrl& url : data.urls())
+        if (url.isLocalFile())
+            files.push_back(toPath(url.toLocalFile()));
+    return files;
+}
+
+} // namespace
+
+void styleAlert(QMessageBox& box) {
+    if (auto* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        title->setFont(Theme::headline());
+    if (auto* message = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        message->setMinimumWidth(380);
+    for (QAbstractButton* button : box.buttons())
+        button->setIcon({});
+}
+
+namespace {
+
+QString presetOption(const DeliverySpec& spec) {
+    return QString::fromStdString(spec.name) + (spec.caution ? " (check before relying)" : "");
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppModel& model, Desktop& desktop, QWidget* parent)
+    : QMainWindow(parent), m_model(model), m_commands(new AppCommands(model, desktop, menuBar())),
+      m_notice(new NoticeBar(model)), m_body(new QStackedWidget), m_dropZone(new DropZone(model)),
+      m_table(new ResultsTable(model)), m_footer(new PresetFooter(model, desktop)) {
+    setObjectName(QStringLiteral("main"));
+    setMinimumSize(900, 520);
+    resize(1180, 720);
+    setAcceptDrops(true);
+    setUnifiedTitleAndToolBarOnMac(true);
+
+    auto* content = new QWidget;
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    stack->addWidget(m_notice);
+    m_body->addWidget(m_dropZone);
+    m_body->addWidget(m_table);
+    stack->addWidget(m_body, 1);
+    auto* divider = new QFrame;
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setForegroundRole(QPalette::Mid);
+    stack->addWidget(divider);
+    stack->addWidget(m_footer);
+    setCentralWidget(content);
+    m_overlay = new DropOverlay(content);
+    buildToolbar();
+
+    connect(&m_buttonsPending, &QTimer::timeout, this, &MainWindow::refreshButtons);
+    connect(&model, &AppModel::itemChanged, this, [this] { m_buttonsPending.request(); });
+    for (auto changed : {&AppModel::selectionChanged, &AppModel::fixingChanged})
+        connect(&model, changed, this, &MainWindow::refreshButtons);
+    for (auto changed :
+         {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::dropTargetedChanged})
+        connect(&model, changed, this, &MainWindow::showList);
+    connect(&model, &AppModel::specIDChanged, this, &MainWindow::showPreset);
+    connect(&model, &AppModel::alertChanged, this, &MainWindow::showAlert);
+    showPreset();
+    showList();
+}
+
+void MainWindow::buildToolbar() {
+    QToolBar* bar = addToolBar(QStringLiteral("Toolbar"));
+    bar->setObjectName(QStringLiteral("toolbar"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->toggleViewAction()->setVisible(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize({16, 16});
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    bar->setStyleSheet(QStringLiteral("QToolBar { padding: 4px 8px; spacing: 6px; }"));
+
+    m_preset = new QComboBox;
+    m_preset->setMinimumWidth(210);
+    m_preset->setToolTip(QStringLiteral("The delivery spec every file is checked against"));
+    m_preset->setAccessibleName(QStringLiteral("Preset"));
+    for (const DeliverySpec& spec : DeliverySpec::all())
+        m_preset->addItem(presetOption(spec), QString::fromStdString(spec.id));
+    connect(m_preset, &QComboBox::activated, this, [this](int index) {
+        m_model.setSpecID(m_preset->itemData(index).toString().toStdString());
+    });
+    bar->addWidget(m_preset);
+
+    auto* spacer = new QWidget;
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    bar->addWidget(spacer);
+
+    const auto button = [bar](Symbol symbol, const QString& text, const QString& help) {
+        auto* tool = new SymbolButton(symbol, Tone::primary, 16);
+        tool->setText(text);
+        tool->setToolTip(help);
+        tool->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        bar->addWidget(tool);
+        return tool;
+    };
+    const QString openKey = QKeySequence(Qt::CTRL | Qt::Key_O).toString(QKeySequence::NativeText);
+    m_add = button(Symbol::plus, QStringLiteral("Add Files"),
+                   "Add audio files or folders (" + openKey + ")");
+    connect(m_add, &QToolButton::clicked, &m_model, &AppModel::chooseFiles);
+    m_fix = button(Symbol::sliders, QStringLiteral("Fix"), {});
+    connect(m_fix, &QToolButton::clicked, &m_model, &AppModel::fixFiles);
+    m_export = button(Symbol::share, QStringLiteral("Export"),
+                      QStringLiteral("Save the results as a CSV spreadsheet or a PDF report"));
+    auto* exportMenu = new QMenu(m_export);
+    exportMenu->addAction(QStringLiteral("CSV Spreadsheet…"), &m_model, &AppModel::exportCSV);
+    exportMenu->addAction(QStringLiteral("PDF Report…"), &m_model, &AppModel::exportPDF);
+    m_export->setMenu(exportMenu);
+    m_export->setPopupMode(QToolButton::InstantPopup);
+    m_export->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+}
+
+void MainWindow::showPreset() {
+    const DeliverySpec& spec = m_model.currentSpec();
+    m_preset->setCurrentIndex(m_preset->findData(QString::fromStdString(spec.id)));
+    setWindowTitle("Tavrin — " + QString::fromStdString(spec.name));
+    refreshButtons();
+}
+
+void MainWindow::showList() {
+    const bool empty = m_model.items().empty();
+    m_body->setCurrentWidget(empty ? static_cast<QWidget*>(m_dropZone) : m_table);
+    m_overlay->setVisible(m_model.dropTargeted() && !empty);
+    m_overlay->raise();
+    refreshButtons();
+}
+
+void MainWindow::refreshButtons() {
+    m_buttonsPending.stop();
+    m_fix->setEnabled(canFix(m_model));
+    m_fix->setToolTip(m_model.selection().isEmpty()
+                          ? QStringLiteral("Write gain-only copies of every failing file at the "
+                                           "target")
+                          : QStringLiteral("Write gain-only copies of the selected failing files"));
+    m_export->setEnabled(canExport(m_model));
+}
+
+QMessageBox* MainWindow::alertBox() const {
+    return m_alert && m_alert->isVisible() ? m_alert : nullptr;
+}
+
+bool MainWindow::dropOverlayShown() const {
+    return m_overlay->isVisibleTo(this);
+}
+
+void MainWindow::showAlert() {
+    const auto& alert = m_model.alert();
+    if (!alert) {
+        if (m_alert)
+            m_alert->close();
+        return;
+    }
+    if (!m_alert) {
+        m_alert = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tavrin"), {},
+                                  QMessageBox::Ok, this);
+        m_alert->setTextFormat(Qt::PlainText);
+        m_alert->setWindowModality(Qt::WindowModal);
+        connect(m_alert, &QMessageBox::finished, &m_model, &AppModel::dismissAlert);
+    }
+    m_alert->setText(alert->title);
+    m_alert->setInformativeText(alert->message);
+    styleAlert(*m_alert);
+    m_alert->open();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!event->mimeData()->hasUrls())
+        return;
+    event->acceptProposedAction();
+    m_model.setDropTargeted(true);
+}
+
+void MainWindow::dragLeaveEvent(QDragLeaveEvent*) {
+    m_model.setDropTargeted(false);
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    m_model.setDropTargeted(false);
+    event->acceptProposedAction();
+    m_model.addFiles(localFiles(*event->mimeData()));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    emit closed();
+}
+
+} // namespace tavrin::app

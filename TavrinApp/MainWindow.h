@@ -1,0 +1,79 @@
+#pragma once
+
+#include "AppModel.h"
+#include "SummaryTimer.h"
+
+#include <QMainWindow>
+
+class QComboBox;
+class QMessageBox;
+class QStackedWidget;
+class QToolButton;
+
+namespace tavrin::app {
+
+class AppCommands;
+class DropZone;
+class NoticeBar;
+class PresetFooter;
+class ResultsTable;
+
+/// Gives an alert the look of the platform's: a bold title over the message, a plain OK.
+void styleAlert(QMessageBox& box);
+
+/// The one main window: toolbar, notice bar, drop zone or results table, and the preset footer;
+/// it takes file drops anywhere and shows the model's alerts.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow(AppModel& model, Desktop& desktop, QWidget* parent = nullptr);
+
+    AppCommands& commands() const { return *m_commands; }
+    ResultsTable* table() const { return m_table; }
+    DropZone* dropZone() const { return m_dropZone; }
+    NoticeBar* noticeBar() const { return m_notice; }
+    PresetFooter* footer() const { return m_footer; }
+    QComboBox* presetPicker() const { return m_preset; }
+    QToolButton* addButton() const { return m_add; }
+    QToolButton* fixButton() const { return m_fix; }
+    QToolButton* exportButton() const { return m_export; }
+    /// The alert on screen, or null.
+    QMessageBox* alertBox() const;
+    /// Whether the accent border that shows a drag over a non-empty list is up.
+    bool dropOverlayShown() const;
+
+signals:
+    /// The window was closed; the app quits.
+    void closed();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildToolbar();
+    void showPreset();
+    void showList();
+    void refreshButtons();
+    void showAlert();
+
+    AppModel& m_model;
+    AppCommands* m_commands;
+    NoticeBar* m_notice;
+    QStackedWidget* m_body;
+    DropZone* m_dropZone;
+    ResultsTable* m_table;
+    PresetFooter* m_footer;
+    QWidget* m_overlay;
+    QComboBox* m_preset = nullptr;
+    QToolButton* m_add = nullptr;
+    QToolButton* m_fix = nullptr;
+    QToolButton* m_export = nullptr;
+    QMessageBox* m_alert = nullptr;
+    SummaryTimer m_buttonsPending;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,179 @@
+#include "PresetFooter.h"
+
+#include "ToneLabel.h"
+#include "tavrin/Report.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace tavrin::app {
+
+namespace {
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QBoxLayout* tight(QBoxLayout* layout, int spacing) {
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+} // namespace
+
+PresetFooter::PresetFooter(AppModel& model, Desktop& desktop, QWidget* parent)
+    : QWidget(parent), m_model(model), m_desktop(desktop) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(16, 10, 16, 10);
+    row->setSpacing(16);
+    row->addWidget(makeSpecColumn(), 1, Qt::AlignTop);
+    row->addSpacing(12 - row->spacing());
+    row->addWidget(makeTallyColumn(), 0, Qt::AlignTop);
+
+    connect(&m_tallyPending, &QTimer::timeout, this, &PresetFooter::showTally);
+    const auto later = [this] { m_tallyPending.request(); };
+    connect(&m_model, &AppModel::itemChanged, this, later);
+    connect(&m_model, &AppModel::itemsInserted, this, &PresetFooter::showTally);
+    connect(&m_model, &AppModel::itemsRemoved, this, &PresetFooter::showTally);
+    connect(&m_model, &AppModel::fixingChanged, this, &PresetFooter::showTally);
+    connect(&m_model, &AppModel::specIDChanged, this, [this] {
+        showSpec();
+        showTally();
+    });
+    showSpec();
+    showTally();
+}
+
+QWidget* PresetFooter::makeSpecColumn() {
+    auto* column = new QWidget;
+    auto* stack = tight(new QVBoxLayout(column), 4);
+
+    auto* heading = tight(new QHBoxLayout, 6);
+    m_name = new QLabel;
+    m_name->setFont(Theme::headline());
+    m_rule = new ToneLabel({}, Tone::secondary);
+    m_rule->setFont(Theme::callout());
+    heading->addWidget(m_name);
+    heading->addWidget(m_rule);
+    heading->addStretch();
+    stack->addLayout(heading);
+
+    m_summary = new ToneLabel({}, Tone::secondary);
+    m_summary->setFont(Theme::callout());
+    m_summary->setWordWrap(true);
+    stack->addWidget(m_summary);
+
+    m_caution =
+        new SymbolLabel(Symbol::exclamationmarkTriangleFill, {}, Tone::caution, Theme::callout());
+    m_caution->setWordWrap(true);
+    stack->addWidget(m_caution);
+
+    auto* source = tight(new QHBoxLayout, 4);
+    auto* sourceTitle = new ToneLabel(QStringLiteral("Source:"), Tone::secondary);
+    sourceTitle->setFont(Theme::caption());
+    m_source = new QLabel;
+    m_source->setFont(Theme::caption());
+    m_source->setForegroundRole(QPalette::PlaceholderText);
+    connect(m_source, &QLabel::linkActivated, this,
+            [this](const QString& link) { m_desktop.openUrl(QUrl(link)); });
+    source->addWidget(sourceTitle);
+    source->addWidget(m_source);
+    source->addStretch();
+    stack->addLayout(source);
+    return column;
+}
+
+QWidget* PresetFooter::makeTallyColumn() {
+    m_tally = new QWidget;
+    auto* stack = tight(new QVBoxLayout(m_tally), 4);
+    m_count = new QLabel;
+    m_count->setFont(Theme::headline());
+    stack->addWidget(m_count, 0, Qt::AlignRight);
+
+    auto* tally = tight(new QHBoxLayout, 10);
+    const QFont digits = Theme::monospacedDigits(Theme::callout());
+    m_pass = new SymbolLabel(Symbol::checkmarkCircleFill, {}, Tone::pass, digits);
+    m_fail = new SymbolLabel(Symbol::xmarkOctagonFill, {}, Tone::fail, digits);
+    tally->addWidget(m_pass);
+    tally->addWidget(m_fail);
+    stack->addLayout(tally);
+
+    m_activity = new ToneLabel({}, Tone::secondary);
+    m_activity->setFont(Theme::caption());
+    stack->addWidget(m_activity, 0, Qt::AlignRight);
+    return m_tally;
+}
+
+void PresetFooter::showSpec() {
+    const DeliverySpec& spec = m_model.currentSpec();
+    m_name->setText(qs(spec.name));
+    m_rule->setText(qs(spec.ruleText()));
+    m_summary->setText(qs(spec.summary));
+    m_caution->setText(spec.caution ? qs(*spec.caution) : QString());
+    m_caution->setVisible(spec.caution.has_value());
+
+    const QUrl url(spec.sourceURL ? qs(*spec.sourceURL) : QString(), QUrl::StrictMode);
+    const bool link = url.isValid() && !url.scheme().isEmpty();
+    m_source->setTextFormat(link ? Qt::RichText : Qt::PlainText);
+    // The link's colour is spelled out: a rich-text label keeps the one it was first laid out in.
+    m_source->setText(link ? QStringLiteral("<a href=\"%1\" style=\"color: %3\">%2</a>")
+                                 .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                                      qs(spec.sourceName).toHtmlEscaped(),
+                                      palette().color(QPalette::Link).name())
+                           : qs(spec.sourceName));
+    m_source->setToolTip(link ? url.toString() : QString());
+}
+
+void PresetFooter::showTally() {
+    m_tallyPending.stop();
+    const std::size_t files = m_model.items().size();
+    m_tally->setVisible(files > 0);
+    if (files == 0)
+        return;
+    const Report::Counts counts = Report::counts(m_model.reportRows(), m_model.currentSpec());
+    m_count->setText(QString::number(files) + " file" + (files == 1 ? "" : "s"));
+    m_pass->setText(QString::number(counts.passed) + " pass");
+    m_fail->setText(QString::number(counts.failed) + " fail");
+    m_activity->setText(m_model.isBusy()   ? QStringLiteral("Measuring…")
+                        : m_model.fixing() ? QStringLiteral("Writing fixed copies…")
+                                           : QString());
+    m_activity->setVisible(!m_activity->text().isEmpty());
+    QStringList spoken{m_count->text(), m_pass->text(), m_fail->text()};
+    if (!m_activity->text().isEmpty())
+        spoken << m_activity->text();
+    m_tally->setAccessibleName(spoken.join(", "));
+}
+
+QString PresetFooter::countText() const {
+    return m_count->text();
+}
+
+QString PresetFooter::activityText() const {
+    return m_activity->isVisibleTo(m_tally) ? m_activity->text() : QString();
+}
+
+QString PresetFooter::cautionText() const {
+    return m_caution->isVisibleTo(this) ? m_caution->text() : QString();
+}
+
+bool PresetFooter::tallyShown() const {
+    return m_tally->isVisibleTo(this);
+}
+
+void PresetFooter::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        showSpec();
+}
+
+void PresetFooter::paintEvent(QPaintEvent*) {
+    const QColor base = palette().color(QPalette::Base);
+    QPainter(this).fillRect(rect(),
+                            Theme::isDark(palette()) ? base.lighter(135) : base.darker(104));
+}
+
+} // namespace tavrin::app

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ResultsTableModel.h"
+
+#include <QTableView>
+#include <QTimer>
+
+namespace tavrin::app {
+
+class CellDelegate;
+
+/// The list of files and their readings: multi-selection bound to the model's `selection`, a
+/// context menu, and a double-click that shows the row's file in the file browser.
+class ResultsTable : public QTableView {
+    Q_OBJECT
+
+public:
+    explicit ResultsTable(AppModel& model, QWidget* parent = nullptr);
+
+    ResultsTableModel& tableModel() { return m_table; }
+    /// The rows a context menu or double-click at `row` acts on: the selection when it holds the
+    /// row, otherwise the row alone; nothing when `row` is −1.
+    QSet<QUuid> targetRows(int row) const;
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void setUpColumns();
+    int idealWidth(int column) const;
+    void keepColumnWithinLimits(int column, int size);
+    void selectionFromView();
+    void selectionFromModel();
+    void showContextMenu(const QPoint& position);
+    void animateWriting();
+
+    AppModel& m_model;
+    ResultsTableModel m_table;
+    CellDelegate* m_delegate;
+    bool m_syncingSelection = false;
+    QTimer m_writingAnimation;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,258 @@
+#include "ResultsTableModel.h"
+
+#include "AppTexts.h"
+#include "Paths.h"
+#include "tavrin/FixPlan.h"
+#include "tavrin/Fmt.h"
+
+#include <array>
+
+namespace tavrin::app {
+
+namespace {
+
+using Cell = ResultsTableModel::Cell;
+using Reading = FileItem::Reading;
+using FixState = FileItem::FixState;
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString fileName(const std::filesystem::path& path) {
+    return toQString(path.filename());
+}
+
+Cell labelled(QString text, Symbol symbol, Tone tone, bool semibold, QString toolTip,
+              QString accessibleText) {
+    Cell cell{.text = std::move(text), .tone = tone, .semibold = semibold};
+    cell.symbol = symbol;
+    cell.symbolTone = tone;
+    cell.toolTip = std::move(toolTip);
+    cell.accessibleText = std::move(accessibleText);
+    return cell;
+}
+
+Cell statusCell(const FileItem& item, const std::optional<Verdict>& verdict) {
+    if (const auto* measuring = std::get_if<Reading::Measuring>(&item.reading.value)) {
+        const QString percent = QString::number(int(measuring->fraction * 100));
+        Cell cell{.text = percent + "%", .tone = Tone::secondary, .monospacedDigits = true};
+        cell.progress = measuring->fraction;
+        cell.accessibleText = "Measuring, " + percent + " percent";
+        return cell;
+    }
+    if (std::holds_alternative<Reading::Waiting>(item.reading.value))
+        return labelled("Waiting", Symbol::clock, Tone::secondary, false, {}, "Waiting");
+    if (const auto* failed = std::get_if<Reading::Failed>(&item.reading.value))
+        return labelled("Can’t read", Symbol::exclamationmarkTriangle, Tone::caution, false,
+                        qs(failed->message), "Can’t read: " + qs(failed->message));
+    if (!verdict)
+        return {};
+    const QString summary = qs(verdict->summary());
+    const QString word = qs(label(verdict->status));
+    switch (verdict->status) {
+    case Verdict::Status::pass:
+        return labelled(word, Symbol::checkmarkCircleFill, Tone::pass, true, summary, summary);
+    case Verdict::Status::fail:
+        return labelled(word, Symbol::xmarkOctagonFill, Tone::fail, true, summary, summary);
+    case Verdict::Status::unmeasurable:
+        break;
+    }
+    return labelled(word, Symbol::minusCircle, Tone::secondary, true, summary, summary);
+}
+
+Cell numberCell(std::optional<double> value, const char* unit, bool isSigned, bool bad) {
+    bad = bad && value;
+    Cell cell{.text = qs(Fmt::number(value, isSigned, "—")),
+              .tone = bad     ? Tone::fail
+                      : value ? Tone::primary
+                              : Tone::secondary,
+              .semibold = bad,
+              .monospacedDigits = true};
+    cell.alignment = Qt::AlignRight;
+    cell.accessibleText = value ? cell.text + " " + unit + (bad ? ", out of spec" : "")
+                                : QStringLiteral("no reading");
+    return cell;
+}
+
+Cell fileCell(const FileItem& item) {
+    Cell cell{.text = fileName(item.url)};
+    if (!item.format.empty()) {
+        cell.caption = qs(item.format);
+        if (const LoudnessResult* result = item.result())
+            cell.caption += " · " + qs(Fmt::duration(result->duration));
+    }
+    cell.toolTip = toQString(item.url);
+    cell.accessibleText = cell.caption.isEmpty() ? cell.text : cell.text + ", " + cell.caption;
+    return cell;
+}
+
+Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
+    const QString name = fileName(done.copy);
+    const QString loudness = qs(Fmt::number(done.result.integrated, false, "—"));
+    const QString peak = qs(Fmt::number(done.result.truePeak, true, "—"));
+    const bool passes = Verdict::make(done.result, spec).status == Verdict::Status::pass;
+    Cell cell{.text = loudness + " LUFS, " + peak + " dBTP", .monospacedDigits = true};
+    cell.symbol = passes ? Symbol::checkmarkCircle : Symbol::xmarkOctagon;
+    cell.symbolTone = passes ? Tone::pass : Tone::fail;
+    cell.toolTip = "Wrote " + name + " and measured it again" +
+                   (done.note ? ". " + qs(*done.note) : QStringLiteral("."));
+    cell.accessibleText = "Fixed copy " + name + ": " + loudness + " LUFS, true peak " + peak +
+                          " dBTP, " + (passes ? "passes" : "fails");
+    cell.revealButton = true;
+    cell.revealToolTip = "Show " + name + " in " + AppTexts::fileManager();
+    return cell;
+}
+
+Cell fixStateCell(const FixState& fix, const DeliverySpec& spec) {
+    if (std::holds_alternative<FixState::Writing>(fix.value)) {
+        Cell cell{.text = "Writing…", .tone = Tone::secondary};
+        cell.progress = -1;
+        return cell;
+    }
+    if (const auto* done = std::get_if<FixState::Done>(&fix.value))
+        return fixedCopyCell(*done, spec);
+    if (const auto* refused = std::get_if<FixState::Refused>(&fix.value))
+        return labelled("Needs a limiter", Symbol::handRaised, Tone::caution, false,
+                        qs(refused->message), "Not fixed: " + qs(refused->message));
+    if (const auto* failed = std::get_if<FixState::Failed>(&fix.value))
+        return labelled("Not written", Symbol::exclamationmarkTriangle, Tone::caution, false,
+                        qs(failed->message), "Not written: " + qs(failed->message));
+    return {.text = "Already passes", .tone = Tone::secondary};
+}
+
+Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec) {
+    const FixPlan plan = FixPlan::make(result, spec);
+    Cell cell{.text = qs(plan.label()), .tone = Tone::secondary};
+    if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value))
+        cell.toolTip = gain->note ? "A fix would apply this gain. " + qs(*gain->note)
+                                  : QStringLiteral("A fix would apply this gain and write a new "
+                                                   "file; the original stays as it is.");
+    else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value))
+        cell.toolTip = qs(refused->message);
+    return cell;
+}
+
+Cell fixCell(const FileItem& item, const DeliverySpec& spec,
+             const std::optional<Verdict>& verdict) {
+    if (const FixState* fix = item.fixFor(spec.id))
+        return fixStateCell(*fix, spec);
+    if (verdict && verdict->status == Verdict::Status::fail)
+        return fixPlanCell(*item.result(), spec);
+    return {};
+}
+
+} // namespace
+
+Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Column column) {
+    const LoudnessResult* result = item.result();
+    const std::optional<Verdict> verdict =
+        result ? std::optional(Verdict::make(*result, spec)) : std::nullopt;
+    const auto value = [result](std::optional<double> LoudnessResult::*field) {
+        return result ? result->*field : std::nullopt;
+    };
+    const bool loudBad = verdict && !verdict->loudnessOK;
+    switch (column) {
+    case Column::result:
+        return statusCell(item, verdict);
+    case Column::file:
+        return fileCell(item);
+    case Column::integrated:
+        return numberCell(value(&LoudnessResult::integrated), "LUFS", false, loudBad);
+    case Column::difference:
+        return numberCell(verdict ? verdict->delta : std::nullopt, "LU", true, loudBad);
+    case Column::truePeak:
+        return numberCell(value(&LoudnessResult::truePeak), "dBTP", true,
+                          verdict && !verdict->peakOK);
+    case Column::range:
+        return numberCell(value(&LoudnessResult::loudnessRange), "LU", false, false);
+    case Column::maxShortTerm:
+        return numberCell(value(&LoudnessResult::maxShortTerm), "LUFS", false, false);
+    case Column::samplePeak:
+        return numberCell(value(&LoudnessResult::samplePeak), "dBFS", true, false);
+    case Column::fix:
+        break;
+    }
+    return fixCell(item, spec, verdict);
+}
+
+ResultsTableModel::ResultsTableModel(AppModel& model, QObject* parent)
+    : QAbstractTableModel(parent), m_model(model) {
+    connect(&model, &AppModel::itemsAboutToBeInserted, this,
+            [this](int first, int last) { beginInsertRows({}, first, last); });
+    connect(&model, &AppModel::itemsInserted, this, [this] { endInsertRows(); });
+    connect(&model, &AppModel::itemsAboutToBeRemoved, this,
+            [this](int first, int last) { beginRemoveRows({}, first, last); });
+    connect(&model, &AppModel::itemsRemoved, this, [this] { endRemoveRows(); });
+    connect(&model, &AppModel::itemChanged, this, [this](int row) { rowsChanged(row, row); });
+    connect(&model, &AppModel::specIDChanged, this, [this] { rowsChanged(0, rowCount() - 1); });
+}
+
+void ResultsTableModel::rowsChanged(int first, int last) {
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, columns - 1));
+}
+
+Cell ResultsTableModel::cell(const QModelIndex& index) const {
+    return cell(m_model.items().at(std::size_t(index.row())), m_model.currentSpec(),
+                Column(index.column()));
+}
+
+QUuid ResultsTableModel::idAt(int row) const {
+    return m_model.items().at(std::size_t(row)).id;
+}
+
+int ResultsTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_model.items().size());
+}
+
+int ResultsTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : columns;
+}
+
+QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const Cell content = cell(index);
+    switch (role) {
+    case Qt::DisplayRole:
+        return content.text;
+    case Qt::ToolTipRole:
+        return content.toolTip.isEmpty() ? QVariant() : content.toolTip;
+    case Qt::AccessibleTextRole:
+        return content.accessibleText.isEmpty() ? content.text : content.accessibleText;
+    case Qt::AccessibleDescriptionRole:
+        return content.toolTip;
+    case Qt::TextAlignmentRole:
+        return int(content.alignment | Qt::AlignVCenter);
+    case ToneRole:
+        return int(content.tone);
+    case SemiboldRole:
+        return content.semibold;
+    case SymbolRole:
+        return content.symbol ? QVariant(int(*content.symbol)) : QVariant();
+    case ProgressRole:
+        return content.progress ? QVariant(*content.progress) : QVariant();
+    case CaptionRole:
+        return content.caption;
+    default:
+        return {};
+    }
+}
+
+QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const std::array titles{"Result",         "File",        "Integrated",
+                                   "Difference",     "True peak",   "Range",
+                                   "Max short-term", "Sample peak", "Fix"};
+    if (orientation != Qt::Horizontal || section < 0 || section >= columns)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString(titles.at(std::size_t(section)));
+    if (role == Qt::TextAlignmentRole) {
+        const bool number = section >= Column::integrated && section <= Column::samplePeak;
+        return int((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    }
+    return {};
+}
+
+} // namespace tavrin::app

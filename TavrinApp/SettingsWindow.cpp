@@ -1,0 +1,180 @@
+#include "SettingsWindow.h"
+
+#include "AppTexts.h"
+#include "Paths.h"
+#include "Theme.h"
+#include "ToneLabel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace tavrin::app {
+
+namespace {
+
+constexpr auto tabKey = "settingsTab";
+const QStringList tabTags{QStringLiteral("general"), QStringLiteral("privacy")};
+
+/// A one-line label that shortens its text in the middle, as paths are.
+class MiddleElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {40, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.drawText(rect(), int(Qt::AlignLeft | Qt::AlignVCenter),
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, width()));
+    }
+};
+
+QLabel* explanation(const QString& text, Tone tone = Tone::secondary, bool callout = true) {
+    auto* label = new ToneLabel(text, tone);
+    label->setWordWrap(true);
+    if (callout)
+        label->setFont(Theme::callout());
+    return label;
+}
+
+QGroupBox* section(const QString& title, QLayout* content) {
+    auto* box = new QGroupBox(title);
+    box->setLayout(content);
+    return box;
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_model(model), m_settings(settings), m_tabs(new QTabWidget) {
+    setWindowTitle(QStringLiteral("Settings"));
+    setFixedSize(560, 440);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addWidget(m_tabs);
+    m_tabs->addTab(makeGeneralTab(), QStringLiteral("General"));
+    m_tabs->addTab(makePrivacyTab(), QStringLiteral("Privacy"));
+    tintTabIcons();
+    const QString stored = m_settings ? m_settings->value(tabKey).toString() : QString();
+    m_tabs->setCurrentIndex(std::max(0, int(tabTags.indexOf(stored))));
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (m_settings)
+            m_settings->setValue(tabKey, tabTags.value(index));
+    });
+    connect(&m_model, &AppModel::dualMonoChanged, this, &SettingsWindow::showSettings);
+    connect(&m_model, &AppModel::outputFolderChanged, this, &SettingsWindow::showSettings);
+    showSettings();
+}
+
+void SettingsWindow::tintTabIcons() {
+    const QColor ink = palette().color(QPalette::WindowText);
+    m_tabs->setTabIcon(0, Theme::symbolIcon(Symbol::gear, ink));
+    m_tabs->setTabIcon(1, Theme::symbolIcon(Symbol::handRaised, ink));
+}
+
+void SettingsWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        tintTabIcons();
+}
+
+QWidget* SettingsWindow::makeGeneralTab() {
+    auto* measuring = new QVBoxLayout;
+    m_dualMono = new QCheckBox(QStringLiteral("Count mono files as dual mono (+3 dB)"));
+    connect(m_dualMono, &QCheckBox::clicked, &m_model, &AppModel::setDualMono);
+    measuring->addWidget(m_dualMono);
+    measuring->addWidget(explanation(QStringLiteral(
+        "ITU-R BS.1770 measures a mono file as one channel. Some podcast tools count it as if it "
+        "played from both speakers, which reads 3 dB louder. Leave this off unless your delivery "
+        "spec says otherwise; changing it measures the list again.")));
+
+    auto* copies = new QVBoxLayout;
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    m_destination = new QComboBox;
+    m_destination->addItems({QStringLiteral("Next to each original"), QString()});
+    connect(m_destination, &QComboBox::activated, this, &SettingsWindow::destinationChosen);
+    form->addRow(QStringLiteral("Save fixed copies"), m_destination);
+    m_folderRow = new QWidget;
+    auto* folderRow = new QHBoxLayout(m_folderRow);
+    folderRow->setContentsMargins(0, 0, 0, 0);
+    m_folder = new MiddleElidedLabel;
+    m_folder->setForegroundRole(QPalette::PlaceholderText);
+    m_change = new QPushButton(QStringLiteral("Change…"));
+    connect(m_change, &QPushButton::clicked, &m_model, &AppModel::chooseOutputFolder);
+    folderRow->addWidget(m_folder, 1);
+    folderRow->addWidget(m_change);
+    m_folderLabel = new QLabel(QStringLiteral("Folder"));
+    form->addRow(m_folderLabel, m_folderRow);
+    copies->addLayout(form);
+    copies->addWidget(explanation(QStringLiteral(
+        "A fixed copy is named after the original and the preset, like “Episode 12 (Apple "
+        "Podcasts).wav”. Nothing is ever overwritten: if the name is taken, a number is added. "
+        "WAV and AIFF keep their format; MP3, AAC and FLAC files are saved as 24-bit WAV, ready "
+        "to encode. Tags and metadata aren’t copied.")));
+
+    auto* tab = new QWidget;
+    auto* column = new QVBoxLayout(tab);
+    column->addWidget(section(QStringLiteral("Measuring"), measuring));
+    column->addWidget(section(QStringLiteral("Fixed copies"), copies));
+    column->addStretch();
+    return tab;
+}
+
+QWidget* SettingsWindow::makePrivacyTab() {
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(12);
+    texts->addWidget(explanation("Your audio never leaves " + AppTexts::thisComputer() +
+                                     ". Files are read where they are, and fixed copies are "
+                                     "written as new files; the originals are never changed. "
+                                     "Nothing is collected or sent anywhere.",
+                                 Tone::primary, false));
+    texts->addWidget(explanation(AppTexts::goesOnlineOnlyForUpdates() +
+                                     " Settings (the chosen preset, dual mono, where copies go) "
+                                     "are kept in the app’s preferences.",
+                                 Tone::secondary, false));
+    texts->addWidget(explanation(AppTexts::measurementStatement()));
+    auto* tab = new QWidget;
+    auto* column = new QVBoxLayout(tab);
+    auto* box = new QGroupBox;
+    box->setLayout(texts);
+    column->addWidget(box);
+    column->addStretch();
+    return tab;
+}
+
+void SettingsWindow::showSettings() {
+    m_dualMono->setChecked(m_model.dualMono());
+    const auto& folder = m_model.outputFolder();
+    m_destination->setItemText(1, folder ? "In " + toQString(folder->filename())
+                                         : QStringLiteral("In a folder…"));
+    m_destination->setCurrentIndex(folder ? 1 : 0);
+    m_folder->setText(folder ? toQString(*folder) : QString());
+    m_folder->setToolTip(m_folder->text());
+    m_folderLabel->setVisible(folder.has_value());
+    m_folderRow->setVisible(folder.has_value());
+}
+
+void SettingsWindow::destinationChosen(int index) {
+    if (index == 0)
+        m_model.setOutputFolder(std::nullopt);
+    else if (!m_model.outputFolder())
+        m_model.chooseOutputFolder();
+    showSettings(); // a cancelled panel leaves the picker on the setting as it is
+}
+
+QString SettingsWindow::folderText() const {
+    return m_folderRow->isVisibleTo(this) ? m_folder->text() : QString();
+}
+
+} // namespace tavrin::app

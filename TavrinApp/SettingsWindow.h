@@ -1,0 +1,54 @@
+#pragma once
+
+#include "AppModel.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSettings;
+class QTabWidget;
+
+namespace tavrin::app {
+
+/// The settings window: counting mono as dual mono and where fixed copies go (General), and what
+/// Tavrin does with the user's audio (Privacy). The controls only show and set the model's
+/// settings; the chosen tab is remembered.
+class SettingsWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    /// Keeps the selected tab in `settings` when given.
+    SettingsWindow(AppModel& model, QSettings* settings, QWidget* parent = nullptr);
+
+    QTabWidget* tabs() const { return m_tabs; }
+    QCheckBox* dualMonoToggle() const { return m_dualMono; }
+    QComboBox* destinationPicker() const { return m_destination; }
+    /// The "Folder" row's path, empty while the row is hidden.
+    QString folderText() const;
+    QPushButton* changeFolderButton() const { return m_change; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void tintTabIcons();
+    QWidget* makeGeneralTab();
+    QWidget* makePrivacyTab();
+    void showSettings();
+    void destinationChosen(int index);
+
+    AppModel& m_model;
+    QSettings* m_settings;
+    QTabWidget* m_tabs;
+    QCheckBox* m_dualMono = nullptr;
+    QComboBox* m_destination = nullptr;
+    QWidget* m_folderRow = nullptr;
+    QLabel* m_folderLabel = nullptr;
+    QLabel* m_folder = nullptr;
+    QPushButton* m_change = nullptr;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "Desktop.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace tavrin::app {
+
+/// The desktop as the user has it: Qt's file dialogs, opened without blocking and attached to the
+/// main window, the file manager over D-Bus, and the default web browser.
+class SystemDesktop : public Desktop {
+public:
+    /// Panels open over `window` (may be set later; null: free-standing).
+    void setWindow(QWidget* window) { m_window = window; }
+
+    void chooseFiles(const QString& message, const QString& prompt,
+                     std::function<void(std::vector<std::filesystem::path>)> chosen) override;
+    void chooseFolder(const QString& message, const QString& prompt,
+                      std::function<void(std::filesystem::path)> chosen) override;
+    void chooseSaveFile(const QString& suggestedName, const FileType& type,
+                        std::function<void(std::filesystem::path)> chosen) override;
+    void reveal(const std::vector<std::filesystem::path>& files) override;
+    void openUrl(const QUrl& url) override;
+
+private:
+    QPointer<QWidget> m_window;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "AppModel.h"
+#include "SystemDesktop.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+class QSettings;
+
+namespace tavrin::app {
+
+class InstanceChannel;
+class MainWindow;
+class SettingsWindow;
+
+/// The application: its one model, with settings kept in `settings`, the main window, the settings
+/// window on demand, the about box, and files handed over by later launches.
+class TavrinApp : public QObject {
+    Q_OBJECT
+
+public:
+    /// `instanceName` is the socket later launches hand their files to; empty: none.
+    TavrinApp(QSettings& settings, const QString& instanceName, QObject* parent = nullptr);
+    ~TavrinApp() override;
+
+    AppModel& model() { return *m_model; }
+    MainWindow& mainWindow() { return *m_window; }
+    /// Opens the settings window, or brings the open one forward.
+    SettingsWindow& showSettings();
+    void showAboutPanel();
+    QMessageBox* aboutBox() const { return m_about; }
+    /// Files opened with the application, all in one go; the window comes forward.
+    void openFiles(const std::vector<std::filesystem::path>& files);
+
+protected:
+    /// Files opened from the desktop while running (a file-open event per file on macOS) are
+    /// gathered and added together.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QSettings& m_settings;
+    SystemDesktop m_desktop;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<MainWindow> m_window;
+    QPointer<SettingsWindow> m_settingsWindow;
+    InstanceChannel* m_channel = nullptr;
+    QPointer<QMessageBox> m_about;
+    std::vector<std::filesystem::path> m_opened; ///< file-open events not yet added
+};
+
+} // namespace tavrin::app

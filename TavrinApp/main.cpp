@@ -1,0 +1,35 @@
+#include "InstanceChannel.h"
+#include "MainWindow.h"
+#include "Paths.h"
+#include "TavrinApp.h"
+#include "Theme.h"
+#include "Updater.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+
+/// `tavrin [FILE…]`: opens the files in the running copy of Tavrin, or starts one with them.
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tavrin"));
+    QApplication::setApplicationName(QStringLiteral("Tavrin"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("tavrin"));
+    QApplication::setWindowIcon(tavrin::app::Theme::appIcon());
+
+    // Absolute here: the running copy may have been started somewhere else.
+    std::vector<std::filesystem::path> files;
+    for (const QString& argument : QApplication::arguments().mid(1))
+        files.push_back(tavrin::app::toPath(QDir::current().absoluteFilePath(argument)));
+    const QString channel = tavrin::app::InstanceChannel::defaultName();
+    if (tavrin::app::InstanceChannel::handOver(channel, files))
+        return 0;
+
+    QSettings settings;
+    tavrin::app::TavrinApp tavrin(settings, channel);
+    tavrin.mainWindow().show();
+    tavrin.openFiles(files);
+    tavrin::app::Updater::shared().startAutomaticChecks();
+    return QApplication::exec();
+}

@@ -1,0 +1,217 @@
+// Renders every state of the app's windows to PNG, in a light and a dark palette, from a real
+// session: real files are measured and fixed, so what is shown is what a user would see.
+// Usage: tavrin_screenshots OUTPUT_FOLDER (under a real display server, e.g. Xvfb).
+
+#include "DropZone.h"
+#include "MainWindow.h"
+#include "Paths.h"
+#include "ResultsTable.h"
+#include "SampleFiles.h"
+#include "SettingsWindow.h"
+#include "TavrinApp.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QStyleFactory>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
+
+namespace fs = std::filesystem;
+using namespace tavrin;
+using namespace tavrin::app;
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2d), base(0x1e, 0x1e, 0x20), text(0xe8, 0xe8, 0xea);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x29));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xe0));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6c, 0xa6, 0xff));
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Light, QColor(0x48, 0x48, 0x4c));
+    p.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x44));
+    p.setColor(QPalette::Mid, QColor(0x38, 0x38, 0x3b));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+    p.setColor(QPalette::Shadow, Qt::black);
+    QColor placeholder = text;
+    placeholder.setAlphaF(0.55f);
+    p.setColor(QPalette::PlaceholderText, placeholder);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x78, 0x78, 0x7c));
+    return p;
+}
+
+bool waitUntil(const std::function<bool()>& done, int seconds = 60) {
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void settle() {
+    QDeadlineTimer deadline(150);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+/// A stereo tone `minutes` long, written a second at a time so it costs little to make; long
+/// enough to be caught while it is measured.
+void writeLongTone(const fs::path& path, double minutes) {
+    const std::string second = test::pcm16(test::replicate(test::sine(997, -18, 1, 48000), 2));
+    const auto seconds = std::uint32_t(minutes * 60);
+    const std::uint32_t size = std::uint32_t(second.size()) * seconds;
+    std::ofstream out(path, std::ios::binary);
+    out << test::Wav{.channels = 2, .data = {}, .riffSize = 36 + size, .dataSize = size}.bytes();
+    for (std::uint32_t i = 0; i < seconds; ++i)
+        out << second;
+}
+
+class Shooter {
+public:
+    explicit Shooter(QString folder) : m_folder(std::move(folder)) {}
+
+    /// Saves `widget` as NAME-light.png and NAME-dark.png.
+    void shoot(const QString& name, QWidget& widget, bool wholeScreenArea = false) {
+        for (const auto& [look, palette] :
+             {std::pair{QStringLiteral("light"), m_light}, {QStringLiteral("dark"), m_dark}}) {
+            QApplication::setPalette(palette);
+            settle();
+            const QPixmap image = wholeScreenArea
+                                      ? widget.screen()->grabWindow(0, widget.x(), widget.y(),
+                                                                    widget.frameGeometry().width(),
+                                                                    widget.frameGeometry().height())
+                                      : widget.grab();
+            const QString file = m_folder + "/" + name + "-" + look + ".png";
+            image.save(file);
+            std::printf("%s\n", qPrintable(file));
+        }
+        QApplication::setPalette(m_light);
+    }
+
+private:
+    QString m_folder;
+    QPalette m_light = QApplication::style()->standardPalette();
+    QPalette m_dark = darkPalette();
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tavrin_screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    QDir().mkpath(argv[1]);
+    Shooter shooter(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir files, preferences;
+    QSettings settings(preferences.filePath("tavrin.ini"), QSettings::IniFormat);
+    settings.setValue("preset", "apple-podcasts");
+    TavrinApp tavrin(settings, {});
+    AppModel& model = tavrin.model();
+    MainWindow& window = tavrin.mainWindow();
+    window.move(0, 0);
+    window.show();
+    waitUntil([&] { return window.isVisible(); });
+
+    shooter.shoot("empty", window);
+    model.setDropTargeted(true);
+    shooter.shoot("empty-drag", window);
+    model.setDropTargeted(false);
+
+    const fs::path folder = toPath(files.path()) / "Season 3";
+    fs::create_directories(folder);
+    const auto file = [&](const char* name) { return folder / name; };
+    test::writeTone(file("Episode 11 – Archive.wav"), -20);
+    test::writeTone(file("Episode 12 – The Long Interview.wav"), -16);
+    test::writeTone(file("Episode 13 – Field Recording at the Harbour Market, Early Morning "
+                         "Session.wav"),
+                    -21.3);
+    test::writeTone(file("Episode 14 – Listener Mail.wav"), -12.4);
+    test::writeTone(file("Episode 15 – Live Panel.wav"), -24, 3, -0.3);
+    test::writeTone(file("Trailer (final).wav"), -19.2);
+    test::writeSilence(file("Room Tone.wav"));
+    test::writeUnreadable(file("Notes from the edit.wav"));
+    model.addFiles({folder});
+    waitUntil([&] { return !model.isBusy(); });
+
+    // The archive episode goes missing before it is fixed: its copy can't be written.
+    fs::remove(file("Episode 11 – Archive.wav"));
+    const auto rowsNamed = [&](const std::string& start) {
+        QSet<QUuid> ids;
+        for (const FileItem& item : model.items())
+            if (item.url.filename().string().starts_with(start))
+                ids.insert(item.id);
+        return ids;
+    };
+    model.setSelection(rowsNamed("Episode"));
+    model.fixFiles();
+    waitUntil([&] { return !model.fixing() && window.alertBox(); });
+    shooter.shoot("alert", window, true);
+    model.dismissAlert();
+    tavrin.showAboutPanel();
+    waitUntil([&] { return tavrin.aboutBox() && tavrin.aboutBox()->isVisible(); });
+    shooter.shoot("about", window, true);
+    tavrin.aboutBox()->close();
+    model.setSelection({});
+
+    writeLongTone(file("Episode 16 – Season Finale.wav"), 10);
+    test::writeTone(file("Bonus – Outtakes.wav"), -15);
+    test::writeTone(file("Ad Read – Sponsor.wav"), -14);
+    model.addFiles({file("Episode 16 – Season Finale.wav"), file("Bonus – Outtakes.wav"),
+                    file("Ad Read – Sponsor.wav")});
+    waitUntil([&] {
+        const auto* measuring = std::get_if<FileItem::Reading::Measuring>(
+            &model.items().at(model.items().size() - 3).reading.value);
+        return measuring && measuring->fraction > 0.3;
+    });
+    model.addFiles({file("Room Tone.wav")}); // already listed: the notice bar says so
+    model.setSelection({model.items().at(1).id});
+    shooter.shoot("list", window);
+    model.setDropTargeted(true);
+    shooter.shoot("list-drag", window);
+    model.setDropTargeted(false);
+
+    // A fix run writing the long episode: its row says "Writing…", the footer says so too.
+    waitUntil([&] { return !model.isBusy(); });
+    model.dismissNotice();
+    model.setSelection(rowsNamed("Episode 16"));
+    model.fixFiles();
+    shooter.shoot("list-fixing", window);
+    waitUntil([&] { return !model.fixing(); });
+    model.dismissAlert();
+
+    // A preset whose basis is uncertain says so in the footer.
+    model.setSpecID(DeliverySpec::youtube().id);
+    shooter.shoot("list-caution", window);
+    model.setSpecID(DeliverySpec::applePodcasts().id);
+
+    model.setOutputFolder(folder / "Fixed copies");
+    SettingsWindow& settingsWindow = tavrin.showSettings();
+    settingsWindow.move(0, 0);
+    for (int tab = 0; tab < settingsWindow.tabs()->count(); ++tab) {
+        settingsWindow.tabs()->setCurrentIndex(tab);
+        shooter.shoot(tab == 0 ? "settings-general" : "settings-privacy", settingsWindow);
+    }
+    model.clearList();
+    return 0;
+}
