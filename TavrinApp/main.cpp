@@ -4,6 +4,7 @@
 #include "TavrinApp.h"
 #include "Theme.h"
 #include "Updater.h"
+#include "tavrin/DecoderLog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,6 +12,7 @@
 
 /// `tavrin [FILE…]`: opens the files in the running copy of Tavrin, or starts one with them.
 int main(int argc, char** argv) {
+    tavrin::silenceDecoderLog();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tavrin"));
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
