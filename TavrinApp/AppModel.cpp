@@ -19,10 +19,6 @@ constexpr auto presetKey = "preset";
 constexpr auto dualMonoKey = "dualMono";
 constexpr auto outputFolderKey = "outputFolder";
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
         return {FileItem::Reading::Measured{*reading.result}};
@@ -444,17 +440,16 @@ void AppModel::fixFiles() {
     for (const QUuid& id : candidates) {
         const int row = indexOf(id);
         FileItem& item = m_items[static_cast<std::size_t>(row)];
-        const auto plan = Workflow::fixPlanFor(*item.result(), spec);
-        if (!plan)
-            continue;
+        // A candidate fails, so it always has a plan.
+        const FixPlan plan = FixPlan::make(*item.result(), spec);
         if (item.fixSpecID != spec.id) {
             item.fixSpecID = spec.id;
             emit itemChanged(row);
         }
-        if (const auto* gain = std::get_if<FixPlan::Gain>(&plan->value)) {
+        if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value)) {
             setFix(row, FileItem::FixState{FileItem::FixState::Writing{}});
             jobs.push_back({id, item.url, gain->gain, gain->note});
-        } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
+        } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value)) {
             setFix(row, FileItem::FixState{FileItem::FixState::Refused{refused->message}});
         } else {
             setFix(row, FileItem::FixState{FileItem::FixState::AlreadyPasses{}});

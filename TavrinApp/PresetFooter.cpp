@@ -1,5 +1,6 @@
 #include "PresetFooter.h"
 
+#include "Paths.h"
 #include "ToneLabel.h"
 #include "tavrin/Report.h"
 
@@ -12,10 +13,6 @@
 namespace tavrin::app {
 
 namespace {
-
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 QBoxLayout* tight(QBoxLayout* layout, int spacing) {
     layout->setContentsMargins(0, 0, 0, 0);

@@ -15,10 +15,6 @@ using Cell = ResultsTableModel::Cell;
 using Reading = FileItem::Reading;
 using FixState = FileItem::FixState;
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QString fileName(const std::filesystem::path& path) {
     return toQString(path.filename());
 }
