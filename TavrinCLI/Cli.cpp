@@ -6,9 +6,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace tavrin::cli {
@@ -31,6 +33,18 @@ struct Typed {
     std::vector<std::string> paths;
     bool presetsJson = false;
 };
+
+/// Results that never reached standard output (a full disk, a pipe whose reader ignores SIGPIPE's
+/// cue) make the run a failure, said once, rather than a silent pass.
+bool outputDelivered(std::ostream& out, std::ostream& err) {
+    errno = 0;
+    if (out.flush())
+        return true;
+    const int reason = errno;
+    err << "The results couldn’t be written to standard output"
+        << (reason ? " (" + std::generic_category().message(reason) + ")" : std::string()) << ".\n";
+    return false;
+}
 
 std::string presetIDs() {
     std::string ids;
@@ -235,8 +249,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     try {
         const DeliverySpec spec = specFor(typed);
         finish(options, typed, terminal);
-        return commands.check->parsed() ? check(options, spec, context)
-                                        : fix(options, spec, context);
+        const int status =
+            commands.check->parsed() ? check(options, spec, context) : fix(options, spec, context);
+        return outputDelivered(out, err) ? status : exitUnreadable;
     } catch (const UsageError& e) {
         err << e.what() << "\n";
         return exitUsage;

@@ -31,7 +31,7 @@ const std::string passes = (examples / "Passes.flac").string();
 
 /// Starts the real program with `args`, its standard output on the file descriptor `out` (or
 /// discarded, as its standard error is).
-pid_t start(const std::vector<std::string>& args, int out = -1) {
+pid_t start(const std::vector<std::string>& args, int out = -1, int err = -1) {
     std::vector<char*> argv{const_cast<char*>("tavrin-cli")};
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -39,7 +39,7 @@ pid_t start(const std::vector<std::string>& args, int out = -1) {
     const pid_t child = ::fork();
     if (child == 0) {
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        ::dup2(null, STDERR_FILENO);
+        ::dup2(err < 0 ? null : err, STDERR_FILENO);
         ::dup2(out < 0 ? null : out, STDOUT_FILENO);
         ::execv(TAVRIN_CLI_PATH, argv.data());
         ::_exit(127);
@@ -203,10 +203,17 @@ TEST(CliFaults, StandardOutputInAPipeline) {
     ::close(fds[0]);
     EXPECT_EQ(waitFor(start({"check", "--json", examples.string()}, fds[1])), 128 + SIGPIPE);
     ::close(fds[1]);
-    // A report that can't be delivered, standard output being on a full disk, is an error.
+    // Results that can't be delivered, standard output being on a full disk, are an error, said.
+    TempDir dir;
+    const fs::path said = dir / "stderr";
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    const int err = ::open(said.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     EXPECT_EQ(waitFor(start({"check", "--csv", "-", passes}, full)), 3);
+    EXPECT_EQ(waitFor(start({"check", passes}, full, err)), 3);
     ::close(full);
+    ::close(err);
+    EXPECT_EQ(readBytes(said),
+              "The results couldn’t be written to standard output (No space left on device).\n");
 }
 
 // ---- Reports that cannot be saved ------------------------------------------------------------
