@@ -22,7 +22,6 @@ private slots:
         {
             SettingsWindow window(f.model, &f.settings);
             QCOMPARE(window.tabs()->currentIndex(), 0);
-            QCOMPARE(window.size(), QSize(560, 440));
             QTest::mouseClick(window.tabs()->tabBar(), Qt::LeftButton, {},
                               window.tabs()->tabBar()->tabRect(1).center());
             QCOMPARE(window.tabs()->tabText(window.tabs()->currentIndex()), "Privacy");
@@ -42,7 +41,6 @@ private slots:
         QCOMPARE(window.folderText(), "");
 
         emit picker->activated(1); // the panel is cancelled
-        QCOMPARE(f.desktop.lastPrompt, "Use Folder");
         QCOMPARE(picker->currentIndex(), 0);
 
         f.desktop.folder = f.path("Deliveries");
@@ -70,10 +68,10 @@ private slots:
         QVERIFY(f.model.dualMono());
         QVERIFY(f.model.isBusy()); // measured again
         QCOMPARE(f.settings.value("dualMono").toBool(), true);
-        QVERIFY(QTest::qWaitFor([&] { return !f.model.isBusy(); }, 20000));
+        QVERIFY(f.settled());
         f.model.setDualMono(false);
         QVERIFY(!window.dualMonoToggle()->isChecked());
-        QVERIFY(QTest::qWaitFor([&] { return !f.model.isBusy(); }, 20000));
+        QVERIFY(f.settled());
     }
 };
 
