@@ -36,10 +36,6 @@ struct AppFixture {
         model.addFiles(files);
         return settled();
     }
-    bool fixAndWait() {
-        model.fixFiles();
-        return settled();
-    }
     /// Lets the event loop run until every row is measured and no fix run is left.
     bool settled() {
         return QTest::qWaitFor([this] { return !model.isBusy() && !model.fixing(); }, 30000);

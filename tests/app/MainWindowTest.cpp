@@ -85,7 +85,6 @@ private slots:
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         const auto& specs = DeliverySpec::all();
-        QCOMPARE(window.windowTitle(), "Tavrin — EBU R 128");
         for (int press = 0; press < 2; ++press) {
             QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
             QCOMPARE(f.model.specID(), specs[2].id);
@@ -94,7 +93,6 @@ private slots:
         QCOMPARE(window.presetPicker()->currentText(), QString::fromStdString(specs[2].name));
         QCOMPARE(window.windowTitle(), "Tavrin — " + QString::fromStdString(specs[2].name));
         QCOMPARE(window.footer()->cautionText(), "");
-        QCOMPARE(f.settings.value("preset").toString(), QString::fromStdString(specs[2].id));
 
         // A preset with a caution says so in the picker and in the footer.
         const int youtube = window.presetPicker()->findData("youtube");
@@ -126,7 +124,6 @@ private slots:
         QVERIFY(enter.isAccepted());
         QVERIFY(f.model.dropTargeted());
         QCOMPARE(window.dropZone()->borderColour(), accent);
-        QCOMPARE(window.dropZone()->symbolColour(), accent);
         QVERIFY(!window.dropOverlayShown()); // the empty list highlights the drop zone instead
         QApplication::sendEvent(&window, &leave);
         QVERIFY(!f.model.dropTargeted());
@@ -143,7 +140,6 @@ private slots:
         QVERIFY(window.dropOverlayShown());
         QApplication::sendEvent(&window, &leave);
         QVERIFY(!window.dropOverlayShown());
-        QVERIFY(f.settled());
     }
 
     void noticeBarAndAlert() {

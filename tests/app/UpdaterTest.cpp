@@ -113,7 +113,6 @@ private slots:
         QTest::newRow("410") << 410 << QByteArray() << upToDate << head;
         QTest::newRow("500") << 500 << QByteArray() << couldNotCheck << head;
         QTest::newRow("403") << 403 << QByteArray() << couldNotCheck << head;
-        QTest::newRow("not a feed") << 200 << QByteArray("not a feed") << couldNotCheck << both;
         QTest::newRow("cut short")
             << 200 << QByteArray("<rss><channel><item>") << couldNotCheck << both;
         QTest::newRow("web page") << 200 << QByteArray("<html><body>Hello</body></html>")
@@ -152,16 +151,6 @@ private slots:
         QCOMPARE(server.methods, (QStringList{"HEAD", "GET"}));
         QCOMPARE(m_shown.front(), (UpdateAlert{newVersion, "Tavrin 1.10 is out; you have 1.9.",
                                                QUrl("https://tavrin.example/download/1.10")}));
-    }
-
-    void withoutAFeedTheBuildSaysSo() {
-        Updater updater(options(QUrl()));
-        updater.checkForUpdates();
-        QCOMPARE(m_shown.size(), 1u);
-        QCOMPARE(m_shown.front().title, QStringLiteral("Updates aren’t checked"));
-        updater.startAutomaticChecks();
-        QTest::qWait(50);
-        QCOMPARE(m_shown.size(), 1u);
     }
 
     void automaticChecksSpeakOnlyOfNewVersionsOnceADay() {
