@@ -163,6 +163,11 @@ private slots:
                  spoken.isEmpty() ? cell.text : spoken);
     }
 
+    void fixedCopyIconSaysWhetherItPasses() {
+        QCOMPARE(cellOf(fixed(goodCopy), Column::fix).symbolTone, Tone::pass);
+        QCOMPARE(cellOf(fixed(loudCopy), Column::fix).symbolTone, Tone::fail);
+    }
+
     void fileCellShowsNameFormatAndDuration() {
         const auto cell = cellOf(measured(-23.0, -3.0), Column::file);
         QCOMPARE(cell.text, "Episode 12.wav");
