@@ -1,6 +1,7 @@
 #pragma once
 
-// A model over real settings and real files in a temporary folder, for tests of the windows.
+// A model over real settings and real files in a temporary folder, for tests of the model and the
+// windows.
 
 #include "AppModel.h"
 #include "Paths.h"
@@ -17,25 +18,27 @@ struct AppFixture {
     QTemporaryDir folder;
     QSettings settings{folder.filePath("tavrin.ini"), QSettings::IniFormat};
     ScriptedDesktop desktop;
-    app::AppModel model{desktop, &settings, 2};
+    app::AppModel model;
+
+    /// `processors` sets how many files the model measures at once.
+    explicit AppFixture(unsigned processors = 2) : model(desktop, &settings, processors) {}
 
     std::filesystem::path path(const QString& name) const {
         return app::toPath(folder.filePath(name));
     }
     /// A stereo tone reading `lufs` LUFS (see `writeTone`).
-    std::filesystem::path tone(const QString& name, double lufs,
+    std::filesystem::path tone(const QString& name, double lufs, double seconds = 1,
                                std::optional<double> clickDBFS = std::nullopt) const {
-        writeTone(path(name), lufs, 3, clickDBFS);
-        return path(name);
+        return writeTone(path(name), lufs, seconds, clickDBFS);
     }
     /// Adds `files` and waits until every row is measured.
     bool addAndMeasure(const std::vector<std::filesystem::path>& files) {
         model.addFiles(files);
-        return QTest::qWaitFor([this] { return !model.isBusy(); }, 20000);
+        return settled();
     }
-    bool fixAndWait() {
-        model.fixFiles();
-        return QTest::qWaitFor([this] { return !model.fixing(); }, 20000);
+    /// Lets the event loop run until every row is measured and no fix run is left.
+    bool settled() {
+        return QTest::qWaitFor([this] { return !model.isBusy() && !model.fixing(); }, 30000);
     }
 };
 

@@ -15,14 +15,17 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-/// A stereo 997 Hz tone at `dBFS` on both channels, which reads `dBFS` LUFS integrated, with a
-/// one-sample click at `clickDBFS` a second in when given (a peak that stops gain short).
-inline void writeTone(const std::filesystem::path& path, double dBFS, double seconds = 3,
-                      std::optional<double> clickDBFS = std::nullopt) {
+/// A 997 Hz tone at `dBFS` on every channel (in stereo it reads `dBFS` LUFS integrated), with a
+/// one-sample click at `clickDBFS` near the start when given: a peak that stops gain short.
+inline std::filesystem::path writeTone(const std::filesystem::path& path, double dBFS,
+                                       double seconds = 3,
+                                       std::optional<double> clickDBFS = std::nullopt,
+                                       std::uint16_t channels = 2) {
     auto tone = sine(997, dBFS, seconds, 48000);
     if (clickDBFS)
-        tone.at(48000) = amplitude(*clickDBFS);
-    writeFile(path, Wav{.channels = 2, .data = pcm16(replicate(tone, 2))}.bytes());
+        tone.at(10) = amplitude(*clickDBFS);
+    writeFile(path, Wav{.channels = channels, .data = pcm16(replicate(tone, channels))}.bytes());
+    return path;
 }
 
 /// Digital silence: measured, but no reading.

@@ -14,21 +14,17 @@ public:
     std::optional<std::filesystem::path> folder;
     std::optional<std::filesystem::path> saveAs;
 
-    QString lastMessage, lastPrompt, lastSuggestedName;
+    QString lastSuggestedName;
     std::vector<std::vector<std::filesystem::path>> revealed;
     std::vector<QUrl> opened;
 
-    void chooseFiles(const QString& message, const QString& prompt,
+    void chooseFiles(const QString&, const QString&,
                      std::function<void(std::vector<std::filesystem::path>)> chosen) override {
-        lastMessage = message;
-        lastPrompt = prompt;
         if (files)
             chosen(*files);
     }
-    void chooseFolder(const QString& message, const QString& prompt,
+    void chooseFolder(const QString&, const QString&,
                       std::function<void(std::filesystem::path)> chosen) override {
-        lastMessage = message;
-        lastPrompt = prompt;
         if (folder)
             chosen(*folder);
     }

@@ -13,12 +13,12 @@ namespace tavrin::app {
 namespace {
 
 /// A web server on 127.0.0.1 that answers HEAD with `status` and GET with the feed, or nothing at
-/// all when `silent`, and remembers the requests' methods.
+/// all when `status` is `silent`, and remembers the requests' methods.
 class FeedServer : public QObject {
 public:
+    static constexpr int silent = 0;
     int status = 200;
     QByteArray feed;
-    bool silent = false;
     QStringList methods;
 
     FeedServer() {
@@ -41,7 +41,7 @@ private:
             return;
         const QByteArray method = request.left(request.indexOf(' '));
         methods << QString::fromLatin1(method);
-        if (silent)
+        if (status == silent)
             return;
         const bool head = method == "HEAD";
         socket->write("HTTP/1.1 " + QByteArray::number(head ? status : 200) +
@@ -89,45 +89,55 @@ class UpdaterTest : public QObject {
                 .timeout = std::chrono::milliseconds(500),
                 .launchDelay = std::chrono::milliseconds(0)};
     }
-    bool answered(std::size_t count = 1) {
-        return QTest::qWaitFor([&] { return m_shown.size() >= count; }, 10000);
+    bool answered() {
+        return QTest::qWaitFor([&] { return !m_shown.empty(); }, 10000);
     }
 
 private slots:
     void init() { m_shown.clear(); }
 
-    void eachStatusGetsItsAnswer() {
-        const struct {
-            int status;
-            QStringList releases;
-            QString title;
-            QStringList methods;
-        } cases[] = {
-            {200, {"1.10", "1.2"}, newVersion, {"HEAD", "GET"}},
-            {204, {"1.9"}, upToDate, {"HEAD", "GET"}},
-            {405, {"1.8"}, upToDate, {"HEAD", "GET"}},
-            {501, {"2.0"}, newVersion, {"HEAD", "GET"}},
-            {404, {}, upToDate, {"HEAD"}},
-            {410, {}, upToDate, {"HEAD"}},
-            {500, {}, couldNotCheck, {"HEAD"}},
-            {403, {}, couldNotCheck, {"HEAD"}},
-        };
-        for (const auto& c : cases) {
-            FeedServer server;
-            server.status = c.status;
-            server.feed = appcast(c.releases);
-            Updater updater(options(server.url()));
-            m_shown.clear();
-            updater.checkForUpdates();
-            QVERIFY(updater.checking());
-            QVERIFY2(answered(), qPrintable(QString::number(c.status)));
-            QVERIFY(!updater.checking());
-            QCOMPARE(m_shown.front().title, c.title);
-            QCOMPARE(server.methods, c.methods);
-        }
-        QCOMPARE(m_shown.front().message,
-                 QStringLiteral("Check your internet connection and try again. Tavrin also checks "
-                                "on its own about once a day."));
+    void eachServerGetsItsAnswer_data() {
+        QTest::addColumn<int>("status"); // HEAD's; GET always answers 200 with the feed
+        QTest::addColumn<QByteArray>("feed");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("methods");
+        const QStringList both{"HEAD", "GET"}, head{"HEAD"};
+        const QByteArray huge =
+            appcast({"2.0"}).replace("<channel>", "<channel>" + QByteArray(2 << 20, ' '));
+
+        QTest::newRow("200") << 200 << appcast({"1.10", "1.2"}) << newVersion << both;
+        QTest::newRow("204") << 204 << appcast({"1.9"}) << upToDate << both;
+        QTest::newRow("405") << 405 << appcast({"1.8"}) << upToDate << both;
+        QTest::newRow("501") << 501 << appcast({"2.0"}) << newVersion << both;
+        QTest::newRow("404") << 404 << QByteArray() << upToDate << head;
+        QTest::newRow("410") << 410 << QByteArray() << upToDate << head;
+        QTest::newRow("500") << 500 << QByteArray() << couldNotCheck << head;
+        QTest::newRow("403") << 403 << QByteArray() << couldNotCheck << head;
+        QTest::newRow("cut short")
+            << 200 << QByteArray("<rss><channel><item>") << couldNotCheck << both;
+        QTest::newRow("web page") << 200 << QByteArray("<html><body>Hello</body></html>")
+                                  << couldNotCheck << both;
+        QTest::newRow("huge") << 200 << huge << couldNotCheck << both;
+        QTest::newRow("silent") << FeedServer::silent << QByteArray() << couldNotCheck << head;
+        QTest::newRow("gone") << -1 << QByteArray() << couldNotCheck << QStringList();
+    }
+
+    void eachServerGetsItsAnswer() {
+        FeedServer server;
+        QFETCH(int, status);
+        QFETCH(QByteArray, feed);
+        server.status = status;
+        server.feed = feed;
+        const QUrl url = server.url();
+        if (status < 0) // nothing listens on the port any more
+            server.close();
+        Updater updater(options(url));
+        updater.checkForUpdates();
+        QVERIFY(updater.checking());
+        QVERIFY(answered());
+        QVERIFY(!updater.checking());
+        QTEST(m_shown.front().title, "title");
+        QTEST(server.methods, "methods");
     }
 
     void aNewerVersionOffersItsDownloadPage() {
@@ -141,55 +151,6 @@ private slots:
         QCOMPARE(server.methods, (QStringList{"HEAD", "GET"}));
         QCOMPARE(m_shown.front(), (UpdateAlert{newVersion, "Tavrin 1.10 is out; you have 1.9.",
                                                QUrl("https://tavrin.example/download/1.10")}));
-    }
-
-    void anUnknownVersionStillReadsAsASentence() {
-        FeedServer server;
-        server.status = 404;
-        auto unversioned = options(server.url());
-        unversioned.version.clear();
-        Updater updater(unversioned);
-        updater.checkForUpdates();
-        QVERIFY(answered());
-        QCOMPARE(m_shown.front().message,
-                 QStringLiteral("Tavrin  is the newest version. Tavrin checks for updates on its "
-                                "own and will let you know when there’s a new one."));
-    }
-
-    void brokenSilentOrMissingServersCantBeChecked() {
-        const QByteArray huge =
-            appcast({"2.0"}).replace("<channel>", "<channel>" + QByteArray(2 << 20, ' '));
-        for (const QByteArray& feed : {QByteArray("not a feed"), QByteArray("<rss><channel><item>"),
-                                       QByteArray("<html><body>Hello</body></html>"), huge}) {
-            FeedServer server;
-            server.feed = feed;
-            Updater updater(options(server.url()));
-            m_shown.clear();
-            updater.checkForUpdates();
-            QVERIFY(answered());
-            QCOMPARE(m_shown.front().title, couldNotCheck);
-        }
-        FeedServer silent;
-        silent.silent = true;
-        FeedServer gone;
-        gone.close();
-        for (FeedServer* server : {&silent, &gone}) {
-            Updater updater(options(server->url()));
-            m_shown.clear();
-            updater.checkForUpdates();
-            QVERIFY(answered());
-            QCOMPARE(m_shown.front().title, couldNotCheck);
-        }
-    }
-
-    void withoutAFeedTheBuildSaysSo() {
-        Updater updater(options(QUrl()));
-        updater.checkForUpdates();
-        QCOMPARE(m_shown.size(), 1u);
-        QCOMPARE(m_shown.front().title, QStringLiteral("Updates aren’t checked"));
-        updater.startAutomaticChecks();
-        QTest::qWait(50);
-        QCOMPARE(m_shown.size(), 1u);
     }
 
     void automaticChecksSpeakOnlyOfNewVersionsOnceADay() {

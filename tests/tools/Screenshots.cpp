@@ -30,19 +30,18 @@ namespace {
 
 QPalette darkPalette() {
     QPalette p;
-    const QColor window(0x2b, 0x2b, 0x2d), base(0x1e, 0x1e, 0x20), text(0xe8, 0xe8, 0xea);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
+    const QColor window(0x2b, 0x2b, 0x2d), text(0xe8, 0xe8, 0xea);
+    for (auto role : {QPalette::Window, QPalette::ToolTipBase})
+        p.setColor(role, window);
+    for (auto role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
+        p.setColor(role, text);
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
     p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x29));
-    p.setColor(QPalette::Text, text);
     p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
-    p.setColor(QPalette::ButtonText, text);
     p.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xe0));
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(0x6c, 0xa6, 0xff));
-    p.setColor(QPalette::ToolTipBase, window);
-    p.setColor(QPalette::ToolTipText, text);
     p.setColor(QPalette::Light, QColor(0x48, 0x48, 0x4c));
     p.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x44));
     p.setColor(QPalette::Mid, QColor(0x38, 0x38, 0x3b));
@@ -56,20 +55,15 @@ QPalette darkPalette() {
     return p;
 }
 
-bool waitUntil(const std::function<bool()>& done, int seconds = 60) {
-    QDeadlineTimer deadline(seconds * 1000);
+/// Lets the event loop run until `done`, or for `milliseconds` at most.
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
+    QDeadlineTimer deadline(milliseconds);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
-}
-
-void settle() {
-    QDeadlineTimer deadline(150);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 /// A stereo tone `minutes` long, written a second at a time so it costs little to make; long
@@ -84,34 +78,6 @@ void writeLongTone(const fs::path& path, double minutes) {
         out << second;
 }
 
-class Shooter {
-public:
-    explicit Shooter(QString folder) : m_folder(std::move(folder)) {}
-
-    /// Saves `widget` as NAME-light.png and NAME-dark.png.
-    void shoot(const QString& name, QWidget& widget, bool wholeScreenArea = false) {
-        for (const auto& [look, palette] :
-             {std::pair{QStringLiteral("light"), m_light}, {QStringLiteral("dark"), m_dark}}) {
-            QApplication::setPalette(palette);
-            settle();
-            const QPixmap image = wholeScreenArea
-                                      ? widget.screen()->grabWindow(0, widget.x(), widget.y(),
-                                                                    widget.frameGeometry().width(),
-                                                                    widget.frameGeometry().height())
-                                      : widget.grab();
-            const QString file = m_folder + "/" + name + "-" + look + ".png";
-            image.save(file);
-            std::printf("%s\n", qPrintable(file));
-        }
-        QApplication::setPalette(m_light);
-    }
-
-private:
-    QString m_folder;
-    QPalette m_light = QApplication::style()->standardPalette();
-    QPalette m_dark = darkPalette();
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -121,8 +87,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tavrin_screenshots OUTPUT_FOLDER\n");
         return 2;
     }
-    QDir().mkpath(argv[1]);
-    Shooter shooter(QString::fromLocal8Bit(argv[1]));
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(output);
+    const QPalette light = QApplication::style()->standardPalette(), dark = darkPalette();
+    /// Saves `widget` as NAME-light.png and NAME-dark.png; `wholeScreenArea` also takes in what
+    /// lies over it, such as a dialog.
+    const auto shoot = [&](const QString& name, QWidget& widget, bool wholeScreenArea = false) {
+        for (const auto& [look, palette] : {std::pair{"light", light}, {"dark", dark}}) {
+            QApplication::setPalette(palette);
+            waitUntil([] { return false; }, 150); // every widget repaints in the new palette
+            const QRect area = widget.frameGeometry();
+            const QPixmap image = wholeScreenArea
+                                      ? widget.screen()->grabWindow(0, area.x(), area.y(),
+                                                                    area.width(), area.height())
+                                      : widget.grab();
+            const QString file = output + "/" + name + "-" + look + ".png";
+            image.save(file);
+            std::printf("%s\n", qPrintable(file));
+        }
+        QApplication::setPalette(light);
+    };
     QTemporaryDir files, preferences;
     QSettings settings(preferences.filePath("tavrin.ini"), QSettings::IniFormat);
     settings.setValue("preset", "apple-podcasts");
@@ -133,9 +117,9 @@ int main(int argc, char** argv) {
     window.show();
     waitUntil([&] { return window.isVisible(); });
 
-    shooter.shoot("empty", window);
+    shoot("empty", window);
     model.setDropTargeted(true);
-    shooter.shoot("empty-drag", window);
+    shoot("empty-drag", window);
     model.setDropTargeted(false);
 
     const fs::path folder = toPath(files.path()) / "Season 3";
@@ -166,11 +150,11 @@ int main(int argc, char** argv) {
     model.setSelection(rowsNamed("Episode"));
     model.fixFiles();
     waitUntil([&] { return !model.fixing() && window.alertBox(); });
-    shooter.shoot("alert", window, true);
+    shoot("alert", window, true);
     model.dismissAlert();
     tavrin.showAboutPanel();
     waitUntil([&] { return tavrin.aboutBox() && tavrin.aboutBox()->isVisible(); });
-    shooter.shoot("about", window, true);
+    shoot("about", window, true);
     tavrin.aboutBox()->close();
     model.setSelection({});
 
@@ -186,9 +170,9 @@ int main(int argc, char** argv) {
     });
     model.addFiles({file("Room Tone.wav")}); // already listed: the notice bar says so
     model.setSelection({model.items().at(1).id});
-    shooter.shoot("list", window);
+    shoot("list", window);
     model.setDropTargeted(true);
-    shooter.shoot("list-drag", window);
+    shoot("list-drag", window);
     model.setDropTargeted(false);
 
     // A fix run writing the long episode: its row says "Writing…", the footer says so too.
@@ -196,13 +180,13 @@ int main(int argc, char** argv) {
     model.dismissNotice();
     model.setSelection(rowsNamed("Episode 16"));
     model.fixFiles();
-    shooter.shoot("list-fixing", window);
+    shoot("list-fixing", window);
     waitUntil([&] { return !model.fixing(); });
     model.dismissAlert();
 
     // A preset whose basis is uncertain says so in the footer.
     model.setSpecID(DeliverySpec::youtube().id);
-    shooter.shoot("list-caution", window);
+    shoot("list-caution", window);
     model.setSpecID(DeliverySpec::applePodcasts().id);
 
     model.setOutputFolder(folder / "Fixed copies");
@@ -210,7 +194,7 @@ int main(int argc, char** argv) {
     settingsWindow.move(0, 0);
     for (int tab = 0; tab < settingsWindow.tabs()->count(); ++tab) {
         settingsWindow.tabs()->setCurrentIndex(tab);
-        shooter.shoot(tab == 0 ? "settings-general" : "settings-privacy", settingsWindow);
+        shoot(tab == 0 ? "settings-general" : "settings-privacy", settingsWindow);
     }
     model.clearList();
     return 0;
