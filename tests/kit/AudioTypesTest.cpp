@@ -1,10 +1,8 @@
 #include "tavrin/AudioTypes.h"
 
 #include "AudioFixtures.h"
-#include "ChildProcess.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -96,32 +94,4 @@ TEST(AudioTypes, LinksAreNotFollowedIntoLoops) {
     fs::create_symlink(dir / "A/take.wav", dir / "A/link.wav"); // a file behind it
     EXPECT_EQ(AudioTypes::audioFiles({dir / "A"}),
               (std::vector<fs::path>{dir / "A/link.wav", dir / "A/take.wav"}));
-}
-
-TEST(AudioTypes, UnlistableFolderAddsNothingAndIsNamed) {
-    TempDir dir;
-    touch(dir / "Locked/a.wav");
-    touch(dir / "Open/Inner/b.wav");
-    touch(dir / "Open/c.wav");
-    fs::permissions(dir / "Locked", fs::perms::none);
-    fs::permissions(dir / "Open/Inner", fs::perms::none);
-    // Root lists anything, so the child gives it up.
-    const std::string files = inChild([&] {
-        if (!unprivileged(dir.path()))
-            return noUser;
-        std::string names;
-        const auto selection = AudioTypes::scan({dir / "Locked", dir / "Open"});
-        for (const auto& file : selection.files)
-            names += file.string() + ";";
-        for (const auto& unusable : selection.unusable)
-            names += " " + unusable.path.string() + ": " + unusable.error.message() + ";";
-        return names;
-    });
-    fs::permissions(dir / "Locked", fs::perms::owner_all);
-    fs::permissions(dir / "Open/Inner", fs::perms::owner_all);
-    if (files == noUser)
-        GTEST_SKIP() << noUser;
-    EXPECT_EQ(files, (dir / "Open/c.wav").string() + "; " + (dir / "Locked").string() +
-                         ": Permission denied; " + (dir / "Open/Inner").string() +
-                         ": Permission denied;");
 }

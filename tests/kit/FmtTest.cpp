@@ -6,21 +6,7 @@
 
 using namespace tavrin;
 
-TEST(Fmt, Round1RoundsHalvesAwayFromZero) {
-    const struct {
-        double value;
-        double expected;
-    } cases[] = {
-        {2.25, 2.3},     {-2.25, -2.3},   {0.05, 0.1},     {-0.05, -0.1},   {0.04, 0.0},
-        {-23.04, -23.0}, {-23.05, -23.1}, {-13.94, -13.9}, {-14.04, -14.0}, {99.95, 100.0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.value);
-        EXPECT_EQ(Fmt::round1(c.value), c.expected);
-    }
-}
-
-TEST(Fmt, NumberUsesUnicodeMinusAndPlusOnlyWhenSigned) {
+TEST(Fmt, NumberRoundsHalvesAwayFromZeroWithAUnicodeMinusAndPlusOnlyWhenSigned) {
     const struct {
         double value;
         bool isSigned;
@@ -30,7 +16,8 @@ TEST(Fmt, NumberUsesUnicodeMinusAndPlusOnlyWhenSigned) {
         {-1.0, true, "−1.0"},     {-0.05, true, "−0.1"},   {0.05, true, "+0.1"},
         {-0.04, false, "0.0"},    {-0.04, true, "0.0"},    {0.04, true, "0.0"},
         {-0.0, true, "0.0"},      {0.0, false, "0.0"},     {1234.56, false, "1234.6"},
-        {-0.95, false, "−1.0"},   {-70.0, false, "−70.0"},
+        {-0.95, false, "−1.0"},   {-70.0, false, "−70.0"}, {-23.05, false, "−23.1"},
+        {-13.94, false, "−13.9"}, {99.95, false, "100.0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.value << (c.isSigned ? " signed" : ""));

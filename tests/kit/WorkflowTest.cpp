@@ -9,17 +9,6 @@
 using namespace tavrin;
 using namespace tavrin::test;
 
-TEST(Workflow, MeasuringWidthIsHalfTheProcessorsFromOneToFour) {
-    const struct {
-        unsigned processors;
-        int width;
-    } cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {5, 2}, {7, 3}, {8, 4}, {64, 4}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.processors);
-        EXPECT_EQ(Workflow::measuringWidth(c.processors), c.width);
-    }
-}
-
 TEST(Workflow, FixedCopiesSummary) {
     const struct {
         int written, jobs, skipped;
