@@ -1,10 +1,8 @@
 #include "tavrin/Workflow.h"
 
 #include "AudioFixtures.h"
-#include "SoundFiles.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -53,8 +51,7 @@ TEST(Workflow, ReportFixTexts) {
 
 TEST(Workflow, CancellingWhileTheCopyIsMeasuredAgainLeavesNoCopy) {
     TempDir dir;
-    writeOriginal(dir / "Take.wav", replicate(sine(1000, -30, 1, 48000), 2),
-                  SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    encode(replicate(sine(1000, -30, 1, 48000), 2), 48000, dir / "Take.wav", "-c:a pcm_s24le");
     // The copy appears under its name only when it is complete, so this stops the measurement.
     const auto copyIsThere = [&] { return fs::exists(dir / "Take (EBU R 128).wav"); };
     EXPECT_THROW(Workflow::writeFixedCopy(dir / "Take.wav", 6.0, DeliverySpec::ebuR128(),
