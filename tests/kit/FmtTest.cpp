@@ -62,3 +62,13 @@ TEST(Fmt, DurationShowsHoursOnlyFromOneHour) {
         EXPECT_EQ(Fmt::duration(c.seconds), c.expected);
     }
 }
+
+// Found by fuzzing: numbers too long for a fixed buffer came out as stray memory, and the largest
+// ones as "inf". A result read back from elsewhere may hold any finite number.
+TEST(Fmt, NumbersOfAnySizeAreWrittenInFull) {
+    const std::string huge = Fmt::plain(1e300); // 1e300 is 10000000000000000525…
+    EXPECT_TRUE(huge.starts_with("10000000000000000") && huge.ends_with(".0")) << huge;
+    EXPECT_EQ(huge.size(), 303u);
+    EXPECT_TRUE(Fmt::number(-1.7e308, true).starts_with("\u22121699999999999999"));
+    EXPECT_TRUE(Fmt::number(1.7e308, true).ends_with(".0"));
+}
