@@ -29,6 +29,16 @@ std::string formType(const fs::path& path) {
     return (kind == "RIFF" || kind == "FORM") && bytes.size() >= 12 ? bytes.substr(8, 4) : kind;
 }
 
+/// Channel roles spelt one letter each: F front, S surround, L LFE.
+std::vector<ChannelRole> roles(std::string_view letters) {
+    std::vector<ChannelRole> out;
+    for (char c : letters)
+        out.push_back(c == 'L'   ? ChannelRole::lfe
+                      : c == 'S' ? ChannelRole::surround
+                                 : ChannelRole::front);
+    return out;
+}
+
 } // namespace
 
 // ---- Naming ---------------------------------------------------------------------------------
@@ -120,15 +130,17 @@ TEST(GainWriter, CopyKeepsTheOriginalsPcmFormatAndDithersOnlyShortIntegers) {
     }
 }
 
-// For every original, the copy read back gives each channel the role it had, so it reads as the
-// original plus the gain. A WAV copy's mask names the speaker of each channel (which puts them in
-// speaker-bit order); an AIFF copy keeps the original's layout record.
-TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
+// Every layout an original may carry: the file meter reads each channel in its role (a wrong role
+// moves the reading by far more than 16-bit rounding does), and the copy keeps each channel's
+// speaker, so that it reads as the original plus the gain. A WAV copy's mask names the speaker of
+// each channel (which puts them in speaker-bit order); an AIFF copy keeps the original's record.
+TEST(GainWriter, EveryLayoutIsReadInItsRolesAndCopiedWithItsSpeakers) {
     struct Case {
         const char* name;
         std::size_t channels;
         const char* args;   // ffmpeg arguments; none for a hand-written file with `chan`
         std::string chan;   // layout record; for ffmpeg's MP4, the standard tag put into its 'chan'
+        const char* roles;  // F front, S surround, L low-frequency effects
         std::uint32_t mask; // of a WAV copy
         std::vector<std::size_t> order{}; // original channel of each copy channel; none: the same
     };
@@ -138,32 +150,37 @@ TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
     const std::string described = layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}); // L R Ls Rs C LFE
     const Case cases[] = {
         // clang-format off
-        {"mono.wav", 1, nullptr, "", 0},
-        {"5.1 back and top.wav", 8, nullptr, "", 0x503F},
-        {"stereo.wav", 2, "-c:a pcm_s16le", "", 0},
-        {"stereo mask.wav", 2, "-c:a pcm_s24le", "", 0x3},
-        {"no mask.wav", 8, nullptr, "", 0},
-        {"5.1.wav", 6, "-c:a pcm_s24le -channel_layout 5.1", "", 0x3F},
-        {"5.1 side.wav", 6, "-c:a pcm_s24le -channel_layout '5.1(side)'", "", 0x60F},
-        {"7.1.wav", 8, "-c:a pcm_s24le -channel_layout 7.1", "", 0x63F},
-        {"tops.wav", 4, nullptr, "", 0x5003},
-        {"described.caf", 6, nullptr, described, 0x3F, {0, 1, 4, 5, 2, 3}},
-        {"bitmap.caf", 6, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), 0},
-        {"5.1 A.caf", 6, nullptr, tag(121, 6), 0x3F},
-        {"5.1 B.caf", 6, nullptr, tag(122, 6), 0x3F, {0, 1, 4, 5, 2, 3}},
-        {"5.1 C.caf", 6, nullptr, tag(123, 6), 0x3F, {0, 2, 1, 5, 3, 4}},
-        {"5.1 D.caf", 6, nullptr, tag(124, 6), 0x3F, {1, 2, 0, 5, 3, 4}},
-        {"6.1.caf", 7, nullptr, tag(125, 7), 0x13F},
-        {"7.1 A.caf", 8, nullptr, tag(126, 8), 0xFF},
-        {"7.1 B.caf", 8, nullptr, tag(127, 8), 0xFF, {3, 4, 0, 7, 5, 6, 1, 2}},
-        {"7.1 C.caf", 8, nullptr, tag(128, 8), 0x63F, {0, 1, 2, 3, 6, 7, 4, 5}},
-        {"quad.caf", 4, nullptr, tag(108, 4), 0x33},
-        {"rear pair.caf", 4, nullptr, tag(185, 4), 0x33},
-        {"atmos 5.1.2.caf", 8, nullptr, tag(194, 8), 0x3F},
-        {"atmos 7.1.4.caf", 12, nullptr, tag(192, 12), 0x2D63F, {0, 1, 2, 3, 6, 7, 4, 5, 8, 9, 10, 11}},
-        {"hoa.caf", 4, nullptr, tag(190, 4), 0},
-        {"described.m4a", 6, "-c:a pcm_s24le -f mov", be(122u << 16 | 6, 4), 0x3F, {0, 1, 4, 5, 2, 3}},
-        {"5.1.aiff", 6, nullptr, described, 0},
+        {"mono.wav", 1, nullptr, "", "F", 0},
+        {"5.1 back and top.wav", 8, nullptr, "", "FFFLSSFF", 0x503F},
+        {"stereo.wav", 2, "-c:a pcm_s16le", "", "FF", 0},
+        {"stereo mask.wav", 2, "-c:a pcm_s24le", "", "FF", 0x3},
+        {"no mask.wav", 8, nullptr, "", "FFFLFFSS", 0},
+        {"5.1.wav", 6, "-c:a pcm_s24le -channel_layout 5.1", "", "FFFLSS", 0x3F},
+        {"5.1 side.wav", 6, "-c:a pcm_s24le -channel_layout '5.1(side)'", "", "FFFLSS", 0x60F},
+        {"7.1.wav", 8, "-c:a pcm_s24le -channel_layout 7.1", "", "FFFLFFSS", 0x63F},
+        {"tops.wav", 4, nullptr, "", "FFFF", 0x5003},
+        {"5.1.flac", 6, "-c:a flac", "", "FFFLSS", 0x3F},
+        {"described.caf", 6, nullptr, described, "FFSSFL", 0x3F, {0, 1, 4, 5, 2, 3}},
+        {"unlabelled.caf", 6, nullptr, layoutRecord(0, 0, 6, {~0u, 0, ~0u, 0, 0, 0}), "FFFLSS", 0},
+        {"no labels.caf", 7, nullptr, layoutRecord(0, 0, 0, {}), "FFFFFFF", 0},
+        {"miscounted.caf", 4, nullptr, layoutRecord(0, 0, 3, {4, 4, 4}), "FFSS", 0},
+        {"bitmap.caf", 6, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), "FFFLSS", 0},
+        {"bitmap of 6 on 5.caf", 5, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), "FFFSS", 0},
+        {"5.1 A.caf", 6, nullptr, tag(121, 6), "FFFLSS", 0x3F},
+        {"5.1 B.caf", 6, nullptr, tag(122, 6), "FFSSFL", 0x3F, {0, 1, 4, 5, 2, 3}},
+        {"5.1 C.caf", 6, nullptr, tag(123, 6), "FFFSSL", 0x3F, {0, 2, 1, 5, 3, 4}},
+        {"5.1 D.caf", 6, nullptr, tag(124, 6), "FFFSSL", 0x3F, {1, 2, 0, 5, 3, 4}},
+        {"6.1.caf", 7, nullptr, tag(125, 7), "FFFLSSF", 0x13F},
+        {"7.1 A.caf", 8, nullptr, tag(126, 8), "FFFLSSFF", 0xFF},
+        {"7.1 B.caf", 8, nullptr, tag(127, 8), "FFFFFSSL", 0xFF, {3, 4, 0, 7, 5, 6, 1, 2}},
+        {"7.1 C.caf", 8, nullptr, tag(128, 8), "FFFLSSFF", 0x63F, {0, 1, 2, 3, 6, 7, 4, 5}},
+        {"quad.caf", 4, nullptr, tag(108, 4), "FFSS", 0x33},
+        {"rear pair.caf", 4, nullptr, tag(185, 4), "FFFF", 0x33},
+        {"atmos 5.1.2.caf", 8, nullptr, tag(194, 8), "FFFLSSFF", 0x3F},
+        {"atmos 7.1.4.caf", 12, nullptr, tag(192, 12), "FFFLSSFFFFFF", 0x2D63F, {0, 1, 2, 3, 6, 7, 4, 5, 8, 9, 10, 11}},
+        {"hoa.caf", 4, nullptr, tag(190, 4), "FFFF", 0},
+        {"described.m4a", 6, "-c:a pcm_s24le -f mov", be(122u << 16 | 6, 4), "FFSSFL", 0x3F, {0, 1, 4, 5, 2, 3}},
+        {"5.1.aiff", 6, nullptr, described, "FFSSFL", 0},
         // clang-format on
     };
     const double rate = 48000, gain = -2.5;
@@ -205,9 +222,12 @@ TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
         const fs::path copy = GainWriter::destination(original, "fixed", std::nullopt);
         GainWriter::write(original, copy, gain);
 
-        // Read with the same roles, the copy measures as the original plus the gain.
+        const Channels expected = samples(c.channels);
+        const LoudnessResult inRoles = meter(expected, weights(roles(c.roles)), rate, 65536);
         const LoudnessResult before = AudioFileMeter::measure(original, false).result;
         const LoudnessResult after = AudioFileMeter::measure(copy, false).result;
+        EXPECT_NEAR(*before.integrated, *inRoles.integrated, 1e-3);
+        EXPECT_NEAR(*before.truePeak, *inRoles.truePeak, 1e-3);
         EXPECT_NEAR(*after.integrated, *before.integrated + gain, 0.01);
         EXPECT_EQ(after.duration, before.duration);
 
@@ -219,7 +239,6 @@ TEST(GainWriter, CopiesKeepEveryChannelsSpeaker) {
             EXPECT_EQ(WaveHeader::pcmFormat(copy)->mask, c.mask);
         // Each channel of the copy is the original channel it says it is, as libsndfile reads it.
         const Audio read = readAudio(copy);
-        const Channels expected = samples(c.channels);
         const double factor = std::pow(10.0, gain / 20);
         for (std::size_t i = 0; i < c.channels; ++i) {
             const std::size_t from = c.order.empty() ? i : c.order[i];
