@@ -143,23 +143,15 @@ TEST(AudioFileMeter, ExtensibleWavSamplesReadAsLibsndfileReadsThem) {
 }
 
 TEST(AudioFileMeter, DescriptionParts) {
-    struct Case {
-        AudioFileFormat format;
-        const char* file;
-        const char* description;
+    const auto described = [](AudioCodec codec, int bits, double rate, int channels,
+                              const char* file) {
+        return AudioFileMeter::formatDescription({codec, bits, false, rate, channels, {}}, file);
     };
-    const Case cases[] = {
-        // clang-format off
-        {{AudioCodec::linearPCM, 16, false, 44100, 1, {}}, "a.AIFC", "AIFF · 16-bit · 44.1 kHz · mono"},
-        {{AudioCodec::linearPCM, 16, false, 8000, 2, {}}, "noextension", "WAV · 16-bit · 8 kHz · stereo"},
-        {{AudioCodec::other, 0, false, 22050, 7, {}}, "a.m4a", "M4A · 22.1 kHz · 7 ch"},
-        {{AudioCodec::other, 0, false, 11025, 0, {}}, "noextension", " · 11.0 kHz · 0 ch"},
-        // clang-format on
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.description);
-        EXPECT_EQ(AudioFileMeter::formatDescription(c.format, c.file), c.description);
-    }
+    using enum AudioCodec;
+    EXPECT_EQ(described(linearPCM, 16, 44100, 1, "a.AIFC"), "AIFF · 16-bit · 44.1 kHz · mono");
+    EXPECT_EQ(described(linearPCM, 16, 8000, 2, "noextension"), "WAV · 16-bit · 8 kHz · stereo");
+    EXPECT_EQ(described(other, 0, 22050, 7, "a.m4a"), "M4A · 22.1 kHz · 7 ch");
+    EXPECT_EQ(described(other, 0, 11025, 0, "noextension"), " · 11.0 kHz · 0 ch");
 }
 
 // ---- Loudness -----------------------------------------------------------------------------
