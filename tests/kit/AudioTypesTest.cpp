@@ -17,21 +17,10 @@ void touch(const fs::path& path) {
 } // namespace
 
 TEST(AudioTypes, SupportedExtensionsInAnyCase) {
-    struct Case {
-        const char* name;
-        bool supported;
-    };
-    const Case cases[] = {
-        {"a.wav", true}, {"a.WAV", true},  {"a.Wave", true},     {"a.bwf", true},
-        {"a.aif", true}, {"a.aiff", true}, {"a.AIFC", true},     {"a.mp3", true},
-        {"a.m4a", true}, {"a.aac", true},  {"a.mp4", true},      {"a.flac", true},
-        {"a.caf", true}, {"a.ogg", false}, {"a.wav.txt", false}, {"wav", false},
-        {".wav", false}, {"a.", false},    {"dir.wav/a", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(AudioTypes::isSupported(c.name), c.supported);
-    }
+    for (const char* name : {"a.WAV", "a.Wave", "a.bwf", "a.AIFC", "a.m4a", "a.caf"})
+        EXPECT_TRUE(AudioTypes::isSupported(name)) << name;
+    for (const char* name : {"a.ogg", "a.wav.txt", "wav", ".wav", "a.", "dir.wav/a"})
+        EXPECT_FALSE(AudioTypes::isSupported(name)) << name;
 }
 
 TEST(AudioTypes, FolderInFileBrowserOrderSkippingHiddenPackagesAndOtherFiles) {

@@ -85,16 +85,10 @@ TEST(DeliverySpec, JsonRejectsWhatIsNotASpecWithASentence) {
               "The delivery spec has no \"summary\".");
 }
 
-TEST(DeliverySpec, EqualSpecsHashAlikeAndPresenceCounts) {
-    const std::hash<DeliverySpec> hash;
-    DeliverySpec a = custom();
-    DeliverySpec b = custom();
+TEST(DeliverySpec, EqualSpecsHashAlike) {
+    DeliverySpec a = custom(), b = custom();
     a.target = 0.0;
     b.target = -0.0;
     EXPECT_EQ(a, b);
-    EXPECT_EQ(hash(a), hash(b));
-
-    b.louderCeiling = 0.0;
-    EXPECT_NE(a, b);
-    EXPECT_NE(hash(a), hash(b));
+    EXPECT_EQ(std::hash<DeliverySpec>{}(a), std::hash<DeliverySpec>{}(b));
 }

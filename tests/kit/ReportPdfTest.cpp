@@ -33,10 +33,10 @@ struct Word {
 };
 
 struct Rendered {
-    std::string info;                     ///< pdfinfo's output
-    std::vector<std::string> pages;       ///< pdftotext -layout, one string per page
-    std::vector<std::vector<Word>> words; ///< per page
-    std::string xml;                      ///< pdftohtml -xml
+    std::string info;                            ///< pdfinfo's output
+    std::vector<std::vector<std::string>> pages; ///< pdftotext -layout, single-spaced lines
+    std::vector<std::vector<Word>> words;        ///< per page
+    std::string xml;                             ///< pdftohtml -xml
 };
 
 std::string run(const std::string& command) {
@@ -70,29 +70,6 @@ std::vector<std::vector<Word>> parseWords(const std::string& bbox) {
     return pages;
 }
 
-const auto reportDate =
-    std::chrono::sys_days{std::chrono::year{2025} / 6 / 15} + std::chrono::hours{12};
-
-Rendered read(const std::vector<std::uint8_t>& bytes) {
-    const tavrin::test::TempDir dir;
-    const fs::path path = dir / "report.pdf";
-    tavrin::test::writeBytes(path, std::string(bytes.begin(), bytes.end()));
-    const std::string quoted = "'" + path.string() + "'";
-    Rendered pdf;
-    pdf.info = run("pdfinfo " + quoted);
-    std::string text = run("pdftotext -layout " + quoted + " -");
-    for (std::size_t end; (end = text.find('\f')) != std::string::npos; text.erase(0, end + 1))
-        pdf.pages.push_back(text.substr(0, end));
-    pdf.words = parseWords(run("pdftotext -bbox " + quoted + " -"));
-    pdf.xml = run("pdftohtml -xml -i -stdout " + quoted);
-    return pdf;
-}
-
-Rendered render(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
-                std::string_view title = "Loudness report: Apple Podcasts") {
-    return read(Report::pdf(rows, spec, title, "Tavrin", reportDate));
-}
-
 /// The page's lines with runs of spaces collapsed, so that table columns read as single-spaced.
 std::vector<std::string> lines(const std::string& page) {
     std::vector<std::string> result;
@@ -107,12 +84,35 @@ std::vector<std::string> lines(const std::string& page) {
     return result;
 }
 
+const auto reportDate =
+    std::chrono::sys_days{std::chrono::year{2025} / 6 / 15} + std::chrono::hours{12};
+
+Rendered read(const std::vector<std::uint8_t>& bytes) {
+    const tavrin::test::TempDir dir;
+    const fs::path path = dir / "report.pdf";
+    tavrin::test::writeBytes(path, std::string(bytes.begin(), bytes.end()));
+    const std::string quoted = "'" + path.string() + "'";
+    Rendered pdf;
+    pdf.info = run("pdfinfo " + quoted);
+    std::string text = run("pdftotext -layout " + quoted + " -");
+    for (std::size_t end; (end = text.find('\f')) != std::string::npos; text.erase(0, end + 1))
+        pdf.pages.push_back(lines(text.substr(0, end)));
+    pdf.words = parseWords(run("pdftotext -bbox " + quoted + " -"));
+    pdf.xml = run("pdftohtml -xml -i -stdout " + quoted);
+    return pdf;
+}
+
+Rendered render(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
+                std::string_view title = "Loudness report: Apple Podcasts") {
+    return read(Report::pdf(rows, spec, title, "Tavrin", reportDate));
+}
+
 /// Whether the page has the line `expected`, or with `prefix` one that starts with it.
-bool hasLine(const std::string& page, const std::string& expected, bool prefix = false) {
-    for (const auto& line : lines(page))
-        if (prefix ? line.starts_with(expected) : line == expected)
-            return true;
-    return false;
+bool hasLine(const std::vector<std::string>& page, const std::string& expected,
+             bool prefix = false) {
+    return std::ranges::any_of(page, [&](const std::string& line) {
+        return prefix ? line.starts_with(expected) : line == expected;
+    });
 }
 
 /// Whether `shown` is `full`, or `full` shortened in the middle: a start of it, "…", an end of it.
@@ -191,7 +191,7 @@ TEST(ReportPdf, HeaderNamesTheSpecItsSourceCautionAndTally) {
         const std::string title = "Loudness report: " + c.spec.name;
         const auto pdf = render(c.rows, c.spec, title);
         ASSERT_EQ(pdf.pages.size(), 1u);
-        const auto page = lines(pdf.pages[0]);
+        const auto& page = pdf.pages[0];
         ASSERT_GE(page.size(), 5u);
         EXPECT_EQ(page[0], title);
         EXPECT_EQ(page[1], c.spec.name + ": " + c.spec.ruleText());
@@ -211,7 +211,7 @@ TEST(ReportPdf, HeaderNamesTheSpecItsSourceCautionAndTally) {
     }
 }
 
-TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakAndExplainTheResult) {
+TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakExplainTheResultAndFitTheirColumn) {
     const std::vector<ReportRow> rows = {
         row("Episode 1.wav", measured(-16.04, -1.6)),
         row("Loud.wav", measured(-14.0, 0.3, 5.0, 2.0)),
@@ -219,6 +219,7 @@ TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakAndExplainTheResult) {
         row("Broken.m4a", std::nullopt, "This file isn't audio."),
         row("Quiet.wav", measured(-18.0, -6.0), std::nullopt, "+2.0 dB"),
         row("Waiting.wav", std::nullopt),
+        row(std::string(150, 'a') + std::string(146, 'z') + ".wav", measured(-16.0, -1.6)),
     };
     const auto pdf = render(rows, DeliverySpec::applePodcasts());
     ASSERT_EQ(pdf.pages.size(), 1u);
@@ -230,7 +231,8 @@ TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakAndExplainTheResult) {
         "Waiting.wav — — — — — —",
     };
     for (const char* line : expected)
-        EXPECT_TRUE(hasLine(pdf.pages[0], line)) << line << "\n" << pdf.pages[0];
+        EXPECT_TRUE(hasLine(pdf.pages[0], line)) << line << "\n"
+                                                 << testing::PrintToString(pdf.pages[0]);
     // Too long for its column, so shortened; the numbers before it stand whole.
     EXPECT_TRUE(
         hasLine(pdf.pages[0], "Loud.wav −14.0 +2.0 5.0 +0.3 2.0 Fail: 2.0 LU too loud", true));
@@ -239,17 +241,11 @@ TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakAndExplainTheResult) {
     EXPECT_TRUE(std::regex_search(pdf.xml, std::regex(R"(font="\d+">[^<]*Pass</text>)")));
     for (const char* bold : {"<b>Fail: 2.0 LU too quiet", "<b>No reading:", "<b>Error:"})
         EXPECT_NE(pdf.xml.find(bold), std::string::npos) << bold;
-}
-
-TEST(ReportPdf, LongFileNameIsShortenedInTheMiddleKeepingItsExtension) {
-    const std::string name = std::string(150, 'a') + std::string(146, 'z') + ".wav";
-    const auto pdf = render({row(name, measured(-16.0, -1.6))}, DeliverySpec::applePodcasts());
-    ASSERT_EQ(pdf.words.size(), 1u);
+    // A name too long for the File column is shortened in the middle, keeping its extension.
     const std::regex shortened("aaaa+…z*zzzz\\.wav");
-    const auto word = std::find_if(pdf.words[0].begin(), pdf.words[0].end(), [&](const Word& w) {
-        return std::regex_match(w.text, shortened);
-    });
-    ASSERT_NE(word, pdf.words[0].end()) << pdf.pages[0];
+    const auto word = std::ranges::find_if(
+        pdf.words[0], [&](const Word& w) { return std::regex_match(w.text, shortened); });
+    ASSERT_NE(word, pdf.words[0].end());
     EXPECT_NEAR(word->left, 40, 0.5);
     EXPECT_LE(word->right, 40 + 232 + 0.5); // the File column less its 6-point gap
 }

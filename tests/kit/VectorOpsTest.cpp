@@ -3,6 +3,7 @@
 #include "Signals.h"
 #include "tavrin/TruePeakDetector.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 using namespace tavrin;
@@ -145,16 +146,9 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(VectorOps, EveryInstructionSet,
-                         testing::Values(InstructionSet::generic, InstructionSet::avx2,
-                                         InstructionSet::avx512),
-                         [](const auto& param) {
-                             switch (param.param) {
-                             case InstructionSet::avx2:
-                                 return "Avx2";
-                             case InstructionSet::avx512:
-                                 return "Avx512";
-                             default:
-                                 return "Generic";
-                             }
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    VectorOps, EveryInstructionSet,
+    testing::Values(InstructionSet::generic, InstructionSet::avx2, InstructionSet::avx512),
+    [](const auto& param) {
+        return std::string(std::array{"Generic", "Avx2", "Avx512"}[std::size_t(param.param)]);
+    });

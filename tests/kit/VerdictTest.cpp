@@ -62,10 +62,3 @@ TEST(Verdict, SummaryJoinsTheProblemsAfterTheLabel) {
     for (const auto& c : cases)
         EXPECT_EQ(Verdict::make(c.result, ebu).summary(), c.summary);
 }
-
-TEST(Verdict, StatusRawValuesRoundTripAndRejectOthers) {
-    for (Status status : {Status::pass, Status::fail, Status::unmeasurable})
-        EXPECT_EQ(statusFromRawValue(rawValue(status)), status);
-    for (const char* other : {"Pass", "No reading", "", "passed"})
-        EXPECT_EQ(statusFromRawValue(other), std::nullopt) << other;
-}
