@@ -38,21 +38,15 @@ TEST(DeliverySpec, LouderCeilingAppliesOnlyAboveTargetAfterRounding) {
 }
 
 TEST(DeliverySpec, ShortNameDropsTheParentheticalAndSlashes) {
-    const struct {
-        const char* name;
-        const char* expected;
-    } names[] = {
-        {"ATSC A/85 (US TV)", "ATSC A85"},
-        {"A/B (C/D) (E)", "AB"},
-        {"Name(x)", "Name(x)"},
-        {" (x)", ""},
-    };
-    for (const auto& c : names) {
-        SCOPED_TRACE(c.name);
+    const auto shortName = [](const char* name) {
         DeliverySpec spec = custom();
-        spec.name = c.name;
-        EXPECT_EQ(spec.shortName(), c.expected);
-    }
+        spec.name = name;
+        return spec.shortName();
+    };
+    EXPECT_EQ(shortName("ATSC A/85 (US TV)"), "ATSC A85");
+    EXPECT_EQ(shortName("A/B (C/D) (E)"), "AB");
+    EXPECT_EQ(shortName("Name(x)"), "Name(x)");
+    EXPECT_EQ(shortName(" (x)"), "");
 }
 
 TEST(DeliverySpec, RuleTextCarriesNoPlusSign) {

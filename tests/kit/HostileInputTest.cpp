@@ -26,22 +26,6 @@ template <class T, class Change> std::string with(Change change) {
     return file.bytes();
 }
 
-struct Case {
-    std::string name;
-    std::string bytes;
-    const char* expected;
-};
-
-void expectOutcomes(const std::vector<Case>& cases) {
-    TempDir dir;
-    for (const Case& c : cases)
-        writeBytes(dir / c.name, c.bytes);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(dir / c.name), c.expected);
-    }
-}
-
 /// The process's peak resident memory in KB; reset to the current use first when `reset`.
 long peakKB(bool reset) {
     if (reset)
@@ -121,7 +105,10 @@ TEST(HostileInput, HeadersThatLie) {
     const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
     const char* tooFast =
         "The file claims a sample rate of 2147483647 Hz, which can't be measured.";
-    expectOutcomes({
+    const struct {
+        std::string name, bytes;
+        const char* expected;
+    } cases[] = {
         // clang-format off
         {"empty.wav", "", "Can't open this file as audio (The file is empty)."},
         {"data-chunk-header-only.wav", good.substr(0, 44), nothing},
@@ -142,7 +129,13 @@ TEST(HostileInput, HeadersThatLie) {
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()), tooFast},
         {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
         // clang-format on
-    });
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dir / c.name, c.bytes);
+        EXPECT_EQ(outcome(dir / c.name), c.expected);
+    }
 }
 
 // A pipe without a writer would block the reader for ever and a device would be read for ever:

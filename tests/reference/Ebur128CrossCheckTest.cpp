@@ -66,20 +66,18 @@ int ebur128Channel(ChannelRole role) {
                                            : EBUR128_LEFT;
 }
 
-struct StateDeleter {
-    void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
-};
-
 /// libebur128's readings of `channels` (as float samples, like ours). It is fed one 10 ms step at
 /// a time and its momentary and short-term loudness are read after each, so its maxima come from
 /// the same window grid as ours.
 Readings referenceReadings(const Channels& channels, const std::vector<int>& channelMap,
                            double rate) {
     const auto count = static_cast<unsigned>(channels.size());
-    std::unique_ptr<ebur128_state, StateDeleter> st(
+    const auto destroy = [](ebur128_state* state) { ebur128_destroy(&state); };
+    std::unique_ptr<ebur128_state, decltype(destroy)> st(
         ebur128_init(count, static_cast<unsigned long>(rate),
                      EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_M | EBUR128_MODE_S |
-                         EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK));
+                         EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK),
+        destroy);
     for (unsigned c = 0; c < count; ++c)
         ebur128_set_channel(st.get(), c, channelMap[c]);
 
