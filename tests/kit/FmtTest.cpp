@@ -25,12 +25,6 @@ TEST(Fmt, NumberRoundsHalvesAwayFromZeroWithAUnicodeMinusAndPlusOnlyWhenSigned) 
     }
 }
 
-TEST(Fmt, OptionalNumberShowsThePlaceholderWhenAbsent) {
-    EXPECT_EQ(Fmt::number(std::nullopt, true, "—"), "—");
-    EXPECT_EQ(Fmt::number(std::optional(-16.04), false, "—"), "−16.0");
-    EXPECT_EQ(Fmt::number(std::optional(0.3), true, ""), "+0.3");
-}
-
 TEST(Fmt, PlainAndOneDecimalUseAsciiMinusAndNeverSignZero) {
     const struct {
         std::optional<double> value;

@@ -28,14 +28,3 @@ TEST(ChannelRole, LabelsMapToRoles) {
     for (std::uint32_t label : {1u, 3u, 33u, 34u, 38u, 0xFFFFFFFFu})
         EXPECT_EQ(roleForLabel(label), ChannelRole::front) << label;
 }
-
-TEST(ChannelRole, DefaultRolesByCount) {
-    using enum ChannelRole;
-    EXPECT_TRUE(defaultRoles(0).empty());
-    EXPECT_TRUE(defaultRoles(-3).empty());
-    EXPECT_EQ(defaultRoles(6), (std::vector{front, front, front, lfe, surround, surround}));
-    EXPECT_EQ(defaultRoles(8),
-              (std::vector{front, front, front, lfe, front, front, surround, surround}));
-    EXPECT_EQ(defaultRoles(7), std::vector<ChannelRole>(7, front));
-    EXPECT_EQ(weights({front, surround, lfe}), (std::vector{1.0, 1.41, 0.0}));
-}
