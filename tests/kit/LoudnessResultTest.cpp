@@ -3,20 +3,13 @@
 #include "tavrin/ChannelRole.h"
 
 #include <gtest/gtest.h>
-#include <stdexcept>
 
 using namespace tavrin;
 
-TEST(LoudnessResult, JsonOmitsAbsentValuesRoundTripsAndRequiresThePlainFields) {
+TEST(LoudnessResult, JsonOmitsAbsentValuesAndRoundTrips) {
     const LoudnessResult r{-23.25, std::nullopt, -20.0, std::nullopt, -3.0, -2.5, 1.5, 44100, 6};
     EXPECT_EQ(r.toJson().find("maxShortTerm"), std::string::npos);
     EXPECT_EQ(LoudnessResult::fromJson(r.toJson()), r);
-    EXPECT_EQ(LoudnessResult::fromJson(R"({"duration":0,"sampleRate":48000,"channels":1})"),
-              (LoudnessResult{.sampleRate = 48000, .channels = 1}));
-    EXPECT_THROW(LoudnessResult::fromJson(R"({"duration":0,"sampleRate":48000})"),
-                 std::invalid_argument);
-    EXPECT_THROW(LoudnessResult::fromJson(R"({"duration":0,"sampleRate":48000,"channels":1.5})"),
-                 std::invalid_argument);
 }
 
 TEST(ChannelRole, LabelsMapToRoles) {

@@ -11,6 +11,7 @@
 #include <ebur128.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 #include <string>
 
 using namespace tavrin;
@@ -139,14 +140,17 @@ Readings ourReadings(const Channels& channels, std::vector<double> weights, doub
 /// level offset, so channel weights matter.
 Channels programme(std::size_t channelCount, double rate, double seconds, std::uint64_t seed) {
     constexpr double tones[] = {63, 250, 997, 3150, 9000};
-    Dice dice(seed);
+    std::mt19937_64 random(seed);
+    const auto between = [&random](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
     Channels out(channelCount);
     double elapsed = 0;
     for (int section = 0; elapsed < seconds; ++section) {
-        const double length = std::min(dice.between(0.2, 4.0), seconds - elapsed);
-        const bool gap = dice.roll() < 0.15;
-        const double level = dice.between(-50, -8);
-        const double freq = tones[static_cast<std::size_t>(dice.roll() * std::size(tones))];
+        const double length = std::min(between(0.2, 4.0), seconds - elapsed);
+        const bool gap = between(0, 1) < 0.15;
+        const double level = between(-50, -8);
+        const double freq = tones[random() % std::size(tones)];
         for (std::size_t c = 0; c < channelCount; ++c) {
             const double channelLevel = level - 3.0 * static_cast<double>(c % 3);
             auto part = noise(channelLevel, length, rate,
