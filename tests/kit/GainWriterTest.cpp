@@ -259,8 +259,8 @@ TEST(GainWriter, FloatCopyHoldsEverySampleTimesTheGain) {
     const std::pair<std::size_t, std::size_t> shapes[] = {{0, 2},     {1, 1},     {2, 6},
                                                           {65535, 2}, {65536, 1}, {65537, 6}};
     for (const auto& [frameCount, channelCount] : shapes) {
-        SCOPED_TRACE(std::to_string(frameCount) + " frames, " + std::to_string(channelCount) +
-                     " channels");
+        SCOPED_TRACE(testing::Message()
+                     << frameCount << " frames, " << channelCount << " channels");
         TempDir dir;
         Channels channels;
         for (std::size_t c = 0; c < channelCount; ++c)
