@@ -62,7 +62,6 @@ TEST(AudioFileMeter, EveryFormatIsDescribedAndReadsAsTheMeterReadsItsSamples) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const FileMeasurement m = AudioFileMeter::measure(dir / c.name, false);
-        EXPECT_EQ(m.url, dir / c.name);
         EXPECT_EQ(m.format, c.description);
         EXPECT_EQ(m.result.channels, int(c.channels));
         EXPECT_EQ(m.result.sampleRate, c.rate);
@@ -148,7 +147,6 @@ TEST(AudioFileMeter, DescriptionParts) {
         return AudioFileMeter::formatDescription({codec, bits, false, rate, channels, {}}, file);
     };
     using enum AudioCodec;
-    EXPECT_EQ(described(linearPCM, 16, 44100, 1, "a.AIFC"), "AIFF · 16-bit · 44.1 kHz · mono");
     EXPECT_EQ(described(linearPCM, 16, 8000, 2, "noextension"), "WAV · 16-bit · 8 kHz · stereo");
     EXPECT_EQ(described(other, 0, 22050, 7, "a.m4a"), "M4A · 22.1 kHz · 7 ch");
     EXPECT_EQ(described(other, 0, 11025, 0, "noextension"), " · 11.0 kHz · 0 ch");
@@ -228,19 +226,11 @@ TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
                               (dir / "video.mp4").string() + "'";
     ASSERT_EQ(std::system(video.c_str()), 0);
 
-    struct Case {
-        const char* name;
-        const char* sentence;
-    };
-    const Case cases[] = {
-        {"video.mp4", "Can't open this file as audio (The file holds no audio)."},
-        {"missing.wav", "Can't open this file as audio (No such file or directory)."},
-        {"folder.wav", "Can't open this file as audio (Is a directory)."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(dir / c.name), c.sentence);
-    }
+    EXPECT_EQ(outcome(dir / "video.mp4"),
+              "Can't open this file as audio (The file holds no audio).");
+    EXPECT_EQ(outcome(dir / "missing.wav"),
+              "Can't open this file as audio (No such file or directory).");
+    EXPECT_EQ(outcome(dir / "folder.wav"), "Can't open this file as audio (Is a directory).");
 }
 
 TEST(AudioFileMeter, NotANumberOrInfiniteSamplesGiveNoReading) {

@@ -334,9 +334,7 @@ TEST(GainWriter, FailuresAreWholeSentencesAndLeaveNothing) {
 
     // A folder the writer may not write in; root may write anywhere, so the child gives it up.
     fs::create_directory(dir / "locked");
-    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec |
-                                        fs::perms::group_read | fs::perms::group_exec |
-                                        fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir / "locked", fs::perms(0555)); // r-x for everyone
     EXPECT_EQ(inChild([&] {
                   if (!unprivileged(dir.path()))
                       return noUser;

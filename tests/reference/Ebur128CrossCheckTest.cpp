@@ -53,13 +53,6 @@ std::optional<double> decibels(double linear) {
     return linear > 0 ? std::optional(20 * std::log10(linear)) : std::nullopt;
 }
 
-/// libebur128's channel for one of our roles: it weighs a channel by its kind alone.
-int ebur128Channel(ChannelRole role) {
-    return role == ChannelRole::lfe        ? EBUR128_UNUSED
-           : role == ChannelRole::surround ? EBUR128_LEFT_SURROUND
-                                           : EBUR128_LEFT;
-}
-
 /// libebur128's readings of `channels` (as float samples, like ours). It is fed one 10 ms step at
 /// a time and its momentary and short-term loudness are read after each, so its maxima come from
 /// the same window grid as ours.
@@ -199,9 +192,12 @@ TEST(Ebur128CrossCheck, ProgrammeAtEveryRateAndLayout) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch" +
                      (c.dualMono ? ", dual mono" : ""));
         const auto roles = defaultRoles(c.channels);
-        std::vector<int> map;
+        std::vector<int> map; // libebur128 weighs a channel by its kind alone
         for (ChannelRole role : roles)
-            map.push_back(c.dualMono ? EBUR128_DUAL_MONO : ebur128Channel(role));
+            map.push_back(c.dualMono                      ? EBUR128_DUAL_MONO
+                          : role == ChannelRole::lfe      ? EBUR128_UNUSED
+                          : role == ChannelRole::surround ? EBUR128_LEFT_SURROUND
+                                                          : EBUR128_LEFT);
         const auto audio =
             programme(roles.size(), c.rate, 30, static_cast<std::uint64_t>(c.rate) + roles.size());
         expectAgreement(ourReadings(audio, c.dualMono ? std::vector{2.0} : weights(roles), c.rate),
