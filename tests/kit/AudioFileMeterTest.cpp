@@ -1,7 +1,6 @@
 #include "tavrin/AudioFileMeter.h"
 
 #include "AudioFixtures.h"
-#include "ChildProcess.h"
 #include "FfmpegReader.h"
 #include "HandWritten.h"
 #include "SoundFiles.h"
@@ -14,79 +13,71 @@
 using namespace tavrin;
 using namespace tavrin::test;
 
-namespace {
-
-const double dualMonoGain = 10 * std::log10(2.0);
-
-/// Channel c carries a 997 Hz sine at −12 − 3c dBFS, so that every channel's role shows in the
-/// loudness sum.
-Channels distinctChannels(std::size_t count, double seconds, double rate) {
-    Channels channels;
-    for (std::size_t c = 0; c < count; ++c)
-        channels.push_back(sine(997, -12.0 - 3.0 * double(c), seconds, rate));
-    return channels;
-}
-
-/// Channel roles spelt one letter each: F front, S surround, L LFE.
-std::vector<ChannelRole> roles(std::string_view letters) {
-    std::vector<ChannelRole> out;
-    for (char c : letters)
-        out.push_back(c == 'L'   ? ChannelRole::lfe
-                      : c == 'S' ? ChannelRole::surround
-                                 : ChannelRole::front);
-    return out;
-}
-
-} // namespace
-
 // ---- Formats ------------------------------------------------------------------------------
 
-TEST(AudioFileMeter, DescribesAndDecodesEveryFormat) {
+// Every format, decoded, reads as the meter reads the same samples in the usual channel order, to
+// within what quantising to the file's bit depth may move a reading. A lossy codec changes every
+// sample and, by up to a codec frame, the length: only its integrated loudness is compared.
+TEST(AudioFileMeter, EveryFormatIsDescribedAndReadsAsTheMeterReadsItsSamples) {
     struct Case {
         const char* name;
         int rate;
         std::size_t channels;
         const char* args;
         const char* description;
-        bool exactLength; // linear PCM and lossless codecs give back every frame
+        double tolerance; // dB
     };
+    const double lossy = 0.05;
     const Case cases[] = {
-        {"u8.wav", 22050, 1, "-c:a pcm_u8", "WAV · 8-bit · 22.1 kHz · mono", true},
-        {"s32.wave", 96000, 2, "-c:a pcm_s32le -f wav", "WAV · 32-bit · 96 kHz · stereo", true},
-        {"f32.bwf", 192000, 2, "-c:a pcm_f32le -f wav", "WAV · 32-bit float · 192 kHz · stereo",
-         true},
-        {"f64.wav", 48000, 1, "-c:a pcm_f64le", "WAV · 64-bit float · 48 kHz · mono", true},
-        {"s24.aif", 48000, 8, "-c:a pcm_s24be -f aiff", "AIFF · 24-bit · 48 kHz · 8 ch", true},
-        {"f32.aifc", 48000, 2, "-c:a pcm_f32be -f aiff", "AIFF · 32-bit float · 48 kHz · stereo",
-         true},
-        {"f32.caf", 96000, 6, "-c:a pcm_f32le", "CAF · 32-bit float · 96 kHz · 5.1", true},
-        {"x.flac", 48000, 4, "-c:a flac", "FLAC · 48 kHz · 4 ch", true},
-        {"x.mp3", 48000, 2, "-c:a libmp3lame -b:a 192k", "MP3 · 48 kHz · stereo", false},
-        {"x.m4a", 44100, 2, "-c:a aac -b:a 192k", "AAC · 44.1 kHz · stereo", false},
-        {"x.mp4", 48000, 1, "-c:a aac -b:a 128k", "AAC · 48 kHz · mono", false},
-        {"x.aac", 44100, 2, "-c:a aac -b:a 192k -f adts", "AAC · 44.1 kHz · stereo", false},
-        {"alac.m4a", 44100, 2, "-c:a alac", "Apple Lossless · 44.1 kHz · stereo", true},
-        {"alac.caf", 88200, 1, "-c:a alac", "Apple Lossless · 88.2 kHz · mono", true},
+        // clang-format off
+        {"u8.wav", 22050, 1, "-c:a pcm_u8", "WAV · 8-bit · 22.1 kHz · mono", 0.2},
+        {"s32.wave", 96000, 2, "-c:a pcm_s32le -f wav", "WAV · 32-bit · 96 kHz · stereo", 1e-6},
+        {"f32.bwf", 192000, 2, "-c:a pcm_f32le -f wav", "WAV · 32-bit float · 192 kHz · stereo", 1e-9},
+        {"f64.wav", 48000, 1, "-c:a pcm_f64le", "WAV · 64-bit float · 48 kHz · mono", 1e-9},
+        {"s24.aif", 48000, 6, "-c:a pcm_s24be -f aiff", "AIFF · 24-bit · 48 kHz · 5.1", 1e-4},
+        {"f32.aifc", 48000, 2, "-c:a pcm_f32be -f aiff", "AIFF · 32-bit float · 48 kHz · stereo", 1e-9},
+        {"f32.caf", 96000, 6, "-c:a pcm_f32le", "CAF · 32-bit float · 96 kHz · 5.1", 1e-9},
+        {"s24.flac", 48000, 2, "-c:a flac -sample_fmt s32", "FLAC · 48 kHz · stereo", 1e-4},
+        {"alac.m4a", 44100, 2, "-c:a alac", "Apple Lossless · 44.1 kHz · stereo", 1e-3},
+        {"alac.caf", 88200, 1, "-c:a alac", "Apple Lossless · 88.2 kHz · mono", 1e-3},
+        {"x.mp3", 48000, 2, "-c:a libmp3lame -b:a 256k", "MP3 · 48 kHz · stereo", lossy},
+        {"x.m4a", 44100, 2, "-c:a aac -b:a 256k", "AAC · 44.1 kHz · stereo", lossy},
+        {"x.mp4", 48000, 1, "-c:a aac -b:a 256k", "AAC · 48 kHz · mono", lossy},
+        {"x.aac", 44100, 2, "-c:a aac -b:a 256k -f adts", "AAC · 44.1 kHz · stereo", lossy},
+        // clang-format on
+    };
+    // Two tones a step apart on each channel, each channel at its own level.
+    const auto samples = [](std::size_t count, double rate) {
+        Channels channels;
+        for (std::size_t c = 0; c < count; ++c)
+            channels.push_back(concat({sine(997, -12.0 - 3.0 * double(c), 2, rate),
+                                       sine(440, -24.0 - 3.0 * double(c), 2.5, rate)}));
+        return channels;
     };
     TempDir dir;
-    const double seconds = 0.5;
     std::vector<Encoding> jobs;
     for (const Case& c : cases)
-        jobs.push_back(
-            {distinctChannels(c.channels, seconds, c.rate), c.rate, dir / c.name, c.args});
+        jobs.push_back({samples(c.channels, c.rate), c.rate, dir / c.name, c.args});
     encodeAll(jobs);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const FileMeasurement m = AudioFileMeter::measure(dir / c.name, false);
-        EXPECT_EQ(m.url, dir / c.name);
         EXPECT_EQ(m.format, c.description);
         EXPECT_EQ(m.result.channels, int(c.channels));
         EXPECT_EQ(m.result.sampleRate, c.rate);
-        if (c.exactLength)
-            EXPECT_EQ(m.result.duration, seconds);
-        else // within a codec frame: raw AAC has no note of the encoder's priming to remove
-            EXPECT_NEAR(m.result.duration, seconds, 0.05);
-        EXPECT_TRUE(m.result.integrated);
+        const LoudnessResult expected = meter(
+            samples(c.channels, c.rate), weights(defaultRoles(int(c.channels))), c.rate, 65536);
+        EXPECT_NEAR(*m.result.integrated, *expected.integrated, c.tolerance);
+        if (c.tolerance == lossy) { // raw AAC has no note of the encoder's priming to remove
+            EXPECT_NEAR(m.result.duration, expected.duration, 0.05);
+            continue;
+        }
+        EXPECT_EQ(m.result.duration, expected.duration);
+        EXPECT_NEAR(*m.result.loudnessRange, *expected.loudnessRange, c.tolerance);
+        EXPECT_NEAR(*m.result.maxMomentary, *expected.maxMomentary, c.tolerance);
+        EXPECT_NEAR(*m.result.maxShortTerm, *expected.maxShortTerm, c.tolerance);
+        EXPECT_NEAR(*m.result.samplePeak, *expected.samplePeak, c.tolerance);
+        EXPECT_NEAR(*m.result.truePeak, *expected.truePeak, c.tolerance);
     }
 }
 
@@ -109,7 +100,7 @@ TEST(AudioFileMeter, ExtensibleWavSamplesReadAsLibsndfileReadsThem) {
         {3, 64, 64, "WAV · 64-bit float · 48 kHz · stereo"},
     };
     const double seconds = 0.25;
-    const Channels x = distinctChannels(2, seconds, 48000);
+    const Channels x = {sine(997, -12, seconds, 48000), sine(440, -15, seconds, 48000)};
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description + std::string(" in ") + std::to_string(c.container));
@@ -151,134 +142,17 @@ TEST(AudioFileMeter, ExtensibleWavSamplesReadAsLibsndfileReadsThem) {
 }
 
 TEST(AudioFileMeter, DescriptionParts) {
-    struct Case {
-        AudioFileFormat format;
-        const char* file;
-        const char* description;
+    const auto described = [](AudioCodec codec, int bits, double rate, int channels,
+                              const char* file) {
+        return AudioFileMeter::formatDescription({codec, bits, false, rate, channels, {}}, file);
     };
-    const Case cases[] = {
-        {{AudioCodec::linearPCM, 16, false, 44100, 1, {}},
-         "a.AIFC",
-         "AIFF · 16-bit · 44.1 kHz · mono"},
-        {{AudioCodec::linearPCM, 16, false, 8000, 2, {}},
-         "noextension",
-         "WAV · 16-bit · 8 kHz · stereo"},
-        {{AudioCodec::other, 0, false, 22050, 7, {}}, "a.m4a", "M4A · 22.1 kHz · 7 ch"},
-        {{AudioCodec::other, 0, false, 11025, 0, {}}, "noextension", " · 11.0 kHz · 0 ch"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.description);
-        EXPECT_EQ(AudioFileMeter::formatDescription(c.format, c.file), c.description);
-    }
-}
-
-// ---- Channel roles ------------------------------------------------------------------------
-
-TEST(AudioFileMeter, ChannelRolesFromTheFilesLayout) {
-    struct Case {
-        const char* name;
-        std::size_t channels;
-        const char* args; // ffmpeg arguments; none means a hand-written CAF or AIFF with `chan`
-        std::string chan;
-        const char* roles;
-    };
-    const Case cases[] = {
-        {"51.wav", 6, "-c:a pcm_f32le -channel_layout 5.1", "", "FFFLSS"},
-        {"51side.wav", 6, "-c:a pcm_f32le -channel_layout '5.1(side)'", "", "FFFLSS"},
-        {"71.wav", 8, "-c:a pcm_f32le -channel_layout 7.1", "", "FFFLFFSS"},
-        {"51.flac", 6, "-c:a flac", "", "FFFLSS"},
-        {"described.caf", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), "FFSSFL"},
-        {"described.aiff", 6, nullptr, layoutRecord(0, 0, 6, {1, 2, 5, 6, 3, 4}), "FFSSFL"},
-        {"tagged.caf", 6, nullptr, layoutRecord((122u << 16) | 6, 0, 0, {}), "FFSSFL"},
-        {"quad.caf", 4, nullptr, layoutRecord((108u << 16) | 4, 0, 0, {}), "FFSS"},
-        {"rear.caf", 4, nullptr, layoutRecord((185u << 16) | 4, 0, 0, {}), "FFFF"},
-        {"atmos.caf", 12, nullptr, layoutRecord((192u << 16) | 12, 0, 0, {}), "FFFLSSFFFFFF"},
-        {"hoa.caf", 4, nullptr, layoutRecord((190u << 16) | 4, 0, 0, {}), "FFFF"},
-        {"unlabelled.caf", 6, nullptr, layoutRecord(0, 0, 6, {~0u, 0, ~0u, 0, 0, 0}), "FFFLSS"},
-        {"bitmap.caf", 5, nullptr, layoutRecord(1u << 16, 0x3F, 0, {}), "FFFSS"},
-        {"seven.caf", 7, nullptr, layoutRecord(0, 0, 0, {}), "FFFFFFF"},
-        {"miscounted.caf", 4, nullptr, layoutRecord(0, 0, 3, {4, 4, 4}), "FFSS"},
-    };
-    TempDir dir;
-    const double rate = 48000;
-    std::vector<Encoding> jobs;
-    for (const Case& c : cases) {
-        const Channels samples = distinctChannels(c.channels, 0.5, rate);
-        if (c.args)
-            jobs.push_back({samples, int(rate), dir / c.name, c.args});
-        else if (std::string_view(c.name).ends_with(".aiff"))
-            writeBytes(
-                dir / c.name,
-                Aiff{.channels = std::uint16_t(c.channels), .chan = c.chan, .data = pcm16(samples)}
-                    .bytes());
-        else
-            writeBytes(
-                dir / c.name,
-                Caf{.channels = std::uint32_t(c.channels), .chan = c.chan, .data = pcm16(samples)}
-                    .bytes());
-    }
-    encodeAll(jobs);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Channels samples = distinctChannels(c.channels, 0.5, rate);
-        const LoudnessResult expected = meter(samples, weights(roles(c.roles)), rate, 65536);
-        const LoudnessResult got = AudioFileMeter::measure(dir / c.name, false).result;
-        ASSERT_TRUE(got.integrated);
-        // 16-bit files round the samples a little; a wrong role moves the reading by far more.
-        EXPECT_NEAR(*got.integrated, *expected.integrated, 1e-3);
-        EXPECT_NEAR(*got.truePeak, *expected.truePeak, 1e-3);
-    }
+    using enum AudioCodec;
+    EXPECT_EQ(described(linearPCM, 16, 8000, 2, "noextension"), "WAV · 16-bit · 8 kHz · stereo");
+    EXPECT_EQ(described(other, 0, 22050, 7, "a.m4a"), "M4A · 22.1 kHz · 7 ch");
+    EXPECT_EQ(described(other, 0, 11025, 0, "noextension"), " · 11.0 kHz · 0 ch");
 }
 
 // ---- Loudness -----------------------------------------------------------------------------
-
-TEST(AudioFileMeter, ReadingMatchesTheMeterOnTheSameSamples) {
-    const double rate = 44100;
-    const Channels samples = {concat({sine(997, -18, 2, rate), noise(-30, 2.5, rate, 7)}),
-                              concat({noise(-24, 2, rate, 8), sine(440, -9, 2.5, rate)})};
-    const LoudnessResult expected = meter(samples, {1, 1}, rate, 65536);
-    struct Case {
-        const char* name;
-        const char* args;
-        double tolerance; // dB: what quantising to the file's bit depth may move a reading
-    };
-    const Case cases[] = {
-        {"f32.wav", "-c:a pcm_f32le", 1e-9},
-        {"f32.caf", "-c:a pcm_f32le", 1e-9},
-        {"s24.aiff", "-c:a pcm_s24be", 1e-4},
-        {"s24.flac", "-c:a flac -sample_fmt s32", 1e-4},
-        {"s16.m4a", "-c:a alac -sample_fmt s16p", 1e-3},
-    };
-    TempDir dir;
-    std::vector<Encoding> jobs;
-    for (const Case& c : cases)
-        jobs.push_back({samples, int(rate), dir / c.name, c.args});
-    encodeAll(jobs);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const LoudnessResult got = AudioFileMeter::measure(dir / c.name, false).result;
-        EXPECT_EQ(got.duration, expected.duration);
-        EXPECT_NEAR(*got.integrated, *expected.integrated, c.tolerance);
-        EXPECT_NEAR(*got.loudnessRange, *expected.loudnessRange, c.tolerance);
-        EXPECT_NEAR(*got.maxMomentary, *expected.maxMomentary, c.tolerance);
-        EXPECT_NEAR(*got.maxShortTerm, *expected.maxShortTerm, c.tolerance);
-        EXPECT_NEAR(*got.samplePeak, *expected.samplePeak, c.tolerance);
-        EXPECT_NEAR(*got.truePeak, *expected.truePeak, c.tolerance);
-    }
-}
-
-TEST(AudioFileMeter, LossyFilesReadCloseToTheirSource) {
-    const double rate = 48000;
-    const Channels samples = replicate(sine(1000, -20, 4, rate), 2);
-    const double expected = *meter(samples, {1, 1}, rate).integrated;
-    TempDir dir;
-    encodeAll({{samples, int(rate), dir / "x.mp3", "-c:a libmp3lame -b:a 256k"},
-               {samples, int(rate), dir / "x.m4a", "-c:a aac -b:a 256k"}});
-    for (const char* name : {"x.mp3", "x.m4a"}) {
-        SCOPED_TRACE(name);
-        EXPECT_NEAR(*AudioFileMeter::measure(dir / name, false).result.integrated, expected, 0.05);
-    }
-}
 
 TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
     const double rate = 48000;
@@ -287,6 +161,7 @@ TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
         {{{sine(997, -20, 1, rate)}, int(rate), dir / "mono.wav", "-c:a pcm_s16le"},
          {replicate(sine(997, -20, 1, rate), 2), int(rate), dir / "stereo.wav", "-c:a pcm_s16le"}});
 
+    const double dualMonoGain = 10 * std::log10(2.0);
     const auto plain = AudioFileMeter::measure(dir / "mono.wav", false).result;
     const auto dual = AudioFileMeter::measure(dir / "mono.wav", true).result;
     EXPECT_NEAR(*dual.integrated - *plain.integrated, dualMonoGain, 1e-9);
@@ -316,12 +191,10 @@ TEST(AudioFileMeter, ProgressFirstChunkThenEveryTwoPercentThenDone) {
         EXPECT_LT(calls[i] - calls[i - 1], 0.02 + AudioFileMeter::chunkFrames / total);
     }
     EXPECT_EQ(calls.back(), 1.0);
-}
 
-TEST(AudioFileMeter, EmptyFileReportsOnlyDone) {
-    TempDir dir;
+    // An empty file reports only that it is done.
     encode({std::vector<double>{}}, 48000, dir / "empty.wav", "-c:a pcm_s16le");
-    std::vector<double> calls;
+    calls.clear();
     const auto m =
         AudioFileMeter::measure(dir / "empty.wav", false, [&](double f) { calls.push_back(f); });
     EXPECT_EQ(calls, std::vector{1.0});
@@ -349,37 +222,15 @@ TEST(AudioFileMeter, CancellationStopsBeforeTheNextChunkWithoutFinalProgress) {
 TEST(AudioFileMeter, UnreadableFilesFailWithAWholeSentence) {
     TempDir dir;
     fs::create_directory(dir / "folder.wav");
-    fs::create_symlink("loop.wav", dir / "loop.wav");
     const std::string video = "ffmpeg -nostdin -v error -f lavfi -i color=d=0.1 -c:v mpeg4 '" +
                               (dir / "video.mp4").string() + "'";
     ASSERT_EQ(std::system(video.c_str()), 0);
 
-    struct Case {
-        const char* name;
-        const char* sentence;
-    };
-    const Case cases[] = {
-        {"video.mp4", "Can't open this file as audio (The file holds no audio)."},
-        {"missing.wav", "Can't open this file as audio (No such file or directory)."},
-        {"folder.wav", "Can't open this file as audio (Is a directory)."},
-        {"loop.wav", "Can't open this file as audio (Too many levels of symbolic links)."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(dir / c.name), c.sentence);
-    }
-}
-
-TEST(AudioFileMeter, UnreadablePermissionsFailWithAWholeSentence) {
-    TempDir dir;
-    encode({sine(997, -20, 1, 48000)}, 48000, dir / "locked.wav", "-c:a pcm_s16le");
-    fs::permissions(dir / "locked.wav", fs::perms::none);
-    // Root reads anything, so the child gives it up.
-    const std::string sentence =
-        inChild([&] { return unprivileged(dir.path()) ? outcome(dir / "locked.wav") : noUser; });
-    if (sentence == noUser)
-        GTEST_SKIP() << noUser;
-    EXPECT_EQ(sentence, "Can't open this file as audio (Permission denied).");
+    EXPECT_EQ(outcome(dir / "video.mp4"),
+              "Can't open this file as audio (The file holds no audio).");
+    EXPECT_EQ(outcome(dir / "missing.wav"),
+              "Can't open this file as audio (No such file or directory).");
+    EXPECT_EQ(outcome(dir / "folder.wav"), "Can't open this file as audio (Is a directory).");
 }
 
 TEST(AudioFileMeter, NotANumberOrInfiniteSamplesGiveNoReading) {

@@ -1,10 +1,8 @@
 #include "tavrin/AudioTypes.h"
 
 #include "AudioFixtures.h"
-#include "ChildProcess.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -19,21 +17,10 @@ void touch(const fs::path& path) {
 } // namespace
 
 TEST(AudioTypes, SupportedExtensionsInAnyCase) {
-    struct Case {
-        const char* name;
-        bool supported;
-    };
-    const Case cases[] = {
-        {"a.wav", true}, {"a.WAV", true},  {"a.Wave", true},     {"a.bwf", true},
-        {"a.aif", true}, {"a.aiff", true}, {"a.AIFC", true},     {"a.mp3", true},
-        {"a.m4a", true}, {"a.aac", true},  {"a.mp4", true},      {"a.flac", true},
-        {"a.caf", true}, {"a.ogg", false}, {"a.wav.txt", false}, {"wav", false},
-        {".wav", false}, {"a.", false},    {"dir.wav/a", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(AudioTypes::isSupported(c.name), c.supported);
-    }
+    for (const char* name : {"a.WAV", "a.Wave", "a.bwf", "a.AIFC", "a.m4a", "a.caf"})
+        EXPECT_TRUE(AudioTypes::isSupported(name)) << name;
+    for (const char* name : {"a.ogg", "a.wav.txt", "wav", ".wav", "a.", "dir.wav/a"})
+        EXPECT_FALSE(AudioTypes::isSupported(name)) << name;
 }
 
 TEST(AudioTypes, FolderInFileBrowserOrderSkippingHiddenPackagesAndOtherFiles) {
@@ -75,16 +62,12 @@ TEST(AudioTypes, SelectionOrderKeptAndEachFileListedOnceAtItsFirstPlace) {
               (std::vector<AudioTypes::Unusable>{{dir / "missing.wav", Reason::missing},
                                                  {dir / ".secret.wav", Reason::hidden},
                                                  {dir / "A/x/../1.wav", Reason::missing}}));
-}
-
-TEST(AudioTypes, PathsComeBackAbsoluteAndNormalised) {
-    TempDir dir;
-    touch(dir / "x/Take.wav");
+    // Relative paths come back absolute and normalised.
     const fs::path before = fs::current_path();
     fs::current_path(dir.path());
-    const auto files = AudioTypes::audioFiles({"x/../x/./Take.wav", "x"});
+    const auto relative = AudioTypes::audioFiles({"B/../A/./2.wav", "B"});
     fs::current_path(before);
-    EXPECT_EQ(files, std::vector<fs::path>{dir / "x/Take.wav"});
+    EXPECT_EQ(relative, (std::vector<fs::path>{dir / "A/2.wav", dir / "B/3.wav"}));
 }
 
 TEST(AudioTypes, LinksAreNotFollowedIntoLoops) {
@@ -96,32 +79,4 @@ TEST(AudioTypes, LinksAreNotFollowedIntoLoops) {
     fs::create_symlink(dir / "A/take.wav", dir / "A/link.wav"); // a file behind it
     EXPECT_EQ(AudioTypes::audioFiles({dir / "A"}),
               (std::vector<fs::path>{dir / "A/link.wav", dir / "A/take.wav"}));
-}
-
-TEST(AudioTypes, UnlistableFolderAddsNothingAndIsNamed) {
-    TempDir dir;
-    touch(dir / "Locked/a.wav");
-    touch(dir / "Open/Inner/b.wav");
-    touch(dir / "Open/c.wav");
-    fs::permissions(dir / "Locked", fs::perms::none);
-    fs::permissions(dir / "Open/Inner", fs::perms::none);
-    // Root lists anything, so the child gives it up.
-    const std::string files = inChild([&] {
-        if (!unprivileged(dir.path()))
-            return noUser;
-        std::string names;
-        const auto selection = AudioTypes::scan({dir / "Locked", dir / "Open"});
-        for (const auto& file : selection.files)
-            names += file.string() + ";";
-        for (const auto& unusable : selection.unusable)
-            names += " " + unusable.path.string() + ": " + unusable.error.message() + ";";
-        return names;
-    });
-    fs::permissions(dir / "Locked", fs::perms::owner_all);
-    fs::permissions(dir / "Open/Inner", fs::perms::owner_all);
-    if (files == noUser)
-        GTEST_SKIP() << noUser;
-    EXPECT_EQ(files, (dir / "Open/c.wav").string() + "; " + (dir / "Locked").string() +
-                         ": Permission denied; " + (dir / "Open/Inner").string() +
-                         ": Permission denied;");
 }

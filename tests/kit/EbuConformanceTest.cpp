@@ -28,26 +28,24 @@ constexpr double truePeakBelow = 0.4;     // dB, or this much low
 constexpr std::size_t fileBufferFrames = 65536;
 const double quiet = -std::numeric_limits<double>::infinity(); // dBFS: digital silence
 
-struct Measured {
-    LoudnessResult result;
-    EnergyHistory history;
-};
+/// Meters `channels`, a stereo pair unless `roles` say otherwise, as the file meter would: float
+/// buffers of 65,536 frames.
+LoudnessResult measure(const Channels& channels,
+                       const std::vector<ChannelRole>& roles = defaultRoles(2)) {
+    return meter(channels, weights(roles), rate, fileBufferFrames);
+}
 
-/// Meters `channels` as the file meter would: float buffers of 65,536 frames.
-Measured measure(const Channels& channels, const std::vector<ChannelRole>& roles,
-                 double sampleRate = rate) {
-    LoudnessMeter m(roles, sampleRate);
+/// The loudness history of a stereo pair, fed as the file meter would.
+EnergyHistory history(const Channels& channels) {
+    LoudnessMeter m(defaultRoles(2), rate);
     feed(m, channels, fileBufferFrames);
-    auto history = m.history();
-    return {m.finish(), std::move(history)};
+    return m.history();
 }
 
 /// A 1 kHz tone in phase on both channels of a stereo pair, per-channel peak levels by step.
 Channels stereo(const std::vector<Step>& levels, double sampleRate = rate) {
     return replicate(steps(tone, levels, sampleRate), 2);
 }
-
-const std::vector<ChannelRole> stereoRoles{ChannelRole::front, ChannelRole::front};
 
 /// Largest of `values[from, to)`.
 double maxOf(const std::vector<double>& values, std::size_t from, std::size_t to) {
@@ -68,7 +66,7 @@ void expectTruePeakWithin(const LoudnessResult& r, double expected) {
 TEST(EbuTech3341, Cases1And2SteadyToneReadsItsLevelInEveryMeasure) {
     for (const double level : {-23.0, -33.0}) {
         SCOPED_TRACE(level);
-        const auto r = measure(stereo({{level, 20}}), stereoRoles).result;
+        const auto r = measure(stereo({{level, 20}}));
         EXPECT_NEAR(*r.maxMomentary, level, loudnessTolerance);
         EXPECT_NEAR(*r.maxShortTerm, level, loudnessTolerance);
         EXPECT_NEAR(*r.integrated, level, loudnessTolerance);
@@ -86,8 +84,7 @@ TEST(EbuTech3341, Cases3To5GatesKeepOnlyTheProgrammeAtMinus23) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_NEAR(*measure(stereo(c.levels), stereoRoles).result.integrated, -23.0,
-                    loudnessTolerance);
+        EXPECT_NEAR(*measure(stereo(c.levels)).integrated, -23.0, loudnessTolerance);
     }
 }
 
@@ -95,12 +92,12 @@ TEST(EbuTech3341, Case6SurroundChannelsCountWithTheirWeightAndLfeNotAtAll) {
     // L, R at −28, C at −24, Ls, Rs at −30 dBFS: −23 LUFS only with the surrounds weighted 1.41.
     const auto at = [](double level) { return steps(tone, {{level, 20}}, rate); };
     const auto fiveZero = measure({at(-28), at(-28), at(-24), at(-30), at(-30)}, defaultRoles(5));
-    EXPECT_NEAR(*fiveZero.result.integrated, -23.0, loudnessTolerance);
+    EXPECT_NEAR(*fiveZero.integrated, -23.0, loudnessTolerance);
 
     // The same programme with a silent LFE in the usual film order L R C LFE Ls Rs.
     const auto fiveOne =
         measure({at(-28), at(-28), at(-24), at(quiet), at(-30), at(-30)}, defaultRoles(6));
-    EXPECT_NEAR(*fiveOne.result.integrated, *fiveZero.result.integrated, 1e-9);
+    EXPECT_NEAR(*fiveOne.integrated, *fiveZero.integrated, 1e-9);
 }
 
 TEST(EbuTech3341, Case9ShortTermIsConstantAfterThreeSeconds) {
@@ -108,7 +105,7 @@ TEST(EbuTech3341, Case9ShortTermIsConstantAfterThreeSeconds) {
     std::vector<Step> levels;
     for (int i = 0; i < 5; ++i)
         levels.insert(levels.end(), {{-20, 1.34}, {-30, 1.66}});
-    const auto shortTerm = measure(stereo(levels), stereoRoles).history.shortTermLoudness(1);
+    const auto shortTerm = history(stereo(levels)).shortTermLoudness(1);
     ASSERT_EQ(shortTerm.size(), 1201u);
     for (std::size_t s = 0; s < shortTerm.size(); ++s) {
         SCOPED_TRACE(s);
@@ -120,8 +117,8 @@ TEST(EbuTech3341, Case10MaxShortTermFindsA3sToneWhereverItStarts) {
     // Twenty signals, the tone starting 150 ms later in each: every other one between 100 ms marks.
     for (int i = 0; i < 20; ++i) {
         SCOPED_TRACE(i);
-        const auto r = measure(stereo({{quiet, 0.15 * i}, {-23, 3}, {quiet, 1}}), stereoRoles);
-        EXPECT_NEAR(*r.result.maxShortTerm, -23.0, loudnessTolerance);
+        const auto r = measure(stereo({{quiet, 0.15 * i}, {-23, 3}, {quiet, 1}}));
+        EXPECT_NEAR(*r.maxShortTerm, -23.0, loudnessTolerance);
     }
 }
 
@@ -131,7 +128,7 @@ TEST(EbuTech3341, Case11MaxShortTermOfSuccessiveSegments) {
     std::vector<Step> levels;
     for (int i = 0; i < 20; ++i)
         levels.insert(levels.end(), {{quiet, 0.15 * i}, {-38.0 + i, 3}, {quiet, 3 - 0.15 * i}});
-    const auto shortTerm = measure(stereo(levels), stereoRoles).history.shortTermLoudness(1);
+    const auto shortTerm = history(stereo(levels)).shortTermLoudness(1);
     constexpr std::size_t segment = 600, window = EnergyHistory::shortTermSteps;
     for (std::size_t i = 0; i < 20; ++i) {
         SCOPED_TRACE(i);
@@ -147,7 +144,7 @@ TEST(EbuTech3341, Case12MomentaryIsConstantAfterOneSecond) {
     std::vector<Step> levels;
     for (int i = 0; i < 25; ++i)
         levels.insert(levels.end(), {{-20, 0.18}, {-30, 0.22}});
-    const auto momentary = measure(stereo(levels), stereoRoles).history.momentaryLoudness(1);
+    const auto momentary = history(stereo(levels)).momentaryLoudness(1);
     ASSERT_EQ(momentary.size(), 961u);
     for (std::size_t s = 60; s < momentary.size(); ++s) { // windows ending at 1 s or later
         SCOPED_TRACE(s);
@@ -159,8 +156,8 @@ TEST(EbuTech3341, Case13MaxMomentaryFindsA400msToneWhereverItStarts) {
     // The tone is as long as the window, so only a window aligned to within a few ms hears it all.
     for (int i = 0; i < 20; ++i) {
         SCOPED_TRACE(i);
-        const auto r = measure(stereo({{quiet, 0.02 * i}, {-23, 0.4}, {quiet, 1}}), stereoRoles);
-        EXPECT_NEAR(*r.result.maxMomentary, -23.0, loudnessTolerance);
+        const auto r = measure(stereo({{quiet, 0.02 * i}, {-23, 0.4}, {quiet, 1}}));
+        EXPECT_NEAR(*r.maxMomentary, -23.0, loudnessTolerance);
     }
 }
 
@@ -168,7 +165,7 @@ TEST(EbuTech3341, Case14MaxMomentaryOfSuccessiveSegments) {
     std::vector<Step> levels;
     for (int i = 0; i < 20; ++i)
         levels.insert(levels.end(), {{quiet, 0.02 * i}, {-38.0 + i, 0.4}, {quiet, 0.4 - 0.02 * i}});
-    const auto momentary = measure(stereo(levels), stereoRoles).history.momentaryLoudness(1);
+    const auto momentary = history(stereo(levels)).momentaryLoudness(1);
     constexpr std::size_t segment = 80, window = EnergyHistory::momentarySteps;
     for (std::size_t i = 0; i < 20; ++i) {
         SCOPED_TRACE(i);
@@ -196,7 +193,7 @@ TEST(EbuTech3341, Cases15To19TruePeakOfSinesPeakingBetweenSamples) {
         const auto x = faded(sine(rate / c.divisor, 20 * std::log10(c.peakFFS), 1, rate,
                                   c.phaseDegrees * std::numbers::pi / 180),
                              0.02, rate);
-        expectTruePeakWithin(measure(replicate(x, 2), stereoRoles).result, c.expected);
+        expectTruePeakWithin(measure(replicate(x, 2)), c.expected);
     }
 }
 
@@ -250,7 +247,7 @@ TEST(EbuTech3341, Cases20To23TruePeakAtEveryQuarterSampleOffset) {
     for (std::size_t offset = 0; offset < 4; ++offset) {
         SCOPED_TRACE(20 + offset);
         const auto x = decimateByFour(x4, offset);
-        expectTruePeakWithin(measure(replicate(x, 2), stereoRoles).result, 0.0);
+        expectTruePeakWithin(measure(replicate(x, 2)), 0.0);
     }
 }
 
@@ -271,7 +268,6 @@ TEST(EbuTech3342, Cases1To4LoudnessRangeOfToneSteps) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.number);
-        EXPECT_NEAR(*measure(stereo(c.levels), stereoRoles).result.loudnessRange, c.expected,
-                    rangeTolerance);
+        EXPECT_NEAR(*measure(stereo(c.levels)).loudnessRange, c.expected, rangeTolerance);
     }
 }

@@ -4,21 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <optional>
-#include <ostream>
 #include <string>
-
-namespace tavrin {
-// Readable failure messages for whole-plan comparisons.
-inline void PrintTo(const FixPlan& plan, std::ostream* os) {
-    if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value))
-        *os << "gain " << gain->gain << " loudness " << gain->loudness << " truePeak "
-            << gain->truePeak << " note " << gain->note.value_or("absent");
-    else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value))
-        *os << "refused: " << refused->message;
-    else
-        *os << "already passes";
-}
-} // namespace tavrin
 
 using namespace tavrin;
 using tavrin::test::measured;
@@ -28,15 +14,15 @@ namespace {
 /// The plan's numbers are predictions made in floating point; they match the worked figures to
 /// well under the display precision, while every text must match exactly.
 void expectSamePlan(const FixPlan& actual, const FixPlan& expected) {
-    ASSERT_EQ(actual.value.index(), expected.value.index()) << testing::PrintToString(actual);
+    ASSERT_EQ(actual.value.index(), expected.value.index()) << actual.label();
     if (const auto* gain = std::get_if<FixPlan::Gain>(&actual.value)) {
         const auto& want = std::get<FixPlan::Gain>(expected.value);
         EXPECT_NEAR(gain->gain, want.gain, 1e-9);
         EXPECT_NEAR(gain->loudness, want.loudness, 1e-9);
         EXPECT_NEAR(gain->truePeak, want.truePeak, 1e-9);
         EXPECT_EQ(gain->note, want.note);
-    } else {
-        EXPECT_EQ(actual, expected);
+    } else if (const auto* refused = std::get_if<FixPlan::Refused>(&actual.value)) {
+        EXPECT_EQ(refused->message, std::get<FixPlan::Refused>(expected.value).message);
     }
 }
 
@@ -91,10 +77,10 @@ TEST(FixPlan, RefusesWithoutAReadingAndSaysWhy) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(FixPlan::make(c.result, DeliverySpec::ebuR128()),
-                  FixPlan{FixPlan::Refused{c.message}});
+        expectSamePlan(FixPlan::make(c.result, DeliverySpec::ebuR128()),
+                       FixPlan{FixPlan::Refused{c.message}});
     }
     // Without a true-peak reading there is nothing to push over the ceiling.
-    EXPECT_EQ(FixPlan::make(measured(-23.0, std::nullopt), DeliverySpec::ebuR128()),
-              FixPlan{FixPlan::AlreadyPasses{}});
+    expectSamePlan(FixPlan::make(measured(-23.0, std::nullopt), DeliverySpec::ebuR128()),
+                   FixPlan{FixPlan::AlreadyPasses{}});
 }

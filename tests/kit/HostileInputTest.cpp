@@ -7,8 +7,6 @@
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
 #include "tavrin/AudioTypes.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/Report.h"
 
 #include <chrono>
 #include <fstream>
@@ -28,22 +26,6 @@ template <class T, class Change> std::string with(Change change) {
     return file.bytes();
 }
 
-struct Case {
-    std::string name;
-    std::string bytes;
-    const char* expected;
-};
-
-void expectOutcomes(const std::vector<Case>& cases) {
-    TempDir dir;
-    for (const Case& c : cases)
-        writeBytes(dir / c.name, c.bytes);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(dir / c.name), c.expected);
-    }
-}
-
 /// The process's peak resident memory in KB; reset to the current use first when `reset`.
 long peakKB(bool reset) {
     if (reset)
@@ -58,128 +40,102 @@ long peakKB(bool reset) {
     return 0;
 }
 
-/// What measuring `path` ends in, checked to cost little: a reader that trusts a header's sizes
-/// spent seconds and 1.6 GB on a file of 176 bytes, and 140 MB on a 1 KB file claiming 512
-/// channels. Measuring a small file costs a few megabytes; the bounds leave room for a loaded
-/// machine and a sanitizer build.
-std::string cheapOutcome(const fs::path& path) {
+/// What `work` returns, checked to cost little: a reader that trusted a header's sizes spent
+/// seconds and 1.6 GB on a file of 176 bytes, and 140 MB on a 1 KB file claiming 512 channels.
+/// Reading a small file costs a few megabytes; the bounds leave room for a loaded machine and a
+/// sanitizer build.
+template <class Work> auto cheaply(Work work) {
     const long before = peakKB(true);
     const auto start = std::chrono::steady_clock::now();
-    std::string result = outcome(path);
+    auto result = work();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took.count(), 3.0) << result;
-    EXPECT_LT(peakKB(false) - before, 64 * 1024) << result;
+    EXPECT_LT(took.count(), 3.0);
+    EXPECT_LT(peakKB(false) - before, 64 * 1024);
     return result;
+}
+
+/// The regression inputs of fuzz target `target`, each written to `dir` as the target writes it:
+/// the first byte picks one of `extensions`, the rest is the file. Fails when there are none.
+std::vector<std::pair<fs::path, std::size_t>>
+regressions(const TempDir& dir, const std::string& target,
+            const std::vector<const char*>& extensions) {
+    std::vector<std::pair<fs::path, std::size_t>> inputs;
+    for (const auto& entry : fs::directory_iterator(TAVRIN_FUZZ_REGRESSIONS "/" + target)) {
+        const std::string bytes = readBytes(entry.path());
+        const std::size_t which = std::uint8_t(bytes.at(0)) % extensions.size();
+        const fs::path path = dir / (entry.path().filename().string() + "." + extensions[which]);
+        writeBytes(path, bytes.substr(1));
+        inputs.emplace_back(path, which);
+    }
+    EXPECT_FALSE(inputs.empty()) << target;
+    return inputs;
 }
 
 } // namespace
 
-// A size field claiming gigabytes in the chunks FFmpeg allocates before it reads them, with a
-// chunk inside that claims gigabytes of its own.
-TEST(HostileInput, ChunkSizesThatClaimGigabytesCostNoMoreThanTheFile) {
-    const char* invalid =
-        "Can't open this file as audio (Invalid data found when processing input).";
-    const std::string nested = "INFOISFT" + le(0x7FFFFFF0, 4) + "ID3\x04" + std::string(6, '\x7f');
-    std::vector<Case> cases;
-    const auto add = [&](std::string name, std::string bytes, const char* expected) {
-        cases.push_back({std::move(name), std::move(bytes), expected});
-    };
-    for (std::uint32_t size : {0x80000000u, 0xFFFFFFFFu}) {
-        const std::string claim = std::to_string(size);
-        for (std::string id : {"LIST", "bext", "id3 ", "iXML"})
-            add(id + claim + ".wav",
-                with<Wav>([&](Wav& w) { w.extra = id + le(size, 4) + nested; }), invalid);
-        add("data" + claim + ".wav", with<Wav>([&](Wav& w) { w.dataSize = size; }),
-            "Reading: WAV · 16-bit · 48 kHz · mono, 1.000 s");
-    }
-    // As with a damaged 'CHAN', FFmpeg's AIFF reader loses its place and finds no sound data.
-    for (std::string id : {"wave", "ID3 ", "APPL", "COMM"})
-        add(id + ".aiff", with<Aiff>([&](Aiff& a) { a.extra = id + be(0x7FFFFFF0, 4) + nested; }),
-            id == "COMM" ? invalid
-                         : "Reading: AIFF · 16-bit · 48 kHz · mono, 0.000 s, no loudness");
-    for (std::string id : {"kuki", "info", "pakt", "chan"})
-        add(id + ".caf", with<Caf>([&](Caf& c) { c.extra = id + be(1ull << 31, 8) + nested; }),
-            invalid);
-
+// Inputs that fuzzing found, and files whose chunks claim gigabytes (FFmpeg allocates what a
+// chunk claims before it reads it), fed to the reader as the fuzz targets feed them.
+TEST(HostileInput, FuzzRegressionsEndInAReadingOrASentenceCheaply) {
     TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        writeBytes(dir / c.name, c.bytes);
-        EXPECT_EQ(cheapOutcome(dir / c.name), c.expected);
-    }
-}
-
-// Inputs that fuzzing found, fed as the measuring fuzz target feeds them: the first byte picks
-// the extension, the rest is the file.
-TEST(HostileInput, FuzzFindingsEndInAReadingOrASentenceCheaply) {
-    const char* extensions[] = {"wav", "wave", "bwf", "aif", "aiff", "aifc",
-                                "mp3", "m4a",  "aac", "mp4", "flac", "caf"};
-    TempDir dir;
-    int replayed = 0;
-    for (const auto& entry : fs::directory_iterator(TAVRIN_FUZZ_REGRESSIONS "/fuzz_measure")) {
-        SCOPED_TRACE(entry.path().filename());
-        const std::string bytes = readBytes(entry.path());
-        ASSERT_FALSE(bytes.empty());
-        const fs::path path =
-            dir /
-            ("input." + std::string(extensions[std::uint8_t(bytes[0]) % std::size(extensions)]));
-        writeBytes(path, bytes.substr(1));
-        const std::string result = cheapOutcome(path);
+    for (const auto& [path, which] : regressions(dir, "fuzz_measure",
+                                                 {"wav", "wave", "bwf", "aif", "aiff", "aifc",
+                                                  "mp3", "m4a", "aac", "mp4", "flac", "caf"})) {
+        SCOPED_TRACE(path.filename());
+        const std::string result = cheaply([&] { return outcome(path); });
         EXPECT_TRUE(result.starts_with("Reading: ") || result.ends_with(".")) << result;
-        ++replayed;
     }
-    EXPECT_GT(replayed, 0);
+    // Our own parsers of layout records: box sizes that step back, records that claim gigabytes.
+    using AppleChannelLayout::Container;
+    for (const auto& [path, which] :
+         regressions(dir, "fuzz_channel_layout", {"caf", "aiff", "mp4", "wav"})) {
+        SCOPED_TRACE(path.filename());
+        const Container containers[] = {Container::caf, Container::aiff, Container::mp4,
+                                        Container::wav};
+        cheaply([&] { return AppleChannelLayout::readLabels(path, containers[which]); });
+    }
 }
 
-// Headers whose lies our own code answers. Those that only FFmpeg refuses are seeds of the
-// fuzzing corpus above.
-TEST(HostileInput, WavHeadersThatLie) {
+// Headers whose lies our own code answers. Those that only FFmpeg refuses are regression inputs
+// of the fuzz targets above.
+TEST(HostileInput, HeadersThatLie) {
     const std::string good = Wav{}.bytes();
     const char* oneSecond = "Reading: WAV · 16-bit · 48 kHz · mono, 1.000 s";
     const char* nothing = "Reading: WAV · 16-bit · 48 kHz · mono, 0.000 s, no loudness";
-    expectOutcomes({
+    const char* caf = "Reading: CAF · 16-bit · 48 kHz · stereo, 1.000 s";
+    const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
+    const char* tooFast =
+        "The file claims a sample rate of 2147483647 Hz, which can't be measured.";
+    const struct {
+        std::string name, bytes;
+        const char* expected;
+    } cases[] = {
+        // clang-format off
         {"empty.wav", "", "Can't open this file as audio (The file is empty)."},
         {"data-chunk-header-only.wav", good.substr(0, 44), nothing},
         {"cut-in-first-sample.wav", good.substr(0, 45), nothing},
         {"4gib.wav", with<Wav>([](Wav& w) { w.riffSize = w.dataSize = 0xFFFFFFFF; }), oneSecond},
         {"past-end.wav", with<Wav>([](Wav& w) { w.dataSize = 480000; }), oneSecond},
-        {"no-channels.wav", with<Wav>([](Wav& w) { w.channels = 0; }),
-         "The file has no audio channels."},
-        {"3999hz.wav", with<Wav>([](Wav& w) { w.rate = 3999; }),
-         "The file claims a sample rate of 3999 Hz, which can't be measured."},
-        {"4000hz.wav", with<Wav>([](Wav& w) { w.rate = 4000; }),
-         "Reading: WAV · 16-bit · 4 kHz · mono, 12.000 s"},
-        {"2ghz.wav", with<Wav>([](Wav& w) { w.rate = 0x7FFFFFFF; }),
-         "The file claims a sample rate of 2147483647 Hz, which can't be measured."},
-        {"512ch.wav", with<Wav>([](Wav& w) { w.channels = 512, w.data = pcm16(4800, 512); }),
-         "Reading: WAV · 16-bit · 48 kHz · 512 ch, 0.100 s, no loudness"},
-        {"7bit.wav", with<Wav>([](Wav& w) { w.bits = 7; }), // stored as 8 bits, as WAV says
-         "Reading: WAV · 8-bit · 48 kHz · mono, 2.000 s"},
-        {"unknown-codec.wav", with<Wav>([](Wav& w) { w.formatTag = 0xFFFF; }),
-         "Can't open this file as audio (No decoder for this kind of audio)."},
-    });
-}
-
-TEST(HostileInput, CafAndAiffHeadersThatLie) {
-    const char* caf = "Reading: CAF · 16-bit · 48 kHz · stereo, 1.000 s";
-    const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
-    expectOutcomes({
-        {"chan-4g-labels.caf", with<Caf>([](Caf& c) {
-             c.chan = layoutRecord(0, 0, 0xFFFFFFFF, {1, 2});
-         }),
-         caf},
-        {"chan-8-labels-for-2.caf", with<Caf>([](Caf& c) {
-             c.chan = layoutRecord(0, 0, 8, {1, 2, 3, 4, 5, 6, 7, 8});
-         }),
-         caf},
+        {"no-channels.wav", with<Wav>([](Wav& w) { w.channels = 0; }), "The file has no audio channels."},
+        {"3999hz.wav", with<Wav>([](Wav& w) { w.rate = 3999; }), "The file claims a sample rate of 3999 Hz, which can't be measured."},
+        {"4000hz.wav", with<Wav>([](Wav& w) { w.rate = 4000; }), "Reading: WAV · 16-bit · 4 kHz · mono, 12.000 s"},
+        {"2ghz.wav", with<Wav>([](Wav& w) { w.rate = 0x7FFFFFFF; }), tooFast},
+        {"7bit.wav", with<Wav>([](Wav& w) { w.bits = 7; }), "Reading: WAV · 8-bit · 48 kHz · mono, 2.000 s"}, // stored as 8 bits, as WAV says
+        {"unknown-codec.wav", with<Wav>([](Wav& w) { w.formatTag = 0xFFFF; }), "Can't open this file as audio (No decoder for this kind of audio)."},
+        {"chan-4g-labels.caf", with<Caf>([](Caf& c) { c.chan = layoutRecord(0, 0, 0xFFFFFFFF, {1, 2}); }), caf},
+        {"chan-8-labels-for-2.caf", with<Caf>([](Caf& c) { c.chan = layoutRecord(0, 0, 8, {1, 2, 3, 4, 5, 6, 7, 8}); }), caf},
         {"data-unknown-size.caf", with<Caf>([](Caf& c) { c.dataSize = ~0ull; }), caf},
         {"data-past-end.caf", with<Caf>([](Caf& c) { c.dataSize = 1ull << 62; }), caf},
-        {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()),
-         "The file has no audio channels."},
-        {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()),
-         "The file claims a sample rate of 2147483647 Hz, which can't be measured."},
+        {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), "The file has no audio channels."},
+        {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()), tooFast},
         {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
-    });
+        // clang-format on
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dir / c.name, c.bytes);
+        EXPECT_EQ(outcome(dir / c.name), c.expected);
+    }
 }
 
 // A pipe without a writer would block the reader for ever and a device would be read for ever:
@@ -193,8 +149,7 @@ TEST(HostileInput, PipesAndDevicesAreRefusedAndNotListed) {
 
     const char* refused = "Can't open this file as audio (It is not a regular file).";
     EXPECT_EQ(outcome(dir / "pipe.wav"), refused);
-    EXPECT_EQ(outcome("/dev/zero"), refused);
-    EXPECT_EQ(outcome("/dev/null"), refused);
+    EXPECT_EQ(outcome("/dev/zero"), refused); // a device, read for ever
     EXPECT_EQ(AudioTypes::audioFiles({dir / "pipe.wav", dir / "folder"}),
               std::vector<fs::path>{dir / "folder/real.wav"});
 }
@@ -230,77 +185,4 @@ TEST(HostileInput, FileTruncatedWhileItIsMeasured) {
         EXPECT_LT(m.result.duration, seconds);
         EXPECT_TRUE(m.result.integrated);
     }
-}
-
-TEST(HostileInput, NamesThatAreNotUtf8) {
-    TempDir dir;
-    const std::string name = "Take \xff\xfe\xc3.wav";
-    writeBytes(dir / "not audio \xff.wav", "text");
-    EXPECT_EQ(outcome(dir / "not audio \xff.wav"),
-              "Can't open this file as audio (Invalid data found when processing input).");
-    writeBytes(dir / name, Wav{}.bytes());
-    EXPECT_EQ(AudioTypes::audioFiles({dir.path()}),
-              (std::vector<fs::path>{dir / "not audio \xff.wav", dir / name}));
-
-    const std::vector<ReportRow> rows = {{name, dir.path().string(), "WAV · 16-bit · 48 kHz · mono",
-                                          AudioFileMeter::measure(dir / name, false).result,
-                                          std::nullopt, std::nullopt},
-                                         {"=\xff", "", "", std::nullopt, "\xfe", std::nullopt}};
-    const std::string csv = Report::csv(rows, DeliverySpec::ebuR128());
-    EXPECT_NE(csv.find("\r\n" + name + ","), std::string::npos);
-    EXPECT_NE(csv.find("\r\n'=\xff,,,"), std::string::npos);
-    const auto pdf = Report::pdf(rows, DeliverySpec::ebuR128(), "Loudness report: \xff", "Tavrin",
-                                 std::chrono::system_clock::now());
-    EXPECT_TRUE(std::string(pdf.begin(), pdf.end()).starts_with("%PDF-"));
-}
-
-// Our own reader of Apple channel layout records, given records that point outside the file
-// or back into it.
-TEST(HostileInput, ChannelLayoutRecordsThatLie) {
-    using AppleChannelLayout::Container;
-    struct LayoutCase {
-        const char* name;
-        Container container;
-        std::string bytes;
-        std::optional<std::vector<std::uint32_t>> labels;
-    };
-    const std::string box16 = be(16, 4) + "free" + std::string(8, '\0');
-    const std::vector<LayoutCase> cases = {
-        // A 64-bit box size that, read as a file offset, steps back to the box before it.
-        {"loop.mp4", Container::mp4, box16 + be(1, 4) + "free" + be(~0ull - 15, 8), std::nullopt},
-        {"huge-moov.mp4", Container::mp4, be(1, 4) + "moov" + be(1ull << 40, 8), std::nullopt},
-        {"huge-chan.caf", Container::caf, "caff" + be(1, 2) + be(0, 2) + "chan" + be(60 << 20, 8),
-         std::nullopt},
-        {"huge-chan.aiff", Container::aiff, "FORM" + be(12, 4) + "AIFFCHAN" + be(0xFFFFFFF0, 4),
-         std::nullopt},
-        {"4g-labels.caf", Container::caf,
-         "caff" + be(1, 2) + be(0, 2) + "chan" + be(32, 8) + layoutRecord(0, 0, 0xFFFFFFFF, {1}),
-         std::vector<std::uint32_t>{}},
-    };
-    TempDir dir;
-    for (const LayoutCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        writeBytes(dir / c.name, c.bytes);
-        EXPECT_EQ(AppleChannelLayout::readLabels(dir / c.name, c.container), c.labels);
-    }
-}
-
-// Found by fuzzing: numbers too long for a fixed buffer came out as stray memory, and the largest
-// ones as "inf". A result read back from elsewhere may hold any finite number.
-TEST(HostileInput, ReportNumbersOfAnySize) {
-    const std::string huge = "1" + std::string(300, '0') + ".0";
-    EXPECT_EQ(Fmt::plain(1e300).substr(0, 17), "10000000000000000");
-    EXPECT_EQ(Fmt::plain(1e300).size(), huge.size());
-    EXPECT_TRUE(Fmt::plain(1e300).ends_with(".0"));
-    EXPECT_TRUE(Fmt::number(-1.7e308, true).starts_with("\u22121699999999999999"));
-    EXPECT_TRUE(Fmt::number(1.7e308, true).ends_with(".0"));
-
-    LoudnessResult r{.integrated = 1e300, .duration = 1e300, .sampleRate = 48000, .channels = 1};
-    const std::string csv =
-        Report::csv({{"a.wav", "", "", r, std::nullopt, std::nullopt}}, DeliverySpec::ebuR128());
-    const std::string line = csv.substr(csv.find("\r\n") + 2);
-    EXPECT_TRUE(line.starts_with("a.wav,,,1" + std::string(300, '0').substr(0, 10)));
-    EXPECT_EQ(line.find("inf"), std::string::npos);
-    EXPECT_TRUE(
-        std::ranges::all_of(line, [](char c) { return c >= ' ' || c == '\r' || c == '\n'; }));
 }

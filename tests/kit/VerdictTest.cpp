@@ -34,6 +34,7 @@ TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
         {ebu, measured(-23.6, -3.0), {Status::fail, -0.6, false, true, -1.0, {"0.6 LU too quiet"}}},
         {ebu, measured(-20.5, -3.0), {Status::fail, 2.5, false, true, -1.0, {"2.5 LU too loud"}}},
         {ebu, measured(-23.3, -3.0), {Status::pass, -0.3, true, true, -1.0, {}}}, // delta rounded again
+        {ebu, measured(-22.45, -3.0), {Status::pass, 0.5, true, true, -1.0, {}}}, // −22.5 as shown, so +0.5
         {ebu, measured(-23.0, -0.96), {Status::pass, 0.0, true, true, -1.0, {}}}, // peak rounds onto the ceiling
         {ebu, measured(-23.0, -0.94), {Status::fail, 0.0, true, false, -1.0, {"true peak −0.9 dBTP is over −1.0 dBTP"}}},
         {ebu, measured(-23.0, 0.3), {Status::fail, 0.0, true, false, -1.0, {"true peak +0.3 dBTP is over −1.0 dBTP"}}},
@@ -61,11 +62,4 @@ TEST(Verdict, SummaryJoinsTheProblemsAfterTheLabel) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(Verdict::make(c.result, ebu).summary(), c.summary);
-}
-
-TEST(Verdict, StatusRawValuesRoundTripAndRejectOthers) {
-    for (Status status : {Status::pass, Status::fail, Status::unmeasurable})
-        EXPECT_EQ(statusFromRawValue(rawValue(status)), status);
-    for (const char* other : {"Pass", "No reading", "", "passed"})
-        EXPECT_EQ(statusFromRawValue(other), std::nullopt) << other;
 }

@@ -1,41 +1,20 @@
 #include "tavrin/Workflow.h"
 
 #include "AudioFixtures.h"
-#include "SoundFiles.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 using namespace tavrin;
 using namespace tavrin::test;
 
-TEST(Workflow, MeasuringWidthIsHalfTheProcessorsFromOneToFour) {
-    const struct {
-        unsigned processors;
-        int width;
-    } cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {5, 2}, {7, 3}, {8, 4}, {64, 4}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.processors);
-        EXPECT_EQ(Workflow::measuringWidth(c.processors), c.width);
-    }
-}
-
 TEST(Workflow, FixedCopiesSummary) {
-    const struct {
-        int written, jobs, skipped;
-        std::optional<std::filesystem::path> folder;
-        std::string message;
-    } cases[] = {
-        {2, 3, 1, std::nullopt,
-         "2 copies written next to the originals, each measured again. 1 file can’t reach the "
-         "target with gain alone; the Fix column says why. 1 couldn’t be written (see the Fix "
-         "column)."},
-        {0, 2, 2, "/out",
-         "0 copies written to out, each measured again. 2 files can’t reach the target with gain "
-         "alone; the Fix column says why. 2 couldn’t be written (see the Fix column)."},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Workflow::fixedCopiesMessage(c.written, c.jobs, c.skipped, c.folder), c.message);
+    EXPECT_EQ(Workflow::fixedCopiesMessage(2, 3, 1, std::nullopt),
+              "2 copies written next to the originals, each measured again. 1 file can’t reach the "
+              "target with gain alone; the Fix column says why. 1 couldn’t be written (see the Fix "
+              "column).");
+    EXPECT_EQ(Workflow::fixedCopiesMessage(0, 2, 2, "/out"),
+              "0 copies written to out, each measured again. 2 files can’t reach the target with "
+              "gain alone; the Fix column says why. 2 couldn’t be written (see the Fix column).");
 }
 
 TEST(Workflow, AlertsNameThePreset) {
@@ -56,16 +35,11 @@ TEST(Workflow, ReportFixTexts) {
     copy.truePeak = 0.3;
     EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy}), "a.wav: — LUFS, +0.3 dBTP");
     EXPECT_EQ(Workflow::fixTextFailed("Disk full."), "Not written: Disk full.");
-    const ReportRow row = Workflow::reportRow("/music/Take 2.wav", "WAV", std::nullopt,
-                                              "Can't open this file as audio (x).", std::nullopt);
-    EXPECT_EQ(row.name, "Take 2.wav");
-    EXPECT_EQ(row.folder, "/music");
 }
 
 TEST(Workflow, CancellingWhileTheCopyIsMeasuredAgainLeavesNoCopy) {
     TempDir dir;
-    writeOriginal(dir / "Take.wav", replicate(sine(1000, -30, 1, 48000), 2),
-                  SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    encode(replicate(sine(1000, -30, 1, 48000), 2), 48000, dir / "Take.wav", "-c:a pcm_s24le");
     // The copy appears under its name only when it is complete, so this stops the measurement.
     const auto copyIsThere = [&] { return fs::exists(dir / "Take (EBU R 128).wav"); };
     EXPECT_THROW(Workflow::writeFixedCopy(dir / "Take.wav", 6.0, DeliverySpec::ebuR128(),

@@ -99,19 +99,6 @@ inline std::string outcome(const fs::path& path) {
     }
 }
 
-/// Interleaved 32-bit float samples, the input format of encode().
-inline void writeRawFloat(const fs::path& path, const Channels& channels) {
-    std::string bytes;
-    const std::size_t frameCount = channels.empty() ? 0 : channels.front().size();
-    bytes.reserve(frameCount * channels.size() * 4);
-    for (std::size_t i = 0; i < frameCount; ++i)
-        for (const auto& channel : channels) {
-            const float v = static_cast<float>(channel[i]);
-            bytes.append(reinterpret_cast<const char*>(&v), 4);
-        }
-    writeBytes(path, bytes);
-}
-
 /// One file for encodeAll(): `channels` at `rate`, encoded into `out` with ffmpeg `args` (codec,
 /// layout, container, …).
 struct Encoding {
@@ -126,8 +113,14 @@ inline void encodeAll(const std::vector<Encoding>& jobs) {
     std::string inputs, outputs;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Encoding& job = jobs[i];
-        const fs::path raw = job.out.string() + ".raw";
-        writeRawFloat(raw, job.channels);
+        const fs::path raw = job.out.string() + ".raw"; // interleaved 32-bit float samples
+        std::string bytes;
+        for (std::size_t f = 0; f < (job.channels.empty() ? 0 : job.channels[0].size()); ++f)
+            for (const auto& channel : job.channels) {
+                const float v = static_cast<float>(channel[f]);
+                bytes.append(reinterpret_cast<const char*>(&v), 4);
+            }
+        writeBytes(raw, bytes);
         inputs += " -f f32le -ar " + std::to_string(job.rate) + " -ac " +
                   std::to_string(job.channels.size()) + " -i '" + raw.string() + "'";
         outputs += " -map " + std::to_string(i) + " " + job.args + " '" + job.out.string() + "'";

@@ -61,7 +61,6 @@ struct Wav {
     std::string data = pcm16(48000, 1);
     std::optional<std::uint32_t> riffSize{}; // default: the true size
     std::optional<std::uint32_t> dataSize{};
-    std::string extra{}; // chunks between 'fmt ' and 'data'
     /// Given: WAVE_FORMAT_EXTENSIBLE, `formatTag` its sub-format, with these valid bits and mask.
     std::optional<std::uint16_t> validBits{};
     std::uint32_t mask = 0;
@@ -73,21 +72,16 @@ struct Wav {
         if (validBits)
             fmt += le(22, 2) + le(*validBits, 2) + le(mask, 4) + le(formatTag, 2) +
                    std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
-        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + extra + "data" +
+        const std::string body = "WAVEfmt " + le(fmt.size(), 4) + fmt + "data" +
                                  le(dataSize.value_or(std::uint32_t(data.size())), 4) + data;
         return "RIFF" + le(riffSize.value_or(std::uint32_t(body.size())), 4) + body;
     }
 };
 
-/// An AIFF file of 16-bit mono samples at 48 kHz, the rate an 80-bit extended float given as
-/// its sign-and-exponent and mantissa; with a 'CHAN' chunk when `chan` is given.
+/// An AIFF file of 16-bit samples at 48 kHz, with a 'CHAN' chunk when `chan` is given.
 struct Aiff {
-    std::uint16_t rateExponent = 0x400E;
-    std::uint64_t rateMantissa = 0xBB80000000000000; // 48000
     std::uint16_t channels = 1;
     std::optional<std::string> chan{};
-    std::optional<std::uint32_t> chanSize{};
-    std::string extra{}; // chunks before 'SSND'
     std::string data = pcm16(48000, 1);
 
     std::string bytes() const {
@@ -96,11 +90,11 @@ struct Aiff {
             swapped += std::string{data[i + 1], data[i]};
         const std::string comm = be(channels, 2) +
                                  be(swapped.size() / 2 / std::max<std::uint16_t>(channels, 1), 4) +
-                                 be(16, 2) + be(rateExponent, 2) + be(rateMantissa, 8);
+                                 be(16, 2) + be(0x400E, 2) + be(0xBB80000000000000, 8); // 48000
         std::string body = "AIFFCOMM" + be(comm.size(), 4) + comm;
         if (chan)
-            body += "CHAN" + be(chanSize.value_or(std::uint32_t(chan->size())), 4) + *chan;
-        body += extra + "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
+            body += "CHAN" + be(chan->size(), 4) + *chan;
+        body += "SSND" + be(swapped.size() + 8, 4) + be(0, 8) + swapped;
         return "FORM" + be(body.size(), 4) + body;
     }
 };
@@ -110,9 +104,7 @@ struct Caf {
     double rate = 48000;
     std::uint32_t channels = 2;
     std::optional<std::string> chan{};
-    std::optional<std::uint64_t> chanSize{}; // default: the true size
     std::optional<std::uint64_t> dataSize{}; // default: the true size
-    std::string extra{};                     // chunks before 'data'
     std::string data = pcm16(48000, 2);
 
     std::string bytes() const {
@@ -120,8 +112,8 @@ struct Caf {
                                  be(2 * channels, 4) + be(1, 4) + be(channels, 4) + be(16, 4);
         std::string out = "caff" + be(1, 2) + be(0, 2) + "desc" + be(desc.size(), 8) + desc;
         if (chan)
-            out += "chan" + be(chanSize.value_or(chan->size()), 8) + *chan;
-        return out + extra + "data" + be(dataSize.value_or(data.size() + 4), 8) + be(0, 4) + data;
+            out += "chan" + be(chan->size(), 8) + *chan;
+        return out + "data" + be(dataSize.value_or(data.size() + 4), 8) + be(0, 4) + data;
     }
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <random>
 #include <vector>
 
 namespace tavrin::test {
@@ -34,30 +35,13 @@ inline std::vector<double> silence(double seconds, double rate) {
     return std::vector<double>(frames(seconds, rate), 0.0);
 }
 
-/// Deterministic pseudo-random numbers in [0, 1) from a seed (SplitMix64).
-class Dice {
-public:
-    explicit Dice(std::uint64_t seed) : m_state(seed) {}
-    double roll() {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        return static_cast<double>(z >> 11) / 9007199254740992.0;
-    }
-    double between(double low, double high) { return low + (high - low) * roll(); }
-
-private:
-    std::uint64_t m_state;
-};
-
-/// Uniform white noise in [-a, a] from a fixed seed, `dBFS` giving a.
+/// Uniform white noise in [-a, a) from a fixed seed, `dBFS` giving a.
 inline std::vector<double> noise(double dBFS, double seconds, double rate, std::uint64_t seed) {
     std::vector<double> x(frames(seconds, rate));
-    const double a = amplitude(dBFS);
-    Dice dice(seed);
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> uniform(-amplitude(dBFS), amplitude(dBFS));
     for (double& v : x)
-        v = a * (dice.roll() * 2 - 1);
+        v = uniform(random);
     return x;
 }
 

@@ -19,8 +19,4 @@ std::string thrownMessage(Work&& work, Check&& check) {
     return "";
 }
 
-template <typename Error, typename Work> std::string thrownMessage(Work&& work) {
-    return thrownMessage<Error>(work, [](const Error&) {});
-}
-
 } // namespace tavrin::test
