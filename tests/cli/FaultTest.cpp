@@ -190,11 +190,7 @@ TEST(CliFaults, StandardOutputInAPipeline) {
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     const pid_t checker = start({"check", "--pdf", "-", examples.string()}, fds[1]);
     ::close(fds[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    ::close(fds[0]);
+    const std::string out = readAll(fds[0]);
     EXPECT_EQ(waitFor(checker), 1);
     EXPECT_TRUE(out.starts_with("%PDF-") && out.ends_with("%%EOF\n"));
     // A reader that has gone ends the run, as it ends any filter, rather than leaving it to

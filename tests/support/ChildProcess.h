@@ -13,6 +13,16 @@
 
 namespace tavrin::test {
 
+/// Everything up to the end of `fd`, which is then closed.
+inline std::string readAll(int fd) {
+    std::string all;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        all.append(buffer, std::size_t(n));
+    ::close(fd);
+    return all;
+}
+
 /// What `body` returns when run in a forked child, so that the limits, identity and mounts it
 /// sets end with it.
 inline std::string inChild(const std::function<std::string()>& body) {
@@ -27,11 +37,7 @@ inline std::string inChild(const std::function<std::string()>& body) {
         ::_exit(n == ssize_t(out.size()) ? 0 : 1);
     }
     ::close(fds[1]);
-    std::string out;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    ::close(fds[0]);
+    std::string out = readAll(fds[0]);
     ::waitpid(pid, nullptr, 0);
     return out;
 }
