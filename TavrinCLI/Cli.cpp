@@ -6,11 +6,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 namespace tavrin::cli {
@@ -34,16 +32,14 @@ struct Typed {
     bool presetsJson = false;
 };
 
-/// Results that never reached standard output (a full disk, a pipe whose reader ignores SIGPIPE's
-/// cue) make the run a failure, said once, rather than a silent pass.
-bool outputDelivered(std::ostream& out, std::ostream& err) {
-    errno = 0;
+/// `status`, unless the output never reached standard output (a full disk, a pipe whose reader
+/// ignores SIGPIPE's cue): that is a failure, said once, rather than a silent pass.
+int delivered(int status, std::ostream& out, std::ostream& err) {
     if (out.flush())
-        return true;
-    const int reason = errno;
-    err << "The results couldn’t be written to standard output"
-        << (reason ? " (" + std::generic_category().message(reason) + ")" : std::string()) << ".\n";
-    return false;
+        return status;
+    // No reason is given: a stream that failed earlier keeps no trace of why.
+    err << "The results couldn’t be written to standard output.\n";
+    return exitUnreadable;
 }
 
 std::string presetIDs() {
@@ -243,15 +239,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return exitUsage;
     }
     if (commands.presets->parsed())
-        return presets(typed.presetsJson, out);
+        return delivered(presets(typed.presetsJson, out), out, err);
 
     Context context{out, err, terminal, isCancelled};
     try {
         const DeliverySpec spec = specFor(typed);
         finish(options, typed, terminal);
-        const int status =
-            commands.check->parsed() ? check(options, spec, context) : fix(options, spec, context);
-        return outputDelivered(out, err) ? status : exitUnreadable;
+        return delivered(commands.check->parsed() ? check(options, spec, context)
+                                                  : fix(options, spec, context),
+                         out, err);
     } catch (const UsageError& e) {
         err << e.what() << "\n";
         return exitUsage;
