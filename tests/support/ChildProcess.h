@@ -71,9 +71,4 @@ inline bool mountTmpfs(const std::filesystem::path& folder, const std::string& o
     return ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
-/// Inside an inChild body: makes the file system mounted on `folder` read-only.
-inline bool makeReadOnly(const std::filesystem::path& folder) {
-    return ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-}
-
 } // namespace tavrin::test
