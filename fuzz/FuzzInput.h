@@ -13,6 +13,30 @@
 
 namespace tavrin::fuzz {
 
+/// The extensions an audio input is saved under, the first byte choosing one.
+inline constexpr const char* extensions[] = {"wav", "wave", "bwf", "aif", "aiff", "aifc",
+                                             "mp3", "m4a",  "aac", "mp4", "flac", "caf"};
+
+/// A few kilobytes of compressed audio can claim hours of samples; the meter's cost per sample
+/// is covered by its own tests, so each input stops after this many chunks.
+inline constexpr int chunkLimit = 16;
+
+/// `text` starts with `opening` and ends with a closing parenthesis and a full stop.
+inline bool enclosed(const std::string& text, std::string_view opening) {
+    return text.size() > opening.size() + 2 && text.starts_with(opening) && text.ends_with(").");
+}
+
+/// One of the sentences the file meter may end with.
+inline bool isMeasuringSentence(const std::string& text) {
+    return enclosed(text, "Can't open this file as audio (") ||
+           enclosed(text, "Reading stopped part way (") ||
+           (text.starts_with("The file claims a sample rate of ") &&
+            text.ends_with(" Hz, which can't be measured.")) ||
+           text == "The file has no audio channels." ||
+           text == "Not enough memory to read the file." || text == "Unsupported sample format." ||
+           text == "The file holds invalid samples (not a number or infinite).";
+}
+
 /// Stops the fuzzer with a finding: libFuzzer saves the input that led here.
 [[noreturn]] inline void finding(std::string_view what) {
     std::fprintf(stderr, "FINDING: %.*s\n", int(what.size()), what.data());
@@ -24,7 +48,8 @@ inline std::filesystem::path scratchFile(std::string_view extension) {
     const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm")
                                              ? "/dev/shm"
                                              : std::filesystem::temp_directory_path();
-    return folder / ("tavrin-fuzz-" + std::to_string(::getpid()) + "." + std::string(extension));
+    return folder / ("tavrin-fuzz-" + std::to_string(::getpid()) + (extension.empty() ? "" : ".") +
+                     std::string(extension));
 }
 
 /// Writes `size` bytes at `data` to `path`, replacing it.

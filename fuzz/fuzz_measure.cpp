@@ -1,12 +1,12 @@
-// Measures arbitrary bytes saved under each supported extension (chosen by the first byte)
-// through the real reader and meter. Allowed outcomes: a reading whose every number is finite,
-// an AudioFileError with one of the file meter's sentences, or Cancelled from the work limit
-// below. Anything else (a crash, another exception, a hang, NaN in a reading) is a finding.
+// Measures arbitrary bytes saved under each supported extension (chosen by the first byte) as
+// the programs do: the real reader and meter, then the warnings. Allowed outcomes: a reading whose
+// every number and warning is finite, one of the file meter's sentences, or Cancelled from the
+// work limit below. Anything else (a crash, a hang, NaN in a reading, a fault of Tavrin's own
+// caught as an internal error) is a finding.
 
 #include "FuzzInput.h"
-#include "tavrin/AudioFileError.h"
-#include "tavrin/AudioFileMeter.h"
 #include "tavrin/DecoderLog.h"
+#include "tavrin/Workflow.h"
 
 #include <cmath>
 #include <string>
@@ -15,33 +15,15 @@ using namespace tavrin;
 
 namespace {
 
-constexpr const char* extensions[] = {"wav", "wave", "bwf", "aif", "aiff", "aifc",
-                                      "mp3", "m4a",  "aac", "mp4", "flac", "caf"};
-
-/// A few kilobytes of compressed audio can claim hours of samples; the meter's cost per sample
-/// is covered by its own tests, so each input stops after this many chunks.
-constexpr int chunkLimit = 16;
-
 /// FFmpeg's own diagnostics would bury the fuzzer's.
 [[maybe_unused]] const bool quiet = (silenceDecoderLog(), true);
 
-bool enclosed(const std::string& text, std::string_view opening) {
-    return text.size() > opening.size() + 2 && text.starts_with(opening) && text.ends_with(").");
+bool hasNonNumber(const std::string& text) {
+    return text.find("nan") != std::string::npos || text.find("inf") != std::string::npos;
 }
 
-/// One of the sentences the file meter may end with.
-bool isSentence(const std::string& text) {
-    return enclosed(text, "Can't open this file as audio (") ||
-           enclosed(text, "Reading stopped part way (") ||
-           (text.starts_with("The file claims a sample rate of ") &&
-            text.ends_with(" Hz, which can't be measured.")) ||
-           text == "The file has no audio channels." ||
-           text == "Not enough memory to read the file." || text == "Unsupported sample format." ||
-           text == "The file holds invalid samples (not a number or infinite).";
-}
-
-void checkReading(const FileMeasurement& m) {
-    const LoudnessResult& r = m.result;
+void checkReading(const Workflow::Reading& reading) {
+    const LoudnessResult& r = *reading.result;
     for (const auto& value :
          {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm, r.samplePeak, r.truePeak})
         if (value && !std::isfinite(*value))
@@ -51,8 +33,11 @@ void checkReading(const FileMeasurement& m) {
     if (r.samplePeak.has_value() != r.truePeak.has_value() ||
         (r.truePeak && *r.truePeak < *r.samplePeak))
         tavrin::fuzz::finding("a true peak below the sample peak");
-    if (m.format.find("nan") != std::string::npos || m.format.find("inf") != std::string::npos)
+    if (hasNonNumber(reading.format))
         tavrin::fuzz::finding("a format description with a non-number");
+    for (const auto& warning : reading.warnings)
+        if (hasNonNumber(warning) || !warning.ends_with("."))
+            tavrin::fuzz::finding("a warning that is not a sentence of numbers: " + warning);
 }
 
 } // namespace
@@ -60,21 +45,22 @@ void checkReading(const FileMeasurement& m) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)
         return 0;
-    const auto path = tavrin::fuzz::scratchFile(extensions[data[0] % std::size(extensions)]);
+    const auto path = tavrin::fuzz::scratchFile(
+        tavrin::fuzz::extensions[data[0] % std::size(tavrin::fuzz::extensions)]);
     tavrin::fuzz::writeFile(path, data + 1, size - 1);
     int chunks = 0;
     try {
-        const FileMeasurement m = AudioFileMeter::measure(
+        const Workflow::Reading reading = Workflow::measure(
             path, (data[0] & 0x80) != 0,
             [](double fraction) {
                 if (!(fraction >= 0 && fraction <= 1))
                     tavrin::fuzz::finding("a progress fraction outside [0, 1]");
             },
-            [&chunks] { return ++chunks > chunkLimit; });
-        checkReading(m);
-    } catch (const AudioFileError& e) {
-        if (!isSentence(e.what()))
-            tavrin::fuzz::finding(std::string("an unexpected message: ") + e.what());
+            [&chunks] { return ++chunks > tavrin::fuzz::chunkLimit; });
+        if (reading.result)
+            checkReading(reading);
+        else if (!tavrin::fuzz::isMeasuringSentence(reading.error.value_or("")))
+            tavrin::fuzz::finding("an unexpected message: " + reading.error.value_or(""));
     } catch (const Cancelled&) {
     }
     std::filesystem::remove(path);

@@ -142,7 +142,7 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
     try {
         return measureFile(path, dualMono, progress, isCancelled);
     } catch (const std::bad_alloc&) {
-        unreadable("Not enough memory to read the file.");
+        unreadable(std::string(outOfMemory));
     }
 }
 

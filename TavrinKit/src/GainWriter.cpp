@@ -212,7 +212,7 @@ void write(const fs::path& from, const fs::path& to, double gain, const Progress
     try {
         writeCopy(from, to, gain, progress, isCancelled);
     } catch (const std::bad_alloc&) {
-        unwritable("Not enough memory to write the file.");
+        unwritable(std::string(outOfMemory));
     }
 }
 

@@ -73,8 +73,8 @@ std::optional<std::int64_t> declaredFrames(const std::filesystem::path& path) {
     // RF64 and BW64 declare 0xFFFFFFFF here and the real size in their 'ds64' chunk.
     if (!data || data->bytes == 0xFFFFFFFF)
         return std::nullopt;
-    return static_cast<std::int64_t>(data->bytes /
-                                     std::uint64_t(format->channels * format->containerBytes));
+    return static_cast<std::int64_t>(
+        data->bytes / (std::uint64_t(format->channels) * std::uint64_t(format->containerBytes)));
 }
 
 std::optional<Format> pcmFormat(const std::filesystem::path& path) {
@@ -100,7 +100,10 @@ std::optional<Format> pcmFormat(const std::filesystem::path& path) {
         format.mask = std::uint32_t(le(p + 20, 4));
         tag = le(p + 24, 2);
     }
-    if ((tag != 1 && tag != 3) || format.channels < 1 || blockAlign % format.channels != 0)
+    // A block alignment of 0, or one that doesn't split evenly into samples of at most 8 bytes,
+    // can't be believed: such a file is read the way FFmpeg reads it, without this header's help.
+    if ((tag != 1 && tag != 3) || format.channels < 1 || blockAlign < format.channels ||
+        blockAlign % format.channels != 0 || blockAlign / format.channels > 8)
         return std::nullopt;
     format.isFloat = tag == 3;
     format.containerBytes = blockAlign / format.channels;

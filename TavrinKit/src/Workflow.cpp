@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <stdexcept>
 
 namespace tavrin::Workflow {
@@ -37,17 +38,42 @@ std::vector<std::string> warningsFor(const std::filesystem::path& file,
     return warnings;
 }
 
+MeasuringStep& measuringStep() {
+    static MeasuringStep step;
+    return step;
+}
+
+FileMeasurement measureWithStep(const std::filesystem::path& file, bool dualMono,
+                                const ProgressFn& progress, const CancelCheck& isCancelled) {
+    const MeasuringStep& step = measuringStep();
+    return step ? step(file, dualMono, progress, isCancelled)
+                : AudioFileMeter::measure(file, dualMono, progress, isCancelled);
+}
+
 } // namespace
+
+void replaceMeasuringStepForTesting(MeasuringStep step) {
+    measuringStep() = std::move(step);
+}
 
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
                 const CancelCheck& isCancelled) {
+    const auto failed = [](std::string_view sentence) {
+        return Reading{{}, std::nullopt, std::string(sentence)};
+    };
     try {
-        auto measurement = AudioFileMeter::measure(file, dualMono, progress, isCancelled);
+        auto measurement = measureWithStep(file, dualMono, progress, isCancelled);
         auto warnings = warningsFor(file, measurement.result);
         return {std::move(measurement.format), measurement.result, std::nullopt,
                 std::move(warnings)};
+    } catch (const Cancelled&) {
+        throw;
     } catch (const AudioFileError& error) {
-        return {{}, std::nullopt, error.what()};
+        return failed(error.what());
+    } catch (const std::bad_alloc&) {
+        return failed(AudioFileMeter::outOfMemory);
+    } catch (...) {
+        return failed(internalMeasuringError);
     }
 }
 
@@ -148,15 +174,21 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
         try {
-            auto measurement = AudioFileMeter::measure(copy, dualMono, {}, isCancelled);
+            auto measurement = measureWithStep(copy, dualMono, {}, isCancelled);
             return {CopyOutcome::Written{copy, measurement.result}};
         } catch (const Cancelled&) {
             std::error_code ignored;
             std::filesystem::remove(copy, ignored);
             throw;
         }
+    } catch (const Cancelled&) {
+        throw;
     } catch (const AudioFileError& error) {
         return {CopyOutcome::Failed{error.what()}};
+    } catch (const std::bad_alloc&) {
+        return {CopyOutcome::Failed{std::string(GainWriter::outOfMemory)}};
+    } catch (...) {
+        return {CopyOutcome::Failed{std::string(internalCopyError)}};
     }
 }
 

@@ -6,10 +6,13 @@
 
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
+#include "tavrin/AudioFileMeter.h"
+#include "tavrin/Workflow.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 
 using namespace tavrin;
@@ -287,4 +290,28 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
     EXPECT_EQ(objects[7]["status"], "error");
     EXPECT_TRUE(objects[7]["result"].is_null());
     EXPECT_EQ(objects[8]["file"], (dir / "in/take\xEF\xBF\xBD.flac").string());
+}
+
+// A fault of Tavrin's own while one file is measured, on a measuring thread, fails that file alone
+// with a sentence; the run goes on and says so in its status, and no exception text reaches anyone.
+TEST(Cli, AnInternalFaultFailsItsFileAloneInAWholeSentence) {
+    TempDir dir;
+    const fs::path faulty = dir / "faulty.flac";
+    fs::copy_file(passes, faulty);
+    Workflow::replaceMeasuringStepForTesting([&faulty](const fs::path& file, bool dualMono,
+                                                       const ProgressFn& progress,
+                                                       const CancelCheck& isCancelled) {
+        if (file == faulty)
+            throw std::out_of_range("vector::_M_range_check");
+        return AudioFileMeter::measure(file, dualMono, progress, isCancelled);
+    });
+    const Outcome r = run({"check", "--json", "--jobs", "2", passes, faulty.string()});
+    Workflow::replaceMeasuringStepForTesting({});
+    EXPECT_EQ(r.status, 3);
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(Json::parse(out[0])["status"], "pass");
+    EXPECT_EQ(Json::parse(out[1])["status"], "error");
+    EXPECT_EQ(Json::parse(out[1])["error"], std::string(Workflow::internalMeasuringError));
+    EXPECT_EQ((r.out + r.err).find("_M_range_check"), std::string::npos);
 }

@@ -7,6 +7,8 @@
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
 #include "tavrin/AudioTypes.h"
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/Workflow.h"
 
 #include <chrono>
 #include <fstream>
@@ -54,22 +56,33 @@ template <class Work> auto cheaply(Work work) {
     return result;
 }
 
-/// The regression inputs of fuzz target `target`, each written to `dir` as the target writes it:
-/// the first byte picks one of `extensions`, the rest is the file. Fails when there are none.
-std::vector<std::pair<fs::path, std::size_t>>
-regressions(const TempDir& dir, const std::string& target,
-            const std::vector<const char*>& extensions) {
-    std::vector<std::pair<fs::path, std::size_t>> inputs;
+/// A regression input of a fuzz target, written as the target writes it: the first byte picks one
+/// of the extensions, the bytes after the target's header are the file.
+struct Regression {
+    fs::path path;
+    std::size_t which;
+    std::string header;
+};
+
+/// The regression inputs of fuzz target `target`, whose first `headerBytes` bytes are not the file,
+/// each written to `dir`. Fails when there are none.
+std::vector<Regression> regressions(const TempDir& dir, const std::string& target,
+                                    const std::vector<const char*>& extensions,
+                                    std::size_t headerBytes = 1) {
+    std::vector<Regression> inputs;
     for (const auto& entry : fs::directory_iterator(TAVRIN_FUZZ_REGRESSIONS "/" + target)) {
         const std::string bytes = readBytes(entry.path());
         const std::size_t which = std::uint8_t(bytes.at(0)) % extensions.size();
         const fs::path path = dir / (entry.path().filename().string() + "." + extensions[which]);
-        writeBytes(path, bytes.substr(1));
-        inputs.emplace_back(path, which);
+        writeBytes(path, bytes.substr(headerBytes));
+        inputs.push_back({path, which, bytes.substr(0, headerBytes)});
     }
     EXPECT_FALSE(inputs.empty()) << target;
     return inputs;
 }
+
+const std::vector<const char*> audioExtensions = {"wav", "wave", "bwf", "aif", "aiff", "aifc",
+                                                  "mp3", "m4a",  "aac", "mp4", "flac", "caf"};
 
 } // namespace
 
@@ -77,21 +90,31 @@ regressions(const TempDir& dir, const std::string& target,
 // chunk claims before it reads it), fed to the reader as the fuzz targets feed them.
 TEST(HostileInput, FuzzRegressionsEndInAReadingOrASentenceCheaply) {
     TempDir dir;
-    for (const auto& [path, which] : regressions(dir, "fuzz_measure",
-                                                 {"wav", "wave", "bwf", "aif", "aiff", "aifc",
-                                                  "mp3", "m4a", "aac", "mp4", "flac", "caf"})) {
-        SCOPED_TRACE(path.filename());
-        const std::string result = cheaply([&] { return outcome(path); });
+    for (const auto& input : regressions(dir, "fuzz_measure", audioExtensions)) {
+        SCOPED_TRACE(input.path.filename());
+        const std::string result = cheaply([&] { return outcome(input.path); });
         EXPECT_TRUE(result.starts_with("Reading: ") || result.ends_with(".")) << result;
+    }
+    // Fixed copies of them, at the gain the second byte picks, as fuzz_write writes them.
+    for (const auto& input : regressions(dir, "fuzz_write", audioExtensions, 2)) {
+        SCOPED_TRACE(input.path.filename());
+        const double gain = (std::uint8_t(input.header[1]) - 128) / 4.0;
+        const auto copy = cheaply([&] {
+            return Workflow::writeFixedCopy(input.path, gain, DeliverySpec::ebuR128(), dir.path(),
+                                            false);
+        });
+        const auto* failed = std::get_if<Workflow::CopyOutcome::Failed>(&copy.value);
+        EXPECT_TRUE(!failed || failed->message != Workflow::internalCopyError);
     }
     // Our own parsers of layout records: box sizes that step back, records that claim gigabytes.
     using AppleChannelLayout::Container;
-    for (const auto& [path, which] :
+    for (const auto& input :
          regressions(dir, "fuzz_channel_layout", {"caf", "aiff", "mp4", "wav"})) {
-        SCOPED_TRACE(path.filename());
+        SCOPED_TRACE(input.path.filename());
         const Container containers[] = {Container::caf, Container::aiff, Container::mp4,
                                         Container::wav};
-        cheaply([&] { return AppleChannelLayout::readLabels(path, containers[which]); });
+        cheaply(
+            [&] { return AppleChannelLayout::readLabels(input.path, containers[input.which]); });
     }
 }
 
@@ -100,7 +123,10 @@ TEST(HostileInput, FuzzRegressionsEndInAReadingOrASentenceCheaply) {
 TEST(HostileInput, HeadersThatLie) {
     const std::string good = Wav{}.bytes();
     const char* oneSecond = "Reading: WAV · 16-bit · 48 kHz · mono, 1.000 s";
-    const char* nothing = "Reading: WAV · 16-bit · 48 kHz · mono, 0.000 s, no loudness";
+    const char* nothing =
+        "Reading: WAV · 16-bit · 48 kHz · mono, 0.000 s, no loudness; The file ends "
+        "1.0 s before its header says (1.0 s): it was probably cut off; what is "
+        "there was measured.";
     const char* caf = "Reading: CAF · 16-bit · 48 kHz · stereo, 1.000 s";
     const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
     const char* tooFast =
@@ -114,12 +140,14 @@ TEST(HostileInput, HeadersThatLie) {
         {"data-chunk-header-only.wav", good.substr(0, 44), nothing},
         {"cut-in-first-sample.wav", good.substr(0, 45), nothing},
         {"4gib.wav", with<Wav>([](Wav& w) { w.riffSize = w.dataSize = 0xFFFFFFFF; }), oneSecond},
-        {"past-end.wav", with<Wav>([](Wav& w) { w.dataSize = 480000; }), oneSecond},
+        {"past-end.wav", with<Wav>([](Wav& w) { w.dataSize = 480000; }), "Reading: WAV · 16-bit · 48 kHz · mono, 1.000 s; The file ends 4.0 s before its header says (5.0 s): it was probably cut off; what is there was measured."},
+        {"block-align-0.wav", with<Wav>([](Wav& w) { w.blockAlign = 0; w.dataSize = 480000; }), oneSecond}, // read as FFmpeg reads it
+        {"block-align-9.wav", with<Wav>([](Wav& w) { w.blockAlign = 9; }), oneSecond},
         {"no-channels.wav", with<Wav>([](Wav& w) { w.channels = 0; }), "The file has no audio channels."},
         {"3999hz.wav", with<Wav>([](Wav& w) { w.rate = 3999; }), "The file claims a sample rate of 3999 Hz, which can't be measured."},
         {"4000hz.wav", with<Wav>([](Wav& w) { w.rate = 4000; }), "Reading: WAV · 16-bit · 4 kHz · mono, 12.000 s"},
         {"2ghz.wav", with<Wav>([](Wav& w) { w.rate = 0x7FFFFFFF; }), tooFast},
-        {"7bit.wav", with<Wav>([](Wav& w) { w.bits = 7; }), "Reading: WAV · 8-bit · 48 kHz · mono, 2.000 s"}, // stored as 8 bits, as WAV says
+        {"7bit.wav", with<Wav>([](Wav& w) { w.bits = 7; }), "Reading: WAV · 8-bit · 48 kHz · mono, 2.000 s; The sample peak reaches 0.0 dBFS: the audio is probably clipped."}, // stored as 8 bits, as WAV says
         {"unknown-codec.wav", with<Wav>([](Wav& w) { w.formatTag = 0xFFFF; }), "Can't open this file as audio (No decoder for this kind of audio)."},
         {"chan-4g-labels.caf", with<Caf>([](Caf& c) { c.chan = layoutRecord(0, 0, 0xFFFFFFFF, {1, 2}); }), caf},
         {"chan-8-labels-for-2.caf", with<Caf>([](Caf& c) { c.chan = layoutRecord(0, 0, 8, {1, 2, 3, 4, 5, 6, 7, 8}); }), caf},

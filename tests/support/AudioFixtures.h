@@ -8,6 +8,7 @@
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
 #include "tavrin/DecoderLog.h"
+#include "tavrin/Workflow.h"
 
 #include <algorithm>
 #include <atomic>
@@ -81,22 +82,26 @@ inline std::string failure(const std::function<void()>& work, AudioFileError::Ki
         work, [kind](const AudioFileError& e) { EXPECT_EQ(e.kind(), kind) << e.what(); });
 }
 
-/// What measuring `path` ends in: the sentence of its AudioFileError, or "Reading: " with the
-/// format and the duration in seconds. A reading must hold no number that is not finite.
+/// What measuring `path` as the programs do ends in: the reader's sentence, or "Reading: " with the
+/// format and the duration in seconds, then any warnings after "; ". A reading must hold no number
+/// that is not finite, and no fault of Tavrin's own may show.
 inline std::string outcome(const fs::path& path) {
-    try {
-        const FileMeasurement m = AudioFileMeter::measure(path, false);
-        const LoudnessResult& r = m.result;
-        for (const auto& value : {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm,
-                                  r.samplePeak, r.truePeak})
-            EXPECT_TRUE(!value || std::isfinite(*value)) << m.format;
-        char duration[32];
-        std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
-        return "Reading: " + m.format + ", " + duration + (r.integrated ? "" : ", no loudness");
-    } catch (const AudioFileError& e) {
-        EXPECT_EQ(e.kind(), AudioFileError::Kind::unreadable) << e.what();
-        return e.what();
+    const Workflow::Reading reading = Workflow::measure(path, false);
+    if (!reading.result) {
+        EXPECT_NE(reading.error, Workflow::internalMeasuringError);
+        return reading.error.value_or("");
     }
+    const LoudnessResult& r = *reading.result;
+    for (const auto& value :
+         {r.integrated, r.loudnessRange, r.maxMomentary, r.maxShortTerm, r.samplePeak, r.truePeak})
+        EXPECT_TRUE(!value || std::isfinite(*value)) << reading.format;
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
+    std::string text =
+        "Reading: " + reading.format + ", " + duration + (r.integrated ? "" : ", no loudness");
+    for (const auto& warning : reading.warnings)
+        text += "; " + warning;
+    return text;
 }
 
 /// One file for encodeAll(): `channels` at `rate`, encoded into `out` with ffmpeg `args` (codec,

@@ -61,6 +61,7 @@ struct Wav {
     std::string data = pcm16(48000, 1);
     std::optional<std::uint32_t> riffSize{}; // default: the true size
     std::optional<std::uint32_t> dataSize{};
+    std::optional<std::uint16_t> blockAlign{}; // default: the true alignment
     /// Given: WAVE_FORMAT_EXTENSIBLE, `formatTag` its sub-format, with these valid bits and mask.
     std::optional<std::uint16_t> validBits{};
     std::uint32_t mask = 0;
@@ -68,7 +69,8 @@ struct Wav {
     std::string bytes() const {
         const std::uint32_t align = std::uint32_t(channels) * bits / 8;
         std::string fmt = le(validBits ? 0xFFFE : formatTag, 2) + le(channels, 2) + le(rate, 4) +
-                          le(std::uint64_t(rate) * align, 4) + le(align, 2) + le(bits, 2);
+                          le(std::uint64_t(rate) * align, 4) + le(blockAlign.value_or(align), 2) +
+                          le(bits, 2);
         if (validBits)
             fmt += le(22, 2) + le(*validBits, 2) + le(mask, 4) + le(formatTag, 2) +
                    std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);

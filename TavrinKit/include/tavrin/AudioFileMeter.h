@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrin {
@@ -22,6 +23,9 @@ inline constexpr std::size_t chunkFrames = 65536;
 /// format in use goes past 768 kHz.
 inline constexpr int lowestSampleRate = 4000;
 inline constexpr int highestSampleRate = 768000;
+
+/// The sentence for a file that needs more memory than there is.
+inline constexpr std::string_view outOfMemory = "Not enough memory to read the file.";
 
 /// Measures one file, synchronously on the calling thread. With `dualMono`, a one-channel file
 /// counts as the same signal on two front speakers (weight 2.0). `progress` is called on this

@@ -16,6 +16,9 @@ namespace tavrin::GainWriter {
 /// Frames read, scaled and written per buffer; cancellation is checked before each one.
 inline constexpr std::size_t bufferFrames = 65536;
 
+/// The sentence for a copy that needs more memory than there is.
+inline constexpr std::string_view outOfMemory = "Not enough memory to write the file.";
+
 /// Where the copy of `original` goes: in `folder`, or beside the original when there is none,
 /// named stem + " (" + label + ").wav" or ".aif" (AIFF originals keep AIFF, everything else becomes
 /// WAV); when that name is taken, " 2", " 3", … go before the extension. `label` is the preset's

@@ -9,6 +9,7 @@
 #include "tavrin/ReportRow.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,10 +36,25 @@ struct Reading {
     bool operator==(const Reading&) const = default;
 };
 
-/// Measures one file, turning a file it can't read into a Reading with the reader's sentence.
-/// Throws only Cancelled, when `isCancelled` stops the work.
+/// Measures one file, turning a file it can't read into a Reading with the reader's sentence, and
+/// any other fault into a Reading with `internalMeasuringError`. Throws only Cancelled, when
+/// `isCancelled` stops the work.
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress = {},
                 const CancelCheck& isCancelled = {});
+
+/// What a file's reading or a copy's outcome says when Tavrin itself failed, not the file: no
+/// library or exception text reaches the user.
+inline constexpr std::string_view internalMeasuringError =
+    "Tavrin couldn’t measure this file because of an internal error.";
+inline constexpr std::string_view internalCopyError =
+    "Tavrin couldn’t write the copy because of an internal error.";
+
+/// How a file is measured: AudioFileMeter::measure. Replaceable by tests only, to prove that a
+/// fault no real file causes still ends as a failed reading; an empty function restores it. Set it
+/// before any measuring starts.
+using MeasuringStep = std::function<FileMeasurement(const std::filesystem::path&, bool dualMono,
+                                                    const ProgressFn&, const CancelCheck&)>;
+void replaceMeasuringStepForTesting(MeasuringStep step);
 
 /// The plan of a fix for a file that fails `spec` (the only files a fix takes); absent for a file
 /// that passes, has no reading or could not be read.
@@ -92,7 +108,8 @@ struct CopyOutcome {
 };
 
 /// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
-/// to the original), then measures the copy. Failures become Failed; Cancelled propagates and
+/// to the original), then measures the copy. Failures become Failed (any fault of Tavrin's own
+/// with `internalCopyError`); Cancelled propagates and
 /// leaves no copy behind, even when it comes while the finished copy is measured again.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
