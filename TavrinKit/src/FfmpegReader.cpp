@@ -73,6 +73,11 @@ struct FfmpegReader::State {
     SwrContext* converter = nullptr;
     int streamIndex = -1;
     PcmLayout pcm; // set when packets are converted without the decoder
+    // Plain PCM WAV is read straight from the file, from `fileAt` up to `fileEnd`, past the
+    // demuxer: its stream probe would hunt for a compressed stream in every 16-bit file.
+    std::int64_t fileAt = -1;
+    std::int64_t fileEnd = INT64_MAX;
+    std::vector<std::uint8_t> raw;
     double lengthScale = 1;
 
     // What the converter was set up for.
@@ -120,6 +125,8 @@ struct FfmpegReader::State {
     static std::int64_t seekIo(void* opaque, std::int64_t offset, int whence);
     bool decodeFrame();
     bool readPcmPacket();
+    bool readPcmFromFile();
+    void convertPcmFrames(const std::uint8_t* data, std::size_t frames);
     void convert();
     void flushConverter();
     void ensurePending(std::size_t frames);
@@ -224,7 +231,21 @@ void FfmpegReader::State::open() {
     av_dict_free(&options);
     if (r < 0)
         fail(r);
-    if ((r = avformat_find_stream_info(demuxer, nullptr)) < 0)
+    // A WAV whose header says it is plain PCM and how long it is, and whose data FFmpeg didn't
+    // find to hold S/PDIF while reading the header, needs no look at its packets: FFmpeg's stream
+    // probe would scan the first megabytes of every 16-bit file for a compressed stream, costing
+    // more than the audio.
+    const bool isWav = std::string_view(demuxer->iformat->name) == "wav";
+    const auto wave = isWav ? WaveHeader::pcmFormat(path) : std::nullopt;
+    const auto plainWave = [&] {
+        if (!wave || demuxer->nb_streams != 1 || pcmLayout(*wave).sample == PcmSample::none)
+            return false;
+        const AVStream* only = demuxer->streams[0];
+        return codecInfo(only->codecpar->codec_id).codec == AudioCodec::linearPCM &&
+               only->codecpar->ch_layout.nb_channels == wave->channels &&
+               only->duration != AV_NOPTS_VALUE;
+    }();
+    if (!plainWave && (r = avformat_find_stream_info(demuxer, nullptr)) < 0)
         fail(r);
     for (unsigned i = 0; i < demuxer->nb_streams && streamIndex < 0; ++i)
         if (demuxer->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
@@ -264,12 +285,11 @@ void FfmpegReader::State::open() {
         layout.sample != PcmSample::none && format.channelCount == params->ch_layout.nb_channels &&
         params->block_align == int(layout.bytes) * format.channelCount)
         pcm = layout;
-    const bool isWav = std::string_view(demuxer->iformat->name) == "wav";
-    const auto wave = isWav ? WaveHeader::pcmFormat(path) : std::nullopt;
     if (wave && wave->channels == format.channelCount) {
         if (const PcmLayout layout = pcmLayout(*wave); layout.sample != PcmSample::none) {
             // FFmpeg's length counts frames of the size it guessed.
-            if (const int guessed = av_get_bits_per_sample(params->codec_id); guessed > 0)
+            const int guessed = av_get_bits_per_sample(params->codec_id);
+            if (guessed > 0)
                 lengthScale = double(guessed) / double(8 * layout.bytes);
             pcm = layout;
             format.codec = AudioCodec::linearPCM;
@@ -277,6 +297,17 @@ void FfmpegReader::State::open() {
             const int container = int(8 * layout.bytes);
             format.bitDepth =
                 wave->validBits > 0 && wave->validBits < container ? wave->validBits : container;
+            if (plainWave) {
+                // The header reading leaves the file at the first byte of audio; the demuxer
+                // would stop where its frames, of the size it guessed, end.
+                fileAt = avio_tell(demuxer->pb);
+                const std::int64_t frameBytes = std::int64_t(format.channelCount) * guessed / 8;
+                if (guessed % 8 == 0 && frameBytes > 0 && stream->duration >= 0 &&
+                    stream->duration <= (INT64_MAX - fileAt) / frameBytes)
+                    fileEnd = fileAt + stream->duration * frameBytes;
+                else
+                    fileAt = -1; // a length that can't be believed: as the demuxer reads it
+            }
         }
     }
 
@@ -351,6 +382,8 @@ bool FfmpegReader::State::decodeFrame() {
 /// The next packet of interleaved PCM, converted into `channels` when it fits, else `pending`.
 /// A trailing partial frame is dropped, as the decoder drops it.
 bool FfmpegReader::State::readPcmPacket() {
+    if (fileAt >= 0)
+        return readPcmFromFile();
     while (!finished) {
         const int r = av_read_frame(demuxer, packet);
         if (r == AVERROR_EOF) {
@@ -363,24 +396,49 @@ bool FfmpegReader::State::readPcmPacket() {
             av_packet_unref(packet);
             continue;
         }
-        const std::size_t channelCount = std::size_t(format.channelCount);
-        const std::size_t frames = std::size_t(packet->size) / (pcm.bytes * channelCount);
-        const bool direct = frames <= directRoom;
-        if (!direct)
-            ensurePending(frames);
-        outPointers.resize(channelCount);
-        for (std::size_t c = 0; c < channelCount; ++c)
-            outPointers[c] = reinterpret_cast<std::uint8_t*>(
-                direct ? channels[c].data() + directOffset : pending[c].data());
-        convertPcm(pcm, packet->data, frames, channelCount, outPointers.data());
+        convertPcmFrames(packet->data, std::size_t(packet->size) /
+                                           (pcm.bytes * std::size_t(format.channelCount)));
         av_packet_unref(packet);
-        framesDecoded += std::int64_t(frames);
-        directFrames = direct ? frames : 0;
-        pendingFrames = direct ? 0 : frames;
-        pendingOffset = 0;
         return true;
     }
     return false;
+}
+
+/// As many frames as fit in `channels`, read from the file past the demuxer.
+bool FfmpegReader::State::readPcmFromFile() {
+    const std::size_t frameBytes = pcm.bytes * std::size_t(format.channelCount);
+    const auto left = std::uint64_t(std::max<std::int64_t>(fileEnd - fileAt, 0)) / frameBytes;
+    const std::size_t frames = std::min<std::uint64_t>(directRoom, left);
+    // Three-byte samples are loaded four bytes at a time, as from a packet's padding.
+    if (raw.size() < frames * frameBytes + AV_INPUT_BUFFER_PADDING_SIZE)
+        raw.resize(frames * frameBytes + AV_INPUT_BUFFER_PADDING_SIZE);
+    const std::int64_t got = frames ? readAt(fd, raw.data(), frames * frameBytes, fileAt) : 0;
+    if (got < 0)
+        failSystem(int(-got));
+    if (std::size_t(got) < frameBytes) {
+        finished = true;
+        return false;
+    }
+    fileAt += got;
+    convertPcmFrames(raw.data(), std::size_t(got) / frameBytes);
+    return true;
+}
+
+/// Converts `frames` interleaved frames at `data` into `channels` when they fit, else `pending`.
+void FfmpegReader::State::convertPcmFrames(const std::uint8_t* data, std::size_t frames) {
+    const std::size_t channelCount = std::size_t(format.channelCount);
+    const bool direct = frames <= directRoom;
+    if (!direct)
+        ensurePending(frames);
+    outPointers.resize(channelCount);
+    for (std::size_t c = 0; c < channelCount; ++c)
+        outPointers[c] = reinterpret_cast<std::uint8_t*>(direct ? channels[c].data() + directOffset
+                                                                : pending[c].data());
+    convertPcm(pcm, data, frames, channelCount, outPointers.data());
+    framesDecoded += std::int64_t(frames);
+    directFrames = direct ? frames : 0;
+    pendingFrames = direct ? 0 : frames;
+    pendingOffset = 0;
 }
 
 void FfmpegReader::State::ensurePending(std::size_t frames) {
