@@ -1,7 +1,7 @@
 // Loads the app's main window with thousands of short files at once and prints what it costs:
 // adding them, the first screen, measuring them all (with the GUI thread's CPU time and the longest
 // its event loop went without turning meanwhile), switching preset, scrolling the table frame by
-// frame, and memory.
+// frame, and memory; then the CLI checking the same files at the same width, for the ratio.
 // Usage: tavrin_app_load [files = 5000] [seconds per file = 0.5]
 // (offscreen unless QT_QPA_PLATFORM says otherwise)
 
@@ -10,12 +10,14 @@
 #include "ResultsTable.h"
 #include "SampleFiles.h"
 #include "ScriptedDesktop.h"
+#include "tavrin/Workflow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
+#include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThread>
@@ -139,5 +141,18 @@ int main(int argc, char** argv) {
                 frames[frames.size() / 2], frames.back());
     std::printf("memory: %.1f MB before, %.1f MB with the rows (%.1f KB per row)\n", before,
                 residentMegabytes(), (residentMegabytes() - before) * 1024 / count);
+
+    QProcess cli;
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    cli.setStandardErrorFile(QProcess::nullDevice());
+    timer.restart();
+    cli.start(QStringLiteral(TAVRIN_CLI_PATH),
+              {QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("--jobs"),
+               QString::number(Workflow::measuringWidth(processors)),
+               app::toQString(root / "list")});
+    cli.waitForFinished(-1);
+    const double cliSeconds = milliseconds(timer) / 1000;
+    std::printf("tavrin-cli check --json on the same files: %.2f s; the app took %.2fx as long\n",
+                cliSeconds, measured / 1000 / cliSeconds);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "tavrin/AudioFileMeter.h"
 
 #include "FfmpegReader.h"
+#include "ParallelTasks.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/Fmt.h"
@@ -8,6 +9,7 @@
 #include "tavrin/VectorOps.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -104,29 +106,66 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     reader->reserve(chunkFrames);
     meter.reserve(plausibleLength(*reader, path));
 
+    // Two buffers of samples in double precision: the next chunk is read into one while the
+    // other is metered, the reading and the meter's parts shared among the idle processors.
+    const auto channelCount = static_cast<std::size_t>(format.channelCount);
+    const std::size_t capacity = reader->framesPerRead(chunkFrames);
+    std::array<std::vector<double>, 2> buffers;
+    std::array<std::vector<const double*>, 2> pointers;
+    for (std::size_t b = 0; b < 2; ++b) {
+        buffers[b].resize(capacity * channelCount);
+        for (std::size_t c = 0; c < channelCount; ++c)
+            pointers[b].push_back(buffers[b].data() + c * capacity);
+    }
+    const auto readInto = [&](std::size_t b) {
+        const std::size_t frames = readChunk(*reader, chunkFrames, {});
+        const auto channels = reader->channelData();
+        for (std::size_t c = 0; frames > 0 && c < channelCount; ++c) {
+            // A float file can hold NaN or infinite samples, which would turn every reading
+            // into "nan".
+            if (!VectorOps::allFinite(channels[c], frames))
+                unreadable("The file holds invalid samples (not a number or infinite).");
+            VectorOps::floatToDouble(channels[c], buffers[b].data() + c * capacity, frames);
+        }
+        return frames;
+    };
+
+    const ParallelTasks::Running running;
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
     std::int64_t framesDone = 0;
+    // Asked before each chunk is metered, on this thread: a chunk read meanwhile is dropped.
+    const auto stopIfCancelled = [&isCancelled] {
+        if (isCancelled && isCancelled())
+            throw Cancelled();
+    };
     try {
-        forEachChunk(*reader, chunkFrames, isCancelled,
-                     [&](std::span<const float* const> channels, std::size_t frames) {
-                         // A float file can hold NaN or infinite samples, which would turn every
-                         // reading into "nan".
-                         for (const float* channel : channels)
-                             if (!VectorOps::allFinite(channel, frames))
-                                 unreadable("The file holds invalid samples (not a number or "
-                                            "infinite).");
-                         meter.process(channels, frames);
+        stopIfCancelled();
+        std::size_t current = 0;
+        for (std::size_t frames = readInto(current); frames > 0; current = 1 - current) {
+            std::size_t next = 0;
+            const std::size_t parts = meter.partCount();
+            ParallelTasks::run(
+                parts + 1,
+                [&](std::size_t task) {
+                    if (task == 0)
+                        next = readInto(1 - current);
+                    else
+                        meter.processPart(task - 1, pointers[current].data(), frames);
+                },
+                running.alone());
+            meter.commit(frames);
 
-                         framesDone += static_cast<std::int64_t>(frames);
-                         const double fraction =
-                             std::min(static_cast<double>(framesDone) / total, 1.0);
-                         if (fraction - lastReported >= 0.02) {
-                             lastReported = fraction;
-                             if (progress)
-                                 progress(fraction);
-                         }
-                     });
+            framesDone += static_cast<std::int64_t>(frames);
+            const double fraction = std::min(static_cast<double>(framesDone) / total, 1.0);
+            if (fraction - lastReported >= 0.02) {
+                lastReported = fraction;
+                if (progress)
+                    progress(fraction);
+            }
+            if ((frames = next) > 0)
+                stopIfCancelled();
+        }
     } catch (const FfmpegError& e) {
         unreadable(std::string("Reading stopped part way (") + e.what() + ").");
     }

@@ -58,6 +58,11 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+/// Reads the next chunk of up to `maxFrames` frames into the reader's channelData(): its frame
+/// count, 0 at the end of the stream. Asks `isCancelled` first and throws Cancelled when it says
+/// so. Throws FfmpegError when reading fails, and AudioFileError for samples it can't hand out.
+std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled);
+
 /// Reads the rest of the stream in chunks of up to `maxFrames` frames, handing each to
 /// `fn(channels, frames)`. Asks `isCancelled` before each read and throws Cancelled when it says
 /// so. Throws FfmpegError when reading fails, and AudioFileError for samples it can't hand out.

@@ -130,25 +130,34 @@ void LoudnessMeter::process(const std::vector<std::vector<double>>& channels) {
 }
 
 void LoudnessMeter::processDoubles(const double* const* channels, std::size_t frameCount) {
-    const FlushDenormals flushDenormals;
-    // Peaks are taken on the unweighted input of every channel, LFE included.
-    for (std::size_t c = 0; c < m_weights.size(); ++c)
-        m_truePeaks[c].process(channels[c], frameCount);
-    std::array<const double*, 4> in{};
-    for (std::size_t g = 0; g < m_groups.size(); ++g) {
-        const LaneGroup& group = m_groups[g];
+    for (std::size_t part = 0; part < partCount(); ++part)
+        processPart(part, channels, frameCount);
+    commit(frameCount);
+}
+
+void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
+                                std::size_t frameCount) {
+    const FlushDenormals flushDenormals; // the setting belongs to the thread
+    if (part < m_groups.size()) {
+        // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer.
+        const LaneGroup& group = m_groups[part];
+        std::array<const double*, 4> in{};
         for (std::size_t j = 0; j < group.lanes; ++j)
             in[j] = channels[m_weighted[group.first + j]];
-        auto& filtered = m_filtered[g];
+        auto& filtered = m_filtered[part];
         if (filtered.size() < frameCount * group.lanes)
             filtered.assign(frameCount * group.lanes, 0.0);
         VectorOps::biquadCascade(m_coefficients.data(), &m_delays[6 * group.first], in.data(),
                                  filtered.data(), group.lanes, frameCount);
+    } else {
+        // Peaks are taken on the unweighted input of every channel, LFE included.
+        const std::size_t c = part - m_groups.size();
+        m_truePeaks[c].process(channels[c], frameCount);
     }
-    accumulateSteps(frameCount);
 }
 
-void LoudnessMeter::accumulateSteps(std::size_t frameCount) {
+void LoudnessMeter::commit(std::size_t frameCount) {
+    const FlushDenormals flushDenormals;
     std::size_t pos = 0;
     std::array<double, 4> sums{};
     while (pos < frameCount) {

@@ -39,6 +39,14 @@ public:
     /// One buffer as one list of doubles per channel, all of the same length.
     void process(const std::vector<std::vector<double>>& channels);
 
+    /// The work of one buffer of doubles (one pointer per channel) in parts, for callers that
+    /// share it among threads: every part run once by processPart(), on any threads at once (the
+    /// parts touch nothing in common), then commit() on one thread once all are done. The longest
+    /// parts come first. The result is the same, to the bit, as process() gives.
+    std::size_t partCount() const { return m_groups.size() + m_weights.size(); }
+    void processPart(std::size_t part, const double* const* channels, std::size_t frameCount);
+    void commit(std::size_t frameCount);
+
     /// Flushes the true-peak detectors and assembles the result. Call once, after the last buffer.
     [[nodiscard]] LoudnessResult finish();
 
@@ -54,7 +62,6 @@ private:
     };
 
     void processDoubles(const double* const* channels, std::size_t frameCount);
-    void accumulateSteps(std::size_t frameCount);
 
     double m_sampleRate;
     std::vector<double> m_weights;

@@ -1,0 +1,134 @@
+#include "ParallelTasks.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tavrin::ParallelTasks {
+namespace {
+
+std::atomic<int> measurements{0};
+
+/// The tasks of one call to run(), on the caller's stack.
+struct Job {
+    std::size_t count;
+    const std::function<void(std::size_t)>& task;
+    std::atomic<std::size_t> next{0};
+    int helpers = 0; ///< helpers inside work(), under the pool's mutex
+    std::exception_ptr error{};
+};
+
+class Helpers {
+public:
+    static Helpers& instance() {
+        static Helpers helpers; // joined when the process exits
+        return helpers;
+    }
+
+    /// Runs `job` with the helpers; false when another caller has them or there are none.
+    bool run(Job& job) {
+        const std::unique_lock inUse(m_inUse, std::try_to_lock);
+        if (!inUse || m_threads.empty())
+            return false;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_job = &job;
+            ++m_generation;
+        }
+        m_wake.notify_all();
+        work(job);
+        std::unique_lock lock(m_mutex);
+        m_job = nullptr; // no helper joins any more; wait for those inside
+        m_left.wait(lock, [&job] { return job.helpers == 0; });
+        return true;
+    }
+
+    static void work(Job& job) {
+        for (std::size_t i; (i = job.next++) < job.count;) {
+            try {
+                job.task(i);
+            } catch (...) {
+                static std::mutex errorMutex;
+                const std::lock_guard lock(errorMutex);
+                if (!job.error)
+                    job.error = std::current_exception();
+            }
+        }
+    }
+
+private:
+    Helpers() {
+        const unsigned processors = std::thread::hardware_concurrency();
+        for (unsigned i = 1; i < std::min(processors, 16u); ++i)
+            m_threads.emplace_back([this] { serve(); });
+    }
+
+    ~Helpers() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        for (auto& thread : m_threads)
+            thread.join();
+    }
+
+    void serve() {
+        std::uint64_t seen = 0;
+        for (;;) {
+            Job* job = nullptr;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [&] { return m_stopping || (m_job && m_generation != seen); });
+                if (m_stopping)
+                    return;
+                seen = m_generation;
+                job = m_job;
+                ++job->helpers;
+            }
+            work(*job);
+            {
+                const std::lock_guard lock(m_mutex);
+                --job->helpers;
+            }
+            m_left.notify_all();
+        }
+    }
+
+    std::mutex m_inUse; ///< held by the caller whose job the helpers run
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_left;
+    Job* m_job = nullptr;
+    std::uint64_t m_generation = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace
+
+void run(std::size_t count, const std::function<void(std::size_t)>& task, bool shared) {
+    Job job{count, task};
+    if (!shared || count < 2 || !Helpers::instance().run(job))
+        Helpers::work(job);
+    if (job.error)
+        std::rethrow_exception(job.error);
+}
+
+Running::Running() {
+    ++measurements;
+}
+
+Running::~Running() {
+    --measurements;
+}
+
+bool Running::alone() const {
+    return measurements.load() == 1;
+}
+
+} // namespace tavrin::ParallelTasks

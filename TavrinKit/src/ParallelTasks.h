@@ -1,0 +1,29 @@
+#pragma once
+
+// Private to TavrinKit: helper threads shared by the whole process, lending the machine's idle
+// processors to one measurement at a time.
+
+#include <cstddef>
+#include <functional>
+
+namespace tavrin::ParallelTasks {
+
+/// Runs task(0) … task(count − 1), each once, and returns when all are done: on the calling
+/// thread, joined by the helpers when `shared` and no other caller has them. Tasks are taken in
+/// index order, so put the longest first. Rethrows the first exception a task threw, once every
+/// task has ended.
+void run(std::size_t count, const std::function<void(std::size_t)>& task, bool shared);
+
+/// Counts the measurements running in the process while it lives.
+class Running {
+public:
+    Running();
+    ~Running();
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    /// True while this is the only one: only then do helpers join it, so that several files at
+    /// once share the processors instead of asking for more threads than there are.
+    bool alone() const;
+};
+
+} // namespace tavrin::ParallelTasks
