@@ -3,6 +3,7 @@
 #include "AudioFixtures.h"
 #include "FfmpegReader.h"
 #include "HandWritten.h"
+#include "ParallelTasks.h"
 #include "SoundFiles.h"
 
 #include <bit>
@@ -170,6 +171,27 @@ TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
     EXPECT_EQ(dual.truePeak, plain.truePeak);
     EXPECT_EQ(AudioFileMeter::measure(dir / "stereo.wav", true),
               AudioFileMeter::measure(dir / "stereo.wav", false));
+}
+
+// A file measured alone shares its channels among every processor; while another measurement
+// runs it keeps to one thread. Both give the same reading, to the bit.
+TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::size_t channels;
+        const char* args;
+    } cases[] = {{"stereo.wav", 2, "-c:a pcm_s24le"}, {"surround.flac", 6, "-c:a flac"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Channels channels;
+        for (std::size_t i = 0; i < c.channels; ++i) // several chunks, every channel its own
+            channels.push_back(noise(-20 - double(i), 6, 48000, i + 1));
+        encode(channels, 48000, dir / c.name, c.args);
+        const FileMeasurement alone = AudioFileMeter::measure(dir / c.name, false);
+        const ParallelTasks::Running another;
+        EXPECT_EQ(AudioFileMeter::measure(dir / c.name, false), alone);
+    }
 }
 
 // ---- Progress and cancellation ------------------------------------------------------------
