@@ -108,24 +108,26 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
 
     // Two buffers of samples in double precision: the next chunk is read into one while the
     // other is metered, the reading and the meter's parts shared among the idle processors.
+    // They grow to what the chunks need, no more: most files are shorter than one chunk.
     const auto channelCount = static_cast<std::size_t>(format.channelCount);
     const std::size_t capacity = reader->framesPerRead(chunkFrames);
     std::array<std::vector<double>, 2> buffers;
     std::array<std::vector<const double*>, 2> pointers;
-    for (std::size_t b = 0; b < 2; ++b) {
-        buffers[b].resize(capacity * channelCount);
-        for (std::size_t c = 0; c < channelCount; ++c)
-            pointers[b].push_back(buffers[b].data() + c * capacity);
-    }
     const auto readInto = [&](std::size_t b) {
         const std::size_t frames = readChunk(*reader, chunkFrames, {});
+        if (frames == 0)
+            return frames;
+        if (buffers[b].size() < frames * channelCount)
+            buffers[b].resize(frames * channelCount);
+        pointers[b].resize(channelCount);
         const auto channels = reader->channelData();
-        for (std::size_t c = 0; frames > 0 && c < channelCount; ++c) {
+        for (std::size_t c = 0; c < channelCount; ++c) {
             // A float file can hold NaN or infinite samples, which would turn every reading
             // into "nan".
             if (!VectorOps::allFinite(channels[c], frames))
                 unreadable("The file holds invalid samples (not a number or infinite).");
-            VectorOps::floatToDouble(channels[c], buffers[b].data() + c * capacity, frames);
+            pointers[b][c] = buffers[b].data() + c * frames;
+            VectorOps::floatToDouble(channels[c], buffers[b].data() + c * frames, frames);
         }
         return frames;
     };
@@ -143,6 +145,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
         stopIfCancelled();
         std::size_t current = 0;
         for (std::size_t frames = readInto(current); frames > 0; current = 1 - current) {
+            // Helpers join full chunks only: waking them costs more than a short file's meter.
             std::size_t next = 0;
             const std::size_t parts = meter.partCount();
             ParallelTasks::run(
@@ -153,7 +156,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                     else
                         meter.processPart(task - 1, pointers[current].data(), frames);
                 },
-                running.alone());
+                running.alone() && frames == capacity);
             meter.commit(frames);
 
             framesDone += static_cast<std::int64_t>(frames);
