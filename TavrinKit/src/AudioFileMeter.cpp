@@ -113,6 +113,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     const std::size_t capacity = reader->framesPerRead(chunkFrames);
     std::array<std::vector<double>, 2> buffers;
     std::array<std::vector<const double*>, 2> pointers;
+    const bool mayHoldNonNumbers = format.codec != AudioCodec::linearPCM || format.isFloat;
     const auto readInto = [&](std::size_t b) {
         const std::size_t frames = readChunk(*reader, chunkFrames, {});
         if (frames == 0)
@@ -122,9 +123,9 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
         pointers[b].resize(channelCount);
         const auto channels = reader->channelData();
         for (std::size_t c = 0; c < channelCount; ++c) {
-            // A float file can hold NaN or infinite samples, which would turn every reading
-            // into "nan".
-            if (!VectorOps::allFinite(channels[c], frames))
+            // A float file or a decoder can give NaN or infinite samples, which would turn every
+            // reading into "nan"; integers can't.
+            if (mayHoldNonNumbers && !VectorOps::allFinite(channels[c], frames))
                 unreadable("The file holds invalid samples (not a number or infinite).");
             pointers[b][c] = buffers[b].data() + c * frames;
             VectorOps::floatToDouble(channels[c], buffers[b].data() + c * frames, frames);

@@ -1,5 +1,8 @@
 #include "PcmPackets.h"
 
+#include "tavrin/VectorOps.h"
+
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -46,6 +49,35 @@ void deinterleave(const std::uint8_t* in, std::size_t frames, std::size_t channe
                 dest[f] = toFloat(loadSample<Bytes>(p + f * stride, false));
     }
 }
+
+/// The same for the sample sizes a vector kernel converts: a block of interleaved samples at a
+/// time into floats, then each channel's share copied out. `toFloats(in, out, samples)`.
+template <std::size_t Bytes, class ToFloats>
+void deinterleaveBlocks(const std::uint8_t* in, std::size_t frames, std::size_t channels,
+                        std::uint8_t* const* out, ToFloats toFloats) {
+    constexpr std::size_t blockSamples = 2048;
+    if (channels == 1)
+        return toFloats(in, reinterpret_cast<float*>(out[0]), frames);
+    float block[blockSamples];
+    const std::size_t blockFrames = blockSamples / channels;
+    for (std::size_t first = 0; first < frames; first += blockFrames) {
+        const std::size_t n = std::min(blockFrames, frames - first);
+        toFloats(in + first * channels * Bytes, block, n * channels);
+        if (channels == 2) {
+            VectorOps::splitPairs(block, reinterpret_cast<float*>(out[0]) + first,
+                                  reinterpret_cast<float*>(out[1]) + first, n);
+            continue;
+        }
+        for (std::size_t c = 0; c < channels; ++c) {
+            float* dest = reinterpret_cast<float*>(out[c]) + first;
+            for (std::size_t f = 0; f < n; ++f)
+                dest[f] = block[f * channels + c];
+        }
+    }
+}
+
+/// Up to this many channels go through a block: a frame must fit in it.
+constexpr std::size_t maxBlockChannels = 256;
 
 } // namespace
 
@@ -114,14 +146,21 @@ void convertPcm(const PcmLayout& pcm, const std::uint8_t* in, std::size_t frames
             return float(std::int8_t(v)) * (1.0f / 128);
         });
     case PcmSample::s16:
+        if (channels <= maxBlockChannels)
+            return deinterleaveBlocks<2>(
+                in, frames, channels, out,
+                [be](auto* p, float* o, auto n) { VectorOps::int16ToFloat(p, o, n, be); });
         return deinterleave<2>(in, frames, channels, be, out, [](std::uint16_t v) {
             return float(std::int16_t(v)) * (1.0f / 32768);
         });
     case PcmSample::s24:
+        if (channels <= maxBlockChannels)
+            return deinterleaveBlocks<3>(
+                in, frames, channels, out,
+                [be](auto* p, float* o, auto n) { VectorOps::int24ToFloat(p, o, n, be); });
+        return deinterleave<3>(in, frames, channels, be, out, signed32);
     case PcmSample::s32:
-        return pcm.sample == PcmSample::s24
-                   ? deinterleave<3>(in, frames, channels, be, out, signed32)
-                   : deinterleave<4>(in, frames, channels, be, out, signed32);
+        return deinterleave<4>(in, frames, channels, be, out, signed32);
     case PcmSample::f32:
         return deinterleave<4>(in, frames, channels, be, out,
                                [](std::uint32_t v) { return std::bit_cast<float>(v); });

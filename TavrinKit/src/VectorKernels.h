@@ -15,6 +15,9 @@ struct KernelTable {
                           std::size_t);
     PeakScan (*scanPeaks)(const double*, std::size_t, const double*, double, double);
     void (*scale)(float*, std::size_t, float);
+    void (*int16ToFloat)(const unsigned char*, float*, std::size_t, bool);
+    void (*int24ToFloat)(const unsigned char*, float*, std::size_t, bool);
+    void (*splitPairs)(const float*, float*, float*, std::size_t);
 };
 
 extern const KernelTable genericKernels;

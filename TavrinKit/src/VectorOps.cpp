@@ -107,4 +107,16 @@ void scale(float* x, std::size_t n, float factor) {
     kernels().scale(x, n, factor);
 }
 
+void int16ToFloat(const unsigned char* in, float* out, std::size_t n, bool swapped) {
+    kernels().int16ToFloat(in, out, n, swapped);
+}
+
+void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEndian) {
+    kernels().int24ToFloat(in, out, n, bigEndian);
+}
+
+void splitPairs(const float* in, float* a, float* b, std::size_t n) {
+    kernels().splitPairs(in, a, b, n);
+}
+
 } // namespace tavrin::VectorOps

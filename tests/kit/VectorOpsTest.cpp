@@ -133,6 +133,29 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
             const double* taps = TruePeakDetector::filterBank().front().data();
             EXPECT_EQ(VectorOps::scanPeaks(in.data(), n - 31, taps, 1e300, 0).sample, peak);
         }
+        // 16- and 24-bit samples in either byte order read as the integer over full scale, and
+        // split into pairs; the 24-bit reader may read 4 bytes past the last sample.
+        std::vector<unsigned char> bytes(3 * n + 4);
+        std::vector<float> got(n), even(n / 2), odd(n / 2);
+        for (const bool big : {false, true})
+            for (const int width : {2, 3}) {
+                const auto value = [&](std::size_t i) {
+                    return int(x[i] * (1 << (8 * width - 1)));
+                };
+                for (std::size_t i = 0; i < n; ++i)
+                    for (int k = 0; k < width; ++k)
+                        bytes[std::size_t(width) * i + std::size_t(k)] =
+                            std::uint8_t(value(i) >> 8 * (big ? width - 1 - k : k));
+                if (width == 2)
+                    VectorOps::int16ToFloat(bytes.data(), got.data(), n, big);
+                else
+                    VectorOps::int24ToFloat(bytes.data(), got.data(), n, big);
+                for (std::size_t i = 0; i < n; ++i)
+                    ASSERT_EQ(got[i], float(value(i)) / float(1 << (8 * width - 1))) << i;
+            }
+        VectorOps::splitPairs(got.data(), even.data(), odd.data(), n / 2);
+        for (std::size_t i = 0; i < n / 2; ++i)
+            ASSERT_TRUE(even[i] == got[2 * i] && odd[i] == got[2 * i + 1]) << i;
         for (std::size_t lanes : {1u, 2u, 4u}) {
             // Lane j holds only the values at j, j + lanes, j + 2·lanes, …
             std::vector<double> interleaved(n * lanes, 0.0);

@@ -25,6 +25,17 @@ bool selectByName(std::string_view name);
 /// out[i] = in[i] converted to double, for i < n.
 void floatToDouble(const float* in, double* out, std::size_t n);
 
+/// out[i] = the i-th 16-bit integer at `in` over 2^15, for i < n; `swapped` when its bytes are
+/// in the other order than the processor's.
+void int16ToFloat(const unsigned char* in, float* out, std::size_t n, bool swapped);
+/// out[i] = the i-th 24-bit integer at `in`, little- or big-endian, over 2^23, for i < n, computed
+/// as the top of a 32-bit integer over 2^31 in single precision; `in` is readable 4 bytes past
+/// its last sample.
+void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEndian);
+
+/// a[i] = in[2i] and b[i] = in[2i + 1], for i < n: interleaved pairs split in two.
+void splitPairs(const float* in, float* a, float* b, std::size_t n);
+
 /// True when every x[i], i < n, is a finite number (neither NaN nor infinite).
 bool allFinite(const float* x, std::size_t n);
 
