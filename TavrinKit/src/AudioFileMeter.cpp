@@ -115,7 +115,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     std::array<std::vector<const double*>, 2> pointers;
     const bool mayHoldNonNumbers = format.codec != AudioCodec::linearPCM || format.isFloat;
     const auto readInto = [&](std::size_t b) {
-        const std::size_t frames = readChunk(*reader, chunkFrames, {});
+        const std::size_t frames = readChunk(*reader, chunkFrames);
         if (frames == 0)
             return frames;
         if (buffers[b].size() < frames * channelCount)
@@ -137,13 +137,9 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
     std::int64_t framesDone = 0;
-    // Asked before each chunk is metered, on this thread: a chunk read meanwhile is dropped.
-    const auto stopIfCancelled = [&isCancelled] {
-        if (isCancelled && isCancelled())
-            throw Cancelled();
-    };
+    // Asked before each chunk is metered, on this thread: a chunk read ahead meanwhile is dropped.
     try {
-        stopIfCancelled();
+        stopIfCancelled(isCancelled);
         std::size_t current = 0;
         for (std::size_t frames = readInto(current); frames > 0; current = 1 - current) {
             // Helpers join full chunks only: waking them costs more than a short file's meter.
@@ -168,7 +164,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                     progress(fraction);
             }
             if ((frames = next) > 0)
-                stopIfCancelled();
+                stopIfCancelled(isCancelled);
         }
     } catch (const FfmpegError& e) {
         unreadable(std::string("Reading stopped part way (") + e.what() + ").");

@@ -577,21 +577,13 @@ std::span<const float* const> FfmpegReader::channelData() const {
     return m_state->pointers;
 }
 
-std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled) {
-    if (isCancelled && isCancelled())
-        throw Cancelled();
+std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {
     const std::size_t frames = reader.read(maxFrames);
     const auto channels = reader.channelData();
     if (frames > 0 && (channels.size() != std::size_t(reader.format().channelCount) ||
                        std::ranges::any_of(channels, [](const float* c) { return c == nullptr; })))
         throw AudioFileError::unreadable("Unsupported sample format.");
     return frames;
-}
-
-void forEachChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled,
-                  const std::function<void(std::span<const float* const>, std::size_t)>& fn) {
-    while (const std::size_t frames = readChunk(reader, maxFrames, isCancelled))
-        fn(reader.channelData(), frames);
 }
 
 void silenceDecoderLog() {

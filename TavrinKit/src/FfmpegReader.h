@@ -3,11 +3,9 @@
 // Private to TavrinKit: the audio file reader over FFmpeg.
 
 #include "tavrin/AudioFileFormat.h"
-#include "tavrin/Cancellation.h"
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -59,14 +57,8 @@ private:
 };
 
 /// Reads the next chunk of up to `maxFrames` frames into the reader's channelData(): its frame
-/// count, 0 at the end of the stream. Asks `isCancelled` first and throws Cancelled when it says
-/// so. Throws FfmpegError when reading fails, and AudioFileError for samples it can't hand out.
-std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled);
-
-/// Reads the rest of the stream in chunks of up to `maxFrames` frames, handing each to
-/// `fn(channels, frames)`. Asks `isCancelled` before each read and throws Cancelled when it says
-/// so. Throws FfmpegError when reading fails, and AudioFileError for samples it can't hand out.
-void forEachChunk(FfmpegReader& reader, std::size_t maxFrames, const CancelCheck& isCancelled,
-                  const std::function<void(std::span<const float* const>, std::size_t)>& fn);
+/// count, 0 at the end of the stream. Throws FfmpegError when reading fails, and AudioFileError
+/// for samples it can't hand out.
+std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames);
 
 } // namespace tavrin

@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "FfmpegReader.h"
+#include "ParallelTasks.h"
 #include "SndfileWriter.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
@@ -158,24 +159,40 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     const float amplitude = std::ldexp(1.0f, 1 - format.bitDepth);
     DitherNoise noise;
 
+    // The next chunk is read while this one is written, on two processors when it has them.
+    const ParallelTasks::Running running;
+    const std::size_t capacity = reader.framesPerRead(bufferFrames);
     const double total = static_cast<double>(std::max<std::int64_t>(reader.length(), 1));
     std::int64_t written = 0;
+    // Asked before each chunk is written, on this thread: a chunk read ahead meanwhile is dropped.
     try {
-        forEachChunk(reader, bufferFrames, isCancelled,
-                     [&](std::span<const float* const> channels, std::size_t frames) {
-                         interleave(channels, plan.order, frames, interleaved.data());
-                         VectorOps::scale(interleaved.data(), frames * channelCount, factor);
-                         if (dither)
-                             addDither(interleaved.data(), frames, channelCount, amplitude, noise);
-                         try {
-                             writer->write(interleaved.data(), frames);
-                         } catch (const SndfileError& e) {
-                             writingStopped(e.what());
-                         }
-                         written += static_cast<std::int64_t>(frames);
-                         if (progress)
-                             progress(std::min(1.0, static_cast<double>(written) / total));
-                     });
+        stopIfCancelled(isCancelled);
+        for (std::size_t frames = readChunk(reader, bufferFrames); frames > 0;) {
+            interleave(reader.channelData(), plan.order, frames, interleaved.data());
+            VectorOps::scale(interleaved.data(), frames * channelCount, factor);
+            if (dither)
+                addDither(interleaved.data(), frames, channelCount, amplitude, noise);
+            std::size_t next = 0;
+            ParallelTasks::run(
+                2,
+                [&](std::size_t task) {
+                    if (task == 0) {
+                        next = readChunk(reader, bufferFrames);
+                        return;
+                    }
+                    try {
+                        writer->write(interleaved.data(), frames);
+                    } catch (const SndfileError& e) {
+                        writingStopped(e.what());
+                    }
+                },
+                running.alone() && frames == capacity);
+            written += static_cast<std::int64_t>(frames);
+            if (progress)
+                progress(std::min(1.0, static_cast<double>(written) / total));
+            if ((frames = next) > 0)
+                stopIfCancelled(isCancelled);
+        }
     } catch (const FfmpegError& e) {
         unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
     }

@@ -14,7 +14,7 @@ namespace tavrin::ParallelTasks {
 /// task has ended.
 void run(std::size_t count, const std::function<void(std::size_t)>& task, bool shared);
 
-/// Counts the measurements running in the process while it lives.
+/// Counts the files being measured or written in the process while it lives.
 class Running {
 public:
     Running();

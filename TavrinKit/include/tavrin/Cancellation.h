@@ -22,4 +22,10 @@ public:
     const char* what() const noexcept override { return "cancelled"; }
 };
 
+/// Throws Cancelled when `isCancelled` says to stop.
+inline void stopIfCancelled(const CancelCheck& isCancelled) {
+    if (isCancelled && isCancelled())
+        throw Cancelled();
+}
+
 } // namespace tavrin
