@@ -51,4 +51,9 @@ private:
     std::vector<std::filesystem::path> m_opened; ///< file-open events not yet added
 };
 
+/// Lets the process keep the memory that measuring a file frees for the next file instead of
+/// handing it back to the system each time: with the window's thread running beside the workers,
+/// taking it back page by page cost more than measuring a short file. Call once, first thing.
+void keepFreedMemoryForReuse();
+
 } // namespace tavrin::app

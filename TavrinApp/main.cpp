@@ -12,6 +12,7 @@
 
 /// `tavrin [FILE…]`: opens the files in the running copy of Tavrin, or starts one with them.
 int main(int argc, char** argv) {
+    tavrin::app::keepFreedMemoryForReuse();
     tavrin::silenceDecoderLog();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tavrin"));

@@ -10,6 +10,7 @@
 #include "ResultsTable.h"
 #include "SampleFiles.h"
 #include "ScriptedDesktop.h"
+#include "TavrinApp.h"
 #include "tavrin/Workflow.h"
 
 #include <QApplication>
@@ -58,6 +59,7 @@ double milliseconds(const QElapsedTimer& timer) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    app::keepFreedMemoryForReuse(); // as the app does
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::stoi(argv[1]) : 5000;
     const double seconds = argc > 2 ? std::stod(argv[2]) : 0.5;
