@@ -2,14 +2,13 @@
 
 #include "AppFixture.h"
 #include "AppTests.h"
-#include "tavrin/AudioFileMeter.h"
+#include "FaultyMeasuring.h"
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
 
 #include <QSignalSpy>
 #include <cmath>
 #include <fstream>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 using namespace tavrin::test;
@@ -113,16 +112,8 @@ private slots:
     void anInternalFaultFailsItsRowAlone() {
         AppFixture f;
         const fs::path faulty = f.tone("faulty.wav", -23);
-        Workflow::replaceMeasuringStepForTesting([&faulty](const fs::path& file, bool dualMono,
-                                                           const ProgressFn& progress,
-                                                           const CancelCheck& isCancelled) {
-            if (file == faulty)
-                throw std::out_of_range("vector::_M_range_check");
-            return AudioFileMeter::measure(file, dualMono, progress, isCancelled);
-        });
-        const bool settled = f.addAndMeasure({f.tone("a.wav", -23), faulty});
-        Workflow::replaceMeasuringStepForTesting({});
-        QVERIFY(settled);
+        const FaultyMeasuring fault(faulty);
+        QVERIFY(f.addAndMeasure({f.tone("a.wav", -23), faulty}));
         QCOMPARE(count(f.model, Reading::Measured{}), 1);
         QVERIFY(f.model.items()[1].reading ==
                 Reading{Reading::Failed{std::string(Workflow::internalMeasuringError)}});

@@ -6,13 +6,11 @@
 
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/Workflow.h"
+#include "FaultyMeasuring.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
 
 using namespace tavrin;
@@ -298,15 +296,8 @@ TEST(Cli, AnInternalFaultFailsItsFileAloneInAWholeSentence) {
     TempDir dir;
     const fs::path faulty = dir / "faulty.flac";
     fs::copy_file(passes, faulty);
-    Workflow::replaceMeasuringStepForTesting([&faulty](const fs::path& file, bool dualMono,
-                                                       const ProgressFn& progress,
-                                                       const CancelCheck& isCancelled) {
-        if (file == faulty)
-            throw std::out_of_range("vector::_M_range_check");
-        return AudioFileMeter::measure(file, dualMono, progress, isCancelled);
-    });
+    const FaultyMeasuring fault(faulty);
     const Outcome r = run({"check", "--json", "--jobs", "2", passes, faulty.string()});
-    Workflow::replaceMeasuringStepForTesting({});
     EXPECT_EQ(r.status, 3);
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 2u) << r.out;
