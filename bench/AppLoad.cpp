@@ -2,7 +2,7 @@
 // adding them, the first screen, measuring them all (with the GUI thread's CPU time and the longest
 // its event loop went without turning meanwhile), switching preset, scrolling the table frame by
 // frame, and memory; then the CLI checking the same files at the same width, for the ratio.
-// Usage: tavrin_app_load [files = 5000] [seconds per file = 0.5]
+// Usage: tavrin_app_load [files = 5000] [seconds per file = 0.5] [a WAV file to use instead]
 // (offscreen unless QT_QPA_PLATFORM says otherwise)
 
 #include "MainWindow.h"
@@ -67,7 +67,11 @@ int main(int argc, char** argv) {
     // One short file under many names: hard links cost no space and measure alike.
     QTemporaryDir folder;
     const fs::path root = app::toPath(folder.path());
-    test::writeTone(root / "original.wav", -20, seconds);
+    // The given file, or a 16-bit stereo tone of `seconds`.
+    if (argc > 3)
+        fs::copy_file(argv[3], root / "original.wav");
+    else
+        test::writeTone(root / "original.wav", -20, seconds);
     fs::create_directories(root / "list");
     for (int i = 0; i < count; ++i)
         fs::create_hard_link(root / "original.wav",
