@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <new>
 
 namespace tavrin::AudioFileMeter {
@@ -82,6 +83,78 @@ std::int64_t plausibleLength(const FfmpegReader& reader, const std::filesystem::
     throw AudioFileError::unreadable(std::move(sentence));
 }
 
+/// The file's samples in double precision, a chunk at a time, in two buffers: the next chunk is
+/// read into one while the other is metered. They grow to what the chunks need, no more: most
+/// files are shorter than one chunk.
+class ChunkBuffers {
+public:
+    explicit ChunkBuffers(FfmpegReader& reader)
+        : m_reader(reader), m_channels(static_cast<std::size_t>(reader.format().channelCount)),
+          // A float file or a decoder can give NaN or infinite samples, which would turn every
+          // reading into "nan"; integers can't.
+          m_checkFinite(reader.format().codec != AudioCodec::linearPCM || reader.format().isFloat) {
+    }
+
+    /// Reads the next chunk into buffer `b`: its frames, 0 at the end of the file.
+    std::size_t read(std::size_t b) {
+        const std::size_t frames = readChunk(m_reader, chunkFrames);
+        if (frames == 0)
+            return 0;
+        auto& buffer = m_buffers[b];
+        if (buffer.size() < frames * m_channels)
+            buffer.resize(frames * m_channels);
+        m_pointers[b].resize(m_channels);
+        const auto channels = m_reader.channelData();
+        for (std::size_t c = 0; c < m_channels; ++c) {
+            if (m_checkFinite && !VectorOps::allFinite(channels[c], frames))
+                unreadable("The file holds invalid samples (not a number or infinite).");
+            m_pointers[b][c] = buffer.data() + c * frames;
+            VectorOps::floatToDouble(channels[c], buffer.data() + c * frames, frames);
+        }
+        return frames;
+    }
+
+    const double* const* channels(std::size_t b) const { return m_pointers[b].data(); }
+
+private:
+    FfmpegReader& m_reader;
+    std::size_t m_channels;
+    bool m_checkFinite;
+    std::array<std::vector<double>, 2> m_buffers;
+    std::array<std::vector<const double*>, 2> m_pointers;
+};
+
+/// Meters the rest of the file, calling `metered(frames)` after each chunk. While one chunk is
+/// metered the next is read, the reading and the meter's parts shared among the idle processors
+/// when this is the only file being measured. Cancellation is asked before each chunk is metered,
+/// on this thread: a chunk read ahead meanwhile is dropped.
+void meterFile(FfmpegReader& reader, LoudnessMeter& meter, const CancelCheck& isCancelled,
+               const std::function<void(std::size_t)>& metered) {
+    const ParallelTasks::Running running;
+    const std::size_t fullChunk = reader.framesPerRead(chunkFrames);
+    ChunkBuffers buffers(reader);
+    stopIfCancelled(isCancelled);
+    std::size_t current = 0;
+    for (std::size_t frames = buffers.read(current); frames > 0; current = 1 - current) {
+        std::size_t next = 0;
+        const std::size_t parts = meter.partCount();
+        ParallelTasks::run(
+            parts + 1,
+            [&](std::size_t task) {
+                if (task == 0)
+                    next = buffers.read(1 - current);
+                else
+                    meter.processPart(task - 1, buffers.channels(current), frames);
+            },
+            // Helpers join full chunks only: waking them costs more than a short file's meter.
+            running.alone() && frames == fullChunk);
+        meter.commit(frames);
+        metered(frames);
+        if ((frames = next) > 0)
+            stopIfCancelled(isCancelled);
+    }
+}
+
 FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                             const ProgressFn& progress, const CancelCheck& isCancelled) {
     std::optional<FfmpegReader> reader;
@@ -102,60 +175,14 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                                       ? std::vector{2.0}
                                       : tavrin::weights(channelRoles(format));
     LoudnessMeter meter(std::move(weights), format.sampleRate);
-
     reader->reserve(chunkFrames);
     meter.reserve(plausibleLength(*reader, path));
 
-    // Two buffers of samples in double precision: the next chunk is read into one while the
-    // other is metered, the reading and the meter's parts shared among the idle processors.
-    // They grow to what the chunks need, no more: most files are shorter than one chunk.
-    const auto channelCount = static_cast<std::size_t>(format.channelCount);
-    const std::size_t capacity = reader->framesPerRead(chunkFrames);
-    std::array<std::vector<double>, 2> buffers;
-    std::array<std::vector<const double*>, 2> pointers;
-    const bool mayHoldNonNumbers = format.codec != AudioCodec::linearPCM || format.isFloat;
-    const auto readInto = [&](std::size_t b) {
-        const std::size_t frames = readChunk(*reader, chunkFrames);
-        if (frames == 0)
-            return frames;
-        if (buffers[b].size() < frames * channelCount)
-            buffers[b].resize(frames * channelCount);
-        pointers[b].resize(channelCount);
-        const auto channels = reader->channelData();
-        for (std::size_t c = 0; c < channelCount; ++c) {
-            // A float file or a decoder can give NaN or infinite samples, which would turn every
-            // reading into "nan"; integers can't.
-            if (mayHoldNonNumbers && !VectorOps::allFinite(channels[c], frames))
-                unreadable("The file holds invalid samples (not a number or infinite).");
-            pointers[b][c] = buffers[b].data() + c * frames;
-            VectorOps::floatToDouble(channels[c], buffers[b].data() + c * frames, frames);
-        }
-        return frames;
-    };
-
-    const ParallelTasks::Running running;
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
     std::int64_t framesDone = 0;
-    // Asked before each chunk is metered, on this thread: a chunk read ahead meanwhile is dropped.
     try {
-        stopIfCancelled(isCancelled);
-        std::size_t current = 0;
-        for (std::size_t frames = readInto(current); frames > 0; current = 1 - current) {
-            // Helpers join full chunks only: waking them costs more than a short file's meter.
-            std::size_t next = 0;
-            const std::size_t parts = meter.partCount();
-            ParallelTasks::run(
-                parts + 1,
-                [&](std::size_t task) {
-                    if (task == 0)
-                        next = readInto(1 - current);
-                    else
-                        meter.processPart(task - 1, pointers[current].data(), frames);
-                },
-                running.alone() && frames == capacity);
-            meter.commit(frames);
-
+        meterFile(*reader, meter, isCancelled, [&](std::size_t frames) {
             framesDone += static_cast<std::int64_t>(frames);
             const double fraction = std::min(static_cast<double>(framesDone) / total, 1.0);
             if (fraction - lastReported >= 0.02) {
@@ -163,9 +190,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                 if (progress)
                     progress(fraction);
             }
-            if ((frames = next) > 0)
-                stopIfCancelled(isCancelled);
-        }
+        });
     } catch (const FfmpegError& e) {
         unreadable(std::string("Reading stopped part way (") + e.what() + ").");
     }
