@@ -117,6 +117,14 @@ void interleave(std::span<const float* const> channels, const std::vector<std::s
     unwritable("Writing stopped part way (" + description + ").");
 }
 
+void write(SndfileWriter& writer, const float* interleaved, std::size_t frames) {
+    try {
+        writer.write(interleaved, frames);
+    } catch (const SndfileError& e) {
+        writingStopped(e.what());
+    }
+}
+
 std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
     try {
         auto reader = std::make_unique<FfmpegReader>(from);
@@ -125,6 +133,53 @@ std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
         return reader;
     } catch (const FfmpegError& e) {
         unreadable(std::string("Can't open the original (") + e.what() + ").");
+    }
+}
+
+/// Writes the rest of `reader`'s samples to `writer`: in the copy's channel order, times the gain,
+/// dithered where the copy's depth asks for it. The next chunk is read while this one is written,
+/// on two processors when the copy is the only file being measured or written. Cancellation is
+/// asked before each chunk is written, on this thread: a chunk read ahead meanwhile is dropped.
+void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<std::size_t>& order,
+                 const PcmFormat& format, double gain, const ProgressFn& progress,
+                 const CancelCheck& isCancelled) {
+    const auto channelCount = static_cast<std::size_t>(format.channelCount);
+    reader.reserve(bufferFrames);
+    const std::size_t fullChunk = reader.framesPerRead(bufferFrames);
+    std::vector<float> interleaved(fullChunk * channelCount);
+    const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
+    const bool dither = !format.isFloat && format.bitDepth <= 16;
+    const float amplitude = std::ldexp(1.0f, 1 - format.bitDepth);
+    DitherNoise noise;
+
+    const ParallelTasks::Running running;
+    const double total = static_cast<double>(std::max<std::int64_t>(reader.length(), 1));
+    std::int64_t written = 0;
+    try {
+        stopIfCancelled(isCancelled);
+        for (std::size_t frames = readChunk(reader, bufferFrames); frames > 0;) {
+            interleave(reader.channelData(), order, frames, interleaved.data());
+            VectorOps::scale(interleaved.data(), frames * channelCount, factor);
+            if (dither)
+                addDither(interleaved.data(), frames, channelCount, amplitude, noise);
+            std::size_t next = 0;
+            ParallelTasks::run(
+                2,
+                [&](std::size_t task) {
+                    if (task == 0)
+                        next = readChunk(reader, bufferFrames);
+                    else
+                        write(writer, interleaved.data(), frames);
+                },
+                running.alone() && frames == fullChunk);
+            written += static_cast<std::int64_t>(frames);
+            if (progress)
+                progress(std::min(1.0, static_cast<double>(written) / total));
+            if ((frames = next) > 0)
+                stopIfCancelled(isCancelled);
+        }
+    } catch (const FfmpegError& e) {
+        unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
     }
 }
 
@@ -137,7 +192,6 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
     const ChannelPlan plan =
         channelPlan(source.channelLabels, source.channelCount, AudioTypes::isAiff(to));
     const PcmFormat format = copyFormat(source, to, plan);
-    const auto channelCount = static_cast<std::size_t>(format.channelCount);
 
     // The temporary disappears with `file` unless committed; `writer` closes before it.
     std::optional<AtomicFile> file;
@@ -151,51 +205,7 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
         unwritable("Can't create " + name + " (" + e.what() + ").");
     }
 
-    reader.reserve(bufferFrames);
-    std::vector<float> interleaved(reader.framesPerRead(bufferFrames) * channelCount);
-
-    const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
-    const bool dither = !format.isFloat && format.bitDepth <= 16;
-    const float amplitude = std::ldexp(1.0f, 1 - format.bitDepth);
-    DitherNoise noise;
-
-    // The next chunk is read while this one is written, on two processors when it has them.
-    const ParallelTasks::Running running;
-    const std::size_t capacity = reader.framesPerRead(bufferFrames);
-    const double total = static_cast<double>(std::max<std::int64_t>(reader.length(), 1));
-    std::int64_t written = 0;
-    // Asked before each chunk is written, on this thread: a chunk read ahead meanwhile is dropped.
-    try {
-        stopIfCancelled(isCancelled);
-        for (std::size_t frames = readChunk(reader, bufferFrames); frames > 0;) {
-            interleave(reader.channelData(), plan.order, frames, interleaved.data());
-            VectorOps::scale(interleaved.data(), frames * channelCount, factor);
-            if (dither)
-                addDither(interleaved.data(), frames, channelCount, amplitude, noise);
-            std::size_t next = 0;
-            ParallelTasks::run(
-                2,
-                [&](std::size_t task) {
-                    if (task == 0) {
-                        next = readChunk(reader, bufferFrames);
-                        return;
-                    }
-                    try {
-                        writer->write(interleaved.data(), frames);
-                    } catch (const SndfileError& e) {
-                        writingStopped(e.what());
-                    }
-                },
-                running.alone() && frames == capacity);
-            written += static_cast<std::int64_t>(frames);
-            if (progress)
-                progress(std::min(1.0, static_cast<double>(written) / total));
-            if ((frames = next) > 0)
-                stopIfCancelled(isCancelled);
-        }
-    } catch (const FfmpegError& e) {
-        unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
-    }
+    copySamples(reader, *writer, plan.order, format, gain, progress, isCancelled);
 
     try {
         writer->close();
