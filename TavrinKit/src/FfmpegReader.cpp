@@ -29,7 +29,9 @@ extern "C" {
 #include <string_view>
 #include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tavrin {
@@ -121,6 +123,8 @@ struct FfmpegReader::State {
 
     void open();
     void openFile();
+    std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
+                                                     int channelCount) const;
     static int readIo(void* opaque, std::uint8_t* buffer, int size);
     static std::int64_t seekIo(void* opaque, std::int64_t offset, int whence);
     bool decodeFrame();
@@ -221,6 +225,28 @@ std::int64_t FfmpegReader::State::seekIo(void* opaque, std::int64_t offset, int 
     return s.ioPosition = base + offset;
 }
 
+/// Where the audio of a plain PCM WAV lies in the file, start and end, when the demuxer, having
+/// read the header, would read exactly the data chunk the header declares (cut at the end of the
+/// file) in whole frames of the size it guessed: then reading it straight gives the same samples.
+/// {-1, -1} when anything else might be read: compressed audio, an undeclared or disputed length.
+std::pair<std::int64_t, std::int64_t> FfmpegReader::State::plainAudio(const AVStream& stream,
+                                                                      int channelCount) const {
+    const AVCodecParameters& params = *stream.codecpar;
+    const int guessed = av_get_bits_per_sample(params.codec_id);
+    const std::int64_t frameBytes = std::int64_t(channelCount) * guessed / 8;
+    const std::int64_t start = avio_tell(demuxer->pb); // the header reading stops at the audio
+    struct stat info {};
+    const auto declared = WaveHeader::dataBytes(path);
+    if (codecInfo(params.codec_id).codec != AudioCodec::linearPCM ||
+        params.ch_layout.nb_channels != channelCount || guessed % 8 != 0 || frameBytes <= 0 ||
+        start < 0 || !declared || ::fstat(fd, &info) != 0 || info.st_size < start)
+        return {-1, -1};
+    const auto bytes = std::min<std::uint64_t>(*declared, std::uint64_t(info.st_size - start));
+    if (stream.duration == AV_NOPTS_VALUE || std::uint64_t(stream.duration) != bytes / frameBytes)
+        return {-1, -1};
+    return {start, start + stream.duration * frameBytes};
+}
+
 void FfmpegReader::State::open() {
     openFile();
     // WAV packets default to 4 KB: an hour of audio would take a million packets and read calls.
@@ -237,14 +263,9 @@ void FfmpegReader::State::open() {
     // more than the audio.
     const bool isWav = std::string_view(demuxer->iformat->name) == "wav";
     const auto wave = isWav ? WaveHeader::pcmFormat(path) : std::nullopt;
-    const auto plainWave = [&] {
-        if (!wave || demuxer->nb_streams != 1 || pcmLayout(*wave).sample == PcmSample::none)
-            return false;
-        const AVStream* only = demuxer->streams[0];
-        return codecInfo(only->codecpar->codec_id).codec == AudioCodec::linearPCM &&
-               only->codecpar->ch_layout.nb_channels == wave->channels &&
-               only->duration != AV_NOPTS_VALUE;
-    }();
+    if (wave && demuxer->nb_streams == 1 && pcmLayout(*wave).sample != PcmSample::none)
+        std::tie(fileAt, fileEnd) = plainAudio(*demuxer->streams[0], wave->channels);
+    const bool plainWave = fileAt >= 0;
     if (!plainWave && (r = avformat_find_stream_info(demuxer, nullptr)) < 0)
         fail(r);
     for (unsigned i = 0; i < demuxer->nb_streams && streamIndex < 0; ++i)
@@ -297,17 +318,6 @@ void FfmpegReader::State::open() {
             const int container = int(8 * layout.bytes);
             format.bitDepth =
                 wave->validBits > 0 && wave->validBits < container ? wave->validBits : container;
-            if (plainWave) {
-                // The header reading leaves the file at the first byte of audio; the demuxer
-                // would stop where its frames, of the size it guessed, end.
-                fileAt = avio_tell(demuxer->pb);
-                const std::int64_t frameBytes = std::int64_t(format.channelCount) * guessed / 8;
-                if (guessed % 8 == 0 && frameBytes > 0 && stream->duration >= 0 &&
-                    stream->duration <= (INT64_MAX - fileAt) / frameBytes)
-                    fileEnd = fileAt + stream->duration * frameBytes;
-                else
-                    fileAt = -1; // a length that can't be believed: as the demuxer reads it
-            }
         }
     }
 

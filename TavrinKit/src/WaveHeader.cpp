@@ -64,17 +64,30 @@ std::optional<std::vector<std::uint8_t>> chunk(const std::filesystem::path& path
     return body;
 }
 
-std::optional<std::int64_t> declaredFrames(const std::filesystem::path& path) {
-    const auto format = pcmFormat(path);
+std::optional<std::uint64_t> dataBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::error_code ec;
     const std::uint64_t size = std::filesystem::file_size(path, ec);
-    const auto data = format && !ec ? locate(in, size, "data") : std::nullopt;
-    // RF64 and BW64 declare 0xFFFFFFFF here and the real size in their 'ds64' chunk.
-    if (!data || data->bytes == 0xFFFFFFFF)
+    const auto data = ec ? std::nullopt : locate(in, size, "data");
+    if (!data || data->bytes == 0)
         return std::nullopt;
-    return static_cast<std::int64_t>(
-        data->bytes / (std::uint64_t(format->channels) * std::uint64_t(format->containerBytes)));
+    if (data->bytes != 0xFFFFFFFF)
+        return data->bytes;
+    // RF64 and BW64 declare 0xFFFFFFFF here and the real size in their 'ds64' chunk.
+    const auto ds64 = chunk(path, "ds64");
+    if (!ds64 || ds64->size() < 16)
+        return std::nullopt;
+    return le(ds64->data() + 8, 8);
+}
+
+std::optional<std::int64_t> declaredFrames(const std::filesystem::path& path) {
+    const auto format = pcmFormat(path);
+    const auto bytes = format ? dataBytes(path) : std::nullopt;
+    if (!bytes)
+        return std::nullopt;
+    const std::uint64_t frames =
+        *bytes / (std::uint64_t(format->channels) * std::uint64_t(format->containerBytes));
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(frames, INT64_MAX));
 }
 
 std::optional<Format> pcmFormat(const std::filesystem::path& path) {

@@ -25,9 +25,14 @@ struct Format {
 std::optional<std::vector<std::uint8_t>> chunk(const std::filesystem::path& path,
                                                std::string_view id);
 
-/// The frames the 'data' chunk declares (its size over the block alignment), even when the file
+/// The bytes of audio the header declares, even when the file ends before them: the 'data'
+/// chunk's size, or for RF64 and BW64 the size their 'ds64' chunk gives. Nothing when the file is
+/// not WAV or declares no size (0, or 0xFFFFFFFF without a 'ds64' chunk: the data runs to the end).
+std::optional<std::uint64_t> dataBytes(const std::filesystem::path& path);
+
+/// The frames the header declares (dataBytes() over the block alignment), even when the file
 /// ends before them: a cut-off file still says how long it was. Nothing when the file is not
-/// linear PCM WAV or declares no size (RF64 and BW64 keep theirs elsewhere).
+/// linear PCM WAV or declares no size.
 std::optional<std::int64_t> declaredFrames(const std::filesystem::path& path);
 
 /// The file's sample format when it is integer or float linear PCM.
