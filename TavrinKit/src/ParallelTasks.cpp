@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -13,12 +15,21 @@ namespace {
 
 std::atomic<int> measurements{0};
 
+/// Waits up to a tenth of a millisecond for `ready`, without sleeping: jobs come every fraction
+/// of a millisecond while a file is measured, and a thread put to sleep between them takes longer
+/// than that to wake.
+template <class Ready> void spinBriefly(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+    while (!ready() && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+}
+
 /// The tasks of one call to run(), on the caller's stack.
 struct Job {
     std::size_t count;
     const std::function<void(std::size_t)>& task;
     std::atomic<std::size_t> next{0};
-    int helpers = 0; ///< helpers inside work(), under the pool's mutex
+    std::atomic<int> helpers{0}; ///< helpers inside work(), changed under the pool's mutex
     std::exception_ptr error{};
 };
 
@@ -41,6 +52,7 @@ public:
         }
         m_wake.notify_all();
         work(job);
+        spinBriefly([&job] { return job.helpers.load() == 0; });
         std::unique_lock lock(m_mutex);
         m_job = nullptr; // no helper joins any more; wait for those inside
         m_left.wait(lock, [&job] { return job.helpers == 0; });
@@ -62,9 +74,18 @@ public:
 
 private:
     Helpers() {
-        const unsigned processors = std::thread::hardware_concurrency();
-        for (unsigned i = 1; i < std::min(processors, 16u); ++i)
+        for (int i = 1; i < std::min(processorsAllowed(), 16); ++i)
             m_threads.emplace_back([this] { serve(); });
+    }
+
+    /// The processors this process may run on (fewer than the machine's under taskset or in a
+    /// container), so that helpers never wait their turn on the processor of the thread they help.
+    static int processorsAllowed() {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) == 0)
+            return CPU_COUNT(&set);
+        return int(std::thread::hardware_concurrency());
     }
 
     ~Helpers() {
@@ -81,6 +102,7 @@ private:
         std::uint64_t seen = 0;
         for (;;) {
             Job* job = nullptr;
+            spinBriefly([&] { return m_generation.load() != seen || m_stopping.load(); });
             {
                 std::unique_lock lock(m_mutex);
                 m_wake.wait(lock, [&] { return m_stopping || (m_job && m_generation != seen); });
@@ -104,8 +126,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_left;
     Job* m_job = nullptr;
-    std::uint64_t m_generation = 0;
-    bool m_stopping = false;
+    std::atomic<std::uint64_t> m_generation{0}; ///< changed under m_mutex
+    std::atomic<bool> m_stopping{false};        ///< changed under m_mutex
     std::vector<std::thread> m_threads;
 };
 
