@@ -91,6 +91,7 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     m_truePeaks.resize(m_weights.size());
     m_input.resize(m_weights.size());
     m_filtered.resize(m_groups.size());
+    m_spanSums.resize(m_groups.size());
     m_pointers.resize(m_weights.size());
     m_stepEnd = stepEndFrame(sampleRate, 0);
 }
@@ -135,11 +136,26 @@ void LoudnessMeter::processDoubles(const double* const* channels, std::size_t fr
     commit(frameCount);
 }
 
+template <class Fn> void LoudnessMeter::forEachSpan(std::size_t frameCount, Fn fn) const {
+    std::int64_t seen = m_framesSeen, end = m_stepEnd, index = m_stepIndex;
+    for (std::size_t first = 0; first < frameCount;) {
+        const std::size_t count =
+            std::min(static_cast<std::size_t>(end - seen), frameCount - first);
+        seen += static_cast<std::int64_t>(count);
+        const bool endsStep = seen == end;
+        fn(first, count, endsStep);
+        if (endsStep)
+            end = stepEndFrame(m_sampleRate, ++index);
+        first += count;
+    }
+}
+
 void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
                                 std::size_t frameCount) {
     const FlushDenormals flushDenormals; // the setting belongs to the thread
     if (part < m_groups.size()) {
-        // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer.
+        // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer;
+        // then the energy of each span of a step, for commit() to add up in order.
         const LaneGroup& group = m_groups[part];
         std::array<const double*, 4> in{};
         for (std::size_t j = 0; j < group.lanes; ++j)
@@ -149,6 +165,15 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
             filtered.assign(frameCount * group.lanes, 0.0);
         VectorOps::biquadCascade(m_coefficients.data(), &m_delays[6 * group.first], in.data(),
                                  filtered.data(), group.lanes, frameCount);
+        auto& spanSums = m_spanSums[part];
+        spanSums.clear();
+        forEachSpan(frameCount, [&](std::size_t first, std::size_t count, bool) {
+            std::array<double, 4> sums{};
+            VectorOps::sumOfSquares(filtered.data() + first * group.lanes, count, group.lanes,
+                                    sums.data());
+            spanSums.insert(spanSums.end(), sums.begin(),
+                            sums.begin() + std::ptrdiff_t(group.lanes));
+        });
     } else {
         // Peaks are taken on the unweighted input of every channel, LFE included.
         const std::size_t c = part - m_groups.size();
@@ -158,30 +183,25 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
 
 void LoudnessMeter::commit(std::size_t frameCount) {
     const FlushDenormals flushDenormals;
-    std::size_t pos = 0;
-    std::array<double, 4> sums{};
-    while (pos < frameCount) {
-        const std::size_t chunkEnd =
-            std::min(pos + static_cast<std::size_t>(m_stepEnd - m_framesSeen), frameCount);
-        const std::size_t len = chunkEnd - pos;
+    std::size_t span = 0;
+    forEachSpan(frameCount, [&](std::size_t, std::size_t count, bool endsStep) {
         for (std::size_t g = 0; g < m_groups.size(); ++g) {
             const LaneGroup& group = m_groups[g];
-            VectorOps::sumOfSquares(m_filtered[g].data() + pos * group.lanes, len, group.lanes,
-                                    sums.data());
             for (std::size_t j = 0; j < group.lanes; ++j)
-                m_stepEnergy += m_weights[m_weighted[group.first + j]] * sums[j];
+                m_stepEnergy +=
+                    m_weights[m_weighted[group.first + j]] * m_spanSums[g][span * group.lanes + j];
         }
-        m_stepFrames += static_cast<std::int64_t>(len);
-        m_framesSeen += static_cast<std::int64_t>(len);
-        if (m_framesSeen == m_stepEnd) {
+        ++span;
+        m_stepFrames += static_cast<std::int64_t>(count);
+        m_framesSeen += static_cast<std::int64_t>(count);
+        if (endsStep) {
             m_history.append(m_stepEnergy, m_stepFrames);
             m_stepEnergy = 0;
             m_stepFrames = 0;
             ++m_stepIndex;
             m_stepEnd = stepEndFrame(m_sampleRate, m_stepIndex);
         }
-        pos = chunkEnd;
-    }
+    });
 }
 
 LoudnessResult LoudnessMeter::finish() {

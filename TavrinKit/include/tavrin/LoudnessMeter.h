@@ -62,6 +62,9 @@ private:
     };
 
     void processDoubles(const double* const* channels, std::size_t frameCount);
+    /// Calls fn(first, count, endsStep) for each run of this buffer's frames within one 10 ms
+    /// step, in order, without changing the meter.
+    template <class Fn> void forEachSpan(std::size_t frameCount, Fn fn) const;
 
     double m_sampleRate;
     std::vector<double> m_weights;
@@ -78,6 +81,7 @@ private:
     std::int64_t m_stepFrames = 0;
     std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
     std::vector<std::vector<double>> m_filtered; ///< per lane group: interleaved K-weighted samples
+    std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
     std::vector<const double*> m_pointers;
 };
 
