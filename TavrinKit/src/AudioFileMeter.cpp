@@ -138,16 +138,14 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, const CancelCheck& is
     for (std::size_t frames = buffers.read(current); frames > 0; current = 1 - current) {
         std::size_t next = 0;
         const std::size_t parts = meter.partCount();
-        ParallelTasks::run(
-            parts + 1,
-            [&](std::size_t task) {
-                if (task == 0)
-                    next = buffers.read(1 - current);
-                else
-                    meter.processPart(task - 1, buffers.channels(current), frames);
-            },
-            // Helpers join full chunks only: waking them costs more than a short file's meter.
-            running.alone() && frames == fullChunk);
+        auto task = [&](std::size_t i) {
+            if (i == 0)
+                next = buffers.read(1 - current);
+            else
+                meter.processPart(i - 1, buffers.channels(current), frames);
+        };
+        // Helpers join full chunks only: waking them costs more than a short file's meter.
+        ParallelTasks::run(parts + 1, task, running.alone() && frames == fullChunk);
         meter.commit(frames);
         metered(frames);
         if ((frames = next) > 0)

@@ -76,9 +76,10 @@ struct FfmpegReader::State {
     int streamIndex = -1;
     PcmLayout pcm; // set when packets are converted without the decoder
     // Plain PCM WAV is read straight from the file, from `fileAt` up to `fileEnd`, past the
-    // demuxer: its stream probe would hunt for a compressed stream in every 16-bit file.
+    // demuxer: its stream probe would hunt for a compressed stream in every 16-bit file. `fileAt`
+    // is −1 for every other file.
     std::int64_t fileAt = -1;
-    std::int64_t fileEnd = INT64_MAX;
+    std::int64_t fileEnd = -1;
     std::vector<std::uint8_t> raw;
     double lengthScale = 1;
 

@@ -117,7 +117,7 @@ void interleave(std::span<const float* const> channels, const std::vector<std::s
     unwritable("Writing stopped part way (" + description + ").");
 }
 
-void write(SndfileWriter& writer, const float* interleaved, std::size_t frames) {
+void writeFrames(SndfileWriter& writer, const float* interleaved, std::size_t frames) {
     try {
         writer.write(interleaved, frames);
     } catch (const SndfileError& e) {
@@ -163,15 +163,13 @@ void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<
             if (dither)
                 addDither(interleaved.data(), frames, channelCount, amplitude, noise);
             std::size_t next = 0;
-            ParallelTasks::run(
-                2,
-                [&](std::size_t task) {
-                    if (task == 0)
-                        next = readChunk(reader, bufferFrames);
-                    else
-                        write(writer, interleaved.data(), frames);
-                },
-                running.alone() && frames == fullChunk);
+            auto task = [&](std::size_t i) {
+                if (i == 0)
+                    next = readChunk(reader, bufferFrames);
+                else
+                    writeFrames(writer, interleaved.data(), frames);
+            };
+            ParallelTasks::run(2, task, running.alone() && frames == fullChunk);
             written += static_cast<std::int64_t>(frames);
             if (progress)
                 progress(std::min(1.0, static_cast<double>(written) / total));

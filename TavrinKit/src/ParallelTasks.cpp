@@ -13,7 +13,7 @@
 namespace tavrin::ParallelTasks {
 namespace {
 
-std::atomic<int> measurements{0};
+std::atomic<int> filesAtWork{0};
 
 /// Waits up to a tenth of a millisecond for `ready`, without sleeping: jobs come every fraction
 /// of a millisecond while a file is measured, and a thread put to sleep between them takes longer
@@ -27,7 +27,7 @@ template <class Ready> void spinBriefly(Ready ready) {
 /// The tasks of one call to run(), on the caller's stack.
 struct Job {
     std::size_t count;
-    const std::function<void(std::size_t)>& task;
+    TaskRef task;
     std::atomic<std::size_t> next{0};
     std::atomic<int> helpers{0}; ///< helpers inside work(), changed under the pool's mutex
     std::exception_ptr error{};
@@ -62,7 +62,7 @@ public:
     static void work(Job& job) {
         for (std::size_t i; (i = job.next++) < job.count;) {
             try {
-                job.task(i);
+                job.task.call(job.task.context, i);
             } catch (...) {
                 static std::mutex errorMutex;
                 const std::lock_guard lock(errorMutex);
@@ -133,7 +133,7 @@ private:
 
 } // namespace
 
-void run(std::size_t count, const std::function<void(std::size_t)>& task, bool shared) {
+void run(std::size_t count, TaskRef task, bool shared) {
     Job job{count, task};
     if (!shared || count < 2 || !Helpers::instance().run(job))
         Helpers::work(job);
@@ -142,15 +142,15 @@ void run(std::size_t count, const std::function<void(std::size_t)>& task, bool s
 }
 
 Running::Running() {
-    ++measurements;
+    ++filesAtWork;
 }
 
 Running::~Running() {
-    --measurements;
+    --filesAtWork;
 }
 
 bool Running::alone() const {
-    return measurements.load() == 1;
+    return filesAtWork.load() == 1;
 }
 
 } // namespace tavrin::ParallelTasks

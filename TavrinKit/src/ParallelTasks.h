@@ -4,15 +4,28 @@
 // processors to one measurement at a time.
 
 #include <cstddef>
-#include <functional>
+#include <type_traits>
 
 namespace tavrin::ParallelTasks {
+
+/// A task by reference, without the allocation a std::function of a capturing lambda costs on
+/// every chunk: `call(context, i)` runs task i.
+struct TaskRef {
+    void (*call)(void* context, std::size_t i);
+    void* context;
+};
+
+void run(std::size_t count, TaskRef task, bool shared);
 
 /// Runs task(0) … task(count − 1), each once, and returns when all are done: on the calling
 /// thread, joined by the helpers when `shared` and no other caller has them. Tasks are taken in
 /// index order, so put the longest first. Rethrows the first exception a task threw, once every
 /// task has ended.
-void run(std::size_t count, const std::function<void(std::size_t)>& task, bool shared);
+template <class Task> void run(std::size_t count, Task& task, bool shared) {
+    run(count,
+        TaskRef{[](void* context, std::size_t i) { (*static_cast<Task*>(context))(i); }, &task},
+        shared);
+}
 
 /// Counts the files being measured or written in the process while it lives.
 class Running {
