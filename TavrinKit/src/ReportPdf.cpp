@@ -181,7 +181,8 @@ void drawFooter(PdfCanvas& canvas, std::string_view creator, std::size_t page, s
 
 std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
                               std::string_view title, std::string_view creator,
-                              std::chrono::system_clock::time_point date) {
+                              std::chrono::system_clock::time_point date,
+                              const PdfOptions& /*options*/) {
     PdfCanvas canvas(pageWidth, pageHeight, title, creator);
     if (!canvas.isValid())
         return {};

@@ -216,10 +216,11 @@ std::string cantCreateFolderMessage(const std::filesystem::path& path,
 
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
-                    std::optional<std::string> fix) {
+                    std::optional<std::string> fix, std::vector<std::string> warnings) {
     return {file.filename().string(), file.parent_path().string(),
             std::move(format),        std::move(result),
-            std::move(error),         std::move(fix)};
+            std::move(error),         std::move(fix),
+            std::move(warnings)};
 }
 
 } // namespace tavrin::Workflow

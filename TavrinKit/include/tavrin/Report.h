@@ -38,6 +38,18 @@ std::string escapeCSV(std::string_view field);
 /// CR LF. Numbers use one decimal, "." and an ASCII minus. Pure; never fails.
 std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
+/// Said wherever results are summed up while mono files are measured as dual mono.
+inline constexpr std::string_view dualMonoNote = "Mono files count as dual mono (+3 dB)";
+
+/// The paper a PDF report is laid out on, landscape.
+enum class Paper { letter, a4 };
+
+/// How a PDF report is laid out and what its first page says besides the preset.
+struct PdfOptions {
+    Paper paper = Paper::letter;
+    bool dualMono = false; ///< mono files were measured as dual mono
+};
+
 /// The methodology note at the foot of every PDF page.
 inline constexpr std::string_view footerText =
     "Measured per ITU-R BS.1770-4 (gated integrated loudness, EBU Tech 3342 loudness range, "
@@ -53,7 +65,8 @@ inline constexpr std::string_view footerText =
 /// Empty only when the PDF document can't be created. Safe to call on any thread.
 std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
                               std::string_view title, std::string_view creator,
-                              std::chrono::system_clock::time_point date);
+                              std::chrono::system_clock::time_point date,
+                              const PdfOptions& options = {});
 
 /// Saves report bytes at `path` so that readers only ever see the old file or the whole new one:
 /// written beside it under a hidden temporary name, flushed to disk, then renamed over any file

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -17,6 +18,7 @@ struct ReportRow {
     std::optional<LoudnessResult> result; ///< absent when not measured or the reading failed
     std::optional<std::string> error;     ///< the message of a failed reading
     std::optional<std::string> fix;       ///< what the Fix command did, as display text
+    std::vector<std::string> warnings{};  ///< what the reading warns of, one sentence each
 
     bool operator==(const ReportRow&) const = default;
 

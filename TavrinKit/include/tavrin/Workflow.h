@@ -136,6 +136,6 @@ std::string cantCreateFolderMessage(const std::filesystem::path& path,
 /// A report row for `file`: its name, its folder, and what is known about it.
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
-                    std::optional<std::string> fix);
+                    std::optional<std::string> fix, std::vector<std::string> warnings = {});
 
 } // namespace tavrin::Workflow
