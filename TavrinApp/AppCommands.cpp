@@ -14,7 +14,7 @@ bool canExport(const AppModel& model) {
 }
 
 bool canFix(const AppModel& model) {
-    return !model.fixing() && !model.fixCandidates().empty();
+    return model.canFix();
 }
 
 AppCommands::AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar)
@@ -53,6 +53,7 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
                     [&model] { model.exportPDF(); });
     menu->addSeparator();
     fix = add({}, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [&model] { model.fixFiles(); });
+    stopFixing = add("Stop Fixing", QKeySequence(Qt::Key_Escape), [&model] { model.stopFixing(); });
     reveal = add(AppTexts::showInFileManager(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
                  [&model] { model.revealInFinder(model.selection()); });
     menu->addSeparator();
@@ -60,7 +61,7 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
                  [&model] { model.removeItems(model.selection()); });
     remove->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Backspace), QKeySequence::Delete});
     clearList = add("Clear List", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace),
-                    [&model] { model.clearList(); });
+                    [this] { emit clearListRequested(); });
     measureAgain = add("Measure Again", {}, [&model] { model.measureAgain(); });
     menu->addSeparator();
     settings = add("Settings…", QKeySequence(Qt::CTRL | Qt::Key_Comma),
@@ -106,10 +107,11 @@ void AppCommands::refresh() {
     exportPDF->setEnabled(canExport(m_model));
     fix->setText(nothingSelected ? "Fix All Failing Files…" : "Fix Selected Files…");
     fix->setEnabled(canFix(m_model));
+    stopFixing->setEnabled(m_model.fixing());
     reveal->setEnabled(!nothingSelected);
     remove->setEnabled(!nothingSelected);
     clearList->setEnabled(!empty);
-    measureAgain->setEnabled(!empty);
+    measureAgain->setEnabled(!empty && !m_model.fixing());
     const auto& specs = DeliverySpec::all();
     for (std::size_t position = 0; position < specs.size(); ++position)
         presets[position]->setChecked(specs[position].id == m_model.currentSpec().id);

@@ -13,7 +13,8 @@ namespace tavrin::app {
 
 /// Whether the list can be exported now: it has files and none is waiting or being measured.
 bool canExport(const AppModel& model);
-/// Whether a fix can start now: none is running and some candidate fails.
+/// Whether a fix can start now: none is running and some row it would take fails or is still to
+/// be measured.
 bool canFix(const AppModel& model);
 
 /// Every command of the menu bar, with its shortcut, and its title and enablement kept in step
@@ -28,6 +29,7 @@ public:
     QAction* exportCSV;
     QAction* exportPDF;
     QAction* fix;
+    QAction* stopFixing;
     QAction* reveal;
     QAction* remove;
     QAction* clearList;
@@ -45,6 +47,8 @@ public:
 signals:
     void settingsRequested();
     void quitRequested();
+    /// Clear List was chosen; the window asks first when a fix is running.
+    void clearListRequested();
     void checkForUpdatesRequested();
     void aboutRequested();
 

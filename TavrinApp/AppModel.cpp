@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <system_error>
 #include <unordered_set>
 
@@ -18,10 +19,11 @@ namespace {
 constexpr auto presetKey = "preset";
 constexpr auto dualMonoKey = "dualMono";
 constexpr auto outputFolderKey = "outputFolder";
+constexpr auto paperKey = "paperSize";
 
 FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
-        return {FileItem::Reading::Measured{*reading.result}};
+        return {FileItem::Reading::Measured{*reading.result, reading.warnings}};
     return {FileItem::Reading::Failed{reading.error.value_or("")}};
 }
 
@@ -49,8 +51,15 @@ const LoudnessResult* FileItem::result() const {
     return measured ? &measured->result : nullptr;
 }
 
+const std::vector<std::string>& FileItem::warnings() const {
+    static const std::vector<std::string> none;
+    const auto* measured = std::get_if<Reading::Measured>(&reading.value);
+    return measured ? measured->warnings : none;
+}
+
 const FileItem::FixState* FileItem::fixFor(const std::string& specID) const {
-    return fix && fixSpecID == specID ? &*fix : nullptr;
+    const auto found = fixes.find(specID);
+    return found == fixes.end() ? nullptr : &found->second;
 }
 
 /// The running measuring loop: what it measures with, and how many of its files are running.
@@ -62,24 +71,42 @@ struct AppModel::MeasuringLoop {
     std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
 };
 
-/// One copy to write: the row, its original and the plan's gain and note.
+/// One copy to write: the row, its original and reading, the plan's gain and note, and the row's
+/// fix state for the preset before the run, which comes back if the copy is never made.
 struct AppModel::FixJob {
     QUuid id;
     std::filesystem::path url;
+    LoudnessResult original;
     double gain;
     std::optional<std::string> note;
+    std::optional<FileItem::FixState> before;
+};
+
+/// What a copy's worker gives back, unless it was stopped.
+struct AppModel::CopyResult {
+    Workflow::CopyOutcome outcome;
+    bool kept; ///< a copy made earlier, found instead of written
 };
 
 /// The running fix run, working from its own copies of the preset, folder and dual-mono flag, so
-/// changing them meanwhile affects only later runs.
+/// changing them meanwhile affects only later runs. Rows leave `queue` and `awaited` when they
+/// are handled, removed or the run is stopped; the run ends when both are empty and no copy is
+/// being written.
 struct AppModel::FixRun {
     DeliverySpec spec;
-    std::vector<FixJob> jobs;
     std::optional<std::filesystem::path> outputFolder;
     bool dualMono;
-    int skipped;
-    std::size_t next = 0;
+    bool fromSelection;
+    bool announced = false; ///< `fixingChanged` said it started
+    QSet<QUuid> awaited{};  ///< rows of the run's scope still to be measured at the start
+    std::deque<FixJob> queue{};
+    std::optional<FixJob> writing{};
+    int started = 0; ///< copies started, the one being written included
     int written = 0;
+    int kept = 0;
+    int failed = 0;
+    int refused = 0;
+    int notStarted = 0;
     std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
 };
 
@@ -109,6 +136,7 @@ void AppModel::loadSettings() {
         if (const auto spec = DeliverySpec::preset(stored.toString().toStdString()))
             m_specID = spec->id;
     m_dualMono = m_settings->value(dualMonoKey, false).toBool();
+    m_a4Paper = m_settings->value(paperKey).toString() == QStringLiteral("a4");
     const QVariant folder = m_settings->value(outputFolderKey);
     setOutputFolder(folder.isValid() ? std::optional(toPath(folder.toString())) : std::nullopt);
 }
@@ -138,12 +166,20 @@ const DeliverySpec& AppModel::currentSpec() const {
 }
 
 void AppModel::setDualMono(bool dualMono) {
-    writeSetting(dualMonoKey, dualMono);
-    if (dualMono == m_dualMono)
+    if (dualMono == m_dualMono || fixing())
         return;
+    writeSetting(dualMonoKey, dualMono);
     m_dualMono = dualMono;
     emit dualMonoChanged();
     measureAgain();
+}
+
+void AppModel::setA4Paper(bool a4) {
+    writeSetting(paperKey, a4 ? QStringLiteral("a4") : QStringLiteral("letter"));
+    if (a4 == m_a4Paper)
+        return;
+    m_a4Paper = a4;
+    emit paperChanged();
 }
 
 void AppModel::setOutputFolder(const std::optional<std::filesystem::path>& folder) {
@@ -206,11 +242,15 @@ void AppModel::setReading(int row, FileItem::Reading reading) {
     emit itemChanged(row);
 }
 
-void AppModel::setFix(int row, std::optional<FileItem::FixState> fix) {
+void AppModel::setFix(int row, const std::string& specID, std::optional<FileItem::FixState> fix) {
     FileItem& item = m_items[static_cast<std::size_t>(row)];
-    if (fix == item.fix)
+    const FileItem::FixState* now = item.fixFor(specID);
+    if (now ? fix == *now : !fix)
         return;
-    item.fix = std::move(fix);
+    if (fix)
+        item.fixes.insert_or_assign(specID, std::move(*fix));
+    else
+        item.fixes.erase(specID);
     emit itemChanged(row);
 }
 
@@ -252,7 +292,7 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
     for (auto& file : fresh) {
         const QUuid id = QUuid::createUuid();
         m_rows.insert(id, static_cast<int>(m_items.size()));
-        m_items.push_back({id, std::move(file), {}, {}, std::nullopt, std::nullopt});
+        m_items.push_back({id, std::move(file), {}, {}});
     }
     emit itemsInserted();
     startMeasuring();
@@ -266,6 +306,8 @@ void AppModel::chooseFiles() {
 }
 
 void AppModel::removeItems(const QSet<QUuid>& ids) {
+    if (m_fixRun)
+        dropUnstartedCopies(ids);
     // Contiguous runs, from the end, so the indices of the runs still to go stay valid.
     bool removed = false;
     for (int last = static_cast<int>(m_items.size()) - 1; last >= 0;) {
@@ -289,9 +331,12 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
         m_rows.insert(m_items[static_cast<std::size_t>(row)].id, row);
     m_firstMaybeWaiting = 0;
     setSelection(m_selection - ids);
+    if (m_fixRun)
+        finishFixRunWhenDone();
 }
 
 void AppModel::clearList() {
+    stopFixing();
     stopMeasuring();
     if (!m_items.empty()) {
         emit itemsAboutToBeRemoved(0, static_cast<int>(m_items.size()) - 1);
@@ -305,16 +350,16 @@ void AppModel::clearList() {
 }
 
 void AppModel::measureAgain() {
-    if (m_items.empty())
+    if (m_items.empty() || fixing())
         return;
     stopMeasuring();
     for (int row = 0; row < static_cast<int>(m_items.size()); ++row) {
         FileItem& item = m_items[static_cast<std::size_t>(row)];
         const FileItem::Reading waiting{FileItem::Reading::Waiting{}};
-        if (item.reading == waiting && !item.fix)
+        if (item.reading == waiting && item.fixes.empty())
             continue;
         item.reading = waiting;
-        item.fix.reset();
+        item.fixes.clear();
         emit itemChanged(row);
     }
     m_firstMaybeWaiting = 0;
@@ -404,15 +449,32 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
     };
     if (measuring(reading) && !measuring(item.reading))
         return;
+    // A file that can no longer be read has no format to show either.
+    if (std::holds_alternative<FileItem::Reading::Failed>(reading.value))
+        format = std::string();
     if ((!format || *format == item.format) && reading == item.reading)
         return;
     if (format)
         item.format = std::move(*format);
     item.reading = std::move(reading);
     emit itemChanged(row);
+    if (m_fixRun && !measuring(item.reading) && m_fixRun->awaited.remove(id)) {
+        enlistInFixRun(row);
+        startNextCopy();
+    }
 }
 
 // MARK: fixing
+
+namespace {
+
+/// Whether the row is still to be measured.
+bool unmeasured(const FileItem& item) {
+    return std::holds_alternative<FileItem::Reading::Waiting>(item.reading.value) ||
+           std::holds_alternative<FileItem::Reading::Measuring>(item.reading.value);
+}
+
+} // namespace
 
 std::vector<QUuid> AppModel::fixCandidates() const {
     std::vector<QUuid> candidates;
@@ -426,86 +488,176 @@ std::vector<QUuid> AppModel::fixCandidates() const {
     return candidates;
 }
 
+bool AppModel::canFix() const {
+    return !fixing() &&
+           (!fixCandidates().empty() || std::ranges::any_of(m_items, [this](const FileItem& item) {
+               return unmeasured(item) && (m_selection.empty() || m_selection.contains(item.id));
+           }));
+}
+
 void AppModel::fixFiles() {
     if (fixing())
         return;
-    const DeliverySpec& spec = currentSpec();
-    const auto candidates = fixCandidates();
-    if (candidates.empty()) {
-        setAlert(qs(Workflow::nothingToFixTitle),
-                 qs(Workflow::nothingToFixMessage(spec, !m_selection.empty())));
+    m_fixRun.reset(new FixRun{currentSpec(), m_outputFolder, m_dualMono, !m_selection.empty()});
+    for (const FileItem& item : m_items)
+        if (unmeasured(item) && (m_selection.empty() || m_selection.contains(item.id)))
+            m_fixRun->awaited.insert(item.id);
+    for (const QUuid& id : fixCandidates())
+        enlistInFixRun(indexOf(id));
+    if (m_fixRun->queue.empty() && m_fixRun->awaited.empty()) {
+        finishFixRunWhenDone(); // nothing to write: says why at once
         return;
     }
-    std::vector<FixJob> jobs;
-    for (const QUuid& id : candidates) {
-        const int row = indexOf(id);
-        FileItem& item = m_items[static_cast<std::size_t>(row)];
-        // A candidate fails, so it always has a plan.
-        const FixPlan plan = FixPlan::make(*item.result(), spec);
-        if (item.fixSpecID != spec.id) {
-            item.fixSpecID = spec.id;
-            emit itemChanged(row);
-        }
-        if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value)) {
-            setFix(row, FileItem::FixState{FileItem::FixState::Writing{}});
-            jobs.push_back({id, item.url, gain->gain, gain->note});
-        } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value)) {
-            setFix(row, FileItem::FixState{FileItem::FixState::Refused{refused->message}});
-        } else {
-            setFix(row, FileItem::FixState{FileItem::FixState::AlreadyPasses{}});
-        }
-    }
-    if (jobs.empty()) {
-        setAlert(qs(Workflow::cantFixTitle), qs(Workflow::cantFixMessage(spec)));
-        return;
-    }
-    const int skipped = static_cast<int>(candidates.size() - jobs.size());
-    m_fixRun.reset(new FixRun{spec, std::move(jobs), m_outputFolder, m_dualMono, skipped});
-    emit fixingChanged();
     startNextCopy();
+    m_fixRun->announced = true;
+    emit fixingChanged();
+}
+
+void AppModel::enlistInFixRun(int row) {
+    FixRun& run = *m_fixRun;
+    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+    const LoudnessResult* result = item.result();
+    const auto plan =
+        Workflow::fixPlanFor(result ? std::optional(*result) : std::nullopt, run.spec);
+    if (!plan)
+        return;
+    using State = FileItem::FixState;
+    if (const auto* gain = std::get_if<FixPlan::Gain>(&plan->value)) {
+        const State* before = item.fixFor(run.spec.id);
+        run.queue.push_back({item.id, item.url, *result, gain->gain, gain->note,
+                             before ? std::optional(*before) : std::nullopt});
+        setFix(row, run.spec.id, State{State::Writing{}});
+        emit fixProgressChanged();
+    } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
+        ++run.refused;
+        setFix(row, run.spec.id, State{State::Refused{refused->message}});
+    } else {
+        setFix(row, run.spec.id, State{State::AlreadyPasses{}});
+    }
+}
+
+std::optional<AppModel::FixProgress> AppModel::fixProgress() const {
+    if (!m_fixRun || !m_fixRun->writing)
+        return std::nullopt;
+    return FixProgress{m_fixRun->started,
+                       m_fixRun->started + static_cast<int>(m_fixRun->queue.size())};
 }
 
 void AppModel::startNextCopy() {
     FixRun& run = *m_fixRun;
-    if (run.next == run.jobs.size() || run.stop->load()) {
-        finishFixRun();
+    if (run.writing)
+        return;
+    if (run.queue.empty()) {
+        finishFixRunWhenDone();
         return;
     }
-    const FixJob job = run.jobs[run.next++];
+    run.writing = std::move(run.queue.front());
+    run.queue.pop_front();
+    ++run.started;
+    emit fixProgressChanged();
     runThen(
         m_copyPool, this,
-        [job, spec = run.spec, folder = run.outputFolder, dualMono = run.dualMono,
-         stop = run.stop]() -> std::optional<Workflow::CopyOutcome> {
+        [job = *run.writing, spec = run.spec, folder = run.outputFolder, dualMono = run.dualMono,
+         stop = run.stop]() -> std::optional<CopyResult> {
+            const CancelCheck stopped = [&stop] { return stop->load(); };
             try {
-                return Workflow::writeFixedCopy(job.url, job.gain, spec, folder, dualMono,
-                                                [&stop] { return stop->load(); });
+                if (auto earlier = Workflow::earlierCopy(job.url, job.original, job.gain, spec,
+                                                         folder, dualMono, stopped))
+                    return CopyResult{{std::move(*earlier)}, true};
+                return CopyResult{
+                    Workflow::writeFixedCopy(job.url, job.gain, spec, folder, dualMono, stopped),
+                    false};
             } catch (const Cancelled&) {
                 return std::nullopt;
+            } catch (...) {
+                return CopyResult{
+                    {Workflow::CopyOutcome::Failed{std::string(Workflow::internalCopyError)}},
+                    false};
             }
         },
-        [this, job](std::optional<Workflow::CopyOutcome> outcome) {
-            const int row = indexOf(job.id);
-            if (outcome && row >= 0) {
-                if (const auto* copy =
-                        std::get_if<Workflow::CopyOutcome::Written>(&outcome->value)) {
-                    ++m_fixRun->written;
-                    setFix(row, FileItem::FixState{
-                                    FileItem::FixState::Done{copy->copy, copy->result, job.note}});
-                } else {
-                    const auto& failed = std::get<Workflow::CopyOutcome::Failed>(outcome->value);
-                    setFix(row, FileItem::FixState{FileItem::FixState::Failed{failed.message}});
-                }
-            }
-            startNextCopy();
-        });
+        [this](std::optional<CopyResult> result) { applyCopyResult(std::move(result)); });
 }
 
-void AppModel::finishFixRun() {
+void AppModel::applyCopyResult(std::optional<CopyResult> result) {
+    FixRun& run = *m_fixRun;
+    const FixJob job = std::move(*run.writing);
+    run.writing.reset();
+    const int row = indexOf(job.id);
+    using State = FileItem::FixState;
+    std::optional<State> state = job.before;
+    if (!result) {
+        ++run.notStarted; // stopped: the copy was removed
+    } else if (const auto* copy =
+                   std::get_if<Workflow::CopyOutcome::Written>(&result->outcome.value)) {
+        ++(result->kept ? run.kept : run.written);
+        state = State{State::Done{copy->copy, copy->result, job.note}};
+    } else {
+        ++run.failed;
+        // A copy that failed now doesn't hide one written before.
+        if (!job.before || !std::holds_alternative<State::Done>(job.before->value))
+            state = State{State::Failed{
+                std::get<Workflow::CopyOutcome::Failed>(result->outcome.value).message}};
+    }
+    if (row >= 0)
+        setFix(row, run.spec.id, std::move(state));
+    emit fixProgressChanged();
+    startNextCopy();
+}
+
+void AppModel::dropUnstartedCopies(const QSet<QUuid>& ids) {
+    FixRun& run = *m_fixRun;
+    for (auto job = run.queue.begin(); job != run.queue.end();) {
+        if (!ids.contains(job->id)) {
+            ++job;
+            continue;
+        }
+        if (const int row = indexOf(job->id); row >= 0)
+            setFix(row, run.spec.id, job->before);
+        ++run.notStarted;
+        job = run.queue.erase(job);
+    }
+    for (const QUuid& id : ids)
+        run.notStarted += run.awaited.remove(id) ? 1 : 0;
+    emit fixProgressChanged();
+}
+
+void AppModel::stopFixing() {
+    if (!m_fixRun)
+        return;
+    m_fixRun->stop->store(true);
+    QSet<QUuid> unstarted = m_fixRun->awaited;
+    for (const FixJob& job : m_fixRun->queue)
+        unstarted.insert(job.id);
+    dropUnstartedCopies(unstarted);
+    finishFixRunWhenDone();
+}
+
+QString AppModel::stopFixingMessage() const {
+    if (!m_fixRun)
+        return {};
+    const int waiting = static_cast<int>(m_fixRun->queue.size() + m_fixRun->awaited.size());
+    const QString files =
+        QString::number(waiting) + (waiting == 1 ? " file isn’t" : " files aren’t");
+    return m_fixRun->writing ? "The copy being written is removed and " + files + " fixed yet."
+                             : files + " fixed yet.";
+}
+
+void AppModel::finishFixRunWhenDone() {
+    if (m_fixRun->writing || !m_fixRun->queue.empty() || !m_fixRun->awaited.empty())
+        return;
     const std::unique_ptr<FixRun> run = std::move(m_fixRun);
-    emit fixingChanged();
-    setAlert(qs(Workflow::fixedCopiesTitle),
-             qs(Workflow::fixedCopiesMessage(run->written, static_cast<int>(run->jobs.size()),
-                                             run->skipped, run->outputFolder)));
+    if (run->announced)
+        emit fixingChanged();
+    const int attempted = run->written + run->failed;
+    if (attempted + run->kept + run->notStarted > 0)
+        setAlert(qs(Workflow::fixedCopiesTitle),
+                 qs(Workflow::fixedCopiesMessage(run->written, attempted, run->refused,
+                                                 run->outputFolder, run->kept, run->notStarted)));
+    else if (run->refused > 0)
+        setAlert(qs(Workflow::cantFixTitle), qs(Workflow::cantFixMessage(run->spec)));
+    else
+        setAlert(qs(Workflow::nothingToFixTitle),
+                 qs(Workflow::nothingToFixMessage(run->spec, run->fromSelection)));
 }
 
 void AppModel::chooseOutputFolder() {
@@ -549,7 +701,7 @@ std::vector<ReportRow> AppModel::reportRows() const {
         const LoudnessResult* result = item.result();
         rows.push_back(Workflow::reportRow(item.url, item.format,
                                            result ? std::optional(*result) : std::nullopt,
-                                           std::move(error), std::move(fixText)));
+                                           std::move(error), std::move(fixText), item.warnings()));
     }
     return rows;
 }
@@ -565,8 +717,10 @@ void AppModel::exportCSV() {
 
 void AppModel::exportPDF() {
     const DeliverySpec& spec = currentSpec();
-    const auto pdf = Report::pdf(reportRows(), spec, "Loudness report: " + spec.name, "Tavrin",
-                                 std::chrono::system_clock::now());
+    const auto pdf =
+        Report::pdf(reportRows(), spec, "Loudness report: " + spec.name, "Tavrin",
+                    std::chrono::system_clock::now(),
+                    {m_a4Paper ? Report::Paper::a4 : Report::Paper::letter, m_dualMono});
     saveReport({pdf.begin(), pdf.end()}, {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
 }
 

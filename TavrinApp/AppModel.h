@@ -14,6 +14,7 @@
 #include <QUuid>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ struct FileItem {
         };
         struct Measured {
             LoudnessResult result;
+            std::vector<std::string> warnings{}; ///< what the reading warns of, one sentence each
             bool operator==(const Measured&) const = default;
         };
         struct Failed {
@@ -47,7 +49,7 @@ struct FileItem {
         bool operator==(const Reading&) const = default;
     };
 
-    /// What the last fix of the row did.
+    /// What the last fix of the row for one preset did.
     struct FixState {
         struct Writing { ///< a copy is queued or being written
             bool operator==(const Writing&) const = default;
@@ -77,13 +79,14 @@ struct FileItem {
     std::filesystem::path url; ///< the original, absolute and normalised
     std::string format;        ///< "WAV · 24-bit · 48 kHz · stereo"; empty until measured
     Reading reading;
-    std::optional<FixState> fix;          ///< absent until the row takes part in a fix
-    std::optional<std::string> fixSpecID; ///< the preset `fix` was made for
+    std::map<std::string, FixState> fixes{}; ///< by preset id; a preset's entry from its first fix
 
     bool operator==(const FileItem&) const = default;
 
     /// The measurement, when the row is measured.
     const LoudnessResult* result() const;
+    /// The reading's warnings; empty unless the row is measured.
+    const std::vector<std::string>& warnings() const;
     /// The fix state when it was made for the preset `specID`, else null.
     const FixState* fixFor(const std::string& specID) const;
 };
@@ -131,7 +134,7 @@ public:
     /// The preset `specID` names, or the default preset when it names none.
     const DeliverySpec& currentSpec() const;
     bool dualMono() const { return m_dualMono; }
-    /// A change measures the whole list again.
+    /// A change measures the whole list again; refused while a fix runs.
     void setDualMono(bool dualMono);
     /// Where copies go; absent: next to each original.
     const std::optional<std::filesystem::path>& outputFolder() const { return m_outputFolder; }
@@ -146,7 +149,8 @@ public:
     void chooseFiles();
     void removeItems(const QSet<QUuid>& ids);
     void clearList();
-    /// Measures every row again from the start, forgetting their fixes.
+    /// Measures every row again from the start, forgetting their fixes. Does nothing while a fix
+    /// runs, whose copies are made from the readings as they are.
     void measureAgain();
     /// True while any row waits for or is being measured.
     bool isBusy() const;
@@ -157,10 +161,31 @@ public:
     /// The ids of the rows a fix would take, in list order: the failing rows of the selection, or
     /// of the whole list when nothing is selected.
     std::vector<QUuid> fixCandidates() const;
+    /// Whether a fix can start now: none is running, and some row of the scope fails or is still
+    /// to be measured.
+    bool canFix() const;
     /// Writes a gain-adjusted copy of every candidate that gain alone can fix, one at a time in
-    /// the background, then sums the run up in `alert`. Does nothing while a run is in progress.
+    /// the background, then sums the run up in `alert`. Rows of the candidates' scope still waiting
+    /// or being measured join the run when they turn out to be fixable failures. A copy Tavrin
+    /// made earlier for the same row and preset is recognised and kept instead of written again.
+    /// Does nothing while a run is in progress.
     void fixFiles();
     bool fixing() const { return m_fixRun != nullptr; }
+    /// Where the running fix stands: the copy being written (from 1) of those known so far.
+    struct FixProgress {
+        int current = 0;
+        int total = 0;
+    };
+    std::optional<FixProgress> fixProgress() const;
+    /// Stops the running fix: the copy being written is removed, and the rows whose copy hasn't
+    /// started get back their fix state from before the run. The summary follows once the
+    /// copy being written has stopped.
+    void stopFixing();
+    /// What stopping the running fix would cost, for the question asked before it.
+    QString stopFixingMessage() const;
+    /// Whether the PDF report is laid out on A4 paper rather than US Letter.
+    bool a4Paper() const { return m_a4Paper; }
+    void setA4Paper(bool a4);
     void chooseOutputFolder();
     /// Shows the rows' files in the file browser: the copy made for the current preset, else the
     /// original.
@@ -190,19 +215,22 @@ signals:
     void dualMonoChanged();
     void outputFolderChanged();
     void fixingChanged();
+    void fixProgressChanged();
+    void paperChanged();
 
 private:
     friend class AppModelTest;
     struct MeasuringLoop;
     struct FixRun;
     struct FixJob;
+    struct CopyResult;
 
     void loadSettings();
     void writeSetting(const char* key, const std::optional<QVariant>& value);
     void setNotice(std::optional<QString> notice);
     void setAlert(QString title, QString message);
     void setReading(int row, FileItem::Reading reading);
-    void setFix(int row, std::optional<FileItem::FixState> fix);
+    void setFix(int row, const std::string& specID, std::optional<FileItem::FixState> fix);
 
     void startMeasuring();
     void stopMeasuring();
@@ -213,8 +241,13 @@ private:
     void applyReading(const QUuid& id, int generation, FileItem::Reading reading,
                       std::optional<std::string> format);
 
+    /// Takes the row into the running fix: a copy to write when gain alone can fix it.
+    void enlistInFixRun(int row);
     void startNextCopy();
-    void finishFixRun();
+    void applyCopyResult(std::optional<CopyResult> result);
+    /// Rows whose copy hasn't started leave the run, their earlier fix state restored.
+    void dropUnstartedCopies(const QSet<QUuid>& ids);
+    void finishFixRunWhenDone();
 
     Desktop& m_desktop;
     QSettings* m_settings;
@@ -228,6 +261,7 @@ private:
     bool m_dropTargeted = false;
     std::string m_specID;
     bool m_dualMono = false;
+    bool m_a4Paper = false;
     std::optional<std::filesystem::path> m_outputFolder;
 
     std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any

@@ -54,7 +54,8 @@ CellDelegate::Layout CellDelegate::layout(const QRect& rect, const ResultsTableM
         content.setLeft(parts.lead.right() + 1 + spacing);
     }
     const QFontMetrics metrics(font(cell, base));
-    const int buttonSpace = cell.revealButton ? spacing + leadSize : 0;
+    const int buttonSpace =
+        (cell.revealButton ? spacing + leadSize : 0) + (cell.warningMark ? spacing + leadSize : 0);
     const int width = std::min(metrics.horizontalAdvance(cell.text) + 1,
                                std::max(0, content.width() - buttonSpace));
     int top = middle - metrics.height() / 2;
@@ -66,9 +67,16 @@ CellDelegate::Layout CellDelegate::layout(const QRect& rect, const ResultsTableM
     }
     const int left = cell.alignment & Qt::AlignRight ? content.right() + 1 - width : content.left();
     parts.text = QRect(left, top, width, metrics.height());
+    int right = parts.text.right();
+    const auto trailing = [&] {
+        const QRect box(right + 1 + spacing, middle - leadSize / 2, leadSize, leadSize);
+        right = box.right();
+        return box;
+    };
+    if (cell.warningMark)
+        parts.warning = trailing();
     if (cell.revealButton)
-        parts.button =
-            QRect(parts.text.right() + 1 + spacing, middle - leadSize / 2, leadSize, leadSize);
+        parts.button = trailing();
     return parts;
 }
 
@@ -117,6 +125,10 @@ void CellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           QFontMetrics(captionFont)
                               .elidedText(cell.caption, Qt::ElideRight, parts.caption.width()));
     }
+    if (cell.warningMark)
+        painter->drawPixmap(parts.warning.topLeft(),
+                            Theme::symbol(Symbol::exclamationmarkTriangleFill, ink(Tone::caution),
+                                          leadSize, ratio));
     if (cell.revealButton)
         painter->drawPixmap(
             parts.button.topLeft(),
@@ -127,7 +139,8 @@ void CellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 QSize CellDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const ResultsTableModel::Cell cell = cellAt(index);
     const Layout parts = layout(QRect(0, 0, 10000, 0), cell, option.font);
-    const int right = std::max({parts.text.right(), parts.button.right(), parts.lead.right()});
+    const int right = std::max(
+        {parts.text.right(), parts.button.right(), parts.warning.right(), parts.lead.right()});
     return {right + 1 + padding, rowHeight(option.font)};
 }
 

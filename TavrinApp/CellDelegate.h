@@ -25,6 +25,7 @@ public:
         QRect text;
         QRect caption;
         QRect button;
+        QRect warning; ///< the mark of a reading with warnings; empty when there is none
     };
     static Layout layout(const QRect& rect, const ResultsTableModel::Cell& cell, const QFont& font);
     /// The font a cell's main text is drawn in.

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -115,6 +116,10 @@ MainWindow::MainWindow(AppModel& model, Desktop& desktop, QWidget* parent)
         connect(&model, changed, this, &MainWindow::showList);
     connect(&model, &AppModel::specIDChanged, this, &MainWindow::showPreset);
     connect(&model, &AppModel::alertChanged, this, &MainWindow::showAlert);
+    connect(m_commands, &AppCommands::clearListRequested, this, [this] {
+        if (stopFixingFirst())
+            m_model.clearList();
+    });
     showPreset();
     showList();
 }
@@ -239,7 +244,30 @@ void MainWindow::dropEvent(QDropEvent* event) {
     m_model.addFiles(localFiles(*event->mimeData()));
 }
 
+bool MainWindow::stopFixingFirst() {
+    if (!m_model.fixing())
+        return true;
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tavrin"), QStringLiteral("Stop fixing?"),
+                    QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(m_model.stopFixingMessage());
+    QPushButton* stop = box.addButton(QStringLiteral("Stop Fixing"), QMessageBox::DestructiveRole);
+    QPushButton* keep = box.addButton(QStringLiteral("Keep Fixing"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    styleAlert(box);
+    box.exec();
+    if (box.clickedButton() != stop)
+        return !m_model.fixing(); // the run may have ended while the question was up
+    m_model.stopFixing();
+    return true;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!stopFixingFirst()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     emit closed();
 }

@@ -42,6 +42,9 @@ public:
     QMessageBox* alertBox() const;
     /// Whether the accent border that shows a drag over a non-empty list is up.
     bool dropOverlayShown() const;
+    /// While a fix runs, asks whether to stop it, and stops it when the user agrees. True when
+    /// no fix runs any more, so what waited for the answer can go ahead.
+    bool stopFixingFirst();
 
 signals:
     /// The window was closed; the app quits.

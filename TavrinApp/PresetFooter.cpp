@@ -37,6 +37,8 @@ PresetFooter::PresetFooter(AppModel& model, Desktop& desktop, QWidget* parent)
     connect(&m_model, &AppModel::itemsInserted, this, &PresetFooter::showTally);
     connect(&m_model, &AppModel::itemsRemoved, this, &PresetFooter::showTally);
     connect(&m_model, &AppModel::fixingChanged, this, &PresetFooter::showTally);
+    connect(&m_model, &AppModel::fixProgressChanged, this, later);
+    connect(&m_model, &AppModel::dualMonoChanged, this, &PresetFooter::showTally);
     connect(&m_model, &AppModel::specIDChanged, this, [this] {
         showSpec();
         showTally();
@@ -95,9 +97,16 @@ QWidget* PresetFooter::makeTallyColumn() {
     const QFont digits = Theme::monospacedDigits(Theme::callout());
     m_pass = new SymbolLabel(Symbol::checkmarkCircleFill, {}, Tone::pass, digits);
     m_fail = new SymbolLabel(Symbol::xmarkOctagonFill, {}, Tone::fail, digits);
+    m_other = new SymbolLabel(Symbol::minusCircle, {}, Tone::secondary, digits);
+    tally->addStretch();
     tally->addWidget(m_pass);
     tally->addWidget(m_fail);
+    tally->addWidget(m_other);
     stack->addLayout(tally);
+
+    m_dualMono = new ToneLabel(qs(Report::dualMonoNote), Tone::secondary);
+    m_dualMono->setFont(Theme::caption());
+    stack->addWidget(m_dualMono, 0, Qt::AlignRight);
 
     m_activity = new ToneLabel({}, Tone::secondary);
     m_activity->setFont(Theme::caption());
@@ -135,14 +144,27 @@ void PresetFooter::showTally() {
     m_count->setText(QString::number(files) + " file" + (files == 1 ? "" : "s"));
     m_pass->setText(QString::number(counts.passed) + " pass");
     m_fail->setText(QString::number(counts.failed) + " fail");
-    m_activity->setText(m_model.isBusy()   ? QStringLiteral("Measuring…")
-                        : m_model.fixing() ? QStringLiteral("Writing fixed copies…")
-                                           : QString());
+    m_other->setText(QString::number(counts.other) + " without a reading");
+    m_other->setVisible(counts.other > 0);
+    m_dualMono->setVisible(m_model.dualMono());
+    m_activity->setText(activity());
     m_activity->setVisible(!m_activity->text().isEmpty());
     QStringList spoken{m_count->text(), m_pass->text(), m_fail->text()};
-    if (!m_activity->text().isEmpty())
-        spoken << m_activity->text();
+    if (counts.other > 0)
+        spoken << m_other->text();
+    for (const QLabel* label : {m_dualMono, m_activity})
+        if (!label->isHidden())
+            spoken << label->text();
     m_tally->setAccessibleName(spoken.join(", "));
+}
+
+QString PresetFooter::activity() const {
+    if (const auto progress = m_model.fixProgress())
+        return "Fixing " + QString::number(progress->current) + " of " +
+               QString::number(progress->total) + "…";
+    if (m_model.isBusy())
+        return QStringLiteral("Measuring…");
+    return m_model.fixing() ? QStringLiteral("Writing fixed copies…") : QString();
 }
 
 QString PresetFooter::countText() const {

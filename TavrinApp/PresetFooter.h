@@ -23,6 +23,7 @@ public:
     QString countText() const;
     SymbolLabel* passTally() const { return m_pass; }
     SymbolLabel* failTally() const { return m_fail; }
+    SymbolLabel* otherTally() const { return m_other; }
     QString activityText() const;
     /// The caution shown under the summary, or empty.
     QString cautionText() const;
@@ -37,6 +38,8 @@ private:
     QWidget* makeTallyColumn();
     void showSpec();
     void showTally();
+    /// What is running: "Fixing 3 of 12…", "Measuring…", or nothing.
+    QString activity() const;
 
     AppModel& m_model;
     Desktop& m_desktop;
@@ -49,6 +52,8 @@ private:
     QLabel* m_count;
     SymbolLabel* m_pass;
     SymbolLabel* m_fail;
+    SymbolLabel* m_other;
+    ToneLabel* m_dualMono;
     ToneLabel* m_activity;
     SummaryTimer m_tallyPending;
 };

@@ -29,7 +29,23 @@ Cell labelled(QString text, Symbol symbol, Tone tone, bool semibold, QString too
     return cell;
 }
 
-Cell statusCell(const FileItem& item, const std::optional<Verdict>& verdict) {
+/// `cell` with the reading's warnings: a mark after its text, the sentences in its tooltip and
+/// accessible text.
+Cell withWarnings(Cell cell, const std::vector<std::string>& warnings) {
+    if (warnings.empty())
+        return cell;
+    QStringList sentences;
+    for (const std::string& warning : warnings)
+        sentences << qs(warning);
+    cell.warningMark = true;
+    const QString said = (warnings.size() == 1 ? "Warning: " : "Warnings: ") + sentences.join(" ");
+    cell.toolTip = cell.toolTip.isEmpty() ? sentences.join("\n")
+                                          : cell.toolTip + "\n\n" + sentences.join("\n");
+    cell.accessibleText += ". " + said;
+    return cell;
+}
+
+Cell verdictCell(const FileItem& item, const std::optional<Verdict>& verdict) {
     if (const auto* measuring = std::get_if<Reading::Measuring>(&item.reading.value)) {
         const QString percent = QString::number(int(measuring->fraction * 100));
         Cell cell{.text = percent + "%", .tone = Tone::secondary, .monospacedDigits = true};
@@ -55,6 +71,10 @@ Cell statusCell(const FileItem& item, const std::optional<Verdict>& verdict) {
         break;
     }
     return labelled(word, Symbol::minusCircle, Tone::secondary, true, summary, summary);
+}
+
+Cell statusCell(const FileItem& item, const std::optional<Verdict>& verdict) {
+    return withWarnings(verdictCell(item, verdict), item.warnings());
 }
 
 Cell numberCell(std::optional<double> value, const char* unit, bool isSigned, bool bad) {
@@ -100,14 +120,14 @@ Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
     return cell;
 }
 
-Cell fixStateCell(const FixState& fix, const DeliverySpec& spec) {
+Cell fixStateCell(const FileItem& item, const FixState& fix, const DeliverySpec& spec) {
     if (std::holds_alternative<FixState::Writing>(fix.value)) {
         Cell cell{.text = "Writing…", .tone = Tone::secondary};
         cell.progress = -1;
         return cell;
     }
     if (const auto* done = std::get_if<FixState::Done>(&fix.value))
-        return fixedCopyCell(*done, spec);
+        return withWarnings(fixedCopyCell(*done, spec), item.warnings());
     if (const auto* refused = std::get_if<FixState::Refused>(&fix.value))
         return labelled("Needs a limiter", Symbol::handRaised, Tone::caution, false,
                         qs(refused->message), "Not fixed: " + qs(refused->message));
@@ -132,7 +152,7 @@ Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec) {
 Cell fixCell(const FileItem& item, const DeliverySpec& spec,
              const std::optional<Verdict>& verdict) {
     if (const FixState* fix = item.fixFor(spec.id))
-        return fixStateCell(*fix, spec);
+        return fixStateCell(item, *fix, spec);
     if (verdict && verdict->status == Verdict::Status::fail)
         return fixPlanCell(*item.result(), spec);
     return {};

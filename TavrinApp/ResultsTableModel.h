@@ -40,6 +40,7 @@ public:
         QString caption{};                ///< a second, smaller line (the file's format)
         QString toolTip{};
         QString accessibleText{};
+        bool warningMark = false;  ///< a caution mark after the text: the reading has warnings
         bool revealButton = false; ///< a button that shows the fixed copy in the file browser
         QString revealToolTip{};
         Qt::Alignment alignment = Qt::AlignLeft;

@@ -73,6 +73,8 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
     });
     connect(&m_model, &AppModel::dualMonoChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::outputFolderChanged, this, &SettingsWindow::showSettings);
+    connect(&m_model, &AppModel::fixingChanged, this, &SettingsWindow::showSettings);
+    connect(&m_model, &AppModel::paperChanged, this, &SettingsWindow::showSettings);
     showSettings();
 }
 
@@ -123,10 +125,18 @@ QWidget* SettingsWindow::makeGeneralTab() {
         "WAV and AIFF keep their format; MP3, AAC and FLAC files are saved as 24-bit WAV, ready "
         "to encode. Tags and metadata aren’t copied.")));
 
+    auto* reports = new QFormLayout;
+    m_paper = new QComboBox;
+    m_paper->addItems({QStringLiteral("US Letter"), QStringLiteral("A4")});
+    connect(m_paper, &QComboBox::activated, this,
+            [this](int index) { m_model.setA4Paper(index == 1); });
+    reports->addRow(QStringLiteral("Paper size"), m_paper);
+
     auto* tab = new QWidget;
     auto* column = new QVBoxLayout(tab);
     column->addWidget(section(QStringLiteral("Measuring"), measuring));
     column->addWidget(section(QStringLiteral("Fixed copies"), copies));
+    column->addWidget(section(QStringLiteral("PDF reports"), reports));
     column->addStretch();
     return tab;
 }
@@ -155,6 +165,12 @@ QWidget* SettingsWindow::makePrivacyTab() {
 
 void SettingsWindow::showSettings() {
     m_dualMono->setChecked(m_model.dualMono());
+    // Copies being written were measured with the setting as it is.
+    m_dualMono->setEnabled(!m_model.fixing());
+    m_dualMono->setToolTip(m_model.fixing() ? QStringLiteral("Can’t be changed while fixed copies "
+                                                             "are being written.")
+                                            : QString());
+    m_paper->setCurrentIndex(m_model.a4Paper() ? 1 : 0);
     const auto& folder = m_model.outputFolder();
     m_destination->setItemText(1, folder ? "In " + toQString(folder->filename())
                                          : QStringLiteral("In a folder…"));

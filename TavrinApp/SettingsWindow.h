@@ -43,6 +43,7 @@ private:
     AppModel& m_model;
     QSettings* m_settings;
     QTabWidget* m_tabs;
+    QComboBox* m_paper = nullptr;
     QCheckBox* m_dualMono = nullptr;
     QComboBox* m_destination = nullptr;
     QWidget* m_folderRow = nullptr;

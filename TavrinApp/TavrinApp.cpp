@@ -30,7 +30,8 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
     connect(&commands, &AppCommands::aboutRequested, this, &TavrinApp::showAboutPanel);
     connect(&commands, &AppCommands::checkForUpdatesRequested, this,
             [] { Updater::shared().checkForUpdates(); });
-    connect(&commands, &AppCommands::quitRequested, qApp, &QApplication::quit,
+    // Quitting goes through the window, which asks first while copies are being written.
+    connect(&commands, &AppCommands::quitRequested, m_window.get(), &QWidget::close,
             Qt::QueuedConnection);
     // Closing the main window quits, even with the settings window still open.
     connect(m_window.get(), &MainWindow::closed, qApp, &QApplication::quit, Qt::QueuedConnection);

@@ -219,6 +219,30 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
 
 } // namespace
 
+std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view label,
+                                      const std::optional<fs::path>& folder) {
+    const fs::path dir = folder ? *folder : original.parent_path();
+    const std::string stem = original.stem().string() + " (" + std::string(label) + ")";
+    const std::string ext = copyExtension(original);
+    const auto isCopyName = [&](const std::string& name) {
+        if (!name.starts_with(stem) || !name.ends_with(ext) ||
+            name.size() < stem.size() + ext.size())
+            return false;
+        const std::string number = name.substr(stem.size(), name.size() - stem.size() - ext.size());
+        return number.empty() || (number.size() > 1 && number[0] == ' ' && number[1] != '0' &&
+                                  std::all_of(number.begin() + 1, number.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; }));
+    };
+    std::vector<fs::path> copies;
+    std::error_code error;
+    for (fs::directory_iterator entry(dir, error), end; !error && entry != end;
+         entry.increment(error))
+        if (isCopyName(entry->path().filename().string()))
+            copies.push_back(entry->path());
+    std::sort(copies.begin(), copies.end());
+    return copies;
+}
+
 fs::path destination(const fs::path& original, std::string_view label,
                      const std::optional<fs::path>& folder) {
     const fs::path dir = folder ? *folder : original.parent_path();

@@ -151,7 +151,8 @@ std::string cantFixMessage(const DeliverySpec& spec) {
 }
 
 std::string fixedCopiesMessage(int written, int jobs, int skipped,
-                               const std::optional<std::filesystem::path>& outputFolder) {
+                               const std::optional<std::filesystem::path>& outputFolder, int kept,
+                               int notStarted) {
     std::string message = std::to_string(written) + (written == 1 ? " copy" : " copies") +
                           " written " +
                           (outputFolder ? "to " + outputFolder->filename().string()
@@ -160,9 +161,17 @@ std::string fixedCopiesMessage(int written, int jobs, int skipped,
     if (skipped >= 1)
         message += " " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
                    " can’t reach the target with gain alone; the Fix column says why.";
+    if (kept >= 1)
+        message +=
+            " " + std::to_string(kept) +
+            (kept == 1 ? " copy made earlier was found and kept instead of writing a new one."
+                       : " copies made earlier were found and kept instead of writing new "
+                         "ones.");
     if (written < jobs)
         message +=
             " " + std::to_string(jobs - written) + " couldn’t be written (see the Fix column).";
+    if (notStarted >= 1)
+        message += " " + std::to_string(notStarted) + " not started.";
     return message;
 }
 
@@ -190,6 +199,25 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
     } catch (...) {
         return {CopyOutcome::Failed{std::string(internalCopyError)}};
     }
+}
+
+std::optional<CopyOutcome::Written>
+earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
+            const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
+            bool dualMono, const CancelCheck& isCancelled) {
+    if (!measured.integrated)
+        return std::nullopt;
+    const double expected = *measured.integrated + gain;
+    for (const auto& copy : GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder)) {
+        const Reading reading = measure(copy, dualMono, {}, isCancelled);
+        const auto& result = reading.result;
+        if (result && result->duration == measured.duration &&
+            result->sampleRate == measured.sampleRate && result->channels == measured.channels &&
+            result->integrated && std::abs(*result->integrated - expected) <= 0.2 &&
+            Verdict::make(*result, spec).status == Verdict::Status::pass)
+            return CopyOutcome::Written{copy, *result};
+    }
+    return std::nullopt;
 }
 
 std::string fixTextWritten(const CopyOutcome::Written& written) {

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <cmath>
 #include <fstream>
+#include <set>
 
 namespace fs = std::filesystem;
 using namespace tavrin::test;
@@ -41,7 +42,8 @@ Alert alert(std::string_view title, const std::string& message) {
 }
 
 const Fix::Done* done(const FileItem& item) {
-    return item.fix ? std::get_if<Fix::Done>(&item.fix->value) : nullptr;
+    const Fix* fix = item.fixFor(DeliverySpec::ebuR128().id);
+    return fix ? std::get_if<Fix::Done>(&fix->value) : nullptr;
 }
 
 } // namespace
@@ -196,7 +198,7 @@ private slots:
         f.model.fixFiles();
         QCOMPARE(takeAlert(f.model), alert(Workflow::cantFixTitle, Workflow::cantFixMessage(ebu)));
         QVERIFY(!f.model.fixing());
-        QVERIFY(std::holds_alternative<Fix::Refused>(f.model.items()[2].fix->value));
+        QVERIFY(std::holds_alternative<Fix::Refused>(f.model.items()[2].fixFor(ebu.id)->value));
 
         f.model.setSelection({});
         f.model.fixFiles();
@@ -223,18 +225,51 @@ private slots:
                                                      {f.path("quiet (EBU R 128).wav")}}));
     }
 
-    void aRowRemovedDuringTheRunCountsAsNotWritten() {
-        AppFixture f;
-        fs::create_directory(f.path("Deliveries"));
+    /// The run takes what was asked for at the click, rows measured meanwhile included; rows
+    /// removed, cleared or stopped before their copy starts get none, and the summary counts
+    /// exactly the copies on disk.
+    void theFixRunOwnsItsRows() {
+        AppFixture f; // measures one file at a time
+        fs::create_directory(f.path("out"));
+        f.model.setOutputFolder(f.path("out"));
         QVERIFY(f.addAndMeasure(
-            {f.tone("one.wav", -30), f.tone("two.wav", -31), f.tone("three.wav", -32)}));
-        f.model.setOutputFolder(f.path("Deliveries"));
+            {f.tone("a.wav", -30, 20), f.tone("b.wav", -30, 20), f.tone("c.wav", -30, 20)}));
+        f.model.addFiles({f.tone("d.wav", -30, 20), f.tone("e.wav", -30, 20)});
         f.model.fixFiles();
-        f.model.removeItems({f.model.items()[2].id});
+        QVERIFY(f.model.fixing() && f.model.isBusy());
+        QCOMPARE(f.model.fixProgress()->current, 1);
+        f.model.removeItems({f.model.items()[1].id}); // b: its copy hasn't started
+        f.model.addFiles({f.tone("late.wav", -30)});  // after the click: not in this run
+        f.model.measureAgain();                       // refused while the run lasts
+        f.model.setDualMono(true);
+        QVERIFY(!f.model.dualMono());
         QVERIFY(f.settled());
+        const auto copies = [&f](const std::string& preset) {
+            std::set<std::string> names;
+            for (const auto& entry : fs::directory_iterator(f.path("out")))
+                if (entry.path().filename().string().find("(" + preset + ")") != std::string::npos)
+                    names.insert(entry.path().stem().string());
+            return names;
+        };
+        QVERIFY(copies("EBU R 128") == (std::set<std::string>{"a (EBU R 128)", "c (EBU R 128)",
+                                                              "d (EBU R 128)", "e (EBU R 128)"}));
         QCOMPARE(takeAlert(f.model).second,
-                 qs(Workflow::fixedCopiesMessage(2, 3, 0, f.path("Deliveries"))));
-        QVERIFY(fs::exists(f.path("Deliveries/two (EBU R 128).wav")));
+                 qs(Workflow::fixedCopiesMessage(4, 4, 0, f.path("out"), 0, 1)));
+        QVERIFY(!f.model.items().back().fixFor(DeliverySpec::ebuR128().id));
+
+        // Stopped at once, or the list cleared mid-run: whatever the summary says is on disk.
+        for (const auto& spec : {DeliverySpec::applePodcasts(), DeliverySpec::spotify()}) {
+            f.model.setSpecID(spec.id);
+            f.model.fixFiles();
+            QVERIFY(f.model.fixing());
+            spec.id == DeliverySpec::spotify().id ? f.model.clearList() : f.model.stopFixing();
+            QVERIFY(f.settled());
+            const int written = static_cast<int>(copies(spec.shortName()).size());
+            QCOMPARE(takeAlert(f.model).second,
+                     qs(Workflow::fixedCopiesMessage(written, written, 0, f.path("out"), 0,
+                                                     5 - written)));
+            QVERIFY(written < 5);
+        }
     }
 
     void reportRowsAndSaving() {

@@ -35,12 +35,8 @@ LoudnessResult reading(std::optional<double> integrated, std::optional<double> t
 
 FileItem row(Reading reading) {
     const bool measured = std::holds_alternative<Reading::Measured>(reading.value);
-    return {QUuid::createUuid(),
-            "/audio/Episode 12.wav",
-            measured ? "WAV · 24-bit · 48 kHz · stereo" : "",
-            std::move(reading),
-            std::nullopt,
-            std::nullopt};
+    return {QUuid::createUuid(), "/audio/Episode 12.wav",
+            measured ? "WAV · 24-bit · 48 kHz · stereo" : "", std::move(reading)};
 }
 
 FileItem measured(std::optional<double> integrated, std::optional<double> truePeak) {
@@ -50,8 +46,7 @@ FileItem measured(std::optional<double> integrated, std::optional<double> truePe
 /// A failing row whose fix, made for the preset shown, is `fix`.
 FileItem failingWith(decltype(FixState::value) fix) {
     FileItem item = measured(-20.0, 0.3);
-    item.fix = FixState{std::move(fix)};
-    item.fixSpecID = DeliverySpec::ebuR128().id;
+    item.fixes.insert_or_assign(DeliverySpec::ebuR128().id, FixState{std::move(fix)});
     return item;
 }
 
@@ -260,7 +255,8 @@ private slots:
         menu->actions()[0]->trigger(); // fixes the failing rows of the selection: a, b (c passes)
         menu->close();
         QVERIFY(f.settled());
-        QVERIFY(f.model.items()[0].fix && f.model.items()[1].fix && !f.model.items()[2].fix);
+        const auto fixed = [&f](int row) { return f.model.items()[std::size_t(row)].fixes.size(); };
+        QCOMPARE((std::array{fixed(0), fixed(1), fixed(2)}), (std::array<std::size_t, 3>{1, 1, 0}));
 
         f.model.clearList();
         QVERIFY(table.selectionModel()->selectedRows().isEmpty());

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 /// Fixed copies: a new WAV or AIFF file holding an original's audio times one constant gain, in a
 /// PCM format as close to the original's as the copy's container allows. Nothing existing is ever
@@ -25,6 +26,13 @@ inline constexpr std::string_view outOfMemory = "Not enough memory to write the 
 /// short name. Never fails; only looks at which names exist.
 std::filesystem::path destination(const std::filesystem::path& original, std::string_view label,
                                   const std::optional<std::filesystem::path>& folder);
+
+/// The files that `destination` could have named earlier: those in the same folder named like a
+/// copy of `original` for `label`, with or without a number, in name order. Never fails; a folder
+/// that can't be listed has none.
+std::vector<std::filesystem::path>
+namedLikeCopies(const std::filesystem::path& original, std::string_view label,
+                const std::optional<std::filesystem::path>& folder);
 
 /// Writes the copy of `from` at `to`, every sample multiplied by 10^(gain/20), with triangular
 /// dither for integer copies of 16 bits or fewer (the same input and gain always give the same

@@ -88,9 +88,12 @@ std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection);
 /// Every candidate was refused: they need a limiter before gain can reach the target.
 std::string cantFixMessage(const DeliverySpec& spec);
 /// The summary of a fix run: `written` of `jobs` copies written to `outputFolder` (absent: next
-/// to the originals), after `skipped` candidates were refused.
+/// to the originals), after `skipped` candidates were refused; `kept` copies made earlier were
+/// found instead of written, and `notStarted` files got no copy because the run was stopped or
+/// they were removed from it.
 std::string fixedCopiesMessage(int written, int jobs, int skipped,
-                               const std::optional<std::filesystem::path>& outputFolder);
+                               const std::optional<std::filesystem::path>& outputFolder,
+                               int kept = 0, int notStarted = 0);
 
 /// The result of writing one fixed copy and measuring it again.
 struct CopyOutcome {
@@ -115,6 +118,16 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                            const CancelCheck& isCancelled = {});
+
+/// A copy of `original` made earlier for `spec`: among the files named like its copies in the
+/// folder copies go to, the first whose duration, sample rate and channel count equal those of
+/// `measured` (the original's reading), whose integrated loudness is the original's plus `gain`
+/// within 0.2 LU, and which passes `spec`. Absent when there is none; never fails otherwise.
+/// Throws Cancelled when `isCancelled` stops the work.
+std::optional<CopyOutcome::Written>
+earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
+            const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
+            bool dualMono, const CancelCheck& isCancelled = {});
 
 /// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP".
 std::string fixTextWritten(const CopyOutcome::Written& written);
