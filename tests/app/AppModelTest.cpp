@@ -223,6 +223,25 @@ private slots:
         QCOMPARE(f.desktop.revealed,
                  (std::vector<std::vector<fs::path>>{{f.path("passes.wav"), f.path("quiet.wav")},
                                                      {f.path("quiet (EBU R 128).wav")}}));
+
+        // Each preset keeps its own fix.
+        f.model.setSpecID(DeliverySpec::applePodcasts().id);
+        f.model.setSelection({quiet});
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        takeAlert(f.model);
+        f.model.setSpecID(ebu.id);
+        QVERIFY(done(f.model.items()[1])->copy == f.path("quiet (EBU R 128).wav"));
+
+        // Listed afresh, the row finds its earlier copy instead of writing "… 2".
+        f.model.clearList();
+        QVERIFY(f.addAndMeasure({f.path("quiet.wav")}));
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        QCOMPARE(takeAlert(f.model).second,
+                 qs(Workflow::fixedCopiesMessage(0, 0, 0, std::nullopt, 1)));
+        QVERIFY(done(f.model.items()[0])->copy == f.path("quiet (EBU R 128).wav"));
+        QVERIFY(!fs::exists(f.path("quiet (EBU R 128) 2.wav")));
     }
 
     /// The run takes what was asked for at the click, rows measured meanwhile included; rows
