@@ -131,6 +131,13 @@ Cells cells(const ReportRow& row, const std::optional<Verdict>& verdict) {
     };
 }
 
+/// The line under a file's name: empty while every row shares one folder.
+std::string folderLine(const ReportRow& row, bool showFolders) {
+    if (!showFolders)
+        return {};
+    return row.folder.empty() ? missing : row.folder;
+}
+
 /// One table row ready to draw: its one-line cells, its Result cell broken into lines.
 struct TableRow {
     Cells cells;
@@ -255,13 +262,11 @@ private:
     TableRow tableRow(PdfCanvas& canvas, const ReportRow& row, const DeliverySpec& spec,
                       bool showFolders) const {
         const std::optional<Verdict> verdict = row.verdict(spec);
-        TableRow laidOut{cells(row, verdict), {}, true, showFolders ? row.folder : ""};
-        laidOut.boldResult = !(verdict && verdict->status == Verdict::Status::pass);
+        const bool passes = verdict && verdict->status == Verdict::Status::pass;
+        TableRow laidOut{cells(row, verdict), {}, !passes, folderLine(row, showFolders)};
         laidOut.resultLines =
-            canvas.wrap(laidOut.cells[resultColumn], laidOut.boldResult ? boldCellFont : cellFont,
+            canvas.wrap(laidOut.cells[resultColumn], passes ? cellFont : boldCellFont,
                         columns[resultColumn].width - columnGap);
-        if (showFolders && laidOut.folder.empty())
-            laidOut.folder = missing;
         return laidOut;
     }
 
@@ -273,7 +278,7 @@ private:
             warnings.push_back({Kind::heading, "Warnings"});
         warnings.push_back({Kind::name, row.name});
         if (showFolders)
-            warnings.push_back({Kind::folder, row.folder.empty() ? missing : row.folder});
+            warnings.push_back({Kind::folder, folderLine(row, showFolders)});
         const LineBox box = boxFor(Kind::sentence);
         for (const std::string& sentence : row.warnings)
             for (std::string& line :
