@@ -27,7 +27,7 @@ struct UsageError : std::runtime_error {
 
 /// The options as typed; numbers are read after parsing so that each mistake gets a sentence.
 struct Typed {
-    std::string preset, target, tolerance, maxTruePeak, jobs, out;
+    std::string preset, target, tolerance, maxTruePeak, jobs, out, paper;
     std::vector<std::string> paths;
     bool presetsJson = false;
 };
@@ -75,6 +75,9 @@ void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
     command
         .add_option("--pdf", options.pdf, "Write the PDF report to FILE (- for standard output)")
         ->type_name("FILE");
+    command.add_option("--paper", typed.paper, "Paper for the PDF report, landscape: letter or a4")
+        ->type_name("SIZE")
+        ->default_str("letter");
     command.add_flag("--json", options.json,
                      "One JSON object per file per line instead of the table");
     command.add_flag("--quiet", options.quiet, "No progress line");
@@ -130,6 +133,23 @@ DeliverySpec specFor(const Typed& typed) {
     }
 }
 
+/// The paper named in any letter case; Letter when none is named.
+Report::Paper paperFor(const std::string& name, const Options& options) {
+    if (name.empty())
+        return Report::Paper::letter;
+    if (options.pdf.empty())
+        throw UsageError("--paper goes with --pdf.");
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    if (lower == "a4")
+        return Report::Paper::a4;
+    if (lower == "letter")
+        return Report::Paper::letter;
+    throw UsageError("--paper needs a4 or letter (it was \"" + name + "\").");
+}
+
 /// Fills in what needs checking beyond the parser: files to name, jobs, one format on stdout.
 void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     if (typed.paths.empty())
@@ -146,6 +166,7 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
         // More threads than files, or than any machine has, would only wait.
         options.jobs = static_cast<int>(std::min(*jobs, 1024.0));
     }
+    options.paper = paperFor(typed.paper, options);
     if (options.json + (options.csv == "-") + (options.pdf == "-") > 1)
         throw UsageError("Only one of --json, --csv - and --pdf - can use standard output.");
     if (options.pdf == "-" && terminal.outputIsTerminal)

@@ -60,7 +60,9 @@ Measured measureSelection(const Options& options, const DeliverySpec& spec, Cont
                 printer.printRow(context.out, measured.files[i], reading);
         },
         progressStream(options, context), context.isCancelled);
-    context.notes(options) << tallyLine(measured.readings, spec, measured.otherFiles) << "\n";
+    context.notes(options) << tallyLine(measured.readings, spec, measured.otherFiles,
+                                        options.dualMono)
+                           << "\n";
     return measured;
 }
 
@@ -92,14 +94,15 @@ bool writeReports(const Measured& measured, const std::vector<std::optional<std:
     for (std::size_t i = 0; i < measured.files.size(); ++i) {
         const Reading& reading = measured.readings[i];
         rows.push_back(Workflow::reportRow(measured.files[i], reading.format, reading.result,
-                                           reading.error, fixTexts[i]));
+                                           reading.error, fixTexts[i], reading.warnings));
     }
     bool written = true;
     if (!options.csv.empty())
         written &= saveReport(options.csv, Report::csv(rows, spec), context);
     if (!options.pdf.empty()) {
-        const auto pdf = Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
-                                     std::chrono::system_clock::now());
+        const auto pdf =
+            Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
+                        std::chrono::system_clock::now(), {options.paper, options.dualMono});
         written &= saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
                               context);
     }

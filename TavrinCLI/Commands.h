@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Measuring.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Report.h"
 
 #include <filesystem>
 #include <optional>
@@ -20,6 +21,7 @@ struct Options {
     bool dualMono = false;
     int jobs = 1;
     std::string csv, pdf; ///< "-" for standard output
+    Report::Paper paper = Report::Paper::letter;
     bool json = false;
     bool quiet = false;
     std::optional<std::filesystem::path> out;

@@ -223,7 +223,7 @@ std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
 }
 
 std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec,
-                      std::size_t otherFiles) {
+                      std::size_t otherFiles, bool dualMono) {
     std::vector<ReportRow> rows;
     for (const Reading& reading : readings)
         rows.push_back(Workflow::reportRow({}, reading.format, reading.result, reading.error, {}));
@@ -231,6 +231,8 @@ std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& 
     if (otherFiles > 0)
         tally += "; " + std::to_string(otherFiles) +
                  (otherFiles == 1 ? " other file" : " other files") + " skipped";
+    if (dualMono)
+        tally += "; " + std::string(Report::dualMonoNote);
     return tally;
 }
 

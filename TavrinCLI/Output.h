@@ -57,10 +57,10 @@ private:
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
                      const DeliverySpec& spec, bool dualMono, const FileFix* fix = nullptr);
 
-/// "3 files: 1 pass, 1 fail, 1 without a reading", and "; 2 other files skipped" when folders
-/// held files that are not audio.
+/// "3 files: 1 pass, 1 fail, 1 without a reading", then "; 2 other files skipped" when folders
+/// held files that are not audio, and with `dualMono` "; " and the dual-mono note.
 std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec,
-                      std::size_t otherFiles);
+                      std::size_t otherFiles, bool dualMono);
 
 /// Display width of UTF-8 text in a terminal, counting one column per code point.
 std::size_t displayWidth(std::string_view text);

@@ -44,6 +44,8 @@ inline ReportRow reportRow(FuzzedDataProvider& in) {
     }
     row.error = maybeText(in);
     row.fix = maybeText(in);
+    for (int i = in.ConsumeIntegralInRange(0, 2); i > 0; --i)
+        row.warnings.push_back(in.ConsumeRandomLengthString(200));
     return row;
 }
 

@@ -26,7 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < count; ++i)
         rows.push_back(tavrin::fuzz::reportRow(in));
 
-    const std::vector<std::uint8_t> pdf = Report::pdf(rows, spec, title, creator, date);
+    const Report::PdfOptions options{in.ConsumeBool() ? Report::Paper::a4 : Report::Paper::letter,
+                                     in.ConsumeBool()};
+    const std::vector<std::uint8_t> pdf = Report::pdf(rows, spec, title, creator, date, options);
     const std::string text(pdf.begin(), pdf.end());
     if (!text.starts_with("%PDF-") || text.find("%%EOF") == std::string::npos)
         tavrin::fuzz::finding("not a whole PDF document");

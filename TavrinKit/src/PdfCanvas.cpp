@@ -163,6 +163,30 @@ void PdfCanvas::drawLine(std::string_view text, double x, double baseline, Font 
     pango_cairo_show_layout(s.cr, s.layout);
 }
 
+std::vector<std::string> PdfCanvas::wrap(std::string_view text, Font font, double width) {
+    if (!isValid())
+        return {std::string(text)};
+    State& s = *m_state;
+    s.setFont(font);
+    const std::string valid = validUtf8(text);
+    pango_layout_set_text(s.layout, valid.c_str(), -1);
+    pango_layout_set_width(s.layout, toPango(width));
+    pango_layout_set_ellipsize(s.layout, PANGO_ELLIPSIZE_NONE);
+    pango_layout_set_wrap(s.layout, PANGO_WRAP_WORD_CHAR);
+    std::vector<std::string> lines;
+    for (GSList* l = pango_layout_get_lines_readonly(s.layout); l; l = l->next) {
+        const auto* line = static_cast<PangoLayoutLine*>(l->data);
+        std::string part = valid.substr(static_cast<std::size_t>(line->start_index),
+                                        static_cast<std::size_t>(line->length));
+        part.erase(part.find_last_not_of(' ') + 1);
+        lines.push_back(std::move(part));
+    }
+    pango_layout_set_wrap(s.layout, PANGO_WRAP_WORD);
+    if (lines.empty())
+        lines.emplace_back();
+    return lines;
+}
+
 void PdfCanvas::drawParagraph(std::string_view text, double x, double y, double width,
                               double height, Font font, double gray) {
     if (!isValid())

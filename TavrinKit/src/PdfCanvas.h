@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     /// where the (shortened) line ends.
     void drawLine(std::string_view text, double x, double baseline, Font font, double gray,
                   double maxWidth, Align align = Align::left);
+
+    /// The lines `text` takes when wrapped to `width`: broken between words, and inside a word
+    /// only when the word alone is wider. Trailing spaces are dropped; empty text is one line.
+    std::vector<std::string> wrap(std::string_view text, Font font, double width);
 
     /// `text` wrapped at word boundaries inside the rectangle whose bottom-left corner is (x, y),
     /// flowing from its top; lines that don't fit the height whole are left out.

@@ -73,14 +73,15 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
         return row.result ? Fmt::plain((*row.result).*value) : "";
     };
     std::string result;
-    std::string notes;
+    std::vector<std::string> notes;
     if (row.error) {
         result = "Error";
-        notes = *row.error;
+        notes.push_back(*row.error);
     } else if (verdict) {
         result = label(verdict->status);
-        notes = joined(verdict->problems, "; ");
+        notes = verdict->problems;
     }
+    notes.insert(notes.end(), row.warnings.begin(), row.warnings.end());
     return {
         row.name,
         row.folder,
@@ -97,7 +98,7 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
         Fmt::plain(verdict ? verdict->ceiling : spec.maxTruePeak),
         measured(&LoudnessResult::samplePeak),
         result,
-        notes,
+        joined(notes, "; "),
         row.fix.value_or(""),
     };
 }

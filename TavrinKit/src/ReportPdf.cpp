@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <span>
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
@@ -16,30 +15,45 @@ namespace {
 using Font = PdfCanvas::Font;
 using Align = PdfCanvas::Align;
 
-// US Letter landscape with 40-point margins; y grows upwards from the bottom edge.
-constexpr double pageWidth = 792;
-constexpr double pageHeight = 612;
 constexpr double margin = 40;
-constexpr double top = pageHeight - margin;
-constexpr double textWidth = pageWidth - 2 * margin;
-constexpr double rowPitch = 17;
-
-// What is left for rows once the margins and the header (150 points on the first page, 70 on
-// later ones) are taken: 22 and 27 rows.
-constexpr std::size_t firstPageRows = static_cast<std::size_t>((pageHeight - 80 - 150) / rowPitch);
-constexpr std::size_t laterPageRows = static_cast<std::size_t>((pageHeight - 80 - 70) / rowPitch);
+constexpr double rowPitch = 17;       // a table row of one line
+constexpr double cellLineStep = 10.5; // each further line of a wrapped Result cell
+constexpr double folderStep = 9.5;    // from a file name's baseline down to its folder's
+constexpr double columnGap = 6;       // between a column's text and the next column
 
 constexpr Font titleFont{18, true};
 constexpr Font headingFont{10.5, true};
 constexpr Font continuedFont{10, true};
 constexpr Font sourceFont{9, false};
+constexpr Font dualMonoFont{9, false};
 constexpr Font tallyFont{10.5, false};
 constexpr Font cellFont{8.5, false};
 constexpr Font boldCellFont{8.5, true};
 constexpr Font noFilesFont{9, false};
-constexpr Font footerFont{7, false};
+constexpr Font captionFont{7, false};
 constexpr double sourceGray = 0.35;
-constexpr double footerGray = 0.4;
+constexpr double secondaryGray = 0.4;
+
+/// A landscape page of one paper size, with 40-point margins; y grows upwards from the bottom.
+struct Sheet {
+    double width = 0;
+    double height = 0;
+
+    double top() const { return height - margin; }
+    double textWidth() const { return width - 2 * margin; }
+    /// The height rows may take below the table header: what is left once the margins and the
+    /// header (150 points on the first page, 70 on later ones) are taken; on Letter, 22 and 27
+    /// one-line rows.
+    double firstPageRowSpace() const { return height - 80 - 150; }
+    double laterPageRowSpace() const { return height - 80 - 70; }
+    /// A later page's table header baseline, and where a later page without a table starts.
+    double laterTableHeader() const { return top() - 38; }
+    double laterTop() const { return top() - 24; }
+};
+
+Sheet sheetFor(Paper paper) {
+    return paper == Paper::a4 ? Sheet{841.89, 595.28} : Sheet{792, 612};
+}
 
 struct Column {
     const char* title;
@@ -47,8 +61,8 @@ struct Column {
     Align align;
 };
 
-// The widths add up to the text width, 712 points.
-constexpr std::array<Column, 7> columns{{
+// On Letter the widths add up to the text width, 712 points.
+constexpr std::array<Column, 7> letterColumns{{
     {"File", 238, Align::left},
     {"Integrated", 64, Align::right},
     {"Diff.", 44, Align::right},
@@ -57,10 +71,22 @@ constexpr std::array<Column, 7> columns{{
     {"Max S", 50, Align::right},
     {"Result", 218, Align::left},
 }};
+constexpr std::size_t fileColumn = 0;
+constexpr std::size_t resultColumn = letterColumns.size() - 1;
+
+using Columns = std::array<Column, letterColumns.size()>;
+using Cells = std::array<std::string, letterColumns.size()>;
+
+/// The numbers keep their widths on any paper; the two text columns share what a wider page adds.
+Columns columnsFor(const Sheet& sheet) {
+    Columns columns = letterColumns;
+    const double extra = (sheet.textWidth() - 712) / 2;
+    columns[fileColumn].width += extra;
+    columns[resultColumn].width += extra;
+    return columns;
+}
 
 constexpr const char* missing = "—";
-
-using Cells = std::array<std::string, columns.size()>;
 
 /// Medium date and short time in the user's locale, e.g. "Mar 4, 2025, 3:07 PM".
 std::string dateText(std::chrono::system_clock::time_point date) {
@@ -105,76 +131,330 @@ Cells cells(const ReportRow& row, const std::optional<Verdict>& verdict) {
     };
 }
 
-std::size_t pageCount(std::size_t rowCount) {
-    if (rowCount <= firstPageRows)
-        return 1;
-    return 1 + (rowCount - firstPageRows + laterPageRows - 1) / laterPageRows;
+/// The line under a file's name: empty while every row shares one folder.
+std::string folderLine(const ReportRow& row, bool showFolders) {
+    if (!showFolders)
+        return {};
+    return row.folder.empty() ? missing : row.folder;
 }
 
-/// Draws the first page's header and returns the table header's baseline.
-double drawFirstHeader(PdfCanvas& canvas, const DeliverySpec& spec, std::string_view title,
-                       const std::string& tally) {
-    canvas.drawLine(title, margin, top - 20, titleFont, 0, textWidth);
-    canvas.drawLine(spec.name + ": " + spec.ruleText(), margin, top - 40, headingFont, 0,
-                    textWidth);
-    std::string source = "Source: " + spec.sourceName;
-    if (spec.sourceURL)
-        source += " · " + *spec.sourceURL;
-    double lastLine = top - 54;
-    canvas.drawLine(source, margin, lastLine, sourceFont, sourceGray, textWidth);
-    if (spec.caution) {
-        lastLine -= 13;
-        canvas.drawLine(*spec.caution, margin, lastLine, sourceFont, sourceGray, textWidth);
+/// One table row ready to draw: its one-line cells, its Result cell broken into lines.
+struct TableRow {
+    Cells cells;
+    std::vector<std::string> resultLines;
+    bool boldResult = false;
+    std::string folder; ///< shown under the name; empty when every row shares one folder
+};
+
+/// The part of a table row on one page: a run of its Result lines. A row taller than a whole
+/// page goes on over the next; its other cells stand with its first run only.
+struct RowPiece {
+    std::size_t row = 0;
+    std::size_t firstLine = 0;
+    std::size_t lineCount = 1;
+};
+
+/// One line of the warnings section after the table.
+struct WarningLine {
+    enum class Kind { heading, name, folder, sentence } kind;
+    std::string text;
+};
+
+/// How a warnings line sits in the flow: its height, its baseline below its top, and whether it
+/// must share a page with the line after it (a heading or name never ends a page).
+struct LineBox {
+    double height;
+    double baseline;
+    Font font;
+    double gray;
+    double indent;
+    bool keepWithNext;
+};
+
+LineBox boxFor(WarningLine::Kind kind) {
+    switch (kind) {
+    case WarningLine::Kind::heading:
+        return {34, 24, headingFont, 0, 0, true};
+    case WarningLine::Kind::name:
+        return {17, 13.5, boldCellFont, 0, 0, true};
+    case WarningLine::Kind::folder:
+        return {folderStep, 7, captionFont, secondaryGray, 0, true};
+    case WarningLine::Kind::sentence:
+        break;
     }
-    const double tallyLine = lastLine - 18;
-    canvas.drawLine(tally, margin, tallyLine, tallyFont, 0, textWidth);
-    return tallyLine - 26;
+    return {cellLineStep + 0.5, 8.5, cellFont, 0, 12, false};
 }
 
-/// Draws a later page's header and returns the table header's baseline.
-double drawLaterHeader(PdfCanvas& canvas, std::string_view title) {
-    canvas.drawLine(std::string(title) + " (continued)", margin, top - 14, continuedFont, 0,
-                    textWidth);
-    return top - 38;
-}
+struct Page {
+    bool hasTable = false;          ///< the first page, or a page holding table rows
+    bool warningsContinued = false; ///< the page goes on with the warnings under their heading
+    std::vector<RowPiece> pieces{};
+    std::vector<std::size_t> warningLines{};
+};
 
-/// One line of cells; a right-aligned cell ends 6 points before its column does.
-void drawCells(PdfCanvas& canvas, const Cells& texts, double baseline, Font font, Font resultFont) {
+/// A line of the first page's header.
+struct HeaderLine {
+    std::string text;
+    Font font;
+    double gray;
+    double baseline;
+};
+
+/// Everything the report shows, measured and placed before the first page is drawn, so that
+/// every page knows the page count.
+class Layout {
+public:
+    Layout(PdfCanvas& canvas, const std::vector<ReportRow>& rows, const DeliverySpec& spec,
+           std::string_view title, const std::string& tally, const PdfOptions& options)
+        : sheet(sheetFor(options.paper)), columns(columnsFor(sheet)) {
+        firstHeader = headerLines(spec, title, tally, options.dualMono);
+        firstTableHeader = firstHeader.back().baseline - 26;
+        const bool showFolders = std::ranges::any_of(
+            rows, [&](const ReportRow& row) { return row.folder != rows.front().folder; });
+        for (const ReportRow& row : rows)
+            tableRows.push_back(tableRow(canvas, row, spec, showFolders));
+        for (const ReportRow& row : rows)
+            addWarnings(canvas, row, showFolders);
+        paginate();
+    }
+
+    double pieceHeight(const RowPiece& piece) const {
+        double depth = static_cast<double>(piece.lineCount - 1) * cellLineStep;
+        if (piece.firstLine == 0 && !tableRows[piece.row].folder.empty())
+            depth = std::max(depth, folderStep);
+        return rowPitch + depth;
+    }
+
+    const Sheet sheet;
+    const Columns columns;
+    std::vector<HeaderLine> firstHeader; ///< the tally line last
+    double firstTableHeader = 0;
+    std::vector<TableRow> tableRows;
+    std::vector<WarningLine> warnings;
+    std::vector<Page> pages;
+
+private:
+    std::vector<HeaderLine> headerLines(const DeliverySpec& spec, std::string_view title,
+                                        const std::string& tally, bool dualMono) const {
+        const double top = sheet.top();
+        std::vector<HeaderLine> lines = {
+            {std::string(title), titleFont, 0, top - 20},
+            {spec.name + ": " + spec.ruleText(), headingFont, 0, top - 40},
+        };
+        double y = top - 54;
+        if (dualMono) {
+            // Stands with the rule it changes: every mono reading above is 3 dB louder.
+            lines.push_back({std::string(dualMonoNote), dualMonoFont, 0, y});
+            y -= 13;
+        }
+        std::string source = "Source: " + spec.sourceName;
+        if (spec.sourceURL)
+            source += " · " + *spec.sourceURL;
+        lines.push_back({source, sourceFont, sourceGray, y});
+        if (spec.caution) {
+            y -= 13;
+            lines.push_back({*spec.caution, sourceFont, sourceGray, y});
+        }
+        lines.push_back({tally, tallyFont, 0, y - 18});
+        return lines;
+    }
+
+    TableRow tableRow(PdfCanvas& canvas, const ReportRow& row, const DeliverySpec& spec,
+                      bool showFolders) const {
+        const std::optional<Verdict> verdict = row.verdict(spec);
+        const bool passes = verdict && verdict->status == Verdict::Status::pass;
+        TableRow laidOut{cells(row, verdict), {}, !passes, folderLine(row, showFolders)};
+        laidOut.resultLines =
+            canvas.wrap(laidOut.cells[resultColumn], passes ? cellFont : boldCellFont,
+                        columns[resultColumn].width - columnGap);
+        return laidOut;
+    }
+
+    void addWarnings(PdfCanvas& canvas, const ReportRow& row, bool showFolders) {
+        if (row.warnings.empty())
+            return;
+        using Kind = WarningLine::Kind;
+        if (warnings.empty())
+            warnings.push_back({Kind::heading, "Warnings"});
+        warnings.push_back({Kind::name, row.name});
+        if (showFolders)
+            warnings.push_back({Kind::folder, folderLine(row, showFolders)});
+        const LineBox box = boxFor(Kind::sentence);
+        for (const std::string& sentence : row.warnings)
+            for (std::string& line :
+                 canvas.wrap(sentence, box.font, sheet.textWidth() - box.indent))
+                warnings.push_back({Kind::sentence, std::move(line)});
+    }
+
+    /// Fills pages top to bottom: the table rows, then the warnings.
+    void paginate() {
+        pages.push_back({.hasTable = true});
+        m_cursor = firstTableHeader - 5;
+        m_bottom = m_cursor - sheet.firstPageRowSpace();
+        for (std::size_t row = 0; row < tableRows.size(); ++row)
+            placeRow(row);
+        for (std::size_t line = 0; line < warnings.size(); ++line)
+            placeWarning(line);
+    }
+
+    void newPage(bool withTable) {
+        pages.push_back({.hasTable = withTable});
+        const double tableTop = sheet.laterTableHeader() - 5;
+        m_cursor = withTable ? tableTop : sheet.laterTop();
+        m_bottom = tableTop - sheet.laterPageRowSpace();
+    }
+
+    bool pageIsEmpty() const {
+        return pages.back().pieces.empty() && pages.back().warningLines.empty();
+    }
+
+    void placeRow(std::size_t row) {
+        const std::size_t lines = tableRows[row].resultLines.size();
+        for (RowPiece piece{row, 0, lines}; piece.firstLine < lines;
+             piece.firstLine += piece.lineCount, piece.lineCount = lines - piece.firstLine) {
+            if (m_cursor - pieceHeight(piece) < m_bottom && !pageIsEmpty())
+                newPage(true);
+            // Taller than a whole page: as many lines as fit, then the rest on the next.
+            while (piece.lineCount > 1 && m_cursor - pieceHeight(piece) < m_bottom)
+                --piece.lineCount;
+            pages.back().pieces.push_back(piece);
+            m_cursor -= pieceHeight(piece);
+        }
+    }
+
+    void placeWarning(std::size_t line) {
+        double together = 0;
+        for (std::size_t next = line; next < warnings.size(); ++next) {
+            const LineBox box = boxFor(warnings[next].kind);
+            together += box.height;
+            if (!box.keepWithNext)
+                break;
+        }
+        if (m_cursor - together < m_bottom && !pageIsEmpty()) {
+            newPage(false);
+            pages.back().warningsContinued = warnings[line].kind != WarningLine::Kind::heading;
+            if (pages.back().warningsContinued)
+                m_cursor -= boxFor(WarningLine::Kind::heading).height;
+        }
+        pages.back().warningLines.push_back(line);
+        m_cursor -= boxFor(warnings[line].kind).height;
+    }
+
+    double m_cursor = 0; ///< the top of the next thing placed
+    double m_bottom = 0; ///< nothing placed reaches below this
+};
+
+/// One line of cells; a right-aligned cell ends 6 points before its column does. Empty cells
+/// are left out.
+void drawCells(PdfCanvas& canvas, const Columns& columns, const Cells& texts, double baseline,
+               Font font) {
     double x = margin;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Column& column = columns[i];
-        const double maxWidth = column.width - 6;
+        const double maxWidth = column.width - columnGap;
         const double anchor = column.align == Align::left ? x : x + maxWidth;
-        canvas.drawLine(texts[i], anchor, baseline, i + 1 == columns.size() ? resultFont : font, 0,
-                        maxWidth, column.align);
+        if (!texts[i].empty())
+            canvas.drawLine(texts[i], anchor, baseline, font, 0, maxWidth, column.align);
         x += column.width;
     }
 }
 
-void drawTable(PdfCanvas& canvas, double headerBaseline, std::span<const ReportRow> rows,
-               const DeliverySpec& spec) {
+double resultX(const Columns& columns) {
+    double x = margin;
+    for (std::size_t i = 0; i < resultColumn; ++i)
+        x += columns[i].width;
+    return x;
+}
+
+void drawColumnTitles(PdfCanvas& canvas, const Layout& layout, double baseline) {
     Cells titles;
-    std::transform(columns.begin(), columns.end(), titles.begin(),
-                   [](const Column& column) { return std::string(column.title); });
-    drawCells(canvas, titles, headerBaseline, boldCellFont, boldCellFont);
-    canvas.strokeLine(margin, headerBaseline - 5, pageWidth - margin, headerBaseline - 5, 0.6, 0.6);
-    double baseline = headerBaseline - rowPitch;
-    for (std::size_t i = 0; i < rows.size(); ++i, baseline -= rowPitch) {
-        // Bands on every second row guide the eye along the wide lines.
-        if (i % 2 == 1)
-            canvas.fillRect(margin - 2, baseline - 5, textWidth + 4, rowPitch, 0.95);
-        const std::optional<Verdict> verdict = rows[i].verdict(spec);
-        const bool passes = verdict && verdict->status == Verdict::Status::pass;
-        drawCells(canvas, cells(rows[i], verdict), baseline, cellFont,
-                  passes ? cellFont : boldCellFont);
+    std::ranges::transform(layout.columns, titles.begin(),
+                           [](const Column& column) { return std::string(column.title); });
+    drawCells(canvas, layout.columns, titles, baseline, boldCellFont);
+    canvas.strokeLine(margin, baseline - 5, layout.sheet.width - margin, baseline - 5, 0.6, 0.6);
+}
+
+void drawPiece(PdfCanvas& canvas, const Layout& layout, const RowPiece& piece, double top,
+               bool band) {
+    const TableRow& row = layout.tableRows[piece.row];
+    const double height = layout.pieceHeight(piece);
+    // Bands on every second row guide the eye along the wide lines.
+    if (band)
+        canvas.fillRect(margin - 2, top - height, layout.sheet.textWidth() + 4, height, 0.95);
+    const double baseline = top - 12;
+    if (piece.firstLine == 0) {
+        Cells numbers = row.cells;
+        numbers[resultColumn].clear();
+        drawCells(canvas, layout.columns, numbers, baseline, cellFont);
+        if (!row.folder.empty())
+            canvas.drawLine(row.folder, margin, baseline - folderStep, captionFont, secondaryGray,
+                            layout.columns[fileColumn].width - columnGap);
+    }
+    // Each line was broken to fit; the slack only keeps rounding from shortening one.
+    const double x = resultX(layout.columns);
+    const double width = layout.columns[resultColumn].width - columnGap + 1;
+    for (std::size_t i = 0; i < piece.lineCount; ++i)
+        canvas.drawLine(row.resultLines[piece.firstLine + i], x,
+                        baseline - static_cast<double>(i) * cellLineStep,
+                        row.boldResult ? boldCellFont : cellFont, 0, width);
+}
+
+/// Draws the page's rows from `top` down and returns where they end.
+double drawRows(PdfCanvas& canvas, const Layout& layout, const Page& page, double top) {
+    for (std::size_t i = 0; i < page.pieces.size(); ++i) {
+        drawPiece(canvas, layout, page.pieces[i], top, i % 2 == 1);
+        top -= layout.pieceHeight(page.pieces[i]);
+    }
+    return top;
+}
+
+void drawWarnings(PdfCanvas& canvas, const Layout& layout, const Page& page, double top) {
+    const double width = layout.sheet.textWidth();
+    if (page.warningsContinued) {
+        const LineBox box = boxFor(WarningLine::Kind::heading);
+        canvas.drawLine("Warnings (continued)", margin, top - box.baseline, box.font, 0, width);
+        top -= box.height;
+    }
+    for (std::size_t index : page.warningLines) {
+        const WarningLine& line = layout.warnings[index];
+        const LineBox box = boxFor(line.kind);
+        canvas.drawLine(line.text, margin + box.indent, top - box.baseline, box.font, box.gray,
+                        width - box.indent + (line.kind == WarningLine::Kind::sentence ? 1 : 0));
+        top -= box.height;
     }
 }
 
-void drawFooter(PdfCanvas& canvas, std::string_view creator, std::size_t page, std::size_t pages) {
-    canvas.drawParagraph(footerText, margin, 15, pageWidth - 160, 28, footerFont, footerGray);
+void drawFooter(PdfCanvas& canvas, const Sheet& sheet, std::string_view creator, std::size_t page,
+                std::size_t pages) {
+    canvas.drawParagraph(footerText, margin, 15, sheet.width - 160, 28, captionFont, secondaryGray);
     const std::string label =
         std::string(creator) + " · page " + std::to_string(page) + " of " + std::to_string(pages);
-    canvas.drawLine(label, pageWidth - margin, 36, footerFont, footerGray, 150, Align::right);
+    canvas.drawLine(label, sheet.width - margin, 36, captionFont, secondaryGray, 150, Align::right);
+}
+
+void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::string_view title,
+              std::string_view creator) {
+    const Page& page = layout.pages[index];
+    const Sheet& sheet = layout.sheet;
+    double top = sheet.laterTop();
+    if (index == 0) {
+        for (const HeaderLine& line : layout.firstHeader)
+            canvas.drawLine(line.text, margin, line.baseline, line.font, line.gray,
+                            sheet.textWidth());
+    } else {
+        canvas.drawLine(std::string(title) + " (continued)", margin, sheet.top() - 14,
+                        continuedFont, 0, sheet.textWidth());
+    }
+    if (page.hasTable) {
+        const double header = index == 0 ? layout.firstTableHeader : sheet.laterTableHeader();
+        drawColumnTitles(canvas, layout, header);
+        top = drawRows(canvas, layout, page, header - 5);
+        if (layout.tableRows.empty())
+            canvas.drawLine("No files.", margin, header - rowPitch, noFilesFont, 0, 300);
+    }
+    drawWarnings(canvas, layout, page, top);
+    drawFooter(canvas, sheet, creator, index + 1, layout.pages.size());
+    canvas.endPage();
 }
 
 } // namespace
@@ -182,25 +462,15 @@ void drawFooter(PdfCanvas& canvas, std::string_view creator, std::size_t page, s
 std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
                               std::string_view title, std::string_view creator,
                               std::chrono::system_clock::time_point date,
-                              const PdfOptions& /*options*/) {
-    PdfCanvas canvas(pageWidth, pageHeight, title, creator);
+                              const PdfOptions& options) {
+    const Sheet sheet = sheetFor(options.paper);
+    PdfCanvas canvas(sheet.width, sheet.height, title, creator);
     if (!canvas.isValid())
         return {};
     const std::string tally = tallyText(rows, spec) + " · " + dateText(date);
-    const std::size_t pages = pageCount(rows.size());
-    std::span<const ReportRow> remaining(rows);
-    for (std::size_t page = 1; page <= pages; ++page) {
-        const double headerBaseline = page == 1 ? drawFirstHeader(canvas, spec, title, tally)
-                                                : drawLaterHeader(canvas, title);
-        const std::size_t onPage =
-            std::min(remaining.size(), page == 1 ? firstPageRows : laterPageRows);
-        drawTable(canvas, headerBaseline, remaining.first(onPage), spec);
-        if (rows.empty())
-            canvas.drawLine("No files.", margin, headerBaseline - rowPitch, noFilesFont, 0, 300);
-        drawFooter(canvas, creator, page, pages);
-        canvas.endPage();
-        remaining = remaining.subspan(onPage);
-    }
+    const Layout layout(canvas, rows, spec, title, tally, options);
+    for (std::size_t page = 0; page < layout.pages.size(); ++page)
+        drawPage(canvas, layout, page, title, creator);
     return canvas.finish();
 }
 

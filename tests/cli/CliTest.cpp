@@ -152,6 +152,12 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"check --csv {d}/r.csv --pdf {d}/r.pdf {ex}", 1, table, 12, ""},
         {"check --csv {d}/no/such/folder/r.csv {p}", 3, table, 3,
          "r.csv couldn’t be written in {d}/no/such/folder (No such file or directory).\n"},
+        {"check --pdf {d}/a4.pdf --paper A4 {p}", 0, table, 3, ""},
+        {"check --paper a4 {p}", 2, "", 0, "--paper goes with --pdf.\n"},
+        {"check --paper b5 --pdf {d}/b5.pdf {p}", 2, "", 0,
+         "--paper needs a4 or letter (it was \"b5\").\n"},
+        {"check --dual-mono --csv - {p}", 1, csv, 2,
+         "1 file: 0 pass, 1 fail; Mono files count as dual mono (+3 dB)\n"},
         {"check --csv {d}/none.csv {d}/nothere.wav", 3, "", 0,
          "Nothing at {d}/nothere.wav; skipped.\n"},
         {"fix --out {d}/readme.txt/copies {p}", 3, "", 0,
@@ -172,12 +178,13 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     }
     // "-" is standard output, never a file; no temporary is left behind.
     EXPECT_EQ(namesIn(dir.path()),
-              (std::vector<std::string>{"album", "copies", "pictures", "pipe.wav", "r.csv", "r.pdf",
-                                        "readme.txt"}));
+              (std::vector<std::string>{"a4.pdf", "album", "copies", "pictures", "pipe.wav",
+                                        "r.csv", "r.pdf", "readme.txt"}));
     const std::string report = readBytes(dir / "r.csv");
     EXPECT_EQ(lines(report).size(), 6u);
     EXPECT_NE(report.find("\nPasses.flac," + examples.string() + ",FLAC"), std::string::npos);
     EXPECT_TRUE(readBytes(dir / "r.pdf").starts_with(pdf));
+    EXPECT_NE(readBytes(dir / "a4.pdf").find("/MediaBox [ 0 0 841.89 595.28 ]"), std::string::npos);
 }
 
 TEST(Cli, AFolderThatCantBeReadIsCalledThat) {
@@ -252,8 +259,8 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
     encode(replicate(sine(997, -23, 8, 48000), 2), 48000, dir / "in/cut.wav", "-c:a pcm_s16le");
     fs::resize_file(dir / "in/cut.wav", fs::file_size(dir / "in/cut.wav") - 4 * 48000 * 2 * 2);
     const fs::path copies = dir / "deliveries/podcast";
-    const Outcome r = run({"fix", "--json", "--dual-mono", "--out", copies.string(),
-                           examples.string(), (dir / "in").string()});
+    const Outcome r = run({"fix", "--json", "--dual-mono", "--out", copies.string(), "--csv",
+                           (dir / "fix.csv").string(), examples.string(), (dir / "in").string()});
     EXPECT_EQ(r.status, 3); // one file can't be read
     EXPECT_TRUE(r.err.ends_with("\nFixed copies: 4 copies written to podcast, each measured "
                                 "again. 1 file can’t reach the target with gain alone; the Fix "
@@ -283,6 +290,8 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
               Json::array({"The file ends 4.0 s before its header says (8.0 s): it was probably "
                            "cut off; what is there was measured."}));
     EXPECT_EQ(objects[5]["status"], "pass") << "a warning leaves the verdict as it is";
+    EXPECT_NE(readBytes(dir / "fix.csv").find(",Pass,The file ends 4.0 s before its header says"),
+              std::string::npos);
     EXPECT_EQ(objects[6]["warnings"],
               Json::array({"The sample peak reaches 0.0 dBFS: the audio is probably clipped."}));
     EXPECT_EQ(objects[7]["status"], "error");

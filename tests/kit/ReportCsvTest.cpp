@@ -69,6 +69,10 @@ TEST(ReportCsv, FormulaGuardSparesExactlyWhatStrtodReadsWhole) {
 
 TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
     EXPECT_EQ(Report::csv({}, DeliverySpec::ebuR128()), titles);
+    const auto warned = [](ReportRow r, std::vector<std::string> warnings) {
+        r.warnings = std::move(warnings);
+        return r;
+    };
     const std::vector<ReportRow> rows = {
         row("Episode 1.wav",
             LoudnessResult{-23.04, 6.25, -15.5, -18.94, -3.06, -2.95, 754.0, 48000, 2}),
@@ -76,9 +80,11 @@ TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
             LoudnessResult{-23.6, std::nullopt, -20.0, std::nullopt, -0.5, -0.94, 12.345678, 44100,
                            1},
             std::nullopt, "+3.4 dB → −16.6 LUFS (short of target)"),
-        row("click.wav", LoudnessResult{std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                        -6.0, -5.94, 0.3, 48000, 2}),
-        row("say \"hi\".m4a", std::nullopt, "The file couldn't be read."),
+        warned(row("click.wav", LoudnessResult{std::nullopt, std::nullopt, std::nullopt,
+                                               std::nullopt, -6.0, -5.94, 0.3, 48000, 2}),
+               {"Clipped.", "Cut off."}),
+        warned(row("say \"hi\".m4a", std::nullopt, "The file couldn't be read."), {"Cut off."}),
+        warned(row("odd.wav", std::nullopt), {"Odd."}),
         row("new.flac", std::nullopt),
     };
     EXPECT_EQ(Report::csv(rows, DeliverySpec::ebuR128()),
@@ -91,9 +97,12 @@ TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
                   "'+3.4 dB → −16.6 LUFS (short of target)\r\n"
                   "click.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,0.30,,-23.0,,0.5,,,,"
                   "-5.9,-1.0,-6.0,No reading,"
-                  "Too short or too quiet to measure (needs 0.4 s above −70 LUFS).,\r\n"
+                  "Too short or too quiet to measure (needs 0.4 s above −70 LUFS).; Clipped.; "
+                  "Cut off.,\r\n"
                   "\"say \"\"hi\"\".m4a\",/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,"
-                  ",,,,-1.0,,Error,The file couldn't be read.,\r\n"
+                  ",,,,-1.0,,Error,The file couldn't be read.; Cut off.,\r\n"
+                  "odd.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,Odd.,"
+                  "\r\n"
                   "new.flac,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,,"
                   "\r\n");
 }

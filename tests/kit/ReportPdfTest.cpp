@@ -103,8 +103,25 @@ Rendered read(const std::vector<std::uint8_t>& bytes) {
 }
 
 Rendered render(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
-                std::string_view title = "Loudness report: Apple Podcasts") {
-    return read(Report::pdf(rows, spec, title, "Tavrin", reportDate));
+                std::string_view title = "Loudness report: Apple Podcasts",
+                const Report::PdfOptions& options = {}) {
+    return read(Report::pdf(rows, spec, title, "Tavrin", reportDate, options));
+}
+
+/// The words of every page in drawing order, one space apart.
+std::string allWords(const Rendered& pdf) {
+    std::string text;
+    for (const auto& page : pdf.words)
+        for (const Word& word : page)
+            text += (text.empty() ? "" : " ") + word.text;
+    return text;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 /// Whether the page has the line `expected`, or with `prefix` one that starts with it.
@@ -233,7 +250,7 @@ TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakExplainTheResultAndFitTheirColumn) {
     for (const char* line : expected)
         EXPECT_TRUE(hasLine(pdf.pages[0], line)) << line << "\n"
                                                  << testing::PrintToString(pdf.pages[0]);
-    // Too long for its column, so shortened; the numbers before it stand whole.
+    // Too long for its column, so wrapped (its whole text is checked below); the numbers stand.
     EXPECT_TRUE(
         hasLine(pdf.pages[0], "Loud.wav −14.0 +2.0 5.0 +0.3 2.0 Fail: 2.0 LU too loud", true));
     // Only a passing row's Result is set in the regular face.
@@ -265,4 +282,74 @@ TEST(ReportPdf, RendersOnTwoThreadsAtOnce) {
         thread.join();
     for (const auto& document : bytes)
         EXPECT_EQ(read(document).pages, expected);
+}
+
+TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
+    // Results far wider than their column, and a warning.
+    const ReportRow loud = row("Loud.wav", measured(-9.0, 0.3), std::nullopt,
+                               "Loud (Apple Podcasts).wav: −16.0 LUFS, −6.7 dBTP");
+    ReportRow broken = row("Broken.wav", std::nullopt,
+                           "The file couldn’t be read: the decoder stopped at 12.3 s of 60.0 s "
+                           "(Invalid data found when processing input).");
+    broken.warnings = {"The sample peak reaches 0.0 dBFS: the audio is probably clipped."};
+    ReportRow elsewhere = broken;
+    elsewhere.folder = "/audio/other";
+    // Warnings from two folders, more than a page of them.
+    std::vector<ReportRow> warned = passingRows(40);
+    for (std::size_t i = 0; i < warned.size(); ++i) {
+        warned[i].folder = i % 2 ? "/audio/a" : "/audio/b";
+        warned[i].warnings = {"First warning of " + warned[i].name + ".",
+                              "Second warning of " + warned[i].name + "."};
+    }
+    const Report::PdfOptions a4{Report::Paper::a4, false};
+    const struct {
+        const char* name;
+        std::vector<ReportRow> rows;
+        Report::PdfOptions options;
+        std::size_t pages; ///< 0: not counted
+        bool folders;
+    } cases[] = {
+        {"one folder", {loud, broken}, {}, 1, false},
+        {"two folders", {loud, elsewhere}, {}, 1, true},
+        {"A4, dual mono", {loud, broken}, {Report::Paper::a4, true}, 1, false},
+        {"A4 holds 21 one-line rows", passingRows(22), a4, 2, false},
+        {"warnings over pages", warned, {}, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto pdf = render(c.rows, DeliverySpec::applePodcasts(),
+                                "Loudness report: Apple Podcasts", c.options);
+        const std::string words = allWords(pdf);
+        const bool isA4 = c.options.paper == Report::Paper::a4;
+        EXPECT_NE(pdf.info.find(isA4 ? "Page size:       841.89 x 595.28 pts (A4)"
+                                     : "Page size:       792 x 612 pts (letter)"),
+                  std::string::npos);
+        if (c.pages) {
+            EXPECT_EQ(pdf.pages.size(), c.pages);
+        }
+        // The note stands under the preset line, and only there.
+        ASSERT_GE(pdf.pages.at(0).size(), 3u);
+        EXPECT_EQ(pdf.pages[0][2] == Report::dualMonoNote, c.options.dualMono);
+        EXPECT_EQ(occurrences(words, "dual mono"), c.options.dualMono ? 1u : 0u);
+        bool anyWarning = false;
+        for (const ReportRow& r : c.rows) {
+            const bool folderShown = std::ranges::any_of(pdf.words, [&](const auto& page) {
+                return std::ranges::any_of(page, [&](const Word& w) { return w.text == r.folder; });
+            });
+            EXPECT_EQ(folderShown, c.folders) << r.folder;
+            for (const std::string& warning : r.warnings)
+                EXPECT_EQ(occurrences(words, warning), 1u) << warning;
+            anyWarning |= !r.warnings.empty();
+        }
+        // Pages the list goes on over say so.
+        EXPECT_EQ(occurrences(words, "Warnings"),
+                  anyWarning ? 1 + occurrences(words, "Warnings (continued)") : 0u);
+    }
+    // Wrapped, not shortened: each Result reads whole, line after line.
+    const std::string words = allWords(render({loud, broken}, DeliverySpec::applePodcasts()));
+    for (const std::string& result : std::vector<std::string>{
+             "Fail: 7.0 LU too loud; true peak +0.3 dBTP is over −1.0 dBTP · Fix: Loud (Apple "
+             "Podcasts).wav: −16.0 LUFS, −6.7 dBTP",
+             "Error: " + *broken.error})
+        EXPECT_NE(words.find(result), std::string::npos) << result << "\n" << words;
 }

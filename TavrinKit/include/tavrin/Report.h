@@ -35,7 +35,8 @@ std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& sp
 std::string escapeCSV(std::string_view field);
 
 /// The whole CSV document: a title line and one line per row, 17 columns, every line ending in
-/// CR LF. Numbers use one decimal, "." and an ASCII minus. Pure; never fails.
+/// CR LF. Numbers use one decimal, "." and an ASCII minus. The Notes column holds the error, or
+/// the verdict's problems, then the row's warnings, all joined with "; ". Pure; never fails.
 std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
 /// Said wherever results are summed up while mono files are measured as dual mono.
@@ -57,11 +58,18 @@ inline constexpr std::string_view footerText =
     "minimum-requirements test signals. This is a quality-control report, not a certified "
     "broadcast compliance test.";
 
-/// The pass/fail report as the bytes of a PDF document: US Letter landscape pages with a header
-/// naming `spec`, its rule and the tally (dated `date` in the user's locale), one table line per
-/// row in order (22 on the first page, 27 on each later one), and on every page `footerText` and
-/// "`creator` · page N of M". `title` heads the first page; `title` and `creator` are also the
-/// document's metadata. Texts wider than their place are shortened in the middle with "…".
+/// The pass/fail report as the bytes of a PDF document, on landscape pages of `options.paper`
+/// (Letter unless A4 is asked for; A4's extra width goes to the File and Result columns). The
+/// first page names `spec` and its rule, with `dualMonoNote` under it when `options.dualMono`,
+/// then the tally (dated `date` in the user's locale); then one table row per row in order, its
+/// Result cell wrapped onto as many lines as it needs, and each file's folder under its name when
+/// the rows come from more than one folder. A row starts a new page when it doesn't fit (a row
+/// taller than a page goes on over the next), so one-line rows fill 22 rows of the first Letter
+/// page and 27 of each later one (21 and 26 on A4). After the table, when any row has warnings, a
+/// "Warnings" section lists each such file with its sentences, going on over further pages as
+/// needed. Every page carries `footerText` and "`creator` · page N of M". `title` heads the first
+/// page; `title` and `creator` are also the document's metadata. File names and other one-line
+/// texts wider than their place are shortened in the middle with "…"; Result texts never are.
 /// Empty only when the PDF document can't be created. Safe to call on any thread.
 std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const DeliverySpec& spec,
                               std::string_view title, std::string_view creator,
