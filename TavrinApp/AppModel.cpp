@@ -51,6 +51,11 @@ const LoudnessResult* FileItem::result() const {
     return measured ? &measured->result : nullptr;
 }
 
+bool FileItem::unmeasured() const {
+    return std::holds_alternative<Reading::Waiting>(reading.value) ||
+           std::holds_alternative<Reading::Measuring>(reading.value);
+}
+
 const std::vector<std::string>& FileItem::warnings() const {
     static const std::vector<std::string> none;
     const auto* measured = std::get_if<Reading::Measured>(&reading.value);
@@ -255,10 +260,7 @@ void AppModel::setFix(int row, const std::string& specID, std::optional<FileItem
 }
 
 bool AppModel::isBusy() const {
-    return std::ranges::any_of(m_items, [](const FileItem& item) {
-        return std::holds_alternative<FileItem::Reading::Waiting>(item.reading.value) ||
-               std::holds_alternative<FileItem::Reading::Measuring>(item.reading.value);
-    });
+    return std::ranges::any_of(m_items, &FileItem::unmeasured);
 }
 
 std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
@@ -466,16 +468,6 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
 
 // MARK: fixing
 
-namespace {
-
-/// Whether the row is still to be measured.
-bool unmeasured(const FileItem& item) {
-    return std::holds_alternative<FileItem::Reading::Waiting>(item.reading.value) ||
-           std::holds_alternative<FileItem::Reading::Measuring>(item.reading.value);
-}
-
-} // namespace
-
 std::vector<QUuid> AppModel::fixCandidates() const {
     std::vector<QUuid> candidates;
     for (const FileItem& item : m_items) {
@@ -491,7 +483,7 @@ std::vector<QUuid> AppModel::fixCandidates() const {
 bool AppModel::canFix() const {
     return !fixing() &&
            (!fixCandidates().empty() || std::ranges::any_of(m_items, [this](const FileItem& item) {
-               return unmeasured(item) && (m_selection.empty() || m_selection.contains(item.id));
+               return item.unmeasured() && (m_selection.empty() || m_selection.contains(item.id));
            }));
 }
 
@@ -500,7 +492,7 @@ void AppModel::fixFiles() {
         return;
     m_fixRun.reset(new FixRun{currentSpec(), m_outputFolder, m_dualMono, !m_selection.empty()});
     for (const FileItem& item : m_items)
-        if (unmeasured(item) && (m_selection.empty() || m_selection.contains(item.id)))
+        if (item.unmeasured() && (m_selection.empty() || m_selection.contains(item.id)))
             m_fixRun->awaited.insert(item.id);
     for (const QUuid& id : fixCandidates())
         enlistInFixRun(indexOf(id));
@@ -636,10 +628,12 @@ QString AppModel::stopFixingMessage() const {
     if (!m_fixRun)
         return {};
     const int waiting = static_cast<int>(m_fixRun->queue.size() + m_fixRun->awaited.size());
-    const QString files =
-        QString::number(waiting) + (waiting == 1 ? " file isn’t" : " files aren’t");
-    return m_fixRun->writing ? "The copy being written is removed and " + files + " fixed yet."
-                             : files + " fixed yet.";
+    const QString files = QString::number(waiting) +
+                          (waiting == 1 ? " file isn’t fixed yet." : " files aren’t fixed yet.");
+    if (!m_fixRun->writing)
+        return files;
+    return waiting == 0 ? QStringLiteral("The copy being written is removed.")
+                        : "The copy being written is removed and " + files;
 }
 
 void AppModel::finishFixRunWhenDone() {

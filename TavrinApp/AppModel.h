@@ -85,6 +85,8 @@ struct FileItem {
 
     /// The measurement, when the row is measured.
     const LoudnessResult* result() const;
+    /// Whether the row waits for or is being measured.
+    bool unmeasured() const;
     /// The reading's warnings; empty unless the row is measured.
     const std::vector<std::string>& warnings() const;
     /// The fix state when it was made for the preset `specID`, else null.

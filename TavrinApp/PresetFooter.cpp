@@ -140,7 +140,10 @@ void PresetFooter::showTally() {
     m_tally->setVisible(files > 0);
     if (files == 0)
         return;
-    const Report::Counts counts = Report::counts(m_model.reportRows(), m_model.currentSpec());
+    Report::Counts counts = Report::counts(m_model.reportRows(), m_model.currentSpec());
+    // Rows still to be measured have no reading yet, rather than none to give.
+    counts.other -= static_cast<int>(std::ranges::count_if(
+        m_model.items(), [](const FileItem& item) { return item.unmeasured(); }));
     m_count->setText(QString::number(files) + " file" + (files == 1 ? "" : "s"));
     m_pass->setText(QString::number(counts.passed) + " pass");
     m_fail->setText(QString::number(counts.failed) + " fail");

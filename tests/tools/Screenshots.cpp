@@ -9,7 +9,9 @@
 #include "SampleFiles.h"
 #include "SettingsWindow.h"
 #include "TavrinApp.h"
+#include "tavrin/Report.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -19,7 +21,9 @@
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 
 namespace fs = std::filesystem;
@@ -135,6 +139,10 @@ int main(int argc, char** argv) {
     test::writeTone(file("Trailer (final).wav"), -19.2);
     test::writeSilence(file("Room Tone.wav"));
     test::writeUnreadable(file("Notes from the edit.wav"));
+    // Two damaged masters: one clipped at full scale, one cut off after half its length.
+    test::writeTone(file("Promo – Clipped Master.wav"), -19, 2, 0.0);
+    const fs::path cut = test::writeTone(file("Promo – Cut Off.wav"), -16, 8);
+    fs::resize_file(cut, fs::file_size(cut) / 2);
     model.addFiles({folder});
     waitUntil([&] { return !model.isBusy(); });
 
@@ -181,6 +189,14 @@ int main(int argc, char** argv) {
     model.setSelection(rowsNamed("Episode 16"));
     model.fixFiles();
     shoot("list-fixing", window);
+    // Clear List or Quit during the run ask first; this answer keeps it going.
+    QTimer::singleShot(300, [&] {
+        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        shoot("stop-fixing", window, true);
+        if (question)
+            question->buttons().last()->click();
+    });
+    window.stopFixingFirst();
     waitUntil([&] { return !model.fixing(); });
     model.dismissAlert();
 
@@ -188,6 +204,11 @@ int main(int argc, char** argv) {
     model.setSpecID(DeliverySpec::youtube().id);
     shoot("list-caution", window);
     model.setSpecID(DeliverySpec::applePodcasts().id);
+
+    const auto pdf = Report::pdf(model.reportRows(), model.currentSpec(), "Loudness report",
+                                 "Tavrin", std::chrono::system_clock::now());
+    std::ofstream(toPath(output) / "report.pdf", std::ios::binary)
+        .write(reinterpret_cast<const char*>(pdf.data()), std::streamsize(pdf.size()));
 
     model.setOutputFolder(folder / "Fixed copies");
     SettingsWindow& settingsWindow = tavrin.showSettings();
