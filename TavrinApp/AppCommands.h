@@ -22,7 +22,7 @@ class AppCommands : public QObject {
     Q_OBJECT
 
 public:
-    AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar);
+    AppCommands(AppModel& model, QMenuBar* menuBar);
 
     QAction* addFiles;
     QAction* exportCSV;
@@ -36,7 +36,7 @@ public:
     QAction* quit;
     std::vector<QAction*> presets; ///< in menu order, one checked
     QAction* help;
-    QAction* checkForUpdates;
+    QAction* checkForUpdates = nullptr; ///< null: this build has no update feed
     QAction* about;
 
     /// The product's web page that "Tavrin Help" opens.
@@ -51,7 +51,7 @@ signals:
 private:
     void buildFileMenu(QMenuBar* menuBar);
     void buildPresetMenu(QMenuBar* menuBar);
-    void buildHelpMenu(QMenuBar* menuBar, Desktop& desktop);
+    void buildHelpMenu(QMenuBar* menuBar);
     void refresh();
 
     AppModel& m_model;

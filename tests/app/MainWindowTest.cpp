@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -28,7 +29,7 @@ class MainWindowTest : public QObject {
 private slots:
     void commandsFollowMeasuringAndFixing() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         AppCommands& menu = window.commands();
         const auto enabled = [](const std::vector<QObject*>& controls) {
             QList<bool> states;
@@ -79,7 +80,7 @@ private slots:
 
     void presetsFromMenuPickerAndShortcuts() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -101,14 +102,36 @@ private slots:
         QCOMPARE(f.model.specID(), "youtube");
         QCOMPARE(window.footer()->cautionText(), QString::fromStdString(*specs[3].caution));
         QVERIFY(window.commands().presets[3]->isChecked());
+    }
 
-        window.commands().help->trigger();
-        QCOMPARE(f.desktop.opened, std::vector{AppCommands::helpUrl()});
+    void noticeNamesWhatNothingCanOpen() {
+        AppFixture f;
+        f.desktop.canOpen = false;
+        MainWindow window(f.model);
+        QVERIFY(f.addAndMeasure({f.tone("a.wav", -23)}));
+        f.model.setSelection({f.model.items()[0].id});
+        const auto labels = window.footer()->findChildren<QLabel*>();
+        const auto source = std::ranges::find_if(
+            labels, [](QLabel* label) { return label->text().contains("href"); });
+        QVERIFY(source != labels.end());
+        const QString ebu = "https://tech.ebu.ch/docs/r/r128.pdf";
+        const std::pair<std::function<void()>, QString> cases[] = {
+            {[&] { window.commands().help->trigger(); }, "https://tavrin.app/help"},
+            {[&] { emit(*source)->linkActivated(ebu); }, ebu},
+            {[&] { window.commands().reveal->trigger(); }, f.folder.path()},
+        };
+        for (const auto& [open, what] : cases) {
+            f.model.dismissNotice();
+            open();
+            QCOMPARE(f.model.notice().value_or(""),
+                     "Nothing on this computer can open " + what + ".");
+        }
+        QCOMPARE(f.desktop.opened, (std::vector{AppCommands::helpUrl(), QUrl(ebu)}));
     }
 
     void dropsAddFilesAndHighlight() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         window.show();
         const QColor accent = window.palette().color(QPalette::Highlight);
         QMimeData data;
@@ -143,7 +166,7 @@ private slots:
 
     void noticeBarAndAlert() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         window.show();
         QVERIFY(!window.noticeBar()->isVisibleTo(&window));
         f.desktop.files = std::vector{f.path("tavrin.ini")};

@@ -1,7 +1,15 @@
 #include "Updater.h"
 
+#include "AppCommands.h"
+#include "AppFixture.h"
 #include "AppTests.h"
+#include "MainWindow.h"
+#include "SettingsWindow.h"
+#include "TavrinApp.h"
 
+#include <QAction>
+#include <QLabel>
+#include <QMenuBar>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -73,7 +81,8 @@ const QString newVersion = QStringLiteral("A new version of Tavrin is available"
 
 } // namespace
 
-/// The updater against a real HTTP server on the loopback interface: nothing else is contacted.
+/// The updater against a real HTTP server on the loopback interface: nothing else is contacted;
+/// and the app as this build makes it, without a feed.
 class UpdaterTest : public QObject {
     Q_OBJECT
 
@@ -153,26 +162,71 @@ private slots:
                                                QUrl("https://tavrin.example/download/1.10")}));
     }
 
-    void automaticChecksSpeakOnlyOfNewVersionsOnceADay() {
-        QSettings settings(m_dir.filePath("settings.ini"), QSettings::IniFormat);
+    void automaticChecksRetryUntilTheFeedAnswersThenRepeat() {
+        QSettings settings(m_dir.filePath("retry.ini"), QSettings::IniFormat);
         FeedServer server;
-        server.feed = appcast({"1.9"});
-        {
-            Updater updater(options(server.url(), &settings));
-            updater.startAutomaticChecks();
-            QVERIFY(QTest::qWaitFor([&] { return server.methods.size() == 1; }, 10000));
-            QVERIFY(QTest::qWaitFor([&] { return !settings.value("lastUpdateCheck").isNull(); }));
-        }
+        server.status = FeedServer::silent;
+        Updater::Options often = options(server.url(), &settings);
+        often.retryDelay = std::chrono::milliseconds(50);
+        often.interval = std::chrono::milliseconds(300); // a day, shortened
+        Updater updater(often);
+        updater.startAutomaticChecks();
+        QVERIFY(QTest::qWaitFor([&] { return server.methods.size() == 2; }, 10000));
+        QVERIFY(!settings.contains("lastUpdateCheck")); // no answer yet
+        QVERIFY(m_shown.empty());                       // failures are never shown
+
+        server.status = 200;
         server.feed = appcast({"2.0"});
-        Updater again(options(server.url(), &settings));
-        again.startAutomaticChecks(); // the same day: no request
-        QCoreApplication::processEvents();
-        settings.setValue("lastUpdateCheck", QDateTime::currentDateTimeUtc().addDays(-2));
+        QVERIFY(answered());
+        QCOMPARE(m_shown.front().title, newVersion);
+        QVERIFY(settings.contains("lastUpdateCheck"));
+        const auto asked = server.methods.size();
+        QVERIFY(QTest::qWaitFor([&] { return server.methods.size() > asked; }, 10000));
+        QCOMPARE(server.methods.count("GET"), server.methods.size());
+    }
+
+    void automaticChecksWaitADayAfterTheFeedLastAnswered() {
+        QSettings settings(m_dir.filePath("daily.ini"), QSettings::IniFormat);
+        FeedServer server;
+        server.feed = appcast({"2.0"});
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        settings.setValue("lastUpdateCheck", now.addSecs(-3600));
+        Updater sameDay(options(server.url(), &settings));
+        sameDay.startAutomaticChecks();
+        QTest::qWait(200);
+        QVERIFY(server.methods.isEmpty());
+        QVERIFY(sameDay.automaticCheckScheduled());
+
+        settings.setValue("lastUpdateCheck", now.addDays(-2));
         Updater later(options(server.url(), &settings));
         later.startAutomaticChecks();
         QVERIFY(answered());
-        QCOMPARE(m_shown.front().title, newVersion);
-        QCOMPARE(server.methods, (QStringList{"GET", "GET"}));
+        QCOMPARE(server.methods, QStringList{"GET"});
+    }
+
+    void withoutAFeedTheAppNeverGoesOnline() {
+        if (!Updater::configuredFeed().isEmpty())
+            QSKIP("This build checks an update feed.");
+        test::AppFixture f; // for the settings file only
+        TavrinApp tavrin(f.settings, {});
+        QVERIFY(!tavrin.mainWindow().commands().checkForUpdates);
+        tavrin.updater().startAutomaticChecks();
+        QVERIFY(!tavrin.updater().automaticCheckScheduled());
+
+        tavrin.showAboutPanel();
+        QVERIFY(tavrin.aboutBox()->informativeText().split("\n\n").contains(
+            "Privacy: your audio never leaves this computer. Tavrin never goes online. Nothing "
+            "is collected."));
+        const QWidget* windows[] = {tavrin.mainWindow().menuBar(), tavrin.aboutBox(),
+                                    &tavrin.showSettings()};
+        for (const QWidget* window : windows) {
+            for (const QLabel* label : window->findChildren<QLabel*>())
+                QVERIFY2(!label->text().contains("update", Qt::CaseInsensitive),
+                         qPrintable(label->text()));
+            for (const QAction* action : window->findChildren<QAction*>())
+                QVERIFY2(!action->text().contains("update", Qt::CaseInsensitive),
+                         qPrintable(action->text()));
+        }
     }
 
     void versionsCompareNumberByNumber() {
