@@ -133,10 +133,14 @@ void TavrinApp::bringForward() {
 }
 
 void TavrinApp::showUpdateAlert(const UpdateAlert& alert) {
-    // An automatic check answers while the user may be in another app: the news comes forward.
+    // An automatic check answers while the user may be in another app: the news comes forward,
+    // and replaces yesterday's if that is still up.
     bringForward();
+    if (m_updateAlert)
+        m_updateAlert->close();
     auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tavrin"), alert.title,
                                 QMessageBox::Ok, m_window.get());
+    m_updateAlert = box;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(alert.message);

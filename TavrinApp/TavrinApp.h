@@ -59,6 +59,7 @@ private:
     InstanceChannel* m_channel = nullptr;
     Updater* m_updater;
     QPointer<QMessageBox> m_about;
+    QPointer<QMessageBox> m_updateAlert;
     std::vector<std::filesystem::path> m_opened; ///< file-open events not yet added
 };
 

@@ -11,7 +11,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -110,23 +109,15 @@ private slots:
         MainWindow window(f.model);
         QVERIFY(f.addAndMeasure({f.tone("a.wav", -23)}));
         f.model.setSelection({f.model.items()[0].id});
-        const auto labels = window.footer()->findChildren<QLabel*>();
-        const auto source = std::ranges::find_if(
-            labels, [](QLabel* label) { return label->text().contains("href"); });
-        QVERIFY(source != labels.end());
-        const QString ebu = "https://tech.ebu.ch/docs/r/r128.pdf";
-        const std::pair<std::function<void()>, QString> cases[] = {
-            {[&] { window.commands().help->trigger(); }, "https://tavrin.app/help"},
-            {[&] { emit(*source)->linkActivated(ebu); }, ebu},
-            {[&] { window.commands().reveal->trigger(); }, f.folder.path()},
-        };
-        for (const auto& [open, what] : cases) {
-            f.model.dismissNotice();
-            open();
+        const std::pair<QAction*, QString> cases[] = {
+            {window.commands().help, "https://tavrin.app/help"},
+            {window.commands().reveal, f.folder.path()}}; // the file's folder
+        for (const auto& [command, what] : cases) {
+            command->trigger();
             QCOMPARE(f.model.notice().value_or(""),
                      "Nothing on this computer can open " + what + ".");
         }
-        QCOMPARE(f.desktop.opened, (std::vector{AppCommands::helpUrl(), QUrl(ebu)}));
+        QCOMPARE(f.desktop.opened, std::vector{AppCommands::helpUrl()});
     }
 
     void dropsAddFilesAndHighlight() {

@@ -71,7 +71,7 @@ private slots:
         QVERIFY(tavrin.aboutBox());
     }
 
-    /// A Linux name in Latin-1 (not UTF-8) is measured whichever way it comes in.
+    /// A Linux name in Latin-1, not UTF-8, is measured whichever way it comes in.
     void namesThatAreNotUtf8ArriveByEveryRoute_data() {
         QTest::addColumn<QString>("route");
         for (const char* route : {"argument", "drop", "hand-over"})
@@ -86,23 +86,20 @@ private slots:
         const char* name = "b\xe9"
                            "b\xc3\xa9.wav";
         const auto file = writeTone(toPath(f.folder.path()) / name, -23);
-        if (route == "argument") {
-            const QString started = QDir::currentPath();
-            QDir::setCurrent(f.folder.path()); // a name relative to where it was typed
-            const char* argv[] = {"tavrin", name};
+        QMimeData data; // as a file manager drags it: the name's bytes, percent-encoded
+        data.setData("text/uri-list", "file://" + QByteArray(file.c_str()).toPercentEncoding("/"));
+        QDragEnterEvent enter({}, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDropEvent drop({}, Qt::CopyAction, &data, Qt::LeftButton, {});
+        const char* argv[] = {"tavrin", name}; // relative to the folder it was typed in
+        const QString started = QDir::currentPath();
+        if (route == "argument" && QDir::setCurrent(f.folder.path())) {
             tavrin.openFiles(TavrinApp::filesFromArguments(2, argv));
             QDir::setCurrent(started);
-        } else if (route == "drop") {
-            QMimeData data; // as a file manager drags it: the name's bytes, percent-encoded
-            data.setData("text/uri-list",
-                         "file://" + QByteArray(file.c_str()).toPercentEncoding("/") + "\r\n");
-            QDragEnterEvent enter({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, {});
-            QDropEvent drop({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, {});
-            QApplication::sendEvent(&tavrin.mainWindow(), &enter);
-            QApplication::sendEvent(&tavrin.mainWindow(), &drop);
-        } else {
-            QVERIFY(InstanceChannel::handOver(channel, {file}));
         }
+        if (route == "drop" && QApplication::sendEvent(&tavrin.mainWindow(), &enter))
+            QApplication::sendEvent(&tavrin.mainWindow(), &drop);
+        if (route == "hand-over")
+            QVERIFY(InstanceChannel::handOver(channel, {file}));
         QTRY_COMPARE(tavrin.model().items().size(), 1u);
         QCOMPARE(tavrin.model().items()[0].url, file);
         QTRY_VERIFY_WITH_TIMEOUT(std::holds_alternative<FileItem::Reading::Measured>(
