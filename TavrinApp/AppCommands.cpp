@@ -1,6 +1,7 @@
 #include "AppCommands.h"
 
 #include "AppTexts.h"
+#include "Updater.h"
 
 #include <QActionGroup>
 #include <QMenu>
@@ -17,11 +18,10 @@ bool canFix(const AppModel& model) {
     return model.canFix();
 }
 
-AppCommands::AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar)
-    : QObject(menuBar), m_model(model) {
+AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar), m_model(model) {
     buildFileMenu(menuBar);
     buildPresetMenu(menuBar);
-    buildHelpMenu(menuBar, desktop);
+    buildHelpMenu(menuBar);
 
     connect(&m_refreshPending, &QTimer::timeout, this, &AppCommands::refresh);
     connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.request(); });
@@ -86,14 +86,16 @@ void AppCommands::buildPresetMenu(QMenuBar* menuBar) {
     }
 }
 
-void AppCommands::buildHelpMenu(QMenuBar* menuBar, Desktop& desktop) {
+void AppCommands::buildHelpMenu(QMenuBar* menuBar) {
     QMenu* menu = menuBar->addMenu(QStringLiteral("&Help"));
     help = menu->addAction(QStringLiteral("Tavrin Help"), this,
-                           [&desktop] { desktop.openUrl(helpUrl()); });
+                           [this] { m_model.openLink(helpUrl()); });
     menu->addSeparator();
-    checkForUpdates = menu->addAction(QStringLiteral("Check for Updates…"), this,
-                                      [this] { emit checkForUpdatesRequested(); });
-    checkForUpdates->setMenuRole(QAction::ApplicationSpecificRole);
+    if (!Updater::configuredFeed().isEmpty()) {
+        checkForUpdates = menu->addAction(QStringLiteral("Check for Updates…"), this,
+                                          [this] { emit checkForUpdatesRequested(); });
+        checkForUpdates->setMenuRole(QAction::ApplicationSpecificRole);
+    }
     about =
         menu->addAction(QStringLiteral("About Tavrin"), this, [this] { emit aboutRequested(); });
     about->setMenuRole(QAction::AboutRole);

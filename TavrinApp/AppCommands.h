@@ -23,7 +23,7 @@ class AppCommands : public QObject {
     Q_OBJECT
 
 public:
-    AppCommands(AppModel& model, Desktop& desktop, QMenuBar* menuBar);
+    AppCommands(AppModel& model, QMenuBar* menuBar);
 
     QAction* addFiles;
     QAction* exportCSV;
@@ -38,7 +38,7 @@ public:
     QAction* quit;
     std::vector<QAction*> presets; ///< in menu order, one checked
     QAction* help;
-    QAction* checkForUpdates;
+    QAction* checkForUpdates = nullptr; ///< null: this build has no update feed
     QAction* about;
 
     /// The product's web page that "Tavrin Help" opens.
@@ -55,7 +55,7 @@ signals:
 private:
     void buildFileMenu(QMenuBar* menuBar);
     void buildPresetMenu(QMenuBar* menuBar);
-    void buildHelpMenu(QMenuBar* menuBar, Desktop& desktop);
+    void buildHelpMenu(QMenuBar* menuBar);
     void refresh();
 
     AppModel& m_model;

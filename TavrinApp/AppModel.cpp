@@ -1,10 +1,12 @@
 #include "AppModel.h"
 
+#include "AppTexts.h"
 #include "Paths.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
 
+#include <QPointer>
 #include <QSettings>
 #include <algorithm>
 #include <chrono>
@@ -669,8 +671,18 @@ void AppModel::revealInFinder(const QSet<QUuid>& ids) {
         const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
         files.push_back(done ? done->copy : item.url);
     }
-    if (!files.empty())
-        m_desktop.reveal(files);
+    if (files.empty())
+        return;
+    const QString folder = toQString(files.front().parent_path());
+    m_desktop.reveal(files, [model = QPointer<AppModel>(this), folder] {
+        if (model)
+            model->setNotice(AppTexts::nothingCanOpen(folder));
+    });
+}
+
+void AppModel::openLink(const QUrl& url) {
+    if (!m_desktop.openUrl(url))
+        setNotice(AppTexts::nothingCanOpen(url.toDisplayString()));
 }
 
 // MARK: reports

@@ -190,8 +190,10 @@ public:
     void setA4Paper(bool a4);
     void chooseOutputFolder();
     /// Shows the rows' files in the file browser: the copy made for the current preset, else the
-    /// original.
+    /// original. When nothing can show them, the notice names the first one's folder.
     void revealInFinder(const QSet<QUuid>& ids);
+    /// Opens a web page (help, a preset's source); when nothing can, the notice says so.
+    void openLink(const QUrl& url);
 
     // Reports.
     /// One report row per list row, in list order.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Updater.h"
+
 #include <QString>
 
 /// Texts shown in more than one place, and the words that name the platform the app runs on.
@@ -26,9 +28,16 @@ inline QString showInFileManager() {
     return "Show in " + fileManager();
 }
 
-inline const QString& goesOnlineOnlyForUpdates() {
-    static const QString text = QStringLiteral("Tavrin goes online only to look for updates.");
-    return text;
+/// What the app does online: a build without an update feed never goes online at all.
+inline QString onlineUse() {
+    return Updater::configuredFeed().isEmpty()
+               ? QStringLiteral("Tavrin never goes online.")
+               : QStringLiteral("Tavrin goes online only to look for updates.");
+}
+
+/// The notice when no browser or file manager takes a link or a path.
+inline QString nothingCanOpen(const QString& what) {
+    return "Nothing on " + thisComputer() + " can open " + what + ".";
 }
 
 /// What the measurement is, and is not: the about box's last paragraph and the privacy tab's.

@@ -30,10 +30,12 @@ public:
     /// A save panel for one file of `type`, its name field holding `suggestedName`.
     virtual void chooseSaveFile(const QString& suggestedName, const FileType& type,
                                 std::function<void(std::filesystem::path)> chosen) = 0;
-    /// Shows the files selected in the file browser, all at once.
-    virtual void reveal(const std::vector<std::filesystem::path>& files) = 0;
-    /// Opens a web page in the default browser.
-    virtual void openUrl(const QUrl& url) = 0;
+    /// Shows the files selected in the file browser, all at once. Calls `failed` once, maybe
+    /// after returning, when nothing on the computer can show them.
+    virtual void reveal(const std::vector<std::filesystem::path>& files,
+                        std::function<void()> failed) = 0;
+    /// Opens a web page in the default browser; false when nothing on the computer can.
+    virtual bool openUrl(const QUrl& url) = 0;
 };
 
 } // namespace tavrin::app

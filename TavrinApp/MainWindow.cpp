@@ -56,7 +56,7 @@ std::vector<std::filesystem::path> localFiles(const QMimeData& data) {
     std::vector<std::filesystem::path> files;
     for (const QUrl& url : data.urls())
         if (url.isLocalFile())
-            files.push_back(toPath(url.toLocalFile()));
+            files.push_back(localPath(url));
     return files;
 }
 
@@ -79,10 +79,10 @@ QString presetOption(const DeliverySpec& spec) {
 
 } // namespace
 
-MainWindow::MainWindow(AppModel& model, Desktop& desktop, QWidget* parent)
-    : QMainWindow(parent), m_model(model), m_commands(new AppCommands(model, desktop, menuBar())),
+MainWindow::MainWindow(AppModel& model, QWidget* parent)
+    : QMainWindow(parent), m_model(model), m_commands(new AppCommands(model, menuBar())),
       m_notice(new NoticeBar(model)), m_body(new QStackedWidget), m_dropZone(new DropZone(model)),
-      m_table(new ResultsTable(model)), m_footer(new PresetFooter(model, desktop)) {
+      m_table(new ResultsTable(model)), m_footer(new PresetFooter(model)) {
     setObjectName(QStringLiteral("main"));
     setMinimumSize(900, 520);
     resize(1180, 720);

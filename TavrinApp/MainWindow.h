@@ -27,7 +27,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    MainWindow(AppModel& model, Desktop& desktop, QWidget* parent = nullptr);
+    explicit MainWindow(AppModel& model, QWidget* parent = nullptr);
 
     AppCommands& commands() const { return *m_commands; }
     ResultsTable* table() const { return m_table; }

@@ -22,8 +22,7 @@ QBoxLayout* tight(QBoxLayout* layout, int spacing) {
 
 } // namespace
 
-PresetFooter::PresetFooter(AppModel& model, Desktop& desktop, QWidget* parent)
-    : QWidget(parent), m_model(model), m_desktop(desktop) {
+PresetFooter::PresetFooter(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(16, 10, 16, 10);
     row->setSpacing(16);
@@ -78,7 +77,7 @@ QWidget* PresetFooter::makeSpecColumn() {
     m_source->setFont(Theme::caption());
     m_source->setForegroundRole(QPalette::PlaceholderText);
     connect(m_source, &QLabel::linkActivated, this,
-            [this](const QString& link) { m_desktop.openUrl(QUrl(link)); });
+            [this](const QString& link) { m_model.openLink(QUrl(link)); });
     source->addWidget(sourceTitle);
     source->addWidget(m_source);
     source->addStretch();

@@ -18,7 +18,7 @@ class PresetFooter : public QWidget {
     Q_OBJECT
 
 public:
-    PresetFooter(AppModel& model, Desktop& desktop, QWidget* parent = nullptr);
+    explicit PresetFooter(AppModel& model, QWidget* parent = nullptr);
 
     QString countText() const;
     SymbolLabel* passTally() const { return m_pass; }
@@ -42,7 +42,6 @@ private:
     QString activity() const;
 
     AppModel& m_model;
-    Desktop& m_desktop;
     QLabel* m_name;
     ToneLabel* m_rule;
     ToneLabel* m_summary;

@@ -149,7 +149,7 @@ QWidget* SettingsWindow::makePrivacyTab() {
                                      "written as new files; the originals are never changed. "
                                      "Nothing is collected or sent anywhere.",
                                  Tone::primary, false));
-    texts->addWidget(explanation(AppTexts::goesOnlineOnlyForUpdates() +
+    texts->addWidget(explanation(AppTexts::onlineUse() +
                                      " Settings (the chosen preset, dual mono, where copies go) "
                                      "are kept in the app’s preferences.",
                                  Tone::secondary, false));

@@ -40,12 +40,15 @@ template <typename Dialog> Dialog* newDialog(QWidget* window, const QString& tit
     return dialog;
 }
 
-void openFolders(const std::vector<std::filesystem::path>& files) {
+/// Opens the files' folders; false when one of them could not be opened.
+bool openFolders(const std::vector<std::filesystem::path>& files) {
     std::set<std::filesystem::path> folders;
     for (const auto& file : files)
         folders.insert(file.parent_path());
+    bool opened = true;
     for (const auto& folder : folders)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(folder)));
+        opened = QDesktopServices::openUrl(fileUrl(folder)) && opened;
+    return opened;
 }
 
 } // namespace
@@ -91,10 +94,11 @@ void SystemDesktop::chooseSaveFile(const QString& suggestedName, const FileType&
     dialog->open();
 }
 
-void SystemDesktop::reveal(const std::vector<std::filesystem::path>& files) {
+void SystemDesktop::reveal(const std::vector<std::filesystem::path>& files,
+                           std::function<void()> failed) {
     QStringList uris;
     for (const auto& file : files)
-        uris << QUrl::fromLocalFile(toQString(file)).toString(QUrl::FullyEncoded);
+        uris << QString::fromLatin1(fileUrl(file).toEncoded());
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
@@ -102,21 +106,22 @@ void SystemDesktop::reveal(const std::vector<std::filesystem::path>& files) {
     call << uris << QString();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolders(files);
+        if (!openFolders(files))
+            failed();
         return;
     }
     // Without a file manager on the bus, the call fails and the folders open instead.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [files](QDBusPendingCallWatcher* done) {
-                         if (done->isError())
-                             openFolders(files);
+                     [files, failed = std::move(failed)](QDBusPendingCallWatcher* done) {
+                         if (done->isError() && !openFolders(files))
+                             failed();
                          done->deleteLater();
                      });
 }
 
-void SystemDesktop::openUrl(const QUrl& url) {
-    QDesktopServices::openUrl(url);
+bool SystemDesktop::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }
 
 } // namespace tavrin::app

@@ -20,8 +20,9 @@ public:
                       std::function<void(std::filesystem::path)> chosen) override;
     void chooseSaveFile(const QString& suggestedName, const FileType& type,
                         std::function<void(std::filesystem::path)> chosen) override;
-    void reveal(const std::vector<std::filesystem::path>& files) override;
-    void openUrl(const QUrl& url) override;
+    void reveal(const std::vector<std::filesystem::path>& files,
+                std::function<void()> failed) override;
+    bool openUrl(const QUrl& url) override;
 
 private:
     QPointer<QWidget> m_window;

@@ -10,9 +10,11 @@
 #include "Updater.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileOpenEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <malloc.h>
@@ -23,13 +25,19 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
     : QObject(parent), m_settings(settings),
       m_model(
           std::make_unique<AppModel>(m_desktop, &settings, unsigned(QThread::idealThreadCount()))),
-      m_window(std::make_unique<MainWindow>(*m_model, m_desktop)) {
+      m_window(std::make_unique<MainWindow>(*m_model)) {
     m_desktop.setWindow(m_window.get());
     AppCommands& commands = m_window->commands();
     connect(&commands, &AppCommands::settingsRequested, this, [this] { showSettings(); });
     connect(&commands, &AppCommands::aboutRequested, this, &TavrinApp::showAboutPanel);
-    connect(&commands, &AppCommands::checkForUpdatesRequested, this,
-            [] { Updater::shared().checkForUpdates(); });
+    m_updater = new Updater({.feed = Updater::configuredFeed(),
+                             .appName = QStringLiteral("Tavrin"),
+                             .version = QStringLiteral(TAVRIN_VERSION),
+                             .settings = &settings,
+                             .show = [this](const UpdateAlert& alert) { showUpdateAlert(alert); }},
+                            this);
+    connect(&commands, &AppCommands::checkForUpdatesRequested, m_updater,
+            &Updater::checkForUpdates);
     // Quitting goes through the window, which asks first while copies are being written.
     connect(&commands, &AppCommands::quitRequested, m_window.get(), &QWidget::close,
             Qt::QueuedConnection);
@@ -58,8 +66,7 @@ SettingsWindow& TavrinApp::showSettings() {
 }
 
 void TavrinApp::showAboutPanel() {
-    m_window->raise();
-    m_window->activateWindow();
+    bringForward();
     if (m_about) {
         m_about->raise();
         return;
@@ -76,7 +83,7 @@ void TavrinApp::showAboutPanel() {
                        "loudness range and true peak, pass or fail per file, CSV and PDF "
                        "reports, and gain-only fixes written as new files."),
         "Privacy: your audio never leaves " + AppTexts::thisComputer() + ". " +
-            AppTexts::goesOnlineOnlyForUpdates() + " Nothing is collected.",
+            AppTexts::onlineUse() + " Nothing is collected.",
         AppTexts::measurementStatement()}
                                     .join("\n\n"));
     m_about->setStandardButtons(QMessageBox::Ok);
@@ -98,9 +105,54 @@ bool TavrinApp::eventFilter(QObject* watched, QEvent* event) {
 void TavrinApp::openFiles(const std::vector<std::filesystem::path>& files) {
     if (!files.empty())
         m_model->addFiles(files);
+    bringForward();
+}
+
+std::vector<std::filesystem::path>
+TavrinApp::filesFromArguments([[maybe_unused]] int argc, [[maybe_unused]] const char* const* argv) {
+    std::vector<std::filesystem::path> files;
+#ifdef Q_OS_WIN
+    // There `argv` is in the ANSI code page; Qt has the arguments as the system gave them.
+    for (const QString& argument : QCoreApplication::arguments().mid(1))
+        files.push_back(toPath(QDir::current().absoluteFilePath(argument)));
+#else
+    // Absolute here: the running copy may have been started somewhere else.
+    for (int index = 1; index < argc; ++index) {
+        std::error_code noWorkingFolder;
+        const auto file = std::filesystem::absolute(argv[index], noWorkingFolder);
+        files.push_back(noWorkingFolder ? std::filesystem::path(argv[index]) : file);
+    }
+#endif
+    return files;
+}
+
+void TavrinApp::bringForward() {
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void TavrinApp::showUpdateAlert(const UpdateAlert& alert) {
+    // An automatic check answers while the user may be in another app: the news comes forward,
+    // and replaces yesterday's if that is still up.
+    bringForward();
+    if (m_updateAlert)
+        m_updateAlert->close();
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tavrin"), alert.title,
+                                QMessageBox::Ok, m_window.get());
+    m_updateAlert = box;
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(alert.message);
+    if (alert.download) {
+        QPushButton* download =
+            box->addButton(QStringLiteral("Download…"), QMessageBox::AcceptRole);
+        connect(download, &QPushButton::clicked, this,
+                [this, url = *alert.download] { m_model->openLink(url); });
+    }
+    styleAlert(*box);
+    box->open();
 }
 
 void keepFreedMemoryForReuse() {

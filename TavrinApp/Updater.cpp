@@ -1,16 +1,12 @@
 #include "Updater.h"
 
-#include <QApplication>
-#include <QDesktopServices>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPushButton>
 #include <QSettings>
-#include <QTimer>
 #include <QVersionNumber>
 #include <QXmlStreamReader>
+#include <algorithm>
 
 namespace tavrin::app {
 
@@ -20,35 +16,18 @@ constexpr auto lastCheckKey = "lastUpdateCheck";
 /// A feed lists a handful of releases in a few kilobytes; anything far larger is not one.
 constexpr qint64 largestFeed = 1 << 20;
 
-/// Shows an answer in a message box that does not block the event loop.
-void showMessageBox(const UpdateAlert& alert) {
-    auto* box = new QMessageBox(QMessageBox::Information, alert.title, alert.title, QMessageBox::Ok,
-                                QApplication::activeWindow());
-    box->setInformativeText(alert.message);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (alert.download) {
-        QPushButton* download =
-            box->addButton(QStringLiteral("Download…"), QMessageBox::AcceptRole);
-        QObject::connect(download, &QPushButton::clicked,
-                         [url = *alert.download] { QDesktopServices::openUrl(url); });
-    }
-    box->open();
-}
-
 } // namespace
 
 Updater::Updater(Options options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_network(new QNetworkAccessManager(this)) {}
+    : QObject(parent), m_options(std::move(options)), m_network(new QNetworkAccessManager(this)) {
+    m_schedule.setSingleShot(true);
+    connect(&m_schedule, &QTimer::timeout, this, [this] { readFeed(false); });
+}
 
 Updater::~Updater() = default;
 
-Updater& Updater::shared() {
-    static Updater* updater = new Updater({.feed = QUrl(QStringLiteral(TAVRIN_UPDATE_FEED)),
-                                           .appName = QStringLiteral("Tavrin"),
-                                           .version = QStringLiteral(TAVRIN_VERSION),
-                                           .settings = new QSettings(qApp),
-                                           .show = showMessageBox});
-    return *updater;
+QUrl Updater::configuredFeed() {
+    return QUrl(QStringLiteral(TAVRIN_UPDATE_FEED));
 }
 
 bool Updater::isNewer(const QString& candidate, const QString& current) {
@@ -93,14 +72,8 @@ QNetworkReply* Updater::send(const QByteArray& verb) {
 }
 
 void Updater::checkForUpdates() {
-    if (m_checking)
+    if (m_checking || m_options.feed.isEmpty())
         return;
-    if (m_options.feed.isEmpty()) {
-        show({QStringLiteral("Updates aren’t checked"),
-              "This build of " + m_options.appName +
-                  " doesn’t look for updates. Newer versions are on the maker’s web page."});
-        return;
-    }
     setChecking(true);
     probeFeed();
 }
@@ -138,6 +111,8 @@ void Updater::readFeed(bool byHand) {
         const auto& release = feed ? *feed : std::nullopt;
         if (byHand)
             setChecking(false);
+        else
+            automaticCheckDone(feed.has_value());
         if (release && isNewer(release->version, m_options.version))
             show({"A new version of " + m_options.appName + " is available",
                   m_options.appName + " " + release->version + " is out; you have " +
@@ -194,16 +169,24 @@ std::optional<std::optional<Updater::Release>> Updater::newestRelease(const QByt
 void Updater::startAutomaticChecks() {
     if (m_options.feed.isEmpty())
         return;
-    QTimer::singleShot(m_options.launchDelay, this, [this] {
-        const QDateTime last =
-            m_options.settings ? m_options.settings->value(lastCheckKey).toDateTime() : QDateTime();
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        if (last.isValid() && last.secsTo(now) < 24 * 60 * 60)
-            return;
-        if (m_options.settings)
-            m_options.settings->setValue(lastCheckKey, now);
-        readFeed(false);
-    });
+    const QDateTime last =
+        m_options.settings ? m_options.settings->value(lastCheckKey).toDateTime() : QDateTime();
+    // A check the feed answered less than a day ago, by a copy that has quit since, puts the next
+    // off until the day is over; never longer, even when the clock has been set back.
+    auto wait = std::chrono::milliseconds(0);
+    if (last.isValid())
+        wait = std::clamp(m_options.interval - std::chrono::milliseconds(
+                                                   last.msecsTo(QDateTime::currentDateTimeUtc())),
+                          std::chrono::milliseconds(0), m_options.interval);
+    m_schedule.start(std::max(m_options.launchDelay, wait));
+}
+
+void Updater::automaticCheckDone(bool answered) {
+    // Only an answer counts: a check that failed (offline, the server down) is tried again soon
+    // rather than put off for a day.
+    if (answered && m_options.settings)
+        m_options.settings->setValue(lastCheckKey, QDateTime::currentDateTimeUtc());
+    m_schedule.start(answered ? m_options.interval : m_options.retryDelay);
 }
 
 } // namespace tavrin::app

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <chrono>
 #include <functional>
@@ -23,8 +24,9 @@ struct UpdateAlert {
 };
 
 /// Looks for newer versions of the app in an appcast feed (RSS items, each with a version and a
-/// download link): by hand from the menu, and on its own about once a day, a little after launch.
-/// The app's only network use. Lives on the GUI thread; requests never block it.
+/// download link): by hand from the menu, and on its own a little after launch and then once a
+/// day while the app runs. The app's only network use; without a feed it never goes online. Lives
+/// on the GUI thread; requests never block it.
 class Updater : public QObject {
     Q_OBJECT
 
@@ -33,27 +35,32 @@ public:
         QUrl feed;                     ///< empty: this build does not check for updates
         QString appName;               ///< "Tavrin"
         QString version;               ///< this build's version, e.g. "1.2.0"; may be empty
-        QSettings* settings = nullptr; ///< remembers the last automatic check; null: never stored
+        QSettings* settings = nullptr; ///< remembers when the feed last answered an automatic
+                                       ///< check; null: never stored
         std::function<void(const UpdateAlert&)> show; ///< presents an answer to the user
         std::chrono::milliseconds timeout{15000};     ///< per request
-        std::chrono::milliseconds launchDelay{10000}; ///< before the automatic check
+        std::chrono::milliseconds launchDelay{10000}; ///< before the first automatic check
+        std::chrono::milliseconds interval{std::chrono::hours(24)};  ///< between automatic checks
+        std::chrono::milliseconds retryDelay{std::chrono::hours(1)}; ///< after one that failed
     };
 
     explicit Updater(Options options, QObject* parent = nullptr);
     ~Updater() override;
 
-    /// The app's one updater: the build's feed, name and version, the app's settings, answers
-    /// shown in message boxes. Made on first use, never destroyed.
-    static Updater& shared();
+    /// The feed this build checks, set when it is built; empty when it has none.
+    static QUrl configuredFeed();
 
     /// True while a check asked for by hand waits for the feed's server.
     bool checking() const { return m_checking; }
     /// The check asked for by hand: always answers, once, whatever happens. Ignored while one is
     /// in progress.
     void checkForUpdates();
-    /// Starts the automatic check: after the launch delay, unless one ran in the last day. It
-    /// speaks only of a newer version.
+    /// Starts the automatic checks: the first after the launch delay, or once a day has passed
+    /// since the feed last answered; then one a day, or an hour after one that failed. They speak
+    /// only of a newer version. Without a feed, nothing.
     void startAutomaticChecks();
+    /// Whether an automatic check is waiting for its time.
+    bool automaticCheckScheduled() const { return m_schedule.isActive(); }
 
     /// Whether `candidate` is a later version than `current`, number by number (1.10 > 1.9).
     static bool isNewer(const QString& candidate, const QString& current);
@@ -71,6 +78,8 @@ private:
     void setChecking(bool checking);
     void probeFeed();
     void readFeed(bool byHand);
+    /// After an automatic check: the next in a day when the feed answered, else soon.
+    void automaticCheckDone(bool answered);
     /// The newest release the feed's bytes list; absent when they are not a feed.
     static std::optional<std::optional<Release>> newestRelease(const QByteArray& feed);
     QNetworkReply* send(const QByteArray& verb);
@@ -80,6 +89,7 @@ private:
 
     Options m_options;
     QNetworkAccessManager* m_network;
+    QTimer m_schedule;
     bool m_checking = false;
 };
 

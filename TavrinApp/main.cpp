@@ -1,13 +1,11 @@
 #include "InstanceChannel.h"
 #include "MainWindow.h"
-#include "Paths.h"
 #include "TavrinApp.h"
 #include "Theme.h"
 #include "Updater.h"
 #include "tavrin/DecoderLog.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QSettings>
 
 /// `tavrin [FILE…]`: opens the files in the running copy of Tavrin, or starts one with them.
@@ -21,10 +19,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("tavrin"));
     QApplication::setWindowIcon(tavrin::app::Theme::appIcon());
 
-    // Absolute here: the running copy may have been started somewhere else.
-    std::vector<std::filesystem::path> files;
-    for (const QString& argument : QApplication::arguments().mid(1))
-        files.push_back(tavrin::app::toPath(QDir::current().absoluteFilePath(argument)));
+    const auto files = tavrin::app::TavrinApp::filesFromArguments(argc, argv);
     const QString channel = tavrin::app::InstanceChannel::defaultName();
     if (tavrin::app::InstanceChannel::handOver(channel, files))
         return 0;
@@ -33,6 +28,6 @@ int main(int argc, char** argv) {
     tavrin::app::TavrinApp tavrin(settings, channel);
     tavrin.mainWindow().show();
     tavrin.openFiles(files);
-    tavrin::app::Updater::shared().startAutomaticChecks();
+    tavrin.updater().startAutomaticChecks();
     return QApplication::exec();
 }

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     test::ScriptedDesktop desktop;
     const auto processors = unsigned(QThread::idealThreadCount());
     app::AppModel model(desktop, nullptr, processors);
-    app::MainWindow window(model, desktop);
+    app::MainWindow window(model);
     window.show();
     QCoreApplication::processEvents();
     const double before = residentMegabytes();

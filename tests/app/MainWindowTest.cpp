@@ -28,7 +28,7 @@ class MainWindowTest : public QObject {
 private slots:
     void commandsFollowMeasuringAndFixing() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         AppCommands& menu = window.commands();
         const auto enabled = [](const std::vector<QObject*>& controls) {
             QList<bool> states;
@@ -81,7 +81,7 @@ private slots:
 
     void presetsFromMenuPickerAndShortcuts() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -103,14 +103,28 @@ private slots:
         QCOMPARE(f.model.specID(), "youtube");
         QCOMPARE(window.footer()->cautionText(), QString::fromStdString(*specs[3].caution));
         QVERIFY(window.commands().presets[3]->isChecked());
+    }
 
-        window.commands().help->trigger();
+    void noticeNamesWhatNothingCanOpen() {
+        AppFixture f;
+        f.desktop.canOpen = false;
+        MainWindow window(f.model);
+        QVERIFY(f.addAndMeasure({f.tone("a.wav", -23)}));
+        f.model.setSelection({f.model.items()[0].id});
+        const std::pair<QAction*, QString> cases[] = {
+            {window.commands().help, "https://tavrin.app/help"},
+            {window.commands().reveal, f.folder.path()}}; // the file's folder
+        for (const auto& [command, what] : cases) {
+            command->trigger();
+            QCOMPARE(f.model.notice().value_or(""),
+                     "Nothing on this computer can open " + what + ".");
+        }
         QCOMPARE(f.desktop.opened, std::vector{AppCommands::helpUrl()});
     }
 
     void dropsAddFilesAndHighlight() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         window.show();
         const QColor accent = window.palette().color(QPalette::Highlight);
         QMimeData data;
@@ -145,7 +159,7 @@ private slots:
 
     void noticeBarAndAlert() {
         AppFixture f;
-        MainWindow window(f.model, f.desktop);
+        MainWindow window(f.model);
         window.show();
         QVERIFY(!window.noticeBar()->isVisibleTo(&window));
         f.desktop.files = std::vector{f.path("tavrin.ini")};

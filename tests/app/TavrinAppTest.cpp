@@ -3,13 +3,15 @@
 #include "AppCommands.h"
 #include "AppFixture.h"
 #include "AppTests.h"
-#include "AppTexts.h"
 #include "InstanceChannel.h"
 #include "MainWindow.h"
 #include "SettingsWindow.h"
 
 #include <QAction>
+#include <QDir>
+#include <QDropEvent>
 #include <QFileOpenEvent>
+#include <QMimeData>
 #include <QSignalSpy>
 
 using namespace tavrin;
@@ -67,13 +69,42 @@ private slots:
 
         window.commands().about->trigger();
         QVERIFY(tavrin.aboutBox());
-        QVERIFY(
-            tavrin.aboutBox()->informativeText().contains(AppTexts::goesOnlineOnlyForUpdates()));
-        window.commands().checkForUpdates->trigger();
-        QVERIFY(std::ranges::any_of(QApplication::topLevelWidgets(), [](QWidget* widget) {
-            const auto* box = qobject_cast<QMessageBox*>(widget);
-            return box && box->isVisible() && box->text() == "Updates aren’t checked";
-        }));
+    }
+
+    /// A Linux name in Latin-1, not UTF-8, is measured whichever way it comes in.
+    void namesThatAreNotUtf8ArriveByEveryRoute_data() {
+        QTest::addColumn<QString>("route");
+        for (const char* route : {"argument", "drop", "hand-over"})
+            QTest::newRow(route) << QString(route);
+    }
+
+    void namesThatAreNotUtf8ArriveByEveryRoute() {
+        QFETCH(QString, route);
+        AppFixture f;
+        const QString channel = f.folder.filePath("tavrin.socket");
+        TavrinApp tavrin(f.settings, channel);
+        const char* name = "b\xe9"
+                           "b\xc3\xa9.wav";
+        const auto file = writeTone(toPath(f.folder.path()) / name, -23);
+        QMimeData data; // as a file manager drags it: the name's bytes, percent-encoded
+        data.setData("text/uri-list", "file://" + QByteArray(file.c_str()).toPercentEncoding("/"));
+        QDragEnterEvent enter({}, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDropEvent drop({}, Qt::CopyAction, &data, Qt::LeftButton, {});
+        const char* argv[] = {"tavrin", name}; // relative to the folder it was typed in
+        const QString started = QDir::currentPath();
+        if (route == "argument" && QDir::setCurrent(f.folder.path())) {
+            tavrin.openFiles(TavrinApp::filesFromArguments(2, argv));
+            QDir::setCurrent(started);
+        }
+        if (route == "drop" && QApplication::sendEvent(&tavrin.mainWindow(), &enter))
+            QApplication::sendEvent(&tavrin.mainWindow(), &drop);
+        if (route == "hand-over")
+            QVERIFY(InstanceChannel::handOver(channel, {file}));
+        QTRY_COMPARE(tavrin.model().items().size(), 1u);
+        QCOMPARE(tavrin.model().items()[0].url, file);
+        QTRY_VERIFY_WITH_TIMEOUT(std::holds_alternative<FileItem::Reading::Measured>(
+                                     tavrin.model().items()[0].reading.value),
+                                 30000);
     }
 };
 

@@ -1,7 +1,13 @@
 #include "Updater.h"
 
+#include "AppCommands.h"
+#include "AppFixture.h"
 #include "AppTests.h"
+#include "MainWindow.h"
+#include "SettingsWindow.h"
+#include "TavrinApp.h"
 
+#include <QLabel>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -73,7 +79,8 @@ const QString newVersion = QStringLiteral("A new version of Tavrin is available"
 
 } // namespace
 
-/// The updater against a real HTTP server on the loopback interface: nothing else is contacted.
+/// The updater against a real HTTP server on the loopback interface: nothing else is contacted;
+/// and the app as this build makes it, without a feed.
 class UpdaterTest : public QObject {
     Q_OBJECT
 
@@ -153,26 +160,49 @@ private slots:
                                                QUrl("https://tavrin.example/download/1.10")}));
     }
 
-    void automaticChecksSpeakOnlyOfNewVersionsOnceADay() {
-        QSettings settings(m_dir.filePath("settings.ini"), QSettings::IniFormat);
+    void automaticChecksCountOnlyAnswersThenRepeat() {
+        QSettings settings(m_dir.filePath("automatic.ini"), QSettings::IniFormat);
         FeedServer server;
-        server.feed = appcast({"1.9"});
-        {
-            Updater updater(options(server.url(), &settings));
-            updater.startAutomaticChecks();
-            QVERIFY(QTest::qWaitFor([&] { return server.methods.size() == 1; }, 10000));
-            QVERIFY(QTest::qWaitFor([&] { return !settings.value("lastUpdateCheck").isNull(); }));
-        }
+        server.status = FeedServer::silent;
+        settings.setValue("lastUpdateCheck", QDateTime::currentDateTimeUtc().addSecs(-3600));
+        Updater sameDay(options(server.url(), &settings)); // waits out the day, then checks
+        sameDay.startAutomaticChecks();
+        QTest::qWait(100);
+        QVERIFY(sameDay.automaticCheckScheduled() && server.methods.isEmpty());
+
+        settings.remove("lastUpdateCheck");
+        Updater::Options often = options(server.url(), &settings);
+        often.retryDelay = std::chrono::milliseconds(50);
+        often.interval = std::chrono::milliseconds(300); // a day, shortened
+        Updater updater(often);
+        updater.startAutomaticChecks();
+        QVERIFY(QTest::qWaitFor([&] { return server.methods.size() == 2; }, 10000)); // a retry
+        QVERIFY(!settings.contains("lastUpdateCheck") && m_shown.empty());
+        server.status = 200;
         server.feed = appcast({"2.0"});
-        Updater again(options(server.url(), &settings));
-        again.startAutomaticChecks(); // the same day: no request
-        QCoreApplication::processEvents();
-        settings.setValue("lastUpdateCheck", QDateTime::currentDateTimeUtc().addDays(-2));
-        Updater later(options(server.url(), &settings));
-        later.startAutomaticChecks();
         QVERIFY(answered());
         QCOMPARE(m_shown.front().title, newVersion);
-        QCOMPARE(server.methods, (QStringList{"GET", "GET"}));
+        QVERIFY(settings.contains("lastUpdateCheck"));
+        const auto asked = server.methods.size();
+        QVERIFY(QTest::qWaitFor([&] { return server.methods.size() > asked; }, 10000));
+    }
+
+    void withoutAFeedTheAppNeverGoesOnline() {
+        if (!Updater::configuredFeed().isEmpty())
+            QSKIP("This build checks an update feed.");
+        test::AppFixture f; // for the settings file only
+        TavrinApp tavrin(f.settings, {});
+        QVERIFY(!tavrin.mainWindow().commands().checkForUpdates);
+        tavrin.updater().startAutomaticChecks();
+        QVERIFY(!tavrin.updater().automaticCheckScheduled());
+        tavrin.showAboutPanel();
+        QVERIFY(tavrin.aboutBox()->informativeText().contains(
+            "\n\nPrivacy: your audio never leaves this computer. Tavrin never goes online. "
+            "Nothing is collected.\n\n"));
+        const auto texts = tavrin.showSettings().findChildren<QLabel*>();
+        for (const QLabel* label : texts + tavrin.aboutBox()->findChildren<QLabel*>())
+            QVERIFY2(!label->text().contains("update", Qt::CaseInsensitive),
+                     qPrintable(label->text()));
     }
 
     void versionsCompareNumberByNumber() {

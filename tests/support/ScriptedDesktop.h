@@ -7,12 +7,13 @@
 namespace tavrin::test {
 
 /// A desktop whose panels answer with what the test put in them (nothing: the user cancels) and
-/// which remembers what it was asked.
+/// which remembers what it was asked; with `canOpen` false, no browser or file manager answers.
 class ScriptedDesktop : public app::Desktop {
 public:
     std::optional<std::vector<std::filesystem::path>> files;
     std::optional<std::filesystem::path> folder;
     std::optional<std::filesystem::path> saveAs;
+    bool canOpen = true;
 
     QString lastSuggestedName;
     std::vector<std::vector<std::filesystem::path>> revealed;
@@ -34,10 +35,16 @@ public:
         if (saveAs)
             chosen(*saveAs);
     }
-    void reveal(const std::vector<std::filesystem::path>& paths) override {
+    void reveal(const std::vector<std::filesystem::path>& paths,
+                std::function<void()> failed) override {
         revealed.push_back(paths);
+        if (!canOpen)
+            failed();
     }
-    void openUrl(const QUrl& url) override { opened.push_back(url); }
+    bool openUrl(const QUrl& url) override {
+        opened.push_back(url);
+        return canOpen;
+    }
 };
 
 } // namespace tavrin::test
