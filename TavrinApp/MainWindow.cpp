@@ -258,7 +258,7 @@ bool MainWindow::stopFixingFirst() {
     styleAlert(box);
     box.exec();
     if (box.clickedButton() != stop)
-        return !m_model.fixing(); // the run may have ended while the question was up
+        return false;
     m_model.stopFixing();
     return true;
 }

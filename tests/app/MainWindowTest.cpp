@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace tavrin;
@@ -77,6 +78,22 @@ private slots:
 
         f.model.removeItems({f.model.items()[0].id});
         QCOMPARE(window.footer()->countText(), "1 file");
+
+        // Clear List during a run asks first, and clears only once the run is stopped.
+        QVERIFY(f.addAndMeasure({f.tone("long.wav", -30, 60)}));
+        menu.fix->trigger();
+        for (const QString answer : {"Keep Fixing", "Stop Fixing"}) {
+            QTimer::singleShot(0, [answer] {
+                auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QCOMPARE(question->text(), "Stop fixing?");
+                for (QAbstractButton* button : question->buttons())
+                    if (button->text() == answer)
+                        button->click();
+            });
+            menu.clearList->trigger();
+            QCOMPARE(f.model.items().empty(), answer == "Stop Fixing");
+        }
+        QVERIFY(f.settled()); // the copy being written stops, then the run ends
     }
 
     void presetsFromMenuPickerAndShortcuts() {
