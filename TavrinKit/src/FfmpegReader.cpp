@@ -134,7 +134,7 @@ struct FfmpegReader::State {
 
     void open();
     void openFile();
-    void noteDeclaredLength(std::int64_t headerDuration);
+    void noteLengths(std::int64_t headerDuration);
     void sendPacket();
     void noteTimestamps(const AVPacket& p);
     std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
@@ -322,8 +322,9 @@ void FfmpegReader::State::open() {
         fail(r);
     format.sampleRate = decoder->sample_rate;
     format.channelCount = decoder->ch_layout.nb_channels;
-    if (!isWav && std::size_t(streamIndex) < headerDurations.size())
-        noteDeclaredLength(headerDurations[std::size_t(streamIndex)]);
+    noteLengths(std::size_t(streamIndex) < headerDurations.size()
+                    ? headerDurations[std::size_t(streamIndex)]
+                    : AV_NOPTS_VALUE);
     if (const PcmLayout layout = pcmLayout(params->codec_id);
         layout.sample != PcmSample::none && format.channelCount == params->ch_layout.nb_channels &&
         params->block_align == int(layout.bytes) * format.channelCount)
@@ -363,17 +364,19 @@ void FfmpegReader::State::open() {
     length = std::max<std::int64_t>(std::llround(double(length) * lengthScale), 0);
 }
 
-/// Keeps the stream's length in frames when the container declares it exactly while its header is
-/// read: FLAC's STREAMINFO, AIFF's and CAF's sizes, MP4's sample tables, an MP3's Xing or VBRI
-/// frame count. The stream probe's estimates from the bit rate (an MP3 without such a frame,
-/// ADTS) come later and are no length to hold the decoded audio against. A WAV's length is left
-/// out: a WAV that ends before its header says is told so on its own.
-void FfmpegReader::State::noteDeclaredLength(std::int64_t headerDuration) {
+/// Notes how packet times convert to frames, and keeps the stream's length in frames when the
+/// container declares it exactly while its header is read: FLAC's STREAMINFO, AIFF's and CAF's
+/// sizes, MP4's sample tables, an MP3's Xing or VBRI frame count. The stream probe's estimates
+/// from the bit rate (an MP3 without such a frame, ADTS) come later and are no length to hold the
+/// decoded audio against. A WAV's length is left out: a WAV that ends before its header says is
+/// told so on its own.
+void FfmpegReader::State::noteLengths(std::int64_t headerDuration) {
     const AVStream& stream = *demuxer->streams[streamIndex];
     if (decoder->sample_rate <= 0 || stream.time_base.num <= 0 || stream.time_base.den <= 0)
         return;
     framesPerTick = av_q2d(stream.time_base) * decoder->sample_rate;
-    if (headerDuration == AV_NOPTS_VALUE || headerDuration <= 0)
+    if (headerDuration == AV_NOPTS_VALUE || headerDuration <= 0 ||
+        std::string_view(demuxer->iformat->name) == "wav")
         return;
     // An overflow gives a negative length.
     const std::int64_t frames =

@@ -36,7 +36,7 @@ std::vector<std::string> warningsFor(const std::filesystem::path& file,
                                Fmt::oneDecimal(result.duration + missing) +
                                " s): it was probably cut off; what is there was measured.");
     }
-    // Less than half a second is a frame or two, which a listener would hardly miss.
+    // Less than half a second is a click at most, and hardly moves a reading.
     if (measurement.undecodedSeconds >= 0.5) {
         const auto& at = measurement.undecodedAt;
         warnings.push_back(Fmt::oneDecimal(measurement.undecodedSeconds) +
