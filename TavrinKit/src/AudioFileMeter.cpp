@@ -194,7 +194,9 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     }
     if (progress)
         progress(1.0);
-    return FileMeasurement{path, formatDescription(format, path), meter.finish()};
+    const DecodingLoss loss = reader->loss();
+    return FileMeasurement{path, formatDescription(format, path), meter.finish(), loss.seconds,
+                           loss.at};
 }
 
 } // namespace

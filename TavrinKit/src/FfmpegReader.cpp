@@ -1,6 +1,7 @@
 #include "FfmpegReader.h"
 
 #include "ChunkSizes.h"
+#include "DecodingLoss.h"
 #include "FfmpegCodecs.h"
 #include "FfmpegLabels.h"
 #include "PcmPackets.h"
@@ -108,6 +109,15 @@ struct FfmpegReader::State {
     std::int64_t framesDecoded = 0;
     int damage = 0; // last error of a damaged packet that was skipped
 
+    // What decoding drops, against the length the container declares exactly, if it does.
+    DecodingLossTally losses;
+    std::optional<std::int64_t> declaredLength;
+    std::int64_t plausibleLength = 0;
+    std::int64_t nextPts = AV_NOPTS_VALUE; // where the previous packet ended
+    std::int64_t lastPacketDuration = 0;
+    double lastSentFrames = 0;
+    double framesPerTick = 0; // of the stream's time base
+
     ~State() {
         swr_free(&converter);
         av_channel_layout_uninit(&inLayout);
@@ -124,6 +134,9 @@ struct FfmpegReader::State {
 
     void open();
     void openFile();
+    void noteLengths(std::int64_t headerDuration);
+    void sendPacket();
+    void noteTimestamps(const AVPacket& p);
     std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
                                                      int channelCount) const;
     static int readIo(void* opaque, std::uint8_t* buffer, int size);
@@ -175,6 +188,8 @@ void FfmpegReader::State::openFile() {
     // FFmpeg says only "Invalid argument" of some empty files and opens others as audio.
     if (info.st_size == 0)
         throw FfmpegError("The file is empty");
+    // No audio packs tighter than 16 frames a byte but silence: a length past that is a lie.
+    plausibleLength = std::min<std::int64_t>(info.st_size, INT64_MAX / 16) * 16;
     clamp = ChunkSizes::overrunningChunk(
         [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
             const std::int64_t n = readAt(fd, out, size, std::int64_t(offset));
@@ -267,6 +282,10 @@ void FfmpegReader::State::open() {
     if (wave && demuxer->nb_streams == 1 && pcmLayout(*wave).sample != PcmSample::none)
         std::tie(fileAt, fileEnd) = plainAudio(*demuxer->streams[0], wave->channels);
     const bool plainWave = fileAt >= 0;
+    // The lengths the header declares, before the stream probe fills in its estimates.
+    std::vector<std::int64_t> headerDurations;
+    for (unsigned i = 0; i < demuxer->nb_streams; ++i)
+        headerDurations.push_back(demuxer->streams[i]->duration);
     if (!plainWave && (r = avformat_find_stream_info(demuxer, nullptr)) < 0)
         fail(r);
     for (unsigned i = 0; i < demuxer->nb_streams && streamIndex < 0; ++i)
@@ -303,6 +322,9 @@ void FfmpegReader::State::open() {
         fail(r);
     format.sampleRate = decoder->sample_rate;
     format.channelCount = decoder->ch_layout.nb_channels;
+    noteLengths(std::size_t(streamIndex) < headerDurations.size()
+                    ? headerDurations[std::size_t(streamIndex)]
+                    : AV_NOPTS_VALUE);
     if (const PcmLayout layout = pcmLayout(params->codec_id);
         layout.sample != PcmSample::none && format.channelCount == params->ch_layout.nb_channels &&
         params->block_align == int(layout.bytes) * format.channelCount)
@@ -342,6 +364,56 @@ void FfmpegReader::State::open() {
     length = std::max<std::int64_t>(std::llround(double(length) * lengthScale), 0);
 }
 
+/// Notes how packet times convert to frames, and keeps the stream's length in frames when the
+/// container declares it exactly while its header is read: FLAC's STREAMINFO, AIFF's and CAF's
+/// sizes, MP4's sample tables, an MP3's Xing or VBRI frame count. The stream probe's estimates
+/// from the bit rate (an MP3 without such a frame, ADTS) come later and are no length to hold the
+/// decoded audio against. A WAV's length is left out: a WAV that ends before its header says is
+/// told so on its own.
+void FfmpegReader::State::noteLengths(std::int64_t headerDuration) {
+    const AVStream& stream = *demuxer->streams[streamIndex];
+    if (decoder->sample_rate <= 0 || stream.time_base.num <= 0 || stream.time_base.den <= 0)
+        return;
+    framesPerTick = av_q2d(stream.time_base) * decoder->sample_rate;
+    if (headerDuration == AV_NOPTS_VALUE || headerDuration <= 0 ||
+        std::string_view(demuxer->iformat->name) == "wav")
+        return;
+    // An overflow gives a negative length.
+    const std::int64_t frames =
+        av_rescale_q(headerDuration, stream.time_base, AVRational{1, decoder->sample_rate});
+    if (frames > 0 && frames <= plausibleLength)
+        declaredLength = frames;
+}
+
+/// Sends the packet to the decoder, tallying it as lost when it is damaged.
+void FfmpegReader::State::sendPacket() {
+    noteTimestamps(*packet);
+    // No codec frame lasts longer (FLAC's longest block): a longer one is a container's lie.
+    constexpr double longestFrame = 65536;
+    const double frames = double(packet->duration) * framesPerTick;
+    lastSentFrames = frames > 0 && frames <= longestFrame ? frames : 0;
+    const int r = avcodec_send_packet(decoder, packet);
+    if (r == AVERROR_INVALIDDATA) {
+        damage = r;
+        losses.dropped(lastSentFrames);
+    } else if (r < 0) {
+        fail(r);
+    }
+}
+
+/// Tallies a jump of the timestamps past the end of the previous packet as skipped audio.
+void FfmpegReader::State::noteTimestamps(const AVPacket& p) {
+    if (p.pts == AV_NOPTS_VALUE)
+        return;
+    // Half a packet of leeway for timestamps rounded to a coarse time base.
+    const double jump = double(p.pts) - double(nextPts);
+    if (nextPts != AV_NOPTS_VALUE && jump > double(lastPacketDuration) / 2)
+        losses.skipped(jump * framesPerTick);
+    const bool ends = p.duration > 0 && p.pts <= INT64_MAX - p.duration;
+    nextPts = ends ? p.pts + p.duration : AV_NOPTS_VALUE;
+    lastPacketDuration = ends ? p.duration : 0;
+}
+
 /// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
 /// skipped as players skip them, but a stream of which nothing decodes is an error.
 bool FfmpegReader::State::decodeFrame() {
@@ -351,6 +423,7 @@ bool FfmpegReader::State::decodeFrame() {
         int r = avcodec_receive_frame(decoder, frame);
         if (r == 0) {
             framesDecoded += frame->nb_samples;
+            losses.decoded(frame->nb_samples);
             convert();
             av_frame_unref(frame);
             return true;
@@ -363,7 +436,9 @@ bool FfmpegReader::State::decodeFrame() {
             return pendingFrames > 0;
         }
         if (r == AVERROR_INVALIDDATA) {
+            // The packet sent last: a packet fails as it is sent unless a frame was waiting.
             damage = r;
+            losses.dropped(lastSentFrames);
             continue;
         }
         if (r != AVERROR(EAGAIN))
@@ -378,13 +453,8 @@ bool FfmpegReader::State::decodeFrame() {
         }
         if (r < 0)
             fail(r);
-        if (packet->stream_index == streamIndex) {
-            r = avcodec_send_packet(decoder, packet);
-            if (r == AVERROR_INVALIDDATA)
-                damage = r;
-            else if (r < 0)
-                fail(r);
-        }
+        if (packet->stream_index == streamIndex)
+            sendPacket();
         av_packet_unref(packet);
     }
     return false;
@@ -538,6 +608,11 @@ std::int64_t FfmpegReader::length() const {
 }
 std::int64_t FfmpegReader::framePosition() const {
     return m_state->position;
+}
+DecodingLoss FfmpegReader::loss() const {
+    const State& s = *m_state;
+    return s.losses.finish(s.declaredLength, s.framesDecoded, s.plausibleLength,
+                           s.format.sampleRate);
 }
 
 std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {

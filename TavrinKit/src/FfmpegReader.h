@@ -2,6 +2,7 @@
 
 // Private to TavrinKit: the audio file reader over FFmpeg.
 
+#include "DecodingLoss.h"
 #include "tavrin/AudioFileFormat.h"
 
 #include <cstdint>
@@ -38,6 +39,9 @@ public:
     std::int64_t length() const;
     /// Frames delivered by read() so far.
     std::int64_t framePosition() const;
+    /// The audio that damaged packets, or a stream shorter than its container declares exactly,
+    /// kept out of the frames read. Complete once read() has returned 0.
+    DecodingLoss loss() const;
 
     /// The frames one read of up to `maxFrames` delivers at most: fewer for files of hundreds of
     /// channels, so that a header's channel count can't make the buffers cost more than a few

@@ -16,9 +16,10 @@ namespace tavrin::Workflow {
 namespace {
 
 /// The warnings of a measured file: a sample peak at full scale, a WAV that ends before its
-/// header says.
+/// header says, audio that could not be decoded.
 std::vector<std::string> warningsFor(const std::filesystem::path& file,
-                                     const LoudnessResult& result) {
+                                     const FileMeasurement& measurement) {
+    const LoudnessResult& result = measurement.result;
     std::vector<std::string> warnings;
     // Integer samples stop at full scale, so a peak that shows as 0.0 dBFS or more was most
     // likely cut there (or will be when a float file is converted).
@@ -34,6 +35,14 @@ std::vector<std::string> warningsFor(const std::filesystem::path& file,
                                " s before its header says (" +
                                Fmt::oneDecimal(result.duration + missing) +
                                " s): it was probably cut off; what is there was measured.");
+    }
+    // Less than half a second is a click at most, and hardly moves a reading.
+    if (measurement.undecodedSeconds >= 0.5) {
+        const auto& at = measurement.undecodedAt;
+        warnings.push_back(Fmt::oneDecimal(measurement.undecodedSeconds) +
+                           " s of the file couldn’t be decoded" +
+                           (at ? " (around " + Fmt::duration(*at) + ")" : std::string()) +
+                           "; what could be read was measured.");
     }
     return warnings;
 }
@@ -63,7 +72,7 @@ Reading measure(const std::filesystem::path& file, bool dualMono, const Progress
     };
     try {
         auto measurement = measureWithStep(file, dualMono, progress, isCancelled);
-        auto warnings = warningsFor(file, measurement.result);
+        auto warnings = warningsFor(file, measurement);
         return {std::move(measurement.format), measurement.result, std::nullopt,
                 std::move(warnings)};
     } catch (const Cancelled&) {

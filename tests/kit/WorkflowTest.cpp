@@ -1,6 +1,8 @@
 #include "tavrin/Workflow.h"
 
 #include "AudioFixtures.h"
+#include "DamagedFiles.h"
+#include "SampleFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -46,4 +48,33 @@ TEST(Workflow, CancellingWhileTheCopyIsMeasuredAgainLeavesNoCopy) {
                                           std::nullopt, false, copyIsThere),
                  Cancelled);
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Take.wav"});
+}
+
+// Damage that decoding or a declared length gives away; an estimated length never warns.
+TEST(Workflow, WarningsOfDamagedAndIntactFiles) {
+    TempDir dir;
+    writeFile(dir / "clipped-cut-off.wav",
+              Wav{.data = pcm16({sine(997, 0, 1, 48000)}), .dataSize = 4 * 48000}.bytes());
+    writeCorruptMp3(dir / "corrupt.mp3");
+    writeZeroedFlac(dir / "zeroed.flac");
+    encodeAll({fortySecondTone(dir / "vbr-no-xing.mp3", "-c:a libmp3lame -q:a 2 -write_xing 0"),
+               fortySecondTone(dir / "adts.aac", "-c:a aac -f adts"),
+               fortySecondTone(dir / "intact.mp3", "-c:a libmp3lame -b:a 128k"),
+               fortySecondTone(dir / "intact.m4a", "-c:a aac"),
+               fortySecondTone(dir / "intact.flac", "-c:a flac")});
+    const struct {
+        const char* name;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        // clang-format off
+        {"clipped-cut-off.wav", {"The sample peak reaches 0.0 dBFS: the audio is probably clipped.", "The file ends 1.0 s before its header says (2.0 s): it was probably cut off; what is there was measured."}},
+        {"corrupt.mp3", {"12.6 s of the file couldn’t be decoded (around 0:16); what could be read was measured."}},
+        {"zeroed.flac", {"4.0 s of the file couldn’t be decoded (around 0:16); what could be read was measured."}},
+        {"vbr-no-xing.mp3", {}}, {"adts.aac", {}}, {"intact.mp3", {}}, {"intact.m4a", {}}, {"intact.flac", {}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Workflow::measure(dir / c.name, false).warnings, c.warnings);
+    }
 }

@@ -3,6 +3,7 @@
 #include "tavrin/LoudnessResult.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tavrin {
@@ -12,6 +13,12 @@ struct FileMeasurement {
     std::filesystem::path url; ///< the measured file, as passed in
     std::string format;        ///< one line, e.g. "WAV · 24-bit · 48 kHz · stereo"
     LoudnessResult result;
+    /// Seconds of audio that damaged data kept out of the reading: packets that failed to decode,
+    /// or a stream shorter than its container declares exactly. 0 for an intact file, and for
+    /// formats that only estimate their length (MP3 without a Xing or VBRI frame, ADTS).
+    double undecodedSeconds = 0;
+    /// Where in the file the longest of those losses began, in seconds, when that is known.
+    std::optional<double> undecodedAt;
 
     bool operator==(const FileMeasurement&) const = default;
 };

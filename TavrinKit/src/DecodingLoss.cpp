@@ -1,0 +1,57 @@
+#include "DecodingLoss.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tavrin {
+
+void DecodingLossTally::decoded(std::int64_t frames) {
+    m_decoded += double(frames);
+    m_lastFrame = frames;
+    m_longestFrame = std::max(m_longestFrame, frames);
+    m_inRun = false;
+}
+
+void DecodingLossTally::dropped(double frames) {
+    lose(frames > 0 ? frames : double(m_lastFrame));
+}
+
+void DecodingLossTally::skipped(double frames) {
+    lose(frames);
+}
+
+void DecodingLossTally::lose(double frames) {
+    if (!(frames > 0))
+        return;
+    if (!m_inRun) {
+        m_inRun = true;
+        m_run = 0;
+        m_runAt = m_decoded + m_lost; // where the run begins in the stream as it should have been
+    }
+    m_run += frames;
+    m_lost += frames;
+    if (m_run > m_longestRun) {
+        m_longestRun = m_run;
+        m_longestRunAt = m_runAt;
+    }
+}
+
+DecodingLoss DecodingLossTally::finish(std::optional<std::int64_t> declared, std::int64_t decoded,
+                                       std::int64_t plausible, double rate) const {
+    double lost = m_lost;
+    if (declared) {
+        // Decoders drop their delay at the start and their padding at the end, which containers
+        // may count in the length: up to a few frames that are no loss.
+        const double shortfall = double(*declared) - double(decoded);
+        lost = shortfall > 4.0 * double(m_longestFrame) ? shortfall : 0;
+    }
+    lost = std::min(lost, std::max(double(plausible) - double(decoded), 0.0));
+    if (!(lost > 0) || !(rate > 0) || !std::isfinite(lost / rate))
+        return {};
+    DecodingLoss loss{lost / rate, std::nullopt};
+    if (m_longestRun > 0)
+        loss.at = m_longestRunAt / rate;
+    return loss;
+}
+
+} // namespace tavrin
