@@ -2,10 +2,13 @@
 
 #include "AppFixture.h"
 #include "AppTests.h"
+#include "DamagedFiles.h"
 #include "FaultyMeasuring.h"
+#include "ResultsTableModel.h"
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <cmath>
 #include <fstream>
@@ -289,6 +292,41 @@ private slots:
                                                      5 - written)));
             QVERIFY(written < 5);
         }
+    }
+
+    /// A damaged file's warnings reach its row, its fixed copy's cell, the CSV and the PDF.
+    void warningsReachTheRowAndTheReports() {
+        AppFixture f;
+        writeFile(f.path("clipped-cut-off.wav"),
+                  Wav{.data = pcm16({sine(997, 0, 1, 48000)}), .dataSize = 4 * 48000}.bytes());
+        writeCorruptMp3(f.path("corrupt.mp3"));
+        writeZeroedFlac(f.path("zeroed.flac"));
+        QVERIFY(f.addAndMeasure(
+            {f.path("clipped-cut-off.wav"), f.path("corrupt.mp3"), f.path("zeroed.flac")}));
+        f.model.setSelection({f.model.items()[1].id});
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        const auto& spec = f.model.currentSpec();
+        const std::string csv = Report::csv(f.model.reportRows(), spec);
+        const auto pdf = Report::pdf(f.model.reportRows(), spec, "Report", "Tavrin", {});
+        writeBytes(f.path("r.pdf"), std::string(pdf.begin(), pdf.end()));
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {f.folder.filePath("r.pdf"), "-"});
+        QVERIFY(pdftotext.waitForFinished());
+        const QString pdfText = QString::fromUtf8(pdftotext.readAll()).simplified();
+        for (const FileItem& item : f.model.items()) {
+            QCOMPARE(item.warnings().size(), item.url.extension() == ".wav" ? 2u : 1u);
+            using Column = ResultsTableModel::Column;
+            const auto result = ResultsTableModel::cell(item, spec, Column::result);
+            QVERIFY(result.warningMark);
+            for (const std::string& warning : item.warnings()) {
+                QVERIFY(result.toolTip.contains(qs(warning)));
+                QVERIFY(csv.find(warning) != std::string::npos);
+                QVERIFY2(pdfText.contains(qs(warning)), warning.c_str());
+            }
+        }
+        QVERIFY(
+            ResultsTableModel::cell(f.model.items()[1], spec, ResultsTableModel::fix).warningMark);
     }
 
     void reportRowsAndSaving() {
