@@ -6,6 +6,7 @@
 #include "MainWindow.h"
 #include "Paths.h"
 #include "ResultsTable.h"
+#include "DamagedFiles.h"
 #include "SampleFiles.h"
 #include "SettingsWindow.h"
 #include "TavrinApp.h"
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
     test::writeTone(file("Promo – Clipped Master.wav"), -19, 2, 0.0);
     const fs::path cut = test::writeTone(file("Promo – Cut Off.wav"), -16, 8);
     fs::resize_file(cut, fs::file_size(cut) / 2);
+    test::writeCorruptMp3(file("Promo – Damaged Upload.mp3"));
     model.addFiles({folder});
     waitUntil([&] { return !model.isBusy(); });
 
@@ -155,7 +157,7 @@ int main(int argc, char** argv) {
                 ids.insert(item.id);
         return ids;
     };
-    model.setSelection(rowsNamed("Episode"));
+    model.setSelection(rowsNamed("Episode") + rowsNamed("Promo – Damaged"));
     model.fixFiles();
     waitUntil([&] { return !model.fixing() && window.alertBox(); });
     shoot("alert", window, true);
