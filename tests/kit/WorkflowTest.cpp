@@ -3,6 +3,7 @@
 #include "AudioFixtures.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -46,4 +47,34 @@ TEST(Workflow, CancellingWhileTheCopyIsMeasuredAgainLeavesNoCopy) {
                                           std::nullopt, false, copyIsThere),
                  Cancelled);
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Take.wav"});
+}
+
+TEST(Workflow, CustomSpecIdsCarryAllThreeNumbersAndReadBack) {
+    const struct {
+        double target;
+        std::optional<double> tolerance, maxTruePeak;
+        const char* id;
+    } specs[] = {
+        {-19, std::nullopt, std::nullopt, "custom:-19.0:1.0:-1.0"},
+        {-19, 1, -2, "custom:-19.0:1.0:-2.0"},
+        {-16.4, 0.5, -0.0, "custom:-16.4:0.5:0.0"},
+        {-19.05, 1, -1, "custom:-19.05:1.0:-1.0"}, // the CLI takes any number
+    };
+    for (const auto& c : specs) {
+        SCOPED_TRACE(c.id);
+        const DeliverySpec spec = Workflow::customSpec(c.target, c.tolerance, c.maxTruePeak);
+        EXPECT_EQ(spec.id, c.id);
+        const auto back = Workflow::specForId(c.id);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(std::tie(back->id, back->name, back->target, back->tolerance, back->maxTruePeak),
+                  std::tie(spec.id, spec.name, spec.target, spec.tolerance, spec.maxTruePeak));
+    }
+    EXPECT_EQ(Workflow::specForId("spotify"), DeliverySpec::spotify());
+    for (const char* stored :
+         {"custom", "custom:-19.0:1.0", "custom:-19.0:1.0:-1.0:", "custom:-19:1:-1",
+          "custom:-100.0:1.0:-1.0", "custom:-19.0:9.0:-1.0", "custom:nan:1.0:-1.0",
+          "custom:-19.0:1.0:-1.0x", "custom:−19.0:1.0:-1.0", "Spotify"}) {
+        SCOPED_TRACE(stored);
+        EXPECT_FALSE(Workflow::specForId(stored));
+    }
 }
