@@ -67,6 +67,9 @@ CustomTargetSheet::CustomTargetSheet(const DeliverySpec& current, QWidget* paren
     // The sheet grows and shrinks with the sentences under the fields.
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    auto* heading = new QLabel(QStringLiteral("Custom Target"));
+    heading->setFont(Theme::headline());
+    layout->addWidget(heading);
     auto* intro = new ToneLabel(
         QStringLiteral("Check the list against a target of your own. Fixed copies are named after "
                        "it, as in “Episode 12 (−19.0 LUFS).wav”; the Preset menu keeps the "
@@ -74,7 +77,8 @@ CustomTargetSheet::CustomTargetSheet(const DeliverySpec& current, QWidget* paren
         Tone::secondary);
     intro->setFont(Theme::callout());
     intro->setWordWrap(true);
-    intro->setFixedWidth(380);
+    intro->setFixedWidth(480);
+    layout->addSpacing(4 - layout->spacing());
     layout->addWidget(intro);
 
     auto* grid = new QGridLayout;
@@ -92,6 +96,8 @@ CustomTargetSheet::CustomTargetSheet(const DeliverySpec& current, QWidget* paren
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     m_ok = buttons->button(QDialogButtonBox::Ok);
+    for (QAbstractButton* button : buttons->buttons())
+        button->setIcon({}); // plain, like the app's alerts
     connect(buttons, &QDialogButtonBox::accepted, this, &CustomTargetSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CustomTargetSheet::reject);
     layout->addWidget(buttons);
@@ -109,7 +115,7 @@ void CustomTargetSheet::addRow(QGridLayout* grid, CustomNumber number, const QSt
     auto* caption = new QLabel(title);
     caption->setBuddy(field);
     auto* problem = new ToneLabel({}, Tone::fail);
-    problem->setFont(Theme::callout());
+    problem->setFont(Theme::caption());
     problem->setWordWrap(true);
     problem->hide();
     grid->addWidget(caption, line, 0, Qt::AlignRight);

@@ -186,7 +186,7 @@ DeliverySpec customSpec(double target, std::optional<double> tolerance,
                       .toleranceIsOurs = !tolerance,
                       .summary = {},
                       .sourceName = "A target given by the user"};
-    spec.summary = "A custom target: " + spec.ruleText() + ".";
+    spec.summary = "A target of your own, for a delivery the presets don’t cover.";
     return spec;
 }
 

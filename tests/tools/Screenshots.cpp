@@ -225,11 +225,12 @@ int main(int argc, char** argv) {
     sheet->field(Workflow::CustomNumber::target)->setText(QStringLiteral("−19.0"));
     sheet->field(Workflow::CustomNumber::maxTruePeak)->setText(QStringLiteral("−1.0"));
     shoot("custom-target", window, true);
-    sheet->field(Workflow::CustomNumber::tolerance)->setText(QStringLiteral("10"));
+    sheet->field(Workflow::CustomNumber::maxTruePeak)->setText(QStringLiteral("+1"));
     sheet->okButton()->click();
     shoot("custom-target-error", window, true);
-    sheet->field(Workflow::CustomNumber::tolerance)->setText(QStringLiteral("1.0"));
+    sheet->field(Workflow::CustomNumber::maxTruePeak)->setText(QStringLiteral("−1.0"));
     sheet->okButton()->click();
+    model.setSelection({});
     model.fixFiles();
     waitUntil([&] { return !model.fixing() && window.alertBox(); });
     model.dismissAlert();
