@@ -141,11 +141,14 @@ AppModel::~AppModel() {
 
 void AppModel::loadSettings() {
     // Stored ids are checked like any text from a file: unknown ones and repeats are dropped.
-    for (const QString& id : m_settings->value(customTargetsKey).toStringList())
+    for (const QString& id : m_settings->value(customTargetsKey).toStringList()) {
+        if (m_customSpecs.size() == customSpecLimit)
+            break;
         if (const auto spec = Workflow::customSpecForId(id.toStdString());
-            spec && m_customSpecs.size() < customSpecLimit &&
+            spec &&
             std::ranges::find(m_customSpecs, spec->id, &DeliverySpec::id) == m_customSpecs.end())
             m_customSpecs.push_back(*spec);
+    }
     if (const QVariant stored = m_settings->value(presetKey); stored.canConvert<QString>())
         if (const auto spec = Workflow::specForId(stored.toString().toStdString())) {
             m_specID = spec->id;
