@@ -1,6 +1,7 @@
 #include "AppCommands.h"
 
 #include "AppTexts.h"
+#include "CustomTargetSheet.h"
 #include "Updater.h"
 
 #include <QActionGroup>
@@ -29,6 +30,7 @@ AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar),
          {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::selectionChanged,
           &AppModel::fixingChanged, &AppModel::specIDChanged})
         connect(&model, changed, this, &AppCommands::refresh);
+    connect(&model, &AppModel::customSpecsChanged, this, &AppCommands::showCustomTargets);
     refresh();
 }
 
@@ -73,17 +75,46 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
 
 void AppCommands::buildPresetMenu(QMenuBar* menuBar) {
     QMenu* menu = menuBar->addMenu(QStringLiteral("&Preset"));
-    auto* group = new QActionGroup(this); // exclusive: choosing the checked item keeps it checked
+    m_presetMenu = menu;
+    // Exclusive: choosing the checked item keeps it checked.
+    m_presetGroup = new QActionGroup(this);
     const auto& specs = DeliverySpec::all();
     for (std::size_t position = 0; position < specs.size(); ++position) {
         const std::string id = specs[position].id;
         QAction* item = menu->addAction(QString::fromStdString(specs[position].name), this,
                                         [this, id] { m_model.setSpecID(id); });
         item->setCheckable(true);
+        item->setData(QString::fromStdString(id));
         item->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + int(position))));
-        group->addAction(item);
+        m_presetGroup->addAction(item);
         presets.push_back(item);
     }
+    // The menu folds the two separators into one while no custom target is listed.
+    menu->addSeparator();
+    m_customTargetsEnd = menu->addSeparator();
+    customTarget =
+        menu->addAction(QStringLiteral("Custom…"), this, [this] { emit customTargetRequested(); });
+    showCustomTargets();
+}
+
+void AppCommands::showCustomTargets() {
+    // Later, not now: the item chosen may be the one whose signal got here.
+    for (QAction* item : customTargets) {
+        m_presetMenu->removeAction(item);
+        m_presetGroup->removeAction(item);
+        item->deleteLater();
+    }
+    customTargets.clear();
+    for (const DeliverySpec& spec : m_model.customSpecs()) {
+        auto* item = new QAction(customTargetOption(spec), m_presetMenu);
+        item->setCheckable(true);
+        item->setData(QString::fromStdString(spec.id));
+        connect(item, &QAction::triggered, this, [this, id = spec.id] { m_model.setSpecID(id); });
+        m_presetMenu->insertAction(m_customTargetsEnd, item);
+        m_presetGroup->addAction(item);
+        customTargets.push_back(item);
+    }
+    refresh();
 }
 
 void AppCommands::buildHelpMenu(QMenuBar* menuBar) {
@@ -114,9 +145,9 @@ void AppCommands::refresh() {
     remove->setEnabled(!nothingSelected);
     clearList->setEnabled(!empty);
     measureAgain->setEnabled(!empty && !m_model.fixing());
-    const auto& specs = DeliverySpec::all();
-    for (std::size_t position = 0; position < specs.size(); ++position)
-        presets[position]->setChecked(specs[position].id == m_model.currentSpec().id);
+    const QString current = QString::fromStdString(m_model.currentSpec().id);
+    for (QAction* item : m_presetGroup->actions())
+        item->setChecked(item->data().toString() == current);
 }
 
 } // namespace tavrin::app

@@ -7,6 +7,8 @@
 #include <vector>
 
 class QAction;
+class QActionGroup;
+class QMenu;
 class QMenuBar;
 
 namespace tavrin::app {
@@ -36,7 +38,9 @@ public:
     QAction* measureAgain;
     QAction* settings;
     QAction* quit;
-    std::vector<QAction*> presets; ///< in menu order, one checked
+    std::vector<QAction*> presets;       ///< in menu order, one checked
+    std::vector<QAction*> customTargets; ///< the model's custom targets, most recent first
+    QAction* customTarget;               ///< "Custom…": asks for a target of one's own
     QAction* help;
     QAction* checkForUpdates = nullptr; ///< null: this build has no update feed
     QAction* about;
@@ -46,6 +50,7 @@ public:
 
 signals:
     void settingsRequested();
+    void customTargetRequested();
     void quitRequested();
     /// Clear List was chosen; the window asks first when a fix is running.
     void clearListRequested();
@@ -56,9 +61,14 @@ private:
     void buildFileMenu(QMenuBar* menuBar);
     void buildPresetMenu(QMenuBar* menuBar);
     void buildHelpMenu(QMenuBar* menuBar);
+    /// Lists the model's custom targets between the presets and "Custom…".
+    void showCustomTargets();
     void refresh();
 
     AppModel& m_model;
+    QMenu* m_presetMenu = nullptr;
+    QActionGroup* m_presetGroup = nullptr;
+    QAction* m_customTargetsEnd = nullptr;
     SummaryTimer m_refreshPending;
 };
 

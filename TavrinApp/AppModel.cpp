@@ -22,6 +22,7 @@ constexpr auto presetKey = "preset";
 constexpr auto dualMonoKey = "dualMono";
 constexpr auto outputFolderKey = "outputFolder";
 constexpr auto paperKey = "paperSize";
+constexpr auto customTargetsKey = "customTargets";
 
 FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
@@ -139,9 +140,22 @@ AppModel::~AppModel() {
 // MARK: settings
 
 void AppModel::loadSettings() {
+    // Stored ids are checked like any text from a file: unknown ones and repeats are dropped.
+    for (const QString& id : m_settings->value(customTargetsKey).toStringList()) {
+        if (m_customSpecs.size() == customSpecLimit)
+            break;
+        if (const auto spec = Workflow::customSpecForId(id.toStdString());
+            spec &&
+            std::ranges::find(m_customSpecs, spec->id, &DeliverySpec::id) == m_customSpecs.end())
+            m_customSpecs.push_back(*spec);
+    }
     if (const QVariant stored = m_settings->value(presetKey); stored.canConvert<QString>())
-        if (const auto spec = DeliverySpec::preset(stored.toString().toStdString()))
+        if (const auto spec = Workflow::specForId(stored.toString().toStdString())) {
             m_specID = spec->id;
+            m_spec = *spec;
+            if (!DeliverySpec::preset(m_specID))
+                rememberCustomSpec(m_spec);
+        }
     m_dualMono = m_settings->value(dualMonoKey, false).toBool();
     m_a4Paper = m_settings->value(paperKey).toString() == QStringLiteral("a4");
     const QVariant folder = m_settings->value(outputFolderKey);
@@ -159,17 +173,28 @@ void AppModel::writeSetting(const char* key, const std::optional<QVariant>& valu
 
 void AppModel::setSpecID(const std::string& id) {
     writeSetting(presetKey, qs(id));
+    const auto spec = Workflow::specForId(id);
+    if (spec && !DeliverySpec::preset(id))
+        rememberCustomSpec(*spec);
     if (id == m_specID)
         return;
     m_specID = id;
+    m_spec = spec.value_or(DeliverySpec::ebuR128());
     emit specIDChanged();
 }
 
-const DeliverySpec& AppModel::currentSpec() const {
-    for (const DeliverySpec& spec : DeliverySpec::all())
-        if (spec.id == m_specID)
-            return spec;
-    return DeliverySpec::ebuR128();
+void AppModel::rememberCustomSpec(const DeliverySpec& spec) {
+    if (!m_customSpecs.empty() && m_customSpecs.front().id == spec.id)
+        return;
+    std::erase_if(m_customSpecs, [&](const DeliverySpec& other) { return other.id == spec.id; });
+    m_customSpecs.insert(m_customSpecs.begin(), spec);
+    if (m_customSpecs.size() > customSpecLimit)
+        m_customSpecs.pop_back();
+    QStringList ids;
+    for (const DeliverySpec& remembered : m_customSpecs)
+        ids << qs(remembered.id);
+    writeSetting(customTargetsKey, ids);
+    emit customSpecsChanged();
 }
 
 void AppModel::setDualMono(bool dualMono) {

@@ -132,9 +132,15 @@ public:
 
     // Settings, stored as they are assigned.
     const std::string& specID() const { return m_specID; }
+    /// Makes the preset or custom target `id` names current; a custom one goes to the front of
+    /// `customSpecs`.
     void setSpecID(const std::string& id);
-    /// The preset `specID` names, or the default preset when it names none.
-    const DeliverySpec& currentSpec() const;
+    /// The preset or custom target `specID` names, or the default preset when it names none.
+    const DeliverySpec& currentSpec() const { return m_spec; }
+    /// The custom targets used last, most recent first: at most `customSpecLimit`, the current
+    /// one among them when it is custom.
+    const std::vector<DeliverySpec>& customSpecs() const { return m_customSpecs; }
+    static constexpr std::size_t customSpecLimit = 5;
     bool dualMono() const { return m_dualMono; }
     /// A change measures the whole list again; refused while a fix runs.
     void setDualMono(bool dualMono);
@@ -216,6 +222,7 @@ signals:
     void alertChanged();
     void dropTargetedChanged();
     void specIDChanged();
+    void customSpecsChanged();
     void dualMonoChanged();
     void outputFolderChanged();
     void fixingChanged();
@@ -231,6 +238,7 @@ private:
 
     void loadSettings();
     void writeSetting(const char* key, const std::optional<QVariant>& value);
+    void rememberCustomSpec(const DeliverySpec& spec);
     void setNotice(std::optional<QString> notice);
     void setAlert(QString title, QString message);
     void setReading(int row, FileItem::Reading reading);
@@ -264,6 +272,8 @@ private:
     std::optional<AlertInfo> m_alert;
     bool m_dropTargeted = false;
     std::string m_specID;
+    DeliverySpec m_spec = DeliverySpec::ebuR128();
+    std::vector<DeliverySpec> m_customSpecs;
     bool m_dualMono = false;
     bool m_a4Paper = false;
     std::optional<std::filesystem::path> m_outputFolder;

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AppCommands.h"
+#include "CustomTargetSheet.h"
 #include "DropZone.h"
 #include "NoticeBar.h"
 #include "Paths.h"
@@ -115,6 +116,8 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
          {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::dropTargetedChanged})
         connect(&model, changed, this, &MainWindow::showList);
     connect(&model, &AppModel::specIDChanged, this, &MainWindow::showPreset);
+    connect(&model, &AppModel::customSpecsChanged, this, &MainWindow::fillPresetBox);
+    connect(m_commands, &AppCommands::customTargetRequested, this, &MainWindow::chooseCustomTarget);
     connect(&model, &AppModel::alertChanged, this, &MainWindow::showAlert);
     connect(m_commands, &AppCommands::clearListRequested, this, [this] {
         if (stopFixingFirst())
@@ -139,10 +142,15 @@ void MainWindow::buildToolbar() {
     m_preset->setMinimumWidth(210);
     m_preset->setToolTip(QStringLiteral("The delivery spec every file is checked against"));
     m_preset->setAccessibleName(QStringLiteral("Preset"));
-    for (const DeliverySpec& spec : DeliverySpec::all())
-        m_preset->addItem(presetOption(spec), QString::fromStdString(spec.id));
+    fillPresetBox();
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
-        m_model.setSpecID(m_preset->itemData(index).toString().toStdString());
+        const QVariant id = m_preset->itemData(index);
+        if (!id.isValid()) { // "Custom…" asks first; the box keeps showing the current target
+            showPreset();
+            chooseCustomTarget();
+            return;
+        }
+        m_model.setSpecID(id.toString().toStdString());
     });
     bar->addWidget(m_preset);
 
@@ -172,6 +180,28 @@ void MainWindow::buildToolbar() {
     m_export->setMenu(exportMenu);
     m_export->setPopupMode(QToolButton::InstantPopup);
     m_export->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+}
+
+void MainWindow::fillPresetBox() {
+    const QSignalBlocker quiet(m_preset);
+    m_preset->clear();
+    for (const DeliverySpec& spec : DeliverySpec::all())
+        m_preset->addItem(presetOption(spec), QString::fromStdString(spec.id));
+    m_preset->insertSeparator(m_preset->count());
+    for (const DeliverySpec& spec : m_model.customSpecs())
+        m_preset->addItem(customTargetOption(spec), QString::fromStdString(spec.id));
+    if (!m_model.customSpecs().empty())
+        m_preset->insertSeparator(m_preset->count());
+    m_preset->addItem(QStringLiteral("Custom…"));
+    m_preset->setCurrentIndex(m_preset->findData(QString::fromStdString(m_model.currentSpec().id)));
+}
+
+void MainWindow::chooseCustomTarget() {
+    auto* sheet = new CustomTargetSheet(m_model.currentSpec(), this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &QDialog::accepted, this,
+            [this, sheet] { m_model.setSpecID(sheet->spec()->id); });
+    sheet->open();
 }
 
 void MainWindow::showPreset() {

@@ -59,6 +59,10 @@ protected:
 private:
     void buildToolbar();
     void showPreset();
+    /// The five presets, the custom targets most recent first, then "Custom…".
+    void fillPresetBox();
+    /// Opens the sheet that asks for a target of one's own; OK makes it current.
+    void chooseCustomTarget();
     void showList();
     void refreshButtons();
     void showAlert();

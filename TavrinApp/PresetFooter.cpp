@@ -115,7 +115,9 @@ QWidget* PresetFooter::makeTallyColumn() {
 
 void PresetFooter::showSpec() {
     const DeliverySpec& spec = m_model.currentSpec();
-    m_name->setText(qs(spec.name));
+    // A custom target's name is its loudness, which the rule beside it already starts with.
+    m_name->setText(DeliverySpec::preset(spec.id) ? qs(spec.name)
+                                                  : QStringLiteral("Custom target"));
     m_rule->setText(qs(spec.ruleText()));
     m_summary->setText(qs(spec.summary));
     m_caution->setText(spec.caution ? qs(*spec.caution) : QString());

@@ -5,6 +5,7 @@
 #include "SampleFiles.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -76,5 +77,35 @@ TEST(Workflow, WarningsOfDamagedAndIntactFiles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Workflow::measure(dir / c.name, false).warnings, c.warnings);
+    }
+}
+
+TEST(Workflow, CustomSpecIdsCarryAllThreeNumbersAndReadBack) {
+    const struct {
+        double target;
+        std::optional<double> tolerance, maxTruePeak;
+        const char* id;
+    } specs[] = {
+        {-19, std::nullopt, std::nullopt, "custom:-19.0:1.0:-1.0"},
+        {-19, 1, -2, "custom:-19.0:1.0:-2.0"},
+        {-16.4, 0.5, -0.0, "custom:-16.4:0.5:0.0"},
+        {-19.05, 1, -1, "custom:-19.05:1.0:-1.0"}, // the CLI takes any number
+    };
+    for (const auto& c : specs) {
+        SCOPED_TRACE(c.id);
+        const DeliverySpec spec = Workflow::customSpec(c.target, c.tolerance, c.maxTruePeak);
+        EXPECT_EQ(spec.id, c.id);
+        const auto back = Workflow::specForId(c.id);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(std::tie(back->id, back->name, back->target, back->tolerance, back->maxTruePeak),
+                  std::tie(spec.id, spec.name, spec.target, spec.tolerance, spec.maxTruePeak));
+    }
+    EXPECT_EQ(Workflow::specForId("spotify"), DeliverySpec::spotify());
+    for (const char* stored :
+         {"custom", "custom:-19.0:1.0", "custom:-19.0:1.0:-1.0:", "custom:-19:1:-1",
+          "custom:-100.0:1.0:-1.0", "custom:-19.0:9.0:-1.0", "custom:nan:1.0:-1.0",
+          "custom:-19.0:1.0:-1.0x", "custom:−19.0:1.0:-1.0", "Spotify"}) {
+        SCOPED_TRACE(stored);
+        EXPECT_FALSE(Workflow::specForId(stored));
     }
 }

@@ -2,6 +2,8 @@
 // session: real files are measured and fixed, so what is shown is what a user would see.
 // Usage: tavrin_screenshots OUTPUT_FOLDER (under a real display server, e.g. Xvfb).
 
+#include "AppCommands.h"
+#include "CustomTargetSheet.h"
 #include "DropZone.h"
 #include "MainWindow.h"
 #include "Paths.h"
@@ -13,10 +15,14 @@
 #include "tavrin/Report.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QStyleFactory>
@@ -211,6 +217,30 @@ int main(int argc, char** argv) {
                                  "Tavrin", std::chrono::system_clock::now());
     std::ofstream(toPath(output) / "report.pdf", std::ios::binary)
         .write(reinterpret_cast<const char*>(pdf.data()), std::streamsize(pdf.size()));
+
+    // A target of one's own: the sheet as it opens and with a mistake, the box listing it under
+    // the presets, and the list checked and fixed against it.
+    model.setSpecID(Workflow::customSpec(-18, 1, -2).id);
+    window.commands().customTarget->trigger();
+    auto* sheet = window.findChild<CustomTargetSheet*>();
+    waitUntil([&] { return sheet && sheet->isVisible(); });
+    sheet->field(Workflow::CustomNumber::target)->setText(QStringLiteral("−19.0"));
+    sheet->field(Workflow::CustomNumber::maxTruePeak)->setText(QStringLiteral("−1.0"));
+    shoot("custom-target", window, true);
+    sheet->field(Workflow::CustomNumber::maxTruePeak)->setText(QStringLiteral("+1"));
+    sheet->okButton()->click();
+    shoot("custom-target-error", window, true);
+    sheet->field(Workflow::CustomNumber::maxTruePeak)->setText(QStringLiteral("−1.0"));
+    sheet->okButton()->click();
+    model.setSelection({});
+    model.fixFiles();
+    waitUntil([&] { return !model.fixing() && window.alertBox(); });
+    model.dismissAlert();
+    shoot("list-custom", window);
+    window.presetPicker()->showPopup();
+    shoot("preset-box", window, true);
+    window.presetPicker()->hidePopup();
+    model.setSpecID(DeliverySpec::applePodcasts().id);
 
     model.setOutputFolder(folder / "Fixed copies");
     SettingsWindow& settingsWindow = tavrin.showSettings();
