@@ -100,6 +100,7 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
 void ResultsTable::setUpColumns() {
     QHeaderView* header = horizontalHeader();
     header->setHighlightSections(false);
+    header->setTextElideMode(Qt::ElideRight); // a narrowed column's title ends in "…", not cut off
     header->setSectionsClickable(false);
     header->setMinimumSectionSize(columnWidths[0].minimum / 2);
     header->setStretchLastSection(true);

@@ -176,8 +176,9 @@ QWidget* SettingsWindow::makePrivacyTab() {
                                      "Nothing is collected or sent anywhere.",
                                  Tone::primary, false));
     texts->addWidget(explanation(AppTexts::onlineUse() +
-                                     " Settings (the chosen preset, dual mono, where copies go) "
-                                     "are kept in the app’s preferences.",
+                                     " Settings (the chosen preset, dual mono, where copies go, "
+                                     "where the windows and panels were left) are kept in the "
+                                     "app’s preferences.",
                                  Tone::secondary, false));
     texts->addWidget(explanation(AppTexts::measurementStatement()));
     auto* tab = new QWidget;
