@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <array>
 
 namespace tavrin::app {
@@ -47,6 +48,17 @@ public:
         if (metric == PM_HeaderMargin)
             return CellDelegate::padding;
         return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+    /// A narrowed column's title ends in "…" rather than being cut off.
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* label = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element != CE_HeaderLabel || !label)
+            return QProxyStyle::drawControl(element, option, painter, widget);
+        QStyleOptionHeader elided = *label;
+        elided.text =
+            label->fontMetrics.elidedText(label->text, Qt::ElideRight, label->rect.width());
+        QProxyStyle::drawControl(element, &elided, painter, widget);
     }
 };
 
@@ -100,7 +112,6 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
 void ResultsTable::setUpColumns() {
     QHeaderView* header = horizontalHeader();
     header->setHighlightSections(false);
-    header->setTextElideMode(Qt::ElideRight); // a narrowed column's title ends in "…", not cut off
     header->setSectionsClickable(false);
     header->setMinimumSectionSize(columnWidths[0].minimum / 2);
     header->setStretchLastSection(true);
