@@ -23,6 +23,25 @@ constexpr auto dualMonoKey = "dualMono";
 constexpr auto outputFolderKey = "outputFolder";
 constexpr auto paperKey = "paperSize";
 constexpr auto customTargetsKey = "customTargets";
+constexpr auto addFilesFolderKey = "addFilesFolder";
+constexpr auto exportFolderKey = "exportFolder";
+
+/// The folder stored under `key`: only an absolute path, whatever else the file holds.
+std::filesystem::path storedFolder(const QSettings* settings, const char* key) {
+    const QVariant stored = settings ? settings->value(key) : QVariant();
+    const auto folder =
+        stored.typeId() == QMetaType::QString ? toPath(stored.toString()) : std::filesystem::path();
+    return folder.is_absolute() ? folder : std::filesystem::path();
+}
+
+/// The notice naming the paths of a selection that aren't there, or nothing when all are.
+std::optional<QString> missingNotice(const std::vector<AudioTypes::Unusable>& unusable) {
+    QStringList sentences;
+    for (const auto& path : unusable)
+        if (path.reason == AudioTypes::Unusable::Reason::missing)
+            sentences << qs(Workflow::unusableMessage(path));
+    return sentences.isEmpty() ? std::nullopt : std::optional(sentences.join(' '));
+}
 
 FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
@@ -299,9 +318,11 @@ std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
 // MARK: the list
 
 void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
-    const auto files = AudioTypes::audioFiles(urls);
+    const AudioTypes::Selection selection = AudioTypes::scan(urls);
+    const auto& files = selection.files;
+    const std::optional<QString> missing = missingNotice(selection.unusable);
     if (files.empty()) {
-        setNotice(qs(Workflow::noAudioFilesNotice));
+        setNotice(missing.value_or(qs(Workflow::noAudioFilesNotice)));
         return;
     }
     std::unordered_set<std::string> listed;
@@ -312,10 +333,10 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
         if (!listed.contains(file.native()))
             fresh.push_back(file);
     if (fresh.empty()) {
-        setNotice(QStringLiteral("Those files are already in the list."));
+        setNotice(missing.value_or(QStringLiteral("Those files are already in the list.")));
         return;
     }
-    setNotice(std::nullopt);
+    setNotice(missing);
     const int first = static_cast<int>(m_items.size());
     emit itemsAboutToBeInserted(first, first + static_cast<int>(fresh.size()) - 1);
     for (auto& file : fresh) {
@@ -328,10 +349,14 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
 }
 
 void AppModel::chooseFiles() {
-    m_desktop.chooseFiles("Choose audio files or folders to check against " +
-                              qs(currentSpec().name) + ".",
-                          QStringLiteral("Check"),
-                          [this](std::vector<std::filesystem::path> urls) { addFiles(urls); });
+    m_desktop.chooseFiles(
+        "Choose audio files or folders to check against " + qs(currentSpec().name) + ".",
+        QStringLiteral("Check"), storedFolder(m_settings, addFilesFolderKey),
+        [this](std::vector<std::filesystem::path> urls) {
+            if (!urls.empty())
+                writeSetting(addFilesFolderKey, toQString(urls.front().parent_path()));
+            addFiles(urls);
+        });
 }
 
 void AppModel::removeItems(const QSet<QUuid>& ids) {
@@ -683,7 +708,7 @@ void AppModel::finishFixRunWhenDone() {
 
 void AppModel::chooseOutputFolder() {
     m_desktop.chooseFolder(QStringLiteral("Fixed copies will be saved in this folder."),
-                           QStringLiteral("Use Folder"),
+                           QStringLiteral("Use Folder"), m_outputFolder.value_or(""),
                            [this](std::filesystem::path folder) { setOutputFolder(folder); });
 }
 
@@ -756,8 +781,13 @@ void AppModel::exportPDF() {
 }
 
 void AppModel::saveReport(std::string bytes, const FileType& type, const QString& suggestedName) {
+    // Where the last report went; the first time, beside the files it is about.
+    auto folder = storedFolder(m_settings, exportFolderKey);
+    if (folder.empty() && !m_items.empty())
+        folder = m_items.front().url.parent_path();
     m_desktop.chooseSaveFile(
-        suggestedName, type, [this, bytes = std::move(bytes)](std::filesystem::path path) {
+        folder, suggestedName, type, [this, bytes = std::move(bytes)](std::filesystem::path path) {
+            writeSetting(exportFolderKey, toQString(path.parent_path()));
             try {
                 Report::save(path, bytes);
             } catch (const std::system_error& error) {

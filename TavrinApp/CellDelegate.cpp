@@ -12,11 +12,6 @@ namespace tavrin::app {
 
 namespace {
 
-ResultsTableModel::Cell cellAt(const QModelIndex& index) {
-    const auto* model = qobject_cast<const ResultsTableModel*>(index.model());
-    return model ? model->cell(index) : ResultsTableModel::Cell{};
-}
-
 void paintRing(QPainter& painter, QRectF box, double progress, const QColor& track,
                const QColor& ink) {
     box.adjust(1.5, 1.5, -1.5, -1.5);
@@ -33,6 +28,11 @@ void paintRing(QPainter& painter, QRectF box, double progress, const QColor& tra
 }
 
 } // namespace
+
+ResultsTableModel::Cell CellDelegate::cellAt(const QModelIndex& index) {
+    const auto* model = qobject_cast<const ResultsTableModel*>(index.model());
+    return model ? model->cell(index) : ResultsTableModel::Cell{};
+}
 
 QFont CellDelegate::font(const ResultsTableModel::Cell& cell, QFont base) {
     if (cell.semibold)

@@ -16,19 +16,23 @@ struct FileType {
 
 /// Everything the model asks of the desktop: panels, the file browser and the web browser. The
 /// app shows the system's panels; tests answer with scripted choices. Panels do not block: each
-/// calls `chosen` once when the user confirms, and never when the user cancels.
+/// calls `chosen` once when the user confirms, and never when the user cancels. A panel opens in
+/// `startFolder`, or its nearest folder that exists; empty: the user's music or home folder.
 class Desktop {
 public:
     virtual ~Desktop() = default;
 
     /// An open panel for audio files and folders together, several at once.
     virtual void chooseFiles(const QString& message, const QString& prompt,
+                             const std::filesystem::path& startFolder,
                              std::function<void(std::vector<std::filesystem::path>)> chosen) = 0;
     /// An open panel for one folder, which can also create one.
     virtual void chooseFolder(const QString& message, const QString& prompt,
+                              const std::filesystem::path& startFolder,
                               std::function<void(std::filesystem::path)> chosen) = 0;
     /// A save panel for one file of `type`, its name field holding `suggestedName`.
-    virtual void chooseSaveFile(const QString& suggestedName, const FileType& type,
+    virtual void chooseSaveFile(const std::filesystem::path& startFolder,
+                                const QString& suggestedName, const FileType& type,
                                 std::function<void(std::filesystem::path)> chosen) = 0;
     /// Shows the files selected in the file browser, all at once. Calls `failed` once, maybe
     /// after returning, when nothing on the computer can show them.

@@ -5,6 +5,7 @@
 #include "DropZone.h"
 #include "NoticeBar.h"
 #include "Paths.h"
+#include "PresetBox.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "Theme.h"
@@ -138,7 +139,7 @@ void MainWindow::buildToolbar() {
     bar->setContextMenuPolicy(Qt::PreventContextMenu);
     bar->setStyleSheet(QStringLiteral("QToolBar { padding: 4px 8px; spacing: 6px; }"));
 
-    m_preset = new QComboBox;
+    m_preset = new PresetBox;
     m_preset->setMinimumWidth(210);
     m_preset->setToolTip(QStringLiteral("The delivery spec every file is checked against"));
     m_preset->setAccessibleName(QStringLiteral("Preset"));
@@ -180,6 +181,11 @@ void MainWindow::buildToolbar() {
     m_export->setMenu(exportMenu);
     m_export->setPopupMode(QToolButton::InstantPopup);
     m_export->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    // Tab runs as the window reads: the preset, the toolbar's buttons, then the list.
+    setTabOrder(m_preset, m_add);
+    setTabOrder(m_add, m_fix);
+    setTabOrder(m_fix, m_export);
+    setTabOrder(m_export, m_table);
 }
 
 void MainWindow::fillPresetBox() {

@@ -2,13 +2,20 @@
 
 #include "AppTexts.h"
 #include "CellDelegate.h"
+#include "ColumnFitter.h"
+#include "Paths.h"
+#include "RevealButton.h"
+#include "tavrin/Report.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <array>
 
 namespace tavrin::app {
@@ -42,6 +49,17 @@ public:
             return CellDelegate::padding;
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
+    /// A narrowed column's title ends in "…" rather than being cut off.
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* label = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element != CE_HeaderLabel || !label)
+            return QProxyStyle::drawControl(element, option, painter, widget);
+        QStyleOptionHeader elided = *label;
+        elided.text =
+            label->fontMetrics.elidedText(label->text, Qt::ElideRight, label->rect.width());
+        QProxyStyle::drawControl(element, &elided, painter, widget);
+    }
 };
 
 } // namespace
@@ -49,6 +67,7 @@ public:
 ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
     : QTableView(parent), m_model(model), m_table(model), m_delegate(new CellDelegate(this)) {
     setModel(&m_table);
+    setTabKeyNavigation(false);
     setItemDelegate(m_delegate);
     setAccessibleName(QStringLiteral("Results"));
     setSelectionBehavior(SelectRows);
@@ -74,8 +93,11 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
     connect(this, &QWidget::customContextMenuRequested, this, &ResultsTable::showContextMenu);
     connect(this, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { m_model.revealInFinder(targetRows(index.row())); });
-    connect(m_delegate, &CellDelegate::revealClicked, this,
-            [this](int row) { m_model.revealInFinder({m_table.idAt(row)}); });
+    const auto revealCopy = [this](int row) { m_model.revealInFinder({m_table.idAt(row)}); };
+    connect(m_delegate, &CellDelegate::revealClicked, this, revealCopy);
+    m_reveal = new RevealButton(*this, ResultsTableModel::fix);
+    connect(m_reveal, &RevealButton::revealRequested, this, revealCopy);
+    setTabOrder(this, m_reveal);
 
     m_writingAnimation.setInterval(50);
     connect(&m_writingAnimation, &QTimer::timeout, this, &ResultsTable::animateWriting);
@@ -96,10 +118,14 @@ void ResultsTable::setUpColumns() {
     auto* style = new HeaderStyle(QStyleFactory::create(QApplication::style()->name()));
     style->setParent(header);
     header->setStyle(style);
-    for (int column = 0; column < ResultsTableModel::columns; ++column)
-        header->resizeSection(column, idealWidth(column));
-    connect(header, &QHeaderView::sectionResized, this,
-            [this](int column, int, int size) { keepColumnWithinLimits(column, size); });
+    std::vector<ColumnFitter::Limits> limits;
+    QList<int> ideal;
+    for (int column = 0; column < ResultsTableModel::columns; ++column) {
+        limits.push_back({columnWidths.at(std::size_t(column)).minimum,
+                          columnWidths.at(std::size_t(column)).maximum});
+        ideal << idealWidth(column);
+    }
+    m_fitter = new ColumnFitter(*this, std::move(limits), ideal);
 }
 
 int ResultsTable::idealWidth(int column) const {
@@ -111,13 +137,6 @@ int ResultsTable::idealWidth(int column) const {
         content = QFontMetrics(Theme::semibold(font())).horizontalAdvance("No reading") +
                   CellDelegate::leadSize + CellDelegate::spacing;
     return std::clamp(content + 2 * CellDelegate::padding + 2, limits.ideal, limits.maximum);
-}
-
-void ResultsTable::keepColumnWithinLimits(int column, int size) {
-    const ColumnWidth& limits = columnWidths.at(std::size_t(column));
-    const int bounded = std::clamp(size, limits.minimum, limits.maximum);
-    if (bounded != size && column != ResultsTableModel::fix)
-        horizontalHeader()->resizeSection(column, bounded);
 }
 
 QSet<QUuid> ResultsTable::targetRows(int row) const {
@@ -184,6 +203,29 @@ void ResultsTable::animateWriting() {
     const int column = ResultsTableModel::fix;
     viewport()->update(
         QRect(columnViewportPosition(column), 0, columnWidth(column), viewport()->height()));
+}
+
+void ResultsTable::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copySelectedRows();
+        return;
+    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
+        emit doubleClicked(currentIndex());
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void ResultsTable::copySelectedRows() const {
+    const std::vector<ReportRow> all = m_model.reportRows();
+    std::vector<ReportRow> selected;
+    for (std::size_t row = 0; row < all.size(); ++row)
+        if (m_model.selection().contains(m_model.items()[row].id))
+            selected.push_back(all[row]);
+    if (!selected.empty())
+        QGuiApplication::clipboard()->setText(qs(Report::tsv(selected, m_model.currentSpec())));
 }
 
 void ResultsTable::changeEvent(QEvent* event) {

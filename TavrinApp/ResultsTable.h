@@ -8,9 +8,12 @@
 namespace tavrin::app {
 
 class CellDelegate;
+class ColumnFitter;
+class RevealButton;
 
 /// The list of files and their readings: multi-selection bound to the model's `selection`, a
-/// context menu, and a double-click that shows the row's file in the file browser.
+/// context menu, and a double-click (or Enter) that shows the row's file in the file browser.
+/// Ctrl+C copies the selected rows as a spreadsheet pastes them; Tab leaves the table.
 class ResultsTable : public QTableView {
     Q_OBJECT
 
@@ -21,14 +24,21 @@ public:
     /// The rows a context menu or double-click at `row` acts on: the selection when it holds the
     /// row, otherwise the row alone; nothing when `row` is −1.
     QSet<QUuid> targetRows(int row) const;
+    /// Keeps every column in view; holds the widths the user gave them.
+    ColumnFitter& columnFitter() const { return *m_fitter; }
+    /// The current row's fixed-copy magnifier as a button the keyboard reaches.
+    RevealButton* revealButton() const { return m_reveal; }
+    /// Puts the selected rows, in list order, on the clipboard as the CSV report has them, with
+    /// tabs between the columns.
+    void copySelectedRows() const;
 
 protected:
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void setUpColumns();
     int idealWidth(int column) const;
-    void keepColumnWithinLimits(int column, int size);
     void selectionFromView();
     void selectionFromModel();
     void showContextMenu(const QPoint& position);
@@ -37,6 +47,8 @@ private:
     AppModel& m_model;
     ResultsTableModel m_table;
     CellDelegate* m_delegate;
+    ColumnFitter* m_fitter = nullptr;
+    RevealButton* m_reveal;
     bool m_syncingSelection = false;
     QTimer m_writingAnimation;
 };

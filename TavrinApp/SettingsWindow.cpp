@@ -4,6 +4,7 @@
 #include "Paths.h"
 #include "Theme.h"
 #include "ToneLabel.h"
+#include "tavrin/Workflow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -22,6 +24,7 @@ namespace tavrin::app {
 namespace {
 
 constexpr auto tabKey = "settingsTab";
+constexpr auto placeKey = "settingsWindowGeometry";
 const QStringList tabTags{QStringLiteral("general"), QStringLiteral("privacy")};
 
 /// A one-line label that shortens its text in the middle, as paths are.
@@ -71,11 +74,34 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
         if (m_settings)
             m_settings->setValue(tabKey, tabTags.value(index));
     });
+    QList<QKeySequence> closeKeys{QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)};
+    for (const QKeySequence& platformKey : QKeySequence::keyBindings(QKeySequence::Close))
+        if (!closeKeys.contains(platformKey)) // one key twice would make both ambiguous
+            closeKeys << platformKey;
+    auto* closing = new QShortcut(this);
+    closing->setKeys(closeKeys);
+    connect(closing, &QShortcut::activated, this, &QWidget::close);
     connect(&m_model, &AppModel::dualMonoChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::outputFolderChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::fixingChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::paperChanged, this, &SettingsWindow::showSettings);
     showSettings();
+    placeWindow();
+}
+
+void SettingsWindow::placeWindow() {
+    const QVariant stored = m_settings ? m_settings->value(placeKey) : QVariant();
+    if (stored.typeId() == QMetaType::QByteArray && restoreGeometry(stored.toByteArray()))
+        return;
+    // The first time, over the middle of the window it belongs to.
+    if (const QWidget* owner = parentWidget())
+        move(owner->frameGeometry().center() - rect().center());
+}
+
+void SettingsWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (m_settings)
+        m_settings->setValue(placeKey, saveGeometry());
 }
 
 void SettingsWindow::tintTabIcons() {
@@ -150,8 +176,9 @@ QWidget* SettingsWindow::makePrivacyTab() {
                                      "Nothing is collected or sent anywhere.",
                                  Tone::primary, false));
     texts->addWidget(explanation(AppTexts::onlineUse() +
-                                     " Settings (the chosen preset, dual mono, where copies go) "
-                                     "are kept in the app’s preferences.",
+                                     " Settings (the chosen preset, dual mono, where copies go, "
+                                     "where the windows and panels were left) are kept in the "
+                                     "app’s preferences.",
                                  Tone::secondary, false));
     texts->addWidget(explanation(AppTexts::measurementStatement()));
     auto* tab = new QWidget;
@@ -172,7 +199,7 @@ void SettingsWindow::showSettings() {
                                             : QString());
     m_paper->setCurrentIndex(m_model.a4Paper() ? 1 : 0);
     const auto& folder = m_model.outputFolder();
-    m_destination->setItemText(1, folder ? "In " + toQString(folder->filename())
+    m_destination->setItemText(1, folder ? "In " + qs(Workflow::folderName(*folder))
                                          : QStringLiteral("In a folder…"));
     m_destination->setCurrentIndex(folder ? 1 : 0);
     m_folder->setText(folder ? toQString(*folder) : QString());
@@ -184,7 +211,7 @@ void SettingsWindow::showSettings() {
 void SettingsWindow::destinationChosen(int index) {
     if (index == 0)
         m_model.setOutputFolder(std::nullopt);
-    else if (!m_model.outputFolder())
+    else // chosen again, it asks for another folder
         m_model.chooseOutputFolder();
     showSettings(); // a cancelled panel leaves the picker on the setting as it is
 }

@@ -15,12 +15,13 @@ namespace tavrin::app {
 
 /// The settings window: counting mono as dual mono and where fixed copies go (General), and what
 /// Tavrin does with the user's audio (Privacy). The controls only show and set the model's
-/// settings; the chosen tab is remembered.
+/// settings; the chosen tab and the window's place are remembered, and it opens over the middle
+/// of `parent` the first time. Esc and Ctrl+W close it.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
 public:
-    /// Keeps the selected tab in `settings` when given.
+    /// Keeps the selected tab and the window's place in `settings` when given.
     SettingsWindow(AppModel& model, QSettings* settings, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
@@ -32,8 +33,10 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void placeWindow();
     void tintTabIcons();
     QWidget* makeGeneralTab();
     QWidget* makePrivacyTab();

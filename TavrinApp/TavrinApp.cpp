@@ -8,6 +8,7 @@
 #include "SettingsWindow.h"
 #include "Theme.h"
 #include "Updater.h"
+#include "WindowPlace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,6 +28,7 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
           std::make_unique<AppModel>(m_desktop, &settings, unsigned(QThread::idealThreadCount()))),
       m_window(std::make_unique<MainWindow>(*m_model)) {
     m_desktop.setWindow(m_window.get());
+    WindowPlace::restore(*m_window, settings);
     AppCommands& commands = m_window->commands();
     connect(&commands, &AppCommands::settingsRequested, this, [this] { showSettings(); });
     connect(&commands, &AppCommands::aboutRequested, this, &TavrinApp::showAboutPanel);
@@ -51,12 +53,16 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
 }
 
 TavrinApp::~TavrinApp() {
+    WindowPlace::store(*m_window, m_settings);
+    if (m_settingsWindow)
+        m_settingsWindow->close(); // keeps its place too
     delete m_settingsWindow;
 }
 
 SettingsWindow& TavrinApp::showSettings() {
     if (!m_settingsWindow) {
-        m_settingsWindow = new SettingsWindow(*m_model, &m_settings);
+        // Owned by the main window: it stays over it, and its panels block only itself.
+        m_settingsWindow = new SettingsWindow(*m_model, &m_settings, m_window.get());
         m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_settingsWindow->show();

@@ -59,12 +59,33 @@ std::string twoDecimals(double value) {
     return std::string(buffer, end);
 }
 
-std::string line(const std::vector<std::string>& fields) {
+/// `field` as a spreadsheet reads it between `separator`s: text that looks like a formula gets a
+/// leading apostrophe, and a field holding the separator, a double quote, CR or LF is quoted.
+std::string escapeField(std::string_view field, char separator) {
+    std::string text(field);
+    // Spreadsheets run a cell that starts like a formula; a plain negative number must stay a
+    // number, everything else gets a leading apostrophe so it reads as text.
+    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos &&
+        !isNumber(text))
+        text.insert(0, 1, '\'');
+    const char quoteWhen[] = {separator, '"', '\r', '\n'};
+    if (text.find_first_of(std::string_view(quoteWhen, sizeof quoteWhen)) == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+std::string line(const std::vector<std::string>& fields, char separator) {
     std::vector<std::string> escaped;
     escaped.reserve(fields.size());
     for (const auto& field : fields)
-        escaped.push_back(escapeCSV(field));
-    return joined(escaped, ",") + "\r\n";
+        escaped.push_back(escapeField(field, separator));
+    return joined(escaped, std::string(1, separator)) + "\r\n";
 }
 
 std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) {
@@ -103,6 +124,13 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
     };
 }
 
+std::string table(const std::vector<ReportRow>& rows, const DeliverySpec& spec, char separator) {
+    std::string document = line({std::begin(titles), std::end(titles)}, separator);
+    for (const auto& row : rows)
+        document += line(fields(row, spec), separator);
+    return document;
+}
+
 } // namespace
 
 Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
@@ -131,28 +159,15 @@ std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& sp
 }
 
 std::string escapeCSV(std::string_view field) {
-    std::string text(field);
-    // Spreadsheets run a cell that starts like a formula; a plain negative number must stay a
-    // number, everything else gets a leading apostrophe so it reads as text.
-    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos &&
-        !isNumber(text))
-        text.insert(0, 1, '\'');
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    return quoted + "\"";
+    return escapeField(field, ',');
 }
 
 std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
-    std::string document = line({std::begin(titles), std::end(titles)});
-    for (const auto& row : rows)
-        document += line(fields(row, spec));
-    return document;
+    return table(rows, spec, ',');
+}
+
+std::string tsv(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
+    return table(rows, spec, '\t');
 }
 
 } // namespace tavrin::Report

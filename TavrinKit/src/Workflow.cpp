@@ -234,14 +234,19 @@ std::string cantFixMessage(const DeliverySpec& spec) {
            " dBTP. These files need a limiter first; the Fix column says by how much.";
 }
 
+std::string folderName(const std::filesystem::path& folder) {
+    // "/x/y/" names y; only a root has no name of its own.
+    const auto named = folder.has_filename() ? folder : folder.parent_path();
+    return named.has_filename() ? named.filename().string() : folder.string();
+}
+
 std::string fixedCopiesMessage(int written, int jobs, int skipped,
                                const std::optional<std::filesystem::path>& outputFolder, int kept,
                                int notStarted) {
-    std::string message = std::to_string(written) + (written == 1 ? " copy" : " copies") +
-                          " written " +
-                          (outputFolder ? "to " + outputFolder->filename().string()
-                                        : std::string("next to the originals")) +
-                          ", each measured again.";
+    std::string message =
+        std::to_string(written) + (written == 1 ? " copy" : " copies") + " written " +
+        (outputFolder ? "to " + folderName(*outputFolder) : std::string("next to the originals")) +
+        ", each measured again.";
     if (skipped >= 1)
         message += " " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
                    " can’t reach the target with gain alone; the Fix column says why.";

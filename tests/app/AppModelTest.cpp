@@ -70,6 +70,8 @@ private slots:
         f.model.addFiles({f.path("notes")});
         QCOMPARE(f.model.notice(), qs(Workflow::noAudioFilesNotice));
         QVERIFY(f.model.items().empty());
+        f.model.addFiles({f.path("gone.wav")}); // as a command line names it
+        QCOMPARE(f.model.notice(), "Nothing at " + f.folder.filePath("gone.wav") + "; skipped.");
 
         fs::create_directory(f.path("show"));
         for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"})

@@ -7,19 +7,23 @@
 #include "NoticeBar.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
+#include "RevealButton.h"
 #include "ToneLabel.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using namespace tavrin;
 using namespace tavrin::app;
 using namespace tavrin::test;
+namespace fs = std::filesystem;
 
 /// The main window over a model measuring and fixing real files: what the toolbar, menus,
 /// footer, drop zone, notice bar and alert show and do.
@@ -120,6 +124,66 @@ private slots:
         QCOMPARE(f.model.specID(), "youtube");
         QCOMPARE(window.footer()->cautionText(), QString::fromStdString(*specs[3].caution));
         QVERIFY(window.commands().presets[3]->isChecked());
+    }
+
+    /// Real key events: Tab runs through the preset, the toolbar, the list and the fixed copy's
+    /// magnifier; the preset box ignores the wheel and keys while its popup is closed; Enter does
+    /// what a double-click does; Ctrl+C copies the selected rows for a spreadsheet.
+    void keyboardAndClipboard() {
+        AppFixture f;
+        MainWindow window(f.model);
+        window.show();
+        QVERIFY(f.addAndMeasure({f.tone("loud.wav", -20), f.tone("good.wav", -23)}));
+        f.model.setSelection({f.model.items()[0].id});
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        f.model.dismissAlert();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        ResultsTable* table = window.table();
+        QWidget* picker = window.presetPicker();
+        table->setCurrentIndex(table->model()->index(0, 0)); // the fixed row
+        QTRY_VERIFY(table->revealButton()->isVisibleTo(table));
+
+        QWheelEvent wheel({10, 10}, picker->mapToGlobal(QPoint(10, 10)), {}, {0, -120},
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(picker, &wheel);
+        const struct {
+            QWidget* from;
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            QWidget* to;
+        } steps[] = {
+            {picker, Qt::Key_Tab, {}, window.addButton()},
+            {window.exportButton(), Qt::Key_Tab, {}, table},
+            {table, Qt::Key_Tab, {}, table->revealButton()},
+            {table, Qt::Key_Backtab, Qt::ShiftModifier, window.exportButton()},
+            {picker, Qt::Key_End, {}, picker},
+            {picker, Qt::Key_Down, {}, picker},
+        };
+        for (const auto& step : steps) {
+            step.from->setFocus();
+            QTest::keyClick(step.from, step.key, step.modifiers);
+            QCOMPARE(QApplication::focusWidget(), step.to);
+        }
+        QCOMPARE(f.model.specID(), DeliverySpec::ebuR128().id);
+
+        const auto copy =
+            std::get<FileItem::FixState::Done>(f.model.items()[0].fixFor(f.model.specID())->value)
+                .copy;
+        QTest::keyClick(table->revealButton(), Qt::Key_Space);
+        table->setCurrentIndex(table->model()->index(1, 0));
+        QTest::keyClick(table, Qt::Key_Return);
+        QCOMPARE(f.desktop.revealed,
+                 (std::vector<std::vector<fs::path>>{{copy}, {f.path("good.wav")}}));
+
+        f.model.setSelection({f.model.items()[0].id, f.model.items()[1].id});
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QApplication::clipboard()->text().split("\r\n");
+        QCOMPARE(lines.size(), 4); // the titles, two rows and the last line's end
+        QVERIFY(lines[0].startsWith("File\tFolder\tFormat\t"));
+        QVERIFY(lines[1].startsWith("loud.wav\t" + f.folder.path() + "\tWAV"));
+        QVERIFY(lines[1].contains("\t-20.0\t-23.0\t3.0\t")); // a plain minus: numbers stay numbers
     }
 
     void noticeNamesWhatNothingCanOpen() {

@@ -45,9 +45,12 @@ private slots:
         QCOMPARE(picker->currentText(), "In Deliveries");
         QCOMPARE(window.folderText(), f.folder.filePath("Deliveries"));
         f.desktop.folder = f.path("Masters");
-        QTest::mouseClick(window.changeFolderButton(), Qt::LeftButton);
+        emit picker->activated(1); // chosen again: asks again
         QCOMPARE(picker->currentText(), "In Masters");
         QVERIFY(f.model.outputFolder() == f.path("Masters"));
+        f.desktop.folder = "/";
+        emit picker->activated(1);
+        QCOMPARE(picker->currentText(), "In /");
 
         emit picker->activated(0);
         QVERIFY(!f.model.outputFolder());

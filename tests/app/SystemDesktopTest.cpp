@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,21 +15,32 @@ using namespace tavrin::app;
 
 namespace {
 
-/// Answers the file dialog that is open: goes to `folder`, selects `selection` unless it is empty,
-/// and clicks Open (or Save).
-void answerDialog(const QString& folder, const QString& selection = {}) {
-    QFileDialog* dialog = nullptr;
+/// The file dialog on screen, or null.
+QFileDialog* openDialog() {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* open = qobject_cast<QFileDialog*>(widget); open && open->isVisible())
-            dialog = open;
+            return open;
+    return nullptr;
+}
+
+/// The accept button the user sees.
+QAbstractButton* acceptButton(QFileDialog& dialog) {
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    for (QAbstractButton* button : buttons->buttons())
+        if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole && button->isVisible())
+            return button;
+    return nullptr;
+}
+
+/// Answers the file dialog that is open: goes to `folder`, selects `selection` unless it is empty,
+/// and clicks Check (or Save).
+void answerDialog(const QString& folder, const QString& selection = {}) {
+    QFileDialog* dialog = openDialog();
     QVERIFY(dialog);
     dialog->setDirectory(folder);
     if (!selection.isEmpty())
         dialog->selectFile(selection);
-    auto* buttons = dialog->findChild<QDialogButtonBox*>();
-    for (QAbstractButton* button : buttons->buttons())
-        if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole)
-            QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(acceptButton(*dialog), Qt::LeftButton);
 }
 
 } // namespace
@@ -46,8 +58,19 @@ private slots:
         SystemDesktop desktop;
         std::vector<std::vector<std::filesystem::path>> chosen;
         desktop.chooseFiles(
-            "Choose audio files or folders.", "Check",
+            "Choose audio files or folders.", "Check", toPath(folder.filePath("gone/deeper")),
             [&](std::vector<std::filesystem::path> files) { chosen.push_back(std::move(files)); });
+        QFileDialog* dialog = openDialog();
+        QCOMPARE(dialog->directory().path(), folder.path()); // the nearest folder there is
+        QCOMPARE(dialog->nameFilters().size(), 1);           // audio files only
+        // A folder typed and confirmed with Enter is entered; the button keeps its label.
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        name->setFocus();
+        QTest::keyClicks(name, "Season 3");
+        QCOMPARE(acceptButton(*dialog)->text(), "Check");
+        QTest::keyClick(name, Qt::Key_Return);
+        QCOMPARE(dialog->directory().path(), folder.filePath("Season 3"));
+        QVERIFY(chosen.empty());
         answerDialog(folder.path(), "\"Season 3\" \"Trailer.wav\"");
         QCOMPARE(chosen.size(), 1u);
         std::ranges::sort(chosen[0]);
@@ -59,7 +82,7 @@ private slots:
         QTemporaryDir folder;
         SystemDesktop desktop;
         std::optional<std::filesystem::path> chosen;
-        desktop.chooseSaveFile("Loudness report – EBU R 128.csv", {"CSV", "csv"},
+        desktop.chooseSaveFile({}, "Loudness report – EBU R 128.csv", {"CSV", "csv"},
                                [&](std::filesystem::path file) { chosen = file; });
         answerDialog(folder.path());
         QCOMPARE(chosen, toPath(folder.filePath("Loudness report – EBU R 128.csv")));

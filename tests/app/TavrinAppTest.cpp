@@ -5,13 +5,17 @@
 #include "AppTests.h"
 #include "InstanceChannel.h"
 #include "MainWindow.h"
+#include "ResultsTable.h"
 #include "SettingsWindow.h"
 
 #include <QAction>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileOpenEvent>
+#include <QHeaderView>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 
 using namespace tavrin;
@@ -69,6 +73,92 @@ private slots:
 
         window.commands().about->trigger();
         QVERIFY(tavrin.aboutBox());
+    }
+
+    /// What the user left is there after a relaunch: the window's size, the columns' widths (all in
+    /// view at the smallest size), the Settings window's place over the main window, and the
+    /// folders each panel was last used in; the Settings window's chooser is its own.
+    void windowsAndPanelsRememberAcrossRelaunch() {
+        AppFixture f;
+        const auto tone = f.tone("a.wav", -20);
+        QDir(f.folder.path()).mkdir("Reports");
+        const auto panel = [] { // the file dialog on screen, once it is there
+            QFileDialog* shown = nullptr;
+            (void)QTest::qWaitFor([&shown] {
+                for (QWidget* widget : QApplication::topLevelWidgets())
+                    if (widget->isVisible() && qobject_cast<QFileDialog*>(widget))
+                        shown = static_cast<QFileDialog*>(widget);
+                return shown != nullptr;
+            });
+            return shown;
+        };
+        const auto answer = [](QDialog* dialog, const QString& folder, const QString& name) {
+            static_cast<QFileDialog*>(dialog)->setDirectory(folder);
+            static_cast<QFileDialog*>(dialog)->selectFile(name);
+            dialog->accept();
+        };
+        const auto columnWidths = [](TavrinApp& tavrin) {
+            QList<int> widths;
+            for (int column = 0; column < ResultsTableModel::columns; ++column)
+                widths << tavrin.mainWindow().table()->columnWidth(column);
+            return widths;
+        };
+        QSize size;
+        QList<int> widths;
+        QPoint settingsPlace;
+        {
+            TavrinApp tavrin(f.settings, {});
+            MainWindow& window = tavrin.mainWindow();
+            window.show();
+            window.resize(window.minimumSize());
+            QHeaderView* header = window.table()->horizontalHeader();
+            header->resizeSection(ResultsTableModel::file, 200);
+            tavrin.model().chooseFiles();
+            answer(panel(), f.folder.path(), "a.wav");
+            QTRY_VERIFY(!tavrin.model().isBusy());
+            QTRY_COMPARE(header->sectionViewportPosition(ResultsTableModel::fix) +
+                             header->sectionSize(ResultsTableModel::fix),
+                         window.table()->viewport()->width()); // every column in view
+            QVERIFY(header->sectionSize(ResultsTableModel::fix) >= 150);
+
+            tavrin.model().exportCSV(); // first time: beside the listed files
+            QFileDialog* save = panel();
+            QCOMPARE(save->directory().path(), f.folder.path());
+            QCOMPARE(save->selectedFiles(), {f.folder.filePath("Loudness report – EBU R 128.csv")});
+            answer(save, f.folder.filePath("Reports"), "r.csv");
+
+            tavrin.model().setOutputFolder(f.path("Reports"));
+            SettingsWindow& settings = tavrin.showSettings();
+            QApplication::setActiveWindow(&settings);
+            QVERIFY(QTest::qWaitForWindowActive(&settings));
+            QVERIFY((settings.frameGeometry().center() - window.frameGeometry().center())
+                        .manhattanLength() <= 6); // give or take the frame
+            QTest::mouseClick(settings.changeFolderButton(), Qt::LeftButton);
+            QFileDialog* chooser = panel();
+            QCOMPARE(chooser->parentWidget(), &settings);
+            QCOMPARE(chooser->directory().path(), f.folder.filePath("Reports"));
+            static_cast<QDialog*>(chooser)->reject();
+            settings.move(settings.pos() + QPoint(40, 30));
+            settingsPlace = settings.pos();
+            const QPointer<SettingsWindow> closing = &settings;
+            QTest::keyClick(&settings, Qt::Key_W, Qt::ControlModifier);
+            QTRY_VERIFY(!closing);
+            size = window.size();
+            widths = columnWidths(tavrin);
+        }
+        TavrinApp tavrin(f.settings, {});
+        tavrin.mainWindow().show();
+        QCOMPARE(tavrin.mainWindow().size(), size);
+        QCOMPARE(tavrin.showSettings().pos(), settingsPlace);
+        tavrin.model().chooseFiles();
+        QFileDialog* open = panel();
+        QCOMPARE(open->directory().path(), f.folder.path());
+        answer(open, f.folder.path(), "a.wav");
+        QTRY_VERIFY(!tavrin.model().isBusy());
+        QTRY_COMPARE(columnWidths(tavrin), widths);
+        tavrin.model().exportCSV();
+        QCOMPARE(panel()->directory().path(), f.folder.filePath("Reports"));
+        static_cast<QDialog*>(panel())->reject();
     }
 
     /// A Linux name in Latin-1, not UTF-8, is measured whichever way it comes in.

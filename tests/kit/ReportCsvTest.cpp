@@ -1,6 +1,7 @@
 #include "Results.h"
 #include "tavrin/Report.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -105,6 +106,17 @@ TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
                   "\r\n"
                   "new.flac,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,,"
                   "\r\n");
+}
+
+TEST(ReportCsv, TabSeparatedKeepsTheColumnsAndQuotesOnlyTabs) {
+    const std::vector<ReportRow> rows = {row(
+        "a,b\tc.wav", LoudnessResult{-23.04, 6.25, -15.5, -18.94, -3.06, -2.95, 754.0, 48000, 2})};
+    std::string header = titles;
+    std::ranges::replace(header, ',', '\t');
+    EXPECT_EQ(Report::tsv(rows, DeliverySpec::ebuR128()),
+              header +
+                  "\"a,b\tc.wav\"\t/audio/show\tWAV · 24-bit · 48 kHz · stereo\t754.00\t-23.0\t"
+                  "-23.0\t0.0\t0.5\t6.3\t-18.9\t-15.5\t-3.0\t-1.0\t-3.1\tPass\t\t\r\n");
 }
 
 TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdict) {

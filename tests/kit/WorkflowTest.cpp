@@ -18,6 +18,9 @@ TEST(Workflow, FixedCopiesSummary) {
     EXPECT_EQ(Workflow::fixedCopiesMessage(0, 2, 2, "/out"),
               "0 copies written to out, each measured again. 2 files can’t reach the target with "
               "gain alone; the Fix column says why. 2 couldn’t be written (see the Fix column).");
+    for (const auto& [folder, named] : {std::pair{"/", "/"}, {"/out/", "out"}, {"out", "out"}})
+        EXPECT_EQ(Workflow::fixedCopiesMessage(1, 1, 0, folder),
+                  std::string("1 copy written to ") + named + ", each measured again.");
 }
 
 TEST(Workflow, AlertsNameThePreset) {

@@ -16,21 +16,26 @@ public:
     bool canOpen = true;
 
     QString lastSuggestedName;
+    std::filesystem::path lastStartFolder; ///< where the last panel opened
     std::vector<std::vector<std::filesystem::path>> revealed;
     std::vector<QUrl> opened;
 
-    void chooseFiles(const QString&, const QString&,
+    void chooseFiles(const QString&, const QString&, const std::filesystem::path& startFolder,
                      std::function<void(std::vector<std::filesystem::path>)> chosen) override {
+        lastStartFolder = startFolder;
         if (files)
             chosen(*files);
     }
-    void chooseFolder(const QString&, const QString&,
+    void chooseFolder(const QString&, const QString&, const std::filesystem::path& startFolder,
                       std::function<void(std::filesystem::path)> chosen) override {
+        lastStartFolder = startFolder;
         if (folder)
             chosen(*folder);
     }
-    void chooseSaveFile(const QString& suggestedName, const app::FileType&,
+    void chooseSaveFile(const std::filesystem::path& startFolder, const QString& suggestedName,
+                        const app::FileType&,
                         std::function<void(std::filesystem::path)> chosen) override {
+        lastStartFolder = startFolder;
         lastSuggestedName = suggestedName;
         if (saveAs)
             chosen(*saveAs);

@@ -212,6 +212,11 @@ int main(int argc, char** argv) {
     model.setSpecID(DeliverySpec::youtube().id);
     shoot("list-caution", window);
     model.setSpecID(DeliverySpec::applePodcasts().id);
+    // At its smallest the window still shows every column, each narrower.
+    const QSize roomy = window.size();
+    window.resize(window.minimumSize());
+    shoot("list-narrow", window);
+    window.resize(roomy);
 
     const auto pdf = Report::pdf(model.reportRows(), model.currentSpec(), "Loudness report",
                                  "Tavrin", std::chrono::system_clock::now());
@@ -244,6 +249,8 @@ int main(int argc, char** argv) {
 
     model.setOutputFolder(folder / "Fixed copies");
     SettingsWindow& settingsWindow = tavrin.showSettings();
+    waitUntil([&] { return settingsWindow.isVisible(); });
+    shoot("settings-over-window", window, true); // where it opens the first time
     settingsWindow.move(0, 0);
     for (int tab = 0; tab < settingsWindow.tabs()->count(); ++tab) {
         settingsWindow.tabs()->setCurrentIndex(tab);

@@ -39,6 +39,10 @@ std::string escapeCSV(std::string_view field);
 /// the verdict's problems, then the row's warnings, all joined with "; ". Pure; never fails.
 std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
+/// The CSV document's lines and columns with tabs between the fields, as a spreadsheet pastes
+/// them: a field is quoted when it holds a tab, double quote, CR or LF (commas stay as they are).
+std::string tsv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
+
 /// Said wherever results are summed up while mono files are measured as dual mono.
 inline constexpr std::string_view dualMonoNote = "Mono files count as dual mono (+3 dB)";
 

@@ -104,6 +104,8 @@ inline constexpr std::string_view cantSaveReportTitle = "Couldn’t save the rep
 std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection);
 /// Every candidate was refused: they need a limiter before gain can reach the target.
 std::string cantFixMessage(const DeliverySpec& spec);
+/// How a folder is named in a sentence: its last name, or the whole path for a root such as "/".
+std::string folderName(const std::filesystem::path& folder);
 /// The summary of a fix run: `written` of `jobs` copies written to `outputFolder` (absent: next
 /// to the originals), after `skipped` candidates were refused; `kept` copies made earlier were
 /// found instead of written, and `notStarted` files got no copy because the run was stopped or
