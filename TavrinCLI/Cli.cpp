@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Graph.h"
 #include "tavrin/Workflow.h"
 
 #include <CLI/CLI.hpp>
@@ -14,10 +15,11 @@
 namespace tavrin::cli {
 namespace {
 
-constexpr std::string_view commandList = "check, fix, presets or help";
+constexpr std::string_view commandList = "check, fix, graph, presets or help";
 
 bool isCommand(std::string_view name) {
-    return name == "check" || name == "fix" || name == "presets" || name == "help";
+    return name == "check" || name == "fix" || name == "graph" || name == "presets" ||
+           name == "help";
 }
 
 /// A mistake in the command line, as the sentence that explains it.
@@ -49,7 +51,8 @@ std::string presetIDs() {
     return ids;
 }
 
-void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
+/// The options that choose the spec a file is judged against, and how mono counts.
+void addSpecOptions(CLI::App& command, Options& options, Typed& typed) {
     command.add_option("--preset", typed.preset, "Delivery spec to check against: " + presetIDs())
         ->type_name("ID")
         ->default_str(DeliverySpec::ebuR128().id);
@@ -65,6 +68,10 @@ void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
         ->default_str("-1.0");
     command.add_flag("--dual-mono", options.dualMono,
                      "Count mono files as the same signal on two speakers (+3 dB)");
+}
+
+void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
+    addSpecOptions(command, options, typed);
     command
         .add_option("--jobs", typed.jobs,
                     "Files to measure at once (default: half the processors, at most 4)")
@@ -78,6 +85,8 @@ void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
     command.add_option("--paper", typed.paper, "Paper for the PDF report, landscape: letter or a4")
         ->type_name("SIZE")
         ->default_str("letter");
+    command.add_flag("--graphs", options.graphs,
+                     "Add a page with each file's loudness over time to the PDF report");
     command.add_flag("--json", options.json,
                      "One JSON object per file per line instead of the table");
     command.add_flag("--quiet", options.quiet, "No progress line");
@@ -167,11 +176,28 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
         options.jobs = static_cast<int>(std::min(*jobs, 1024.0));
     }
     options.paper = paperFor(typed.paper, options);
+    if (options.timeline && !options.json)
+        throw UsageError("--timeline goes with --json.");
+    if (options.graphs && options.pdf.empty())
+        throw UsageError("--graphs goes with --pdf.");
     if (options.json + (options.csv == "-") + (options.pdf == "-") > 1)
         throw UsageError("Only one of --json, --csv - and --pdf - can use standard output.");
     if (options.pdf == "-" && terminal.outputIsTerminal)
         throw UsageError("A PDF can’t be shown in a terminal: send standard output to a file or a "
                          "pipe, or give --pdf a file name.");
+}
+
+/// The file and picture graph is to draw, checked.
+void finishGraph(Options& options, const Typed& typed) {
+    if (typed.paths.empty())
+        throw UsageError("Name the audio file to draw.");
+    if (typed.out.empty())
+        throw UsageError("graph needs --out with a name ending in .svg, .png or .pdf.");
+    if (!Graph::fileTypeFor(typed.out))
+        throw UsageError("--out needs a name ending in .svg, .png or .pdf (it was \"" + typed.out +
+                         "\").");
+    options.paths.assign(typed.paths.begin(), typed.paths.end());
+    options.out = std::filesystem::absolute(typed.out).lexically_normal();
 }
 
 int presets(bool json, std::ostream& out) {
@@ -200,6 +226,7 @@ std::string parseErrorSentence(const CLI::ParseError& e, std::string_view comman
 struct Commands {
     CLI::App* check;
     CLI::App* fix;
+    CLI::App* graph;
     CLI::App* presets;
 };
 
@@ -208,6 +235,8 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
     auto* checkCommand =
         app.add_subcommand("check", "Measure files and judge them against a preset");
     addCommonOptions(*checkCommand, options, typed);
+    checkCommand->add_flag("--timeline", options.timeline,
+                           "With --json: add each file's loudness over time");
     auto* fixCommand = app.add_subcommand(
         "fix", "Measure files, then write a gain-adjusted copy of every file that fails");
     addCommonOptions(*fixCommand, options, typed);
@@ -215,10 +244,17 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
         ->add_option("--out", typed.out,
                      "Folder for the copies, made when missing (default: next to each original)")
         ->type_name("DIR");
+    auto* graphCommand =
+        app.add_subcommand("graph", "Draw one file's loudness over time as SVG, PNG or PDF");
+    addSpecOptions(*graphCommand, options, typed);
+    graphCommand->add_option("--out", typed.out, "The picture to write: NAME.svg, .png or .pdf")
+        ->type_name("FILE");
+    graphCommand->add_flag("--dark", options.dark, "Light lines on a dark background");
+    graphCommand->add_option("path", typed.paths, "The audio file")->type_name("FILE");
     auto* presetsCommand = app.add_subcommand("presets", "List the delivery specs");
     presetsCommand->add_flag("--json", typed.presetsJson, "One JSON object per preset per line");
     app.add_subcommand("help", "Show these commands, or a command's options: help COMMAND");
-    return {checkCommand, fixCommand, presetsCommand};
+    return {checkCommand, fixCommand, graphCommand, presetsCommand};
 }
 
 /// `help [COMMAND]`, answered before parsing: the parser would take "help check" for two commands.
@@ -265,6 +301,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Context context{out, err, terminal, isCancelled};
     try {
         const DeliverySpec spec = specFor(typed);
+        if (commands.graph->parsed()) {
+            finishGraph(options, typed);
+            return delivered(graph(options, spec, context), out, err);
+        }
         finish(options, typed, terminal);
         return delivered(commands.check->parsed() ? check(options, spec, context)
                                                   : fix(options, spec, context),

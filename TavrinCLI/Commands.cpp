@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "tavrin/AudioTypes.h"
+#include "tavrin/Graph.h"
 #include "tavrin/Report.h"
 #include "tavrin/Verdict.h"
 #include "tavrin/Workflow.h"
@@ -54,12 +55,14 @@ Measured measureSelection(const Options& options, const DeliverySpec& spec, Cont
         [&](std::size_t i, const Reading& reading) {
             measured.readings[i] = reading;
             if (streamJson)
-                context.out << jsonLine(measured.files[i], reading, spec, options.dualMono) << "\n"
+                context.out << jsonLine(measured.files[i], reading, spec, options.dualMono, nullptr,
+                                        options.timeline)
+                            << "\n"
                             << std::flush;
             else if (table)
                 printer.printRow(context.out, measured.files[i], reading);
         },
-        progressStream(options, context), context.isCancelled);
+        progressStream(options, context), context.isCancelled, options.timeline || options.graphs);
     context.notes(options) << tallyLine(measured.readings, spec, measured.otherFiles,
                                         options.dualMono)
                            << "\n";
@@ -94,15 +97,16 @@ bool writeReports(const Measured& measured, const std::vector<std::optional<std:
     for (std::size_t i = 0; i < measured.files.size(); ++i) {
         const Reading& reading = measured.readings[i];
         rows.push_back(Workflow::reportRow(measured.files[i], reading.format, reading.result,
-                                           reading.error, fixTexts[i], reading.warnings));
+                                           reading.error, fixTexts[i], reading.warnings,
+                                           reading.timeline));
     }
     bool written = true;
     if (!options.csv.empty())
         written &= saveReport(options.csv, Report::csv(rows, spec), context);
     if (!options.pdf.empty()) {
-        const auto pdf =
-            Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
-                        std::chrono::system_clock::now(), {options.paper, options.dualMono});
+        const auto pdf = Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
+                                     std::chrono::system_clock::now(),
+                                     {options.paper, options.dualMono, options.graphs});
         written &= saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
                               context);
     }
@@ -245,6 +249,43 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     }
     const bool reportsWritten = writeReports(measured, fixTexts, options, spec, context);
     return exitStatus(anyUnread(measured) || !reportsWritten || copyFailed, passing);
+}
+
+int graph(const Options& options, const DeliverySpec& spec, Context& context) {
+    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+    for (const auto& unusable : selection.unusable)
+        context.err << Workflow::unusableMessage(unusable) << "\n";
+    if (!selection.unusable.empty())
+        return exitUnreadable;
+    if (selection.files.size() != 1) {
+        context.err << "graph draws one audio file; "
+                    << (selection.files.empty()
+                            ? "none was found"
+                            : std::to_string(selection.files.size()) + " were found")
+                    << ".\n";
+        return exitUsage;
+    }
+    const fs::path& file = selection.files.front();
+    const Reading reading =
+        Workflow::measure(file, options.dualMono, {}, context.isCancelled, true);
+    if (!reading.result || !reading.timeline) {
+        context.err << file.filename().string() << ": " << reading.error.value_or("") << "\n";
+        return exitUnreadable;
+    }
+    const Graph::Content content{*reading.timeline, *reading.result, spec};
+    // A wide picture at a size a README or a ticket shows without scaling.
+    const Graph::Style style{
+        .palette = options.dark ? Graph::Palette::dark() : Graph::Palette::light(), .fontSize = 12};
+    const auto bytes = Graph::encode(*Graph::fileTypeFor(*options.out), 1200, 420, content, style);
+    if (bytes.empty() ||
+        !saveReport(options.out->string(),
+                    {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, context)) {
+        if (bytes.empty())
+            context.err << "The graph couldn’t be drawn.\n";
+        return exitUnreadable;
+    }
+    context.out << Graph::description(content) << "\n";
+    return exitPass;
 }
 
 } // namespace tavrin::cli

@@ -23,6 +23,9 @@ struct Options {
     std::string csv, pdf; ///< "-" for standard output
     Report::Paper paper = Report::Paper::letter;
     bool json = false;
+    bool timeline = false; ///< JSON lines carry each file's loudness over time
+    bool graphs = false;   ///< the PDF report adds a graph page per file
+    bool dark = false;     ///< graph: the dark palette
     bool quiet = false;
     std::optional<std::filesystem::path> out;
     std::vector<std::filesystem::path> paths;
@@ -43,5 +46,9 @@ struct Context {
 
 int check(const Options& options, const DeliverySpec& spec, Context& context);
 int fix(const Options& options, const DeliverySpec& spec, Context& context);
+/// Draws one file's loudness over time into `options.out` (SVG, PNG or PDF by its extension) and
+/// prints the graph's description: 0 when written, 3 when the file can't be read or the image
+/// can't be written.
+int graph(const Options& options, const DeliverySpec& spec, Context& context);
 
 } // namespace tavrin::cli

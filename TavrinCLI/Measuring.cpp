@@ -36,7 +36,7 @@ void drawProgress(std::ostream& out, const Board& board, std::size_t done,
 
 void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono, int jobs,
                   const std::function<void(std::size_t, const Reading&)>& onReading,
-                  std::ostream* progress, const CancelCheck& isCancelled) {
+                  std::ostream* progress, const CancelCheck& isCancelled, bool withTimeline) {
     Board board;
     board.readings.resize(files.size());
     board.fractions.assign(files.size(), -1.0);
@@ -51,7 +51,8 @@ void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono
                 board.fractions[i] = fraction;
             };
             try {
-                Reading reading = Workflow::measure(files[i], dualMono, onProgress, stopping);
+                Reading reading =
+                    Workflow::measure(files[i], dualMono, onProgress, stopping, withTimeline);
                 const std::lock_guard lock(board.mutex);
                 board.readings[i] = std::move(reading);
             } catch (const Cancelled&) {

@@ -16,8 +16,10 @@ using Workflow::Reading;
 /// each file in list order, as soon as it and every file before it are done. When `progress` is
 /// given, one updating line on it shows files done and the current file's percentage. Throws
 /// Cancelled when `isCancelled` stops the work; the files still running stop at their next chunk.
+/// With `withTimeline`, each reading carries its file's loudness over time.
 void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono, int jobs,
                   const std::function<void(std::size_t index, const Reading&)>& onReading,
-                  std::ostream* progress, const CancelCheck& isCancelled);
+                  std::ostream* progress, const CancelCheck& isCancelled,
+                  bool withTimeline = false);
 
 } // namespace tavrin::cli

@@ -195,10 +195,27 @@ Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
     return nullptr;
 }
 
+/// A series with null for steps without a value; hundredths are all a graph or a script needs,
+/// and keep an hour's timeline near a megabyte.
+Json seriesJson(const std::vector<std::optional<double>>& series) {
+    Json values = Json::array();
+    for (const auto& v : series)
+        values.push_back(v ? Json(std::round(*v * 100) / 100) : Json(nullptr));
+    return values;
+}
+
+Json timelineJson(const Timeline& timeline) {
+    return {{"step", timeline.step},
+            {"momentary", seriesJson(timeline.momentary)},
+            {"shortTerm", seriesJson(timeline.shortTerm)},
+            {"truePeak", seriesJson(timeline.truePeak)}};
+}
+
 } // namespace
 
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
-                     const DeliverySpec& spec, bool dualMono, const FileFix* fix) {
+                     const DeliverySpec& spec, bool dualMono, const FileFix* fix,
+                     bool withTimeline) {
     Json j = Json::object();
     j["file"] = file.string();
     j["format"] = reading.format.empty() ? Json(nullptr) : Json(reading.format);
@@ -218,6 +235,8 @@ std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
     }
     if (fix)
         j["outcome"] = outcomeJson(*fix, spec);
+    if (withTimeline)
+        j["timeline"] = reading.timeline ? timelineJson(*reading.timeline) : Json(nullptr);
     // File names need not be valid UTF-8; invalid bytes become U+FFFD rather than raw bytes.
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

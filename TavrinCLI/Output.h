@@ -53,9 +53,11 @@ private:
     bool m_colour;
 };
 
-/// One line of JSON Lines output for a file (without the line end); with `fix`, its "outcome".
+/// One line of JSON Lines output for a file (without the line end); with `fix`, its "outcome";
+/// with `withTimeline`, its "timeline" (null when the file has no reading).
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
-                     const DeliverySpec& spec, bool dualMono, const FileFix* fix = nullptr);
+                     const DeliverySpec& spec, bool dualMono, const FileFix* fix = nullptr,
+                     bool withTimeline = false);
 
 /// "3 files: 1 pass, 1 fail, 1 without a reading", then "; 2 other files skipped" when folders
 /// held files that are not audio, and with `dualMono` "; " and the dual-mono note.

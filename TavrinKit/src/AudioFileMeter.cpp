@@ -154,7 +154,8 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, const CancelCheck& is
 }
 
 FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
-                            const ProgressFn& progress, const CancelCheck& isCancelled) {
+                            const ProgressFn& progress, const CancelCheck& isCancelled,
+                            bool withTimeline) {
     std::optional<FfmpegReader> reader;
     try {
         reader.emplace(path);
@@ -175,6 +176,8 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     LoudnessMeter meter(std::move(weights), format.sampleRate);
     reader->reserve(chunkFrames);
     meter.reserve(plausibleLength(*reader, path));
+    if (withTimeline)
+        meter.keepTimeline();
 
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
@@ -195,16 +198,20 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     if (progress)
         progress(1.0);
     const DecodingLoss loss = reader->loss();
-    return FileMeasurement{path, formatDescription(format, path), meter.finish(), loss.seconds,
-                           loss.at};
+    FileMeasurement measurement{path, formatDescription(format, path), meter.finish(), loss.seconds,
+                                loss.at};
+    if (withTimeline)
+        measurement.timeline = std::make_shared<const Timeline>(meter.takeTimeline());
+    return measurement;
 }
 
 } // namespace
 
 FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
-                        const ProgressFn& progress, const CancelCheck& isCancelled) {
+                        const ProgressFn& progress, const CancelCheck& isCancelled,
+                        bool withTimeline) {
     try {
-        return measureFile(path, dualMono, progress, isCancelled);
+        return measureFile(path, dualMono, progress, isCancelled, withTimeline);
     } catch (const std::bad_alloc&) {
         unreadable(std::string(outOfMemory));
     }

@@ -48,6 +48,15 @@ std::optional<double> decibels(double linear) {
     return linear > 0 ? std::optional(20 * std::log10(linear)) : std::nullopt;
 }
 
+/// 10 ms steps per timeline step.
+constexpr std::int64_t timelineSteps = 10;
+
+/// A timeline value from a window's mean energy: absent at or below the floor.
+std::optional<double> timelineLoudness(double meanEnergy) {
+    const double value = EnergyHistory::loudness(meanEnergy);
+    return value > Timeline::floorLUFS ? std::optional(value) : std::nullopt;
+}
+
 /// Flushes subnormal numbers to zero while it lives: after a loud passage fades to silence the
 /// filter state decays into subnormals, which would otherwise slow the recursion many times over.
 /// Values that small change no reading.
@@ -93,7 +102,6 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     m_filtered.resize(m_groups.size());
     m_spanSums.resize(m_groups.size());
     m_pointers.resize(m_weights.size());
-    m_stepEnd = stepEndFrame(sampleRate, 0);
 }
 
 void LoudnessMeter::reserve(std::int64_t frames) {
@@ -136,16 +144,24 @@ void LoudnessMeter::processDoubles(const double* const* channels, std::size_t fr
     commit(frameCount);
 }
 
-template <class Fn> void LoudnessMeter::forEachSpan(std::size_t frameCount, Fn fn) const {
-    std::int64_t seen = m_framesSeen, end = m_stepEnd, index = m_stepIndex;
+template <class Fn>
+void LoudnessMeter::forEachSpan(std::size_t frameCount, std::int64_t stepsPerSpan, Fn fn) const {
+    std::int64_t seen = m_framesSeen, index = m_stepIndex;
+    // The span holding step `index` ends where the last 10 ms step of its group does.
+    const auto spanEnd = [&] {
+        return stepEndFrame(m_sampleRate, (index / stepsPerSpan + 1) * stepsPerSpan - 1);
+    };
+    std::int64_t end = spanEnd();
     for (std::size_t first = 0; first < frameCount;) {
         const std::size_t count =
             std::min(static_cast<std::size_t>(end - seen), frameCount - first);
         seen += static_cast<std::int64_t>(count);
         const bool endsStep = seen == end;
         fn(first, count, endsStep);
-        if (endsStep)
-            end = stepEndFrame(m_sampleRate, ++index);
+        if (endsStep) {
+            index = (index / stepsPerSpan + 1) * stepsPerSpan;
+            end = spanEnd();
+        }
         first += count;
     }
 }
@@ -167,7 +183,7 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
                                  filtered.data(), group.lanes, frameCount);
         auto& spanSums = m_spanSums[part];
         spanSums.clear();
-        forEachSpan(frameCount, [&](std::size_t first, std::size_t count, bool) {
+        forEachSpan(frameCount, 1, [&](std::size_t first, std::size_t count, bool) {
             std::array<double, 4> sums{};
             VectorOps::sumOfSquares(filtered.data() + first * group.lanes, count, group.lanes,
                                     sums.data());
@@ -177,14 +193,71 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
     } else {
         // Peaks are taken on the unweighted input of every channel, LFE included.
         const std::size_t c = part - m_groups.size();
-        m_truePeaks[c].process(channels[c], frameCount);
+        if (!m_keepTimeline) {
+            m_truePeaks[c].process(channels[c], frameCount);
+            return;
+        }
+        auto& peaks = m_runPeaks[c];
+        peaks.clear();
+        forEachSpan(frameCount, 10, [&](std::size_t first, std::size_t count, bool) {
+            peaks.push_back(m_truePeaks[c].processRun(channels[c] + first, count));
+        });
     }
+}
+
+void LoudnessMeter::keepTimeline() {
+    TAVRIN_EXPECTS(m_framesSeen == 0);
+    m_keepTimeline = true;
+    m_runPeaks.resize(m_weights.size());
+}
+
+void LoudnessMeter::commitPeaks(std::size_t frameCount) {
+    std::size_t runs = 0;
+    forEachSpan(frameCount, 10, [&](std::size_t, std::size_t, bool) { ++runs; });
+    m_runMax.assign(runs, 0.0);
+    for (const auto& peaks : m_runPeaks)
+        for (std::size_t r = 0; r < runs; ++r)
+            m_runMax[r] = std::max(m_runMax[r], peaks[r]);
+    m_runsClosed = 0;
+}
+
+void LoudnessMeter::stepCompleted() {
+    const std::size_t n = m_history.stepCount();
+    if (n >= EnergyHistory::momentarySteps)
+        m_momentaryEnergy =
+            std::max(m_momentaryEnergy, m_history.meanEnergy(n - EnergyHistory::momentarySteps,
+                                                             EnergyHistory::momentarySteps));
+    if (n >= EnergyHistory::shortTermSteps)
+        m_shortTermEnergy =
+            std::max(m_shortTermEnergy, m_history.meanEnergy(n - EnergyHistory::shortTermSteps,
+                                                             EnergyHistory::shortTermSteps));
+    if (n % timelineSteps != 0)
+        return;
+    const double peak = std::max(m_stepPeak, m_runMax[m_runsClosed++]);
+    m_builder.add(timelineLoudness(m_momentaryEnergy), timelineLoudness(m_shortTermEnergy),
+                  decibels(peak));
+    m_stepPeak = m_momentaryEnergy = m_shortTermEnergy = 0;
+}
+
+void LoudnessMeter::finishTimeline(double duration, double tailPeak) {
+    // The open step holds the frames after the last whole 100 ms, and the interpolator's tail.
+    const std::int64_t closedSteps = m_stepIndex / timelineSteps;
+    const std::int64_t closedEnd =
+        closedSteps == 0 ? 0 : stepEndFrame(m_sampleRate, closedSteps * timelineSteps - 1);
+    if (m_framesSeen > closedEnd)
+        m_builder.add(timelineLoudness(m_momentaryEnergy), timelineLoudness(m_shortTermEnergy),
+                      decibels(std::max(m_stepPeak, tailPeak)));
+    else if (const auto tail = decibels(tailPeak))
+        m_builder.raiseLastTruePeak(*tail);
+    m_timeline = m_builder.finish(duration);
 }
 
 void LoudnessMeter::commit(std::size_t frameCount) {
     const FlushDenormals flushDenormals;
+    if (m_keepTimeline)
+        commitPeaks(frameCount);
     std::size_t span = 0;
-    forEachSpan(frameCount, [&](std::size_t, std::size_t count, bool endsStep) {
+    forEachSpan(frameCount, 1, [&](std::size_t, std::size_t count, bool endsStep) {
         for (std::size_t g = 0; g < m_groups.size(); ++g) {
             const LaneGroup& group = m_groups[g];
             for (std::size_t j = 0; j < group.lanes; ++j)
@@ -199,15 +272,22 @@ void LoudnessMeter::commit(std::size_t frameCount) {
             m_stepEnergy = 0;
             m_stepFrames = 0;
             ++m_stepIndex;
-            m_stepEnd = stepEndFrame(m_sampleRate, m_stepIndex);
+            if (m_keepTimeline)
+                stepCompleted();
         }
     });
+    // The buffer's last run may leave its 100 ms step open for the next buffer.
+    if (m_keepTimeline && m_runsClosed < m_runMax.size())
+        m_stepPeak = std::max(m_stepPeak, m_runMax[m_runsClosed]);
 }
 
 LoudnessResult LoudnessMeter::finish() {
-    double truePeak = 0, samplePeak = 0, truePeakAt = 0, samplePeakAt = 0;
+    double truePeak = 0, samplePeak = 0, truePeakAt = 0, samplePeakAt = 0, tailPeak = 0;
     for (auto& detector : m_truePeaks) {
-        detector.flush();
+        if (m_keepTimeline)
+            tailPeak = std::max(tailPeak, detector.flushRun());
+        else
+            detector.flush();
         if (detector.peak() > truePeak) {
             truePeak = detector.peak();
             truePeakAt = detector.peakPosition();
@@ -242,6 +322,8 @@ LoudnessResult LoudnessMeter::finish() {
         result.truePeakAt = seconds(truePeak > samplePeak ? truePeakAt : samplePeakAt);
     result.sampleRate = m_sampleRate;
     result.channels = static_cast<int>(m_weights.size());
+    if (m_keepTimeline)
+        finishTimeline(result.duration, tailPeak);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "PdfCanvas.h"
 
+#include "GraphPainter.h"
+
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <glib.h>
@@ -230,6 +232,18 @@ void PdfCanvas::strokeLine(double x1, double y1, double x2, double y2, double gr
     cairo_move_to(s.cr, x1, s.flip(y1));
     cairo_line_to(s.cr, x2, s.flip(y2));
     cairo_stroke(s.cr);
+}
+
+void PdfCanvas::drawGraph(const Graph::Content& content, double x, double y, double width,
+                          double height, const Graph::Style& style) {
+    State& s = *m_state;
+    if (!s.cr)
+        return;
+    cairo_save(s.cr);
+    cairo_translate(s.cr, x, s.flip(y + height));
+    // A printed page is zoomed into: four columns to a point keep the lines smooth.
+    Graph::paint(s.cr, width, height, content, style, 4);
+    cairo_restore(s.cr);
 }
 
 void PdfCanvas::endPage() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tavrin/Graph.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,6 +51,10 @@ public:
 
     void fillRect(double x, double y, double width, double height, double gray);
     void strokeLine(double x1, double y1, double x2, double y2, double gray, double lineWidth);
+
+    /// The loudness graph of `content` in the rectangle whose bottom-left corner is (x, y).
+    void drawGraph(const Graph::Content& content, double x, double y, double width, double height,
+                   const Graph::Style& style);
 
     /// Closes the current page; the next drawing starts a new one.
     void endPage();

@@ -433,7 +433,7 @@ void drawFooter(PdfCanvas& canvas, const Sheet& sheet, std::string_view creator,
 }
 
 void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::string_view title,
-              std::string_view creator) {
+              std::string_view creator, std::size_t pageCount) {
     const Page& page = layout.pages[index];
     const Sheet& sheet = layout.sheet;
     double top = sheet.laterTop();
@@ -453,8 +453,38 @@ void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::s
             canvas.drawLine("No files.", margin, header - rowPitch, noFilesFont, 0, 300);
     }
     drawWarnings(canvas, layout, page, top);
-    drawFooter(canvas, sheet, creator, index + 1, layout.pages.size());
+    drawFooter(canvas, sheet, creator, index + 1, pageCount);
     canvas.endPage();
+}
+
+/// "Integrated −23.1 LUFS · LRA 5.2 LU · True peak −0.4 dBTP at 41:07 · …", the numbers a graph
+/// page stands on.
+std::string numbersLine(const LoudnessResult& r) {
+    const auto at = [](std::optional<double> seconds) {
+        return seconds ? " at " + Fmt::duration(*seconds) : std::string();
+    };
+    return "Integrated " + Fmt::number(r.integrated, false, missing) + " LUFS · LRA " +
+           Fmt::number(r.loudnessRange, false, missing) + " LU · True peak " +
+           Fmt::number(r.truePeak, true, missing) + " dBTP" + at(r.truePeakAt) +
+           " · Max momentary " + Fmt::number(r.maxMomentary, false, missing) + " LUFS" +
+           at(r.maxMomentaryAt) + " · Max short-term " +
+           Fmt::number(r.maxShortTerm, false, missing) + " LUFS" + at(r.maxShortTermAt);
+}
+
+void drawGraphPage(PdfCanvas& canvas, const Sheet& sheet, const ReportRow& row,
+                   const DeliverySpec& spec) {
+    const double width = sheet.textWidth();
+    const std::optional<Verdict> verdict = row.verdict(spec);
+    const bool passes = verdict && verdict->status == Verdict::Status::pass;
+    canvas.drawLine(row.name, margin, sheet.top() - 16, Font{14, true}, 0, width);
+    canvas.drawLine(row.folder.empty() ? row.format : row.format + " · " + row.folder, margin,
+                    sheet.top() - 32, sourceFont, sourceGray, width);
+    canvas.drawLine(numbersLine(*row.result), margin, sheet.top() - 50, tallyFont, 0, width);
+    canvas.drawLine(resultText(row, verdict), margin, sheet.top() - 66,
+                    passes ? tallyFont : Font{10.5, true}, 0, width);
+    const double bottom = 64, top = sheet.top() - 80;
+    canvas.drawGraph({*row.timeline, *row.result, spec}, margin, bottom, width, top - bottom,
+                     {.fontSize = 8});
 }
 
 } // namespace
@@ -469,8 +499,18 @@ std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const Delivery
         return {};
     const std::string tally = tallyText(rows, spec) + " · " + dateText(date);
     const Layout layout(canvas, rows, spec, title, tally, options);
+    std::vector<const ReportRow*> graphed;
+    for (const ReportRow& row : rows)
+        if (options.graphs && row.result && row.timeline)
+            graphed.push_back(&row);
+    const std::size_t pages = layout.pages.size() + graphed.size();
     for (std::size_t page = 0; page < layout.pages.size(); ++page)
-        drawPage(canvas, layout, page, title, creator);
+        drawPage(canvas, layout, page, title, creator, pages);
+    for (std::size_t i = 0; i < graphed.size(); ++i) {
+        drawGraphPage(canvas, layout.sheet, *graphed[i], spec);
+        drawFooter(canvas, layout.sheet, creator, layout.pages.size() + i + 1, pages);
+        canvas.endPage();
+    }
     return canvas.finish();
 }
 

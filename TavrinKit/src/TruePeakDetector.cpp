@@ -69,6 +69,16 @@ double TruePeakDetector::tapGain() {
 }
 
 void TruePeakDetector::process(const double* samples, std::size_t count) {
+    feed(samples, count, nullptr);
+}
+
+double TruePeakDetector::processRun(const double* samples, std::size_t count) {
+    double runPeak = 0;
+    feed(samples, count, &runPeak);
+    return runPeak;
+}
+
+void TruePeakDetector::feed(const double* samples, std::size_t count, double* runPeak) {
     if (count == 0)
         return;
     // Output i needs the 32 values from position i of (history, samples). Only the first 31
@@ -94,6 +104,15 @@ void TruePeakDetector::process(const double* samples, std::size_t count) {
          m_fed - static_cast<std::int64_t>(kept));
     if (count > kept)
         take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak), m_fed);
+    if (runPeak) {
+        // Starting from the run's own sample peak skips every group that can't pass it, as the
+        // file's running peak does above; its interpolated points are never reported below it.
+        double peak = VectorOps::maxMagnitude(samples, count);
+        peak = VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), peak).interpolated;
+        if (count > kept)
+            peak = VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), peak).interpolated;
+        *runPeak = peak;
+    }
     m_fed += static_cast<std::int64_t>(count);
     // The new history is the last 31 values of (history, samples).
     if (count >= kept)
@@ -102,9 +121,16 @@ void TruePeakDetector::process(const double* samples, std::size_t count) {
         std::copy_n(stitched.begin() + static_cast<std::ptrdiff_t>(count), kept, m_history.begin());
 }
 
+namespace {
+constexpr std::array<double, TruePeakDetector::taps> zeros{};
+}
+
 void TruePeakDetector::flush() {
-    static constexpr std::array<double, taps> zeros{};
     process(zeros.data(), zeros.size());
+}
+
+double TruePeakDetector::flushRun() {
+    return processRun(zeros.data(), zeros.size());
 }
 
 } // namespace tavrin

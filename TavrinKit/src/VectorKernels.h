@@ -18,6 +18,7 @@ struct KernelTable {
     void (*int16ToFloat)(const unsigned char*, float*, std::size_t, bool);
     void (*int24ToFloat)(const unsigned char*, float*, std::size_t, bool);
     void (*splitPairs)(const float*, float*, float*, std::size_t);
+    double (*maxMagnitude)(const double*, std::size_t);
 };
 
 extern const KernelTable genericKernels;

@@ -103,6 +103,10 @@ PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double t
     return kernels().scanPeaks(in, n, taps, tapGain, interpolated);
 }
 
+double maxMagnitude(const double* x, std::size_t n) {
+    return kernels().maxMagnitude(x, n);
+}
+
 void scale(float* x, std::size_t n, float factor) {
     kernels().scale(x, n, factor);
 }

@@ -54,10 +54,11 @@ MeasuringStep& measuringStep() {
 }
 
 FileMeasurement measureWithStep(const std::filesystem::path& file, bool dualMono,
-                                const ProgressFn& progress, const CancelCheck& isCancelled) {
+                                const ProgressFn& progress, const CancelCheck& isCancelled,
+                                bool withTimeline) {
     const MeasuringStep& step = measuringStep();
     return step ? step(file, dualMono, progress, isCancelled)
-                : AudioFileMeter::measure(file, dualMono, progress, isCancelled);
+                : AudioFileMeter::measure(file, dualMono, progress, isCancelled, withTimeline);
 }
 
 } // namespace
@@ -67,15 +68,15 @@ void replaceMeasuringStepForTesting(MeasuringStep step) {
 }
 
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
-                const CancelCheck& isCancelled) {
+                const CancelCheck& isCancelled, bool withTimeline) {
     const auto failed = [](std::string_view sentence) {
         return Reading{{}, std::nullopt, std::string(sentence)};
     };
     try {
-        auto measurement = measureWithStep(file, dualMono, progress, isCancelled);
+        auto measurement = measureWithStep(file, dualMono, progress, isCancelled, withTimeline);
         auto warnings = warningsFor(file, measurement);
         return {std::move(measurement.format), measurement.result, std::nullopt,
-                std::move(warnings)};
+                std::move(warnings), std::move(measurement.timeline)};
     } catch (const Cancelled&) {
         throw;
     } catch (const AudioFileError& error) {
@@ -272,7 +273,7 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
         try {
-            auto measurement = measureWithStep(copy, dualMono, {}, isCancelled);
+            auto measurement = measureWithStep(copy, dualMono, {}, isCancelled, false);
             return {CopyOutcome::Written{copy, measurement.result}};
         } catch (const Cancelled&) {
             std::error_code ignored;
@@ -333,11 +334,12 @@ std::string cantCreateFolderMessage(const std::filesystem::path& path,
 
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
-                    std::optional<std::string> fix, std::vector<std::string> warnings) {
+                    std::optional<std::string> fix, std::vector<std::string> warnings,
+                    std::shared_ptr<const Timeline> timeline) {
     return {file.filename().string(), file.parent_path().string(),
             std::move(format),        std::move(result),
             std::move(error),         std::move(fix),
-            std::move(warnings)};
+            std::move(warnings),      std::move(timeline)};
 }
 
 } // namespace tavrin::Workflow

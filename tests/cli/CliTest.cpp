@@ -90,13 +90,15 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     const Case cases[] = {
         // Commands and usage.
         {"", 2, "", 0,
-         "Name a command: check, fix, presets or help (tavrin-cli help lists them).\n"},
+         "Name a command: check, fix, graph, presets or help (tavrin-cli help lists them).\n"},
         {"chek {ex}", 2, "", 0,
-         "There is no command \"chek\". Use check, fix, presets or help (tavrin-cli help lists "
+         "There is no command \"chek\". Use check, fix, graph, presets or help (tavrin-cli help "
+         "lists "
          "them).\n"},
         {"help", 0, "Checks audio files against a loudness delivery spec", -1, ""},
         {"help fix", 0, "Measure files, then write a gain-adjusted copy", -1, ""},
-        {"help fly", 2, "", 0, "There is no command \"fly\". Use check, fix, presets or help.\n"},
+        {"help fly", 2, "", 0,
+         "There is no command \"fly\". Use check, fix, graph, presets or help.\n"},
         {"--version", 0, "tavrin-cli ", 1, ""},
         {"check", 2, "", 0, "Name at least one audio file or folder.\n"},
         {"check --bogus {p}", 2, "", 0, "*See: tavrin-cli help check.\n"},
@@ -162,6 +164,18 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
          "Nothing at {d}/nothere.wav; skipped.\n"},
         {"fix --out {d}/readme.txt/copies {p}", 3, "", 0,
          "The folder {d}/readme.txt/copies couldn’t be created (Not a directory).\n"},
+        // Loudness over time: JSON, PDF pages and pictures.
+        {"check --timeline {p}", 2, "", 0, "--timeline goes with --json.\n"},
+        {"check --graphs {p}", 2, "", 0, "--graphs goes with --pdf.\n"},
+        {"check --pdf {d}/graphs.pdf --graphs {p}", 0, table, 3, ""},
+        {"graph --dark {p} --out {d}/graph.png", 0,
+         "Short-term loudness steady at −23 LUFS; true peak never over −1.0 dBTP", 1, ""},
+        {"graph {p} --out {d}/graph.gif", 2, "", 0,
+         "--out needs a name ending in .svg, .png or .pdf (it was \"{d}/graph.gif\").\n"},
+        {"graph {p}", 2, "", 0, "graph needs --out with a name ending in .svg, .png or .pdf.\n"},
+        {"graph {ex} --out {d}/graph.svg", 2, "", 0, "graph draws one audio file; 5 were found.\n"},
+        {"graph {d}/nothere.wav --out {d}/graph.svg", 3, "", 0,
+         "Nothing at {d}/nothere.wav; skipped.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -178,8 +192,9 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     }
     // "-" is standard output, never a file; no temporary is left behind.
     EXPECT_EQ(namesIn(dir.path()),
-              (std::vector<std::string>{"a4.pdf", "album", "copies", "pictures", "pipe.wav",
-                                        "r.csv", "r.pdf", "readme.txt"}));
+              (std::vector<std::string>{"a4.pdf", "album", "copies", "graph.png", "graphs.pdf",
+                                        "pictures", "pipe.wav", "r.csv", "r.pdf", "readme.txt"}));
+    EXPECT_TRUE(readBytes(dir / "graph.png").starts_with("\x89PNG"));
     const std::string report = readBytes(dir / "r.csv");
     EXPECT_EQ(lines(report).size(), 6u);
     EXPECT_NE(report.find("\nPasses.flac," + examples.string() + ",FLAC"), std::string::npos);
@@ -297,6 +312,31 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
     EXPECT_EQ(objects[7]["status"], "error");
     EXPECT_TRUE(objects[7]["result"].is_null());
     EXPECT_EQ(objects[8]["file"], (dir / "in/take\xEF\xBF\xBD.flac").string());
+}
+
+// One value per 100 ms step in each series, null before the first full window; the key is there
+// only when asked for.
+TEST(Cli, TimelineJsonHoldsEachStepsValues) {
+    const Outcome plain = run({"check", "--json", passes});
+    EXPECT_FALSE(Json::parse(plain.out).contains("timeline"));
+    const Json line = Json::parse(run({"check", "--json", "--timeline", passes}).out);
+    const Json& timeline = line["timeline"];
+    ASSERT_EQ(timeline.size(), 4u) << timeline.dump();
+    EXPECT_EQ(timeline["step"], 0.1);
+    const auto steps =
+        static_cast<std::size_t>(std::ceil(line["result"]["duration"].get<double>() / 0.1 - 1e-9));
+    double loudest = -100;
+    for (const char* series : {"momentary", "shortTerm", "truePeak"}) {
+        SCOPED_TRACE(series);
+        ASSERT_EQ(timeline[series].size(), steps);
+        EXPECT_TRUE(timeline[series].back().is_number());
+    }
+    EXPECT_TRUE(timeline["momentary"][2].is_null());
+    EXPECT_TRUE(timeline["momentary"][3].is_number());
+    EXPECT_TRUE(timeline["shortTerm"][28].is_null());
+    for (const Json& v : timeline["shortTerm"])
+        loudest = v.is_null() ? loudest : std::max(loudest, v.get<double>());
+    EXPECT_NEAR(loudest, line["result"]["maxShortTerm"].get<double>(), 0.005);
 }
 
 // A fault of Tavrin's own while one file is measured, on a measuring thread, fails that file alone

@@ -1,5 +1,6 @@
 #include "AudioFixtures.h"
 #include "Results.h"
+#include "tavrin/LoudnessMeter.h"
 #include "tavrin/Report.h"
 
 #include <algorithm>
@@ -352,4 +353,28 @@ TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
              "Podcasts).wav: −16.0 LUFS, −6.7 dBTP",
              "Error: " + *broken.error})
         EXPECT_NE(words.find(result), std::string::npos) << result << "\n" << words;
+}
+
+// With graphs, each measured file gets a page of its own after the table; a file without a reading
+// gets none, and the page count in every footer includes them.
+TEST(ReportPdf, GraphsAddAPagePerMeasuredFile) {
+    LoudnessMeter meter(std::vector<double>{1.0, 1.0}, 48000);
+    meter.keepTimeline();
+    const auto tone = test::sine(1000, -16, 5, 48000);
+    meter.process(std::vector<std::vector<double>>{tone, tone});
+    const LoudnessResult result = meter.finish();
+    const auto timeline = std::make_shared<const Timeline>(meter.takeTimeline());
+    std::vector<ReportRow> rows = {row("Intro.wav", result), row("Outro.wav", result),
+                                   row("Broken.wav", std::nullopt, "The file is damaged.")};
+    for (ReportRow& r : rows)
+        r.timeline = r.result ? timeline : nullptr;
+    const DeliverySpec& spec = DeliverySpec::ebuR128();
+    const Rendered without = render(rows, spec);
+    const Rendered with = render(rows, spec, "Loudness report", {.graphs = true});
+    ASSERT_EQ(with.pages.size(), without.pages.size() + 2);
+    const auto& page = with.pages.back();
+    EXPECT_TRUE(hasLine(page, "Outro.wav")) << allWords(with);
+    const std::string words = allWords(with);
+    EXPECT_EQ(occurrences(words, "Short-term"), 2u); // the legend of each graph
+    EXPECT_EQ(occurrences(words, "page 3 of 3"), 1u);
 }

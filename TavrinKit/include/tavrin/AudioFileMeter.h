@@ -33,8 +33,11 @@ inline constexpr std::string_view outOfMemory = "Not enough memory to read the f
 /// Throws AudioFileError (unreadable) with a whole sentence when the file cannot be measured (a
 /// pipe or a device is never opened; a rate outside the measured range is refused), and
 /// Cancelled when `isCancelled` answers true before a chunk (no final progress call then).
+/// With `withTimeline`, the measurement carries the file's loudness over time too, gathered in
+/// the same pass; the result is the same either way.
 FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
-                        const ProgressFn& progress = {}, const CancelCheck& isCancelled = {});
+                        const ProgressFn& progress = {}, const CancelCheck& isCancelled = {},
+                        bool withTimeline = false);
 
 /// One role per channel: from the channel labels when they name every channel, otherwise from the
 /// channel count alone.

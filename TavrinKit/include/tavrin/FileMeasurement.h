@@ -1,8 +1,10 @@
 #pragma once
 
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/Timeline.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +21,8 @@ struct FileMeasurement {
     double undecodedSeconds = 0;
     /// Where in the file the longest of those losses began, in seconds, when that is known.
     std::optional<double> undecodedAt;
+    /// Loudness over time, when it was asked for; shared, as it may be large and is never changed.
+    std::shared_ptr<const Timeline> timeline{};
 
     bool operator==(const FileMeasurement&) const = default;
 };

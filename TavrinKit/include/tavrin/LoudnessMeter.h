@@ -3,6 +3,7 @@
 #include "tavrin/ChannelRole.h"
 #include "tavrin/EnergyHistory.h"
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/Timeline.h"
 #include "tavrin/TruePeakDetector.h"
 
 #include <array>
@@ -47,8 +48,15 @@ public:
     void processPart(std::size_t part, const double* const* channels, std::size_t frameCount);
     void commit(std::size_t frameCount);
 
+    /// Gathers the loudness timeline in the same pass as well. Call before the first buffer.
+    void keepTimeline();
+
     /// Flushes the true-peak detectors and assembles the result. Call once, after the last buffer.
     [[nodiscard]] LoudnessResult finish();
+
+    /// The timeline, once finish() has been called after keepTimeline(); empty otherwise. The
+    /// meter no longer holds it afterwards.
+    [[nodiscard]] Timeline takeTimeline() { return std::move(m_timeline); }
 
     const std::vector<double>& weights() const { return m_weights; }
     std::size_t channelCount() const { return m_weights.size(); }
@@ -62,9 +70,18 @@ private:
     };
 
     void processDoubles(const double* const* channels, std::size_t frameCount);
-    /// Calls fn(first, count, endsStep) for each run of this buffer's frames within one 10 ms
-    /// step, in order, without changing the meter.
-    template <class Fn> void forEachSpan(std::size_t frameCount, Fn fn) const;
+    /// Calls fn(first, count, endsStep) for each run of this buffer's frames within one step of
+    /// `stepsPerSpan` 10 ms steps (1 or 10, aligned to the start), in order, without changing
+    /// the meter.
+    template <class Fn>
+    void forEachSpan(std::size_t frameCount, std::int64_t stepsPerSpan, Fn fn) const;
+    /// The timeline's share of commit(): the runs' peaks, channel by channel, into the 100 ms
+    /// steps they belong to.
+    void commitPeaks(std::size_t frameCount);
+    /// The timeline's share of a completed 10 ms step: the loudest windows ending in it, and the
+    /// 100 ms step it may end.
+    void stepCompleted();
+    void finishTimeline(double duration, double tailPeak);
 
     double m_sampleRate;
     std::vector<double> m_weights;
@@ -76,13 +93,23 @@ private:
     std::vector<TruePeakDetector> m_truePeaks;
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;
-    std::int64_t m_stepEnd = 0;
     double m_stepEnergy = 0;
     std::int64_t m_stepFrames = 0;
     std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
     std::vector<std::vector<double>> m_filtered; ///< per lane group: interleaved K-weighted samples
     std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
     std::vector<const double*> m_pointers;
+
+    // The timeline, when kept: the 100 ms step being gathered, and the finished steps.
+    bool m_keepTimeline = false;
+    std::vector<std::vector<double>> m_runPeaks; ///< per channel: each 100 ms run's peak, linear
+    std::vector<double> m_runMax;                ///< per run of this buffer: across channels
+    std::size_t m_runsClosed = 0;                ///< runs of this buffer whose step has ended
+    double m_stepPeak = 0;                       ///< linear, the open 100 ms step's so far
+    double m_momentaryEnergy = 0;                ///< the open step's loudest 400 ms window
+    double m_shortTermEnergy = 0;                ///< the open step's loudest 3 s window
+    TimelineBuilder m_builder;
+    Timeline m_timeline;
 };
 
 } // namespace tavrin

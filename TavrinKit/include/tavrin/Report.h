@@ -53,6 +53,9 @@ enum class Paper { letter, a4 };
 struct PdfOptions {
     Paper paper = Paper::letter;
     bool dualMono = false; ///< mono files were measured as dual mono
+    /// After everything else, a page per row that has a timeline: the file's numbers, its
+    /// verdict and its loudness over time.
+    bool graphs = false;
 };
 
 /// The methodology note at the foot of every PDF page.

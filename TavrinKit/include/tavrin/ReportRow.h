@@ -2,8 +2,10 @@
 
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/Timeline.h"
 #include "tavrin/Verdict.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,8 @@ struct ReportRow {
     std::optional<std::string> error;     ///< the message of a failed reading
     std::optional<std::string> fix;       ///< what the Fix command did, as display text
     std::vector<std::string> warnings{};  ///< what the reading warns of, one sentence each
+    /// Loudness over time, for a PDF report with graphs; absent when not gathered.
+    std::shared_ptr<const Timeline> timeline{};
 
     bool operator==(const ReportRow&) const = default;
 

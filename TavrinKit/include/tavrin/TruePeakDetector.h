@@ -21,6 +21,12 @@ public:
     void process(const double* samples, std::size_t count);
     /// Feeds 32 zeros so the last real samples are interpolated too. Call once, at the end.
     void flush();
+    /// process() that also returns the peak of this run on its own, linear: the largest of its
+    /// samples' magnitudes and of the points interpolated during the call (which lag the input
+    /// by 16 samples). For the peak of each stretch of time; costs a second, pruned scan.
+    double processRun(const double* samples, std::size_t count);
+    /// flush() that returns the peak of the points it interpolates, as processRun() does.
+    double flushRun();
     /// Largest interpolated magnitude so far, linear.
     double peak() const { return m_peak; }
     /// Largest sample magnitude fed so far, linear: the pass that interpolates sees every sample.
@@ -39,6 +45,9 @@ public:
     static double tapGain();
 
 private:
+    /// Feeds samples; with `runPeak`, also sets it to the peak of this run on its own.
+    void feed(const double* samples, std::size_t count, double* runPeak);
+
     std::array<double, taps - 1> m_history{}; ///< the last 31 input samples, oldest first
     double m_peak = 0;
     double m_samplePeak = 0;

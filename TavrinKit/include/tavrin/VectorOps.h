@@ -68,6 +68,9 @@ struct PeakScan {
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
                    double interpolated);
 
+/// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
+double maxMagnitude(const double* x, std::size_t n);
+
 /// x[i] *= factor, for i < n.
 void scale(float* x, std::size_t n, float factor);
 

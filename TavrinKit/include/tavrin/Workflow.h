@@ -7,9 +7,11 @@
 #include "tavrin/FixPlan.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
+#include "tavrin/Timeline.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,14 +35,17 @@ struct Reading {
     /// What a reader should know that the verdict doesn't say, one sentence each; the verdict is
     /// unchanged: a sample peak at full scale (clipping), a file shorter than its header says.
     std::vector<std::string> warnings{};
+    /// Loudness over time, when it was asked for and the file was measured.
+    std::shared_ptr<const Timeline> timeline{};
     bool operator==(const Reading&) const = default;
 };
 
 /// Measures one file, turning a file it can't read into a Reading with the reader's sentence, and
 /// any other fault into a Reading with `internalMeasuringError`. Throws only Cancelled, when
-/// `isCancelled` stops the work.
+/// `isCancelled` stops the work. With `withTimeline`, the reading carries the file's loudness
+/// over time as well (never while a test replaces the measuring step).
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress = {},
-                const CancelCheck& isCancelled = {});
+                const CancelCheck& isCancelled = {}, bool withTimeline = false);
 
 /// What a file's reading or a copy's outcome says when Tavrin itself failed, not the file: no
 /// library or exception text reaches the user.
@@ -168,6 +173,7 @@ std::string cantCreateFolderMessage(const std::filesystem::path& path,
 /// A report row for `file`: its name, its folder, and what is known about it.
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
-                    std::optional<std::string> fix, std::vector<std::string> warnings = {});
+                    std::optional<std::string> fix, std::vector<std::string> warnings = {},
+                    std::shared_ptr<const Timeline> timeline = {});
 
 } // namespace tavrin::Workflow

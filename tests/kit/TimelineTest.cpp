@@ -1,0 +1,108 @@
+#include "tavrin/Timeline.h"
+
+#include "Signals.h"
+#include "tavrin/LoudnessMeter.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace tavrin;
+using namespace tavrin::test;
+
+namespace {
+
+constexpr double rate = 48000;
+
+struct Measured {
+    LoudnessResult result;
+    Timeline timeline;
+};
+
+/// Meters `channels` in buffers of `split` frames (0: one buffer), keeping the timeline or not.
+Measured meter(const Channels& channels, std::size_t split, bool keepTimeline = true) {
+    LoudnessMeter m(std::vector<double>(channels.size(), 1.0), rate);
+    if (keepTimeline)
+        m.keepTimeline();
+    const std::size_t n = channels.front().size();
+    const std::size_t size = split == 0 ? n : split;
+    for (std::size_t first = 0; first < n; first += size) {
+        Channels part;
+        for (const auto& c : channels)
+            part.emplace_back(c.begin() + long(first), c.begin() + long(std::min(n, first + size)));
+        m.process(part);
+    }
+    Measured measured{m.finish(), {}};
+    measured.timeline = m.takeTimeline();
+    return measured;
+}
+
+std::optional<double> largest(const std::vector<std::optional<double>>& series) {
+    std::optional<double> top;
+    for (const auto& v : series)
+        if (v && (!top || *v > *top))
+            top = v;
+    return top;
+}
+
+/// −30 LUFS for 10 s, then −20 LUFS for 10 s, with two clicks near full scale in the quiet part.
+Channels steppedWithClicks() {
+    auto x = steps(1000, {{-30, 10}, {-20, 10}}, rate);
+    for (double at : {2.05, 15.55})
+        x[frames(at, rate)] = 0.99;
+    return {x, x};
+}
+
+void expectSpans(const std::vector<TimeSpan>& spans, const std::vector<TimeSpan>& expected) {
+    ASSERT_EQ(spans.size(), expected.size());
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        EXPECT_NEAR(spans[i].start, expected[i].start, 1e-9);
+        EXPECT_NEAR(spans[i].end, expected[i].end, 1e-9);
+    }
+}
+
+} // namespace
+
+// The steps, the spans and the maxima do not depend on how the audio is split into buffers,
+// which also crosses the 100 ms runs of the peak detector at awkward places.
+TEST(Timeline, FollowsTheMetersDefinitionsWhateverTheBufferSplit) {
+    const Channels signal = steppedWithClicks();
+    for (std::size_t split : {std::size_t{0}, std::size_t{4799}, std::size_t{1000}}) {
+        SCOPED_TRACE(split);
+        const auto [result, timeline] = meter(signal, split);
+        EXPECT_EQ(result, meter(signal, split, false).result);
+        ASSERT_EQ(timeline.size(), 200u);
+        EXPECT_EQ(timeline.step, 0.1);
+        // Short-term: first value when the first 3 s window ends, −30 until the step ending at
+        // 10.0 s, rising from the next, −20 once a window holds only the loud part (13.0 s).
+        EXPECT_FALSE(timeline.shortTerm[28]);
+        EXPECT_NEAR(*timeline.shortTerm[99], -30, 0.1);
+        EXPECT_GT(*timeline.shortTerm[100], -29.5);
+        EXPECT_LT(*timeline.shortTerm[128], -20.05);
+        EXPECT_NEAR(*timeline.shortTerm[129], -20, 0.1);
+        EXPECT_FALSE(timeline.momentary[2]);
+        EXPECT_NEAR(*timeline.momentary[99], -30, 0.1);
+        EXPECT_NEAR(*timeline.momentary[103], -20, 0.1);
+        // The clicks are the only steps over −1 dBTP.
+        expectSpans(timeline.truePeakOver(-1.0), {{2.0, 2.1}, {15.5, 15.6}});
+        EXPECT_EQ(largest(timeline.momentary), result.maxMomentary);
+        EXPECT_EQ(largest(timeline.shortTerm), result.maxShortTerm);
+        EXPECT_EQ(largest(timeline.truePeak), result.truePeak);
+    }
+}
+
+// A day of steps: merged in pairs three times, each merged value the largest of its steps, and
+// well under 10 MB.
+TEST(Timeline, LongTimelinesMergeStepsKeepingTheirMaxima) {
+    TimelineBuilder builder;
+    const std::size_t day = 24 * 3600 * 10;
+    for (std::size_t k = 0; k < day + 3; ++k)
+        builder.add(std::nullopt, double(k % 1000), k == 12345 ? std::optional(0.5) : std::nullopt);
+    const Timeline timeline = builder.finish(day / 10.0);
+    EXPECT_EQ(timeline.step, 0.8);
+    EXPECT_EQ(timeline.size(), day / 8 + 1);
+    EXPECT_EQ(timeline.shortTerm[0], 7.0);
+    EXPECT_EQ(timeline.shortTerm.back(), 2.0); // the partial last step: 0, 1, 2
+    EXPECT_EQ(timeline.truePeak[12345 / 8], 0.5);
+    expectSpans(timeline.truePeakOver(0.0), {{1234.4, 1235.2}});
+    EXPECT_LE(timeline.memoryBytes(), 10'000'000u);
+}
