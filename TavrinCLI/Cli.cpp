@@ -215,6 +215,9 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
         ->add_option("--out", typed.out,
                      "Folder for the copies, made when missing (default: next to each original)")
         ->type_name("DIR");
+    fixCommand->add_flag("--limiter", options.limiter,
+                         "Also fix the files gain alone can't: gain to the target plus a "
+                         "true-peak limiter, into copies named \"(…, limited)\"");
     auto* presetsCommand = app.add_subcommand("presets", "List the delivery specs");
     presetsCommand->add_flag("--json", typed.presetsJson, "One JSON object per preset per line");
     app.add_subcommand("help", "Show these commands, or a command's options: help COMMAND");

@@ -24,6 +24,7 @@ struct Options {
     Report::Paper paper = Report::Paper::letter;
     bool json = false;
     bool quiet = false;
+    bool limiter = false; ///< fix: limit the files gain alone can't fix fully
     std::optional<std::filesystem::path> out;
     std::vector<std::filesystem::path> paths;
 
