@@ -12,7 +12,6 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <new>
 
 namespace tavrin::Limiter {
@@ -156,7 +155,8 @@ void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks& peaks,
     for (std::size_t frames = readInto(buffers[0]); frames > 0; current = 1 - current) {
         std::size_t next = 0;
         ChunkBuffer& chunk = buffers[current];
-        const std::size_t parts = meter.partCount();
+        // The peaks are found here, so the meter only K-weights.
+        const std::size_t parts = meter.weightingPartCount();
         auto task = [&](std::size_t i) {
             if (i == 0)
                 next = readInto(buffers[1 - current]);
@@ -212,8 +212,6 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
         } catch (const FfmpegError& e) {
             unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
         }
-        const LoudnessResult result = meter.finish();
-        analysis.m_truePeak = result.truePeak.value_or(-std::numeric_limits<double>::infinity());
         analysis.m_history = meter.history();
         analysis.m_peaks = std::move(peaks).decibels();
         return analysis;

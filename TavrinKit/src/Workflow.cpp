@@ -215,6 +215,8 @@ namespace {
 /// Where the limiter aims: the middle of what reads, rounded, between the target − 0.1 and the
 /// target.
 constexpr double aimBelowTarget = 0.05;
+/// dB of gain over the gain-only one that the limiter's first read of a file allows for.
+constexpr double firstGainRoom = 3;
 /// What a file without a reading gets from the limiter.
 constexpr std::string_view noReadingToLimit =
     "There’s no loudness reading, so Tavrin can’t tell how much limiting it would need.";
@@ -274,15 +276,25 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
     if (auto refusal = limiterRefusal(measured, spec))
         return {CopyOutcome::Failed{std::move(*refusal)}};
     double aim = spec.target - aimBelowTarget;
-    // The solved gain exceeds the gain-only one by less than the most reduction, so peaks this
-    // far under the threshold are never reached.
-    const double mostGain = aim - *measured.integrated + Limiter::mostReduction;
     Limiter::Setting setting{0, firstThreshold(spec)};
-    const auto analysis =
-        Limiter::Analysis::read(original, dualMono, setting.threshold - mostGain - 1, isCancelled);
+    // Peaks far under the threshold at the gain-only gain cost time to find and matter only when
+    // limiting takes more loudness away than the gain has room for; those rarer files are read
+    // again with room for the most reduction, which the solved gain never exceeds.
+    const double plainGain = aim - *measured.integrated;
+    double room = firstGainRoom;
+    const auto read = [&] {
+        return Limiter::Analysis::read(original, dualMono, setting.threshold - plainGain - room - 1,
+                                       isCancelled);
+    };
+    auto analysis = read();
+    if (const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
+        solved && solved->gain >= plainGain + room - 0.01) {
+        room = Limiter::mostReduction;
+        analysis = read();
+    }
     constexpr int writes = 3;
     for (int pass = 1;; ++pass) {
-        const auto solved = analysis.solve(aim, setting.threshold, mostGain);
+        const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
         if (!solved)
             return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
         setting = *solved;

@@ -57,9 +57,6 @@ public:
 
     /// The original's integrated loudness, LUFS; absent without a reading.
     std::optional<double> integrated() const { return m_history.integratedLoudness(); }
-    /// The original's largest oversampled peak, dBTP.
-    double truePeak() const { return m_truePeak; }
-
     /// The copy's loudness and the reduction under `setting`, predicted from the steps' energies.
     Prediction predict(const Setting& setting) const;
     /// The gain that puts the predicted integrated loudness at `aim` with peaks held at
@@ -77,7 +74,6 @@ private:
     std::size_t m_blockFrames = 0;
     std::vector<float> m_peaks; ///< dBTP per block, before gain
     EnergyHistory m_history;
-    double m_truePeak = 0;
 };
 
 /// The reduction of each block in dB, one block after another: the peaks' excess over the
