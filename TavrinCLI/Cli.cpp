@@ -244,6 +244,9 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
         ->add_option("--out", typed.out,
                      "Folder for the copies, made when missing (default: next to each original)")
         ->type_name("DIR");
+    fixCommand->add_flag("--limiter", options.limiter,
+                         "Also fix the files gain alone can't: gain to the target plus a "
+                         "true-peak limiter, into copies named \"(…, limited)\"");
     auto* graphCommand =
         app.add_subcommand("graph", "Draw one file's loudness over time as SVG, PNG or PDF");
     addSpecOptions(*graphCommand, options, typed);

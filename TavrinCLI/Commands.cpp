@@ -126,28 +126,51 @@ bool anyUnread(const Measured& measured) {
                                                  [](const Reading& r) { return !r.result; });
 }
 
-/// Writes a copy of every file whose plan is a gain, one at a time.
+/// Whether fix writes a copy of the file with plan `fix.plan`: a gain-only one for a gain that
+/// reaches the target, or (with the limiter) for one short of it; with the limiter, a limited
+/// one for the files gain alone can't fix fully, unless the limiter refuses them outright.
+enum class Job { none, gain, limited };
+
+Job jobFor(FileFix& fix, const std::optional<LoudnessResult>& result, const DeliverySpec& spec,
+           const Options& options) {
+    if (!fix.plan)
+        return Job::none;
+    if (options.limiter && Workflow::limiterTakes(result, spec)) {
+        fix.notLimited = Workflow::limiterRefusal(*result, spec);
+        return fix.notLimited ? Job::none : Job::limited;
+    }
+    return std::holds_alternative<FixPlan::Gain>(fix.plan->value) ? Job::gain : Job::none;
+}
+
+/// Writes a copy of every file that gets one, one at a time.
 std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& spec,
                                  const Options& options, Context& context) {
     std::vector<FileFix> fixes(measured.files.size());
-    std::vector<std::size_t> jobs;
+    std::vector<std::pair<std::size_t, Job>> jobs;
     for (std::size_t i = 0; i < fixes.size(); ++i) {
-        fixes[i].plan = Workflow::fixPlanFor(measured.readings[i].result, spec);
-        if (fixes[i].plan && std::holds_alternative<FixPlan::Gain>(fixes[i].plan->value))
-            jobs.push_back(i);
+        const auto& result = measured.readings[i].result;
+        fixes[i].plan = Workflow::fixPlanFor(result, spec);
+        if (const Job job = jobFor(fixes[i], result, spec, options); job != Job::none)
+            jobs.emplace_back(i, job);
     }
     std::ostream* progress = progressStream(options, context);
     for (std::size_t done = 0; done < jobs.size(); ++done) {
         if (context.isCancelled && context.isCancelled())
             throw Cancelled();
-        const fs::path& file = measured.files[jobs[done]];
+        const auto [index, job] = jobs[done];
+        const fs::path& file = measured.files[index];
         if (progress)
-            *progress << "\r\033[KWriting copy " << done + 1 << "/" << jobs.size() << ": "
-                      << file.filename().string() << std::flush;
-        FileFix& fix = fixes[jobs[done]];
+            *progress << "\r\033[K" << (job == Job::limited ? "Limiting" : "Writing") << " copy "
+                      << done + 1 << "/" << jobs.size() << ": " << file.filename().string()
+                      << std::flush;
+        FileFix& fix = fixes[index];
         fix.copy =
-            Workflow::writeFixedCopy(file, std::get<FixPlan::Gain>(fix.plan->value).gain, spec,
-                                     options.out, options.dualMono, context.isCancelled);
+            job == Job::limited
+                ? Workflow::writeLimitedCopy(file, *measured.readings[index].result, spec,
+                                             options.out, options.dualMono, context.isCancelled)
+                : Workflow::writeFixedCopy(file, std::get<FixPlan::Gain>(fix.plan->value).gain,
+                                           spec, options.out, options.dualMono,
+                                           context.isCancelled);
     }
     if (progress)
         *progress << "\r\033[K" << std::flush;

@@ -27,6 +27,7 @@ struct Options {
     bool graphs = false;   ///< the PDF report adds a graph page per file
     bool dark = false;     ///< graph: the dark palette
     bool quiet = false;
+    bool limiter = false; ///< fix: limit the files gain alone can't fix fully
     std::optional<std::filesystem::path> out;
     std::vector<std::filesystem::path> paths;
 

@@ -104,6 +104,8 @@ std::optional<std::string> FileFix::text() const {
     if (copy)
         return Workflow::fixTextFailed(
             std::get<Workflow::CopyOutcome::Failed>(copy->value).message);
+    if (notLimited)
+        return Workflow::fixTextNotLimited(*notLimited);
     if (plan && std::holds_alternative<FixPlan::Refused>(plan->value))
         return std::string(Workflow::fixTextRefused);
     return std::nullopt;
@@ -155,7 +157,10 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
         out << numbersLine(name, *reading.result, verdict)
             << (fixText.empty() ? "" : "  " + fixText) << "\n";
         notes = verdict.problems;
-        if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr)
+        // A limited copy answers the refusal; so does the limiter's own refusal, in its column.
+        const bool limited = fix && *fix != Workflow::fixTextRefused;
+        if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr;
+            refused && !limited)
             notes.push_back(refused->message);
     }
     for (const std::string& warning : reading.warnings)
@@ -181,12 +186,20 @@ Json resultJson(const LoudnessResult& result) {
 Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
     if (const auto* written = fix.written()) {
         const Verdict verdict = Verdict::make(written->result, spec);
+        Json limiting = nullptr;
+        if (const auto& summary = written->limiting)
+            limiting = {{"gain", summary->gain},
+                        {"maxReduction", summary->maxReduction},
+                        {"seconds", summary->seconds}};
         return {{"kind", "written"},
                 {"copy", written->copy.string()},
                 {"result", resultJson(written->result)},
                 {"status", rawValue(verdict.status)},
-                {"problems", verdict.problems}};
+                {"problems", verdict.problems},
+                {"limiting", limiting}};
     }
+    if (fix.notLimited)
+        return {{"kind", "refused"}, {"message", *fix.notLimited}};
     if (fix.copy)
         return {{"kind", "failed"},
                 {"message", std::get<Workflow::CopyOutcome::Failed>(fix.copy->value).message}};

@@ -15,10 +15,11 @@
 namespace tavrin::cli {
 
 /// What fix did for one file: nothing (no plan: it passes or has no reading), or a plan and,
-/// for a gain, the copy written or the sentence saying why not.
+/// for a gain or a limited copy, the copy written or the sentence saying why not.
 struct FileFix {
     std::optional<FixPlan> plan;
     std::optional<Workflow::CopyOutcome> copy;
+    std::optional<std::string> notLimited{}; ///< why the limiter refused the file
 
     /// The copy, when one was written.
     const Workflow::CopyOutcome::Written* written() const;

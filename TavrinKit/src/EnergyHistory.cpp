@@ -32,6 +32,16 @@ void EnergyHistory::append(double stepEnergy, std::int64_t stepFrames) {
     m_prefixFrames.push_back(m_prefixFrames.back() + stepFrames);
 }
 
+double EnergyHistory::energy(std::size_t from, std::size_t count) const {
+    TAVRIN_EXPECTS(from + count < m_prefixEnergy.size());
+    return m_prefixEnergy[from + count] - m_prefixEnergy[from];
+}
+
+std::int64_t EnergyHistory::frames(std::size_t from, std::size_t count) const {
+    TAVRIN_EXPECTS(from + count < m_prefixFrames.size());
+    return m_prefixFrames[from + count] - m_prefixFrames[from];
+}
+
 double EnergyHistory::meanEnergy(std::size_t from, std::size_t count) const {
     TAVRIN_EXPECTS(from + count < m_prefixEnergy.size());
     const std::int64_t frameCount = m_prefixFrames[from + count] - m_prefixFrames[from];

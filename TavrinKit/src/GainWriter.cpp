@@ -90,6 +90,13 @@ void addDither(float* interleaved, std::size_t frames, std::size_t channels, flo
         }
 }
 
+/// Frame i of the interleaved buffer times factors[i], on every channel.
+void applyCurve(float* interleaved, std::span<const float> factors, std::size_t channels) {
+    for (std::size_t i = 0; i < factors.size(); ++i)
+        for (std::size_t c = 0; c < channels; ++c)
+            interleaved[i * channels + c] *= factors[i];
+}
+
 /// Copy channel c takes original channel order[c].
 void interleave(std::span<const float* const> channels, const std::vector<std::size_t>& order,
                 std::size_t frames, float* out) {
@@ -136,17 +143,19 @@ std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
     }
 }
 
-/// Writes the rest of `reader`'s samples to `writer`: in the copy's channel order, times the gain,
-/// dithered where the copy's depth asks for it. The next chunk is read while this one is written,
-/// on two processors when the copy is the only file being measured or written. Cancellation is
-/// asked before each chunk is written, on this thread: a chunk read ahead meanwhile is dropped.
+/// Writes the rest of `reader`'s samples to `writer`: in the copy's channel order, times the gain
+/// and the curve's factors (when there is a curve), dithered where the copy's depth asks for it.
+/// The next chunk is read while this one is written, on two processors when the copy is the only
+/// file being measured or written. Cancellation is asked before each chunk is written, on this
+/// thread: a chunk read ahead meanwhile is dropped.
 void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<std::size_t>& order,
-                 const PcmFormat& format, double gain, const ProgressFn& progress,
-                 const CancelCheck& isCancelled) {
+                 const PcmFormat& format, double gain, const GainCurve& curve,
+                 const ProgressFn& progress, const CancelCheck& isCancelled) {
     const auto channelCount = static_cast<std::size_t>(format.channelCount);
     reader.reserve(bufferFrames);
     const std::size_t fullChunk = reader.framesPerRead(bufferFrames);
     std::vector<float> interleaved(fullChunk * channelCount);
+    std::vector<float> factors(curve ? fullChunk : 0);
     const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
     const bool dither = !format.isFloat && format.bitDepth <= 16;
     const float amplitude = std::ldexp(1.0f, 1 - format.bitDepth);
@@ -160,6 +169,11 @@ void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<
         for (std::size_t frames = readChunk(reader, bufferFrames); frames > 0;) {
             interleave(reader.channelData(), order, frames, interleaved.data());
             VectorOps::scale(interleaved.data(), frames * channelCount, factor);
+            if (curve) {
+                const std::span<float> run(factors.data(), frames);
+                curve(written, run);
+                applyCurve(interleaved.data(), run, channelCount);
+            }
             if (dither)
                 addDither(interleaved.data(), frames, channelCount, amplitude, noise);
             std::size_t next = 0;
@@ -181,8 +195,8 @@ void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<
     }
 }
 
-void writeCopy(const fs::path& from, const fs::path& to, double gain, const ProgressFn& progress,
-               const CancelCheck& isCancelled) {
+void writeCopy(const fs::path& from, const fs::path& to, double gain, const GainCurve& curve,
+               const ProgressFn& progress, const CancelCheck& isCancelled) {
     const std::string name = to.filename().string();
     const auto original = openOriginal(from);
     FfmpegReader& reader = *original;
@@ -203,7 +217,7 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Prog
         unwritable("Can't create " + name + " (" + e.what() + ").");
     }
 
-    copySamples(reader, *writer, plan.order, format, gain, progress, isCancelled);
+    copySamples(reader, *writer, plan.order, format, gain, curve, progress, isCancelled);
 
     try {
         writer->close();
@@ -256,10 +270,15 @@ fs::path destination(const fs::path& original, std::string_view label,
 
 void write(const fs::path& from, const fs::path& to, double gain, const ProgressFn& progress,
            const CancelCheck& isCancelled) {
+    write(from, to, gain, GainCurve{}, progress, isCancelled);
+}
+
+void write(const fs::path& from, const fs::path& to, double gain, const GainCurve& curve,
+           const ProgressFn& progress, const CancelCheck& isCancelled) {
     if (isTaken(to))
         alreadyExists(to.filename().string());
     try {
-        writeCopy(from, to, gain, progress, isCancelled);
+        writeCopy(from, to, gain, curve, progress, isCancelled);
     } catch (const std::bad_alloc&) {
         unwritable(std::string(outOfMemory));
     }

@@ -55,7 +55,7 @@ MeasuringStep& measuringStep() {
 
 FileMeasurement measureWithStep(const std::filesystem::path& file, bool dualMono,
                                 const ProgressFn& progress, const CancelCheck& isCancelled,
-                                bool withTimeline) {
+                                bool withTimeline = false) {
     const MeasuringStep& step = measuringStep();
     return step ? step(file, dualMono, progress, isCancelled)
                 : AudioFileMeter::measure(file, dualMono, progress, isCancelled, withTimeline);
@@ -273,13 +273,166 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
         try {
-            auto measurement = measureWithStep(copy, dualMono, {}, isCancelled, false);
+            auto measurement = measureWithStep(copy, dualMono, {}, isCancelled);
             return {CopyOutcome::Written{copy, measurement.result}};
         } catch (const Cancelled&) {
             std::error_code ignored;
             std::filesystem::remove(copy, ignored);
             throw;
         }
+    } catch (const Cancelled&) {
+        throw;
+    } catch (const AudioFileError& error) {
+        return {CopyOutcome::Failed{error.what()}};
+    } catch (const std::bad_alloc&) {
+        return {CopyOutcome::Failed{std::string(GainWriter::outOfMemory)}};
+    } catch (...) {
+        return {CopyOutcome::Failed{std::string(internalCopyError)}};
+    }
+}
+
+namespace {
+
+/// Where the limiter aims: the middle of what reads, rounded, between the target − 0.1 and the
+/// target.
+constexpr double aimBelowTarget = 0.05;
+/// dB of gain over the gain-only one that the limiter's first read of a file allows for.
+constexpr double firstGainRoom = 3;
+/// What a file without a reading gets from the limiter.
+constexpr std::string_view noReadingToLimit =
+    "There’s no loudness reading, so Tavrin can’t tell how much limiting it would need.";
+
+std::string tooMuchReduction(double reduction, const DeliverySpec& spec) {
+    return "Reaching " + Fmt::number(spec.target, false) + " LUFS would need " +
+           Fmt::oneDecimal(reduction) + " dB of peak reduction to hold the " +
+           Fmt::number(spec.ceiling(spec.target), false) +
+           " dBTP ceiling; Tavrin’s limiter takes " + Fmt::oneDecimal(Limiter::mostReduction) +
+           " dB off the peaks at most.";
+}
+
+/// The peaks are held the partial fix's margin under the ceiling, where dither, rounding and the
+/// curve's slope within the interpolator's reach can't lift them over it.
+double firstThreshold(const DeliverySpec& spec) {
+    return spec.ceiling(spec.target) - FixPlan::margin;
+}
+
+/// The copy reads, rounded, within the limiter's window and its true peak is at most the ceiling.
+bool landed(const LoudnessResult& copy, const DeliverySpec& spec) {
+    if (!copy.integrated || !copy.truePeak)
+        return false;
+    const double shown = Fmt::round1(*copy.integrated);
+    return shown >= spec.target - 0.1 - 1e-9 && shown <= spec.target + 1e-9 &&
+           *copy.truePeak <= spec.ceiling(spec.target);
+}
+
+/// Writes and measures one limited copy; Cancelled leaves nothing behind.
+CopyOutcome::Written writeLimited(const std::filesystem::path& original,
+                                  const Limiter::Analysis& analysis,
+                                  const Limiter::Setting& setting, const DeliverySpec& spec,
+                                  const std::optional<std::filesystem::path>& outputFolder,
+                                  bool dualMono, const CancelCheck& isCancelled) {
+    const auto copy = GainWriter::destination(original, limitedLabel(spec), outputFolder);
+    Limiter::Curve curve(analysis, setting);
+    GainWriter::write(
+        original, copy, setting.gain,
+        [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); }, {},
+        isCancelled);
+    try {
+        auto measurement = measureWithStep(copy, dualMono, {}, isCancelled);
+        return {copy, measurement.result, curve.summary()};
+    } catch (const Cancelled&) {
+        std::error_code ignored;
+        std::filesystem::remove(copy, ignored);
+        throw;
+    }
+}
+
+/// Limits `original` as writeLimitedCopy describes, throwing what the writer and meter throw.
+CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& measured,
+                  const DeliverySpec& spec,
+                  const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+                  const CancelCheck& isCancelled) {
+    if (!measured.integrated || !measured.truePeak)
+        return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
+    if (auto refusal = limiterRefusal(measured, spec))
+        return {CopyOutcome::Failed{std::move(*refusal)}};
+    double aim = spec.target - aimBelowTarget;
+    Limiter::Setting setting{0, firstThreshold(spec)};
+    // Peaks far under the threshold at the gain-only gain cost time to find and matter only when
+    // limiting takes more loudness away than the gain has room for; those rarer files are read
+    // again with room for the most reduction, which the solved gain never exceeds.
+    const double plainGain = aim - *measured.integrated;
+    double room = firstGainRoom;
+    const auto read = [&] {
+        return Limiter::Analysis::read(original, dualMono, setting.threshold - plainGain - room - 1,
+                                       isCancelled);
+    };
+    auto analysis = read();
+    if (const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
+        solved && solved->gain >= plainGain + room - 0.01) {
+        room = Limiter::mostReduction;
+        analysis = read();
+    }
+    constexpr int writes = 3;
+    for (int pass = 1;; ++pass) {
+        const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
+        if (!solved)
+            return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
+        setting = *solved;
+        const double reduction = analysis.predict(setting).maxReduction;
+        if (reduction > Limiter::mostReduction + 1e-9)
+            return {CopyOutcome::Failed{tooMuchReduction(reduction, spec)}};
+        auto written =
+            writeLimited(original, analysis, setting, spec, outputFolder, dualMono, isCancelled);
+        const LoudnessResult& copy = written.result;
+        if (landed(copy, spec) || pass == writes || !copy.integrated || !copy.truePeak)
+            return {std::move(written)};
+        std::error_code ignored;
+        std::filesystem::remove(written.copy, ignored);
+        // Aim as far off the other way as the prediction missed; hold the peaks lower by what
+        // they went over.
+        aim += spec.target - aimBelowTarget - *copy.integrated;
+        const double over = *copy.truePeak - spec.ceiling(spec.target);
+        if (over > 0)
+            setting.threshold -= over + 0.02;
+    }
+}
+
+} // namespace
+
+bool limiterTakes(const std::optional<LoudnessResult>& result, const DeliverySpec& spec) {
+    if (!result || !result->integrated || !result->truePeak)
+        return false;
+    const auto plan = fixPlanFor(result, spec);
+    if (!plan)
+        return false;
+    if (std::holds_alternative<FixPlan::Refused>(plan->value))
+        return true;
+    const auto* gain = std::get_if<FixPlan::Gain>(&plan->value);
+    return gain && gain->note;
+}
+
+std::optional<std::string> limiterRefusal(const LoudnessResult& result, const DeliverySpec& spec) {
+    if (!result.integrated || !result.truePeak)
+        return std::string(noReadingToLimit);
+    // At least this much: limiting lowers the loudness, which asks for a little more gain.
+    const double gain = spec.target - aimBelowTarget - *result.integrated;
+    const double reduction = *result.truePeak + gain - firstThreshold(spec);
+    if (reduction > Limiter::mostReduction)
+        return tooMuchReduction(reduction, spec);
+    return std::nullopt;
+}
+
+std::string limitedLabel(const DeliverySpec& spec) {
+    return spec.shortName() + ", limited";
+}
+
+CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const LoudnessResult& measured,
+                             const DeliverySpec& spec,
+                             const std::optional<std::filesystem::path>& outputFolder,
+                             bool dualMono, const CancelCheck& isCancelled) {
+    try {
+        return limit(original, measured, spec, outputFolder, dualMono, isCancelled);
     } catch (const Cancelled&) {
         throw;
     } catch (const AudioFileError& error) {
@@ -311,9 +464,17 @@ earlierCopy(const std::filesystem::path& original, const LoudnessResult& measure
 }
 
 std::string fixTextWritten(const CopyOutcome::Written& written) {
-    return written.copy.filename().string() + ": " +
-           Fmt::number(written.result.integrated, false, "—") + " LUFS, " +
-           Fmt::number(written.result.truePeak, true, "—") + " dBTP";
+    std::string text = written.copy.filename().string() + ": " +
+                       Fmt::number(written.result.integrated, false, "—") + " LUFS, " +
+                       Fmt::number(written.result.truePeak, true, "—") + " dBTP";
+    if (const auto& limiting = written.limiting)
+        text += "; limited by up to " + Fmt::oneDecimal(limiting->maxReduction) + " dB for " +
+                Fmt::oneDecimal(limiting->seconds) + " s";
+    return text;
+}
+
+std::string fixTextNotLimited(std::string_view message) {
+    return "Not fixed: " + std::string(message);
 }
 
 std::string fixTextFailed(std::string_view message) {

@@ -355,3 +355,22 @@ TEST(Cli, AnInternalFaultFailsItsFileAloneInAWholeSentence) {
     EXPECT_EQ(Json::parse(out[1])["error"], std::string(Workflow::internalMeasuringError));
     EXPECT_EQ((r.out + r.err).find("_M_range_check"), std::string::npos);
 }
+
+// With --limiter the file gain alone can't fix gets a limited copy that passes, said in the Fix
+// column; the file gain alone fixes gets the very copy it gets without the option.
+TEST(Cli, FixWithTheLimiterLimitsOnlyWhatGainAloneCantFix) {
+    TempDir dir;
+    run({"fix", "--quiet", "--out", (dir / "gain").string(), examples.string()});
+    const Outcome r = run({"fix", "--limiter", "--json", "--out", (dir / "limited").string(),
+                           "--csv", (dir / "fix.csv").string(), examples.string()});
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 5u) << r.out;
+    const Json limited = Json::parse(out[0])["outcome"];
+    EXPECT_EQ(limited["copy"], (dir / "limited/Needs a limiter (EBU R 128, limited).wav").string());
+    EXPECT_EQ(limited["status"], "pass");
+    EXPECT_GT(limited["limiting"]["maxReduction"].get<double>(), 4);
+    EXPECT_TRUE(Json::parse(out[3])["outcome"]["limiting"].is_null());
+    EXPECT_EQ(readBytes(dir / "limited/Too quiet (EBU R 128).wav"),
+              readBytes(dir / "gain/Too quiet (EBU R 128).wav"));
+    EXPECT_NE(readBytes(dir / "fix.csv").find(" dBTP; limited by up to 4."), std::string::npos);
+}

@@ -40,6 +40,8 @@ TEST(Workflow, ReportFixTexts) {
     copy.integrated.reset();
     copy.truePeak = 0.3;
     EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy}), "a.wav: — LUFS, +0.3 dBTP");
+    EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy, Limiter::Summary{9.6, 4.24, 1.26}}),
+              "a.wav: — LUFS, +0.3 dBTP; limited by up to 4.2 dB for 1.3 s");
     EXPECT_EQ(Workflow::fixTextFailed("Disk full."), "Not written: Disk full.");
 }
 

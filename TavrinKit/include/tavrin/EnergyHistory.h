@@ -25,6 +25,9 @@ public:
     /// growing by doubling would copy and overshoot.
     void reserve(std::size_t steps);
 
+    /// Energy and frames of steps [from, from + count).
+    double energy(std::size_t from, std::size_t count) const;
+    std::int64_t frames(std::size_t from, std::size_t count) const;
     /// Mean energy per frame over steps [from, from + count); 0 when they hold no frames.
     double meanEnergy(std::size_t from, std::size_t count) const;
 

@@ -4,8 +4,11 @@
 #include "tavrin/Cancellation.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -44,5 +47,16 @@ namedLikeCopies(const std::filesystem::path& original, std::string_view label,
 /// After any failure or cancellation nothing is left at `to` or beside it.
 void write(const std::filesystem::path& from, const std::filesystem::path& to, double gain,
            const ProgressFn& progress = {}, const CancelCheck& isCancelled = {});
+
+/// A gain that changes from frame to frame, on top of the constant one: fills `factors` with the
+/// linear factors of the frames from `first` on. It is asked for consecutive runs of frames, in
+/// order, and each factor multiplies every channel of its frame.
+using GainCurve = std::function<void(std::int64_t first, std::span<float> factors)>;
+
+/// write() with every frame also multiplied by its factor from `curve` before dithering. Where the
+/// curve gives exactly 1, the samples equal those write() gives at `gain`.
+void write(const std::filesystem::path& from, const std::filesystem::path& to, double gain,
+           const GainCurve& curve, const ProgressFn& progress = {},
+           const CancelCheck& isCancelled = {});
 
 } // namespace tavrin::GainWriter

@@ -45,6 +45,9 @@ public:
     /// parts touch nothing in common), then commit() on one thread once all are done. The longest
     /// parts come first. The result is the same, to the bit, as process() gives.
     std::size_t partCount() const { return m_groups.size() + m_weights.size(); }
+    /// The parts that K-weight come first: a caller that wants the loudness alone may run only
+    /// these before commit(), and the result then has no peaks.
+    std::size_t weightingPartCount() const { return m_groups.size(); }
     void processPart(std::size_t part, const double* const* channels, std::size_t frameCount);
     void commit(std::size_t frameCount);
 

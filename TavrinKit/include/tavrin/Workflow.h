@@ -5,6 +5,7 @@
 #include "tavrin/Cancellation.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/FixPlan.h"
+#include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
 #include "tavrin/Timeline.h"
@@ -124,6 +125,7 @@ struct CopyOutcome {
     struct Written {
         std::filesystem::path copy;
         LoudnessResult result;
+        std::optional<Limiter::Summary> limiting{}; ///< only for a limited copy
         bool operator==(const Written&) const = default;
     };
     struct Failed {
@@ -143,6 +145,32 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                            const CancelCheck& isCancelled = {});
 
+/// Whether the limiter takes a file: it fails `spec` with a loudness and true-peak reading, and
+/// gain alone can't fix it fully (its plan is refused, or a gain that stops short of the target).
+/// Gain alone fixes every other failing file, and those are never limited.
+bool limiterTakes(const std::optional<LoudnessResult>& result, const DeliverySpec& spec);
+
+/// Why the limiter refuses a file it takes, known from its reading alone: it would need more than
+/// Limiter::mostReduction of peak reduction, and the sentence says how much. Absent when the
+/// limiter can try.
+std::optional<std::string> limiterRefusal(const LoudnessResult& result, const DeliverySpec& spec);
+
+/// The label in a limited copy's name: "EBU R 128, limited".
+std::string limitedLabel(const DeliverySpec& spec);
+
+/// Writes `original` (whose reading is `measured`) with gain and true-peak limiting as a new file
+/// named after limitedLabel(`spec`), in `outputFolder` or next to the original, then measures the
+/// copy. The gain is solved so that the copy reads, rounded, between the target − 0.1 and the
+/// target, with its true peak at or under the ceiling; when the copy as measured misses, it is
+/// written again with the gain and threshold corrected (three writes at most; the last is kept
+/// whatever it reads). Written carries the limiting summary. A file without a reading, or that
+/// would need more than Limiter::mostReduction, becomes Failed with its sentence and nothing is
+/// written; other failures as writeFixedCopy. Cancelled propagates and leaves no copy behind.
+CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const LoudnessResult& measured,
+                             const DeliverySpec& spec,
+                             const std::optional<std::filesystem::path>& outputFolder,
+                             bool dualMono, const CancelCheck& isCancelled = {});
+
 /// A copy of `original` made earlier for `spec`: among the files named like its copies in the
 /// folder copies go to, the first whose duration, sample rate and channel count equal those of
 /// `measured` (the original's reading), whose integrated loudness is the original's plus `gain`
@@ -153,13 +181,17 @@ earlierCopy(const std::filesystem::path& original, const LoudnessResult& measure
             const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
             bool dualMono, const CancelCheck& isCancelled = {});
 
-/// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP".
+/// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP",
+/// followed for a limited copy by "; limited by up to 4.2 dB for 1.3 s".
 std::string fixTextWritten(const CopyOutcome::Written& written);
 /// The reports' Fix column for a copy that could not be written.
 std::string fixTextFailed(std::string_view message);
 /// The reports' Fix column for a refused fix, whatever the plan's reason.
 inline constexpr std::string_view fixTextRefused =
     "Not fixed: needs a limiter (gain alone would exceed the true-peak ceiling)";
+
+/// The reports' Fix column for a file the limiter refused, with the refusal's sentence.
+std::string fixTextNotLimited(std::string_view message);
 
 /// Why a report could not be saved at `path`, in a whole sentence naming the file and the system's
 /// reason: "Loudness report.csv couldn’t be written in /srv/out (Permission denied)."
