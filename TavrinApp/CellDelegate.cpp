@@ -1,6 +1,7 @@
 #include "CellDelegate.h"
 
 #include <QAbstractItemView>
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QDateTime>
 #include <QHelpEvent>
@@ -12,7 +13,10 @@ namespace tavrin::app {
 
 namespace {
 
-ResultsTableModel::Cell cellAt(const QModelIndex& index) {
+ResultsTableModel::Cell cellAt(QModelIndex index) {
+    // The table shows the rows through a sorting, filtering view.
+    if (const auto* view = qobject_cast<const QAbstractProxyModel*>(index.model()))
+        index = view->mapToSource(index);
     const auto* model = qobject_cast<const ResultsTableModel*>(index.model());
     return model ? model->cell(index) : ResultsTableModel::Cell{};
 }

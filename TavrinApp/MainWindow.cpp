@@ -2,6 +2,7 @@
 
 #include "AppCommands.h"
 #include "DropZone.h"
+#include "FilterBar.h"
 #include "NoticeBar.h"
 #include "Paths.h"
 #include "PresetFooter.h"
@@ -82,7 +83,8 @@ QString presetOption(const DeliverySpec& spec) {
 MainWindow::MainWindow(AppModel& model, QWidget* parent)
     : QMainWindow(parent), m_model(model), m_commands(new AppCommands(model, menuBar())),
       m_notice(new NoticeBar(model)), m_body(new QStackedWidget), m_dropZone(new DropZone(model)),
-      m_table(new ResultsTable(model)), m_footer(new PresetFooter(model)) {
+      m_table(new ResultsTable(model)), m_filterBar(new FilterBar(m_table->view())),
+      m_footer(new PresetFooter(model)) {
     setObjectName(QStringLiteral("main"));
     setMinimumSize(900, 520);
     resize(1180, 720);
@@ -94,6 +96,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
     stack->addWidget(m_notice);
+    stack->addWidget(m_filterBar);
     m_body->addWidget(m_dropZone);
     m_body->addWidget(m_table);
     stack->addWidget(m_body, 1);
@@ -106,6 +109,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     setCentralWidget(content);
     m_overlay = new DropOverlay(content);
     buildToolbar();
+    connectFilter();
 
     connect(&m_buttonsPending, &QTimer::timeout, this, &MainWindow::refreshButtons);
     connect(&model, &AppModel::itemChanged, this, [this] { m_buttonsPending.request(); });
@@ -172,6 +176,18 @@ void MainWindow::buildToolbar() {
     m_export->setMenu(exportMenu);
     m_export->setPopupMode(QToolButton::InstantPopup);
     m_export->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+}
+
+void MainWindow::connectFilter() {
+    ResultsView& view = m_table->view();
+    connect(m_footer, &PresetFooter::filterRequested, &view, &ResultsView::setFilter);
+    connect(&view, &ResultsView::filterChanged, this,
+            [this, &view] { m_footer->showFilter(view.filter()); });
+    // A new list starts unfiltered.
+    connect(&m_model, &AppModel::itemsRemoved, this, [this, &view] {
+        if (m_model.items().empty())
+            view.setFilter(RowFilter::all);
+    });
 }
 
 void MainWindow::showPreset() {

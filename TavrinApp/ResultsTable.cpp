@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <algorithm>
 #include <array>
 
 namespace tavrin::app {
@@ -47,8 +48,9 @@ public:
 } // namespace
 
 ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
-    : QTableView(parent), m_model(model), m_table(model), m_delegate(new CellDelegate(this)) {
-    setModel(&m_table);
+    : QTableView(parent), m_model(model), m_table(model), m_view(m_table, model),
+      m_delegate(new CellDelegate(this)) {
+    setModel(&m_view);
     setItemDelegate(m_delegate);
     setAccessibleName(QStringLiteral("Results"));
     setSelectionBehavior(SelectRows);
@@ -75,7 +77,7 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
     connect(this, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { m_model.revealInFinder(targetRows(index.row())); });
     connect(m_delegate, &CellDelegate::revealClicked, this,
-            [this](int row) { m_model.revealInFinder({m_table.idAt(row)}); });
+            [this](int row) { m_model.revealInFinder({m_view.idAt(row)}); });
 
     m_writingAnimation.setInterval(50);
     connect(&m_writingAnimation, &QTimer::timeout, this, &ResultsTable::animateWriting);
@@ -90,7 +92,8 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
 void ResultsTable::setUpColumns() {
     QHeaderView* header = horizontalHeader();
     header->setHighlightSections(false);
-    header->setSectionsClickable(false);
+    header->setSectionsClickable(true);
+    connect(header, &QHeaderView::sectionClicked, this, &ResultsTable::sortByHeader);
     header->setMinimumSectionSize(columnWidths[0].minimum / 2);
     header->setStretchLastSection(true);
     auto* style = new HeaderStyle(QStyleFactory::create(QApplication::style()->name()));
@@ -123,7 +126,7 @@ void ResultsTable::keepColumnWithinLimits(int column, int size) {
 QSet<QUuid> ResultsTable::targetRows(int row) const {
     if (row < 0)
         return {};
-    const QUuid id = m_table.idAt(row);
+    const QUuid id = m_view.idAt(row);
     return m_model.selection().contains(id) ? m_model.selection() : QSet<QUuid>{id};
 }
 
@@ -132,7 +135,7 @@ void ResultsTable::selectionFromView() {
         return;
     QSet<QUuid> ids;
     for (const QModelIndex& index : selectionModel()->selectedRows())
-        ids.insert(m_table.idAt(index.row()));
+        ids.insert(m_view.idAt(index.row()));
     m_syncingSelection = true;
     m_model.setSelection(ids);
     m_syncingSelection = false;
@@ -141,20 +144,20 @@ void ResultsTable::selectionFromView() {
 void ResultsTable::selectionFromModel() {
     if (m_syncingSelection)
         return;
+    std::vector<int> rows;
+    for (const QUuid& id : m_model.selection())
+        if (const int row = m_view.rowOf(id); row >= 0)
+            rows.push_back(row);
+    std::ranges::sort(rows);
     // Contiguous runs become one range each, so selecting thousands of rows stays cheap.
     QItemSelection selection;
-    const auto& items = m_model.items();
-    const QSet<QUuid>& ids = m_model.selection();
-    for (int row = 0; row < int(items.size());) {
-        if (!ids.contains(items[std::size_t(row)].id)) {
-            ++row;
-            continue;
-        }
-        const int first = row;
-        while (row < int(items.size()) && ids.contains(items[std::size_t(row)].id))
-            ++row;
-        selection.select(m_table.index(first, 0),
-                         m_table.index(row - 1, ResultsTableModel::columns - 1));
+    for (std::size_t first = 0; first < rows.size();) {
+        std::size_t last = first;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1)
+            ++last;
+        selection.select(m_view.index(rows[first], 0),
+                         m_view.index(rows[last], ResultsTableModel::columns - 1));
+        first = last + 1;
     }
     m_syncingSelection = true;
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
@@ -184,6 +187,13 @@ void ResultsTable::animateWriting() {
     const int column = ResultsTableModel::fix;
     viewport()->update(
         QRect(columnViewportPosition(column), 0, columnWidth(column), viewport()->height()));
+}
+
+void ResultsTable::sortByHeader(int column) {
+    m_view.cycleSort(column);
+    QHeaderView* header = horizontalHeader();
+    header->setSortIndicatorShown(m_view.sortColumn() >= 0);
+    header->setSortIndicator(m_view.sortColumn(), m_view.sortOrder());
 }
 
 void ResultsTable::changeEvent(QEvent* event) {

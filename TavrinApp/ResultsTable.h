@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ResultsTableModel.h"
+#include "ResultsView.h"
 
 #include <QTableView>
 #include <QTimer>
@@ -10,7 +11,8 @@ namespace tavrin::app {
 class CellDelegate;
 
 /// The list of files and their readings: multi-selection bound to the model's `selection`, a
-/// context menu, and a double-click that shows the row's file in the file browser.
+/// context menu, and a double-click that shows the row's file in the file browser. A header click
+/// sorts the view, and the view can be filtered; selected rows filtered away leave the selection.
 class ResultsTable : public QTableView {
     Q_OBJECT
 
@@ -18,8 +20,10 @@ public:
     explicit ResultsTable(AppModel& model, QWidget* parent = nullptr);
 
     ResultsTableModel& tableModel() { return m_table; }
-    /// The rows a context menu or double-click at `row` acts on: the selection when it holds the
-    /// row, otherwise the row alone; nothing when `row` is −1.
+    /// The rows as shown: sorted and filtered.
+    ResultsView& view() { return m_view; }
+    /// The rows a context menu or double-click at view row `row` acts on: the selection when it
+    /// holds the row, otherwise the row alone; nothing when `row` is −1.
     QSet<QUuid> targetRows(int row) const;
 
 protected:
@@ -33,9 +37,11 @@ private:
     void selectionFromModel();
     void showContextMenu(const QPoint& position);
     void animateWriting();
+    void sortByHeader(int column);
 
     AppModel& m_model;
     ResultsTableModel m_table;
+    ResultsView m_view;
     CellDelegate* m_delegate;
     bool m_syncingSelection = false;
     QTimer m_writingAnimation;

@@ -7,6 +7,7 @@
 #include "NoticeBar.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
+#include "TallyButton.h"
 #include "ToneLabel.h"
 
 #include <QAction>
@@ -48,7 +49,7 @@ private slots:
                                       false, false}));
 
         f.model.addFiles({f.tone("loud.wav", -20), f.tone("good.wav", -23)});
-        QCOMPARE(window.footer()->activityText(), "Measuring…");
+        QCOMPARE(window.footer()->activityText(), "Measuring 0 of 2");
         // Fix can start already: the rows join the run once they're measured.
         QCOMPARE(enabled(all),
                  (QList{true, false, false, true, false, false, true, true, true, true, false}));
