@@ -7,8 +7,10 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOptionHeader>
 #include <algorithm>
 #include <array>
 
@@ -33,15 +35,59 @@ constexpr std::array<ColumnWidth, ResultsTableModel::columns> columnWidths{{
     {150, 240, none}, // Fix
 }};
 
-/// Header titles inset like the cells below them, so both line up.
+/// Header titles inset like the cells below them, so both line up. The sort arrow sits beside
+/// the title, on the side away from the column's edge, so even a narrow column keeps its whole
+/// title.
 class HeaderStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
+    static constexpr int arrowWidth = 7;
+    static constexpr int arrowGap = 4;
+
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
         if (metric == PM_HeaderMargin)
             return CellDelegate::padding;
         return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    /// Draws a sorted column's header as an unsorted one, with the whole title, then a small
+    /// triangle beside the title: up while the smallest value is on top.
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element != CE_Header || !header || header->sortIndicator == QStyleOptionHeader::None)
+            return QProxyStyle::drawControl(element, option, painter, widget);
+        QStyleOptionHeader unsorted = *header;
+        unsorted.sortIndicator = QStyleOptionHeader::None;
+        // Saved, as the header's drawing leaves a clip behind that would hide the arrow.
+        painter->save();
+        QProxyStyle::drawControl(CE_Header, &unsorted, painter, widget);
+        painter->restore();
+
+        const QRect label = QProxyStyle::subElementRect(SE_HeaderLabel, &unsorted, widget);
+        const int title = option->fontMetrics.horizontalAdvance(header->text);
+        const int x =
+            header->textAlignment & Qt::AlignRight
+                ? std::max(option->rect.left() + 2,
+                           label.right() + 1 - title - arrowGap - arrowWidth)
+                : std::min(option->rect.right() - arrowWidth - 1, label.left() + title + arrowGap);
+        const QRectF box(x, option->rect.center().y() - arrowWidth / 2.0 + 1, arrowWidth,
+                         arrowWidth - 2);
+        // The header calls an ascending sort "SortDown".
+        const bool up = header->sortIndicator == QStyleOptionHeader::SortDown;
+        const QPolygonF arrow = up ? QPolygonF{{box.left(), box.bottom()},
+                                               {box.right(), box.bottom()},
+                                               {box.center().x(), box.top()}}
+                                   : QPolygonF{{box.left(), box.top()},
+                                               {box.right(), box.top()},
+                                               {box.center().x(), box.bottom()}};
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(Theme::colour(Tone::secondary, option->palette));
+        painter->drawPolygon(arrow);
+        painter->restore();
     }
 };
 

@@ -3,19 +3,26 @@
 // Usage: tavrin_screenshots OUTPUT_FOLDER (under a real display server, e.g. Xvfb).
 
 #include "DropZone.h"
+#include "FilterBar.h"
 #include "MainWindow.h"
 #include "Paths.h"
+#include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "SampleFiles.h"
 #include "SettingsWindow.h"
+#include "TallyButton.h"
 #include "TavrinApp.h"
+#include "tavrin/AudioFileMeter.h"
 #include "tavrin/Report.h"
+#include "tavrin/Workflow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QStyleFactory>
@@ -25,6 +32,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace tavrin;
@@ -82,6 +90,24 @@ void writeLongTone(const fs::path& path, double minutes) {
         out << second;
 }
 
+/// Files in `paced` take about `seconds` each to measure, so a shot catches their batch part way;
+/// every other file is measured as usual.
+void paceMeasuring(const fs::path& paced, double seconds) {
+    Workflow::replaceMeasuringStepForTesting([=](const fs::path& file, bool dualMono,
+                                                 const ProgressFn& progress,
+                                                 const CancelCheck& cancelled) {
+        if (file.parent_path() != paced)
+            return AudioFileMeter::measure(file, dualMono, progress, cancelled);
+        constexpr int steps = 20;
+        for (int step = 1; step <= steps; ++step) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds / steps));
+            if (progress)
+                progress(double(step) / steps);
+        }
+        return AudioFileMeter::measure(file, dualMono, {}, cancelled);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -112,6 +138,7 @@ int main(int argc, char** argv) {
         QApplication::setPalette(light);
     };
     QTemporaryDir files, preferences;
+    paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     QSettings settings(preferences.filePath("tavrin.ini"), QSettings::IniFormat);
     settings.setValue("preset", "apple-podcasts");
     TavrinApp tavrin(settings, {});
@@ -204,6 +231,32 @@ int main(int argc, char** argv) {
     model.setSpecID(DeliverySpec::youtube().id);
     shoot("list-caution", window);
     model.setSpecID(DeliverySpec::applePodcasts().id);
+
+    // The failing files, loudest true peak first, as a header and a footer count arrange them.
+    QHeaderView* header = window.table()->horizontalHeader();
+    for (int click = 0; click < 2; ++click)
+        emit header->sectionClicked(ResultsTableModel::truePeak);
+    window.footer()->failTally()->click();
+    shoot("list-sorted-filtered", window);
+    window.filterBar()->showAllButton()->click();
+    emit header->sectionClicked(ResultsTableModel::truePeak);
+
+    // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
+    const fs::path promos = toPath(files.path()) / "Promos";
+    fs::create_directories(promos);
+    std::vector<fs::path> batch;
+    for (int promo = 1; promo <= 12; ++promo)
+        batch.push_back(
+            test::writeTone(promos / ("Promo " + std::to_string(promo) + " – Spring Campaign.wav"),
+                            promo % 3 ? -16.2 : -13.5));
+    model.addFiles(batch);
+    window.table()->scrollToBottom();
+    waitUntil([&] {
+        const auto progress = model.measuringProgress();
+        return !progress || (progress->seconds > 10.5 && progress->done > 0);
+    });
+    shoot("list-measuring", window);
+    waitUntil([&] { return !model.isBusy(); });
 
     const auto pdf = Report::pdf(model.reportRows(), model.currentSpec(), "Loudness report",
                                  "Tavrin", std::chrono::system_clock::now());
