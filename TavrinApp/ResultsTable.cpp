@@ -35,15 +35,38 @@ constexpr std::array<ColumnWidth, ResultsTableModel::columns> columnWidths{{
     {150, 240, none}, // Fix
 }};
 
-/// Header titles inset like the cells below them, so both line up. The sort arrow sits beside
-/// the title, on the side away from the column's edge, so even a narrow column keeps its whole
-/// title.
+constexpr int arrowWidth = 7;
+constexpr int arrowGap = 4;
+
+/// Where a sorted column's arrow goes: beside the title, on the side away from the column's
+/// edge, so even a narrow column keeps its whole title.
+QRectF sortArrowBox(const QStyleOptionHeader& header, const QRect& label) {
+    const QRect& section = header.rect;
+    const int title = header.fontMetrics.horizontalAdvance(header.text);
+    const int x =
+        header.textAlignment & Qt::AlignRight
+            ? std::max(section.left() + 2, label.right() + 1 - title - arrowGap - arrowWidth)
+            : std::min(section.right() - arrowWidth - 1, label.left() + title + arrowGap);
+    return {double(x), section.center().y() - arrowWidth / 2.0 + 1, arrowWidth, arrowWidth - 2};
+}
+
+/// A small triangle in the secondary colour, pointing up or down.
+void paintSortArrow(QPainter& painter, const QRectF& box, bool up, const QPalette& palette) {
+    const double tip = up ? box.top() : box.bottom(), base = up ? box.bottom() : box.top();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Theme::colour(Tone::secondary, palette));
+    painter.drawPolygon(
+        QPolygonF{{box.left(), base}, {box.right(), base}, {box.center().x(), tip}});
+    painter.restore();
+}
+
+/// Header titles inset like the cells below them, so both line up; a sorted column keeps its
+/// whole title, with a small arrow beside it.
 class HeaderStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
-    static constexpr int arrowWidth = 7;
-    static constexpr int arrowGap = 4;
-
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
         if (metric == PM_HeaderMargin)
@@ -51,8 +74,6 @@ public:
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 
-    /// Draws a sorted column's header as an unsorted one, with the whole title, then a small
-    /// triangle beside the title: up while the smallest value is on top.
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override {
         const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
@@ -64,30 +85,10 @@ public:
         painter->save();
         QProxyStyle::drawControl(CE_Header, &unsorted, painter, widget);
         painter->restore();
-
         const QRect label = QProxyStyle::subElementRect(SE_HeaderLabel, &unsorted, widget);
-        const int title = option->fontMetrics.horizontalAdvance(header->text);
-        const int x =
-            header->textAlignment & Qt::AlignRight
-                ? std::max(option->rect.left() + 2,
-                           label.right() + 1 - title - arrowGap - arrowWidth)
-                : std::min(option->rect.right() - arrowWidth - 1, label.left() + title + arrowGap);
-        const QRectF box(x, option->rect.center().y() - arrowWidth / 2.0 + 1, arrowWidth,
-                         arrowWidth - 2);
-        // The header calls an ascending sort "SortDown".
-        const bool up = header->sortIndicator == QStyleOptionHeader::SortDown;
-        const QPolygonF arrow = up ? QPolygonF{{box.left(), box.bottom()},
-                                               {box.right(), box.bottom()},
-                                               {box.center().x(), box.top()}}
-                                   : QPolygonF{{box.left(), box.top()},
-                                               {box.right(), box.top()},
-                                               {box.center().x(), box.bottom()}};
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(Theme::colour(Tone::secondary, option->palette));
-        painter->drawPolygon(arrow);
-        painter->restore();
+        // The header calls an ascending sort "SortDown"; the arrow points up, smallest on top.
+        paintSortArrow(*painter, sortArrowBox(*header, label),
+                       header->sortIndicator == QStyleOptionHeader::SortDown, option->palette);
     }
 };
 

@@ -114,8 +114,6 @@ QString showingText(RowFilter filter, int shown, int total) {
 ResultsView::ResultsView(ResultsTableModel& table, const AppModel& model, QObject* parent)
     : QSortFilterProxyModel(parent), m_table(table), m_model(model) {
     setSourceModel(&table);
-    // Back to list order until a header is clicked.
-    sort(-1);
 }
 
 void ResultsView::cycleSort(int column) {

@@ -218,7 +218,12 @@ int main(int argc, char** argv) {
     shoot("list-fixing", window);
     // Clear List or Quit during the run ask first; this answer keeps it going.
     QTimer::singleShot(300, [&] {
-        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        // Found by its text: the run's own alert may have come up over it meanwhile.
+        QMessageBox* question = nullptr;
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(shown);
+                box && box->isVisible() && box->text() == "Stop fixing?")
+                question = box;
         shoot("stop-fixing", window, true);
         if (question)
             question->buttons().last()->click();
