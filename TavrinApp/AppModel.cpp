@@ -6,6 +6,7 @@
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSettings>
 #include <algorithm>
@@ -89,12 +90,15 @@ const FileItem::FixState* FileItem::fixFor(const std::string& specID) const {
     return found == fixes.end() ? nullptr : &found->second;
 }
 
-/// The running measuring loop: what it measures with, and how many of its files are running.
+/// The running measuring loop: what it measures with, how many of its files are running, and
+/// how many it has finished since it started from idle.
 struct AppModel::MeasuringLoop {
     int generation;
     bool dualMono;
     int width;
     int running = 0;
+    int finished = 0;
+    QElapsedTimer clock{};
     std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
 };
 
@@ -309,6 +313,16 @@ bool AppModel::isBusy() const {
     return std::ranges::any_of(m_items, &FileItem::unmeasured);
 }
 
+std::optional<AppModel::MeasuringProgress> AppModel::measuringProgress() const {
+    const auto unmeasured = static_cast<int>(std::ranges::count_if(m_items, &FileItem::unmeasured));
+    if (unmeasured == 0)
+        return std::nullopt;
+    // Rows removed before they were measured leave the batch; those measured stay counted.
+    const int finished = m_loop ? m_loop->finished : 0;
+    return MeasuringProgress{finished, finished + unmeasured,
+                             m_loop ? static_cast<double>(m_loop->clock.elapsed()) / 1000 : 0};
+}
+
 std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
     if (const LoudnessResult* result = item.result())
         return Verdict::make(*result, currentSpec());
@@ -427,6 +441,7 @@ void AppModel::startMeasuring() {
         return; // the running loop picks up new rows as slots free
     m_loop.reset(
         new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
+    m_loop->clock.start();
     fillMeasuringSlots();
 }
 
@@ -510,7 +525,10 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
         return;
     if (format)
         item.format = std::move(*format);
+    const bool finishes = item.unmeasured() && !measuring(reading);
     item.reading = std::move(reading);
+    if (finishes && m_loop)
+        ++m_loop->finished;
     emit itemChanged(row);
     if (m_fixRun && !measuring(item.reading) && m_fixRun->awaited.remove(id)) {
         enlistInFixRun(row);

@@ -162,6 +162,15 @@ public:
     void measureAgain();
     /// True while any row waits for or is being measured.
     bool isBusy() const;
+    /// How far measuring has come since it last started from idle: rows finished of those
+    /// listed for it meanwhile (finished or still to do), and the seconds it has run.
+    struct MeasuringProgress {
+        int done = 0;
+        int total = 0;
+        double seconds = 0;
+    };
+    /// Absent while no row waits for or is being measured.
+    std::optional<MeasuringProgress> measuringProgress() const;
     /// The row's verdict against the current preset; absent unless the row is measured.
     std::optional<Verdict> verdict(const FileItem& item) const;
 

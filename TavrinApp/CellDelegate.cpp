@@ -1,6 +1,7 @@
 #include "CellDelegate.h"
 
 #include <QAbstractItemView>
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QDateTime>
 #include <QHelpEvent>
@@ -29,7 +30,10 @@ void paintRing(QPainter& painter, QRectF box, double progress, const QColor& tra
 
 } // namespace
 
-ResultsTableModel::Cell CellDelegate::cellAt(const QModelIndex& index) {
+ResultsTableModel::Cell CellDelegate::cellAt(QModelIndex index) {
+    // The table shows the rows through a sorting, filtering view.
+    if (const auto* view = qobject_cast<const QAbstractProxyModel*>(index.model()))
+        index = view->mapToSource(index);
     const auto* model = qobject_cast<const ResultsTableModel*>(index.model());
     return model ? model->cell(index) : ResultsTableModel::Cell{};
 }

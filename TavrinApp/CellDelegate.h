@@ -28,7 +28,7 @@ public:
         QRect warning; ///< the mark of a reading with warnings; empty when there is none
     };
     /// What the cell at `index` of the table shows; empty for any other model.
-    static ResultsTableModel::Cell cellAt(const QModelIndex& index);
+    static ResultsTableModel::Cell cellAt(QModelIndex index);
     static Layout layout(const QRect& rect, const ResultsTableModel::Cell& cell, const QFont& font);
     /// The font a cell's main text is drawn in.
     static QFont font(const ResultsTableModel::Cell& cell, QFont base);

@@ -3,6 +3,7 @@
 #include "AppCommands.h"
 #include "CustomTargetSheet.h"
 #include "DropZone.h"
+#include "FilterBar.h"
 #include "NoticeBar.h"
 #include "Paths.h"
 #include "PresetBox.h"
@@ -84,7 +85,8 @@ QString presetOption(const DeliverySpec& spec) {
 MainWindow::MainWindow(AppModel& model, QWidget* parent)
     : QMainWindow(parent), m_model(model), m_commands(new AppCommands(model, menuBar())),
       m_notice(new NoticeBar(model)), m_body(new QStackedWidget), m_dropZone(new DropZone(model)),
-      m_table(new ResultsTable(model)), m_footer(new PresetFooter(model)) {
+      m_table(new ResultsTable(model)), m_filterBar(new FilterBar(m_table->view())),
+      m_footer(new PresetFooter(model)) {
     setObjectName(QStringLiteral("main"));
     setMinimumSize(900, 520);
     resize(1180, 720);
@@ -96,6 +98,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
     stack->addWidget(m_notice);
+    stack->addWidget(m_filterBar);
     m_body->addWidget(m_dropZone);
     m_body->addWidget(m_table);
     stack->addWidget(m_body, 1);
@@ -108,6 +111,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     setCentralWidget(content);
     m_overlay = new DropOverlay(content);
     buildToolbar();
+    connectFilter();
 
     connect(&m_buttonsPending, &QTimer::timeout, this, &MainWindow::refreshButtons);
     connect(&model, &AppModel::itemChanged, this, [this] { m_buttonsPending.request(); });
@@ -208,6 +212,18 @@ void MainWindow::chooseCustomTarget() {
     connect(sheet, &QDialog::accepted, this,
             [this, sheet] { m_model.setSpecID(sheet->spec()->id); });
     sheet->open();
+}
+
+void MainWindow::connectFilter() {
+    ResultsView& view = m_table->view();
+    connect(m_footer, &PresetFooter::filterRequested, &view, &ResultsView::setFilter);
+    connect(&view, &ResultsView::filterChanged, this,
+            [this, &view] { m_footer->showFilter(view.filter()); });
+    // A new list starts unfiltered.
+    connect(&m_model, &AppModel::itemsRemoved, this, [this, &view] {
+        if (m_model.items().empty())
+            view.setFilter(RowFilter::all);
+    });
 }
 
 void MainWindow::showPreset() {

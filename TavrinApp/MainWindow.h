@@ -14,6 +14,7 @@ namespace tavrin::app {
 
 class AppCommands;
 class DropZone;
+class FilterBar;
 class NoticeBar;
 class PresetFooter;
 class ResultsTable;
@@ -33,6 +34,7 @@ public:
     ResultsTable* table() const { return m_table; }
     DropZone* dropZone() const { return m_dropZone; }
     NoticeBar* noticeBar() const { return m_notice; }
+    FilterBar* filterBar() const { return m_filterBar; }
     PresetFooter* footer() const { return m_footer; }
     QComboBox* presetPicker() const { return m_preset; }
     QToolButton* addButton() const { return m_add; }
@@ -66,6 +68,7 @@ private:
     void showList();
     void refreshButtons();
     void showAlert();
+    void connectFilter();
 
     AppModel& m_model;
     AppCommands* m_commands;
@@ -73,6 +76,7 @@ private:
     QStackedWidget* m_body;
     DropZone* m_dropZone;
     ResultsTable* m_table;
+    FilterBar* m_filterBar;
     PresetFooter* m_footer;
     QWidget* m_overlay;
     QComboBox* m_preset = nullptr;

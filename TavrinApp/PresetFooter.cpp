@@ -1,6 +1,8 @@
 #include "PresetFooter.h"
 
 #include "Paths.h"
+#include "ProgressText.h"
+#include "TallyButton.h"
 #include "ToneLabel.h"
 #include "tavrin/Report.h"
 
@@ -94,9 +96,16 @@ QWidget* PresetFooter::makeTallyColumn() {
 
     auto* tally = tight(new QHBoxLayout, 10);
     const QFont digits = Theme::monospacedDigits(Theme::callout());
-    m_pass = new SymbolLabel(Symbol::checkmarkCircleFill, {}, Tone::pass, digits);
-    m_fail = new SymbolLabel(Symbol::xmarkOctagonFill, {}, Tone::fail, digits);
-    m_other = new SymbolLabel(Symbol::minusCircle, {}, Tone::secondary, digits);
+    m_pass = new TallyButton(Symbol::checkmarkCircleFill, Tone::pass, digits);
+    m_fail = new TallyButton(Symbol::xmarkOctagonFill, Tone::fail, digits);
+    m_other = new TallyButton(Symbol::minusCircle, Tone::secondary, digits);
+    const std::pair<TallyButton*, RowFilter> filters[]{{m_pass, RowFilter::passing},
+                                                       {m_fail, RowFilter::failing},
+                                                       {m_other, RowFilter::withoutReading}};
+    for (const auto& [button, filter] : filters)
+        connect(button, &TallyButton::clicked, this, [this, button, filter] {
+            emit filterRequested(button->isChecked() ? filter : RowFilter::all);
+        });
     tally->addStretch();
     tally->addWidget(m_pass);
     tally->addWidget(m_fail);
@@ -149,7 +158,11 @@ void PresetFooter::showTally() {
     m_pass->setText(QString::number(counts.passed) + " pass");
     m_fail->setText(QString::number(counts.failed) + " fail");
     m_other->setText(QString::number(counts.other) + " without a reading");
-    m_other->setVisible(counts.other > 0);
+    m_pass->setAccessibleName(showOnlyText(RowFilter::passing, counts.passed));
+    m_fail->setAccessibleName(showOnlyText(RowFilter::failing, counts.failed));
+    m_other->setAccessibleName(showOnlyText(RowFilter::withoutReading, counts.other));
+    // Kept while its filter is on, so the way back stays where it was clicked.
+    m_other->setVisible(counts.other > 0 || m_other->isChecked());
     m_dualMono->setVisible(m_model.dualMono());
     m_activity->setText(activity());
     m_activity->setVisible(!m_activity->text().isEmpty());
@@ -166,9 +179,16 @@ QString PresetFooter::activity() const {
     if (const auto progress = m_model.fixProgress())
         return "Fixing " + QString::number(progress->current) + " of " +
                QString::number(progress->total) + "…";
-    if (m_model.isBusy())
-        return QStringLiteral("Measuring…");
+    if (const auto measuring = m_model.measuringProgress())
+        return measuringText(measuring->done, measuring->total, measuring->seconds);
     return m_model.fixing() ? QStringLiteral("Writing fixed copies…") : QString();
+}
+
+void PresetFooter::showFilter(RowFilter filter) {
+    m_pass->setChecked(filter == RowFilter::passing);
+    m_fail->setChecked(filter == RowFilter::failing);
+    m_other->setChecked(filter == RowFilter::withoutReading);
+    showTally();
 }
 
 QString PresetFooter::countText() const {

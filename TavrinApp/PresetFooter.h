@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppModel.h"
+#include "ResultsView.h"
 #include "SummaryTimer.h"
 
 #include <QWidget>
@@ -10,10 +11,12 @@ class QLabel;
 namespace tavrin::app {
 
 class SymbolLabel;
+class TallyButton;
 class ToneLabel;
 
 /// The band along the bottom of the main window: the current preset's rule, summary, caution and
 /// source, and, once the list has files, their count, the pass and fail tally and what is running.
+/// The tally's counts are buttons that ask for the table to show only the rows they count.
 class PresetFooter : public QWidget {
     Q_OBJECT
 
@@ -21,13 +24,19 @@ public:
     explicit PresetFooter(AppModel& model, QWidget* parent = nullptr);
 
     QString countText() const;
-    SymbolLabel* passTally() const { return m_pass; }
-    SymbolLabel* failTally() const { return m_fail; }
-    SymbolLabel* otherTally() const { return m_other; }
+    TallyButton* passTally() const { return m_pass; }
+    TallyButton* failTally() const { return m_fail; }
+    TallyButton* otherTally() const { return m_other; }
+    /// Checks the button of the filter the table shows, and only that one.
+    void showFilter(RowFilter filter);
     QString activityText() const;
     /// The caution shown under the summary, or empty.
     QString cautionText() const;
     bool tallyShown() const;
+
+signals:
+    /// A tally's button was clicked: show only its rows, or, clicked again, every row.
+    void filterRequested(RowFilter filter);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,7 +47,7 @@ private:
     QWidget* makeTallyColumn();
     void showSpec();
     void showTally();
-    /// What is running: "Fixing 3 of 12…", "Measuring…", or nothing.
+    /// What is running: "Fixing 3 of 12…", "Measuring 120 of 300 — about 1 min left", or nothing.
     QString activity() const;
 
     AppModel& m_model;
@@ -49,9 +58,9 @@ private:
     QLabel* m_source;
     QWidget* m_tally;
     QLabel* m_count;
-    SymbolLabel* m_pass;
-    SymbolLabel* m_fail;
-    SymbolLabel* m_other;
+    TallyButton* m_pass;
+    TallyButton* m_fail;
+    TallyButton* m_other;
     ToneLabel* m_dualMono;
     ToneLabel* m_activity;
     SummaryTimer m_tallyPending;

@@ -13,9 +13,11 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <algorithm>
 #include <array>
 
 namespace tavrin::app {
@@ -39,7 +41,35 @@ constexpr std::array<ColumnWidth, ResultsTableModel::columns> columnWidths{{
     {150, 240, none}, // Fix
 }};
 
-/// Header titles inset like the cells below them, so both line up.
+constexpr int arrowWidth = 7;
+constexpr int arrowGap = 4;
+
+/// Where a sorted column's arrow goes: beside the title, on the side away from the column's
+/// edge, so even a narrow column keeps its whole title.
+QRectF sortArrowBox(const QStyleOptionHeader& header, const QRect& label) {
+    const QRect& section = header.rect;
+    const int title = header.fontMetrics.horizontalAdvance(header.text);
+    const int x =
+        header.textAlignment & Qt::AlignRight
+            ? std::max(section.left() + 2, label.right() + 1 - title - arrowGap - arrowWidth)
+            : std::min(section.right() - arrowWidth - 1, label.left() + title + arrowGap);
+    return {double(x), section.center().y() - arrowWidth / 2.0 + 1, arrowWidth, arrowWidth - 2};
+}
+
+/// A small triangle in the secondary colour, pointing up or down.
+void paintSortArrow(QPainter& painter, const QRectF& box, bool up, const QPalette& palette) {
+    const double tip = up ? box.top() : box.bottom(), base = up ? box.bottom() : box.top();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Theme::colour(Tone::secondary, palette));
+    painter.drawPolygon(
+        QPolygonF{{box.left(), base}, {box.right(), base}, {box.center().x(), tip}});
+    painter.restore();
+}
+
+/// Header titles inset like the cells below them, so both line up; a sorted column keeps its
+/// whole title, with a small arrow beside it.
 class HeaderStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
@@ -53,6 +83,8 @@ public:
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override {
         const auto* label = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element == CE_Header && label && label->sortIndicator != QStyleOptionHeader::None)
+            return drawSortedHeader(*label, painter, widget);
         if (element != CE_HeaderLabel || !label)
             return QProxyStyle::drawControl(element, option, painter, widget);
         QStyleOptionHeader elided = *label;
@@ -60,13 +92,28 @@ public:
             label->fontMetrics.elidedText(label->text, Qt::ElideRight, label->rect.width());
         QProxyStyle::drawControl(element, &elided, painter, widget);
     }
+    /// A sorted column's header with a small arrow beside its whole title.
+    void drawSortedHeader(const QStyleOptionHeader& header, QPainter* painter,
+                          const QWidget* widget) const {
+        QStyleOptionHeader unsorted = header;
+        unsorted.sortIndicator = QStyleOptionHeader::None;
+        // Saved, as the header's drawing leaves a clip behind that would hide the arrow.
+        painter->save();
+        QProxyStyle::drawControl(CE_Header, &unsorted, painter, widget);
+        painter->restore();
+        const QRect label = QProxyStyle::subElementRect(SE_HeaderLabel, &unsorted, widget);
+        // The header calls an ascending sort "SortDown"; the arrow points up, smallest on top.
+        paintSortArrow(*painter, sortArrowBox(header, label),
+                       header.sortIndicator == QStyleOptionHeader::SortDown, header.palette);
+    }
 };
 
 } // namespace
 
 ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
-    : QTableView(parent), m_model(model), m_table(model), m_delegate(new CellDelegate(this)) {
-    setModel(&m_table);
+    : QTableView(parent), m_model(model), m_table(model), m_view(m_table, model),
+      m_delegate(new CellDelegate(this)) {
+    setModel(&m_view);
     setTabKeyNavigation(false);
     setItemDelegate(m_delegate);
     setAccessibleName(QStringLiteral("Results"));
@@ -93,7 +140,7 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
     connect(this, &QWidget::customContextMenuRequested, this, &ResultsTable::showContextMenu);
     connect(this, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { m_model.revealInFinder(targetRows(index.row())); });
-    const auto revealCopy = [this](int row) { m_model.revealInFinder({m_table.idAt(row)}); };
+    const auto revealCopy = [this](int row) { m_model.revealInFinder({m_view.idAt(row)}); };
     connect(m_delegate, &CellDelegate::revealClicked, this, revealCopy);
     m_reveal = new RevealButton(*this, ResultsTableModel::fix);
     connect(m_reveal, &RevealButton::revealRequested, this, revealCopy);
@@ -112,7 +159,8 @@ ResultsTable::ResultsTable(AppModel& model, QWidget* parent)
 void ResultsTable::setUpColumns() {
     QHeaderView* header = horizontalHeader();
     header->setHighlightSections(false);
-    header->setSectionsClickable(false);
+    header->setSectionsClickable(true);
+    connect(header, &QHeaderView::sectionClicked, this, &ResultsTable::sortByHeader);
     header->setMinimumSectionSize(columnWidths[0].minimum / 2);
     header->setStretchLastSection(true);
     auto* style = new HeaderStyle(QStyleFactory::create(QApplication::style()->name()));
@@ -142,7 +190,7 @@ int ResultsTable::idealWidth(int column) const {
 QSet<QUuid> ResultsTable::targetRows(int row) const {
     if (row < 0)
         return {};
-    const QUuid id = m_table.idAt(row);
+    const QUuid id = m_view.idAt(row);
     return m_model.selection().contains(id) ? m_model.selection() : QSet<QUuid>{id};
 }
 
@@ -151,7 +199,7 @@ void ResultsTable::selectionFromView() {
         return;
     QSet<QUuid> ids;
     for (const QModelIndex& index : selectionModel()->selectedRows())
-        ids.insert(m_table.idAt(index.row()));
+        ids.insert(m_view.idAt(index.row()));
     m_syncingSelection = true;
     m_model.setSelection(ids);
     m_syncingSelection = false;
@@ -160,20 +208,20 @@ void ResultsTable::selectionFromView() {
 void ResultsTable::selectionFromModel() {
     if (m_syncingSelection)
         return;
+    std::vector<int> rows;
+    for (const QUuid& id : m_model.selection())
+        if (const int row = m_view.rowOf(id); row >= 0)
+            rows.push_back(row);
+    std::ranges::sort(rows);
     // Contiguous runs become one range each, so selecting thousands of rows stays cheap.
     QItemSelection selection;
-    const auto& items = m_model.items();
-    const QSet<QUuid>& ids = m_model.selection();
-    for (int row = 0; row < int(items.size());) {
-        if (!ids.contains(items[std::size_t(row)].id)) {
-            ++row;
-            continue;
-        }
-        const int first = row;
-        while (row < int(items.size()) && ids.contains(items[std::size_t(row)].id))
-            ++row;
-        selection.select(m_table.index(first, 0),
-                         m_table.index(row - 1, ResultsTableModel::columns - 1));
+    for (std::size_t first = 0; first < rows.size();) {
+        std::size_t last = first;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1)
+            ++last;
+        selection.select(m_view.index(rows[first], 0),
+                         m_view.index(rows[last], ResultsTableModel::columns - 1));
+        first = last + 1;
     }
     m_syncingSelection = true;
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
@@ -226,6 +274,13 @@ void ResultsTable::copySelectedRows() const {
             selected.push_back(all[row]);
     if (!selected.empty())
         QGuiApplication::clipboard()->setText(qs(Report::tsv(selected, m_model.currentSpec())));
+}
+
+void ResultsTable::sortByHeader(int column) {
+    m_view.cycleSort(column);
+    QHeaderView* header = horizontalHeader();
+    header->setSortIndicatorShown(m_view.sortColumn() >= 0);
+    header->setSortIndicator(m_view.sortColumn(), m_view.sortOrder());
 }
 
 void ResultsTable::changeEvent(QEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ResultsTableModel.h"
+#include "ResultsView.h"
 
 #include <QTableView>
 #include <QTimer>
@@ -13,7 +14,9 @@ class RevealButton;
 
 /// The list of files and their readings: multi-selection bound to the model's `selection`, a
 /// context menu, and a double-click (or Enter) that shows the row's file in the file browser.
-/// Ctrl+C copies the selected rows as a spreadsheet pastes them; Tab leaves the table.
+/// Ctrl+C copies the selected rows as a spreadsheet pastes them; Tab leaves the table. A header
+/// click sorts the view, and the view can be filtered; selected rows filtered away leave the
+/// selection.
 class ResultsTable : public QTableView {
     Q_OBJECT
 
@@ -21,8 +24,10 @@ public:
     explicit ResultsTable(AppModel& model, QWidget* parent = nullptr);
 
     ResultsTableModel& tableModel() { return m_table; }
-    /// The rows a context menu or double-click at `row` acts on: the selection when it holds the
-    /// row, otherwise the row alone; nothing when `row` is −1.
+    /// The rows as shown: sorted and filtered.
+    ResultsView& view() { return m_view; }
+    /// The rows a context menu or double-click at view row `row` acts on: the selection when it
+    /// holds the row, otherwise the row alone; nothing when `row` is −1.
     QSet<QUuid> targetRows(int row) const;
     /// Keeps every column in view; holds the widths the user gave them.
     ColumnFitter& columnFitter() const { return *m_fitter; }
@@ -43,9 +48,11 @@ private:
     void selectionFromModel();
     void showContextMenu(const QPoint& position);
     void animateWriting();
+    void sortByHeader(int column);
 
     AppModel& m_model;
     ResultsTableModel m_table;
+    ResultsView m_view;
     CellDelegate* m_delegate;
     ColumnFitter* m_fitter = nullptr;
     RevealButton* m_reveal;

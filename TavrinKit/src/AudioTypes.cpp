@@ -168,4 +168,17 @@ Selection scan(const std::vector<fs::path>& chosenPaths) {
     return selection;
 }
 
+struct NameOrder::Impl {
+    NaturalNameOrder order;
+};
+
+NameOrder::NameOrder() : m_impl(std::make_unique<Impl>()) {}
+NameOrder::~NameOrder() = default;
+NameOrder::NameOrder(NameOrder&&) noexcept = default;
+NameOrder& NameOrder::operator=(NameOrder&&) noexcept = default;
+
+bool NameOrder::operator()(const fs::path& a, const fs::path& b) const {
+    return m_impl->order(a, b);
+}
+
 } // namespace tavrin::AudioTypes

@@ -8,6 +8,7 @@
 #include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "RevealButton.h"
+#include "TallyButton.h"
 #include "ToneLabel.h"
 
 #include <QAction>
@@ -52,7 +53,7 @@ private slots:
                                       false, false}));
 
         f.model.addFiles({f.tone("loud.wav", -20), f.tone("good.wav", -23)});
-        QCOMPARE(window.footer()->activityText(), "Measuring…");
+        QCOMPARE(window.footer()->activityText(), "Measuring 0 of 2");
         // Fix can start already: the rows join the run once they're measured.
         QCOMPARE(enabled(all),
                  (QList{true, false, false, true, false, false, true, true, true, true, false}));

@@ -176,6 +176,8 @@ private slots:
         ResultsTable table(f.model);
         QAbstractItemModelTester tester(&table.tableModel(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester viewTester(&table.view(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy changed(&table.tableModel(), &QAbstractItemModel::dataChanged);
         QVERIFY(f.addAndMeasure({f.tone("quiet.wav", -26), f.tone("good.wav", -23)}));
         for (const QList<QVariant>& signal : changed) // one row at a time, every column
@@ -188,7 +190,7 @@ private slots:
         QCOMPARE(cells->tableInterface()->cellAt(0, Column::result)->text(QAccessible::Description),
                  summary(f.model.items()[0]));
 
-        const QModelIndex fix = table.tableModel().index(0, Column::fix);
+        const QModelIndex fix = table.model()->index(0, Column::fix);
         QCOMPARE(fix.data().toString(), "+3.0 dB → −23.0 LUFS");
         f.model.fixFiles();
         QVERIFY(f.settled());
@@ -203,12 +205,13 @@ private slots:
         table.resize(1200, 400);
         table.show();
         QVERIFY(QTest::qWaitForWindowExposed(&table));
-        const auto parts =
-            CellDelegate::layout(table.visualRect(fix), table.tableModel().cell(fix), table.font());
+        const auto parts = CellDelegate::layout(
+            table.visualRect(fix), table.tableModel().cell(table.view().mapToSource(fix)),
+            table.font());
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, parts.button.center());
         QCOMPARE(f.desktop.revealed.size(), 1u);
         QVERIFY(f.desktop.revealed[0][0].filename() == "quiet (EBU R 128).wav");
-        const QModelIndex good = table.tableModel().index(1, Column::file);
+        const QModelIndex good = table.model()->index(1, Column::file);
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(good).center());
         QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, table.visualRect(good).center());
         QCOMPARE(f.desktop.revealed.back(), std::vector{f.path("good.wav")});
@@ -223,7 +226,7 @@ private slots:
         QVERIFY(f.addAndMeasure({f.tone("a.wav", -20), f.tone("b.wav", -21), f.tone("c.wav", -23.2),
                                  f.tone("d.wav", -22)}));
         const auto center = [&](int row) {
-            return table.visualRect(table.tableModel().index(row, Column::file)).center();
+            return table.visualRect(table.model()->index(row, Column::file)).center();
         };
         const auto id = [&](int row) { return f.model.items()[std::size_t(row)].id; };
 
@@ -231,7 +234,7 @@ private slots:
         QTest::mouseClick(table.viewport(), Qt::LeftButton, Qt::ShiftModifier, center(2));
         QCOMPARE(f.model.selection(), (QSet{id(0), id(1), id(2)}));
         f.model.setSelection({id(3)});
-        QCOMPARE(table.selectionModel()->selectedRows(), {table.tableModel().index(3, 0)});
+        QCOMPARE(table.selectionModel()->selectedRows(), {table.model()->index(3, 0)});
 
         const auto menuAt = [&](QPoint at) {
             QContextMenuEvent event(QContextMenuEvent::Mouse, at,

@@ -4,15 +4,20 @@
 
 #include "AppCommands.h"
 #include "CustomTargetSheet.h"
+#include "DamagedFiles.h"
 #include "DropZone.h"
+#include "FilterBar.h"
 #include "MainWindow.h"
 #include "Paths.h"
+#include "PresetFooter.h"
 #include "ResultsTable.h"
-#include "DamagedFiles.h"
 #include "SampleFiles.h"
 #include "SettingsWindow.h"
+#include "TallyButton.h"
 #include "TavrinApp.h"
+#include "tavrin/AudioFileMeter.h"
 #include "tavrin/Report.h"
+#include "tavrin/Workflow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -20,6 +25,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +38,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace tavrin;
@@ -89,6 +96,24 @@ void writeLongTone(const fs::path& path, double minutes) {
         out << second;
 }
 
+/// Files in `paced` take about `seconds` each to measure, so a shot catches their batch part way;
+/// every other file is measured as usual.
+void paceMeasuring(const fs::path& paced, double seconds) {
+    Workflow::replaceMeasuringStepForTesting([=](const fs::path& file, bool dualMono,
+                                                 const ProgressFn& progress,
+                                                 const CancelCheck& cancelled) {
+        if (file.parent_path() != paced)
+            return AudioFileMeter::measure(file, dualMono, progress, cancelled);
+        constexpr int steps = 20;
+        for (int step = 1; step <= steps; ++step) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds / steps));
+            if (progress)
+                progress(double(step) / steps);
+        }
+        return AudioFileMeter::measure(file, dualMono, {}, cancelled);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +144,7 @@ int main(int argc, char** argv) {
         QApplication::setPalette(light);
     };
     QTemporaryDir files, preferences;
+    paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     QSettings settings(preferences.filePath("tavrin.ini"), QSettings::IniFormat);
     settings.setValue("preset", "apple-podcasts");
     TavrinApp tavrin(settings, {});
@@ -199,7 +225,12 @@ int main(int argc, char** argv) {
     shoot("list-fixing", window);
     // Clear List or Quit during the run ask first; this answer keeps it going.
     QTimer::singleShot(300, [&] {
-        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        // Found by its text: the run's own alert may have come up over it meanwhile.
+        QMessageBox* question = nullptr;
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(shown);
+                box && box->isVisible() && box->text() == "Stop fixing?")
+                question = box;
         shoot("stop-fixing", window, true);
         if (question)
             question->buttons().last()->click();
@@ -217,6 +248,32 @@ int main(int argc, char** argv) {
     window.resize(window.minimumSize());
     shoot("list-narrow", window);
     window.resize(roomy);
+
+    // The failing files, loudest true peak first, as a header and a footer count arrange them.
+    QHeaderView* header = window.table()->horizontalHeader();
+    for (int click = 0; click < 2; ++click)
+        emit header->sectionClicked(ResultsTableModel::truePeak);
+    window.footer()->failTally()->click();
+    shoot("list-sorted-filtered", window);
+    window.filterBar()->showAllButton()->click();
+    emit header->sectionClicked(ResultsTableModel::truePeak);
+
+    // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
+    const fs::path promos = toPath(files.path()) / "Promos";
+    fs::create_directories(promos);
+    std::vector<fs::path> batch;
+    for (int promo = 1; promo <= 12; ++promo)
+        batch.push_back(
+            test::writeTone(promos / ("Promo " + std::to_string(promo) + " – Spring Campaign.wav"),
+                            promo % 3 ? -16.2 : -13.5));
+    model.addFiles(batch);
+    window.table()->scrollToBottom();
+    waitUntil([&] {
+        const auto progress = model.measuringProgress();
+        return !progress || (progress->seconds > 10.5 && progress->done > 0);
+    });
+    shoot("list-measuring", window);
+    waitUntil([&] { return !model.isBusy(); });
 
     const auto pdf = Report::pdf(model.reportRows(), model.currentSpec(), "Loudness report",
                                  "Tavrin", std::chrono::system_clock::now());

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -54,5 +55,22 @@ struct Selection {
     std::size_t otherFiles = 0;
 };
 Selection scan(const std::vector<std::filesystem::path>& selection);
+
+/// The order `audioFiles` gives a folder's files, for sorting names elsewhere: the user's locale,
+/// case ignored, numbers by value; names equal but for case are ordered by their bytes. Opening
+/// the collator is costly, so keep one rather than making one per comparison.
+class NameOrder {
+public:
+    NameOrder();
+    ~NameOrder();
+    NameOrder(NameOrder&&) noexcept;
+    NameOrder& operator=(NameOrder&&) noexcept;
+    /// True when `a` comes before `b`.
+    bool operator()(const std::filesystem::path& a, const std::filesystem::path& b) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 } // namespace tavrin::AudioTypes
