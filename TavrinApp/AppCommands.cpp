@@ -27,7 +27,7 @@ AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar),
     connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.request(); });
     for (auto changed :
          {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::selectionChanged,
-          &AppModel::fixingChanged, &AppModel::specIDChanged})
+          &AppModel::fixingChanged, &AppModel::specIDChanged, &AppModel::addingChanged})
         connect(&model, changed, this, &AppCommands::refresh);
     refresh();
 }
@@ -112,7 +112,7 @@ void AppCommands::refresh() {
     stopFixing->setEnabled(m_model.fixing());
     reveal->setEnabled(!nothingSelected);
     remove->setEnabled(!nothingSelected);
-    clearList->setEnabled(!empty);
+    clearList->setEnabled(!empty || m_model.adding()); // also stops a long search
     measureAgain->setEnabled(!empty && !m_model.fixing());
     const auto& specs = DeliverySpec::all();
     for (std::size_t position = 0; position < specs.size(); ++position)

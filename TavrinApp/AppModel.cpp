@@ -2,7 +2,6 @@
 
 #include "AppTexts.h"
 #include "Paths.h"
-#include "tavrin/AudioTypes.h"
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
 
@@ -122,6 +121,10 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
       m_specID(DeliverySpec::ebuR128().id) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
     m_copyPool.setMaxThreadCount(1);
+    m_reportPool.setMaxThreadCount(1); // reports are saved in the order they were asked for
+    connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
+    connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
+    connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
     if (m_settings)
         loadSettings();
 }
@@ -134,6 +137,7 @@ AppModel::~AppModel() {
     // Progress reports are posted to this object from the workers, so they must end first.
     m_measurePool.waitForDone();
     m_copyPool.waitForDone();
+    m_reportPool.waitForDone(); // a report being saved is finished, not left half-way
 }
 
 // MARK: settings
@@ -274,7 +278,18 @@ std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
 // MARK: the list
 
 void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
-    const auto files = AudioTypes::audioFiles(urls);
+    m_search.search(urls);
+}
+
+void AppModel::showSearchProgress(std::size_t found) {
+    if (m_searchNotice && m_notice != m_searchNotice)
+        return;
+    m_searchNotice = FileSearch::progressNotice(found);
+    setNotice(m_searchNotice);
+}
+
+void AppModel::listFiles(const std::vector<std::filesystem::path>& files) {
+    m_searchNotice.reset();
     if (files.empty()) {
         setNotice(qs(Workflow::noAudioFilesNotice));
         return;
@@ -296,7 +311,7 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
     for (auto& file : fresh) {
         const QUuid id = QUuid::createUuid();
         m_rows.insert(id, static_cast<int>(m_items.size()));
-        m_items.push_back({id, std::move(file), {}, {}});
+        m_items.push_back({id, file, {}, {}});
     }
     emit itemsInserted();
     startMeasuring();
@@ -340,6 +355,8 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
 }
 
 void AppModel::clearList() {
+    m_search.cancel();
+    m_searchNotice.reset();
     stopFixing();
     stopMeasuring();
     if (!m_items.empty()) {
@@ -373,10 +390,10 @@ void AppModel::measureAgain() {
 // MARK: measuring
 
 void AppModel::startMeasuring() {
-    if (m_loop)
-        return; // the running loop picks up new rows as slots free
-    m_loop.reset(
-        new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
+    // A running loop takes new rows into its free slots at once, and the rest as slots free.
+    if (!m_loop)
+        m_loop.reset(
+            new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
     fillMeasuringSlots();
 }
 
@@ -717,28 +734,47 @@ QString AppModel::reportBaseName() const {
 }
 
 void AppModel::exportCSV() {
-    saveReport(Report::csv(reportRows(), currentSpec()), {QStringLiteral("CSV"), "csv"},
-               reportBaseName() + ".csv");
+    saveReport([rows = reportRows(), spec = currentSpec()] { return Report::csv(rows, spec); },
+               {QStringLiteral("CSV"), "csv"}, reportBaseName() + ".csv");
 }
 
 void AppModel::exportPDF() {
-    const DeliverySpec& spec = currentSpec();
-    const auto pdf =
-        Report::pdf(reportRows(), spec, "Loudness report: " + spec.name, "Tavrin",
-                    std::chrono::system_clock::now(),
-                    {m_a4Paper ? Report::Paper::a4 : Report::Paper::letter, m_dualMono});
-    saveReport({pdf.begin(), pdf.end()}, {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
+    const Report::PdfOptions options{m_a4Paper ? Report::Paper::a4 : Report::Paper::letter,
+                                     m_dualMono};
+    saveReport(
+        [rows = reportRows(), spec = currentSpec(), date = std::chrono::system_clock::now(),
+         options] {
+            const auto pdf =
+                Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin", date, options);
+            return std::string(pdf.begin(), pdf.end());
+        },
+        {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
 }
 
-void AppModel::saveReport(std::string bytes, const FileType& type, const QString& suggestedName) {
-    m_desktop.chooseSaveFile(
-        suggestedName, type, [this, bytes = std::move(bytes)](std::filesystem::path path) {
+void AppModel::saveReport(std::function<std::string()> render, const FileType& type,
+                          const QString& suggestedName) {
+    m_desktop.chooseSaveFile(suggestedName, type,
+                             [this, render = std::move(render)](std::filesystem::path path) {
+                                 saveReportOffThread(render, path);
+                             });
+}
+
+void AppModel::saveReportOffThread(const std::function<std::string()>& render,
+                                   const std::filesystem::path& path) {
+    runThen(
+        m_reportPool, this,
+        [render, path]() -> std::optional<std::error_code> {
             try {
-                Report::save(path, bytes);
+                Report::save(path, render());
             } catch (const std::system_error& error) {
-                setAlert(qs(Workflow::cantSaveReportTitle),
-                         qs(Workflow::cantSaveReportMessage(path, error.code())));
+                return error.code();
             }
+            return std::nullopt;
+        },
+        [this, path](std::optional<std::error_code> error) {
+            if (error)
+                setAlert(qs(Workflow::cantSaveReportTitle),
+                         qs(Workflow::cantSaveReportMessage(path, *error)));
         });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Desktop.h"
+#include "FileSearch.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
@@ -14,6 +15,7 @@
 #include <QUuid>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -144,9 +146,12 @@ public:
     bool persist() const { return m_settings != nullptr; }
 
     // Adding and measuring.
-    /// Adds the audio files among `urls` (folders searched) that are not listed yet and measures
-    /// them; says in `notice` when there were none, or none new.
+    /// Adds the audio files among `urls` (folders searched off the GUI thread) that are not listed
+    /// yet and measures them; says in `notice` when there were none, or none new, and counts the
+    /// files found while a search takes long. Adds are listed in the order they were asked for.
     void addFiles(const std::vector<std::filesystem::path>& urls);
+    /// True while added files and folders are still being searched.
+    bool adding() const { return m_search.busy(); }
     /// Asks for files and folders, then adds them.
     void chooseFiles();
     void removeItems(const QSet<QUuid>& ids);
@@ -200,10 +205,14 @@ public:
     std::vector<ReportRow> reportRows() const;
     /// "Loudness report – EBU R 128": the reports' file name without its extension.
     QString reportBaseName() const;
+    /// Export the list as it is at the call: what changes while the save panel is up or the
+    /// report is being written stays out of it.
     void exportCSV();
     void exportPDF();
-    /// Asks where to save `bytes`, then saves them in one piece; a failure becomes an alert.
-    void saveReport(std::string bytes, const FileType& type, const QString& suggestedName);
+    /// Asks where to save, then renders the report with `render` and saves it in one piece off
+    /// the GUI thread; a failure becomes an alert. `render` must work from its own copies.
+    void saveReport(std::function<std::string()> render, const FileType& type,
+                    const QString& suggestedName);
 
 signals:
     void itemsAboutToBeInserted(int first, int last);
@@ -211,6 +220,7 @@ signals:
     void itemsAboutToBeRemoved(int first, int last);
     void itemsRemoved();
     void itemChanged(int row);
+    void addingChanged();
     void selectionChanged();
     void noticeChanged();
     void alertChanged();
@@ -235,6 +245,12 @@ private:
     void setAlert(QString title, QString message);
     void setReading(int row, FileItem::Reading reading);
     void setFix(int row, const std::string& specID, std::optional<FileItem::FixState> fix);
+
+    /// Lists the found files that are not listed yet, and measures them.
+    void listFiles(const std::vector<std::filesystem::path>& files);
+    void showSearchProgress(std::size_t found);
+    void saveReportOffThread(const std::function<std::string()>& render,
+                             const std::filesystem::path& path);
 
     void startMeasuring();
     void stopMeasuring();
@@ -275,6 +291,11 @@ private:
 
     QThreadPool m_measurePool;
     QThreadPool m_copyPool;
+    QThreadPool m_reportPool;
+    FileSearch m_search{this};
+    /// The count the running search last put in `notice`; once the user dismisses it, or another
+    /// notice takes its place, the search stays quiet.
+    std::optional<QString> m_searchNotice;
 };
 
 } // namespace tavrin::app

@@ -3,6 +3,7 @@
 // Usage: tavrin_screenshots OUTPUT_FOLDER (under a real display server, e.g. Xvfb).
 
 #include "DropZone.h"
+#include "FileSearch.h"
 #include "MainWindow.h"
 #include "Paths.h"
 #include "ResultsTable.h"
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
     const fs::path cut = test::writeTone(file("Promo – Cut Off.wav"), -16, 8);
     fs::resize_file(cut, fs::file_size(cut) / 2);
     model.addFiles({folder});
-    waitUntil([&] { return !model.isBusy(); });
+    waitUntil([&] { return !model.adding() && !model.isBusy(); });
 
     // The archive episode goes missing before it is fixed: its copy can't be written.
     fs::remove(file("Episode 11 – Archive.wav"));
@@ -172,11 +173,18 @@ int main(int argc, char** argv) {
     model.addFiles({file("Episode 16 – Season Finale.wav"), file("Bonus – Outtakes.wav"),
                     file("Ad Read – Sponsor.wav")});
     waitUntil([&] {
+        if (model.adding())
+            return false;
         const auto* measuring = std::get_if<FileItem::Reading::Measuring>(
             &model.items().at(model.items().size() - 3).reading.value);
         return measuring && measuring->fraction > 0.3;
     });
+    // A search of a big share counts what it finds so far.
+    emit model.findChild<FileSearch*>()->progress(12400);
+    shoot("list-searching", window);
+    model.dismissNotice();
     model.addFiles({file("Room Tone.wav")}); // already listed: the notice bar says so
+    waitUntil([&] { return !model.adding(); });
     model.setSelection({model.items().at(1).id});
     shoot("list", window);
     model.setDropTargeted(true);
