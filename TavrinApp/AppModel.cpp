@@ -125,6 +125,8 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
     connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
     connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
+    m_listingTurn.setSingleShot(true);
+    connect(&m_listingTurn, &QTimer::timeout, this, &AppModel::listSomeFiles);
     if (m_settings)
         loadSettings();
 }
@@ -297,24 +299,40 @@ void AppModel::listFiles(const std::vector<std::filesystem::path>& files) {
     std::unordered_set<std::string> listed;
     for (const FileItem& item : m_items)
         listed.insert(item.url.native());
-    std::vector<std::filesystem::path> fresh;
+    for (const auto& file : m_unlisted)
+        listed.insert(file.native());
+    const std::size_t waitingBefore = m_unlisted.size();
     for (const auto& file : files)
         if (!listed.contains(file.native()))
-            fresh.push_back(file);
-    if (fresh.empty()) {
+            m_unlisted.push_back(file);
+    if (m_unlisted.size() == waitingBefore) {
         setNotice(QStringLiteral("Those files are already in the list."));
         return;
     }
     setNotice(std::nullopt);
+    if (waitingBefore == 0)
+        listSomeFiles(); // the first rows at once; the rest follow turn by turn
+}
+
+void AppModel::listSomeFiles() {
+    constexpr std::size_t rowsPerTurn = 1000;
+    const std::size_t count = std::min(m_unlisted.size(), rowsPerTurn);
+    if (count == 0)
+        return;
     const int first = static_cast<int>(m_items.size());
-    emit itemsAboutToBeInserted(first, first + static_cast<int>(fresh.size()) - 1);
-    for (auto& file : fresh) {
+    emit itemsAboutToBeInserted(first, first + static_cast<int>(count) - 1);
+    for (std::size_t taken = 0; taken < count; ++taken) {
         const QUuid id = QUuid::createUuid();
         m_rows.insert(id, static_cast<int>(m_items.size()));
-        m_items.push_back({id, file, {}, {}});
+        m_items.push_back({id, std::move(m_unlisted.front()), {}, {}});
+        m_unlisted.pop_front();
     }
     emit itemsInserted();
     startMeasuring();
+    if (!m_unlisted.empty())
+        m_listingTurn.start(0);
+    else if (!m_search.busy())
+        emit addingChanged();
 }
 
 void AppModel::chooseFiles() {
@@ -355,7 +373,13 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
 }
 
 void AppModel::clearList() {
-    m_search.cancel();
+    const bool listing = !m_unlisted.empty();
+    m_unlisted.clear();
+    m_listingTurn.stop();
+    if (m_search.busy())
+        m_search.cancel(); // says that adding is over
+    else if (listing)
+        emit addingChanged();
     m_searchNotice.reset();
     stopFixing();
     stopMeasuring();

@@ -12,8 +12,10 @@
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUuid>
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -150,8 +152,8 @@ public:
     /// yet and measures them; says in `notice` when there were none, or none new, and counts the
     /// files found while a search takes long. Adds are listed in the order they were asked for.
     void addFiles(const std::vector<std::filesystem::path>& urls);
-    /// True while added files and folders are still being searched.
-    bool adding() const { return m_search.busy(); }
+    /// True while added files and folders are still being searched or listed.
+    bool adding() const { return m_search.busy() || !m_unlisted.empty(); }
     /// Asks for files and folders, then adds them.
     void chooseFiles();
     void removeItems(const QSet<QUuid>& ids);
@@ -248,6 +250,9 @@ private:
 
     /// Lists the found files that are not listed yet, and measures them.
     void listFiles(const std::vector<std::filesystem::path>& files);
+    /// Gives the next files waiting for a row theirs, a bounded number per turn of the event
+    /// loop, so that listing a big tree never holds the window up.
+    void listSomeFiles();
     void showSearchProgress(std::size_t found);
     void saveReportOffThread(const std::function<std::string()>& render,
                              const std::filesystem::path& path);
@@ -293,6 +298,8 @@ private:
     QThreadPool m_copyPool;
     QThreadPool m_reportPool;
     FileSearch m_search{this};
+    std::deque<std::filesystem::path> m_unlisted; ///< found files waiting for a row, in order
+    QTimer m_listingTurn;                         ///< lists the next files waiting
     /// The count the running search last put in `notice`; once the user dismisses it, or another
     /// notice takes its place, the search stays quiet.
     std::optional<QString> m_searchNotice;
