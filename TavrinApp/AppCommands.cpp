@@ -28,7 +28,7 @@ AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar),
     connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.request(); });
     for (auto changed :
          {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::selectionChanged,
-          &AppModel::fixingChanged, &AppModel::specIDChanged})
+          &AppModel::fixingChanged, &AppModel::specIDChanged, &AppModel::addingChanged})
         connect(&model, changed, this, &AppCommands::refresh);
     connect(&model, &AppModel::customSpecsChanged, this, &AppCommands::showCustomTargets);
     refresh();
@@ -143,7 +143,7 @@ void AppCommands::refresh() {
     stopFixing->setEnabled(m_model.fixing());
     reveal->setEnabled(!nothingSelected);
     remove->setEnabled(!nothingSelected);
-    clearList->setEnabled(!empty);
+    clearList->setEnabled(!empty || m_model.adding()); // also stops a long search
     measureAgain->setEnabled(!empty && !m_model.fixing());
     const QString current = QString::fromStdString(m_model.currentSpec().id);
     for (QAction* item : m_presetGroup->actions())

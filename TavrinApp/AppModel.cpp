@@ -2,7 +2,6 @@
 
 #include "AppTexts.h"
 #include "Paths.h"
-#include "tavrin/AudioTypes.h"
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
 
@@ -36,11 +35,15 @@ std::filesystem::path storedFolder(const QSettings* settings, const char* key) {
 }
 
 /// The notice naming the paths of a selection that aren't there, or nothing when all are.
-std::optional<QString> missingNotice(const std::vector<AudioTypes::Unusable>& unusable) {
+std::optional<QString> missingNotice(const std::vector<std::filesystem::path>& paths) {
     QStringList sentences;
-    for (const auto& path : unusable)
-        if (path.reason == AudioTypes::Unusable::Reason::missing)
-            sentences << qs(Workflow::unusableMessage(path));
+    for (const auto& path : paths) {
+        std::error_code error;
+        if (std::filesystem::symlink_status(path, error).type() ==
+            std::filesystem::file_type::not_found)
+            sentences << qs(
+                Workflow::unusableMessage({path, AudioTypes::Unusable::Reason::missing}));
+    }
     return sentences.isEmpty() ? std::nullopt : std::optional(sentences.join(' '));
 }
 
@@ -146,6 +149,12 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
       m_specID(DeliverySpec::ebuR128().id) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
     m_copyPool.setMaxThreadCount(1);
+    m_reportPool.setMaxThreadCount(1); // reports are saved in the order they were asked for
+    connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
+    connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
+    connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
+    m_listingTurn.setSingleShot(true);
+    connect(&m_listingTurn, &QTimer::timeout, this, &AppModel::listSomeFiles);
     if (m_settings)
         loadSettings();
 }
@@ -158,6 +167,7 @@ AppModel::~AppModel() {
     // Progress reports are posted to this object from the workers, so they must end first.
     m_measurePool.waitForDone();
     m_copyPool.waitForDone();
+    m_reportPool.waitForDone(); // a report being saved is finished, not left half-way
 }
 
 // MARK: settings
@@ -332,9 +342,24 @@ std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
 // MARK: the list
 
 void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
-    const AudioTypes::Selection selection = AudioTypes::scan(urls);
-    const auto& files = selection.files;
-    const std::optional<QString> missing = missingNotice(selection.unusable);
+    m_missingNotices.push_back(missingNotice(urls));
+    m_search.search(urls);
+}
+
+void AppModel::showSearchProgress(std::size_t found) {
+    if (m_searchNotice && m_notice != m_searchNotice)
+        return;
+    m_searchNotice = FileSearch::progressNotice(found);
+    setNotice(m_searchNotice);
+}
+
+void AppModel::listFiles(const std::vector<std::filesystem::path>& files) {
+    m_searchNotice.reset();
+    // Searches are answered in the order they were asked for.
+    const std::optional<QString> missing =
+        m_missingNotices.empty() ? std::nullopt : m_missingNotices.front();
+    if (!m_missingNotices.empty())
+        m_missingNotices.pop_front();
     if (files.empty()) {
         setNotice(missing.value_or(qs(Workflow::noAudioFilesNotice)));
         return;
@@ -342,24 +367,40 @@ void AppModel::addFiles(const std::vector<std::filesystem::path>& urls) {
     std::unordered_set<std::string> listed;
     for (const FileItem& item : m_items)
         listed.insert(item.url.native());
-    std::vector<std::filesystem::path> fresh;
+    for (const auto& file : m_unlisted)
+        listed.insert(file.native());
+    const std::size_t waitingBefore = m_unlisted.size();
     for (const auto& file : files)
         if (!listed.contains(file.native()))
-            fresh.push_back(file);
-    if (fresh.empty()) {
+            m_unlisted.push_back(file);
+    if (m_unlisted.size() == waitingBefore) {
         setNotice(missing.value_or(QStringLiteral("Those files are already in the list.")));
         return;
     }
     setNotice(missing);
+    if (waitingBefore == 0)
+        listSomeFiles(); // the first rows at once; the rest follow turn by turn
+}
+
+void AppModel::listSomeFiles() {
+    constexpr std::size_t rowsPerTurn = 1000;
+    const std::size_t count = std::min(m_unlisted.size(), rowsPerTurn);
+    if (count == 0)
+        return;
     const int first = static_cast<int>(m_items.size());
-    emit itemsAboutToBeInserted(first, first + static_cast<int>(fresh.size()) - 1);
-    for (auto& file : fresh) {
+    emit itemsAboutToBeInserted(first, first + static_cast<int>(count) - 1);
+    for (std::size_t taken = 0; taken < count; ++taken) {
         const QUuid id = QUuid::createUuid();
         m_rows.insert(id, static_cast<int>(m_items.size()));
-        m_items.push_back({id, std::move(file), {}, {}});
+        m_items.push_back({id, std::move(m_unlisted.front()), {}, {}});
+        m_unlisted.pop_front();
     }
     emit itemsInserted();
     startMeasuring();
+    if (!m_unlisted.empty())
+        m_listingTurn.start(0);
+    else if (!m_search.busy())
+        emit addingChanged();
 }
 
 void AppModel::chooseFiles() {
@@ -404,6 +445,15 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
 }
 
 void AppModel::clearList() {
+    const bool listing = !m_unlisted.empty();
+    m_unlisted.clear();
+    m_listingTurn.stop();
+    m_missingNotices.clear();
+    if (m_search.busy())
+        m_search.cancel(); // says that adding is over
+    else if (listing)
+        emit addingChanged();
+    m_searchNotice.reset();
     stopFixing();
     stopMeasuring();
     if (!m_items.empty()) {
@@ -437,11 +487,12 @@ void AppModel::measureAgain() {
 // MARK: measuring
 
 void AppModel::startMeasuring() {
-    if (m_loop)
-        return; // the running loop picks up new rows as slots free
-    m_loop.reset(
-        new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
-    m_loop->clock.start();
+    // A running loop takes new rows into its free slots at once, and the rest as slots free.
+    if (!m_loop) {
+        m_loop.reset(
+            new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
+        m_loop->clock.start();
+    }
     fillMeasuringSlots();
 }
 
@@ -785,33 +836,52 @@ QString AppModel::reportBaseName() const {
 }
 
 void AppModel::exportCSV() {
-    saveReport(Report::csv(reportRows(), currentSpec()), {QStringLiteral("CSV"), "csv"},
-               reportBaseName() + ".csv");
+    saveReport([rows = reportRows(), spec = currentSpec()] { return Report::csv(rows, spec); },
+               {QStringLiteral("CSV"), "csv"}, reportBaseName() + ".csv");
 }
 
 void AppModel::exportPDF() {
-    const DeliverySpec& spec = currentSpec();
-    const auto pdf =
-        Report::pdf(reportRows(), spec, "Loudness report: " + spec.name, "Tavrin",
-                    std::chrono::system_clock::now(),
-                    {m_a4Paper ? Report::Paper::a4 : Report::Paper::letter, m_dualMono});
-    saveReport({pdf.begin(), pdf.end()}, {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
+    const Report::PdfOptions options{m_a4Paper ? Report::Paper::a4 : Report::Paper::letter,
+                                     m_dualMono};
+    saveReport(
+        [rows = reportRows(), spec = currentSpec(), date = std::chrono::system_clock::now(),
+         options] {
+            const auto pdf =
+                Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin", date, options);
+            return std::string(pdf.begin(), pdf.end());
+        },
+        {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
 }
 
-void AppModel::saveReport(std::string bytes, const FileType& type, const QString& suggestedName) {
+void AppModel::saveReport(std::function<std::string()> render, const FileType& type,
+                          const QString& suggestedName) {
     // Where the last report went; the first time, beside the files it is about.
     auto folder = storedFolder(m_settings, exportFolderKey);
     if (folder.empty() && !m_items.empty())
         folder = m_items.front().url.parent_path();
-    m_desktop.chooseSaveFile(
-        folder, suggestedName, type, [this, bytes = std::move(bytes)](std::filesystem::path path) {
-            writeSetting(exportFolderKey, toQString(path.parent_path()));
+    m_desktop.chooseSaveFile(folder, suggestedName, type,
+                             [this, render = std::move(render)](std::filesystem::path path) {
+                                 writeSetting(exportFolderKey, toQString(path.parent_path()));
+                                 saveReportOffThread(render, path);
+                             });
+}
+
+void AppModel::saveReportOffThread(const std::function<std::string()>& render,
+                                   const std::filesystem::path& path) {
+    runThen(
+        m_reportPool, this,
+        [render, path]() -> std::optional<std::error_code> {
             try {
-                Report::save(path, bytes);
+                Report::save(path, render());
             } catch (const std::system_error& error) {
-                setAlert(qs(Workflow::cantSaveReportTitle),
-                         qs(Workflow::cantSaveReportMessage(path, error.code())));
+                return error.code();
             }
+            return std::nullopt;
+        },
+        [this, path](std::optional<std::error_code> error) {
+            if (error)
+                setAlert(qs(Workflow::cantSaveReportTitle),
+                         qs(Workflow::cantSaveReportMessage(path, *error)));
         });
 }
 

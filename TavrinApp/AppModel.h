@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Desktop.h"
+#include "FileSearch.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
@@ -11,9 +12,12 @@
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUuid>
 #include <atomic>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -150,9 +154,12 @@ public:
     bool persist() const { return m_settings != nullptr; }
 
     // Adding and measuring.
-    /// Adds the audio files among `urls` (folders searched) that are not listed yet and measures
-    /// them; says in `notice` when there were none, or none new.
+    /// Adds the audio files among `urls` (folders searched off the GUI thread) that are not listed
+    /// yet and measures them; says in `notice` when there were none, or none new, and counts the
+    /// files found while a search takes long. Adds are listed in the order they were asked for.
     void addFiles(const std::vector<std::filesystem::path>& urls);
+    /// True while added files and folders are still being searched or listed.
+    bool adding() const { return m_search.busy() || !m_unlisted.empty(); }
     /// Asks for files and folders, then adds them.
     void chooseFiles();
     void removeItems(const QSet<QUuid>& ids);
@@ -215,10 +222,14 @@ public:
     std::vector<ReportRow> reportRows() const;
     /// "Loudness report – EBU R 128": the reports' file name without its extension.
     QString reportBaseName() const;
+    /// Export the list as it is at the call: what changes while the save panel is up or the
+    /// report is being written stays out of it.
     void exportCSV();
     void exportPDF();
-    /// Asks where to save `bytes`, then saves them in one piece; a failure becomes an alert.
-    void saveReport(std::string bytes, const FileType& type, const QString& suggestedName);
+    /// Asks where to save, then renders the report with `render` and saves it in one piece off
+    /// the GUI thread; a failure becomes an alert. `render` must work from its own copies.
+    void saveReport(std::function<std::string()> render, const FileType& type,
+                    const QString& suggestedName);
 
 signals:
     void itemsAboutToBeInserted(int first, int last);
@@ -226,6 +237,7 @@ signals:
     void itemsAboutToBeRemoved(int first, int last);
     void itemsRemoved();
     void itemChanged(int row);
+    void addingChanged();
     void selectionChanged();
     void noticeChanged();
     void alertChanged();
@@ -252,6 +264,15 @@ private:
     void setAlert(QString title, QString message);
     void setReading(int row, FileItem::Reading reading);
     void setFix(int row, const std::string& specID, std::optional<FileItem::FixState> fix);
+
+    /// Lists the found files that are not listed yet, and measures them.
+    void listFiles(const std::vector<std::filesystem::path>& files);
+    /// Gives the next files waiting for a row theirs, a bounded number per turn of the event
+    /// loop, so that listing a big tree never holds the window up.
+    void listSomeFiles();
+    void showSearchProgress(std::size_t found);
+    void saveReportOffThread(const std::function<std::string()>& render,
+                             const std::filesystem::path& path);
 
     void startMeasuring();
     void stopMeasuring();
@@ -294,6 +315,14 @@ private:
 
     QThreadPool m_measurePool;
     QThreadPool m_copyPool;
+    QThreadPool m_reportPool;
+    FileSearch m_search{this};
+    std::deque<std::filesystem::path> m_unlisted; ///< found files waiting for a row, in order
+    std::deque<std::optional<QString>> m_missingNotices; ///< per search asked for, in order
+    QTimer m_listingTurn;                                ///< lists the next files waiting
+    /// The count the running search last put in `notice`; once the user dismisses it, or another
+    /// notice takes its place, the search stays quiet.
+    std::optional<QString> m_searchNotice;
 };
 
 } // namespace tavrin::app

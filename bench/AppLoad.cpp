@@ -2,8 +2,10 @@
 // adding them, the first screen, measuring them all (with the GUI thread's CPU time and the longest
 // its event loop went without turning meanwhile), switching preset, scrolling the table frame by
 // frame, and memory; then the CLI checking the same files at the same width, for the ratio.
-// Usage: tavrin_app_load [files = 5000] [seconds per file = 0.5] [a WAV file to use instead]
-// (offscreen unless QT_QPA_PLATFORM says otherwise)
+// With --tree, a folder tree is added once measuring runs: its entries, its audio files and the
+// longest the event loop went without turning from the add until its rows are listed (no CLI run).
+// Usage: tavrin_app_load [--tree DIR] [files = 5000] [seconds per file = 0.5] [a WAV file to use
+// instead] (offscreen unless QT_QPA_PLATFORM says otherwise)
 
 #include "MainWindow.h"
 #include "Paths.h"
@@ -25,7 +27,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 
 namespace fs = std::filesystem;
@@ -54,6 +58,53 @@ double milliseconds(const QElapsedTimer& timer) {
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+/// Every file and folder under `root`; counting them also warms the file system's caches.
+std::size_t entriesUnder(const fs::path& root) {
+    std::size_t entries = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        ++entries;
+    return entries;
+}
+
+/// Lets the event loop run until what was added is listed.
+void waitUntilListed(app::AppModel& model) {
+    QEventLoop loop;
+    QObject::connect(&model, &app::AppModel::addingChanged, &loop, [&] {
+        if (!model.adding())
+            loop.quit();
+    });
+    if (model.adding())
+        loop.exec();
+}
+
+/// Adds a tree at `start` and keeps the longest gap in the event loop from then until the first
+/// turn after its rows are listed.
+struct TreeAdd {
+    enum class Stage { waiting, searching, listed, done } stage = Stage::waiting;
+    double longestGap = 0;
+    std::size_t rowsBefore = 0;
+    std::size_t rowsAfter = 0;
+
+    void start(app::AppModel& model, const fs::path& tree) {
+        rowsBefore = model.items().size();
+        stage = Stage::searching;
+        QObject::connect(&model, &app::AppModel::addingChanged, [this, &model] {
+            if (!model.adding() && stage == Stage::searching) {
+                stage = Stage::listed;
+                rowsAfter = model.items().size();
+            }
+        });
+        model.addFiles({tree});
+    }
+    void loopTurned(double gap) {
+        if (stage == Stage::searching || stage == Stage::listed)
+            longestGap = std::max(longestGap, gap);
+        if (stage == Stage::listed)
+            stage = Stage::done;
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +112,12 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     app::keepFreedMemoryForReuse(); // as the app does
     QApplication app(argc, argv);
+    std::optional<fs::path> tree;
+    if (argc > 2 && std::string_view(argv[1]) == "--tree") {
+        tree = fs::absolute(argv[2]);
+        argc -= 2;
+        argv += 2;
+    }
     const int count = argc > 1 ? std::stoi(argv[1]) : 5000;
     const double seconds = argc > 2 ? std::stod(argv[2]) : 0.5;
 
@@ -88,10 +145,16 @@ int main(int argc, char** argv) {
     QElapsedTimer timer;
     timer.start();
     model.addFiles({root / "list"});
+    waitUntilListed(model);
     const double added = milliseconds(timer);
     timer.restart();
     window.repaint();
     const double firstScreen = milliseconds(timer);
+
+    const std::size_t treeEntries = tree ? entriesUnder(*tree) : 0;
+    TreeAdd treeAdd;
+    if (tree)
+        QTimer::singleShot(100, &model, [&] { treeAdd.start(model, *tree); });
 
     // Until the last row is measured, a 1 ms ticker times the gaps in the event loop.
     QElapsedTimer measuring, tick;
@@ -101,16 +164,21 @@ int main(int argc, char** argv) {
     double longestGap = 0;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, milliseconds(tick));
-        tick.restart();
-    });
     // A loop of its own: the application's quit would close the window.
     QEventLoop loop;
-    QObject::connect(&model, &app::AppModel::itemChanged, [&] {
-        if (!model.isBusy())
+    const auto quitWhenDone = [&] {
+        const bool treeListed = !tree || treeAdd.stage == TreeAdd::Stage::done;
+        if (!model.isBusy() && !model.adding() && treeListed)
             loop.quit();
+    };
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const double gap = milliseconds(tick);
+        longestGap = std::max(longestGap, gap);
+        treeAdd.loopTurned(gap);
+        tick.restart();
+        quitWhenDone();
     });
+    QObject::connect(&model, &app::AppModel::itemChanged, quitWhenDone);
     ticker.start(1);
     loop.exec();
     ticker.stop();
@@ -146,7 +214,13 @@ int main(int argc, char** argv) {
     std::printf("scroll: %zu frames, median %.2f ms, worst %.2f ms\n", frames.size(),
                 frames[frames.size() / 2], frames.back());
     std::printf("memory: %.1f MB before, %.1f MB with the rows (%.1f KB per row)\n", before,
-                residentMegabytes(), (residentMegabytes() - before) * 1024 / count);
+                residentMegabytes(),
+                (residentMegabytes() - before) * 1024 / double(model.items().size()));
+    if (tree) {
+        std::printf("tree: %zu entries, %zu audio files, longest event-loop gap %.1f ms\n",
+                    treeEntries, treeAdd.rowsAfter - treeAdd.rowsBefore, treeAdd.longestGap);
+        return 0;
+    }
 
     QProcess cli;
     cli.setStandardOutputFile(QProcess::nullDevice());

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unicode/coll.h>
 #include <unicode/locid.h>
+#include <utility>
 
 namespace tavrin::AudioTypes {
 namespace {
@@ -74,10 +75,33 @@ private:
     std::unique_ptr<icu::Collator> m_collator;
 };
 
+/// Keeps the one who started a search informed, and lets them stop it, without a clock or a
+/// check per entry: a listing costs far more than either, but a tree can hold millions.
+class Watch {
+public:
+    Watch(FoundFn found, CancelCheck isCancelled)
+        : m_found(std::move(found)), m_isCancelled(std::move(isCancelled)) {}
+
+    void entryMet(std::size_t audioFilesSoFar) {
+        if (++m_entries % entriesPerReport != 0)
+            return;
+        stopIfCancelled(m_isCancelled);
+        if (m_found)
+            m_found(audioFilesSoFar);
+    }
+
+private:
+    static constexpr std::size_t entriesPerReport = 32;
+    FoundFn m_found;
+    CancelCheck m_isCancelled;
+    std::size_t m_entries = 0;
+};
+
 /// Walks `top` for files, not entering hidden folders, packages or links. Audio files go to
 /// `found`; other files are only counted; a folder that can't be listed (or stops part way) keeps
 /// what it gave and is noted as unusable.
-void enumerate(const fs::path& top, std::vector<fs::path>& found, Selection& selection) {
+void enumerate(const fs::path& top, std::vector<fs::path>& found, Selection& selection,
+               Watch& watch) {
     std::vector<fs::path> folders{top};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
@@ -85,6 +109,7 @@ void enumerate(const fs::path& top, std::vector<fs::path>& found, Selection& sel
         std::error_code ec;
         fs::directory_iterator it(folder, ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+            watch.entryMet(selection.files.size() + found.size());
             const fs::path& path = it->path();
             if (isHidden(path))
                 continue;
@@ -102,6 +127,43 @@ void enumerate(const fs::path& top, std::vector<fs::path>& found, Selection& sel
         if (ec)
             selection.unusable.push_back({folder, Unusable::Reason::unreadable, ec});
     }
+}
+
+Selection scanWatched(const std::vector<fs::path>& chosenPaths, Watch& watch) {
+    using Reason = Unusable::Reason;
+    const NaturalNameOrder naturalNameOrder;
+    Selection selection;
+    std::set<fs::path> seen;
+    const auto accept = [&](const fs::path& path) {
+        fs::path normal = standardized(path);
+        if (seen.insert(normal).second)
+            selection.files.push_back(std::move(normal));
+    };
+    for (const fs::path& chosen : chosenPaths) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(chosen, ec);
+        if (!fs::exists(status)) {
+            const bool missing = !ec || ec == std::errc::no_such_file_or_directory ||
+                                 ec == std::errc::not_a_directory;
+            selection.unusable.push_back({chosen, missing ? Reason::missing : Reason::unreadable,
+                                          missing ? std::error_code{} : ec});
+        } else if (fs::is_directory(status)) {
+            std::vector<fs::path> files;
+            enumerate(chosen, files, selection, watch);
+            std::sort(files.begin(), files.end(), std::cref(naturalNameOrder));
+            for (const fs::path& file : files)
+                accept(file);
+        } else if (!fs::is_regular_file(status)) { // a pipe or a device named like audio
+            selection.unusable.push_back({chosen, Reason::notARegularFile});
+        } else if (!isSupported(chosen)) {
+            selection.unusable.push_back({chosen, Reason::notAudio});
+        } else if (isHidden(chosen)) {
+            selection.unusable.push_back({chosen, Reason::hidden});
+        } else {
+            accept(chosen);
+        }
+    }
+    return selection;
 }
 
 } // namespace
@@ -131,41 +193,15 @@ std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {
     return scan(selection).files;
 }
 
+std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection, const FoundFn& found,
+                                 const CancelCheck& isCancelled) {
+    Watch watch(found, isCancelled);
+    return scanWatched(selection, watch).files;
+}
+
 Selection scan(const std::vector<fs::path>& chosenPaths) {
-    using Reason = Unusable::Reason;
-    const NaturalNameOrder naturalNameOrder;
-    Selection selection;
-    std::set<fs::path> seen;
-    const auto accept = [&](const fs::path& path) {
-        fs::path normal = standardized(path);
-        if (seen.insert(normal).second)
-            selection.files.push_back(std::move(normal));
-    };
-    for (const fs::path& chosen : chosenPaths) {
-        std::error_code ec;
-        const fs::file_status status = fs::status(chosen, ec);
-        if (!fs::exists(status)) {
-            const bool missing = !ec || ec == std::errc::no_such_file_or_directory ||
-                                 ec == std::errc::not_a_directory;
-            selection.unusable.push_back({chosen, missing ? Reason::missing : Reason::unreadable,
-                                          missing ? std::error_code{} : ec});
-        } else if (fs::is_directory(status)) {
-            std::vector<fs::path> files;
-            enumerate(chosen, files, selection);
-            std::sort(files.begin(), files.end(), std::cref(naturalNameOrder));
-            for (const fs::path& file : files)
-                accept(file);
-        } else if (!fs::is_regular_file(status)) { // a pipe or a device named like audio
-            selection.unusable.push_back({chosen, Reason::notARegularFile});
-        } else if (!isSupported(chosen)) {
-            selection.unusable.push_back({chosen, Reason::notAudio});
-        } else if (isHidden(chosen)) {
-            selection.unusable.push_back({chosen, Reason::hidden});
-        } else {
-            accept(chosen);
-        }
-    }
-    return selection;
+    Watch unwatched(nullptr, nullptr);
+    return scanWatched(chosenPaths, unwatched);
 }
 
 struct NameOrder::Impl {

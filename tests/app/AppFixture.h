@@ -31,14 +31,21 @@ struct AppFixture {
                                std::optional<double> clickDBFS = std::nullopt) const {
         return writeTone(path(name), lufs, seconds, clickDBFS);
     }
+    /// Adds `files` and waits until they are listed.
+    bool add(const std::vector<std::filesystem::path>& files) {
+        model.addFiles(files);
+        return QTest::qWaitFor([this] { return !model.adding(); }, 30000);
+    }
     /// Adds `files` and waits until every row is measured.
     bool addAndMeasure(const std::vector<std::filesystem::path>& files) {
         model.addFiles(files);
         return settled();
     }
-    /// Lets the event loop run until every row is measured and no fix run is left.
+    /// Lets the event loop run until every addition is listed, every row measured and no fix run
+    /// is left.
     bool settled() {
-        return QTest::qWaitFor([this] { return !model.isBusy() && !model.fixing(); }, 30000);
+        return QTest::qWaitFor(
+            [this] { return !model.adding() && !model.isBusy() && !model.fixing(); }, 30000);
     }
 };
 

@@ -52,7 +52,7 @@ private slots:
         QCOMPARE(enabled(all), (QList{true, false, false, false, false, false, false, false, true,
                                       false, false}));
 
-        f.model.addFiles({f.tone("loud.wav", -20), f.tone("good.wav", -23)});
+        QVERIFY(f.add({f.tone("loud.wav", -20), f.tone("good.wav", -23)}));
         QCOMPARE(window.footer()->activityText(), "Measuring 0 of 2");
         // Fix can start already: the rows join the run once they're measured.
         QCOMPARE(enabled(all),
@@ -229,7 +229,7 @@ private slots:
         QApplication::sendEvent(&window, &enter);
         QApplication::sendEvent(&window, &drop);
         QVERIFY(drop.isAccepted());
-        QCOMPARE(f.model.items().size(), 2u);
+        QTRY_COMPARE(f.model.items().size(), 2u);
         QVERIFY(!f.model.dropTargeted());
         QVERIFY(window.table()->isVisibleTo(&window));
 
@@ -246,13 +246,13 @@ private slots:
         QVERIFY(!window.noticeBar()->isVisibleTo(&window));
         f.desktop.files = std::vector{f.path("tavrin.ini")};
         window.dropZone()->chooseButton()->click();
-        QVERIFY(window.noticeBar()->isVisibleTo(&window));
+        QTRY_VERIFY(window.noticeBar()->isVisibleTo(&window));
         QCOMPARE(window.noticeBar()->text(), *f.model.notice());
         QTest::mouseClick(window.noticeBar()->closeButton(), Qt::LeftButton);
         QVERIFY(!f.model.notice());
         QVERIFY(!window.noticeBar()->isVisibleTo(&window));
         window.addButton()->click();
-        QVERIFY(window.noticeBar()->isVisibleTo(&window));
+        QTRY_VERIFY(window.noticeBar()->isVisibleTo(&window));
 
         f.model.fixFiles(); // nothing listed: an alert says there is nothing to fix
         QMessageBox* box = window.alertBox();

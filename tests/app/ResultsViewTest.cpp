@@ -9,16 +9,22 @@
 #include "ProgressText.h"
 #include "ResultsTable.h"
 #include "TallyButton.h"
+#include "tavrin/AudioFileMeter.h"
+#include "tavrin/Workflow.h"
 
 #include <QAction>
 #include <QFile>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <atomic>
+#include <thread>
 
 using namespace tavrin;
 using namespace tavrin::app;
 using namespace tavrin::test;
 using Column = ResultsTableModel::Column;
+namespace fs = std::filesystem;
 
 /// The table as arranged by header clicks and the footer's tally buttons, over a real window and
 /// real files; and the footer's progress line while measuring.
@@ -170,10 +176,25 @@ private slots:
         };
         QVERIFY(f.addAndMeasure({f.tone("a.wav", -23), f.tone("b.wav", -23)}));
         QCOMPARE(progress(), (std::pair{-1, -1}));
-        f.model.addFiles({f.tone("c.wav", -23)});
+        // Measuring waits until the counts are read, however fast the machine.
+        std::atomic<bool> held = true;
+        Workflow::replaceMeasuringStepForTesting([&held](const fs::path& file, bool dualMono,
+                                                         const ProgressFn& report,
+                                                         const CancelCheck& cancel) {
+            while (held)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return AudioFileMeter::measure(file, dualMono, report, cancel);
+        });
+        const auto release = qScopeGuard([&] {
+            held = false;
+            f.settled();
+            Workflow::replaceMeasuringStepForTesting({});
+        });
+        QVERIFY(f.add({f.tone("c.wav", -23)}));
         QCOMPARE(progress(), (std::pair{0, 1})); // a and b were an earlier batch
-        f.model.addFiles({f.tone("d.wav", -23)});
+        QVERIFY(f.add({f.tone("d.wav", -23)}));
         QCOMPARE(progress(), (std::pair{0, 2}));
+        held = false;
         QVERIFY(f.settled());
         QCOMPARE(progress(), (std::pair{-1, -1}));
     }

@@ -2,6 +2,7 @@
 
 #include "AudioFixtures.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace tavrin;
@@ -68,6 +69,20 @@ TEST(AudioTypes, SelectionOrderKeptAndEachFileListedOnceAtItsFirstPlace) {
     const auto relative = AudioTypes::audioFiles({"B/../A/./2.wav", "B"});
     fs::current_path(before);
     EXPECT_EQ(relative, (std::vector<fs::path>{dir / "A/2.wav", dir / "B/3.wav"}));
+}
+
+TEST(AudioTypes, LongSearchTellsWhatItFoundSoFarAndStopsWhenAsked) {
+    TempDir dir;
+    for (int i = 0; i < 200; ++i)
+        touch(dir / "A" / ("take " + std::to_string(i) + (i % 4 ? ".txt" : ".wav")));
+    std::vector<std::size_t> counts;
+    EXPECT_EQ(AudioTypes::audioFiles({dir / "A"},
+                                     [&counts](std::size_t found) { counts.push_back(found); }, {}),
+              AudioTypes::audioFiles({dir / "A"}));
+    ASSERT_FALSE(counts.empty());
+    EXPECT_TRUE(std::ranges::is_sorted(counts));
+    EXPECT_LE(counts.back(), 50u);
+    EXPECT_THROW(AudioTypes::audioFiles({dir / "A"}, {}, [] { return true; }), Cancelled);
 }
 
 TEST(AudioTypes, LinksAreNotFollowedIntoLoops) {

@@ -6,6 +6,7 @@
 #include "CustomTargetSheet.h"
 #include "DamagedFiles.h"
 #include "DropZone.h"
+#include "FileSearch.h"
 #include "FilterBar.h"
 #include "MainWindow.h"
 #include "Paths.h"
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
     fs::resize_file(cut, fs::file_size(cut) / 2);
     test::writeCorruptMp3(file("Promo – Damaged Upload.mp3"));
     model.addFiles({folder});
-    waitUntil([&] { return !model.isBusy(); });
+    waitUntil([&] { return !model.adding() && !model.isBusy(); });
 
     // The archive episode goes missing before it is fixed: its copy can't be written.
     fs::remove(file("Episode 11 – Archive.wav"));
@@ -206,11 +207,14 @@ int main(int argc, char** argv) {
     model.addFiles({file("Episode 16 – Season Finale.wav"), file("Bonus – Outtakes.wav"),
                     file("Ad Read – Sponsor.wav")});
     waitUntil([&] {
+        if (model.adding())
+            return false;
         const auto* measuring = std::get_if<FileItem::Reading::Measuring>(
             &model.items().at(model.items().size() - 3).reading.value);
         return measuring && measuring->fraction > 0.3;
     });
     model.addFiles({file("Room Tone.wav")}); // already listed: the notice bar says so
+    waitUntil([&] { return !model.adding(); });
     model.setSelection({model.items().at(1).id});
     shoot("list", window);
     model.setDropTargeted(true);
@@ -219,6 +223,9 @@ int main(int argc, char** argv) {
 
     // A fix run writing the long episode: its row says "Writing…", the footer says so too.
     waitUntil([&] { return !model.isBusy(); });
+    // A search of a big share counts what it finds so far.
+    emit model.findChild<FileSearch*>()->progress(12400);
+    shoot("list-searching", window);
     model.dismissNotice();
     model.setSelection(rowsNamed("Episode 16"));
     model.fixFiles();

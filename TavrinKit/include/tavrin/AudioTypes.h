@@ -1,8 +1,11 @@
 #pragma once
 
+#include "tavrin/Cancellation.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -28,6 +31,15 @@ bool isAiff(const std::filesystem::path& path);
 /// absolute and lexically normalised; a file met twice is listed once, at its first place. Never
 /// throws for file system reasons.
 std::vector<std::filesystem::path> audioFiles(const std::vector<std::filesystem::path>& selection);
+
+/// Told how many audio files a search has met so far, on the searching thread.
+using FoundFn = std::function<void(std::size_t found)>;
+
+/// audioFiles for a search that may take long (a big tree, a network share): every few dozen
+/// entries it tells `found` how many audio files it has met so far and stops with Cancelled when
+/// `isCancelled` says so. Either function may be empty.
+std::vector<std::filesystem::path> audioFiles(const std::vector<std::filesystem::path>& selection,
+                                              const FoundFn& found, const CancelCheck& isCancelled);
 
 /// A path of the selection, or a folder inside it, that gave no audio files although it was meant
 /// to: what a command-line user named must be accounted for.
