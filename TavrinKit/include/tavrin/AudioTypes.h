@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
