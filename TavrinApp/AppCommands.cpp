@@ -55,6 +55,9 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
                     [&model] { model.exportPDF(); });
     menu->addSeparator();
     fix = add({}, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [&model] { model.fixFiles(); });
+    fixWithLimiter =
+        add("Fix with Limiter", QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F),
+            [&model] { model.fixWithLimiter(); });
     stopFixing = add("Stop Fixing", QKeySequence(Qt::Key_Escape), [&model] { model.stopFixing(); });
     reveal = add(AppTexts::showInFileManager(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
                  [&model] { model.revealInFinder(model.selection()); });
@@ -140,6 +143,7 @@ void AppCommands::refresh() {
     exportPDF->setEnabled(canExport(m_model));
     fix->setText(nothingSelected ? "Fix All Failing Files…" : "Fix Selected Files…");
     fix->setEnabled(canFix(m_model));
+    fixWithLimiter->setEnabled(m_model.canFixWithLimiter());
     stopFixing->setEnabled(m_model.fixing());
     reveal->setEnabled(!nothingSelected);
     remove->setEnabled(!nothingSelected);

@@ -31,6 +31,7 @@ public:
     QAction* exportCSV;
     QAction* exportPDF;
     QAction* fix;
+    QAction* fixWithLimiter;
     QAction* stopFixing;
     QAction* reveal;
     QAction* remove;

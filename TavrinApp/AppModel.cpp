@@ -1,6 +1,7 @@
 #include "AppModel.h"
 
 #include "AppTexts.h"
+#include "LimiterTexts.h"
 #include "Paths.h"
 #include "tavrin/Report.h"
 #include "tavrin/Workflow.h"
@@ -114,6 +115,7 @@ struct AppModel::FixJob {
     double gain;
     std::optional<std::string> note;
     std::optional<FileItem::FixState> before;
+    bool limited = false; ///< gain and the limiter, not gain alone
 };
 
 /// What a copy's worker gives back, unless it was stopped.
@@ -131,6 +133,7 @@ struct AppModel::FixRun {
     std::optional<std::filesystem::path> outputFolder;
     bool dualMono;
     bool fromSelection;
+    bool limited;           ///< Fix with Limiter rather than Fix
     bool announced = false; ///< `fixingChanged` said it started
     QSet<QUuid> awaited{};  ///< rows of the run's scope still to be measured at the start
     std::deque<FixJob> queue{};
@@ -589,33 +592,61 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
 
 // MARK: fixing
 
-std::vector<QUuid> AppModel::fixCandidates() const {
+std::vector<QUuid> AppModel::candidates(bool limited) const {
+    const DeliverySpec spec = currentSpec();
     std::vector<QUuid> candidates;
     for (const FileItem& item : m_items) {
         if (!m_selection.empty() && !m_selection.contains(item.id))
             continue;
         const auto verdict = this->verdict(item);
-        if (verdict && verdict->status == Verdict::Status::fail)
+        if (verdict && verdict->status == Verdict::Status::fail &&
+            (!limited || Workflow::limiterTakes(*item.result(), spec)))
             candidates.push_back(item.id);
     }
     return candidates;
 }
 
+std::vector<QUuid> AppModel::fixCandidates() const {
+    return candidates(false);
+}
+
+std::vector<QUuid> AppModel::limiterCandidates() const {
+    return candidates(true);
+}
+
+bool AppModel::canStartFixRun(bool limited) const {
+    return !fixing() && (!candidates(limited).empty() ||
+                         std::ranges::any_of(m_items, [this](const FileItem& item) {
+                             return item.unmeasured() &&
+                                    (m_selection.empty() || m_selection.contains(item.id));
+                         }));
+}
+
 bool AppModel::canFix() const {
-    return !fixing() &&
-           (!fixCandidates().empty() || std::ranges::any_of(m_items, [this](const FileItem& item) {
-               return item.unmeasured() && (m_selection.empty() || m_selection.contains(item.id));
-           }));
+    return canStartFixRun(false);
+}
+
+bool AppModel::canFixWithLimiter() const {
+    return canStartFixRun(true);
 }
 
 void AppModel::fixFiles() {
+    startFixRun(false);
+}
+
+void AppModel::fixWithLimiter() {
+    startFixRun(true);
+}
+
+void AppModel::startFixRun(bool limited) {
     if (fixing())
         return;
-    m_fixRun.reset(new FixRun{currentSpec(), m_outputFolder, m_dualMono, !m_selection.empty()});
+    m_fixRun.reset(
+        new FixRun{currentSpec(), m_outputFolder, m_dualMono, !m_selection.empty(), limited});
     for (const FileItem& item : m_items)
         if (item.unmeasured() && (m_selection.empty() || m_selection.contains(item.id)))
             m_fixRun->awaited.insert(item.id);
-    for (const QUuid& id : fixCandidates())
+    for (const QUuid& id : candidates(limited))
         enlistInFixRun(indexOf(id));
     if (m_fixRun->queue.empty() && m_fixRun->awaited.empty()) {
         finishFixRunWhenDone(); // nothing to write: says why at once
@@ -627,6 +658,10 @@ void AppModel::fixFiles() {
 }
 
 void AppModel::enlistInFixRun(int row) {
+    if (m_fixRun->limited) {
+        enlistForLimiter(row);
+        return;
+    }
     FixRun& run = *m_fixRun;
     const FileItem& item = m_items[static_cast<std::size_t>(row)];
     const LoudnessResult* result = item.result();
@@ -647,6 +682,26 @@ void AppModel::enlistInFixRun(int row) {
     } else {
         setFix(row, run.spec.id, State{State::AlreadyPasses{}});
     }
+}
+
+void AppModel::enlistForLimiter(int row) {
+    FixRun& run = *m_fixRun;
+    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+    const LoudnessResult* result = item.result();
+    // Files gain alone fixes fully, and those that pass, are not the limiter's.
+    if (!result || !Workflow::limiterTakes(*result, run.spec))
+        return;
+    using State = FileItem::FixState;
+    if (auto refusal = Workflow::limiterRefusal(*result, run.spec)) {
+        ++run.refused;
+        setFix(row, run.spec.id, State{State::Refused{std::move(*refusal), true}});
+        return;
+    }
+    const State* before = item.fixFor(run.spec.id);
+    run.queue.push_back({item.id, item.url, *result, 0, std::nullopt,
+                         before ? std::optional(*before) : std::nullopt, true});
+    setFix(row, run.spec.id, State{State::Writing{}});
+    emit fixProgressChanged();
 }
 
 std::optional<AppModel::FixProgress> AppModel::fixProgress() const {
@@ -674,6 +729,10 @@ void AppModel::startNextCopy() {
          stop = run.stop]() -> std::optional<CopyResult> {
             const CancelCheck stopped = [&stop] { return stop->load(); };
             try {
+                if (job.limited)
+                    return CopyResult{Workflow::writeLimitedCopy(job.url, job.original, spec,
+                                                                 folder, dualMono, stopped),
+                                      false};
                 if (auto earlier = Workflow::earlierCopy(job.url, job.original, job.gain, spec,
                                                          folder, dualMono, stopped))
                     return CopyResult{{std::move(*earlier)}, true};
@@ -703,7 +762,7 @@ void AppModel::applyCopyResult(std::optional<CopyResult> result) {
     } else if (const auto* copy =
                    std::get_if<Workflow::CopyOutcome::Written>(&result->outcome.value)) {
         ++(result->kept ? run.kept : run.written);
-        state = State{State::Done{copy->copy, copy->result, job.note}};
+        state = State{State::Done{copy->copy, copy->result, job.note, copy->limiting}};
     } else {
         ++run.failed;
         // A copy that failed now doesn't hide one written before.
@@ -763,6 +822,10 @@ void AppModel::finishFixRunWhenDone() {
     const std::unique_ptr<FixRun> run = std::move(m_fixRun);
     if (run->announced)
         emit fixingChanged();
+    if (run->limited) {
+        summariseLimiterRun(*run);
+        return;
+    }
     const int attempted = run->written + run->failed;
     if (attempted + run->kept + run->notStarted > 0)
         setAlert(qs(Workflow::fixedCopiesTitle),
@@ -773,6 +836,22 @@ void AppModel::finishFixRunWhenDone() {
     else
         setAlert(qs(Workflow::nothingToFixTitle),
                  qs(Workflow::nothingToFixMessage(run->spec, run->fromSelection)));
+}
+
+void AppModel::summariseLimiterRun(const FixRun& run) {
+    const int attempted = run.written + run.failed;
+    if (attempted + run.notStarted > 0) {
+        QString message = qs(Workflow::fixedCopiesMessage(run.written, attempted, 0,
+                                                          run.outputFolder, 0, run.notStarted));
+        if (run.refused > 0)
+            message += " " + LimiterTexts::refused(run.refused);
+        setAlert(LimiterTexts::limitedCopiesTitle(), message);
+    } else if (run.refused > 0) {
+        setAlert(LimiterTexts::cantLimitTitle(), LimiterTexts::refused(run.refused));
+    } else {
+        setAlert(LimiterTexts::nothingToLimitTitle(),
+                 LimiterTexts::nothingToLimit(run.spec, run.fromSelection));
+    }
 }
 
 void AppModel::chooseOutputFolder() {
@@ -817,11 +896,12 @@ std::vector<ReportRow> AppModel::reportRows() const {
         if (const auto* fix = item.fixFor(m_specID)) {
             using State = FileItem::FixState;
             if (const auto* done = std::get_if<State::Done>(&fix->value))
-                fixText = Workflow::fixTextWritten({done->copy, done->result});
+                fixText = Workflow::fixTextWritten({done->copy, done->result, done->limiting});
             else if (const auto* failed = std::get_if<State::Failed>(&fix->value))
                 fixText = Workflow::fixTextFailed(failed->message);
-            else if (std::holds_alternative<State::Refused>(fix->value))
-                fixText = std::string(Workflow::fixTextRefused);
+            else if (const auto* refused = std::get_if<State::Refused>(&fix->value))
+                fixText = refused->byLimiter ? Workflow::fixTextNotLimited(refused->message)
+                                             : std::string(Workflow::fixTextRefused);
         }
         const LoudnessResult* result = item.result();
         rows.push_back(Workflow::reportRow(item.url, item.format,

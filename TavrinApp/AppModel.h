@@ -3,6 +3,7 @@
 #include "Desktop.h"
 #include "FileSearch.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
 #include "tavrin/Verdict.h"
@@ -60,12 +61,14 @@ struct FileItem {
         };
         struct Done {
             std::filesystem::path copy;
-            LoudnessResult result;             ///< the copy, measured again
-            std::optional<std::string> note{}; ///< the plan's note for a partial fix
+            LoudnessResult result;                      ///< the copy, measured again
+            std::optional<std::string> note{};          ///< the plan's note for a partial fix
+            std::optional<Limiter::Summary> limiting{}; ///< set for a limited copy
             bool operator==(const Done&) const = default;
         };
         struct Refused {
-            std::string message; ///< why gain alone can't reach the target
+            std::string message;    ///< why gain alone, or the limiter, can't reach the target
+            bool byLimiter = false; ///< the limiter refused: it would need too much reduction
             bool operator==(const Refused&) const = default;
         };
         struct Failed {
@@ -194,6 +197,15 @@ public:
     /// made earlier for the same row and preset is recognised and kept instead of written again.
     /// Does nothing while a run is in progress.
     void fixFiles();
+    /// The ids of the rows Fix with Limiter would take, in list order: those of the selection, or
+    /// of the whole list when nothing is selected, that gain alone can't fix fully.
+    std::vector<QUuid> limiterCandidates() const;
+    /// Whether Fix with Limiter can start now, as canFix() for its own candidates.
+    bool canFixWithLimiter() const;
+    /// As fixFiles(), writing gain-and-limiter copies of the rows gain alone can't fix fully; a
+    /// row that would need more peak reduction than the limiter takes is refused with the reason.
+    /// Copies made earlier are not looked for: each run writes new ones.
+    void fixWithLimiter();
     bool fixing() const { return m_fixRun != nullptr; }
     /// Where the running fix stands: the copy being written (from 1) of those known so far.
     struct FixProgress {
@@ -283,13 +295,20 @@ private:
     void applyReading(const QUuid& id, int generation, FileItem::Reading reading,
                       std::optional<std::string> format);
 
+    std::vector<QUuid> candidates(bool limited) const;
+    bool canStartFixRun(bool limited) const;
+    void startFixRun(bool limited);
     /// Takes the row into the running fix: a copy to write when gain alone can fix it.
     void enlistInFixRun(int row);
+    /// As enlistInFixRun for a limiter run: a copy to write, or a refusal when it would need
+    /// more peak reduction than the limiter takes.
+    void enlistForLimiter(int row);
     void startNextCopy();
     void applyCopyResult(std::optional<CopyResult> result);
     /// Rows whose copy hasn't started leave the run, their earlier fix state restored.
     void dropUnstartedCopies(const QSet<QUuid>& ids);
     void finishFixRunWhenDone();
+    void summariseLimiterRun(const FixRun& run);
 
     Desktop& m_desktop;
     QSettings* m_settings;

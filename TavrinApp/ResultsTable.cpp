@@ -237,12 +237,16 @@ void ResultsTable::showContextMenu(const QPoint& position) {
             m_model.setSelection(ids);
             m_model.fixFiles();
         });
+    QAction* limit = menu->addAction(QStringLiteral("Fix with Limiter"), this, [this, ids] {
+        m_model.setSelection(ids);
+        m_model.fixWithLimiter();
+    });
     QAction* reveal = menu->addAction(AppTexts::showInFileManager(), this,
                                       [this, ids] { m_model.revealInFinder(ids); });
     menu->addSeparator();
     QAction* remove = menu->addAction(QStringLiteral("Remove from List"), this,
                                       [this, ids] { m_model.removeItems(ids); });
-    for (QAction* action : {fix, reveal, remove})
+    for (QAction* action : {fix, limit, reveal, remove})
         action->setEnabled(!ids.isEmpty());
     menu->popup(viewport()->mapToGlobal(position));
 }

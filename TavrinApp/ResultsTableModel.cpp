@@ -4,6 +4,7 @@
 #include "Paths.h"
 #include "tavrin/FixPlan.h"
 #include "tavrin/Fmt.h"
+#include "tavrin/Workflow.h"
 
 #include <array>
 
@@ -103,18 +104,28 @@ Cell fileCell(const FileItem& item) {
     return cell;
 }
 
+/// "; limited by up to 4.2 dB for 1.3 s" for a limited copy, as the reports word it; else empty.
+QString limitingSuffix(const FixState::Done& done) {
+    if (!done.limiting)
+        return {};
+    const std::string plain = Workflow::fixTextWritten({done.copy, done.result});
+    return qs(
+        Workflow::fixTextWritten({done.copy, done.result, done.limiting}).substr(plain.size()));
+}
+
 Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
     const QString name = fileName(done.copy);
     const QString loudness = qs(Fmt::number(done.result.integrated, false, "—"));
     const QString peak = qs(Fmt::number(done.result.truePeak, true, "—"));
+    const QString limiting = limitingSuffix(done);
     const bool passes = Verdict::make(done.result, spec).status == Verdict::Status::pass;
-    Cell cell{.text = loudness + " LUFS, " + peak + " dBTP", .monospacedDigits = true};
+    Cell cell{.text = loudness + " LUFS, " + peak + " dBTP" + limiting, .monospacedDigits = true};
     cell.symbol = passes ? Symbol::checkmarkCircle : Symbol::xmarkOctagon;
     cell.symbolTone = passes ? Tone::pass : Tone::fail;
-    cell.toolTip = "Wrote " + name + " and measured it again" +
+    cell.toolTip = "Wrote " + name + " and measured it again" + limiting +
                    (done.note ? ". " + qs(*done.note) : QStringLiteral("."));
     cell.accessibleText = "Fixed copy " + name + ": " + loudness + " LUFS, true peak " + peak +
-                          " dBTP, " + (passes ? "passes" : "fails");
+                          " dBTP" + limiting + ", " + (passes ? "passes" : "fails");
     cell.revealButton = true;
     cell.revealToolTip = "Show " + name + " in " + AppTexts::fileManager();
     return cell;
@@ -128,9 +139,14 @@ Cell fixStateCell(const FileItem& item, const FixState& fix, const DeliverySpec&
     }
     if (const auto* done = std::get_if<FixState::Done>(&fix.value))
         return withWarnings(fixedCopyCell(*done, spec), item.warnings());
-    if (const auto* refused = std::get_if<FixState::Refused>(&fix.value))
+    if (const auto* refused = std::get_if<FixState::Refused>(&fix.value)) {
+        if (refused->byLimiter)
+            return labelled("Too much to limit", Symbol::handRaised, Tone::caution, false,
+                            qs(refused->message),
+                            qs(Workflow::fixTextNotLimited(refused->message)));
         return labelled("Needs a limiter", Symbol::handRaised, Tone::caution, false,
                         qs(refused->message), "Not fixed: " + qs(refused->message));
+    }
     if (const auto* failed = std::get_if<FixState::Failed>(&fix.value))
         return labelled("Not written", Symbol::exclamationmarkTriangle, Tone::caution, false,
                         qs(failed->message), "Not written: " + qs(failed->message));

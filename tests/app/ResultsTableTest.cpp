@@ -249,7 +249,7 @@ private slots:
         menu->close();
         menu = menuAt(center(3)); // outside the selection: the clicked row alone
         QCOMPARE(menu->actions()[0]->text(), "Fix This File");
-        menu->actions()[3]->trigger(); // Remove from List
+        menu->actions()[4]->trigger(); // Remove from List
         menu->close();
         QCOMPARE(f.model.items().size(), 3u);
         QCOMPARE(f.model.selection().size(), 3);
@@ -267,6 +267,67 @@ private slots:
         for (QAction* action : menu->actions())
             QVERIFY(!action->isEnabled() || action->isSeparator());
         menu->close();
+    }
+
+    /// Fix with Limiter from the context menu, after Fix: the row gain alone can't fix becomes a
+    /// limited copy, one past the limiter's reach is refused with how much it needs, and a row
+    /// gain alone fixed keeps its copy.
+    void limiterTakesWhatGainCant() {
+        AppFixture f;
+        ResultsTable table(f.model);
+        table.resize(1200, 400);
+        table.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&table));
+        QVERIFY(f.addAndMeasure({f.tone("Episode 12.wav", -30, 2, -3),
+                                 f.tone("far.wav", -40, 2, -0.5), f.tone("quiet.wav", -30, 2)}));
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        f.model.dismissAlert(); // the gain-only run’s summary
+        QSet<QUuid> all;
+        for (const FileItem& item : f.model.items())
+            all.insert(item.id);
+        f.model.setSelection(all); // the menu takes the selection; gain alone fixes quiet.wav
+        const auto at = [&](int row) {
+            return table.visualRect(table.model()->index(row, 0)).center();
+        };
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at(0),
+                                table.viewport()->mapToGlobal(at(0)));
+        QApplication::sendEvent(table.viewport(), &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QCOMPARE(menu->actions()[1]->text(), "Fix with Limiter");
+        menu->actions()[1]->trigger();
+        menu->close();
+        QVERIFY(f.settled());
+
+        const struct {
+            QString copy; ///< the copy the row shows, empty for none
+            QString text; ///< what the Fix cell and report start with
+            bool limited;
+        } cases[] = {
+            {"Episode 12 (EBU R 128, limited).wav", "−23.", true},
+            {"", "Too much to limit", false},
+            {"quiet (EBU R 128).wav", "−23.0 LUFS", false},
+        };
+        const std::vector<ReportRow> report = f.model.reportRows();
+        for (int row = 0; row < 3; ++row) {
+            const auto& expected = cases[row];
+            const FileItem& item = f.model.items()[std::size_t(row)];
+            const auto cell = cellOf(item, Column::fix);
+            const QString fixText = qs(*report[std::size_t(row)].fix);
+            QVERIFY2(cell.text.startsWith(expected.text), qPrintable(cell.text));
+            if (expected.copy.isEmpty()) {
+                QVERIFY(cell.toolTip.contains("Tavrin’s limiter takes 12.0 dB"));
+                QCOMPARE(fixText, "Not fixed: " + cell.toolTip);
+                continue;
+            }
+            QVERIFY(std::filesystem::exists(f.path(expected.copy)));
+            QCOMPARE(fixText, expected.copy + ": " + cell.text);
+            const QString limiting = "; limited by up to ";
+            QCOMPARE(cell.text.contains(limiting) && cell.text.endsWith(" s"), expected.limited);
+            QCOMPARE(cell.toolTip.contains(limiting), expected.limited);
+        }
+        QCOMPARE(f.model.alert()->title, "Limited copies");
     }
 };
 

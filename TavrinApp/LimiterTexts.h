@@ -1,0 +1,36 @@
+#pragma once
+
+#include "tavrin/DeliverySpec.h"
+
+#include <QString>
+
+/// The summary texts of a Fix with Limiter run.
+namespace tavrin::app::LimiterTexts {
+
+inline QString limitedCopiesTitle() {
+    return QStringLiteral("Limited copies");
+}
+
+inline QString cantLimitTitle() {
+    return QStringLiteral("Can’t limit");
+}
+
+inline QString nothingToLimitTitle() {
+    return QStringLiteral("Nothing to limit");
+}
+
+/// How many files the limiter refused, as a sentence that follows the copies' count.
+inline QString refused(int count) {
+    return QString::number(count) + (count == 1 ? " file would" : " files would") +
+           " need more peak reduction than the limiter takes; the Fix column says how much.";
+}
+
+/// Why nothing was limited: the candidates were the selected rows (`fromSelection`) or all rows.
+inline QString nothingToLimit(const DeliverySpec& spec, bool fromSelection) {
+    const QString name = QString::fromStdString(spec.name);
+    return fromSelection ? "None of the selected files needs a limiter for " + name + "."
+                         : "No measured file needs a limiter for " + name +
+                               "; gain alone fixes those that fail.";
+}
+
+} // namespace tavrin::app::LimiterTexts
