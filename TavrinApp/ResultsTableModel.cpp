@@ -119,7 +119,9 @@ Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
     const QString peak = qs(Fmt::number(done.result.truePeak, true, "—"));
     const QString limiting = limitingSuffix(done);
     const bool passes = Verdict::make(done.result, spec).status == Verdict::Status::pass;
-    Cell cell{.text = loudness + " LUFS, " + peak + " dBTP" + limiting, .monospacedDigits = true};
+    Cell cell{.text = loudness + " LUFS, " + peak + " dBTP", .monospacedDigits = true};
+    // On a line of its own: after the reading it would be cut off in a column of usual width.
+    cell.caption = limiting.mid(2);
     cell.symbol = passes ? Symbol::checkmarkCircle : Symbol::xmarkOctagon;
     cell.symbolTone = passes ? Tone::pass : Tone::fail;
     cell.toolTip = "Wrote " + name + " and measured it again" + limiting +

@@ -322,10 +322,12 @@ private slots:
                 continue;
             }
             QVERIFY(std::filesystem::exists(f.path(expected.copy)));
-            QCOMPARE(fixText, expected.copy + ": " + cell.text);
-            const QString limiting = "; limited by up to ";
-            QCOMPARE(cell.text.contains(limiting) && cell.text.endsWith(" s"), expected.limited);
-            QCOMPARE(cell.toolTip.contains(limiting), expected.limited);
+            const QString limiting = "limited by up to ";
+            QCOMPARE(cell.caption.startsWith(limiting) && cell.caption.endsWith(" s"),
+                     expected.limited);
+            QCOMPARE(cell.toolTip.contains("; " + limiting), expected.limited);
+            QCOMPARE(fixText, expected.copy + ": " + cell.text +
+                                  (expected.limited ? "; " + cell.caption : QString()));
         }
         QCOMPARE(f.model.alert()->title, "Limited copies");
     }
