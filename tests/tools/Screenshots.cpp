@@ -244,8 +244,9 @@ int main(int argc, char** argv) {
                 box && box->isVisible() && box->text() == "Stop fixing?")
                 question = box;
         shoot("stop-fixing", window, true);
-        if (question)
-            question->buttons().last()->click();
+        for (QAbstractButton* button : question ? question->buttons() : QList<QAbstractButton*>{})
+            if (button->text() == "Keep Fixing")
+                button->click();
     });
     window.stopFixingFirst();
     waitUntil([&] { return !model.fixing(); });
