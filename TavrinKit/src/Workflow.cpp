@@ -265,11 +265,31 @@ std::string fixedCopiesMessage(int written, int jobs, int skipped,
     return message;
 }
 
+namespace {
+
+/// What `write` gives, or the sentence of its failure as a Failed outcome (any fault of Tavrin's
+/// own with `internalCopyError`); only Cancelled propagates.
+template <typename Write> CopyOutcome outcomeOf(Write write) {
+    try {
+        return write();
+    } catch (const Cancelled&) {
+        throw;
+    } catch (const AudioFileError& error) {
+        return {CopyOutcome::Failed{error.what()}};
+    } catch (const std::bad_alloc&) {
+        return {CopyOutcome::Failed{std::string(GainWriter::outOfMemory)}};
+    } catch (...) {
+        return {CopyOutcome::Failed{std::string(internalCopyError)}};
+    }
+}
+
+} // namespace
+
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                            const CancelCheck& isCancelled) {
-    try {
+    return outcomeOf([&]() -> CopyOutcome {
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
         try {
@@ -280,15 +300,7 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
             std::filesystem::remove(copy, ignored);
             throw;
         }
-    } catch (const Cancelled&) {
-        throw;
-    } catch (const AudioFileError& error) {
-        return {CopyOutcome::Failed{error.what()}};
-    } catch (const std::bad_alloc&) {
-        return {CopyOutcome::Failed{std::string(GainWriter::outOfMemory)}};
-    } catch (...) {
-        return {CopyOutcome::Failed{std::string(internalCopyError)}};
-    }
+    });
 }
 
 namespace {
@@ -431,17 +443,8 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
                              const DeliverySpec& spec,
                              const std::optional<std::filesystem::path>& outputFolder,
                              bool dualMono, const CancelCheck& isCancelled) {
-    try {
-        return limit(original, measured, spec, outputFolder, dualMono, isCancelled);
-    } catch (const Cancelled&) {
-        throw;
-    } catch (const AudioFileError& error) {
-        return {CopyOutcome::Failed{error.what()}};
-    } catch (const std::bad_alloc&) {
-        return {CopyOutcome::Failed{std::string(GainWriter::outOfMemory)}};
-    } catch (...) {
-        return {CopyOutcome::Failed{std::string(internalCopyError)}};
-    }
+    return outcomeOf(
+        [&] { return limit(original, measured, spec, outputFolder, dualMono, isCancelled); });
 }
 
 std::optional<CopyOutcome::Written>
