@@ -263,7 +263,7 @@ private:
     /// rasteriser slows down sharply with the number of edges a single long zigzag keeps active
     /// per row. Round caps meet where two pieces join, so the seam looks like a round join.
     void series(const std::vector<std::optional<double>>& values, Colour colour, double width) {
-        constexpr std::size_t columnsPerStroke = 16;
+        constexpr std::size_t columnsPerStroke = 8;
         const Timeline& timeline = m_content.timeline;
         const std::vector<Column> columns =
             columnsOf(values, timeline.step, m_g.duration, m_columns);
