@@ -259,14 +259,20 @@ private:
     }
 
     /// One line through the columns' values, down and up within a column when it holds more than
-    /// one, broken where the series has no value.
+    /// one, broken where the series has no value. The line is stroked in short pieces: cairo's
+    /// rasteriser slows down sharply with the number of edges a single long zigzag keeps active
+    /// per row. Round caps meet where two pieces join, so the seam looks like a round join.
     void series(const std::vector<std::optional<double>>& values, Colour colour, double width) {
+        constexpr std::size_t columnsPerStroke = 8;
         const Timeline& timeline = m_content.timeline;
         const std::vector<Column> columns =
             columnsOf(values, timeline.step, m_g.duration, m_columns);
         const double columnWidth = (m_g.plotRight - m_g.plotLeft) / static_cast<double>(m_columns);
         bool open = false;
         double last = 0;
+        setColour(m_cr, colour);
+        cairo_set_line_width(m_cr, width);
+        cairo_set_line_cap(m_cr, CAIRO_LINE_CAP_ROUND);
         cairo_new_path(m_cr);
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
@@ -284,10 +290,13 @@ private:
             cairo_line_to(m_cr, x, m_g.yAtLufs(second));
             last = second;
             open = true;
+            if (c % columnsPerStroke == columnsPerStroke - 1) {
+                cairo_stroke(m_cr);
+                cairo_move_to(m_cr, x, m_g.yAtLufs(second));
+            }
         }
-        setColour(m_cr, colour);
-        cairo_set_line_width(m_cr, width);
         cairo_stroke(m_cr);
+        cairo_set_line_cap(m_cr, CAIRO_LINE_CAP_BUTT);
     }
 
     /// A dot where a maximum happens, with its value beside it.

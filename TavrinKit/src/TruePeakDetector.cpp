@@ -91,8 +91,12 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
     std::copy_n(samples, head, stitched.begin() + kept);
     const double* bank = filterBank().front().data();
     // Input 0 of the stitched scan is the oldest kept sample, fed 31 samples before this call.
-    const auto take = [this](VectorOps::PeakScan scan, std::int64_t firstInput) {
+    // Starting the run's peak from its own sample peak skips every group that can't pass it, as
+    // the file's running peak does; its interpolated points are never reported below it.
+    double run = runPeak ? VectorOps::maxMagnitude(samples, count) : HUGE_VAL;
+    const auto take = [this, &run](VectorOps::PeakScan scan, std::int64_t firstInput) {
         m_peak = scan.interpolated;
+        run = scan.run;
         if (scan.interpolatedAt >= 0)
             m_peakAt = static_cast<double>(firstInput) + scan.interpolatedAt;
         if (scan.sample > m_samplePeak) {
@@ -100,19 +104,12 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
             m_samplePeakAt = firstInput + static_cast<std::int64_t>(scan.sampleAt);
         }
     };
-    take(VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), m_peak),
+    take(VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), m_peak, run),
          m_fed - static_cast<std::int64_t>(kept));
     if (count > kept)
-        take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak), m_fed);
-    if (runPeak) {
-        // Starting from the run's own sample peak skips every group that can't pass it, as the
-        // file's running peak does above; its interpolated points are never reported below it.
-        double peak = VectorOps::maxMagnitude(samples, count);
-        peak = VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), peak).interpolated;
-        if (count > kept)
-            peak = VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), peak).interpolated;
-        *runPeak = peak;
-    }
+        take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak, run), m_fed);
+    if (runPeak)
+        *runPeak = run;
     m_fed += static_cast<std::int64_t>(count);
     // The new history is the last 31 values of (history, samples).
     if (count >= kept)

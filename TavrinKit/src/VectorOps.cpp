@@ -99,8 +99,8 @@ void biquadCascade(const double* coefficients, double* delay, const double* cons
 }
 
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
-                   double interpolated) {
-    return kernels().scanPeaks(in, n, taps, tapGain, interpolated);
+                   double interpolated, double run) {
+    return kernels().scanPeaks(in, n, taps, tapGain, interpolated, run);
 }
 
 double maxMagnitude(const double* x, std::size_t n) {

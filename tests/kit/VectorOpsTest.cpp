@@ -114,6 +114,11 @@ TEST_P(EveryInstructionSet, SkippingQuietBlocksNeverChangesTheTruePeak) {
         const auto full = VectorOps::scanPeaks(x.data(), n, taps, 1e300, start);
         EXPECT_EQ(skipping.interpolated, full.interpolated);
         EXPECT_EQ(skipping.sample, full.sample);
+        // A stretch's peak rides along below a file peak that nothing here reaches.
+        const auto both = VectorOps::scanPeaks(x.data(), n, taps, TruePeakDetector::tapGain(),
+                                               full.interpolated * 2, start);
+        EXPECT_EQ(both.run, full.interpolated);
+        EXPECT_EQ(both.interpolated, full.interpolated * 2);
     }
 }
 

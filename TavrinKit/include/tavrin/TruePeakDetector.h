@@ -23,7 +23,7 @@ public:
     void flush();
     /// process() that also returns the peak of this run on its own, linear: the largest of its
     /// samples' magnitudes and of the points interpolated during the call (which lag the input
-    /// by 16 samples). For the peak of each stretch of time; costs a second, pruned scan.
+    /// by 16 samples). For the peak of each stretch of time, found in the same scan.
     double processRun(const double* samples, std::size_t count);
     /// flush() that returns the peak of the points it interpolates, as processRun() does.
     double flushRun();

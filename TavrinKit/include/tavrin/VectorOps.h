@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <string_view>
 
@@ -58,15 +59,18 @@ struct PeakScan {
     /// for output i of the phase of q quarters, between in[i + 15] and in[i + 16]; −1 otherwise.
     double interpolatedAt = -1;
     std::size_t sampleAt = 0; ///< index of the first input of magnitude `sample`
+    /// Largest magnitude of the interpolated points, or the start value `run` if larger.
+    double run = 0;
 };
 
 /// One pass over n + 31 inputs: output i of phase k is Σ_p in[i + p] · taps[32·k + p], and the
 /// result holds the largest output magnitude of the three phases, or `interpolated` if larger,
 /// with the largest input magnitude. `tapGain` bounds the gain of every phase (its largest
 /// Σ|tap|): outputs whose inputs cannot reach past `interpolated` are skipped, which never
-/// changes the result.
+/// changes the result. `run` is a second, usually lower, running peak raised by the same
+/// outputs: the peak of a stretch of time as well as the file's, in one pass.
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
-                   double interpolated);
+                   double interpolated, double run = HUGE_VAL);
 
 /// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
 double maxMagnitude(const double* x, std::size_t n);
