@@ -584,6 +584,7 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
         item.format = std::move(*format);
     const bool finishes = item.unmeasured() && !measuring(reading);
     item.reading = std::move(reading);
+    m_timelinesMissing.remove(id);
     if (const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
         measured && measured->timeline)
         keepTimeline(id);
@@ -605,6 +606,7 @@ void AppModel::adoptTimeline(const QUuid& id, FileItem::Reading& kept,
     if (!measured || !incoming || !incoming->timeline || measured->timeline)
         return;
     measured->timeline = incoming->timeline;
+    m_timelinesMissing.remove(id);
     keepTimeline(id);
 }
 
@@ -643,7 +645,8 @@ std::shared_ptr<const Timeline> AppModel::timeline(const QUuid& id) {
         keepTimeline(id);
         return measured->timeline;
     }
-    measureTimeline(item);
+    if (!m_timelinesMissing.contains(id))
+        measureTimeline(item);
     return nullptr;
 }
 
@@ -669,9 +672,10 @@ void AppModel::measureTimeline(const FileItem& item) {
             // Kept only when the file still measures as the row says.
             FileItem::Reading& kept = m_items[std::size_t(row)].reading;
             const FileItem::Reading fresh = readingOf(*reading);
-            if (!(fresh == kept))
-                return;
-            adoptTimeline(id, kept, fresh);
+            if (fresh == kept && reading->timeline)
+                adoptTimeline(id, kept, fresh);
+            else
+                m_timelinesMissing.insert(id);
             emit timelineReady(id);
         });
 }

@@ -224,6 +224,8 @@ public:
     /// used last. Otherwise, for a measured row, measures it again off the GUI thread and says
     /// `timelineReady` once it can be had.
     std::shared_ptr<const Timeline> timeline(const QUuid& id);
+    /// Whether the row is being measured again for its timeline.
+    bool measuringTimeline(const QUuid& id) const { return m_timelinesMeasuring.contains(id); }
     /// The timelines kept in all, in bytes: beyond it, those used longest ago are dropped.
     static constexpr std::size_t timelineBudget = std::size_t{100} << 20;
     /// Opens a web page (help, a preset's source); when nothing can, the notice says so.
@@ -335,6 +337,7 @@ private:
 
     std::deque<QUuid> m_timelineUse;  ///< rows with a kept timeline, used longest ago first
     QSet<QUuid> m_timelinesMeasuring; ///< rows measured again for their timeline
+    QSet<QUuid> m_timelinesMissing; ///< measured again, but no longer as the row says: not retried
     /// Set when the model goes, to stop measuring for a timeline.
     std::shared_ptr<std::atomic<bool>> m_timelineStop = std::make_shared<std::atomic<bool>>(false);
     QThreadPool m_timelinePool;

@@ -136,8 +136,10 @@ void GraphPanel::paintPlaceholder(QPainter& painter) {
     QString text = "The graph appears once the file is measured.";
     if (item && std::holds_alternative<FileItem::Reading::Failed>(item->reading.value))
         text = "There is no graph for a file Tavrin couldn’t measure.";
-    else if (item && item->result())
+    else if (item && item->result() && m_model.measuringTimeline(item->id))
         text = "Measuring the file again for its graph…";
+    else if (item && item->result())
+        text = "The file has changed since it was measured. Measure it again to see its graph.";
     painter.setFont(Theme::callout());
     painter.setPen(Theme::colour(Tone::secondary, palette()));
     painter.drawText(rect(), Qt::AlignCenter, text);

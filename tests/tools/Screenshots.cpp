@@ -164,7 +164,6 @@ int main(int argc, char** argv) {
         QApplication::setPalette(light);
     };
     QTemporaryDir files, preferences;
-    paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     QSettings settings(preferences.filePath("tavrin.ini"), QSettings::IniFormat);
     settings.setValue("preset", "apple-podcasts");
     TavrinApp tavrin(settings, {});
@@ -289,6 +288,7 @@ int main(int argc, char** argv) {
     model.addFiles({file("Interview – Full Mix.wav")});
     waitUntil([&] { return !model.adding() && !model.isBusy(); });
     model.setSelection(rowsNamed("Interview"));
+    window.table()->scrollToBottom();
     GraphPanel* graph = window.graphPanel();
     waitUntil([&] { return graph->isVisible() && !graph->accessibleDescription().isEmpty(); });
     const QPointF pointer(graph->width() * 0.8, graph->height() * 0.4);
@@ -297,6 +297,7 @@ int main(int argc, char** argv) {
     QApplication::sendEvent(graph, &hover);
     shoot("list-graph", window);
 
+    paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
     const fs::path promos = toPath(files.path()) / "Promos";
     fs::create_directories(promos);
