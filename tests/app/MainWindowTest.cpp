@@ -274,7 +274,8 @@ private slots:
         AppFixture f;
         MainWindow window(f.model);
         window.show();
-        QVERIFY(f.addAndMeasure({f.tone("clicked.wav", -20, 5, -0.3), f.tone("quiet.wav", -30, 4)}));
+        QVERIFY(
+            f.addAndMeasure({f.tone("clicked.wav", -20, 5, -0.3), f.tone("quiet.wav", -30, 4)}));
         ResultsTable* table = window.table();
         const auto click = [table](int row, Qt::KeyboardModifiers modifiers) {
             const QRect cell = table->visualRect(table->model()->index(row, 1));
