@@ -611,26 +611,32 @@ void AppModel::adoptTimeline(const QUuid& id, FileItem::Reading& kept,
 }
 
 void AppModel::keepTimeline(const QUuid& id) {
-    std::erase(m_timelineUse, id);
-    m_timelineUse.push_back(id);
-    const auto keptTimeline = [this](const QUuid& row) -> FileItem::Reading::Measured* {
-        const int index = indexOf(row);
-        auto* measured = index < 0 ? nullptr
-                                   : std::get_if<FileItem::Reading::Measured>(
-                                         &m_items[std::size_t(index)].reading.value);
-        return measured && measured->timeline ? measured : nullptr;
-    };
-    std::erase_if(m_timelineUse, [&](const QUuid& row) { return !keptTimeline(row); });
-    std::size_t total = 0;
-    for (const QUuid& row : m_timelineUse)
-        total += keptTimeline(row)->timeline->memoryBytes();
-    // The newest is kept even alone over budget: it is the one on screen.
-    while (total > timelineBudget && m_timelineUse.size() > 1) {
-        auto* oldest = keptTimeline(m_timelineUse.front());
-        total -= oldest->timeline->memoryBytes();
-        oldest->timeline.reset();
-        m_timelineUse.pop_front();
-    }
+    const int row = indexOf(id);
+    const auto* measured =
+        row < 0
+            ? nullptr
+            : std::get_if<FileItem::Reading::Measured>(&m_items[std::size_t(row)].reading.value);
+    if (!measured || !measured->timeline)
+        return;
+    KeptTimeline& kept = m_keptTimelines[id];
+    m_keptTimelineBytes += measured->timeline->memoryBytes() - kept.bytes;
+    kept = {++m_timelineUses, measured->timeline->memoryBytes()};
+    // The newest is kept even alone over budget: it is the one on screen. Entries of rows removed
+    // or measured since count until they are the oldest, and go first.
+    while (m_keptTimelineBytes > timelineBudget && m_keptTimelines.size() > 1)
+        dropOldestTimeline();
+}
+
+void AppModel::dropOldestTimeline() {
+    const auto oldest = std::min_element(
+        m_keptTimelines.begin(), m_keptTimelines.end(),
+        [](const KeptTimeline& a, const KeptTimeline& b) { return a.lastUse < b.lastUse; });
+    if (const int row = indexOf(oldest.key()); row >= 0)
+        if (auto* measured =
+                std::get_if<FileItem::Reading::Measured>(&m_items[std::size_t(row)].reading.value))
+            measured->timeline.reset();
+    m_keptTimelineBytes -= oldest->bytes;
+    m_keptTimelines.erase(oldest);
 }
 
 std::shared_ptr<const Timeline> AppModel::timeline(const QUuid& id) {

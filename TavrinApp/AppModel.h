@@ -302,6 +302,7 @@ private:
     void adoptTimeline(const QUuid& id, FileItem::Reading& kept, const FileItem::Reading& fresh);
     /// Keeps the row's new timeline as the one used last, dropping the oldest beyond the budget.
     void keepTimeline(const QUuid& id);
+    void dropOldestTimeline();
     /// Measures a measured row again, for its timeline alone.
     void measureTimeline(const FileItem& item);
 
@@ -335,8 +336,14 @@ private:
     std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
     std::unique_ptr<FixRun> m_fixRun;      ///< the running fix run, if any
 
-    std::deque<QUuid> m_timelineUse;  ///< rows with a kept timeline, used longest ago first
-    QSet<QUuid> m_timelinesMeasuring; ///< rows measured again for their timeline
+    struct KeptTimeline {
+        std::uint64_t lastUse = 0; ///< from `m_timelineUses`
+        std::size_t bytes = 0;
+    };
+    QHash<QUuid, KeptTimeline> m_keptTimelines; ///< by row
+    std::size_t m_keptTimelineBytes = 0;        ///< of all in `m_keptTimelines`
+    std::uint64_t m_timelineUses = 0;           ///< counts every use, for the order of dropping
+    QSet<QUuid> m_timelinesMeasuring;           ///< rows measured again for their timeline
     QSet<QUuid> m_timelinesMissing; ///< measured again, but no longer as the row says: not retried
     /// Set when the model goes, to stop measuring for a timeline.
     std::shared_ptr<std::atomic<bool>> m_timelineStop = std::make_shared<std::atomic<bool>>(false);
