@@ -23,6 +23,8 @@ constexpr auto presetKey = "preset";
 constexpr auto dualMonoKey = "dualMono";
 constexpr auto outputFolderKey = "outputFolder";
 constexpr auto paperKey = "paperSize";
+/// Whether measuring the list also gathers each row's timeline.
+constexpr bool gatherTimelines = false;
 constexpr auto customTargetsKey = "customTargets";
 constexpr auto addFilesFolderKey = "addFilesFolder";
 constexpr auto exportFolderKey = "exportFolder";
@@ -50,7 +52,7 @@ std::optional<QString> missingNotice(const std::vector<std::filesystem::path>& p
 
 FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
-        return {FileItem::Reading::Measured{*reading.result, reading.warnings}};
+        return {FileItem::Reading::Measured{*reading.result, reading.warnings, reading.timeline}};
     return {FileItem::Reading::Failed{reading.error.value_or("")}};
 }
 
@@ -151,6 +153,7 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
     : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors),
       m_specID(DeliverySpec::ebuR128().id) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
+    m_timelinePool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
     m_reportPool.setMaxThreadCount(1); // reports are saved in the order they were asked for
     connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
@@ -163,12 +166,14 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
 }
 
 AppModel::~AppModel() {
+    m_timelineStop->store(true);
     if (m_loop)
         m_loop->stop->store(true);
     if (m_fixRun)
         m_fixRun->stop->store(true);
     // Progress reports are posted to this object from the workers, so they must end first.
     m_measurePool.waitForDone();
+    m_timelinePool.waitForDone();
     m_copyPool.waitForDone();
     m_reportPool.waitForDone(); // a report being saved is finished, not left half-way
 }
@@ -545,7 +550,10 @@ void AppModel::startMeasurement(const FileItem& item) {
         [url = item.url, dualMono, stop,
          progress = std::move(progress)]() -> std::optional<Workflow::Reading> {
             try {
-                return Workflow::measure(url, dualMono, progress, [&stop] { return stop->load(); });
+                // The timeline still costs nearly half as much again as the reading; until it
+                // doesn't, it is gathered for the rows the graph shows, when they are selected.
+                return Workflow::measure(
+                    url, dualMono, progress, [&stop] { return stop->load(); }, gatherTimelines);
             } catch (const Cancelled&) {
                 return std::nullopt;
             }
@@ -575,12 +583,18 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
     // A file that can no longer be read has no format to show either.
     if (std::holds_alternative<FileItem::Reading::Failed>(reading.value))
         format = std::string();
-    if ((!format || *format == item.format) && reading == item.reading)
+    if ((!format || *format == item.format) && reading == item.reading) {
+        adoptTimeline(id, item.reading, reading);
         return;
+    }
     if (format)
         item.format = std::move(*format);
     const bool finishes = item.unmeasured() && !measuring(reading);
     item.reading = std::move(reading);
+    m_timelinesMissing.remove(id);
+    if (const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
+        measured && measured->timeline)
+        keepTimeline(id);
     if (finishes && m_loop)
         ++m_loop->finished;
     emit itemChanged(row);
@@ -588,6 +602,95 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
         enlistInFixRun(row);
         startNextCopy();
     }
+}
+
+// MARK: timelines
+
+void AppModel::adoptTimeline(const QUuid& id, FileItem::Reading& kept,
+                             const FileItem::Reading& fresh) {
+    auto* measured = std::get_if<FileItem::Reading::Measured>(&kept.value);
+    const auto* incoming = std::get_if<FileItem::Reading::Measured>(&fresh.value);
+    if (!measured || !incoming || !incoming->timeline || measured->timeline)
+        return;
+    measured->timeline = incoming->timeline;
+    m_timelinesMissing.remove(id);
+    keepTimeline(id);
+}
+
+void AppModel::keepTimeline(const QUuid& id) {
+    const int row = indexOf(id);
+    const auto* measured =
+        row < 0
+            ? nullptr
+            : std::get_if<FileItem::Reading::Measured>(&m_items[std::size_t(row)].reading.value);
+    if (!measured || !measured->timeline)
+        return;
+    KeptTimeline& kept = m_keptTimelines[id];
+    m_keptTimelineBytes += measured->timeline->memoryBytes() - kept.bytes;
+    kept = {++m_timelineUses, measured->timeline->memoryBytes()};
+    // The newest is kept even alone over budget: it is the one on screen. Entries of rows removed
+    // or measured since count until they are the oldest, and go first.
+    while (m_keptTimelineBytes > timelineBudget && m_keptTimelines.size() > 1)
+        dropOldestTimeline();
+}
+
+void AppModel::dropOldestTimeline() {
+    const auto oldest = std::min_element(
+        m_keptTimelines.begin(), m_keptTimelines.end(),
+        [](const KeptTimeline& a, const KeptTimeline& b) { return a.lastUse < b.lastUse; });
+    if (const int row = indexOf(oldest.key()); row >= 0)
+        if (auto* measured =
+                std::get_if<FileItem::Reading::Measured>(&m_items[std::size_t(row)].reading.value))
+            measured->timeline.reset();
+    m_keptTimelineBytes -= oldest->bytes;
+    m_keptTimelines.erase(oldest);
+}
+
+std::shared_ptr<const Timeline> AppModel::timeline(const QUuid& id) {
+    const int row = indexOf(id);
+    if (row < 0)
+        return nullptr;
+    const FileItem& item = m_items[std::size_t(row)];
+    const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
+    if (!measured)
+        return nullptr;
+    if (measured->timeline) {
+        keepTimeline(id);
+        return measured->timeline;
+    }
+    if (!m_timelinesMissing.contains(id))
+        measureTimeline(item);
+    return nullptr;
+}
+
+void AppModel::measureTimeline(const FileItem& item) {
+    if (m_timelinesMeasuring.contains(item.id))
+        return;
+    m_timelinesMeasuring.insert(item.id);
+    runThen(
+        m_timelinePool, this,
+        [url = item.url, dualMono = m_dualMono, stop = m_timelineStop]() {
+            try {
+                return std::optional(Workflow::measure(
+                    url, dualMono, {}, [&stop] { return stop->load(); }, true));
+            } catch (const Cancelled&) {
+                return std::optional<Workflow::Reading>();
+            }
+        },
+        [this, id = item.id](std::optional<Workflow::Reading> reading) {
+            m_timelinesMeasuring.remove(id);
+            const int row = indexOf(id);
+            if (!reading || row < 0)
+                return;
+            // Kept only when the file still measures as the row says.
+            FileItem::Reading& kept = m_items[std::size_t(row)].reading;
+            const FileItem::Reading fresh = readingOf(*reading);
+            if (fresh == kept && reading->timeline)
+                adoptTimeline(id, kept, fresh);
+            else
+                m_timelinesMissing.insert(id);
+            emit timelineReady(id);
+        });
 }
 
 // MARK: fixing

@@ -6,6 +6,7 @@
 #include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
+#include "tavrin/Timeline.h"
 #include "tavrin/Verdict.h"
 
 #include <QHash>
@@ -44,7 +45,12 @@ struct FileItem {
         struct Measured {
             LoudnessResult result;
             std::vector<std::string> warnings{}; ///< what the reading warns of, one sentence each
-            bool operator==(const Measured&) const = default;
+            /// Loudness over time; null once dropped to keep within the timelines' budget.
+            std::shared_ptr<const Timeline> timeline{};
+            /// The timeline follows from the result, and dropping it changes nothing shown.
+            bool operator==(const Measured& other) const {
+                return result == other.result && warnings == other.warnings;
+            }
         };
         struct Failed {
             std::string message; ///< the reader's whole sentence
@@ -226,6 +232,14 @@ public:
     /// Shows the rows' files in the file browser: the copy made for the current preset, else the
     /// original. When nothing can show them, the notice names the first one's folder.
     void revealInFinder(const QSet<QUuid>& ids);
+    /// The row's loudness over time, when it is measured and its timeline is kept; marks it as
+    /// used last. Otherwise, for a measured row, measures it again off the GUI thread and says
+    /// `timelineReady` once it can be had.
+    std::shared_ptr<const Timeline> timeline(const QUuid& id);
+    /// Whether the row is being measured again for its timeline.
+    bool measuringTimeline(const QUuid& id) const { return m_timelinesMeasuring.contains(id); }
+    /// The timelines kept in all, in bytes: beyond it, those used longest ago are dropped.
+    static constexpr std::size_t timelineBudget = std::size_t{100} << 20;
     /// Opens a web page (help, a preset's source); when nothing can, the notice says so.
     void openLink(const QUrl& url);
 
@@ -261,6 +275,7 @@ signals:
     void fixingChanged();
     void fixProgressChanged();
     void paperChanged();
+    void timelineReady(const QUuid& id);
 
 private:
     friend class AppModelTest;
@@ -298,6 +313,14 @@ private:
     std::vector<QUuid> candidates(bool limited) const;
     bool canStartFixRun(bool limited) const;
     void startFixRun(bool limited);
+    /// Gives `kept` the timeline of `fresh`, a reading equal to it, when it has none.
+    void adoptTimeline(const QUuid& id, FileItem::Reading& kept, const FileItem::Reading& fresh);
+    /// Keeps the row's new timeline as the one used last, dropping the oldest beyond the budget.
+    void keepTimeline(const QUuid& id);
+    void dropOldestTimeline();
+    /// Measures a measured row again, for its timeline alone.
+    void measureTimeline(const FileItem& item);
+
     /// Takes the row into the running fix: a copy to write when gain alone can fix it.
     void enlistInFixRun(int row);
     /// As enlistInFixRun for a limiter run: a copy to write, or a refusal when it would need
@@ -332,6 +355,18 @@ private:
     std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
     std::unique_ptr<FixRun> m_fixRun;      ///< the running fix run, if any
 
+    struct KeptTimeline {
+        std::uint64_t lastUse = 0; ///< from `m_timelineUses`
+        std::size_t bytes = 0;
+    };
+    QHash<QUuid, KeptTimeline> m_keptTimelines; ///< by row
+    std::size_t m_keptTimelineBytes = 0;        ///< of all in `m_keptTimelines`
+    std::uint64_t m_timelineUses = 0;           ///< counts every use, for the order of dropping
+    QSet<QUuid> m_timelinesMeasuring;           ///< rows measured again for their timeline
+    QSet<QUuid> m_timelinesMissing; ///< measured again, but no longer as the row says: not retried
+    /// Set when the model goes, to stop measuring for a timeline.
+    std::shared_ptr<std::atomic<bool>> m_timelineStop = std::make_shared<std::atomic<bool>>(false);
+    QThreadPool m_timelinePool;
     QThreadPool m_measurePool;
     QThreadPool m_copyPool;
     QThreadPool m_reportPool;

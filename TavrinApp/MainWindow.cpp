@@ -4,6 +4,7 @@
 #include "CustomTargetSheet.h"
 #include "DropZone.h"
 #include "FilterBar.h"
+#include "GraphPanel.h"
 #include "NoticeBar.h"
 #include "Paths.h"
 #include "PresetBox.h"
@@ -86,6 +87,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     : QMainWindow(parent), m_model(model), m_commands(new AppCommands(model, menuBar())),
       m_notice(new NoticeBar(model)), m_body(new QStackedWidget), m_dropZone(new DropZone(model)),
       m_table(new ResultsTable(model)), m_filterBar(new FilterBar(m_table->view())),
+      m_graph(new GraphPanel(model)), m_tableArea(tableOverGraph(m_table, m_graph)),
       m_footer(new PresetFooter(model)) {
     setObjectName(QStringLiteral("main"));
     setMinimumSize(900, 520);
@@ -100,7 +102,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     stack->addWidget(m_notice);
     stack->addWidget(m_filterBar);
     m_body->addWidget(m_dropZone);
-    m_body->addWidget(m_table);
+    m_body->addWidget(m_tableArea);
     stack->addWidget(m_body, 1);
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
@@ -235,7 +237,7 @@ void MainWindow::showPreset() {
 
 void MainWindow::showList() {
     const bool empty = m_model.items().empty();
-    m_body->setCurrentWidget(empty ? static_cast<QWidget*>(m_dropZone) : m_table);
+    m_body->setCurrentWidget(empty ? m_dropZone : m_tableArea);
     m_overlay->setVisible(m_model.dropTargeted() && !empty);
     m_overlay->raise();
     refreshButtons();

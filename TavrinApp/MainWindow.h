@@ -15,6 +15,7 @@ namespace tavrin::app {
 class AppCommands;
 class DropZone;
 class FilterBar;
+class GraphPanel;
 class NoticeBar;
 class PresetFooter;
 class ResultsTable;
@@ -35,6 +36,7 @@ public:
     DropZone* dropZone() const { return m_dropZone; }
     NoticeBar* noticeBar() const { return m_notice; }
     FilterBar* filterBar() const { return m_filterBar; }
+    GraphPanel* graphPanel() const { return m_graph; }
     PresetFooter* footer() const { return m_footer; }
     QComboBox* presetPicker() const { return m_preset; }
     QToolButton* addButton() const { return m_add; }
@@ -77,6 +79,8 @@ private:
     DropZone* m_dropZone;
     ResultsTable* m_table;
     FilterBar* m_filterBar;
+    GraphPanel* m_graph;
+    QWidget* m_tableArea; ///< the table over the graph
     PresetFooter* m_footer;
     QWidget* m_overlay;
     QComboBox* m_preset = nullptr;

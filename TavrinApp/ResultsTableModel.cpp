@@ -7,6 +7,7 @@
 #include "tavrin/Workflow.h"
 
 #include <array>
+#include <cmath>
 
 namespace tavrin::app {
 
@@ -89,6 +90,13 @@ Cell numberCell(std::optional<double> value, const char* unit, bool isSigned, bo
     cell.alignment = Qt::AlignRight;
     cell.accessibleText = value ? cell.text + " " + unit + (bad ? ", out of spec" : "")
                                 : QStringLiteral("no reading");
+    return cell;
+}
+
+/// A maximum's cell, whose tooltip says when in the file it happens ("at 41:07").
+Cell maximumCell(Cell cell, std::optional<double> seconds) {
+    if (seconds && std::isfinite(*seconds) && *seconds >= 0)
+        cell.toolTip = "at " + qs(Fmt::duration(*seconds));
     return cell;
 }
 
@@ -196,12 +204,14 @@ Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Col
     case Column::difference:
         return numberCell(verdict ? verdict->delta : std::nullopt, "LU", true, loudBad);
     case Column::truePeak:
-        return numberCell(value(&LoudnessResult::truePeak), "dBTP", true,
-                          verdict && !verdict->peakOK);
+        return maximumCell(
+            numberCell(value(&LoudnessResult::truePeak), "dBTP", true, verdict && !verdict->peakOK),
+            value(&LoudnessResult::truePeakAt));
     case Column::range:
         return numberCell(value(&LoudnessResult::loudnessRange), "LU", false, false);
     case Column::maxShortTerm:
-        return numberCell(value(&LoudnessResult::maxShortTerm), "LUFS", false, false);
+        return maximumCell(numberCell(value(&LoudnessResult::maxShortTerm), "LUFS", false, false),
+                           value(&LoudnessResult::maxShortTermAt));
     case Column::samplePeak:
         return numberCell(value(&LoudnessResult::samplePeak), "dBFS", true, false);
     case Column::fix:

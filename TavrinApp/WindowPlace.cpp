@@ -1,6 +1,7 @@
 #include "WindowPlace.h"
 
 #include "ColumnFitter.h"
+#include "GraphPanel.h"
 #include "MainWindow.h"
 #include "ResultsTable.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr auto geometryKey = "windowGeometry";
 constexpr auto columnsKey = "columnWidths";
+constexpr auto graphHeightKey = "graphHeight";
 
 } // namespace
 
@@ -19,9 +21,11 @@ void restore(MainWindow& window, const QSettings& settings) {
     const QVariant geometry = settings.value(geometryKey);
     if (geometry.typeId() == QMetaType::QByteArray)
         window.restoreGeometry(geometry.toByteArray()); // checks the bytes, and keeps it on screen
+    bool number = false;
+    if (const int height = settings.value(graphHeightKey).toInt(&number); number)
+        window.graphPanel()->setWantedHeight(height);
     QList<int> widths;
     for (const QVariant& stored : settings.value(columnsKey).toList()) {
-        bool number = false;
         widths << stored.toInt(&number);
         if (!number)
             return;
@@ -35,6 +39,7 @@ void store(const MainWindow& window, QSettings& settings) {
     for (int width : window.table()->columnFitter().wanted())
         widths << width;
     settings.setValue(columnsKey, widths);
+    settings.setValue(graphHeightKey, window.graphPanel()->wantedHeight());
 }
 
 } // namespace tavrin::app::WindowPlace

@@ -7,7 +7,7 @@ namespace tavrin::app {
 class MainWindow;
 
 /// The main window as the user left it: its size, its place where the platform lets a window
-/// choose one, and the widths of the list's columns.
+/// choose one, the widths of the list's columns and the height of its graph.
 namespace WindowPlace {
 
 /// Gives `window` what `settings` holds of it; anything missing or malformed is left as it is.

@@ -4,9 +4,11 @@
 #include "AppFixture.h"
 #include "AppTests.h"
 #include "DropZone.h"
+#include "GraphPanel.h"
 #include "NoticeBar.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
+#include "ResultsTableModel.h"
 #include "RevealButton.h"
 #include "TallyButton.h"
 #include "ToneLabel.h"
@@ -264,6 +266,44 @@ private slots:
         QVERIFY(!window.alertBox());
         f.model.fixFiles();
         QVERIFY(window.alertBox());
+    }
+
+    /// Clicking one row shows its graph under the table, described for assistive technology;
+    /// a second row in the selection hides it. The maxima's cells say when they happen.
+    void graphFollowsSelection() {
+        AppFixture f;
+        MainWindow window(f.model);
+        window.show();
+        QVERIFY(
+            f.addAndMeasure({f.tone("clicked.wav", -20, 5, -0.3), f.tone("quiet.wav", -30, 4)}));
+        ResultsTable* table = window.table();
+        const auto click = [table](int row, Qt::KeyboardModifiers modifiers) {
+            const QRect cell = table->visualRect(table->model()->index(row, 1));
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers, cell.center());
+        };
+        const auto tip = [table](int row, ResultsTableModel::Column column) {
+            return table->model()->index(row, int(column)).data(Qt::ToolTipRole).toString();
+        };
+        const struct {
+            int row;
+            Qt::KeyboardModifiers modifiers;
+            bool shown;
+            QString description;
+        } steps[] = {
+            {0,
+             {},
+             true,
+             "Short-term loudness steady at −20 LUFS; true peak over −1.0 dBTP at 0:00"},
+            {1, Qt::ControlModifier, false, ""},
+            {1, {}, true, "Short-term loudness steady at −30 LUFS; true peak never over −1.0 dBTP"},
+        };
+        for (const auto& step : steps) {
+            click(step.row, step.modifiers);
+            QTRY_COMPARE(window.graphPanel()->isVisible(), step.shown);
+            QTRY_COMPARE(window.graphPanel()->accessibleDescription(), step.description);
+        }
+        QCOMPARE(tip(0, ResultsTableModel::Column::truePeak), "at 0:00");
+        QCOMPARE(tip(0, ResultsTableModel::Column::maxShortTerm).left(5), "at 0:");
     }
 };
 

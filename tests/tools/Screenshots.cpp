@@ -8,6 +8,7 @@
 #include "DropZone.h"
 #include "FileSearch.h"
 #include "FilterBar.h"
+#include "GraphPanel.h"
 #include "MainWindow.h"
 #include "Paths.h"
 #include "PresetFooter.h"
@@ -29,6 +30,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -36,6 +38,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -97,6 +100,22 @@ void writeLongTone(const fs::path& path, double minutes) {
         out << second;
 }
 
+/// Six minutes at levels that wander the way a mixed programme's do, loud near the end, with two
+/// clicks over the ceiling: a graph with something to show.
+void writeProgramme(const fs::path& path) {
+    constexpr double rate = 48000;
+    std::vector<double> samples;
+    for (int second = 0; second < 360; ++second) {
+        const double level = -27 + 4 * std::sin(second / 9.0) + (second > 270 ? 8 : 0);
+        const auto piece = test::sine(220 + (second % 5) * 110, level, 1, rate);
+        samples.insert(samples.end(), piece.begin(), piece.end());
+    }
+    for (const double at : {83.4, 301.2})
+        samples.at(std::size_t(at * rate)) = test::amplitude(-0.2);
+    test::writeFile(
+        path, test::Wav{.channels = 2, .data = test::pcm16(test::replicate(samples, 2))}.bytes());
+}
+
 /// Files in `paced` take about `seconds` each to measure, so a shot catches their batch part way;
 /// every other file is measured as usual.
 void paceMeasuring(const fs::path& paced, double seconds) {
@@ -145,7 +164,6 @@ int main(int argc, char** argv) {
         QApplication::setPalette(light);
     };
     QTemporaryDir files, preferences;
-    paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     QSettings settings(preferences.filePath("tavrin.ini"), QSettings::IniFormat);
     settings.setValue("preset", "apple-podcasts");
     TavrinApp tavrin(settings, {});
@@ -271,6 +289,21 @@ int main(int argc, char** argv) {
     window.filterBar()->showAllButton()->click();
     emit header->sectionClicked(ResultsTableModel::truePeak);
 
+    // One row selected: its loudness over time under the table, the pointer over the loud end.
+    writeProgramme(file("Interview – Full Mix.wav"));
+    model.addFiles({file("Interview – Full Mix.wav")});
+    waitUntil([&] { return !model.adding() && !model.isBusy(); });
+    model.setSelection(rowsNamed("Interview"));
+    window.table()->scrollToBottom();
+    GraphPanel* graph = window.graphPanel();
+    waitUntil([&] { return graph->isVisible() && !graph->accessibleDescription().isEmpty(); });
+    const QPointF pointer(graph->width() * 0.8, graph->height() * 0.4);
+    QMouseEvent hover(QEvent::MouseMove, pointer, graph->mapToGlobal(pointer), Qt::NoButton, {},
+                      {});
+    QApplication::sendEvent(graph, &hover);
+    shoot("list-graph", window);
+
+    paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
     const fs::path promos = toPath(files.path()) / "Promos";
     fs::create_directories(promos);

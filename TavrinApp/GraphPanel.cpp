@@ -1,0 +1,221 @@
+#include "GraphPanel.h"
+
+#include "AppModel.h"
+#include "Theme.h"
+#include "tavrin/Fmt.h"
+
+#include <QEvent>
+#include <QFontInfo>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSplitter>
+#include <algorithm>
+#include <cmath>
+
+namespace tavrin::app {
+
+namespace {
+
+Graph::Colour colourOf(const QColor& colour) {
+    return {colour.redF(), colour.greenF(), colour.blueF(), colour.alphaF()};
+}
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+/// "−14.2", or "—" where the step has no value.
+QString valueText(const std::vector<std::optional<double>>& series, std::size_t step) {
+    return qs(Fmt::number(step < series.size() ? series[step] : std::nullopt, false, "—"));
+}
+
+constexpr int smallestHeight = 140;
+
+} // namespace
+
+GraphPanel::GraphPanel(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
+    setMouseTracking(true);
+    setMinimumHeight(smallestHeight);
+    setAccessibleName("Loudness over time");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    hide();
+    connect(&model, &AppModel::selectionChanged, this, &GraphPanel::follow);
+    connect(&model, &AppModel::itemsRemoved, this, &GraphPanel::follow);
+    connect(&model, &AppModel::specIDChanged, this, &GraphPanel::follow);
+    connect(&model, &AppModel::timelineReady, this, [this](const QUuid& id) {
+        if (id == m_row)
+            follow();
+    });
+    connect(&model, &AppModel::itemChanged, this, [this](int row) {
+        if (row >= 0 && std::size_t(row) < m_model.items().size() &&
+            m_model.items()[std::size_t(row)].id == m_row)
+            follow();
+    });
+}
+
+void GraphPanel::setWantedHeight(int height) {
+    m_wantedHeight = std::clamp(height, smallestHeight, 4096); // a stored height may be anything
+}
+
+void GraphPanel::follow() {
+    const auto& selection = m_model.selection();
+    const int row = selection.size() == 1 ? m_model.indexOf(*selection.begin()) : -1;
+    if (row < 0) {
+        m_row = {};
+        m_timeline.reset();
+        setAccessibleDescription({});
+        hide();
+        return;
+    }
+    const FileItem& item = m_model.items()[std::size_t(row)];
+    const bool sameRow = item.id == m_row;
+    m_row = item.id;
+    auto timeline = item.result() ? m_model.timeline(item.id) : nullptr;
+    const LoudnessResult result = item.result() ? *item.result() : LoudnessResult{};
+    const DeliverySpec& spec = m_model.currentSpec();
+    if (!sameRow || timeline != m_timeline || !(result == m_result) || !(spec == m_spec)) {
+        m_timeline = std::move(timeline);
+        m_result = result;
+        m_spec = spec;
+        dropImage();
+        setAccessibleDescription(
+            m_timeline ? qs(Graph::description({*m_timeline, m_result, m_spec})) : QString());
+    }
+    if (isHidden()) {
+        const int wanted = m_wantedHeight; // showing resizes the panel before the splitter can
+        show();
+        m_wantedHeight = wanted;
+        emit wantsHeight(wanted);
+    }
+}
+
+void GraphPanel::dropImage() {
+    m_image = {};
+    update();
+}
+
+Graph::Style GraphPanel::style() const {
+    const QPalette& colours = palette();
+    Graph::Style style;
+    style.palette = Theme::isDark(colours) ? Graph::Palette::dark() : Graph::Palette::light();
+    style.palette.background = colourOf(colours.color(QPalette::Base));
+    const QFont font = Theme::caption();
+    style.fontFamily = QFontInfo(font).family().toStdString();
+    style.fontSize = QFontInfo(font).pixelSize();
+    style.scale = devicePixelRatioF();
+    return style;
+}
+
+void GraphPanel::renderImage() {
+    const Graph::Style look = style();
+    const Graph::Content content{*m_timeline, m_result, m_spec};
+    const QSize pixels = (QSizeF(size()) * look.scale).toSize();
+    m_image = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    Graph::render(m_image.bits(), m_image.width(), m_image.height(), int(m_image.bytesPerLine()),
+                  content, look);
+    m_image.setDevicePixelRatio(look.scale);
+    m_geometry = Graph::geometry(content, width(), height(), look);
+}
+
+void GraphPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!m_timeline) {
+        paintPlaceholder(painter);
+        return;
+    }
+    if (m_image.isNull())
+        renderImage();
+    painter.drawImage(QPointF(0, 0), m_image);
+    paintCursor(painter);
+}
+
+void GraphPanel::paintPlaceholder(QPainter& painter) {
+    painter.fillRect(rect(), palette().color(QPalette::Base));
+    const int row = m_model.indexOf(m_row);
+    const FileItem* item = row < 0 ? nullptr : &m_model.items()[std::size_t(row)];
+    QString text = "The graph appears once the file is measured.";
+    if (item && std::holds_alternative<FileItem::Reading::Failed>(item->reading.value))
+        text = "There is no graph for a file Tavrin couldn’t measure.";
+    else if (item && item->result() && m_model.measuringTimeline(item->id))
+        text = "Measuring the file again for its graph…";
+    else if (item && item->result())
+        text = "The file has changed since it was measured. Measure it again to see its graph.";
+    painter.setFont(Theme::callout());
+    painter.setPen(Theme::colour(Tone::secondary, palette()));
+    painter.drawText(rect(), Qt::AlignCenter, text);
+}
+
+QString GraphPanel::cursorText(double seconds) const {
+    const auto step = std::size_t(std::max(0.0, std::floor(seconds / m_timeline->step)));
+    return qs(Fmt::duration(seconds)) + "   Short-term " + valueText(m_timeline->shortTerm, step) +
+           "   Momentary " + valueText(m_timeline->momentary, step) + " LUFS   True peak " +
+           valueText(m_timeline->truePeak, step) + " dBTP";
+}
+
+void GraphPanel::paintCursor(QPainter& painter) {
+    if (!m_pointerX || *m_pointerX < m_geometry.plotLeft || *m_pointerX > m_geometry.plotRight)
+        return;
+    const double x = *m_pointerX;
+    const QColor ink = palette().color(QPalette::Text);
+    painter.setPen(QPen(ink, 1));
+    painter.drawLine(QPointF(x, m_geometry.loudnessTop), QPointF(x, m_geometry.peakBottom));
+
+    painter.setFont(Theme::caption());
+    const QString text = cursorText(m_geometry.secondsAt(x));
+    const QRectF bounds = painter.fontMetrics().boundingRect(text).adjusted(-6, -3, 6, 3);
+    // Beside the line, flipped to its left near the right edge, and always inside the plot.
+    double left = x + 8;
+    if (left + bounds.width() > m_geometry.plotRight)
+        left = x - 8 - bounds.width();
+    left = std::max(left, m_geometry.plotLeft);
+    const QRectF label(QPointF(left, m_geometry.loudnessTop + 4), bounds.size());
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::Mid), 1));
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRoundedRect(label, 4, 4);
+    painter.setPen(ink);
+    painter.drawText(label, Qt::AlignCenter, text);
+}
+
+void GraphPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isVisible() && height() > 0)
+        m_wantedHeight = std::max(height(), smallestHeight);
+    dropImage();
+}
+
+void GraphPanel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange ||
+        event->type() == QEvent::StyleChange)
+        dropImage();
+}
+
+void GraphPanel::mouseMoveEvent(QMouseEvent* event) {
+    m_pointerX = event->position().x();
+    update();
+}
+
+void GraphPanel::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    m_pointerX.reset();
+    update();
+}
+
+QWidget* tableOverGraph(QWidget* table, GraphPanel* graph) {
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(table);
+    splitter->addWidget(graph);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    QObject::connect(graph, &GraphPanel::wantsHeight, splitter, [splitter](int height) {
+        const int total = splitter->height() - splitter->handleWidth();
+        // The table keeps room for a few rows however tall the graph was.
+        const int graphHeight = std::clamp(height, 0, std::max(total - 160, total / 2));
+        splitter->setSizes({total - graphHeight, graphHeight});
+    });
+    return splitter;
+}
+
+} // namespace tavrin::app
