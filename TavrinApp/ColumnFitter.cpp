@@ -9,10 +9,11 @@
 namespace tavrin::app {
 
 ColumnFitter::ColumnFitter(QTableView& table, std::vector<Limits> limits, QList<int> wanted)
-    : QObject(&table), m_table(table), m_header(*table.horizontalHeader()),
-      m_limits(std::move(limits)), m_wanted(std::move(wanted)) {
+    : QObject(&table), m_table(table), m_viewport(table.viewport()),
+      m_header(*table.horizontalHeader()), m_limits(std::move(limits)),
+      m_wanted(std::move(wanted)) {
     m_table.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_table.viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     connect(&m_header, &QHeaderView::sectionResized, this,
             [this](int column, int, int size) { userResized(column, size); });
     fit();
@@ -29,7 +30,8 @@ void ColumnFitter::setWanted(const QList<int>& widths) {
 }
 
 bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_table.viewport() && event->type() == QEvent::Resize)
+    // The viewport is compared as it was: the table may be part way through its destruction.
+    if (event->type() == QEvent::Resize && watched == m_viewport)
         fit();
     return false;
 }

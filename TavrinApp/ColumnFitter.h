@@ -40,6 +40,7 @@ private:
     void fit(int pinned = -1);
 
     QTableView& m_table;
+    QWidget* m_viewport;
     QHeaderView& m_header;
     std::vector<Limits> m_limits;
     QList<int> m_wanted;

@@ -47,7 +47,8 @@ void RevealButton::changeEvent(QEvent* event) {
 }
 
 bool RevealButton::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_table.viewport() && event->type() == QEvent::Resize)
+    // The viewport is this button's parent; the table may be part way through its destruction.
+    if (event->type() == QEvent::Resize && watched == parent())
         place();
     return false;
 }
