@@ -695,11 +695,15 @@ void AppModel::measureTimeline(const FileItem& item) {
 
 // MARK: fixing
 
+bool AppModel::inFixScope(const FileItem& item) const {
+    return m_selection.empty() || m_selection.contains(item.id);
+}
+
 std::vector<QUuid> AppModel::candidates(bool limited) const {
-    const DeliverySpec spec = currentSpec();
+    const DeliverySpec& spec = currentSpec();
     std::vector<QUuid> candidates;
     for (const FileItem& item : m_items) {
-        if (!m_selection.empty() && !m_selection.contains(item.id))
+        if (!inFixScope(item))
             continue;
         const auto verdict = this->verdict(item);
         if (verdict && verdict->status == Verdict::Status::fail &&
@@ -720,8 +724,7 @@ std::vector<QUuid> AppModel::limiterCandidates() const {
 bool AppModel::canStartFixRun(bool limited) const {
     return !fixing() && (!candidates(limited).empty() ||
                          std::ranges::any_of(m_items, [this](const FileItem& item) {
-                             return item.unmeasured() &&
-                                    (m_selection.empty() || m_selection.contains(item.id));
+                             return item.unmeasured() && inFixScope(item);
                          }));
 }
 
@@ -747,7 +750,7 @@ void AppModel::startFixRun(bool limited) {
     m_fixRun.reset(
         new FixRun{currentSpec(), m_outputFolder, m_dualMono, !m_selection.empty(), limited});
     for (const FileItem& item : m_items)
-        if (item.unmeasured() && (m_selection.empty() || m_selection.contains(item.id)))
+        if (item.unmeasured() && inFixScope(item))
             m_fixRun->awaited.insert(item.id);
     for (const QUuid& id : candidates(limited))
         enlistInFixRun(indexOf(id));
@@ -774,11 +777,7 @@ void AppModel::enlistInFixRun(int row) {
         return;
     using State = FileItem::FixState;
     if (const auto* gain = std::get_if<FixPlan::Gain>(&plan->value)) {
-        const State* before = item.fixFor(run.spec.id);
-        run.queue.push_back({item.id, item.url, *result, gain->gain, gain->note,
-                             before ? std::optional(*before) : std::nullopt});
-        setFix(row, run.spec.id, State{State::Writing{}});
-        emit fixProgressChanged();
+        queueCopy(row, gain->gain, gain->note, false);
     } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
         ++run.refused;
         setFix(row, run.spec.id, State{State::Refused{refused->message}});
@@ -800,10 +799,16 @@ void AppModel::enlistForLimiter(int row) {
         setFix(row, run.spec.id, State{State::Refused{std::move(*refusal), true}});
         return;
     }
-    const State* before = item.fixFor(run.spec.id);
-    run.queue.push_back({item.id, item.url, *result, 0, std::nullopt,
-                         before ? std::optional(*before) : std::nullopt, true});
-    setFix(row, run.spec.id, State{State::Writing{}});
+    queueCopy(row, 0, std::nullopt, true);
+}
+
+void AppModel::queueCopy(int row, double gain, std::optional<std::string> note, bool limited) {
+    FixRun& run = *m_fixRun;
+    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+    const FileItem::FixState* before = item.fixFor(run.spec.id);
+    run.queue.push_back({item.id, item.url, *item.result(), gain, std::move(note),
+                         before ? std::optional(*before) : std::nullopt, limited});
+    setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Writing{}});
     emit fixProgressChanged();
 }
 

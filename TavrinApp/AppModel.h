@@ -323,6 +323,10 @@ private:
 
     /// Takes the row into the running fix: a copy to write when gain alone can fix it.
     void enlistInFixRun(int row);
+    /// Queues a copy of the row, shown as being written, with its fix state from before kept.
+    void queueCopy(int row, double gain, std::optional<std::string> note, bool limited);
+    /// Whether a fix would take the row: it is selected, or nothing is.
+    bool inFixScope(const FileItem& item) const;
     /// As enlistInFixRun for a limiter run: a copy to write, or a refusal when it would need
     /// more peak reduction than the limiter takes.
     void enlistForLimiter(int row);

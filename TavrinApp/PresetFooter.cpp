@@ -150,10 +150,15 @@ void PresetFooter::showTally() {
     m_tally->setVisible(files > 0);
     if (files == 0)
         return;
-    Report::Counts counts = Report::counts(m_model.reportRows(), m_model.currentSpec());
-    // Rows still to be measured have no reading yet, rather than none to give.
-    counts.other -= static_cast<int>(std::ranges::count_if(
-        m_model.items(), [](const FileItem& item) { return item.unmeasured(); }));
+    // Counted as the filters select, so a count always says how many rows its button shows; rows
+    // still to be measured have no reading yet, rather than none to give, and count nowhere.
+    const auto count = [this](RowFilter filter) {
+        return static_cast<int>(std::ranges::count_if(m_model.items(), [&](const FileItem& item) {
+            return matches(filter, item, m_model.currentSpec());
+        }));
+    };
+    const Report::Counts counts{count(RowFilter::passing), count(RowFilter::failing),
+                                count(RowFilter::withoutReading)};
     m_count->setText(QString::number(files) + " file" + (files == 1 ? "" : "s"));
     m_pass->setText(QString::number(counts.passed) + " pass");
     m_fail->setText(QString::number(counts.failed) + " fail");

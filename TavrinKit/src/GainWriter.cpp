@@ -233,25 +233,46 @@ void writeCopy(const fs::path& from, const fs::path& to, double gain, const Gain
 
 } // namespace
 
-std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view label,
-                                      const std::optional<fs::path>& folder) {
-    const fs::path dir = folder ? *folder : original.parent_path();
-    const std::string stem = original.stem().string() + " (" + std::string(label) + ")";
-    const std::string ext = copyExtension(original);
-    const auto isCopyName = [&](const std::string& name) {
-        if (!name.starts_with(stem) || !name.ends_with(ext) ||
-            name.size() < stem.size() + ext.size())
+namespace {
+
+/// How copies of one original for one label are named: folder / stem + [" " number] + extension.
+struct CopyName {
+    fs::path folder;
+    std::string stem;
+    std::string extension;
+
+    CopyName(const fs::path& original, std::string_view label,
+             const std::optional<fs::path>& destinationFolder)
+        : folder(destinationFolder ? *destinationFolder : original.parent_path()),
+          stem(original.stem().string() + " (" + std::string(label) + ")"),
+          extension(copyExtension(original)) {}
+
+    fs::path numbered(int number) const {
+        return folder / (stem + (number > 1 ? " " + std::to_string(number) : "") + extension);
+    }
+    /// Whether `name` is one `numbered` gives.
+    bool names(const std::string& name) const {
+        if (!name.starts_with(stem) || !name.ends_with(extension) ||
+            name.size() < stem.size() + extension.size())
             return false;
-        const std::string number = name.substr(stem.size(), name.size() - stem.size() - ext.size());
+        const std::string number =
+            name.substr(stem.size(), name.size() - stem.size() - extension.size());
         return number.empty() || (number.size() > 1 && number[0] == ' ' && number[1] != '0' &&
                                   std::all_of(number.begin() + 1, number.end(),
                                               [](char c) { return c >= '0' && c <= '9'; }));
-    };
+    }
+};
+
+} // namespace
+
+std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view label,
+                                      const std::optional<fs::path>& folder) {
+    const CopyName name(original, label, folder);
     std::vector<fs::path> copies;
     std::error_code error;
-    for (fs::directory_iterator entry(dir, error), end; !error && entry != end;
+    for (fs::directory_iterator entry(name.folder, error), end; !error && entry != end;
          entry.increment(error))
-        if (isCopyName(entry->path().filename().string()))
+        if (name.names(entry->path().filename().string()))
             copies.push_back(entry->path());
     std::sort(copies.begin(), copies.end());
     return copies;
@@ -259,13 +280,11 @@ std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view
 
 fs::path destination(const fs::path& original, std::string_view label,
                      const std::optional<fs::path>& folder) {
-    const fs::path dir = folder ? *folder : original.parent_path();
-    const std::string stem = original.stem().string() + " (" + std::string(label) + ")";
-    const char* ext = copyExtension(original);
-    fs::path candidate = dir / (stem + ext);
-    for (int number = 2; isTaken(candidate); ++number)
-        candidate = dir / (stem + " " + std::to_string(number) + ext);
-    return candidate;
+    const CopyName name(original, label, folder);
+    int number = 1;
+    while (isTaken(name.numbered(number)))
+        ++number;
+    return name.numbered(number);
 }
 
 void write(const fs::path& from, const fs::path& to, double gain, const ProgressFn& progress,

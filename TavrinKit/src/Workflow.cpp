@@ -283,6 +283,19 @@ template <typename Write> CopyOutcome outcomeOf(Write write) {
     }
 }
 
+/// The copy just written at `copy`, measured again; a copy whose measuring is cancelled is
+/// removed, so Cancelled leaves nothing behind.
+LoudnessResult measureWritten(const std::filesystem::path& copy, bool dualMono,
+                              const CancelCheck& isCancelled) {
+    try {
+        return measureWithStep(copy, dualMono, {}, isCancelled).result;
+    } catch (const Cancelled&) {
+        std::error_code ignored;
+        std::filesystem::remove(copy, ignored);
+        throw;
+    }
+}
+
 } // namespace
 
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
@@ -292,14 +305,7 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
     return outcomeOf([&]() -> CopyOutcome {
         const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
         GainWriter::write(original, copy, gain, {}, isCancelled);
-        try {
-            auto measurement = measureWithStep(copy, dualMono, {}, isCancelled);
-            return {CopyOutcome::Written{copy, measurement.result}};
-        } catch (const Cancelled&) {
-            std::error_code ignored;
-            std::filesystem::remove(copy, ignored);
-            throw;
-        }
+        return {CopyOutcome::Written{copy, measureWritten(copy, dualMono, isCancelled)}};
     });
 }
 
@@ -349,14 +355,7 @@ CopyOutcome::Written writeLimited(const std::filesystem::path& original,
         original, copy, setting.gain,
         [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); }, {},
         isCancelled);
-    try {
-        auto measurement = measureWithStep(copy, dualMono, {}, isCancelled);
-        return {copy, measurement.result, curve.summary()};
-    } catch (const Cancelled&) {
-        std::error_code ignored;
-        std::filesystem::remove(copy, ignored);
-        throw;
-    }
+    return {copy, measureWritten(copy, dualMono, isCancelled), curve.summary()};
 }
 
 /// Limits `original` as writeLimitedCopy describes, throwing what the writer and meter throw.
