@@ -99,7 +99,7 @@ public:
     /// chunk completes those from frame start − 16 on.
     void add(const ChunkBuffer& chunk, std::int64_t start) {
         const double* bank = TruePeakDetector::filterBank().front().data();
-        const double tapGain = TruePeakDetector::tapGain();
+        const auto& bounds = TruePeakDetector::bounds();
         const auto frames = static_cast<std::int64_t>(chunk.frames());
         const std::int64_t first = start - reach;
         for (std::int64_t at = first; at < first + frames;) {
@@ -109,7 +109,7 @@ public:
             for (std::size_t c = 0; c < chunk.channelCount(); ++c) {
                 const auto scan =
                     VectorOps::scanPeaks(chunk.withHistory(c) + (at - first),
-                                         static_cast<std::size_t>(end - at), bank, tapGain, peak);
+                                         static_cast<std::size_t>(end - at), bank, bounds, peak);
                 peak = std::max({peak, scan.interpolated, scan.sample});
             }
             if (static_cast<std::size_t>(block) >= m_peaks.size())

@@ -54,18 +54,20 @@ const std::array<TruePeakDetector::Phase, 3>& TruePeakDetector::filterBank() {
     return bank;
 }
 
-double TruePeakDetector::tapGain() {
-    static const double gain = [] {
-        double largest = 0;
+const VectorOps::PeakBounds& TruePeakDetector::bounds() {
+    static const VectorOps::PeakBounds gains = [] {
+        VectorOps::PeakBounds largest{0, 0};
         for (const auto& phase : filterBank()) {
-            double sum = 0;
-            for (double tap : phase)
-                sum += std::fabs(tap);
-            largest = std::max(largest, sum);
+            double whole = 0, outer = 0;
+            for (std::size_t p = 0; p < taps; ++p) {
+                whole += std::fabs(phase[p]);
+                outer += p < 12 || p > 19 ? std::fabs(phase[p]) : 0.0;
+            }
+            largest = {std::max(largest.whole, whole), std::max(largest.outer, outer)};
         }
         return largest;
     }();
-    return gain;
+    return gains;
 }
 
 void TruePeakDetector::process(const double* samples, std::size_t count) {
@@ -104,10 +106,10 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
             m_samplePeakAt = firstInput + static_cast<std::int64_t>(scan.sampleAt);
         }
     };
-    take(VectorOps::scanPeaks(stitched.data(), head, bank, tapGain(), m_peak, run),
+    take(VectorOps::scanPeaks(stitched.data(), head, bank, bounds(), m_peak, run),
          m_fed - static_cast<std::int64_t>(kept));
     if (count > kept)
-        take(VectorOps::scanPeaks(samples, count - kept, bank, tapGain(), m_peak, run), m_fed);
+        take(VectorOps::scanPeaks(samples, count - kept, bank, bounds(), m_peak, run), m_fed);
     if (runPeak)
         *runPeak = run;
     m_fed += static_cast<std::int64_t>(count);

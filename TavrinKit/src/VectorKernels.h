@@ -13,7 +13,8 @@ struct KernelTable {
     void (*sumOfSquares)(const double*, std::size_t, std::size_t, double*);
     void (*biquadCascade)(const double*, double*, const double* const*, double*, std::size_t,
                           std::size_t);
-    PeakScan (*scanPeaks)(const double*, std::size_t, const double*, double, double, double);
+    PeakScan (*scanPeaks)(const double*, std::size_t, const double*, const PeakBounds&, double,
+                          double);
     void (*scale)(float*, std::size_t, float);
     void (*int16ToFloat)(const unsigned char*, float*, std::size_t, bool);
     void (*int24ToFloat)(const unsigned char*, float*, std::size_t, bool);

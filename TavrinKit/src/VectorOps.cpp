@@ -98,9 +98,9 @@ void biquadCascade(const double* coefficients, double* delay, const double* cons
     kernels().biquadCascade(coefficients, delay, in, out, lanes, n);
 }
 
-PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
+PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const PeakBounds& bounds,
                    double interpolated, double run) {
-    return kernels().scanPeaks(in, n, taps, tapGain, interpolated, run);
+    return kernels().scanPeaks(in, n, taps, bounds, interpolated, run);
 }
 
 double maxMagnitude(const double* x, std::size_t n) {

@@ -110,12 +110,12 @@ TEST_P(EveryInstructionSet, SkippingQuietBlocksNeverChangesTheTruePeak) {
     const std::size_t n = x.size() - 31;
     for (double start : {0.0, 0.05, 0.3}) {
         const auto skipping =
-            VectorOps::scanPeaks(x.data(), n, taps, TruePeakDetector::tapGain(), start);
-        const auto full = VectorOps::scanPeaks(x.data(), n, taps, 1e300, start);
+            VectorOps::scanPeaks(x.data(), n, taps, TruePeakDetector::bounds(), start);
+        const auto full = VectorOps::scanPeaks(x.data(), n, taps, {1e300, 1e300}, start);
         EXPECT_EQ(skipping.interpolated, full.interpolated);
         EXPECT_EQ(skipping.sample, full.sample);
         // A stretch's peak rides along below a file peak that nothing here reaches.
-        const auto both = VectorOps::scanPeaks(x.data(), n, taps, TruePeakDetector::tapGain(),
+        const auto both = VectorOps::scanPeaks(x.data(), n, taps, TruePeakDetector::bounds(),
                                                full.interpolated * 2, start);
         EXPECT_EQ(both.run, full.interpolated);
         EXPECT_EQ(both.interpolated, full.interpolated * 2);
@@ -136,7 +136,7 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
         if (n >= 31) {
             std::vector<double> in(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
             const double* taps = TruePeakDetector::filterBank().front().data();
-            EXPECT_EQ(VectorOps::scanPeaks(in.data(), n - 31, taps, 1e300, 0).sample, peak);
+            EXPECT_EQ(VectorOps::scanPeaks(in.data(), n - 31, taps, {1e300, 1e300}, 0).sample, peak);
         }
         // 16- and 24-bit samples in either byte order read as the integer over full scale, and
         // split into pairs; the 24-bit reader may read 4 bytes past the last sample.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tavrin/VectorOps.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -40,9 +42,8 @@ public:
     /// The three interpolation phases (k = 1, 2, 3 quarters), built once on first use.
     /// Each phase is normalised to unity gain at 0 Hz.
     static const std::array<Phase, 3>& filterBank();
-    /// The largest gain any phase can have, Σ|tap| of the loudest phase: an interpolated value
-    /// never exceeds the largest input magnitude in its span times this.
-    static double tapGain();
+    /// How far an interpolated value can exceed the inputs in its span, for scans that skip.
+    static const VectorOps::PeakBounds& bounds();
 
 private:
     /// Feeds samples; with `runPeak`, also sets it to the peak of this run on its own.

@@ -63,13 +63,21 @@ struct PeakScan {
     double run = 0;
 };
 
+/// How far the interpolated points can stray from the inputs they are made of, so that a scan can
+/// skip points that cannot matter.
+struct PeakBounds {
+    double whole; ///< the largest Σ|tap| of a phase
+    /// The largest Σ|tap| of a phase outside its eight central taps (12 … 19): a point is within
+    /// this times its inputs' largest magnitude of the sum over its central taps alone.
+    double outer;
+};
+
 /// One pass over n + 31 inputs: output i of phase k is Σ_p in[i + p] · taps[32·k + p], and the
 /// result holds the largest output magnitude of the three phases, or `interpolated` if larger,
-/// with the largest input magnitude. `tapGain` bounds the gain of every phase (its largest
-/// Σ|tap|): outputs whose inputs cannot reach past `interpolated` are skipped, which never
-/// changes the result. `run` is a second, usually lower, running peak raised by the same
+/// with the largest input magnitude. Outputs that `bounds` show cannot reach past `interpolated`
+/// are skipped, which never changes the result. `run` is a second, usually lower, running peak raised by the same
 /// outputs: the peak of a stretch of time as well as the file's, in one pass.
-PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, double tapGain,
+PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const PeakBounds& bounds,
                    double interpolated, double run = HUGE_VAL);
 
 /// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
