@@ -298,14 +298,70 @@ LoudnessResult measureWritten(const std::filesystem::path& copy, bool dualMono,
 
 } // namespace
 
+namespace {
+
+/// Encodes after which a lossy copy whose true peak is still over the ceiling is given up: the
+/// first and two at a lower gain.
+constexpr int mostEncodes = 3;
+
+/// How far an encoded copy's true peak is over the ceiling its verdict applies, in dB; absent when
+/// it is not over.
+std::optional<double> encodedOvershoot(const LoudnessResult& copy, const DeliverySpec& spec) {
+    const Verdict verdict = Verdict::make(copy, spec);
+    if (verdict.peakOK || !copy.truePeak)
+        return std::nullopt;
+    return *copy.truePeak - verdict.ceiling;
+}
+
+std::string overAfterEncoding(const CopyOutcome::Written& written, const DeliverySpec& spec) {
+    const Verdict verdict = Verdict::make(written.result, spec);
+    return "Encoded as " + written.encoding.value_or(GainWriter::Encoding{}).name +
+           ", the copy’s true peak is " + Fmt::number(written.result.truePeak, true, "—") +
+           " dBTP, over the " + Fmt::number(verdict.ceiling, false) + " dBTP ceiling";
+}
+
+/// An encoded copy that fails `spec` is removed, and the sentence says why.
+CopyOutcome refuseEncoded(const CopyOutcome::Written& written, std::string reason) {
+    std::error_code ignored;
+    std::filesystem::remove(written.copy, ignored);
+    return {CopyOutcome::Failed{std::move(reason)}};
+}
+
+} // namespace
+
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
-                           const CancelCheck& isCancelled) {
+                           const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     return outcomeOf([&]() -> CopyOutcome {
-        const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
-        GainWriter::write(original, copy, gain, {}, isCancelled);
-        return {CopyOutcome::Written{copy, measureWritten(copy, dualMono, isCancelled)}};
+        for (int encodes = 1;; ++encodes) {
+            const auto copy =
+                GainWriter::destination(original, spec.shortName(), outputFolder, format);
+            const auto encoding = GainWriter::write(original, copy, gain, {}, isCancelled, format);
+            CopyOutcome::Written written{
+                copy, measureWritten(copy, dualMono, isCancelled), {}, encoding};
+            const auto over =
+                encoding && encoding->lossy ? encodedOvershoot(written.result, spec) : std::nullopt;
+            if (!over)
+                return {std::move(written)};
+            if (encodes == mostEncodes)
+                return refuseEncoded(written, overAfterEncoding(written, spec) + " even after " +
+                                                  std::to_string(mostEncodes - 1) +
+                                                  " tries at a lower gain; no copy was kept.");
+            // Lowering the gain lowers the copy's loudness by as much; the tolerance must hold.
+            const double lowered = *over + FixPlan::margin;
+            const double loudness = written.result.integrated.value_or(spec.target) - lowered;
+            if (std::abs(Fmt::round1(loudness) - spec.target) > spec.tolerance + 1e-9)
+                return refuseEncoded(written, overAfterEncoding(written, spec) +
+                                                  "; holding it under would leave the copy at " +
+                                                  Fmt::number(loudness, false) +
+                                                  " LUFS, outside the ±" +
+                                                  Fmt::oneDecimal(spec.tolerance) +
+                                                  " LU tolerance. It needs a limiter first.");
+            std::error_code ignored;
+            std::filesystem::remove(copy, ignored);
+            gain -= lowered;
+        }
     });
 }
 
@@ -348,21 +404,22 @@ CopyOutcome::Written writeLimited(const std::filesystem::path& original,
                                   const Limiter::Analysis& analysis,
                                   const Limiter::Setting& setting, const DeliverySpec& spec,
                                   const std::optional<std::filesystem::path>& outputFolder,
-                                  bool dualMono, const CancelCheck& isCancelled) {
-    const auto copy = GainWriter::destination(original, limitedLabel(spec), outputFolder);
+                                  bool dualMono, const CancelCheck& isCancelled,
+                                  GainWriter::CopyFormat format) {
+    const auto copy = GainWriter::destination(original, limitedLabel(spec), outputFolder, format);
     Limiter::Curve curve(analysis, setting);
-    GainWriter::write(
+    const auto encoding = GainWriter::write(
         original, copy, setting.gain,
         [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); }, {},
-        isCancelled);
-    return {copy, measureWritten(copy, dualMono, isCancelled), curve.summary()};
+        isCancelled, format);
+    return {copy, measureWritten(copy, dualMono, isCancelled), curve.summary(), encoding};
 }
 
 /// Limits `original` as writeLimitedCopy describes, throwing what the writer and meter throw.
 CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& measured,
                   const DeliverySpec& spec,
                   const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
-                  const CancelCheck& isCancelled) {
+                  const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     if (!measured.integrated || !measured.truePeak)
         return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
     if (auto refusal = limiterRefusal(measured, spec))
@@ -393,9 +450,15 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Failed{tooMuchReduction(reduction, spec)}};
-        auto written =
-            writeLimited(original, analysis, setting, spec, outputFolder, dualMono, isCancelled);
+        auto written = writeLimited(original, analysis, setting, spec, outputFolder, dualMono,
+                                    isCancelled, format);
         const LoudnessResult& copy = written.result;
+        if (pass == writes && written.encoding && written.encoding->lossy &&
+            encodedOvershoot(copy, spec))
+            return refuseEncoded(written,
+                                 overAfterEncoding(written, spec) + " even after " +
+                                     std::to_string(writes - 1) +
+                                     " tries with the peaks held lower; no copy was kept.");
         if (landed(copy, spec) || pass == writes || !copy.integrated || !copy.truePeak)
             return {std::move(written)};
         std::error_code ignored;
@@ -441,19 +504,22 @@ std::string limitedLabel(const DeliverySpec& spec) {
 CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const LoudnessResult& measured,
                              const DeliverySpec& spec,
                              const std::optional<std::filesystem::path>& outputFolder,
-                             bool dualMono, const CancelCheck& isCancelled) {
-    return outcomeOf(
-        [&] { return limit(original, measured, spec, outputFolder, dualMono, isCancelled); });
+                             bool dualMono, const CancelCheck& isCancelled,
+                             GainWriter::CopyFormat format) {
+    return outcomeOf([&] {
+        return limit(original, measured, spec, outputFolder, dualMono, isCancelled, format);
+    });
 }
 
 std::optional<CopyOutcome::Written>
 earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
             const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
-            bool dualMono, const CancelCheck& isCancelled) {
+            bool dualMono, const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     if (!measured.integrated)
         return std::nullopt;
     const double expected = *measured.integrated + gain;
-    for (const auto& copy : GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder)) {
+    for (const auto& copy :
+         GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder, format)) {
         const Reading reading = measure(copy, dualMono, {}, isCancelled);
         const auto& result = reading.result;
         if (result && result->duration == measured.duration &&
@@ -472,6 +538,8 @@ std::string fixTextWritten(const CopyOutcome::Written& written) {
     if (const auto& limiting = written.limiting)
         text += "; limited by up to " + Fmt::oneDecimal(limiting->maxReduction) + " dB for " +
                 Fmt::oneDecimal(limiting->seconds) + " s";
+    if (written.encoding)
+        text += "; " + written.encoding->name;
     return text;
 }
 
