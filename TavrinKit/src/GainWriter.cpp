@@ -5,6 +5,7 @@
 #include "FfmpegReader.h"
 #include "ParallelTasks.h"
 #include "SndfileWriter.h"
+#include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/VectorOps.h"
@@ -19,6 +20,7 @@
 #include <span>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace tavrin::GainWriter {
@@ -221,13 +223,24 @@ void commit(AtomicFile& file, const std::string& name) {
     }
 }
 
+/// A WAV copy of a WAV original carries over its Broadcast Wave and iXML chunks.
+void keepWaveChunks(const fs::path& from, PcmFormat& format) {
+    if (format.aiff)
+        return;
+    for (auto [id, body] : {std::pair{"bext", &format.bext}, std::pair{"iXML", &format.ixml}})
+        if (auto chunk = WaveHeader::chunk(from, id)) // at most 1 MiB
+            *body = std::move(*chunk);
+}
+
 void writePcm(FfmpegReader& reader, const fs::path& to, double gain, const GainCurve& curve,
-              const ProgressFn& progress, const CancelCheck& isCancelled) {
+              const ProgressFn& progress, const CancelCheck& isCancelled, bool keepChunks) {
     const std::string name = to.filename().string();
     const AudioFileFormat& source = reader.format();
     const ChannelPlan plan =
         channelPlan(source.channelLabels, source.channelCount, AudioTypes::isAiff(to));
-    const PcmFormat format = copyFormat(source, to, plan);
+    PcmFormat format = copyFormat(source, to, plan);
+    if (keepChunks)
+        keepWaveChunks(reader.path(), format);
 
     AtomicFile file = createTemporary(to);
     std::optional<SndfileWriter> writer; // closes before `file` goes
@@ -297,7 +310,7 @@ std::optional<Encoding> writeCopy(const fs::path& from, const fs::path& to, doub
     const auto original = openOriginal(from);
     if (const auto codec = keptCodec(from, original->format().codec, format))
         return writeEncoded(*original, *codec, to, gain, curve, progress, isCancelled);
-    writePcm(*original, to, gain, curve, progress, isCancelled);
+    writePcm(*original, to, gain, curve, progress, isCancelled, format == CopyFormat::original);
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // Copies in the original's delivery format: encoded by FFmpeg, read back with ffprobe.
 
 #include "AudioFixtures.h"
+#include "WaveHeader.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/GainWriter.h"
 #include "tavrin/Verdict.h"
@@ -100,10 +101,45 @@ TEST(CopyFormat, KeepsCodecTagsPicturesAndChaptersAndLandsOnTheTarget) {
         for (const auto& [key, value] : tags.items())
             EXPECT_EQ(key.find("EPLAYGAIN"), std::string::npos) << key;
     }
-    // Originals with no delivery format of their own keep the WAV copy.
-    encode(replicate(noise(-30, 1, 48000, 1), 2), 48000, dir / "Take.wav", "-c:a pcm_s16le");
-    EXPECT_EQ(GainWriter::destination(dir / "Take.wav", "X", std::nullopt, original).filename(),
-              "Take (X).wav");
+}
+
+// Other originals keep today's WAV copy; one of a Broadcast Wave file keeps its bext chunk, with
+// the loudness fields that the gain makes wrong marked as not set, and its iXML chunk.
+TEST(CopyFormat, BroadcastWaveKeepsItsBextAndIxmlChunks) {
+    TempDir dir;
+    const fs::path take = dir / "Take.wav";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                                "'anoisesrc=d=4:a=0.1:seed=3:r=48000' -c:a pcm_s24le -write_bext 1 "
+                                "-metadata originator=Tavrin -metadata time_reference=48000 '" +
+                                take.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string ixml = "<BWFXML><SCENE>12</SCENE></BWFXML>";
+    std::string bytes = readBytes(take) + "iXML" + std::string("\x22\0\0\0", 4) + ixml;
+    const auto riffSize = static_cast<std::uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        bytes[std::size_t(4 + i)] = static_cast<char>(riffSize >> 8 * i);
+    writeBytes(take, bytes);
+
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    const auto outcome = Workflow::writeFixedCopy(take, planGain(take, spec), spec, std::nullopt,
+                                                  false, {}, original);
+    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->copy.filename(), "Take (Apple Podcasts).wav");
+    EXPECT_TRUE(Workflow::fixTextWritten(*written).ends_with(" dBTP"));
+    const Json tags = probe(written->copy)["format"].value("tags", Json::object());
+    EXPECT_EQ(tags.value("encoded_by", ""), "Tavrin"); // FFmpeg's name for the originator
+    EXPECT_EQ(tags.value("time_reference", ""), "48000");
+    const auto bext = WaveHeader::chunk(written->copy, "bext");
+    ASSERT_TRUE(bext && bext->size() >= 602);
+    EXPECT_EQ((*bext)[412], 0xFF); // the integrated loudness: 0x7FFF, not set
+    EXPECT_EQ((*bext)[413], 0x7F);
+    const auto kept = WaveHeader::chunk(written->copy, "iXML");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(std::string(kept->begin(), kept->end()), ixml);
+    // Without the choice, the copy is as it always was.
+    GainWriter::write(take, dir / "plain.wav", 0);
+    EXPECT_FALSE(WaveHeader::chunk(dir / "plain.wav", "bext"));
 }
 
 // Encoding adds noise, which lifts the highest true peak of dense audio such as pink noise; with

@@ -23,7 +23,9 @@ namespace tavrin::GainWriter {
 /// (.flac), ALAC in .m4a or .caf becomes ALAC in .m4a, AAC in .m4a, .mp4 or .aac becomes AAC in
 /// .m4a, MP3 stays MP3 (.mp3), each at the original's sample rate and channels, with its bit rate
 /// or bit depth, tags, chapters and pictures (less ReplayGain, R128 gain, iTunNORM and iTunSMPB
-/// tags, which the gain makes wrong); every other original is copied as with `wav`.
+/// tags, which the gain makes wrong); every other original is copied as with `wav`, and a WAV
+/// copy of a WAV original keeps its Broadcast Wave ('bext', loudness fields marked not set) and
+/// iXML chunks.
 enum class CopyFormat { wav, original };
 
 /// How a copy in the original's delivery format was encoded.
