@@ -190,6 +190,7 @@ struct FfmpegEncoder::State {
     std::size_t frameSize = 0;
     std::vector<std::vector<float>> pending; // planar, less than one encoder frame
     std::size_t pendingFrames = 0;
+    std::vector<unsigned> pictureSources; // the original's streams whose pictures are kept
     std::int64_t pts = 0;
 
     ~State() {
@@ -241,6 +242,11 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
     // An encoder that takes frames of any size still gets them in chunks of a useful size.
     frameSize = encoder->frame_size > 0 ? static_cast<std::size_t>(encoder->frame_size) : 4096;
     pending.assign(channels, std::vector<float>(frameSize));
+    frame->format = encoder->sample_fmt;
+    frame->sample_rate = encoder->sample_rate;
+    frame->nb_samples = static_cast<int>(frameSize);
+    check(av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout));
+    check(av_frame_get_buffer(frame, 0));
 }
 
 /// The audio stream, then the original's tags, chapters and pictures.
@@ -288,21 +294,15 @@ void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
         picture->disposition = AV_DISPOSITION_ATTACHED_PIC;
         picture->time_base = from.time_base;
         check(av_dict_copy(&picture->metadata, from.metadata, 0));
+        pictureSources.push_back(i);
     }
 }
 
 /// The pictures go first: the MP3 and FLAC muxers hold the audio back until they have them all.
 void FfmpegEncoder::State::writePictures(const FfmpegReader& original) {
-    const AVFormatContext& in = original.demuxer();
-    unsigned next = 1;
-    for (unsigned i = 0; i < in.nb_streams && next < muxer->nb_streams; ++i) {
-        const AVStream& from = *in.streams[i];
-        if (!(from.disposition & AV_DISPOSITION_ATTACHED_PIC) ||
-            from.codecpar->codec_id != muxer->streams[next]->codecpar->codec_id ||
-            from.attached_pic.size <= 0)
-            continue;
-        check(av_packet_ref(packet, &from.attached_pic));
-        packet->stream_index = static_cast<int>(next++);
+    for (std::size_t k = 0; k < pictureSources.size(); ++k) {
+        check(av_packet_ref(packet, &original.demuxer().streams[pictureSources[k]]->attached_pic));
+        packet->stream_index = static_cast<int>(k + 1);
         packet->pts = packet->dts = 0;
         const int result = av_write_frame(muxer, packet);
         av_packet_unref(packet);
@@ -325,33 +325,37 @@ void FfmpegEncoder::State::sendFrame(const AVFrame* toSend) {
     }
 }
 
+/// `count` samples of channel `c` in the frame's layout: planar, or interleaved in plane 0.
+template <typename Sample, typename Convert>
+void fillChannel(AVFrame& frame, std::size_t c, std::size_t channels, bool planar, const float* in,
+                 std::size_t count, Convert convert) {
+    auto* out = reinterpret_cast<Sample*>(frame.extended_data[planar ? c : 0]);
+    const std::size_t step = planar ? 1 : channels;
+    for (std::size_t i = 0, at = planar ? 0 : c; i < count; ++i, at += step)
+        out[at] = convert(in[i]);
+}
+
 /// Sends the pending frames as one frame in the encoder's sample format.
 void FfmpegEncoder::State::encodePending() {
-    av_frame_unref(frame);
-    frame->format = encoder->sample_fmt;
-    frame->sample_rate = encoder->sample_rate;
-    check(av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout));
+    check(av_frame_make_writable(frame)); // the encoder may still hold the last one
     frame->nb_samples = static_cast<int>(pendingFrames);
-    check(av_frame_get_buffer(frame, 0));
     const int bits = settings.integerBits;
+    const bool planar = av_sample_fmt_is_planar(encoder->sample_fmt) != 0;
     for (std::size_t c = 0; c < channels; ++c) {
         const float* in = pending[c].data();
-        const bool planar = av_sample_fmt_is_planar(encoder->sample_fmt) != 0;
-        std::uint8_t* data = frame->extended_data[planar ? c : 0];
-        const std::size_t step = planar ? 1 : channels, first = planar ? 0 : c;
-        for (std::size_t i = 0; i < pendingFrames; ++i) {
-            const std::size_t at = first + i * step;
-            switch (encoder->sample_fmt) {
-            case AV_SAMPLE_FMT_FLTP:
-                reinterpret_cast<float*>(data)[at] = in[i];
-                break;
-            case AV_SAMPLE_FMT_S16:
-            case AV_SAMPLE_FMT_S16P:
-                reinterpret_cast<std::int16_t*>(data)[at] = toInteger<std::int16_t>(in[i], bits);
-                break;
-            default:
-                reinterpret_cast<std::int32_t*>(data)[at] = toInteger<std::int32_t>(in[i], bits);
-            }
+        switch (encoder->sample_fmt) {
+        case AV_SAMPLE_FMT_FLTP:
+            fillChannel<float>(*frame, c, channels, planar, in, pendingFrames,
+                               [](float v) { return v; });
+            break;
+        case AV_SAMPLE_FMT_S16:
+        case AV_SAMPLE_FMT_S16P:
+            fillChannel<std::int16_t>(*frame, c, channels, planar, in, pendingFrames,
+                                      [bits](float v) { return toInteger<std::int16_t>(v, bits); });
+            break;
+        default:
+            fillChannel<std::int32_t>(*frame, c, channels, planar, in, pendingFrames,
+                                      [bits](float v) { return toInteger<std::int32_t>(v, bits); });
         }
     }
     frame->pts = pts;
