@@ -300,24 +300,45 @@ LoudnessResult measureWritten(const std::filesystem::path& copy, bool dualMono,
 
 namespace {
 
-/// Encodes after which a lossy copy whose true peak is still over the ceiling is given up: the
-/// first and two at a lower gain.
+/// Encodes after which a lossy copy that still fails is given up: the first and two corrected.
 constexpr int mostEncodes = 3;
 
-/// How far an encoded copy's true peak is over the ceiling its verdict applies, in dB; absent when
-/// it is not over.
-std::optional<double> encodedOvershoot(const LoudnessResult& copy, const DeliverySpec& spec) {
+/// The gain change that should bring an MP3 or AAC copy that fails `spec` inside it: lower by what
+/// encoding pushed its true peak over the ceiling and the margin, or toward the target by what its
+/// loudness missed, whichever is lower. Absent when the copy passes or has no loudness reading.
+std::optional<double> encodedCorrection(const LoudnessResult& copy, const DeliverySpec& spec) {
     const Verdict verdict = Verdict::make(copy, spec);
-    if (verdict.peakOK || !copy.truePeak)
+    if (verdict.status != Verdict::Status::fail || !copy.integrated)
         return std::nullopt;
-    return *copy.truePeak - verdict.ceiling;
+    double change = verdict.loudnessOK ? 0 : spec.target - *copy.integrated;
+    if (!verdict.peakOK && copy.truePeak)
+        change = std::min(change, verdict.ceiling - *copy.truePeak - FixPlan::margin);
+    return change;
 }
 
-std::string overAfterEncoding(const CopyOutcome::Written& written, const DeliverySpec& spec) {
+std::string encodedAs(const CopyOutcome::Written& written) {
+    return "Encoded as " + written.encoding.value_or(GainWriter::Encoding{}).name + ", the copy";
+}
+
+/// Why an encoded copy that fails `spec` after its last encode is not kept.
+std::string stillFails(const CopyOutcome::Written& written, const DeliverySpec& spec,
+                       int corrections) {
+    return encodedAs(written) + " still fails after " + std::to_string(corrections) +
+           " more encodes (" + Verdict::make(written.result, spec).summary() +
+           "); no copy was kept.";
+}
+
+/// Why an encoded copy whose true peak can't be held under the ceiling within the tolerance is
+/// not kept.
+std::string peakNeedsLimiter(const CopyOutcome::Written& written, const DeliverySpec& spec,
+                             double loudness) {
     const Verdict verdict = Verdict::make(written.result, spec);
-    return "Encoded as " + written.encoding.value_or(GainWriter::Encoding{}).name +
-           ", the copy’s true peak is " + Fmt::number(written.result.truePeak, true, "—") +
-           " dBTP, over the " + Fmt::number(verdict.ceiling, false) + " dBTP ceiling";
+    return encodedAs(written) + "’s true peak is " +
+           Fmt::number(written.result.truePeak, true, "—") + " dBTP, over the " +
+           Fmt::number(verdict.ceiling, false) +
+           " dBTP ceiling; holding it under would leave the " + "copy at " +
+           Fmt::number(loudness, false) + " LUFS, outside the ±" + Fmt::oneDecimal(spec.tolerance) +
+           " LU tolerance. It needs a limiter first.";
 }
 
 /// An encoded copy that fails `spec` is removed, and the sentence says why.
@@ -340,27 +361,20 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
             const auto encoding = GainWriter::write(original, copy, gain, {}, isCancelled, format);
             CopyOutcome::Written written{
                 copy, measureWritten(copy, dualMono, isCancelled), {}, encoding};
-            const auto over =
-                encoding && encoding->lossy ? encodedOvershoot(written.result, spec) : std::nullopt;
-            if (!over)
+            const auto change = encoding && encoding->lossy
+                                    ? encodedCorrection(written.result, spec)
+                                    : std::nullopt;
+            if (!change)
                 return {std::move(written)};
             if (encodes == mostEncodes)
-                return refuseEncoded(written, overAfterEncoding(written, spec) + " even after " +
-                                                  std::to_string(mostEncodes - 1) +
-                                                  " tries at a lower gain; no copy was kept.");
-            // Lowering the gain lowers the copy's loudness by as much; the tolerance must hold.
-            const double lowered = *over + FixPlan::margin;
-            const double loudness = written.result.integrated.value_or(spec.target) - lowered;
+                return refuseEncoded(written, stillFails(written, spec, mostEncodes - 1));
+            // The copy's loudness moves with the gain; it must stay within the tolerance.
+            const double loudness = *written.result.integrated + *change;
             if (std::abs(Fmt::round1(loudness) - spec.target) > spec.tolerance + 1e-9)
-                return refuseEncoded(written, overAfterEncoding(written, spec) +
-                                                  "; holding it under would leave the copy at " +
-                                                  Fmt::number(loudness, false) +
-                                                  " LUFS, outside the ±" +
-                                                  Fmt::oneDecimal(spec.tolerance) +
-                                                  " LU tolerance. It needs a limiter first.");
+                return refuseEncoded(written, peakNeedsLimiter(written, spec, loudness));
             std::error_code ignored;
             std::filesystem::remove(copy, ignored);
-            gain -= lowered;
+            gain += *change;
         }
     });
 }
@@ -454,11 +468,8 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
                                     isCancelled, format);
         const LoudnessResult& copy = written.result;
         if (pass == writes && written.encoding && written.encoding->lossy &&
-            encodedOvershoot(copy, spec))
-            return refuseEncoded(written,
-                                 overAfterEncoding(written, spec) + " even after " +
-                                     std::to_string(writes - 1) +
-                                     " tries with the peaks held lower; no copy was kept.");
+            encodedCorrection(copy, spec))
+            return refuseEncoded(written, stillFails(written, spec, writes - 1));
         if (landed(copy, spec) || pass == writes || !copy.integrated || !copy.truePeak)
             return {std::move(written)};
         std::error_code ignored;

@@ -142,10 +142,11 @@ struct CopyOutcome {
 /// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
 /// to the original), in `format`, then measures the copy. Failures become Failed (any fault of
 /// Tavrin's own with `internalCopyError`); Cancelled propagates and leaves no copy behind, even
-/// when it comes while the finished copy is measured again. An MP3 or AAC copy whose encoding
-/// pushed its true peak over the ceiling is encoded again with the gain lowered by the overshoot
-/// and FixPlan::margin, at most twice; when that would take its loudness out of the tolerance, or
-/// its peak stays over, no copy is kept and Failed says why.
+/// when it comes while the finished copy is measured again. An MP3 or AAC copy that fails `spec`
+/// once encoded (encoding raises true peaks, and can move the loudness) is encoded again with the
+/// gain lowered by its true peak's overshoot and FixPlan::margin, or moved by what its loudness
+/// missed, at most twice; when that would take its loudness out of the tolerance, or it still
+/// fails, no copy is kept and Failed says why.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
