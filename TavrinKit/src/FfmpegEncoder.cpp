@@ -108,10 +108,12 @@ Settings settingsFor(DeliveryCodec codec, const FfmpegReader& original) {
     const AVCodecParameters& params = *in.streams[original.streamIndex()]->codecpar;
     const int sourceBits = std::max(params.bits_per_raw_sample, params.bits_per_coded_sample);
     const int bits = sourceBits > 0 && sourceBits <= 16 ? 16 : 24;
-    // Whole kbps, as the Fix text says it; the stream's own figure is the container's average.
+    // Whole kbps, as the Fix text says it; the stream's own figure is the container's average,
+    // held to the rates the encoders take, whatever the file claims.
     const std::int64_t average = params.bit_rate > 0 ? params.bit_rate : in.bit_rate;
     const auto kbps = [&](std::int64_t fallback) {
-        return std::llround(static_cast<double>(average > 0 ? average : fallback) / 1000) * 1000;
+        const auto rate = std::clamp<std::int64_t>(average > 0 ? average : fallback, 8000, 512000);
+        return std::llround(static_cast<double>(rate) / 1000) * 1000;
     };
     Settings s;
     switch (codec) {
@@ -134,7 +136,7 @@ Settings settingsFor(DeliveryCodec codec, const FfmpegReader& original) {
             s.lameQuality = lameQualityFor(kbps(190000), params.ch_layout.nb_channels);
             s.description = "MP3 VBR V" + std::to_string(s.lameQuality);
         } else {
-            s.bitRate = kbps(192000);
+            s.bitRate = std::min<std::int64_t>(kbps(192000), 320000); // MP3's highest rate
             s.description = "MP3 " + std::to_string(s.bitRate / 1000) + " kbps";
         }
         break;
@@ -142,14 +144,18 @@ Settings settingsFor(DeliveryCodec codec, const FfmpegReader& original) {
     return s;
 }
 
-/// Samples at full scale ±1.0 as integers of `bits` bits, rounded and clipped, left-aligned in
-/// `Sample` as FFmpeg's encoders take them.
-template <typename Sample> Sample toInteger(float value, int bits) {
-    const double top = std::ldexp(1.0, bits - 1);
-    const double scaled = std::clamp(std::nearbyint(double(value) * top), -top, top - 1);
-    return static_cast<Sample>(static_cast<std::int64_t>(scaled)
-                               << (8 * int(sizeof(Sample)) - bits));
-}
+/// Converts samples at full scale ±1.0 to integers of `bits` bits, rounded and clipped,
+/// left-aligned in `Sample` as FFmpeg's encoders take them.
+template <typename Sample> struct ToInteger {
+    explicit ToInteger(int bits)
+        : top(std::ldexp(1.0, bits - 1)), shift(8 * int(sizeof(Sample)) - bits) {}
+    Sample operator()(float value) const {
+        const double scaled = std::clamp(std::nearbyint(double(value) * top), -top, top - 1);
+        return static_cast<Sample>(static_cast<std::int64_t>(scaled) * (std::int64_t{1} << shift));
+    }
+    double top;
+    int shift;
+};
 
 } // namespace
 
@@ -351,11 +357,11 @@ void FfmpegEncoder::State::encodePending() {
         case AV_SAMPLE_FMT_S16:
         case AV_SAMPLE_FMT_S16P:
             fillChannel<std::int16_t>(*frame, c, channels, planar, in, pendingFrames,
-                                      [bits](float v) { return toInteger<std::int16_t>(v, bits); });
+                                      ToInteger<std::int16_t>(bits));
             break;
         default:
             fillChannel<std::int32_t>(*frame, c, channels, planar, in, pendingFrames,
-                                      [bits](float v) { return toInteger<std::int32_t>(v, bits); });
+                                      ToInteger<std::int32_t>(bits));
         }
     }
     frame->pts = pts;
