@@ -23,6 +23,7 @@ constexpr auto presetKey = "preset";
 constexpr auto dualMonoKey = "dualMono";
 constexpr auto outputFolderKey = "outputFolder";
 constexpr auto paperKey = "paperSize";
+constexpr auto copyFormatKey = "copyFormat";
 /// Whether measuring the list also gathers each row's timeline.
 constexpr bool gatherTimelines = false;
 constexpr auto customTargetsKey = "customTargets";
@@ -133,6 +134,7 @@ struct AppModel::CopyResult {
 struct AppModel::FixRun {
     DeliverySpec spec;
     std::optional<std::filesystem::path> outputFolder;
+    GainWriter::CopyFormat copyFormat;
     bool dualMono;
     bool fromSelection;
     bool limited;           ///< Fix with Limiter rather than Fix
@@ -199,6 +201,8 @@ void AppModel::loadSettings() {
         }
     m_dualMono = m_settings->value(dualMonoKey, false).toBool();
     m_a4Paper = m_settings->value(paperKey).toString() == QStringLiteral("a4");
+    if (m_settings->value(copyFormatKey).toString() == QStringLiteral("original"))
+        m_copyFormat = GainWriter::CopyFormat::original;
     const QVariant folder = m_settings->value(outputFolderKey);
     setOutputFolder(folder.isValid() ? std::optional(toPath(folder.toString())) : std::nullopt);
 }
@@ -253,6 +257,15 @@ void AppModel::setA4Paper(bool a4) {
         return;
     m_a4Paper = a4;
     emit paperChanged();
+}
+
+void AppModel::setCopyFormat(GainWriter::CopyFormat format) {
+    const bool original = format == GainWriter::CopyFormat::original;
+    writeSetting(copyFormatKey, original ? QStringLiteral("original") : QStringLiteral("wav"));
+    if (format == m_copyFormat)
+        return;
+    m_copyFormat = format;
+    emit copyFormatChanged();
 }
 
 void AppModel::setOutputFolder(const std::optional<std::filesystem::path>& folder) {
@@ -747,8 +760,8 @@ void AppModel::fixWithLimiter() {
 void AppModel::startFixRun(bool limited) {
     if (fixing())
         return;
-    m_fixRun.reset(
-        new FixRun{currentSpec(), m_outputFolder, m_dualMono, !m_selection.empty(), limited});
+    m_fixRun.reset(new FixRun{currentSpec(), m_outputFolder, m_copyFormat, m_dualMono,
+                              !m_selection.empty(), limited});
     for (const FileItem& item : m_items)
         if (item.unmeasured() && inFixScope(item))
             m_fixRun->awaited.insert(item.id);
@@ -833,20 +846,20 @@ void AppModel::startNextCopy() {
     emit fixProgressChanged();
     runThen(
         m_copyPool, this,
-        [job = *run.writing, spec = run.spec, folder = run.outputFolder, dualMono = run.dualMono,
-         stop = run.stop]() -> std::optional<CopyResult> {
+        [job = *run.writing, spec = run.spec, folder = run.outputFolder, format = run.copyFormat,
+         dualMono = run.dualMono, stop = run.stop]() -> std::optional<CopyResult> {
             const CancelCheck stopped = [&stop] { return stop->load(); };
             try {
                 if (job.limited)
                     return CopyResult{Workflow::writeLimitedCopy(job.url, job.original, spec,
-                                                                 folder, dualMono, stopped),
+                                                                 folder, dualMono, stopped, format),
                                       false};
                 if (auto earlier = Workflow::earlierCopy(job.url, job.original, job.gain, spec,
-                                                         folder, dualMono, stopped))
+                                                         folder, dualMono, stopped, format))
                     return CopyResult{{std::move(*earlier)}, true};
-                return CopyResult{
-                    Workflow::writeFixedCopy(job.url, job.gain, spec, folder, dualMono, stopped),
-                    false};
+                return CopyResult{Workflow::writeFixedCopy(job.url, job.gain, spec, folder,
+                                                           dualMono, stopped, format),
+                                  false};
             } catch (const Cancelled&) {
                 return std::nullopt;
             } catch (...) {
@@ -870,7 +883,8 @@ void AppModel::applyCopyResult(std::optional<CopyResult> result) {
     } else if (const auto* copy =
                    std::get_if<Workflow::CopyOutcome::Written>(&result->outcome.value)) {
         ++(result->kept ? run.kept : run.written);
-        state = State{State::Done{copy->copy, copy->result, job.note, copy->limiting}};
+        state =
+            State{State::Done{copy->copy, copy->result, job.note, copy->limiting, copy->encoding}};
     } else {
         ++run.failed;
         // A copy that failed now doesn't hide one written before.
@@ -1004,7 +1018,8 @@ std::vector<ReportRow> AppModel::reportRows() const {
         if (const auto* fix = item.fixFor(m_specID)) {
             using State = FileItem::FixState;
             if (const auto* done = std::get_if<State::Done>(&fix->value))
-                fixText = Workflow::fixTextWritten({done->copy, done->result, done->limiting});
+                fixText = Workflow::fixTextWritten(
+                    {done->copy, done->result, done->limiting, done->encoding});
             else if (const auto* failed = std::get_if<State::Failed>(&fix->value))
                 fixText = Workflow::fixTextFailed(failed->message);
             else if (const auto* refused = std::get_if<State::Refused>(&fix->value))

@@ -3,6 +3,7 @@
 #include "Desktop.h"
 #include "FileSearch.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/GainWriter.h"
 #include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
@@ -67,9 +68,10 @@ struct FileItem {
         };
         struct Done {
             std::filesystem::path copy;
-            LoudnessResult result;                      ///< the copy, measured again
-            std::optional<std::string> note{};          ///< the plan's note for a partial fix
-            std::optional<Limiter::Summary> limiting{}; ///< set for a limited copy
+            LoudnessResult result;                          ///< the copy, measured again
+            std::optional<std::string> note{};              ///< the plan's note for a partial fix
+            std::optional<Limiter::Summary> limiting{};     ///< set for a limited copy
+            std::optional<GainWriter::Encoding> encoding{}; ///< a copy in the original's format
             bool operator==(const Done&) const = default;
         };
         struct Refused {
@@ -160,6 +162,10 @@ public:
     /// Where copies go; absent: next to each original.
     const std::optional<std::filesystem::path>& outputFolder() const { return m_outputFolder; }
     void setOutputFolder(const std::optional<std::filesystem::path>& folder);
+    /// Whether copies are WAV or AIFF, or keep the original's delivery format (FLAC, ALAC, AAC,
+    /// MP3) with its tags; a run keeps the choice it started with.
+    GainWriter::CopyFormat copyFormat() const { return m_copyFormat; }
+    void setCopyFormat(GainWriter::CopyFormat format);
     bool persist() const { return m_settings != nullptr; }
 
     // Adding and measuring.
@@ -272,6 +278,7 @@ signals:
     void customSpecsChanged();
     void dualMonoChanged();
     void outputFolderChanged();
+    void copyFormatChanged();
     void fixingChanged();
     void fixProgressChanged();
     void paperChanged();
@@ -353,6 +360,7 @@ private:
     bool m_dualMono = false;
     bool m_a4Paper = false;
     std::optional<std::filesystem::path> m_outputFolder;
+    GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
 
     std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
     int m_generation = 0;                  ///< bumped whenever measuring is stopped

@@ -112,20 +112,19 @@ Cell fileCell(const FileItem& item) {
     return cell;
 }
 
-/// "; limited by up to 4.2 dB for 1.3 s" for a limited copy, as the reports word it; else empty.
-QString limitingSuffix(const FixState::Done& done) {
-    if (!done.limiting)
-        return {};
+/// What the reports say of a copy after its reading: "; limited by up to 4.2 dB for 1.3 s" for a
+/// limited copy, "; MP3 192 kbps" for one in the original's format; else empty.
+QString detailsSuffix(const FixState::Done& done) {
     const std::string plain = Workflow::fixTextWritten({done.copy, done.result});
-    return qs(
-        Workflow::fixTextWritten({done.copy, done.result, done.limiting}).substr(plain.size()));
+    return qs(Workflow::fixTextWritten({done.copy, done.result, done.limiting, done.encoding})
+                  .substr(plain.size()));
 }
 
 Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
     const QString name = fileName(done.copy);
     const QString loudness = qs(Fmt::number(done.result.integrated, false, "—"));
     const QString peak = qs(Fmt::number(done.result.truePeak, true, "—"));
-    const QString limiting = limitingSuffix(done);
+    const QString limiting = detailsSuffix(done);
     const bool passes = Verdict::make(done.result, spec).status == Verdict::Status::pass;
     Cell cell{.text = loudness + " LUFS, " + peak + " dBTP", .monospacedDigits = true};
     // On a line of its own: after the reading it would be cut off in a column of usual width.

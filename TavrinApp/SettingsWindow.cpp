@@ -83,6 +83,7 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
     connect(closing, &QShortcut::activated, this, &QWidget::close);
     connect(&m_model, &AppModel::dualMonoChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::outputFolderChanged, this, &SettingsWindow::showSettings);
+    connect(&m_model, &AppModel::copyFormatChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::fixingChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::paperChanged, this, &SettingsWindow::showSettings);
     showSettings();
@@ -144,12 +145,17 @@ QWidget* SettingsWindow::makeGeneralTab() {
     folderRow->addWidget(m_change);
     m_folderLabel = new QLabel(QStringLiteral("Folder"));
     form->addRow(m_folderLabel, m_folderRow);
+    m_copyFormat = new QComboBox;
+    m_copyFormat->addItems(
+        {QStringLiteral("WAV or AIFF (lossless)"), QStringLiteral("The original's format")});
+    connect(m_copyFormat, &QComboBox::activated, this, [this](int index) {
+        m_model.setCopyFormat(index == 1 ? GainWriter::CopyFormat::original
+                                         : GainWriter::CopyFormat::wav);
+    });
+    form->addRow(QStringLiteral("Fixed copies"), m_copyFormat);
     copies->addLayout(form);
-    copies->addWidget(explanation(QStringLiteral(
-        "A fixed copy is named after the original and the preset, like “Episode 12 (Apple "
-        "Podcasts).wav”. Nothing is ever overwritten: if the name is taken, a number is added. "
-        "WAV and AIFF keep their format; MP3, AAC and FLAC files are saved as 24-bit WAV, ready "
-        "to encode. Tags and metadata aren’t copied.")));
+    m_copiesText = explanation({});
+    copies->addWidget(m_copiesText);
 
     auto* reports = new QFormLayout;
     m_paper = new QComboBox;
@@ -206,6 +212,24 @@ void SettingsWindow::showSettings() {
     m_folder->setToolTip(m_folder->text());
     m_folderLabel->setVisible(folder.has_value());
     m_folderRow->setVisible(folder.has_value());
+    const bool keepsFormat = m_model.copyFormat() == GainWriter::CopyFormat::original;
+    m_copyFormat->setCurrentIndex(keepsFormat ? 1 : 0);
+    m_copiesText->setText(
+        keepsFormat
+            ? QStringLiteral(
+                  "A fixed copy is named after the original and the preset, like “Episode 12 "
+                  "(Apple Podcasts).mp3”. Nothing is ever overwritten: if the name is taken, a "
+                  "number is added. Copies keep the original's format, tags, chapters and artwork; "
+                  "lossy copies are checked again after encoding.")
+            : QStringLiteral(
+                  "A fixed copy is named after the original and the preset, like “Episode 12 "
+                  "(Apple Podcasts).wav”. Nothing is ever overwritten: if the name is taken, a "
+                  "number is added. WAV and AIFF keep their format; MP3, AAC and FLAC files are "
+                  "saved as 24-bit WAV, ready to encode. Tags and metadata aren’t copied."));
+}
+
+QString SettingsWindow::copiesText() const {
+    return m_copiesText->text();
 }
 
 void SettingsWindow::destinationChosen(int index) {

@@ -27,6 +27,9 @@ public:
     QTabWidget* tabs() const { return m_tabs; }
     QCheckBox* dualMonoToggle() const { return m_dualMono; }
     QComboBox* destinationPicker() const { return m_destination; }
+    QComboBox* copyFormatPicker() const { return m_copyFormat; }
+    /// The sentence under the fixed-copy settings, which says what a copy keeps.
+    QString copiesText() const;
     /// The "Folder" row's path, empty while the row is hidden.
     QString folderText() const;
     QPushButton* changeFolderButton() const { return m_change; }
@@ -49,6 +52,8 @@ private:
     QComboBox* m_paper = nullptr;
     QCheckBox* m_dualMono = nullptr;
     QComboBox* m_destination = nullptr;
+    QComboBox* m_copyFormat = nullptr;
+    QLabel* m_copiesText = nullptr;
     QWidget* m_folderRow = nullptr;
     QLabel* m_folderLabel = nullptr;
     QLabel* m_folder = nullptr;

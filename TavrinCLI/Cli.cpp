@@ -29,7 +29,7 @@ struct UsageError : std::runtime_error {
 
 /// The options as typed; numbers are read after parsing so that each mistake gets a sentence.
 struct Typed {
-    std::string preset, target, tolerance, maxTruePeak, jobs, out, paper;
+    std::string preset, target, tolerance, maxTruePeak, jobs, out, paper, copyFormat;
     std::vector<std::string> paths;
     bool presetsJson = false;
 };
@@ -159,6 +159,14 @@ Report::Paper paperFor(const std::string& name, const Options& options) {
     throw UsageError("--paper needs a4 or letter (it was \"" + name + "\").");
 }
 
+GainWriter::CopyFormat copyFormatFor(const std::string& name) {
+    if (name.empty() || name == "wav")
+        return GainWriter::CopyFormat::wav;
+    if (name == "original")
+        return GainWriter::CopyFormat::original;
+    throw UsageError("--copy-format needs wav or original (it was \"" + name + "\").");
+}
+
 /// Fills in what needs checking beyond the parser: files to name, jobs, one format on stdout.
 void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     if (typed.paths.empty())
@@ -176,6 +184,7 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
         options.jobs = static_cast<int>(std::min(*jobs, 1024.0));
     }
     options.paper = paperFor(typed.paper, options);
+    options.copyFormat = copyFormatFor(typed.copyFormat);
     if (options.timeline && !options.json)
         throw UsageError("--timeline goes with --json.");
     if (options.graphs && options.pdf.empty())
@@ -247,6 +256,12 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
     fixCommand->add_flag("--limiter", options.limiter,
                          "Also fix the files gain alone can't: gain to the target plus a "
                          "true-peak limiter, into copies named \"(…, limited)\"");
+    fixCommand
+        ->add_option("--copy-format", typed.copyFormat,
+                     "wav: WAV copies (AIFF for AIFF originals); original: FLAC, ALAC, AAC and "
+                     "MP3 originals keep their format, tags and artwork")
+        ->type_name("wav|original")
+        ->default_str("wav");
     auto* graphCommand =
         app.add_subcommand("graph", "Draw one file's loudness over time as SVG, PNG or PDF");
     addSpecOptions(*graphCommand, options, typed);

@@ -164,13 +164,13 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
                       << done + 1 << "/" << jobs.size() << ": " << file.filename().string()
                       << std::flush;
         FileFix& fix = fixes[index];
-        fix.copy =
-            job == Job::limited
-                ? Workflow::writeLimitedCopy(file, *measured.readings[index].result, spec,
-                                             options.out, options.dualMono, context.isCancelled)
-                : Workflow::writeFixedCopy(file, std::get<FixPlan::Gain>(fix.plan->value).gain,
-                                           spec, options.out, options.dualMono,
-                                           context.isCancelled);
+        fix.copy = job == Job::limited
+                       ? Workflow::writeLimitedCopy(file, *measured.readings[index].result, spec,
+                                                    options.out, options.dualMono,
+                                                    context.isCancelled, options.copyFormat)
+                       : Workflow::writeFixedCopy(
+                             file, std::get<FixPlan::Gain>(fix.plan->value).gain, spec, options.out,
+                             options.dualMono, context.isCancelled, options.copyFormat);
     }
     if (progress)
         *progress << "\r\033[K" << std::flush;

@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Measuring.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/GainWriter.h"
 #include "tavrin/Report.h"
 
 #include <filesystem>
@@ -28,6 +29,7 @@ struct Options {
     bool dark = false;     ///< graph: the dark palette
     bool quiet = false;
     bool limiter = false; ///< fix: limit the files gain alone can't fix fully
+    GainWriter::CopyFormat copyFormat = GainWriter::CopyFormat::wav; ///< fix
     std::optional<std::filesystem::path> out;
     std::vector<std::filesystem::path> paths;
 

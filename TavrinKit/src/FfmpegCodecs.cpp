@@ -1,5 +1,9 @@
 #include "FfmpegCodecs.h"
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 namespace tavrin {
 
 CodecInfo codecInfo(AVCodecID id) {
@@ -45,6 +49,13 @@ CodecInfo codecInfo(AVCodecID id) {
     default:
         return {};
     }
+}
+
+std::string ffmpegErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, text, sizeof text) == 0)
+        return text;
+    return "Unknown decoding error";
 }
 
 } // namespace tavrin

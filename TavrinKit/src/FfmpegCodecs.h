@@ -8,6 +8,8 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include <string>
+
 namespace tavrin {
 
 struct CodecInfo {
@@ -16,5 +18,8 @@ struct CodecInfo {
 };
 
 CodecInfo codecInfo(AVCodecID id);
+
+/// A readable description of an FFmpeg error code, never a bare number.
+std::string ffmpegErrorText(int code);
 
 } // namespace tavrin

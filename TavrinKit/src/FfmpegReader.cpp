@@ -38,16 +38,8 @@ extern "C" {
 namespace tavrin {
 namespace {
 
-/// A readable description of an FFmpeg error code, never a bare number.
-std::string describe(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) == 0)
-        return text;
-    return "Unknown decoding error";
-}
-
 [[noreturn]] void fail(int code) {
-    throw FfmpegError(describe(code));
+    throw FfmpegError(ffmpegErrorText(code));
 }
 
 bool hasChannelsAndRate(const AudioFileFormat& format) {
@@ -599,6 +591,12 @@ const std::filesystem::path& FfmpegReader::path() const {
 }
 const AudioFileFormat& FfmpegReader::format() const {
     return m_state->format;
+}
+const AVFormatContext& FfmpegReader::demuxer() const {
+    return *m_state->demuxer;
+}
+int FfmpegReader::streamIndex() const {
+    return m_state->streamIndex;
 }
 bool FfmpegReader::hasAudio() const {
     return hasChannelsAndRate(m_state->format);

@@ -11,6 +11,8 @@
 #include <span>
 #include <stdexcept>
 
+struct AVFormatContext;
+
 namespace tavrin {
 
 /// A failure of the decoding layer. what() is a readable description (never a bare error number)
@@ -54,6 +56,11 @@ public:
     std::size_t read(std::size_t maxFrames);
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;
+
+    /// The opened file as FFmpeg sees it (tags, chapters, pictures, codec parameters), and which
+    /// of its streams is the audio read; valid while the reader lives.
+    const AVFormatContext& demuxer() const;
+    int streamIndex() const;
 
 private:
     struct State;

@@ -1,9 +1,11 @@
 #include "tavrin/GainWriter.h"
 
 #include "AtomicFile.h"
+#include "FfmpegEncoder.h"
 #include "FfmpegReader.h"
 #include "ParallelTasks.h"
 #include "SndfileWriter.h"
+#include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/VectorOps.h"
@@ -13,10 +15,12 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace tavrin::GainWriter {
@@ -24,8 +28,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/// AIFF originals get AIFF copies; everything else, compressed audio included, gets WAV.
-const char* copyExtension(const fs::path& original) {
+/// AIFF originals get AIFF copies, and everything else WAV, unless the copy keeps the original's
+/// delivery format. Finding that format means opening the original; one that can't be opened gets
+/// the WAV name, and writing it then says why.
+const char* copyExtension(const fs::path& original, CopyFormat format) {
+    if (format == CopyFormat::original) {
+        try {
+            const FfmpegReader reader(original);
+            if (const auto codec = deliveryCodec(original, reader.format().codec))
+                return deliveryExtension(*codec);
+        } catch (const FfmpegError&) {
+        }
+    }
     return AudioTypes::isAiff(original) ? ".aif" : ".wav";
 }
 
@@ -124,14 +138,6 @@ void interleave(std::span<const float* const> channels, const std::vector<std::s
     unwritable("Writing stopped part way (" + description + ").");
 }
 
-void writeFrames(SndfileWriter& writer, const float* interleaved, std::size_t frames) {
-    try {
-        writer.write(interleaved, frames);
-    } catch (const SndfileError& e) {
-        writingStopped(e.what());
-    }
-}
-
 std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
     try {
         auto reader = std::make_unique<FfmpegReader>(from);
@@ -143,22 +149,25 @@ std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
     }
 }
 
-/// Writes the rest of `reader`'s samples to `writer`: in the copy's channel order, times the gain
-/// and the curve's factors (when there is a curve), dithered where the copy's depth asks for it.
-/// The next chunk is read while this one is written, on two processors when the copy is the only
-/// file being measured or written. Cancellation is asked before each chunk is written, on this
-/// thread: a chunk read ahead meanwhile is dropped.
-void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<std::size_t>& order,
-                 const PcmFormat& format, double gain, const GainCurve& curve,
-                 const ProgressFn& progress, const CancelCheck& isCancelled) {
-    const auto channelCount = static_cast<std::size_t>(format.channelCount);
+/// Where copySamples puts the interleaved frames; it throws AudioFileError for a failed write.
+using FrameSink = std::function<void(const float* interleaved, std::size_t frames)>;
+
+/// Writes the rest of `reader`'s samples to `sink`: in the copy's channel order, times the gain
+/// and the curve's factors (when there is a curve), dithered when `ditherBits` (the copy's integer
+/// depth, 0 for float) is 16 or fewer. The next chunk is read while this one is written, on two
+/// processors when the copy is the only file being measured or written. Cancellation is asked
+/// before each chunk is written, on this thread: a chunk read ahead meanwhile is dropped.
+void copySamples(FfmpegReader& reader, const FrameSink& sink, const std::vector<std::size_t>& order,
+                 int ditherBits, double gain, const GainCurve& curve, const ProgressFn& progress,
+                 const CancelCheck& isCancelled) {
+    const auto channelCount = static_cast<std::size_t>(order.size());
     reader.reserve(bufferFrames);
     const std::size_t fullChunk = reader.framesPerRead(bufferFrames);
     std::vector<float> interleaved(fullChunk * channelCount);
     std::vector<float> factors(curve ? fullChunk : 0);
     const auto factor = static_cast<float>(std::pow(10.0, gain / 20));
-    const bool dither = !format.isFloat && format.bitDepth <= 16;
-    const float amplitude = std::ldexp(1.0f, 1 - format.bitDepth);
+    const bool dither = ditherBits > 0 && ditherBits <= 16;
+    const float amplitude = std::ldexp(1.0f, 1 - ditherBits);
     DitherNoise noise;
 
     const ParallelTasks::Running running;
@@ -181,7 +190,7 @@ void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<
                 if (i == 0)
                     next = readChunk(reader, bufferFrames);
                 else
-                    writeFrames(writer, interleaved.data(), frames);
+                    sink(interleaved.data(), frames);
             };
             ParallelTasks::run(2, task, running.alone() && frames == fullChunk);
             written += static_cast<std::int64_t>(frames);
@@ -195,40 +204,114 @@ void copySamples(FfmpegReader& reader, SndfileWriter& writer, const std::vector<
     }
 }
 
-void writeCopy(const fs::path& from, const fs::path& to, double gain, const GainCurve& curve,
-               const ProgressFn& progress, const CancelCheck& isCancelled) {
-    const std::string name = to.filename().string();
-    const auto original = openOriginal(from);
-    FfmpegReader& reader = *original;
-    const AudioFileFormat& source = reader.format();
-    const ChannelPlan plan =
-        channelPlan(source.channelLabels, source.channelCount, AudioTypes::isAiff(to));
-    const PcmFormat format = copyFormat(source, to, plan);
-
-    // The temporary disappears with `file` unless committed; `writer` closes before it.
-    std::optional<AtomicFile> file;
-    std::optional<SndfileWriter> writer;
+/// The temporary for the copy at `to`, which disappears unless committed.
+AtomicFile createTemporary(const fs::path& to) {
     try {
-        file.emplace(to);
-        writer.emplace(file->descriptor(), format);
+        return AtomicFile(to);
     } catch (const std::system_error& e) {
-        unwritable("Can't create " + name + " (" + e.code().message() + ").");
-    } catch (const SndfileError& e) {
-        unwritable("Can't create " + name + " (" + e.what() + ").");
+        unwritable("Can't create " + to.filename().string() + " (" + e.code().message() + ").");
     }
+}
 
-    copySamples(reader, *writer, plan.order, format, gain, curve, progress, isCancelled);
-
+void commit(AtomicFile& file, const std::string& name) {
     try {
-        writer->close();
-        file->commit();
-    } catch (const SndfileError& e) {
-        writingStopped(e.what());
+        file.commit();
     } catch (const std::system_error& e) {
         if (e.code() == std::errc::file_exists)
             alreadyExists(name); // another program took the name while we wrote
         writingStopped(e.code().message());
     }
+}
+
+/// A WAV copy of a WAV original carries over its Broadcast Wave and iXML chunks.
+void keepWaveChunks(const fs::path& from, PcmFormat& format) {
+    if (format.aiff)
+        return;
+    for (auto [id, body] : {std::pair{"bext", &format.bext}, std::pair{"iXML", &format.ixml}})
+        if (auto chunk = WaveHeader::chunk(from, id)) // at most 1 MiB
+            *body = std::move(*chunk);
+}
+
+void writePcm(FfmpegReader& reader, const fs::path& to, double gain, const GainCurve& curve,
+              const ProgressFn& progress, const CancelCheck& isCancelled, bool keepChunks) {
+    const std::string name = to.filename().string();
+    const AudioFileFormat& source = reader.format();
+    const ChannelPlan plan =
+        channelPlan(source.channelLabels, source.channelCount, AudioTypes::isAiff(to));
+    PcmFormat format = copyFormat(source, to, plan);
+    if (keepChunks)
+        keepWaveChunks(reader.path(), format);
+
+    AtomicFile file = createTemporary(to);
+    std::optional<SndfileWriter> writer; // closes before `file` goes
+    try {
+        writer.emplace(file.descriptor(), format);
+    } catch (const SndfileError& e) {
+        unwritable("Can't create " + name + " (" + e.what() + ").");
+    }
+    const auto sink = [&](const float* interleaved, std::size_t frames) {
+        try {
+            writer->write(interleaved, frames);
+        } catch (const SndfileError& e) {
+            writingStopped(e.what());
+        }
+    };
+    copySamples(reader, sink, plan.order, format.isFloat ? 0 : format.bitDepth, gain, curve,
+                progress, isCancelled);
+    try {
+        writer->close();
+    } catch (const SndfileError& e) {
+        writingStopped(e.what());
+    }
+    commit(file, name);
+}
+
+/// Encodes the copy in `codec`, the original's own delivery format, keeping its channel order.
+Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, const fs::path& to, double gain,
+                      const GainCurve& curve, const ProgressFn& progress,
+                      const CancelCheck& isCancelled) {
+    const std::string name = to.filename().string();
+    AtomicFile file = createTemporary(to);
+    std::optional<FfmpegEncoder> encoder; // closes before `file` goes
+    try {
+        encoder.emplace(reader, codec, file.temporaryPath());
+    } catch (const FfmpegError& e) {
+        unwritable("Can't create " + name + " (" + e.what() + ").");
+    }
+    const auto sink = [&](const float* interleaved, std::size_t frames) {
+        try {
+            encoder->write(interleaved, frames);
+        } catch (const FfmpegError& e) {
+            writingStopped(e.what());
+        }
+    };
+    std::vector<std::size_t> order(static_cast<std::size_t>(reader.format().channelCount));
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    copySamples(reader, sink, order, encoder->integerBits(), gain, curve, progress, isCancelled);
+    try {
+        encoder->close();
+    } catch (const FfmpegError& e) {
+        writingStopped(e.what());
+    }
+    commit(file, name);
+    const bool lossy = codec == DeliveryCodec::aac || codec == DeliveryCodec::mp3;
+    return {encoder->description(), lossy};
+}
+
+/// The original's delivery format, when a copy in `format` keeps it.
+std::optional<DeliveryCodec> keptCodec(const fs::path& original, AudioCodec codec,
+                                       CopyFormat format) {
+    return format == CopyFormat::original ? deliveryCodec(original, codec) : std::nullopt;
+}
+
+std::optional<Encoding> writeCopy(const fs::path& from, const fs::path& to, double gain,
+                                  const GainCurve& curve, const ProgressFn& progress,
+                                  const CancelCheck& isCancelled, CopyFormat format) {
+    const auto original = openOriginal(from);
+    if (const auto codec = keptCodec(from, original->format().codec, format))
+        return writeEncoded(*original, *codec, to, gain, curve, progress, isCancelled);
+    writePcm(*original, to, gain, curve, progress, isCancelled, format == CopyFormat::original);
+    return std::nullopt;
 }
 
 } // namespace
@@ -242,10 +325,10 @@ struct CopyName {
     std::string extension;
 
     CopyName(const fs::path& original, std::string_view label,
-             const std::optional<fs::path>& destinationFolder)
+             const std::optional<fs::path>& destinationFolder, CopyFormat format)
         : folder(destinationFolder ? *destinationFolder : original.parent_path()),
           stem(original.stem().string() + " (" + std::string(label) + ")"),
-          extension(copyExtension(original)) {}
+          extension(copyExtension(original, format)) {}
 
     fs::path numbered(int number) const {
         return folder / (stem + (number > 1 ? " " + std::to_string(number) : "") + extension);
@@ -266,8 +349,8 @@ struct CopyName {
 } // namespace
 
 std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view label,
-                                      const std::optional<fs::path>& folder) {
-    const CopyName name(original, label, folder);
+                                      const std::optional<fs::path>& folder, CopyFormat format) {
+    const CopyName name(original, label, folder, format);
     std::vector<fs::path> copies;
     std::error_code error;
     for (fs::directory_iterator entry(name.folder, error), end; !error && entry != end;
@@ -279,25 +362,27 @@ std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view
 }
 
 fs::path destination(const fs::path& original, std::string_view label,
-                     const std::optional<fs::path>& folder) {
-    const CopyName name(original, label, folder);
+                     const std::optional<fs::path>& folder, CopyFormat format) {
+    const CopyName name(original, label, folder, format);
     int number = 1;
     while (isTaken(name.numbered(number)))
         ++number;
     return name.numbered(number);
 }
 
-void write(const fs::path& from, const fs::path& to, double gain, const ProgressFn& progress,
-           const CancelCheck& isCancelled) {
-    write(from, to, gain, GainCurve{}, progress, isCancelled);
+std::optional<Encoding> write(const fs::path& from, const fs::path& to, double gain,
+                              const ProgressFn& progress, const CancelCheck& isCancelled,
+                              CopyFormat format) {
+    return write(from, to, gain, GainCurve{}, progress, isCancelled, format);
 }
 
-void write(const fs::path& from, const fs::path& to, double gain, const GainCurve& curve,
-           const ProgressFn& progress, const CancelCheck& isCancelled) {
+std::optional<Encoding> write(const fs::path& from, const fs::path& to, double gain,
+                              const GainCurve& curve, const ProgressFn& progress,
+                              const CancelCheck& isCancelled, CopyFormat format) {
     if (isTaken(to))
         alreadyExists(to.filename().string());
     try {
-        writeCopy(from, to, gain, curve, progress, isCancelled);
+        return writeCopy(from, to, gain, curve, progress, isCancelled, format);
     } catch (const std::bad_alloc&) {
         unwritable(std::string(outOfMemory));
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <sndfile.h>
 #include <string>
 #include <string_view>
@@ -133,6 +134,44 @@ private:
     }
 };
 
+/// The Broadcast Wave fields of a 'bext' chunk body, for the file layer to write before the audio;
+/// it refuses 16 KiB of coding history, to which it adds a line of its own. Bodies shorter than
+/// the fixed fields give nothing.
+using BroadcastInfo = SF_BROADCAST_INFO_VAR(8192);
+
+std::unique_ptr<BroadcastInfo> broadcastInfo(const std::vector<std::uint8_t>& body) {
+    constexpr std::size_t fixedFields = 602; // up to the coding history
+    if (body.size() < fixedFields)
+        return nullptr;
+    auto info = std::make_unique<BroadcastInfo>();
+    const auto text = [&](char* to, std::size_t at, std::size_t size) {
+        std::copy_n(body.begin() + std::ptrdiff_t(at), size, to);
+    };
+    const auto number = [&](std::size_t at, int width) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < width; ++i)
+            v |= std::uint32_t(body[at + std::size_t(i)]) << 8 * i;
+        return v;
+    };
+    text(info->description, 0, 256);
+    text(info->originator, 256, 32);
+    text(info->originator_reference, 288, 32);
+    text(info->origination_date, 320, 10);
+    text(info->origination_time, 330, 8);
+    info->time_reference_low = number(338, 4);
+    info->time_reference_high = number(342, 4);
+    info->version = static_cast<short>(number(346, 2));
+    text(info->umid, 348, 64);
+    // "Not set", as version 2 marks unused loudness fields: the original's no longer hold.
+    for (int16_t* field : {&info->loudness_value, &info->loudness_range, &info->max_true_peak_level,
+                           &info->max_momentary_loudness, &info->max_shortterm_loudness})
+        *field = 0x7FFF;
+    const std::size_t history = std::min(body.size() - fixedFields, sizeof info->coding_history);
+    text(info->coding_history, fixedFields, history);
+    info->coding_history_size = static_cast<std::uint32_t>(history);
+    return info;
+}
+
 } // namespace
 
 /// The file layer reaches the descriptor through these callbacks, so that a failing system call
@@ -221,6 +260,8 @@ SndfileWriter::SndfileWriter(int fd, const PcmFormat& format) : m_state(std::mak
         throw SndfileError(m_state->systemError != 0 ? m_state->describe() : sf_strerror(nullptr));
     if (!format.aiff)
         sf_command(m_state->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (const auto bext = format.aiff ? nullptr : broadcastInfo(format.bext))
+        sf_command(m_state->file, SFC_SET_BROADCAST_INFO, bext.get(), sizeof(BroadcastInfo));
     sf_command(m_state->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     m_state->format = format;
 }
@@ -248,6 +289,8 @@ void SndfileWriter::close() {
         header.append(m_state->format.aiff ? "CHAN" : "chan",
                       AppleChannelLayout::record(m_state->format.channelLabels),
                       m_state->format.aiff);
+    if (!m_state->format.aiff && !m_state->format.ixml.empty())
+        header.append("iXML", m_state->format.ixml, false);
 }
 
 ChannelPlan channelPlan(const std::vector<std::uint32_t>& labels, int channelCount, bool aiff) {

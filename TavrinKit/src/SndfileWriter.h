@@ -29,6 +29,10 @@ struct PcmFormat {
     /// Channel labels, one per channel, kept in a layout record ('CHAN' in AIFF,
     /// 'chan' in WAV) of files with three channels or more; empty for none.
     std::vector<std::uint32_t> channelLabels;
+    /// WAV: the bodies of an original's 'bext' (Broadcast Wave) and 'iXML' chunks to carry over;
+    /// empty for none. The bext loudness fields are marked as not set: the gain makes them wrong.
+    std::vector<std::uint8_t> bext;
+    std::vector<std::uint8_t> ixml;
 };
 
 /// How a copy holds the original's channels so that each keeps its speaker.

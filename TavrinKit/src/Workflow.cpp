@@ -298,14 +298,84 @@ LoudnessResult measureWritten(const std::filesystem::path& copy, bool dualMono,
 
 } // namespace
 
+namespace {
+
+/// Encodes after which a lossy copy that still fails is given up: the first and two corrected.
+constexpr int mostEncodes = 3;
+
+/// The gain change that should bring an MP3 or AAC copy that fails `spec` inside it: lower by what
+/// encoding pushed its true peak over the ceiling and the margin, or toward the target by what its
+/// loudness missed, whichever is lower. Absent when the copy passes or has no loudness reading.
+std::optional<double> encodedCorrection(const LoudnessResult& copy, const DeliverySpec& spec) {
+    const Verdict verdict = Verdict::make(copy, spec);
+    if (verdict.status != Verdict::Status::fail || !copy.integrated)
+        return std::nullopt;
+    double change = verdict.loudnessOK ? 0 : spec.target - *copy.integrated;
+    if (!verdict.peakOK && copy.truePeak)
+        change = std::min(change, verdict.ceiling - *copy.truePeak - FixPlan::margin);
+    return change;
+}
+
+std::string encodedAs(const CopyOutcome::Written& written) {
+    return "Encoded as " + written.encoding.value_or(GainWriter::Encoding{}).name + ", the copy";
+}
+
+/// Why an encoded copy that fails `spec` after its last encode is not kept.
+std::string stillFails(const CopyOutcome::Written& written, const DeliverySpec& spec,
+                       int corrections) {
+    return encodedAs(written) + " still fails after " + std::to_string(corrections) +
+           " more encodes (" + Verdict::make(written.result, spec).summary() +
+           "); no copy was kept.";
+}
+
+/// Why an encoded copy whose true peak can't be held under the ceiling within the tolerance is
+/// not kept.
+std::string peakNeedsLimiter(const CopyOutcome::Written& written, const DeliverySpec& spec,
+                             double loudness) {
+    const Verdict verdict = Verdict::make(written.result, spec);
+    return encodedAs(written) + "’s true peak is " +
+           Fmt::number(written.result.truePeak, true, "—") + " dBTP, over the " +
+           Fmt::number(verdict.ceiling, false) +
+           " dBTP ceiling; holding it under would leave the " + "copy at " +
+           Fmt::number(loudness, false) + " LUFS, outside the ±" + Fmt::oneDecimal(spec.tolerance) +
+           " LU tolerance. It needs a limiter first.";
+}
+
+/// An encoded copy that fails `spec` is removed, and the sentence says why.
+CopyOutcome refuseEncoded(const CopyOutcome::Written& written, std::string reason) {
+    std::error_code ignored;
+    std::filesystem::remove(written.copy, ignored);
+    return {CopyOutcome::Failed{std::move(reason)}};
+}
+
+} // namespace
+
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
-                           const CancelCheck& isCancelled) {
+                           const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     return outcomeOf([&]() -> CopyOutcome {
-        const auto copy = GainWriter::destination(original, spec.shortName(), outputFolder);
-        GainWriter::write(original, copy, gain, {}, isCancelled);
-        return {CopyOutcome::Written{copy, measureWritten(copy, dualMono, isCancelled)}};
+        for (int encodes = 1;; ++encodes) {
+            const auto copy =
+                GainWriter::destination(original, spec.shortName(), outputFolder, format);
+            const auto encoding = GainWriter::write(original, copy, gain, {}, isCancelled, format);
+            CopyOutcome::Written written{
+                copy, measureWritten(copy, dualMono, isCancelled), {}, encoding};
+            const auto change = encoding && encoding->lossy
+                                    ? encodedCorrection(written.result, spec)
+                                    : std::nullopt;
+            if (!change)
+                return {std::move(written)};
+            if (encodes == mostEncodes)
+                return refuseEncoded(written, stillFails(written, spec, mostEncodes - 1));
+            // The copy's loudness moves with the gain; it must stay within the tolerance.
+            const double loudness = *written.result.integrated + *change;
+            if (std::abs(Fmt::round1(loudness) - spec.target) > spec.tolerance + 1e-9)
+                return refuseEncoded(written, peakNeedsLimiter(written, spec, loudness));
+            std::error_code ignored;
+            std::filesystem::remove(copy, ignored);
+            gain += *change;
+        }
     });
 }
 
@@ -348,21 +418,22 @@ CopyOutcome::Written writeLimited(const std::filesystem::path& original,
                                   const Limiter::Analysis& analysis,
                                   const Limiter::Setting& setting, const DeliverySpec& spec,
                                   const std::optional<std::filesystem::path>& outputFolder,
-                                  bool dualMono, const CancelCheck& isCancelled) {
-    const auto copy = GainWriter::destination(original, limitedLabel(spec), outputFolder);
+                                  bool dualMono, const CancelCheck& isCancelled,
+                                  GainWriter::CopyFormat format) {
+    const auto copy = GainWriter::destination(original, limitedLabel(spec), outputFolder, format);
     Limiter::Curve curve(analysis, setting);
-    GainWriter::write(
+    const auto encoding = GainWriter::write(
         original, copy, setting.gain,
         [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); }, {},
-        isCancelled);
-    return {copy, measureWritten(copy, dualMono, isCancelled), curve.summary()};
+        isCancelled, format);
+    return {copy, measureWritten(copy, dualMono, isCancelled), curve.summary(), encoding};
 }
 
 /// Limits `original` as writeLimitedCopy describes, throwing what the writer and meter throw.
 CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& measured,
                   const DeliverySpec& spec,
                   const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
-                  const CancelCheck& isCancelled) {
+                  const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     if (!measured.integrated || !measured.truePeak)
         return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
     if (auto refusal = limiterRefusal(measured, spec))
@@ -393,9 +464,12 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Failed{tooMuchReduction(reduction, spec)}};
-        auto written =
-            writeLimited(original, analysis, setting, spec, outputFolder, dualMono, isCancelled);
+        auto written = writeLimited(original, analysis, setting, spec, outputFolder, dualMono,
+                                    isCancelled, format);
         const LoudnessResult& copy = written.result;
+        if (pass == writes && written.encoding && written.encoding->lossy &&
+            encodedCorrection(copy, spec))
+            return refuseEncoded(written, stillFails(written, spec, writes - 1));
         if (landed(copy, spec) || pass == writes || !copy.integrated || !copy.truePeak)
             return {std::move(written)};
         std::error_code ignored;
@@ -441,19 +515,22 @@ std::string limitedLabel(const DeliverySpec& spec) {
 CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const LoudnessResult& measured,
                              const DeliverySpec& spec,
                              const std::optional<std::filesystem::path>& outputFolder,
-                             bool dualMono, const CancelCheck& isCancelled) {
-    return outcomeOf(
-        [&] { return limit(original, measured, spec, outputFolder, dualMono, isCancelled); });
+                             bool dualMono, const CancelCheck& isCancelled,
+                             GainWriter::CopyFormat format) {
+    return outcomeOf([&] {
+        return limit(original, measured, spec, outputFolder, dualMono, isCancelled, format);
+    });
 }
 
 std::optional<CopyOutcome::Written>
 earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
             const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
-            bool dualMono, const CancelCheck& isCancelled) {
+            bool dualMono, const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     if (!measured.integrated)
         return std::nullopt;
     const double expected = *measured.integrated + gain;
-    for (const auto& copy : GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder)) {
+    for (const auto& copy :
+         GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder, format)) {
         const Reading reading = measure(copy, dualMono, {}, isCancelled);
         const auto& result = reading.result;
         if (result && result->duration == measured.duration &&
@@ -472,6 +549,8 @@ std::string fixTextWritten(const CopyOutcome::Written& written) {
     if (const auto& limiting = written.limiting)
         text += "; limited by up to " + Fmt::oneDecimal(limiting->maxReduction) + " dB for " +
                 Fmt::oneDecimal(limiting->seconds) + " s";
+    if (written.encoding)
+        text += "; " + written.encoding->name;
     return text;
 }
 

@@ -57,6 +57,32 @@ private slots:
         QCOMPARE(picker->itemText(1), "In a folder…");
     }
 
+    /// The choice reaches the store, the sentence under it and the next fix run.
+    void copiesKeepTheOriginalsFormatWhenChosen() {
+        AppFixture f;
+        const auto mp3 = f.path("quiet.mp3");
+        const std::string encode = "ffmpeg -nostdin -loglevel error -y -i '" +
+                                   f.tone("quiet.wav", -30, 4).string() +
+                                   "' -c:a libmp3lame -b:a 128k '" + mp3.string() + "'";
+        QCOMPARE(std::system(encode.c_str()), 0);
+        SettingsWindow window(f.model, &f.settings);
+        window.show();
+        QComboBox* picker = window.copyFormatPicker();
+        QCOMPARE(picker->currentText(), "WAV or AIFF (lossless)");
+        QVERIFY(window.copiesText().contains("Tags and metadata aren’t copied."));
+        emit picker->activated(1);
+        QVERIFY(f.model.copyFormat() == GainWriter::CopyFormat::original);
+        QCOMPARE(f.settings.value("copyFormat").toString(), "original");
+        QVERIFY(window.copiesText().endsWith("lossy copies are checked again after encoding."));
+
+        QVERIFY(f.addAndMeasure({mp3}));
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        const auto row = f.model.reportRows().front();
+        QVERIFY(row.fix && row.fix->starts_with("quiet (EBU R 128).mp3: "));
+        QVERIFY(row.fix->ends_with("; MP3 128 kbps"));
+    }
+
     void dualMonoToggle() {
         AppFixture f;
         SettingsWindow window(f.model, &f.settings);

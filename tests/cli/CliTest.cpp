@@ -162,6 +162,8 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
          "1 file: 0 pass, 1 fail; Mono files count as dual mono (+3 dB)\n"},
         {"check --csv {d}/none.csv {d}/nothere.wav", 3, "", 0,
          "Nothing at {d}/nothere.wav; skipped.\n"},
+        {"fix --copy-format flac {p}", 2, "", 0,
+         "--copy-format needs wav or original (it was \"flac\").\n"},
         {"fix --out {d}/readme.txt/copies {p}", 3, "", 0,
          "The folder {d}/readme.txt/copies couldn’t be created (Not a directory).\n"},
         // Loudness over time: JSON, PDF pages and pictures.

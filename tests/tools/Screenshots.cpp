@@ -359,6 +359,9 @@ int main(int argc, char** argv) {
         settingsWindow.tabs()->setCurrentIndex(tab);
         shoot(tab == 0 ? "settings-general" : "settings-privacy", settingsWindow);
     }
+    settingsWindow.tabs()->setCurrentIndex(0);
+    model.setCopyFormat(GainWriter::CopyFormat::original);
+    shoot("settings-general-original-format", settingsWindow);
     model.clearList();
     return 0;
 }

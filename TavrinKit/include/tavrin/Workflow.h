@@ -5,6 +5,7 @@
 #include "tavrin/Cancellation.h"
 #include "tavrin/DeliverySpec.h"
 #include "tavrin/FixPlan.h"
+#include "tavrin/GainWriter.h"
 #include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/ReportRow.h"
@@ -126,6 +127,8 @@ struct CopyOutcome {
         std::filesystem::path copy;
         LoudnessResult result;
         std::optional<Limiter::Summary> limiting{}; ///< only for a limited copy
+        std::optional<GainWriter::Encoding>
+            encoding{}; ///< only for a copy in the original's format
         bool operator==(const Written&) const = default;
     };
     struct Failed {
@@ -137,13 +140,18 @@ struct CopyOutcome {
 };
 
 /// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
-/// to the original), then measures the copy. Failures become Failed (any fault of Tavrin's own
-/// with `internalCopyError`); Cancelled propagates and
-/// leaves no copy behind, even when it comes while the finished copy is measured again.
+/// to the original), in `format`, then measures the copy. Failures become Failed (any fault of
+/// Tavrin's own with `internalCopyError`); Cancelled propagates and leaves no copy behind, even
+/// when it comes while the finished copy is measured again. An MP3 or AAC copy that fails `spec`
+/// once encoded (encoding raises true peaks, and can move the loudness) is encoded again with the
+/// gain lowered by its true peak's overshoot and FixPlan::margin, or moved by what its loudness
+/// missed, at most twice; when that would take its loudness out of the tolerance, or it still
+/// fails, no copy is kept and Failed says why.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
-                           const CancelCheck& isCancelled = {});
+                           const CancelCheck& isCancelled = {},
+                           GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
 
 /// Whether the limiter takes a file: it fails `spec` with a loudness and true-peak reading, and
 /// gain alone can't fix it fully (its plan is refused, or a gain that stops short of the target).
@@ -163,13 +171,15 @@ std::string limitedLabel(const DeliverySpec& spec);
 /// copy. The gain is solved so that the copy reads, rounded, between the target − 0.1 and the
 /// target, with its true peak at or under the ceiling; when the copy as measured misses, it is
 /// written again with the gain and threshold corrected (three writes at most; the last is kept
-/// whatever it reads). Written carries the limiting summary. A file without a reading, or that
+/// whatever it reads, unless it is an MP3 or AAC copy that fails `spec`: that one is removed and
+/// Failed says why). Written carries the limiting summary. A file without a reading, or that
 /// would need more than Limiter::mostReduction, becomes Failed with its sentence and nothing is
 /// written; other failures as writeFixedCopy. Cancelled propagates and leaves no copy behind.
 CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const LoudnessResult& measured,
                              const DeliverySpec& spec,
                              const std::optional<std::filesystem::path>& outputFolder,
-                             bool dualMono, const CancelCheck& isCancelled = {});
+                             bool dualMono, const CancelCheck& isCancelled = {},
+                             GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
 
 /// A copy of `original` made earlier for `spec`: among the files named like its copies in the
 /// folder copies go to, the first whose duration, sample rate and channel count equal those of
@@ -179,10 +189,12 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
 std::optional<CopyOutcome::Written>
 earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
             const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
-            bool dualMono, const CancelCheck& isCancelled = {});
+            bool dualMono, const CancelCheck& isCancelled = {},
+            GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
 
 /// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP",
-/// followed for a limited copy by "; limited by up to 4.2 dB for 1.3 s".
+/// followed for a limited copy by "; limited by up to 4.2 dB for 1.3 s", and for a copy in the
+/// original's format by its encoding ("; MP3 192 kbps").
 std::string fixTextWritten(const CopyOutcome::Written& written);
 /// The reports' Fix column for a copy that could not be written.
 std::string fixTextFailed(std::string_view message);

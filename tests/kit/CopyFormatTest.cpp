@@ -1,0 +1,186 @@
+// Copies in the original's delivery format: encoded by FFmpeg, read back with ffprobe.
+
+#include "AudioFixtures.h"
+#include "WaveHeader.h"
+#include "tavrin/Fmt.h"
+#include "tavrin/GainWriter.h"
+#include "tavrin/Verdict.h"
+#include "tavrin/Workflow.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace tavrin {
+namespace {
+
+using namespace test;
+using Json = nlohmann::json;
+constexpr auto original = GainWriter::CopyFormat::original;
+
+/// Eight seconds of quiet stereo pink noise (about −30 LUFS) at 44.1 kHz, encoded with `args`,
+/// tagged (a ReplayGain gain among the tags), with a cover picture and, for MP3, two chapters.
+void makeOriginal(const TempDir& dir, const fs::path& out, const std::string& args) {
+    writeBytes(dir / "tags.txt", ";FFMETADATA1\ntitle=Episode 12\nREPLAYGAIN_TRACK_GAIN=-3.1 dB\n"
+                                 "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=4000\ntitle=Intro\n"
+                                 "[CHAPTER]\nTIMEBASE=1/1000\nSTART=4000\nEND=8000\ntitle=Talk\n");
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+        "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -f lavfi -i 'color=c=teal:s=32x32:d=1' "
+        "-i '" +
+        (dir / "tags.txt").string() +
+        "' -map 0:a -map 1:v -frames:v 1 -c:v png "
+        "-disposition:v attached_pic -ac 2 -map_metadata 2 " +
+        (out.extension() == ".mp3" ? "-map_chapters 2 -id3v2_version 3 " : "-map_chapters -1 ") +
+        args + " '" + out.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+/// What ffprobe says of a file's streams, format tags and chapters.
+Json probe(const fs::path& file) {
+    const std::string command = "ffprobe -v error -of json -show_streams -show_format "
+                                "-show_chapters '" +
+                                file.string() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    if (pipe)
+        ::pclose(pipe);
+    return Json::parse(out, nullptr, false);
+}
+
+/// The plan's gain to fix `file` for `spec`; the file must fail it, and gain alone fix it.
+double planGain(const fs::path& file, const DeliverySpec& spec) {
+    const auto plan = Workflow::fixPlanFor(Workflow::measure(file, false).result, spec);
+    const auto* gain = plan ? std::get_if<FixPlan::Gain>(&plan->value) : nullptr;
+    EXPECT_TRUE(gain) << file;
+    return gain ? gain->gain : 0;
+}
+
+TEST(CopyFormat, KeepsCodecTagsPicturesAndChaptersAndLandsOnTheTarget) {
+    struct Case {
+        const char* name;
+        const char* args;
+        const char* codec;    // of the copy, as FFmpeg names it
+        const char* encoding; // how the Fix text ends
+        std::size_t chapters;
+    };
+    const Case cases[] = {
+        {"Song.flac", "-c:a flac -sample_fmt s16", "flac", "; FLAC", 0},
+        {"Episode CBR.mp3", "-c:a libmp3lame -b:a 128k", "mp3", "; MP3 128 kbps", 2},
+        {"Episode VBR.mp3", "-c:a libmp3lame -q:a 2", "mp3", "; MP3 VBR V", 2},
+        {"Show.m4a", "-c:a aac -b:a 96k", "aac", "; AAC 96 kbps", 0},
+        {"Master.m4a", "-c:a alac -sample_fmt s16p", "alac", "; ALAC", 0},
+    };
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeOriginal(dir, dir / c.name, c.args);
+        const auto outcome = Workflow::writeFixedCopy(dir / c.name, planGain(dir / c.name, spec),
+                                                      spec, std::nullopt, false, {}, original);
+        const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+        ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
+        EXPECT_EQ(written->copy.extension(), fs::path(c.name).extension());
+        EXPECT_EQ(Verdict::make(written->result, spec).status, Verdict::Status::pass);
+        EXPECT_NE(Workflow::fixTextWritten(*written).find(c.encoding), std::string::npos);
+
+        const Json copy = probe(written->copy);
+        ASSERT_TRUE(copy.contains("streams")) << written->copy;
+        EXPECT_EQ(copy["streams"][0]["codec_name"], c.codec);
+        EXPECT_EQ(copy["streams"][0]["sample_rate"], "44100");
+        EXPECT_EQ(copy["streams"][0]["channels"], 2);
+        ASSERT_EQ(copy["streams"].size(), 2u);
+        EXPECT_EQ(copy["streams"][1]["disposition"]["attached_pic"], 1);
+        EXPECT_EQ(copy["chapters"].size(), c.chapters);
+        const Json& tags = copy["format"]["tags"];
+        const auto title = tags.contains("title") ? tags["title"] : tags.value("TITLE", Json());
+        EXPECT_EQ(title, "Episode 12");
+        for (const auto& [key, value] : tags.items())
+            EXPECT_EQ(key.find("EPLAYGAIN"), std::string::npos) << key;
+    }
+}
+
+// Other originals keep today's WAV copy; one of a Broadcast Wave file keeps its bext chunk, with
+// the loudness fields that the gain makes wrong marked as not set, and its iXML chunk.
+TEST(CopyFormat, BroadcastWaveKeepsItsBextAndIxmlChunks) {
+    TempDir dir;
+    const fs::path take = dir / "Take.wav";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                                "'anoisesrc=d=4:a=0.1:seed=3:r=48000' -c:a pcm_s24le -write_bext 1 "
+                                "-metadata originator=Tavrin -metadata time_reference=48000 '" +
+                                take.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string ixml = "<BWFXML><SCENE>12</SCENE></BWFXML>";
+    std::string bytes = readBytes(take) + "iXML" + std::string("\x22\0\0\0", 4) + ixml;
+    const auto riffSize = static_cast<std::uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        bytes[std::size_t(4 + i)] = static_cast<char>(riffSize >> 8 * i);
+    writeBytes(take, bytes);
+
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    const auto outcome = Workflow::writeFixedCopy(take, planGain(take, spec), spec, std::nullopt,
+                                                  false, {}, original);
+    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->copy.filename(), "Take (Apple Podcasts).wav");
+    EXPECT_TRUE(Workflow::fixTextWritten(*written).ends_with(" dBTP"));
+    const Json tags = probe(written->copy)["format"].value("tags", Json::object());
+    EXPECT_EQ(tags.value("encoded_by", ""), "Tavrin"); // FFmpeg's name for the originator
+    EXPECT_EQ(tags.value("time_reference", ""), "48000");
+    const auto bext = WaveHeader::chunk(written->copy, "bext");
+    ASSERT_TRUE(bext && bext->size() >= 602);
+    EXPECT_EQ((*bext)[412], 0xFF); // the integrated loudness: 0x7FFF, not set
+    EXPECT_EQ((*bext)[413], 0x7F);
+    const auto kept = WaveHeader::chunk(written->copy, "iXML");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(std::string(kept->begin(), kept->end()), ixml);
+    // Without the choice, the copy is as it always was.
+    GainWriter::write(take, dir / "plain.wav", 0);
+    EXPECT_FALSE(WaveHeader::chunk(dir / "plain.wav", "bext"));
+}
+
+// Encoding adds noise, which lifts the highest true peak of dense audio such as pink noise; with
+// the ceiling set where the gained original's peak lands, the first encode goes over it, and the
+// copy kept is the one encoded again at a lower gain.
+TEST(CopyFormat, EncodesAgainLowerWhenEncodingPushedThePeakOver) {
+    TempDir dir;
+    const fs::path noise = dir / "Noise.m4a";
+    makeOriginal(dir, noise, "-c:a aac -b:a 64k");
+    const auto measured = Workflow::measure(noise, false).result;
+    ASSERT_TRUE(measured && measured->truePeak && measured->integrated);
+    const auto specFor = [&](double tolerance) {
+        return Workflow::customSpec(-16, tolerance,
+                                    Fmt::round1(*measured->truePeak - 16 - *measured->integrated));
+    };
+    const DeliverySpec spec = specFor(1);
+
+    GainWriter::write(noise, dir / "once.m4a", planGain(noise, spec), {}, {}, original);
+    const auto once = Workflow::measure(dir / "once.m4a", false).result;
+    ASSERT_TRUE(once);
+    EXPECT_FALSE(Verdict::make(*once, spec).peakOK);
+
+    const auto outcome = Workflow::writeFixedCopy(noise, planGain(noise, spec), spec, std::nullopt,
+                                                  false, {}, original);
+    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
+    EXPECT_EQ(Verdict::make(written->result, spec).status, Verdict::Status::pass);
+
+    // With no tolerance for the lower gain, nothing is kept and the sentence says why.
+    const DeliverySpec strict = specFor(0);
+    fs::create_directories(dir / "out");
+    const auto refused = Workflow::writeFixedCopy(noise, planGain(noise, strict), strict,
+                                                  dir / "out", false, {}, original);
+    const auto* failed = std::get_if<Workflow::CopyOutcome::Failed>(&refused.value);
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(failed->message.starts_with("Encoded as AAC 64 kbps, the copy’s true peak is "))
+        << failed->message;
+    EXPECT_TRUE(failed->message.ends_with(" LU tolerance. It needs a limiter first."))
+        << failed->message;
+    EXPECT_TRUE(namesIn(dir / "out").empty());
+}
+
+} // namespace
+} // namespace tavrin
