@@ -175,6 +175,10 @@ std::optional<DeliveryCodec> deliveryCodec(const fs::path& original, AudioCodec 
     return std::nullopt;
 }
 
+std::string deliveryDescription(const FfmpegReader& original, DeliveryCodec codec) {
+    return settingsFor(codec, original).description;
+}
+
 const char* deliveryExtension(DeliveryCodec codec) {
     switch (codec) {
     case DeliveryCodec::flac:

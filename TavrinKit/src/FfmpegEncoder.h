@@ -25,6 +25,9 @@ std::optional<DeliveryCodec> deliveryCodec(const std::filesystem::path& original
 /// The copy's extension: ".flac", ".m4a" or ".mp3".
 const char* deliveryExtension(DeliveryCodec codec);
 
+/// How a copy of `original` in `codec` is encoded, as FfmpegEncoder::description() says it.
+std::string deliveryDescription(const FfmpegReader& original, DeliveryCodec codec);
+
 /// Encodes interleaved float frames into a new file in a delivery format, at the original's sample
 /// rate and channels, with its bit rate (or bit depth), tags, chapters and pictures. Tags that a
 /// gain change makes wrong (ReplayGain, R128 gains, iTunNORM, iTunSMPB) are dropped.

@@ -266,6 +266,10 @@ void writePcm(FfmpegReader& reader, const fs::path& to, double gain, const GainC
     commit(file, name);
 }
 
+bool isLossy(DeliveryCodec codec) {
+    return codec == DeliveryCodec::aac || codec == DeliveryCodec::mp3;
+}
+
 /// Encodes the copy in `codec`, the original's own delivery format, keeping its channel order.
 Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, const fs::path& to, double gain,
                       const GainCurve& curve, const ProgressFn& progress,
@@ -294,8 +298,7 @@ Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, const fs::path&
         writingStopped(e.what());
     }
     commit(file, name);
-    const bool lossy = codec == DeliveryCodec::aac || codec == DeliveryCodec::mp3;
-    return {encoder->description(), lossy};
+    return {encoder->description(), isLossy(codec)};
 }
 
 /// The original's delivery format, when a copy in `format` keeps it.
@@ -368,6 +371,18 @@ fs::path destination(const fs::path& original, std::string_view label,
     while (isTaken(name.numbered(number)))
         ++number;
     return name.numbered(number);
+}
+
+std::optional<Encoding> encoding(const fs::path& original, CopyFormat format) {
+    if (format != CopyFormat::original)
+        return std::nullopt;
+    try {
+        const FfmpegReader reader(original);
+        if (const auto codec = deliveryCodec(original, reader.format().codec))
+            return Encoding{deliveryDescription(reader, *codec), isLossy(*codec)};
+    } catch (const FfmpegError&) {
+    }
+    return std::nullopt;
 }
 
 std::optional<Encoding> write(const fs::path& from, const fs::path& to, double gain,

@@ -86,6 +86,13 @@ TEST(CopyFormat, KeepsCodecTagsPicturesAndChaptersAndLandsOnTheTarget) {
         EXPECT_EQ(written->copy.extension(), fs::path(c.name).extension());
         EXPECT_EQ(Verdict::make(written->result, spec).status, Verdict::Status::pass);
         EXPECT_NE(Workflow::fixTextWritten(*written).find(c.encoding), std::string::npos);
+        // Found again later, the copy says how it was encoded.
+        const auto measured = Workflow::measure(dir / c.name, false).result;
+        const auto earlier =
+            Workflow::earlierCopy(dir / c.name, *measured, planGain(dir / c.name, spec), spec,
+                                  std::nullopt, false, {}, original);
+        ASSERT_TRUE(earlier);
+        EXPECT_EQ(earlier->encoding, written->encoding);
 
         const Json copy = probe(written->copy);
         ASSERT_TRUE(copy.contains("streams")) << written->copy;

@@ -73,6 +73,10 @@ std::optional<Encoding> write(const std::filesystem::path& from, const std::file
                               const CancelCheck& isCancelled = {},
                               CopyFormat format = CopyFormat::wav);
 
+/// How a copy of `original` in `format` is encoded, as write() returns it; absent for WAV and
+/// AIFF copies and for an original that can't be opened.
+std::optional<Encoding> encoding(const std::filesystem::path& original, CopyFormat format);
+
 /// A gain that changes from frame to frame, on top of the constant one: fills `factors` with the
 /// linear factors of the frames from `first` on. It is asked for consecutive runs of frames, in
 /// order, and each factor multiplies every channel of its frame.

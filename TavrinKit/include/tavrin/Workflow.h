@@ -184,7 +184,8 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
 /// A copy of `original` made earlier for `spec`: among the files named like its copies in the
 /// folder copies go to, the first whose duration, sample rate and channel count equal those of
 /// `measured` (the original's reading), whose integrated loudness is the original's plus `gain`
-/// within 0.2 LU, and which passes `spec`. Absent when there is none; never fails otherwise.
+/// within 0.2 LU (an MP3 or AAC copy, encoded again after a first try, within the tolerance), and
+/// which passes `spec`. Absent when there is none; never fails otherwise.
 /// Throws Cancelled when `isCancelled` stops the work.
 std::optional<CopyOutcome::Written>
 earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
