@@ -136,7 +136,8 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
         if (n >= 31) {
             std::vector<double> in(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
             const double* taps = TruePeakDetector::filterBank().front().data();
-            EXPECT_EQ(VectorOps::scanPeaks(in.data(), n - 31, taps, {1e300, 1e300}, 0).sample, peak);
+            EXPECT_EQ(VectorOps::scanPeaks(in.data(), n - 31, taps, {1e300, 1e300}, 0).sample,
+                      peak);
         }
         // 16- and 24-bit samples in either byte order read as the integer over full scale, and
         // split into pairs; the 24-bit reader may read 4 bytes past the last sample.

@@ -75,8 +75,8 @@ struct PeakBounds {
 /// One pass over n + 31 inputs: output i of phase k is Σ_p in[i + p] · taps[32·k + p], and the
 /// result holds the largest output magnitude of the three phases, or `interpolated` if larger,
 /// with the largest input magnitude. Outputs that `bounds` show cannot reach past `interpolated`
-/// are skipped, which never changes the result. `run` is a second, usually lower, running peak raised by the same
-/// outputs: the peak of a stretch of time as well as the file's, in one pass.
+/// are skipped, which never changes the result. `run` is a second, usually lower, running peak
+/// raised by the same outputs: the peak of a stretch of time as well as the file's, in one pass.
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const PeakBounds& bounds,
                    double interpolated, double run = HUGE_VAL);
 
