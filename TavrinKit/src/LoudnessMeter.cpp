@@ -82,6 +82,7 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     TAVRIN_EXPECTS(sampleRate > 0);
     TAVRIN_EXPECTS(!m_weights.empty());
     const auto stages = KWeighting::stages(sampleRate);
+    TAVRIN_EXPECTS(stages[1].b0 == 1 && stages[1].b1 == -2 && stages[1].b2 == 1);
     for (std::size_t s = 0; s < stages.size(); ++s) {
         const Biquad& b = stages[s];
         std::copy_n(std::array{b.b0, b.b1, b.b2, b.a1, b.a2}.begin(), 5,
