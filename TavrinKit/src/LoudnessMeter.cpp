@@ -172,22 +172,22 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
     const FlushDenormals flushDenormals; // the setting belongs to the thread
     if (part < m_groups.size()) {
         // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer;
-        // then the energy of each span of a step, for commit() to add up in order.
+        // then the energy of each span of a step, for commit() to add up in order. A span is
+        // filtered and summed at once, so its filtered samples never leave the first-level cache.
         const LaneGroup& group = m_groups[part];
-        std::array<const double*, 4> in{};
-        for (std::size_t j = 0; j < group.lanes; ++j)
-            in[j] = channels[m_weighted[group.first + j]];
         auto& filtered = m_filtered[part];
-        if (filtered.size() < frameCount * group.lanes)
-            filtered.assign(frameCount * group.lanes, 0.0);
-        VectorOps::biquadCascade(m_coefficients.data(), &m_delays[6 * group.first], in.data(),
-                                 filtered.data(), group.lanes, frameCount);
         auto& spanSums = m_spanSums[part];
         spanSums.clear();
         forEachSpan(frameCount, 1, [&](std::size_t first, std::size_t count, bool) {
+            std::array<const double*, 4> in{};
+            for (std::size_t j = 0; j < group.lanes; ++j)
+                in[j] = channels[m_weighted[group.first + j]] + first;
+            if (filtered.size() < count * group.lanes)
+                filtered.resize(count * group.lanes);
+            VectorOps::biquadCascade(m_coefficients.data(), &m_delays[6 * group.first], in.data(),
+                                     filtered.data(), group.lanes, count);
             std::array<double, 4> sums{};
-            VectorOps::sumOfSquares(filtered.data() + first * group.lanes, count, group.lanes,
-                                    sums.data());
+            VectorOps::sumOfSquares(filtered.data(), count, group.lanes, sums.data());
             spanSums.insert(spanSums.end(), sums.begin(),
                             sums.begin() + std::ptrdiff_t(group.lanes));
         });

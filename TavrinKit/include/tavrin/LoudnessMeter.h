@@ -99,7 +99,7 @@ private:
     double m_stepEnergy = 0;
     std::int64_t m_stepFrames = 0;
     std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
-    std::vector<std::vector<double>> m_filtered; ///< per lane group: interleaved K-weighted samples
+    std::vector<std::vector<double>> m_filtered; ///< per lane group: a span's K-weighted samples
     std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
     std::vector<const double*> m_pointers;
 
