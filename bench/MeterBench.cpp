@@ -92,9 +92,8 @@ void kWeighting(benchmark::State& state) {
     if (!selectInstructionSet(state))
         return;
     const auto stages = KWeighting::stages(rate);
-    const std::array<double, 10> coefficients{
-        stages[0].b0, stages[0].b1, stages[0].b2, stages[0].a1, stages[0].a2,
-        stages[1].b0, stages[1].b1, stages[1].b2, stages[1].a1, stages[1].a2};
+    const std::array<double, 7> coefficients{stages[0].b0, stages[0].b1, stages[0].b2, stages[0].a1,
+                                             stages[0].a2, stages[1].a1, stages[1].a2};
     const auto lanes = static_cast<std::size_t>(state.range(1));
     std::vector<double> delay(6 * lanes);
     const auto in = noiseBuffer();

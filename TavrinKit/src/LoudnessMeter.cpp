@@ -82,12 +82,9 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     TAVRIN_EXPECTS(sampleRate > 0);
     TAVRIN_EXPECTS(!m_weights.empty());
     const auto stages = KWeighting::stages(sampleRate);
-    TAVRIN_EXPECTS(stages[1].b0 == 1 && stages[1].b1 == -2 && stages[1].b2 == 1);
-    for (std::size_t s = 0; s < stages.size(); ++s) {
-        const Biquad& b = stages[s];
-        std::copy_n(std::array{b.b0, b.b1, b.b2, b.a1, b.a2}.begin(), 5,
-                    m_coefficients.begin() + static_cast<std::ptrdiff_t>(5 * s));
-    }
+    const Biquad &shelf = stages[0], &highPass = stages[1];
+    TAVRIN_EXPECTS(highPass.b0 == 1 && highPass.b1 == -2 && highPass.b2 == 1);
+    m_coefficients = {shelf.b0, shelf.b1, shelf.b2, shelf.a1, shelf.a2, highPass.a1, highPass.a2};
     for (std::size_t c = 0; c < m_weights.size(); ++c)
         if (m_weights[c] > 0) // channels with weight 0 are never filtered, never summed
             m_weighted.push_back(c);

@@ -89,7 +89,7 @@ private:
     double m_sampleRate;
     std::vector<double> m_weights;
     EnergyHistory m_history;
-    std::array<double, 10> m_coefficients{};
+    std::array<double, 7> m_coefficients{};
     std::vector<std::size_t> m_weighted; ///< channels with weight > 0, in order
     std::vector<LaneGroup> m_groups;
     std::vector<double> m_delays; ///< six values of filter state per weighted channel

@@ -46,9 +46,9 @@ void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double
 
 /// The two K-weighting sections in cascade, run over `lanes` (1, 2 or 4) channels at once:
 /// in[j] points at channel j's n samples; out receives the n·lanes filtered samples interleaved
-/// (out[i·lanes + j]). `coefficients` holds b0 b1 b2 a1 a2 of each section; the second is the
-/// high-pass, whose b0 b1 b2 are 1, −2, 1 at every rate and are taken as such. `delay` holds six
-/// doubles of stream state per lane, carried from one call to the next.
+/// (out[i·lanes + j]). `coefficients` holds b0 b1 b2 a1 a2 of the shelf, then a1 a2 of the
+/// high-pass, whose b0 b1 b2 are 1, −2, 1 at every rate. `delay` holds six doubles of stream
+/// state per lane, carried from one call to the next.
 void biquadCascade(const double* coefficients, double* delay, const double* const* in, double* out,
                    std::size_t lanes, std::size_t n);
 
