@@ -82,22 +82,19 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     TAVRIN_EXPECTS(sampleRate > 0);
     TAVRIN_EXPECTS(!m_weights.empty());
     const auto stages = KWeighting::stages(sampleRate);
-    const Biquad &shelf = stages[0], &highPass = stages[1];
-    TAVRIN_EXPECTS(highPass.b0 == 1 && highPass.b1 == -2 && highPass.b2 == 1);
-    m_coefficients = {shelf.b0, shelf.b1, shelf.b2, shelf.a1, shelf.a2, highPass.a1, highPass.a2};
+    m_filter = VectorOps::kWeightingFilter(stages[0], stages[1]);
     for (std::size_t c = 0; c < m_weights.size(); ++c)
         if (m_weights[c] > 0) // channels with weight 0 are never filtered, never summed
             m_weighted.push_back(c);
     for (std::size_t first = 0; first < m_weighted.size();) {
         const std::size_t left = m_weighted.size() - first;
-        const std::size_t lanes = left >= 4 ? 4 : left >= 2 ? 2 : 1;
+        const std::size_t lanes = left >= 2 ? 2 : 1;
         m_groups.push_back({first, lanes});
         first += lanes;
     }
-    m_delays.assign(6 * m_weighted.size(), 0.0);
+    m_filterState.assign(8 * m_weighted.size(), 0.0);
     m_truePeaks.resize(m_weights.size());
     m_input.resize(m_weights.size());
-    m_filtered.resize(m_groups.size());
     m_spanSums.resize(m_groups.size());
     m_pointers.resize(m_weights.size());
 }
@@ -168,23 +165,18 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
                                 std::size_t frameCount) {
     const FlushDenormals flushDenormals; // the setting belongs to the thread
     if (part < m_groups.size()) {
-        // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer;
-        // then the energy of each span of a step, for commit() to add up in order. A span is
-        // filtered and summed at once, so its filtered samples never leave the first-level cache.
+        // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer,
+        // giving the energy of each span of a step for commit() to add up in order.
         const LaneGroup& group = m_groups[part];
-        auto& filtered = m_filtered[part];
         auto& spanSums = m_spanSums[part];
         spanSums.clear();
         forEachSpan(frameCount, 1, [&](std::size_t first, std::size_t count, bool) {
-            std::array<const double*, 4> in{};
+            std::array<const double*, 2> in{};
             for (std::size_t j = 0; j < group.lanes; ++j)
                 in[j] = channels[m_weighted[group.first + j]] + first;
-            if (filtered.size() < count * group.lanes)
-                filtered.resize(count * group.lanes);
-            VectorOps::biquadCascade(m_coefficients.data(), &m_delays[6 * group.first], in.data(),
-                                     filtered.data(), group.lanes, count);
-            std::array<double, 4> sums{};
-            VectorOps::sumOfSquares(filtered.data(), count, group.lanes, sums.data());
+            std::array<double, 2> sums{};
+            VectorOps::kWeightedEnergy(m_filter, &m_filterState[8 * group.first], in.data(),
+                                       group.lanes, count, sums.data());
             spanSums.insert(spanSums.end(), sums.begin(),
                             sums.begin() + std::ptrdiff_t(group.lanes));
         });

@@ -10,9 +10,8 @@ namespace tavrin::VectorOps::detail {
 struct KernelTable {
     void (*floatToDouble)(const float*, double*, std::size_t);
     bool (*allFinite)(const float*, std::size_t);
-    void (*sumOfSquares)(const double*, std::size_t, std::size_t, double*);
-    void (*biquadCascade)(const double*, double*, const double* const*, double*, std::size_t,
-                          std::size_t);
+    void (*kWeightedEnergy)(const KWeightingFilter&, double*, const double* const*, std::size_t,
+                            std::size_t, double*);
     PeakScan (*scanPeaks)(const double*, std::size_t, const double*, const PeakBounds&, double,
                           double);
     void (*scale)(float*, std::size_t, float);

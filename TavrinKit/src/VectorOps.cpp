@@ -89,13 +89,51 @@ bool allFinite(const float* x, std::size_t n) {
     return kernels().allFinite(x, n);
 }
 
-void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double* sums) {
-    kernels().sumOfSquares(y, frames, lanes, sums);
+namespace {
+
+/// The responses of a block of 8 outputs of the recursion with numerator `b` on the second
+/// differences and denominator `a` (a[0] = 1), worked out in extended precision so that each is
+/// rounded once.
+std::array<double, 14 * 8> blockResponses(const std::array<long double, 3>& b,
+                                          const std::array<long double, 5>& a) {
+    constexpr std::size_t B = 8;
+    std::array<double, 14 * 8> out{};
+    for (std::size_t column = 0; column < B + 6; ++column) {
+        // Index 4 + t holds time i + t: the values before the block, then the block.
+        std::array<long double, B + 4> d{}, y{};
+        (column < B + 2 ? d[column + 2] : y[column - B - 2]) = 1;
+        for (std::size_t r = 0; r < B; ++r) {
+            long double sum = 0;
+            for (std::size_t t = 0; t < 5; ++t)
+                sum += (t < 3 ? b[t] * d[4 + r - t] : 0) - (t > 0 ? a[t] * y[4 + r - t] : 0);
+            y[4 + r] = sum;
+            out[B * column + r] = static_cast<double>(sum);
+        }
+    }
+    return out;
 }
 
-void biquadCascade(const double* coefficients, double* delay, const double* const* in, double* out,
-                   std::size_t lanes, std::size_t n) {
-    kernels().biquadCascade(coefficients, delay, in, out, lanes, n);
+} // namespace
+
+KWeightingFilter kWeightingFilter(const Biquad& shelf, const Biquad& highPass) {
+    TAVRIN_EXPECTS(highPass.b0 == 1 && highPass.b1 == -2 && highPass.b2 == 1);
+    KWeightingFilter filter{};
+    filter.sections = {shelf.b0, shelf.b1, shelf.b2, shelf.a1, shelf.a2, highPass.a1, highPass.a2};
+    // The two recursions as one: the product of the sections' denominators.
+    const std::array<long double, 3> sa{1, shelf.a1, shelf.a2}, ha{1, highPass.a1, highPass.a2};
+    std::array<long double, 5> a{};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 3; ++j)
+            a[i + j] += sa[i] * ha[j];
+    const std::array<long double, 3> b{shelf.b0, shelf.b1, shelf.b2};
+    filter.block8 = blockResponses(b, a);
+    return filter;
+}
+
+void kWeightedEnergy(const KWeightingFilter& filter, double* state, const double* const* in,
+                     std::size_t lanes, std::size_t n, double* sums) {
+    TAVRIN_EXPECTS(lanes == 1 || lanes == 2);
+    kernels().kWeightedEnergy(filter, state, in, lanes, n, sums);
 }
 
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const PeakBounds& bounds,

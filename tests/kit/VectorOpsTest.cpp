@@ -1,10 +1,12 @@
 #include "tavrin/VectorOps.h"
 
 #include "Signals.h"
+#include "tavrin/KWeighting.h"
 #include "tavrin/TruePeakDetector.h"
 
 #include <array>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -40,6 +42,24 @@ std::vector<double> program(double seconds, double rate, std::uint64_t seed) {
     x[x.size() / 3] = 0.9;
     x[x.size() / 3 + 1] = -0.9;
     return x;
+}
+
+/// The sum of squares of n samples through the K-weighting sections in cascade, from rest.
+double cascadeEnergy(const std::array<Biquad, 2>& stages, const double* x, std::size_t n) {
+    long double state[2][4] = {}, energy = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        long double v = x[i];
+        for (std::size_t s = 0; s < 2; ++s) {
+            const Biquad& q = stages[s];
+            auto& [x1, x2, y1, y2] = state[s];
+            const long double y = q.b0 * v + q.b1 * x1 + q.b2 * x2 - q.a1 * y1 - q.a2 * y2;
+            x2 = std::exchange(x1, v);
+            y2 = std::exchange(y1, y);
+            v = y;
+        }
+        energy += v * v;
+    }
+    return static_cast<double>(energy);
 }
 
 void expectNearResult(const LoudnessResult& a, const LoudnessResult& b, double tolerance) {
@@ -162,16 +182,23 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
         VectorOps::splitPairs(got.data(), even.data(), odd.data(), n / 2);
         for (std::size_t i = 0; i < n / 2; ++i)
             ASSERT_TRUE(even[i] == got[2 * i] && odd[i] == got[2 * i + 1]) << i;
-        for (std::size_t lanes : {1u, 2u, 4u}) {
-            // Lane j holds only the values at j, j + lanes, j + 2·lanes, …
-            std::vector<double> interleaved(n * lanes, 0.0);
-            for (std::size_t i = 0; i < n; ++i)
-                interleaved[i * lanes + lanes - 1] = x[i];
-            double sums[4];
-            VectorOps::sumOfSquares(interleaved.data(), n, lanes, sums);
-            EXPECT_NEAR(sums[lanes - 1], sum, 1e-12);
-            for (std::size_t j = 0; j + 1 < lanes; ++j)
-                EXPECT_EQ(sums[j], 0.0);
+        // K-weighting in two calls, the state carried from one to the other, against the two
+        // sections in cascade in extended precision; lane 1 gets the samples in reverse.
+        const auto stages = KWeighting::stages(48000);
+        const auto filter = VectorOps::kWeightingFilter(stages[0], stages[1]);
+        const std::vector<double> reversed(x.rend() - std::ptrdiff_t(n), x.rend());
+        const double expected[2] = {cascadeEnergy(stages, x.data(), n),
+                                    cascadeEnergy(stages, reversed.data(), n)};
+        for (const std::size_t lanes : {1u, 2u}) {
+            double state[16] = {}, energy[2] = {}, sums[2];
+            for (const auto& [from, to] : {std::pair{std::size_t(0), n / 3}, std::pair{n / 3, n}}) {
+                const double* in[2] = {x.data() + from, reversed.data() + from};
+                VectorOps::kWeightedEnergy(filter, state, in, lanes, to - from, sums);
+                for (std::size_t j = 0; j < lanes; ++j)
+                    energy[j] += sums[j];
+            }
+            for (std::size_t j = 0; j < lanes; ++j)
+                EXPECT_NEAR(energy[j], expected[j], 1e-10 * expected[j]) << lanes << " lanes";
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/Timeline.h"
 #include "tavrin/TruePeakDetector.h"
+#include "tavrin/VectorOps.h"
 
 #include <array>
 #include <cstdint>
@@ -69,7 +70,7 @@ private:
     /// Weighted channels are K-weighted a few at a time, one per vector lane.
     struct LaneGroup {
         std::size_t first = 0; ///< index of its first channel in m_weighted
-        std::size_t lanes = 1; ///< 1, 2 or 4
+        std::size_t lanes = 1; ///< 1 or 2
     };
 
     void processDoubles(const double* const* channels, std::size_t frameCount);
@@ -89,17 +90,16 @@ private:
     double m_sampleRate;
     std::vector<double> m_weights;
     EnergyHistory m_history;
-    std::array<double, 7> m_coefficients{};
+    VectorOps::KWeightingFilter m_filter;
     std::vector<std::size_t> m_weighted; ///< channels with weight > 0, in order
     std::vector<LaneGroup> m_groups;
-    std::vector<double> m_delays; ///< six values of filter state per weighted channel
+    std::vector<double> m_filterState; ///< eight values per weighted channel
     std::vector<TruePeakDetector> m_truePeaks;
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;
     double m_stepEnergy = 0;
     std::int64_t m_stepFrames = 0;
     std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
-    std::vector<std::vector<double>> m_filtered; ///< per lane group: a span's K-weighted samples
     std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
     std::vector<const double*> m_pointers;
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "tavrin/KWeighting.h"
+
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <string_view>
@@ -40,17 +43,25 @@ void splitPairs(const float* in, float* a, float* b, std::size_t n);
 /// True when every x[i], i < n, is a finite number (neither NaN nor infinite).
 bool allFinite(const float* x, std::size_t n);
 
-/// Per-lane sums of squares over `frames` frames of `lanes` interleaved lanes (1, 2 or 4):
-/// sums[j] = Σ_i y[i·lanes + j]².
-void sumOfSquares(const double* y, std::size_t frames, std::size_t lanes, double* sums);
+/// The K-weighting filter, the shelf and the high-pass in cascade, in the forms the kernels run.
+/// The high-pass's feed-forward part, the second difference d[i] = x[i] − 2·x[i−1] + x[i−2], can
+/// go first; what is left is one fourth-order recursion, output y[i] following from d[i − 2 … i]
+/// and y[i − 4 … i − 1]. A block of 8 outputs from i on is then a sum of responses:
+/// `block8[8·k + r]` is output i + r's response to d[i − 2 + k] for k < 10, and
+/// `block8[8·(10 + k) + r]` its response to y[i − 4 + k] for k < 4.
+struct KWeightingFilter {
+    std::array<double, 7> sections; ///< b0 b1 b2 a1 a2 of the shelf, then a1 a2 of the high-pass
+    std::array<double, 14 * 8> block8;
+};
 
-/// The two K-weighting sections in cascade, run over `lanes` (1, 2 or 4) channels at once:
-/// in[j] points at channel j's n samples; out receives the n·lanes filtered samples interleaved
-/// (out[i·lanes + j]). `coefficients` holds b0 b1 b2 a1 a2 of the shelf, then a1 a2 of the
-/// high-pass, whose b0 b1 b2 are 1, −2, 1 at every rate. `delay` holds six doubles of stream
-/// state per lane, carried from one call to the next.
-void biquadCascade(const double* coefficients, double* delay, const double* const* in, double* out,
-                   std::size_t lanes, std::size_t n);
+/// The filter of `shelf` and `highPass`, whose b0 b1 b2 must be 1, −2, 1 (as at every rate).
+KWeightingFilter kWeightingFilter(const Biquad& shelf, const Biquad& highPass);
+
+/// K-weights n samples of `lanes` (1 or 2) channels at once, in[j] pointing at channel j's, and
+/// sets sums[j] to the sum of squares of channel j's filtered samples. `state` holds eight doubles
+/// per lane carried from one call to the next, all zero at the start of a stream.
+void kWeightedEnergy(const KWeightingFilter& filter, double* state, const double* const* in,
+                     std::size_t lanes, std::size_t n, double* sums);
 
 /// What one pass of the true-peak detector finds.
 struct PeakScan {
