@@ -84,32 +84,36 @@ std::int64_t plausibleLength(const FfmpegReader& reader, const std::filesystem::
 }
 
 /// The file's samples in double precision, a chunk at a time, in two buffers: the next chunk is
-/// read into one while the other is metered. They grow to what the chunks need, no more: most
-/// files are shorter than one chunk.
+/// read into one while the other is metered. Plain 16- and 24-bit PCM is converted straight into
+/// them; anything else is read in single precision first.
 class ChunkBuffers {
 public:
     explicit ChunkBuffers(FfmpegReader& reader)
         : m_reader(reader), m_channels(static_cast<std::size_t>(reader.format().channelCount)),
+          m_capacity(reader.framesPerRead(chunkFrames)),
           // A float file or a decoder can give NaN or infinite samples, which would turn every
           // reading into "nan"; integers can't.
           m_checkFinite(reader.format().codec != AudioCodec::linearPCM || reader.format().isFloat) {
+        for (std::size_t b = 0; b < 2; ++b) {
+            // Left uninitialised: most files are shorter than one chunk, and only what is read is
+            // ever touched.
+            m_buffers[b].reset(new double[m_capacity * m_channels]);
+            for (std::size_t c = 0; c < m_channels; ++c)
+                m_pointers[b].push_back(m_buffers[b].get() + c * m_capacity);
+        }
     }
 
     /// Reads the next chunk into buffer `b`: its frames, 0 at the end of the file.
     std::size_t read(std::size_t b) {
+        double* const* out = m_pointers[b].data();
+        if (m_reader.readsDoubles())
+            return m_reader.readDoubles(chunkFrames, out);
         const std::size_t frames = readChunk(m_reader, chunkFrames);
-        if (frames == 0)
-            return 0;
-        auto& buffer = m_buffers[b];
-        if (buffer.size() < frames * m_channels)
-            buffer.resize(frames * m_channels);
-        m_pointers[b].resize(m_channels);
         const auto channels = m_reader.channelData();
-        for (std::size_t c = 0; c < m_channels; ++c) {
+        for (std::size_t c = 0; c < m_channels && frames > 0; ++c) {
             if (m_checkFinite && !VectorOps::allFinite(channels[c], frames))
                 unreadable("The file holds invalid samples (not a number or infinite).");
-            m_pointers[b][c] = buffer.data() + c * frames;
-            VectorOps::floatToDouble(channels[c], buffer.data() + c * frames, frames);
+            VectorOps::floatToDouble(channels[c], out[c], frames);
         }
         return frames;
     }
@@ -119,9 +123,10 @@ public:
 private:
     FfmpegReader& m_reader;
     std::size_t m_channels;
+    std::size_t m_capacity;
     bool m_checkFinite;
-    std::array<std::vector<double>, 2> m_buffers;
-    std::array<std::vector<const double*>, 2> m_pointers;
+    std::array<std::unique_ptr<double[]>, 2> m_buffers;
+    std::array<std::vector<double*>, 2> m_pointers;
 };
 
 /// Meters the rest of the file, calling `metered(frames)` after each chunk. While one chunk is
@@ -174,7 +179,6 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                                       ? std::vector{2.0}
                                       : tavrin::weights(channelRoles(format));
     LoudnessMeter meter(std::move(weights), format.sampleRate);
-    reader->reserve(chunkFrames);
     meter.reserve(plausibleLength(*reader, path));
     if (withTimeline)
         meter.keepTimeline();

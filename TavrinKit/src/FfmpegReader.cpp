@@ -8,6 +8,8 @@
 #include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/DecoderLog.h"
+#include "tavrin/Expects.h"
+#include "tavrin/VectorOps.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +22,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -95,6 +98,8 @@ struct FfmpegReader::State {
     std::size_t directRoom = 0;
     std::size_t directFrames = 0;
     std::vector<std::uint8_t*> outPointers;
+    // Set while readDoubles() reads: where the converted frames go instead.
+    double* const* doublesOut = nullptr;
 
     bool draining = false;
     bool finished = false;
@@ -500,6 +505,15 @@ bool FfmpegReader::State::readPcmFromFile() {
 /// Converts `frames` interleaved frames at `data` into `channels` when they fit, else `pending`.
 void FfmpegReader::State::convertPcmFrames(const std::uint8_t* data, std::size_t frames) {
     const std::size_t channelCount = std::size_t(format.channelCount);
+    if (doublesOut) { // readPcmFromFile() never reads more than there is room for
+        std::array<double*, 2> at{};
+        for (std::size_t c = 0; c < channelCount; ++c)
+            at[c] = doublesOut[c] + directOffset;
+        VectorOps::pcmToDoubles(data, frames, channelCount, pcm.bytes, pcm.bigEndian, at.data());
+        framesDecoded += std::int64_t(frames);
+        directFrames = frames;
+        return;
+    }
     const bool direct = frames <= directRoom;
     if (!direct)
         ensurePending(frames);
@@ -659,6 +673,28 @@ std::size_t FfmpegReader::read(std::size_t maxFrames) {
 
 std::span<const float* const> FfmpegReader::channelData() const {
     return m_state->pointers;
+}
+
+bool FfmpegReader::readsDoubles() const {
+    const State& s = *m_state;
+    return s.fileAt >= 0 && s.decoder &&
+           (s.pcm.sample == PcmSample::s16 || s.pcm.sample == PcmSample::s24) &&
+           (s.format.channelCount == 1 || s.format.channelCount == 2);
+}
+
+std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out) {
+    TAVRIN_EXPECTS(readsDoubles());
+    State& s = *m_state;
+    s.directOffset = s.directFrames = 0;
+    s.directRoom = framesPerRead(maxFrames);
+    s.doublesOut = out;
+    struct Reset {
+        State& s;
+        ~Reset() { s.doublesOut = nullptr; }
+    } reset{s};
+    const std::size_t frames = s.readPcmFromFile() ? s.directFrames : 0;
+    s.position += std::int64_t(frames);
+    return frames;
 }
 
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {

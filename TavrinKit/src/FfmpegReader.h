@@ -57,6 +57,14 @@ public:
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;
 
+    /// Whether readDoubles() can be used: plain 16- or 24-bit PCM of one or two channels, read
+    /// straight from the file, whose samples convert to double precision in one pass.
+    bool readsDoubles() const;
+    /// read() into `out[c]`, which holds framesPerRead(`maxFrames`) frames per channel, in double
+    /// precision, with the values read() would give; channelData() is left as it was. Requires
+    /// readsDoubles().
+    std::size_t readDoubles(std::size_t maxFrames, double* const* out);
+
     /// The opened file as FFmpeg sees it (tags, chapters, pictures, codec parameters), and which
     /// of its streams is the audio read; valid while the reader lives.
     const AVFormatContext& demuxer() const;

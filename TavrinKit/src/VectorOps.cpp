@@ -157,6 +157,12 @@ void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEn
     kernels().int24ToFloat(in, out, n, bigEndian);
 }
 
+void pcmToDoubles(const unsigned char* in, std::size_t frames, std::size_t channels,
+                  std::size_t bytes, bool bigEndian, double* const* out) {
+    TAVRIN_EXPECTS((channels == 1 || channels == 2) && (bytes == 2 || bytes == 3));
+    kernels().pcmToDoubles(in, frames, channels, bytes, bigEndian, out);
+}
+
 void splitPairs(const float* in, float* a, float* b, std::size_t n) {
     kernels().splitPairs(in, a, b, n);
 }

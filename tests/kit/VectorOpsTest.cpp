@@ -178,6 +178,15 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
                     VectorOps::int24ToFloat(bytes.data(), got.data(), n, big);
                 for (std::size_t i = 0; i < n; ++i)
                     ASSERT_EQ(got[i], float(value(i)) / float(1 << (8 * width - 1))) << i;
+                // The same values in double precision, as one channel or as pairs.
+                std::vector<double> first(n), second(n);
+                double* out[2] = {first.data(), second.data()};
+                for (const std::size_t channels : {1u, 2u}) {
+                    VectorOps::pcmToDoubles(bytes.data(), n / channels, channels,
+                                            std::size_t(width), big, out);
+                    for (std::size_t i = 0; i < n / channels * channels; ++i)
+                        ASSERT_EQ(out[i % channels][i / channels], got[i]) << channels << " " << i;
+                }
             }
         VectorOps::splitPairs(got.data(), even.data(), odd.data(), n / 2);
         for (std::size_t i = 0; i < n / 2; ++i)
