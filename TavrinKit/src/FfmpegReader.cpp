@@ -509,7 +509,7 @@ void FfmpegReader::State::convertPcmFrames(const std::uint8_t* data, std::size_t
         std::array<double*, 2> at{};
         for (std::size_t c = 0; c < channelCount; ++c)
             at[c] = doublesOut[c] + directOffset;
-        VectorOps::pcmToDoubles(data, frames, channelCount, pcm.bytes, pcm.bigEndian, at.data());
+        VectorOps::pcmToDoubles(data, frames, channelCount, pcm.bytes, at.data());
         framesDecoded += std::int64_t(frames);
         directFrames = frames;
         return;
@@ -677,7 +677,7 @@ std::span<const float* const> FfmpegReader::channelData() const {
 
 bool FfmpegReader::readsDoubles() const {
     const State& s = *m_state;
-    return s.fileAt >= 0 && s.decoder &&
+    return s.fileAt >= 0 && s.decoder && !s.pcm.bigEndian &&
            (s.pcm.sample == PcmSample::s16 || s.pcm.sample == PcmSample::s24) &&
            (s.format.channelCount == 1 || s.format.channelCount == 2);
 }

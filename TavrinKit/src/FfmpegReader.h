@@ -57,7 +57,7 @@ public:
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;
 
-    /// Whether readDoubles() can be used: plain 16- or 24-bit PCM of one or two channels, read
+    /// Whether readDoubles() can be used: plain 16- or 24-bit PCM WAV of one or two channels, read
     /// straight from the file, whose samples convert to double precision in one pass.
     bool readsDoubles() const;
     /// read() into `out[c]`, which holds framesPerRead(`maxFrames`) frames per channel, in double

@@ -17,7 +17,7 @@ struct KernelTable {
     void (*scale)(float*, std::size_t, float);
     void (*int16ToFloat)(const unsigned char*, float*, std::size_t, bool);
     void (*int24ToFloat)(const unsigned char*, float*, std::size_t, bool);
-    void (*pcmToDoubles)(const unsigned char*, std::size_t, std::size_t, std::size_t, bool,
+    void (*pcmToDoubles)(const unsigned char*, std::size_t, std::size_t, std::size_t,
                          double* const*);
     void (*splitPairs)(const float*, float*, float*, std::size_t);
     double (*maxMagnitude)(const double*, std::size_t);

@@ -158,9 +158,9 @@ void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEn
 }
 
 void pcmToDoubles(const unsigned char* in, std::size_t frames, std::size_t channels,
-                  std::size_t bytes, bool bigEndian, double* const* out) {
+                  std::size_t bytes, double* const* out) {
     TAVRIN_EXPECTS((channels == 1 || channels == 2) && (bytes == 2 || bytes == 3));
-    kernels().pcmToDoubles(in, frames, channels, bytes, bigEndian, out);
+    kernels().pcmToDoubles(in, frames, channels, bytes, out);
 }
 
 void splitPairs(const float* in, float* a, float* b, std::size_t n) {

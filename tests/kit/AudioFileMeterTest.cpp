@@ -103,6 +103,7 @@ TEST(AudioFileMeter, ExtensibleWavSamplesReadAsLibsndfileReadsThem) {
     const double seconds = 0.25;
     const Channels x = {sine(997, -12, seconds, 48000), sine(440, -15, seconds, 48000)};
     TempDir dir;
+    int readInDoubles = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description + std::string(" in ") + std::to_string(c.container));
         std::string data;
@@ -136,10 +137,23 @@ TEST(AudioFileMeter, ExtensibleWavSamplesReadAsLibsndfileReadsThem) {
         for (std::size_t f = 0; f < frames; ++f)
             for (std::size_t ch = 0; ch < 2; ++ch)
                 ASSERT_EQ(reader.channelData()[ch][f], expected.samples[2 * f + ch]) << f;
+        // Read again in double precision where the meter does: the same values.
+        FfmpegReader again(path);
+        if (again.readsDoubles()) {
+            ++readInDoubles;
+            std::vector<double> left(frames), right(frames);
+            double* out[2] = {left.data(), right.data()};
+            ASSERT_EQ(again.readDoubles(frames, out), frames);
+            for (std::size_t f = 0; f < frames; ++f)
+                ASSERT_TRUE(left[f] == reader.channelData()[0][f] &&
+                            right[f] == reader.channelData()[1][f])
+                    << f;
+        }
         const FileMeasurement m = AudioFileMeter::measure(path, false);
         EXPECT_EQ(m.format, c.description);
         EXPECT_EQ(m.result.duration, seconds);
     }
+    EXPECT_EQ(readInDoubles, 4); // the 16- and 24-bit containers
 }
 
 TEST(AudioFileMeter, DescriptionParts) {

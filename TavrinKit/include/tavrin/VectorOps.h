@@ -37,12 +37,12 @@ void int16ToFloat(const unsigned char* in, float* out, std::size_t n, bool swapp
 /// its last sample.
 void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEndian);
 
-/// out[c][f] = sample c of frame f of `frames` interleaved frames of `channels` (1 or 2) integers
-/// of `bytes` (2 or 3) bytes at `in`, little- or big-endian, over full scale: the values
+/// out[c][f] = sample c of frame f of `frames` interleaved frames of `channels` (1 or 2)
+/// little-endian integers of `bytes` (2 or 3) bytes at `in`, over full scale: the values
 /// int16ToFloat() and int24ToFloat() give, in double precision. `in` is readable 4 bytes past
 /// its end.
 void pcmToDoubles(const unsigned char* in, std::size_t frames, std::size_t channels,
-                  std::size_t bytes, bool bigEndian, double* const* out);
+                  std::size_t bytes, double* const* out);
 
 /// a[i] = in[2i] and b[i] = in[2i + 1], for i < n: interleaved pairs split in two.
 void splitPairs(const float* in, float* a, float* b, std::size_t n);
