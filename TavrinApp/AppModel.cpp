@@ -854,8 +854,8 @@ void AppModel::startNextCopy() {
                     return CopyResult{Workflow::writeLimitedCopy(job.url, job.original, spec,
                                                                  folder, dualMono, stopped, format),
                                       false};
-                if (auto earlier = Workflow::earlierCopy(job.url, job.original, job.gain, spec,
-                                                         folder, dualMono, stopped, format))
+                if (auto earlier =
+                        Workflow::earlierCopy(job.url, spec, folder, dualMono, stopped, format))
                     return CopyResult{{std::move(*earlier)}, true};
                 return CopyResult{Workflow::writeFixedCopy(job.url, job.gain, spec, folder,
                                                            dualMono, stopped, format),

@@ -143,15 +143,21 @@ AtomicFile::~AtomicFile() {
 }
 
 void AtomicFile::commit() {
-    if (::fsync(m_fd) != 0)
-        throwErrno();
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0)
-        throwErrno();
+    commit(m_final);
+}
+
+void AtomicFile::commit(const fs::path& name) {
+    if (m_fd >= 0) {
+        if (::fsync(m_fd) != 0)
+            throwErrno();
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            throwErrno();
+    }
     if (m_existing == Existing::keep)
-        moveWithoutReplacing(m_temporary, m_final);
-    else if (std::rename(m_temporary.c_str(), m_final.c_str()) != 0)
+        moveWithoutReplacing(m_temporary, name);
+    else if (std::rename(m_temporary.c_str(), name.c_str()) != 0)
         throwErrno();
     m_committed = true;
 }

@@ -30,6 +30,9 @@ public:
     /// Flushes the temporary to disk, closes it and gives it its final name; a file of that name
     /// is kept (the commit fails) or replaced as chosen at construction.
     void commit();
+    /// commit() under `name`, in the same folder; after failing with file_exists it can be tried
+    /// again under another name.
+    void commit(const std::filesystem::path& name);
 
     /// Deletes temporaries of ours in `folder` left by a process of this machine that is gone, and
     /// those of other machines that nobody has touched for an hour (their process ids cannot be

@@ -1,6 +1,8 @@
 #include "FfmpegEncoder.h"
 
 #include "FfmpegCodecs.h"
+#include "Mp4Freeform.h"
+#include "tavrin/Provenance.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,11 +15,15 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <fcntl.h>
 #include <fstream>
 #include <new>
 #include <string_view>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace tavrin {
@@ -43,8 +49,8 @@ std::string lowerCase(std::string_view text) {
 bool dropsTag(std::string_view key) {
     const std::string k = lowerCase(key);
     return k.starts_with("replaygain_") || (k.starts_with("r128_") && k.ends_with("_gain")) ||
-           k == "itunnorm" || k == "itunsmpb" || k == "encoder" || k == "major_brand" ||
-           k == "minor_version" || k == "compatible_brands";
+           k == "itunnorm" || k == "itunsmpb" || k == "tavrin_provenance" || k == "encoder" ||
+           k == "major_brand" || k == "minor_version" || k == "compatible_brands";
 }
 
 void copyTags(AVDictionary** to, const AVDictionary* from) {
@@ -202,6 +208,8 @@ struct FfmpegEncoder::State {
     std::size_t pendingFrames = 0;
     std::vector<unsigned> pictureSources; // the original's streams whose pictures are kept
     std::int64_t pts = 0;
+    fs::path path;      // the file being written
+    std::string record; // the provenance record, for close() to add to an MP4 file
 
     ~State() {
         if (muxer)
@@ -375,13 +383,18 @@ void FfmpegEncoder::State::encodePending() {
 }
 
 FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
-                             const fs::path& path)
+                             const fs::path& path, const std::string& record)
     : m_state(std::make_unique<State>()) {
     State& s = *m_state;
     s.settings = settingsFor(codec, original);
     check(avformat_alloc_output_context2(&s.muxer, nullptr, s.settings.muxer, path.c_str()));
     s.openEncoder(original);
     s.addStreams(original);
+    // The MP4 muxer drops tags it doesn't know; close() adds the record to MP4 files itself.
+    s.path = path;
+    s.record = record;
+    if (!record.empty())
+        check(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
     // The temporary exists already; FFmpeg opens it again by name to write and seek in it.
     check(avio_open(&s.muxer->pb, ("file:" + path.string()).c_str(), AVIO_FLAG_WRITE));
     AVDictionary* options = nullptr;
@@ -423,6 +436,18 @@ void FfmpegEncoder::close() {
     s.sendFrame(nullptr);
     check(av_write_trailer(s.muxer));
     check(avio_closep(&s.muxer->pb));
+    if (s.settings.muxer == std::string_view("ipod") && !s.record.empty()) {
+        const int fd = ::open(s.path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            throw FfmpegError(std::generic_category().message(errno));
+        try {
+            addMp4FreeformTag(fd, provenanceTag, s.record);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+    }
 }
 
 const std::string& FfmpegEncoder::description() const {

@@ -34,9 +34,10 @@ std::string deliveryDescription(const FfmpegReader& original, DeliveryCodec code
 class FfmpegEncoder {
 public:
     /// Starts the file at `path` (an empty temporary of ours), taking what it keeps from
-    /// `original`. Throws FfmpegError.
+    /// `original`, with `record` (when not empty) as its TAVRIN_PROVENANCE tag. Throws
+    /// FfmpegError.
     FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
-                  const std::filesystem::path& path);
+                  const std::filesystem::path& path, const std::string& record = {});
     ~FfmpegEncoder();
     FfmpegEncoder(const FfmpegEncoder&) = delete;
     FfmpegEncoder& operator=(const FfmpegEncoder&) = delete;

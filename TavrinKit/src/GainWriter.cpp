@@ -1,6 +1,7 @@
 #include "tavrin/GainWriter.h"
 
 #include "AtomicFile.h"
+#include "CopyName.h"
 #include "FfmpegEncoder.h"
 #include "FfmpegReader.h"
 #include "ParallelTasks.h"
@@ -27,26 +28,6 @@ namespace tavrin::GainWriter {
 namespace {
 
 namespace fs = std::filesystem;
-
-/// AIFF originals get AIFF copies, and everything else WAV, unless the copy keeps the original's
-/// delivery format. Finding that format means opening the original; one that can't be opened gets
-/// the WAV name, and writing it then says why.
-const char* copyExtension(const fs::path& original, CopyFormat format) {
-    if (format == CopyFormat::original) {
-        try {
-            const FfmpegReader reader(original);
-            if (const auto codec = deliveryCodec(original, reader.format().codec))
-                return deliveryExtension(*codec);
-        } catch (const FfmpegError&) {
-        }
-    }
-    return AudioTypes::isAiff(original) ? ".aif" : ".wav";
-}
-
-bool isTaken(const fs::path& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec)); // a dangling link takes the name too
-}
 
 /// The nearest depth the file layer writes, never below the original's.
 int writableDepth(int bits, bool isFloat) {
@@ -205,21 +186,11 @@ void copySamples(FfmpegReader& reader, const FrameSink& sink, const std::vector<
 }
 
 /// The temporary for the copy at `to`, which disappears unless committed.
-AtomicFile createTemporary(const fs::path& to) {
+std::unique_ptr<AtomicFile> createTemporary(const fs::path& to) {
     try {
-        return AtomicFile(to);
+        return std::make_unique<AtomicFile>(to);
     } catch (const std::system_error& e) {
         unwritable("Can't create " + to.filename().string() + " (" + e.code().message() + ").");
-    }
-}
-
-void commit(AtomicFile& file, const std::string& name) {
-    try {
-        file.commit();
-    } catch (const std::system_error& e) {
-        if (e.code() == std::errc::file_exists)
-            alreadyExists(name); // another program took the name while we wrote
-        writingStopped(e.code().message());
     }
 }
 
@@ -232,8 +203,9 @@ void keepWaveChunks(const fs::path& from, PcmFormat& format) {
             *body = std::move(*chunk);
 }
 
-void writePcm(FfmpegReader& reader, const fs::path& to, double gain, const GainCurve& curve,
-              const ProgressFn& progress, const CancelCheck& isCancelled, bool keepChunks) {
+void writePcm(FfmpegReader& reader, AtomicFile& file, const fs::path& to, double gain,
+              const GainCurve& curve, const std::string& record, const ProgressFn& progress,
+              const CancelCheck& isCancelled, bool keepChunks) {
     const std::string name = to.filename().string();
     const AudioFileFormat& source = reader.format();
     const ChannelPlan plan =
@@ -242,7 +214,6 @@ void writePcm(FfmpegReader& reader, const fs::path& to, double gain, const GainC
     if (keepChunks)
         keepWaveChunks(reader.path(), format);
 
-    AtomicFile file = createTemporary(to);
     std::optional<SndfileWriter> writer; // closes before `file` goes
     try {
         writer.emplace(file.descriptor(), format);
@@ -259,11 +230,10 @@ void writePcm(FfmpegReader& reader, const fs::path& to, double gain, const GainC
     copySamples(reader, sink, plan.order, format.isFloat ? 0 : format.bitDepth, gain, curve,
                 progress, isCancelled);
     try {
-        writer->close();
+        writer->close(record);
     } catch (const SndfileError& e) {
         writingStopped(e.what());
     }
-    commit(file, name);
 }
 
 bool isLossy(DeliveryCodec codec) {
@@ -271,14 +241,14 @@ bool isLossy(DeliveryCodec codec) {
 }
 
 /// Encodes the copy in `codec`, the original's own delivery format, keeping its channel order.
-Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, const fs::path& to, double gain,
-                      const GainCurve& curve, const ProgressFn& progress,
+Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, AtomicFile& file,
+                      const fs::path& to, double gain, const GainCurve& curve,
+                      const std::string& record, const ProgressFn& progress,
                       const CancelCheck& isCancelled) {
     const std::string name = to.filename().string();
-    AtomicFile file = createTemporary(to);
     std::optional<FfmpegEncoder> encoder; // closes before `file` goes
     try {
-        encoder.emplace(reader, codec, file.temporaryPath());
+        encoder.emplace(reader, codec, file.temporaryPath(), record);
     } catch (const FfmpegError& e) {
         unwritable("Can't create " + name + " (" + e.what() + ").");
     }
@@ -297,7 +267,6 @@ Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, const fs::path&
     } catch (const FfmpegError& e) {
         writingStopped(e.what());
     }
-    commit(file, name);
     return {encoder->description(), isLossy(codec)};
 }
 
@@ -307,70 +276,88 @@ std::optional<DeliveryCodec> keptCodec(const fs::path& original, AudioCodec code
     return format == CopyFormat::original ? deliveryCodec(original, codec) : std::nullopt;
 }
 
-std::optional<Encoding> writeCopy(const fs::path& from, const fs::path& to, double gain,
-                                  const GainCurve& curve, const ProgressFn& progress,
-                                  const CancelCheck& isCancelled, CopyFormat format) {
+std::optional<Encoding> writeCopy(const fs::path& from, AtomicFile& file, const fs::path& to,
+                                  double gain, const GainCurve& curve, const std::string& record,
+                                  const ProgressFn& progress, const CancelCheck& isCancelled,
+                                  CopyFormat format) {
     const auto original = openOriginal(from);
     if (const auto codec = keptCodec(from, original->format().codec, format))
-        return writeEncoded(*original, *codec, to, gain, curve, progress, isCancelled);
-    writePcm(*original, to, gain, curve, progress, isCancelled, format == CopyFormat::original);
+        return writeEncoded(*original, *codec, file, to, gain, curve, record, progress,
+                            isCancelled);
+    writePcm(*original, file, to, gain, curve, record, progress, isCancelled,
+             format == CopyFormat::original);
     return std::nullopt;
 }
 
 } // namespace
 
+/// The copy's temporary, where it goes, and how to find another name when that is taken.
+struct PendingCopy::State {
+    std::unique_ptr<AtomicFile> file;
+    fs::path name;
+    std::optional<CopyName> numbering; ///< absent: the name was given, and only it will do
+    std::optional<Encoding> encoding;
+};
+
+PendingCopy::PendingCopy(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+PendingCopy::PendingCopy(PendingCopy&&) noexcept = default;
+PendingCopy& PendingCopy::operator=(PendingCopy&&) noexcept = default;
+PendingCopy::~PendingCopy() = default;
+
+const fs::path& PendingCopy::file() const {
+    return m_state->file->temporaryPath();
+}
+
+const std::optional<Encoding>& PendingCopy::encoding() const {
+    return m_state->encoding;
+}
+
+fs::path PendingCopy::commit() {
+    State& s = *m_state;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            s.file->commit(s.name);
+            return s.name;
+        } catch (const std::system_error& e) {
+            if (e.code() != std::errc::file_exists)
+                writingStopped(e.code().message());
+            // Another program took the name while the copy was written or measured.
+            if (!s.numbering || attempt == 1000)
+                alreadyExists(s.name.filename().string());
+            s.name = s.numbering->firstFree();
+        }
+    }
+}
+
 namespace {
 
-/// How copies of one original for one label are named: folder / stem + [" " number] + extension.
-struct CopyName {
-    fs::path folder;
-    std::string stem;
-    std::string extension;
-
-    CopyName(const fs::path& original, std::string_view label,
-             const std::optional<fs::path>& destinationFolder, CopyFormat format)
-        : folder(destinationFolder ? *destinationFolder : original.parent_path()),
-          stem(original.stem().string() + " (" + std::string(label) + ")"),
-          extension(copyExtension(original, format)) {}
-
-    fs::path numbered(int number) const {
-        return folder / (stem + (number > 1 ? " " + std::to_string(number) : "") + extension);
+PendingCopy writeTo(const fs::path& from, const fs::path& to, std::optional<CopyName> numbering,
+                    double gain, const GainCurve& curve, const std::string& record,
+                    const ProgressFn& progress, const CancelCheck& isCancelled, CopyFormat format) {
+    if (isTaken(to))
+        alreadyExists(to.filename().string());
+    try {
+        auto state = std::make_unique<PendingCopy::State>();
+        state->file = createTemporary(to);
+        state->name = to;
+        state->numbering = std::move(numbering);
+        state->encoding =
+            writeCopy(from, *state->file, to, gain, curve, record, progress, isCancelled, format);
+        return PendingCopy(std::move(state));
+    } catch (const std::bad_alloc&) {
+        unwritable(std::string(outOfMemory));
     }
-    /// Whether `name` is one `numbered` gives.
-    bool names(const std::string& name) const {
-        if (!name.starts_with(stem) || !name.ends_with(extension) ||
-            name.size() < stem.size() + extension.size())
-            return false;
-        const std::string number =
-            name.substr(stem.size(), name.size() - stem.size() - extension.size());
-        return number.empty() || (number.size() > 1 && number[0] == ' ' && number[1] != '0' &&
-                                  std::all_of(number.begin() + 1, number.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; }));
-    }
-};
+}
 
 } // namespace
 
-std::vector<fs::path> namedLikeCopies(const fs::path& original, std::string_view label,
-                                      const std::optional<fs::path>& folder, CopyFormat format) {
-    const CopyName name(original, label, folder, format);
-    std::vector<fs::path> copies;
-    std::error_code error;
-    for (fs::directory_iterator entry(name.folder, error), end; !error && entry != end;
-         entry.increment(error))
-        if (name.names(entry->path().filename().string()))
-            copies.push_back(entry->path());
-    std::sort(copies.begin(), copies.end());
-    return copies;
-}
-
-fs::path destination(const fs::path& original, std::string_view label,
-                     const std::optional<fs::path>& folder, CopyFormat format) {
-    const CopyName name(original, label, folder, format);
-    int number = 1;
-    while (isTaken(name.numbered(number)))
-        ++number;
-    return name.numbered(number);
+PendingCopy writePending(const fs::path& original, std::string_view label,
+                         const std::optional<fs::path>& folder, double gain, const GainCurve& curve,
+                         const std::string& record, const CancelCheck& isCancelled,
+                         CopyFormat format) {
+    CopyName name(original, label, folder, format);
+    const fs::path to = name.firstFree();
+    return writeTo(original, to, std::move(name), gain, curve, record, {}, isCancelled, format);
 }
 
 std::optional<Encoding> encoding(const fs::path& original, CopyFormat format) {
@@ -394,13 +381,11 @@ std::optional<Encoding> write(const fs::path& from, const fs::path& to, double g
 std::optional<Encoding> write(const fs::path& from, const fs::path& to, double gain,
                               const GainCurve& curve, const ProgressFn& progress,
                               const CancelCheck& isCancelled, CopyFormat format) {
-    if (isTaken(to))
-        alreadyExists(to.filename().string());
-    try {
-        return writeCopy(from, to, gain, curve, progress, isCancelled, format);
-    } catch (const std::bad_alloc&) {
-        unwritable(std::string(outOfMemory));
-    }
+    PendingCopy copy =
+        writeTo(from, to, std::nullopt, gain, curve, {}, progress, isCancelled, format);
+    auto encoding = copy.encoding();
+    copy.commit();
+    return encoding;
 }
 
 } // namespace tavrin::GainWriter

@@ -246,6 +246,27 @@ struct SndfileWriter::State {
     }
 };
 
+namespace {
+
+/// A comment as readers look for it: an 'ANNO' chunk in AIFF, a LIST/INFO 'ICMT' in WAV.
+void appendComment(Header& header, const std::string& comment, bool aiff) {
+    if (aiff) {
+        header.append("ANNO", {comment.begin(), comment.end()}, true);
+        return;
+    }
+    std::vector<std::uint8_t> body{'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T'};
+    const std::size_t size = comment.size() + 1; // with its terminating zero
+    for (int i = 0; i < 4; ++i)
+        body.push_back(static_cast<std::uint8_t>(size >> 8 * i));
+    body.insert(body.end(), comment.begin(), comment.end());
+    body.push_back(0);
+    if (size & 1)
+        body.push_back(0);
+    header.append("LIST", body, false);
+}
+
+} // namespace
+
 SndfileWriter::SndfileWriter(int fd, const PcmFormat& format) : m_state(std::make_unique<State>()) {
     TAVRIN_EXPECTS(format.channelCount > 0 && format.sampleRate > 0);
     m_state->fd = fd;
@@ -274,7 +295,7 @@ void SndfileWriter::write(const float* interleaved, std::size_t frames) {
         throw SndfileError(m_state->describe());
 }
 
-void SndfileWriter::close() {
+void SndfileWriter::close(const std::string& comment) {
     SNDFILE* file = m_state->file;
     m_state->file = nullptr;
     const int code = sf_close(file);
@@ -291,6 +312,8 @@ void SndfileWriter::close() {
                       m_state->format.aiff);
     if (!m_state->format.aiff && !m_state->format.ixml.empty())
         header.append("iXML", m_state->format.ixml, false);
+    if (!comment.empty())
+        appendComment(header, comment, m_state->format.aiff);
 }
 
 ChannelPlan channelPlan(const std::vector<std::uint32_t>& labels, int channelCount, bool aiff) {

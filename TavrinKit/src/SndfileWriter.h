@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tavrin {
@@ -60,8 +61,9 @@ public:
 
     /// Appends `frames` frames of `format.channelCount` interleaved samples. Throws SndfileError.
     void write(const float* interleaved, std::size_t frames);
-    /// Completes the header. Throws SndfileError; the file is unusable then.
-    void close();
+    /// Completes the header, and appends `comment` when not empty (WAV: a LIST/INFO comment;
+    /// AIFF: an annotation). Throws SndfileError; the file is unusable then.
+    void close(const std::string& comment = {});
 
 private:
     struct State;

@@ -4,6 +4,7 @@
 #include "tavrin/AudioFileError.h"
 #include "tavrin/Fmt.h"
 #include "tavrin/GainWriter.h"
+#include "tavrin/Provenance.h"
 #include "tavrin/Verdict.h"
 
 #include <algorithm>
@@ -283,17 +284,16 @@ template <typename Write> CopyOutcome outcomeOf(Write write) {
     }
 }
 
-/// The copy just written at `copy`, measured again; a copy whose measuring is cancelled is
-/// removed, so Cancelled leaves nothing behind.
-LoudnessResult measureWritten(const std::filesystem::path& copy, bool dualMono,
+/// A copy still under its temporary name, measured again.
+LoudnessResult measurePending(const GainWriter::PendingCopy& copy, bool dualMono,
                               const CancelCheck& isCancelled) {
-    try {
-        return measureWithStep(copy, dualMono, {}, isCancelled).result;
-    } catch (const Cancelled&) {
-        std::error_code ignored;
-        std::filesystem::remove(copy, ignored);
-        throw;
-    }
+    return measureWithStep(copy.file(), dualMono, {}, isCancelled).result;
+}
+
+/// The record a copy of `original` carries, as one line.
+std::string provenanceRecord(const std::filesystem::path& original, const DeliverySpec& spec,
+                             double gain, bool limited, const CancelCheck& isCancelled) {
+    return Provenance::of(original, spec.id, gain, limited, isCancelled).toJson();
 }
 
 } // namespace
@@ -316,36 +316,29 @@ std::optional<double> encodedCorrection(const LoudnessResult& copy, const Delive
     return change;
 }
 
-std::string encodedAs(const CopyOutcome::Written& written) {
-    return "Encoded as " + written.encoding.value_or(GainWriter::Encoding{}).name + ", the copy";
+std::string encodedAs(const GainWriter::PendingCopy& copy) {
+    return "Encoded as " + copy.encoding().value_or(GainWriter::Encoding{}).name + ", the copy";
 }
 
 /// Why an encoded copy that fails `spec` after its last encode is not kept.
-std::string stillFails(const CopyOutcome::Written& written, const DeliverySpec& spec,
-                       int corrections) {
-    return encodedAs(written) + " still fails after " + std::to_string(corrections) +
-           " more encodes (" + Verdict::make(written.result, spec).summary() +
-           "); no copy was kept.";
+CopyOutcome stillFails(const GainWriter::PendingCopy& copy, const LoudnessResult& result,
+                       const DeliverySpec& spec, int corrections) {
+    return {CopyOutcome::Failed{encodedAs(copy) + " still fails after " +
+                                std::to_string(corrections) + " more encodes (" +
+                                Verdict::make(result, spec).summary() + "); no copy was kept."}};
 }
 
 /// Why an encoded copy whose true peak can't be held under the ceiling within the tolerance is
 /// not kept.
-std::string peakNeedsLimiter(const CopyOutcome::Written& written, const DeliverySpec& spec,
-                             double loudness) {
-    const Verdict verdict = Verdict::make(written.result, spec);
-    return encodedAs(written) + "’s true peak is " +
-           Fmt::number(written.result.truePeak, true, "—") + " dBTP, over the " +
-           Fmt::number(verdict.ceiling, false) +
-           " dBTP ceiling; holding it under would leave the " + "copy at " +
-           Fmt::number(loudness, false) + " LUFS, outside the ±" + Fmt::oneDecimal(spec.tolerance) +
-           " LU tolerance. It needs a limiter first.";
-}
-
-/// An encoded copy that fails `spec` is removed, and the sentence says why.
-CopyOutcome refuseEncoded(const CopyOutcome::Written& written, std::string reason) {
-    std::error_code ignored;
-    std::filesystem::remove(written.copy, ignored);
-    return {CopyOutcome::Failed{std::move(reason)}};
+CopyOutcome peakNeedsLimiter(const GainWriter::PendingCopy& copy, const LoudnessResult& result,
+                             const DeliverySpec& spec, double loudness) {
+    const Verdict verdict = Verdict::make(result, spec);
+    return {CopyOutcome::Failed{
+        encodedAs(copy) + "’s true peak is " + Fmt::number(result.truePeak, true, "—") +
+        " dBTP, over the " + Fmt::number(verdict.ceiling, false) +
+        " dBTP ceiling; holding it under would leave the " + "copy at " +
+        Fmt::number(loudness, false) + " LUFS, outside the ±" + Fmt::oneDecimal(spec.tolerance) +
+        " LU tolerance. It needs a limiter first."}};
 }
 
 } // namespace
@@ -356,24 +349,21 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     return outcomeOf([&]() -> CopyOutcome {
         for (int encodes = 1;; ++encodes) {
-            const auto copy =
-                GainWriter::destination(original, spec.shortName(), outputFolder, format);
-            const auto encoding = GainWriter::write(original, copy, gain, {}, isCancelled, format);
-            CopyOutcome::Written written{
-                copy, measureWritten(copy, dualMono, isCancelled), {}, encoding};
-            const auto change = encoding && encoding->lossy
-                                    ? encodedCorrection(written.result, spec)
+            auto copy = GainWriter::writePending(
+                original, spec.shortName(), outputFolder, gain, {},
+                provenanceRecord(original, spec, gain, false, isCancelled), isCancelled, format);
+            const LoudnessResult result = measurePending(copy, dualMono, isCancelled);
+            const auto change = copy.encoding() && copy.encoding()->lossy
+                                    ? encodedCorrection(result, spec)
                                     : std::nullopt;
             if (!change)
-                return {std::move(written)};
+                return {CopyOutcome::Written{copy.commit(), result, {}, copy.encoding()}};
             if (encodes == mostEncodes)
-                return refuseEncoded(written, stillFails(written, spec, mostEncodes - 1));
+                return stillFails(copy, result, spec, mostEncodes - 1);
             // The copy's loudness moves with the gain; it must stay within the tolerance.
-            const double loudness = *written.result.integrated + *change;
+            const double loudness = *result.integrated + *change;
             if (std::abs(Fmt::round1(loudness) - spec.target) > spec.tolerance + 1e-9)
-                return refuseEncoded(written, peakNeedsLimiter(written, spec, loudness));
-            std::error_code ignored;
-            std::filesystem::remove(copy, ignored);
+                return peakNeedsLimiter(copy, result, spec, loudness);
             gain += *change;
         }
     });
@@ -413,20 +403,28 @@ bool landed(const LoudnessResult& copy, const DeliverySpec& spec) {
            *copy.truePeak <= spec.ceiling(spec.target);
 }
 
-/// Writes and measures one limited copy; Cancelled leaves nothing behind.
-CopyOutcome::Written writeLimited(const std::filesystem::path& original,
-                                  const Limiter::Analysis& analysis,
-                                  const Limiter::Setting& setting, const DeliverySpec& spec,
-                                  const std::optional<std::filesystem::path>& outputFolder,
-                                  bool dualMono, const CancelCheck& isCancelled,
-                                  GainWriter::CopyFormat format) {
-    const auto copy = GainWriter::destination(original, limitedLabel(spec), outputFolder, format);
+/// One limited copy, written and measured but not yet under its name.
+struct LimitedCopy {
+    GainWriter::PendingCopy copy;
+    LoudnessResult result;
+    Limiter::Summary limiting;
+
+    CopyOutcome commit() {
+        return {CopyOutcome::Written{copy.commit(), result, limiting, copy.encoding()}};
+    }
+};
+
+LimitedCopy writeLimited(const std::filesystem::path& original, const Limiter::Analysis& analysis,
+                         const Limiter::Setting& setting, const DeliverySpec& spec,
+                         const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+                         const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     Limiter::Curve curve(analysis, setting);
-    const auto encoding = GainWriter::write(
-        original, copy, setting.gain,
-        [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); }, {},
-        isCancelled, format);
-    return {copy, measureWritten(copy, dualMono, isCancelled), curve.summary(), encoding};
+    auto copy = GainWriter::writePending(
+        original, limitedLabel(spec), outputFolder, setting.gain,
+        [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); },
+        provenanceRecord(original, spec, setting.gain, true, isCancelled), isCancelled, format);
+    LoudnessResult result = measurePending(copy, dualMono, isCancelled);
+    return {std::move(copy), std::move(result), curve.summary()};
 }
 
 /// Limits `original` as writeLimitedCopy describes, throwing what the writer and meter throw.
@@ -464,18 +462,16 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Failed{tooMuchReduction(reduction, spec)}};
-        auto written = writeLimited(original, analysis, setting, spec, outputFolder, dualMono,
-                                    isCancelled, format);
+        LimitedCopy written = writeLimited(original, analysis, setting, spec, outputFolder,
+                                           dualMono, isCancelled, format);
         const LoudnessResult& copy = written.result;
-        if (pass == writes && written.encoding && written.encoding->lossy &&
-            encodedCorrection(copy, spec))
-            return refuseEncoded(written, stillFails(written, spec, writes - 1));
+        const auto& encoding = written.copy.encoding();
+        if (pass == writes && encoding && encoding->lossy && encodedCorrection(copy, spec))
+            return stillFails(written.copy, copy, spec, writes - 1);
         if (landed(copy, spec) || pass == writes || !copy.integrated || !copy.truePeak)
-            return {std::move(written)};
-        std::error_code ignored;
-        std::filesystem::remove(written.copy, ignored);
-        // Aim as far off the other way as the prediction missed; hold the peaks lower by what
-        // they went over.
+            return written.commit();
+        // The copy that missed is dropped with `written`. Aim as far off the other way as the
+        // prediction missed; hold the peaks lower by what they went over.
         aim += spec.target - aimBelowTarget - *copy.integrated;
         const double over = *copy.truePeak - spec.ceiling(spec.target);
         if (over > 0)
@@ -523,25 +519,19 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
 }
 
 std::optional<CopyOutcome::Written>
-earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
-            const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
-            bool dualMono, const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
-    if (!measured.integrated)
-        return std::nullopt;
-    const double expected = *measured.integrated + gain;
-    const auto encoding = GainWriter::encoding(original, format);
-    // An MP3 or AAC copy may have been encoded again with its gain corrected anywhere within the
-    // tolerance; the container's timing may put its duration an ulp off the original's.
-    const double slack = encoding && encoding->lossy ? spec.tolerance : 0.2;
+earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
+            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+            const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     for (const auto& copy :
          GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder, format)) {
+        const auto provenance = Provenance::read(copy);
+        if (!provenance || provenance->preset != spec.id || provenance->limited ||
+            !provenance->isOf(original, isCancelled))
+            continue;
         const Reading reading = measure(copy, dualMono, {}, isCancelled);
-        const auto& result = reading.result;
-        if (result && std::abs(result->duration - measured.duration) < 1e-9 &&
-            result->sampleRate == measured.sampleRate && result->channels == measured.channels &&
-            result->integrated && std::abs(*result->integrated - expected) <= slack + 1e-9 &&
-            Verdict::make(*result, spec).status == Verdict::Status::pass)
-            return CopyOutcome::Written{copy, *result, {}, encoding};
+        if (reading.result && Verdict::make(*reading.result, spec).status == Verdict::Status::pass)
+            return CopyOutcome::Written{
+                copy, *reading.result, {}, GainWriter::encoding(original, format)};
     }
     return std::nullopt;
 }

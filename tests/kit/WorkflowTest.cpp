@@ -4,6 +4,7 @@
 #include "DamagedFiles.h"
 #include "SampleFiles.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -45,15 +46,100 @@ TEST(Workflow, ReportFixTexts) {
     EXPECT_EQ(Workflow::fixTextFailed("Disk full."), "Not written: Disk full.");
 }
 
-TEST(Workflow, CancellingWhileTheCopyIsMeasuredAgainLeavesNoCopy) {
+/// While it lives, each file measured is first shown to `look`, with the names then in its folder.
+class WatchedMeasuring {
+public:
+    using Look = std::function<void(const fs::path& file, const std::vector<std::string>& names)>;
+    explicit WatchedMeasuring(Look look) {
+        Workflow::replaceMeasuringStepForTesting(
+            [look = std::move(look)](const fs::path& file, bool dualMono,
+                                     const ProgressFn& progress, const CancelCheck& cancel) {
+                look(file, namesIn(file.parent_path()));
+                return AudioFileMeter::measure(file, dualMono, progress, cancel);
+            });
+    }
+    ~WatchedMeasuring() { Workflow::replaceMeasuringStepForTesting({}); }
+};
+
+// A copy is measured while it is a hidden temporary: whatever happens then, nothing but a copy
+// that passed ever stands under a copy's name, and a name taken meanwhile gives the next one.
+TEST(Workflow, ACopyGetsItsNameOnlyOnceMeasured) {
     TempDir dir;
     encode(replicate(sine(1000, -30, 1, 48000), 2), 48000, dir / "Take.wav", "-c:a pcm_s24le");
-    // The copy appears under its name only when it is complete, so this stops the measurement.
-    const auto copyIsThere = [&] { return fs::exists(dir / "Take (EBU R 128).wav"); };
-    EXPECT_THROW(Workflow::writeFixedCopy(dir / "Take.wav", 6.0, DeliverySpec::ebuR128(),
-                                          std::nullopt, false, copyIsThere),
-                 Cancelled);
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Take.wav"});
+    const auto fix = [&](const CancelCheck& cancel = {}) {
+        return Workflow::writeFixedCopy(dir / "Take.wav", 6.0, DeliverySpec::ebuR128(),
+                                        std::nullopt, false, cancel);
+    };
+    const std::vector<std::string> original{"Take.wav"};
+    bool measuring = false;
+    {
+        WatchedMeasuring watch([&](const fs::path& file, const std::vector<std::string>& names) {
+            EXPECT_TRUE(file.filename().string().starts_with(".")) << file;
+            EXPECT_EQ(names.size(), 2u); // the original and the temporary
+            measuring = true;
+        });
+        EXPECT_THROW(fix([&] { return measuring; }), Cancelled);
+    }
+    EXPECT_EQ(namesIn(dir.path()), original);
+    {
+        WatchedMeasuring fault([](const fs::path&, const std::vector<std::string>&) {
+            throw std::out_of_range("vector::_M_range_check");
+        });
+        EXPECT_EQ(fix().value, (Workflow::CopyOutcome{Workflow::CopyOutcome::Failed{
+                                                          std::string(Workflow::internalCopyError)}}
+                                    .value));
+    }
+    EXPECT_EQ(namesIn(dir.path()), original);
+    {
+        // Another program takes the name while the copy is measured.
+        WatchedMeasuring watch([&](const fs::path&, const std::vector<std::string>&) {
+            writeFile(dir / "Take (EBU R 128).wav", "theirs");
+        });
+        const auto outcome = fix();
+        const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written->copy.filename(), "Take (EBU R 128) 2.wav");
+    }
+    EXPECT_EQ(readBytes(dir / "Take (EBU R 128).wav"), "theirs");
+}
+
+// A copy is taken for an original's only by the provenance it carries: the same name, length and
+// loudness are not enough, and an encoder's drift within the preset doesn't matter.
+TEST(Workflow, AnEarlierCopyIsRecognisedOnlyAsItsOwnOriginals) {
+    TempDir dir;
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    encode(replicate(sine(1000, -30, 3, 48000), 2), 48000, dir / "a" / "spot.wav",
+           "-c:a pcm_s24le");
+    encode(replicate(sine(500, -30, 3, 48000), 2), 48000, dir / "b" / "spot.flac", "-c:a flac");
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    const auto gain = [&](const fs::path& file) {
+        return std::get<FixPlan::Gain>(
+                   Workflow::fixPlanFor(Workflow::measure(file, false).result, spec)->value)
+            .gain;
+    };
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    const auto copyOf = [&](const fs::path& original, double off = 0) {
+        const auto outcome =
+            Workflow::writeFixedCopy(original, gain(original) + off, spec, out, false);
+        return std::get<Workflow::CopyOutcome::Written>(outcome.value).copy.filename().string();
+    };
+    const auto recognised = [&](const fs::path& original) {
+        const auto earlier = Workflow::earlierCopy(original, spec, out, false);
+        return earlier ? earlier->copy.filename().string() : "";
+    };
+
+    EXPECT_EQ(copyOf(dir / "a" / "spot.wav"), "spot (Apple Podcasts).wav");
+    EXPECT_EQ(recognised(dir / "b" / "spot.flac"), "");
+    EXPECT_EQ(copyOf(dir / "b" / "spot.flac", 0.6), "spot (Apple Podcasts) 2.wav");
+    EXPECT_EQ(recognised(dir / "b" / "spot.flac"), "spot (Apple Podcasts) 2.wav");
+    EXPECT_EQ(recognised(dir / "a" / "spot.wav"), "spot (Apple Podcasts).wav");
+    // A copy with nothing to say where it came from is no one's.
+    fs::rename(out / "spot (Apple Podcasts).wav", dir / "kept.wav");
+    GainWriter::write(dir / "a" / "spot.wav", out / "spot (Apple Podcasts).wav",
+                      gain(dir / "a" / "spot.wav"));
+    EXPECT_EQ(recognised(dir / "a" / "spot.wav"), "");
 }
 
 // Damage that decoding or a declared length gives away; an estimated length never warns.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,6 +59,44 @@ namedLikeCopies(const std::filesystem::path& original, std::string_view label,
                 const std::optional<std::filesystem::path>& folder,
                 CopyFormat format = CopyFormat::wav);
 
+/// A gain that changes from frame to frame, on top of the constant one: fills `factors` with the
+/// linear factors of the frames from `first` on. It is asked for consecutive runs of frames, in
+/// order, and each factor multiplies every channel of its frame.
+using GainCurve = std::function<void(std::int64_t first, std::span<float> factors)>;
+
+/// A copy written in full under a hidden temporary name beside the name it is meant for, so that
+/// it can be measured before anyone can take it for finished; it disappears unless committed.
+class PendingCopy {
+public:
+    struct State;
+    explicit PendingCopy(std::unique_ptr<State> state);
+    PendingCopy(PendingCopy&&) noexcept;
+    PendingCopy& operator=(PendingCopy&&) noexcept;
+    ~PendingCopy();
+
+    /// The temporary holding the copy, to be read before commit().
+    const std::filesystem::path& file() const;
+    /// How the copy was encoded; absent for WAV and AIFF copies.
+    const std::optional<Encoding>& encoding() const;
+    /// Gives the copy its name and returns it: the name it was written for, or, when another
+    /// program took that meanwhile, the first free numbered one (only for a copy named by
+    /// destination(); one given its name fails with "… already exists"). Throws AudioFileError
+    /// (unwritable) with a whole sentence.
+    std::filesystem::path commit();
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+/// Writes the copy of `original` for `label` that destination() names, as write() does, but leaves
+/// it pending. `record` (when not empty) goes into the copy's metadata: a WAV's LIST/INFO comment,
+/// an AIFF's annotation, a TAVRIN_PROVENANCE tag in FLAC and MP3. Throws as write() does, and
+/// leaves nothing behind then.
+PendingCopy writePending(const std::filesystem::path& original, std::string_view label,
+                         const std::optional<std::filesystem::path>& folder, double gain,
+                         const GainCurve& curve, const std::string& record,
+                         const CancelCheck& isCancelled = {}, CopyFormat format = CopyFormat::wav);
+
 /// Writes the copy of `from` at `to`, every sample multiplied by 10^(gain/20), with triangular
 /// dither for integer copies of 16 bits or fewer (the same input and gain always give the same
 /// samples). `to` ending in ".aif" makes a big-endian integer AIFF, anything else a WAV that
@@ -76,11 +115,6 @@ std::optional<Encoding> write(const std::filesystem::path& from, const std::file
 /// How a copy of `original` in `format` is encoded, as write() returns it; absent for WAV and
 /// AIFF copies and for an original that can't be opened.
 std::optional<Encoding> encoding(const std::filesystem::path& original, CopyFormat format);
-
-/// A gain that changes from frame to frame, on top of the constant one: fills `factors` with the
-/// linear factors of the frames from `first` on. It is asked for consecutive runs of frames, in
-/// order, and each factor multiplies every channel of its frame.
-using GainCurve = std::function<void(std::int64_t first, std::span<float> factors)>;
 
 /// write() with every frame also multiplied by its factor from `curve` before dithering (and
 /// before encoding). Where the curve gives exactly 1, the samples equal those write() gives at

@@ -140,9 +140,11 @@ struct CopyOutcome {
 };
 
 /// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
-/// to the original), in `format`, then measures the copy. Failures become Failed (any fault of
-/// Tavrin's own with `internalCopyError`); Cancelled propagates and leaves no copy behind, even
-/// when it comes while the finished copy is measured again. An MP3 or AAC copy that fails `spec`
+/// to the original), in `format`, with its provenance record, and measures the copy while it is
+/// still a hidden temporary: only a copy that is kept ever appears under its name, the next free
+/// one when another program took the first meanwhile. Failures become Failed (any fault of
+/// Tavrin's own with `internalCopyError`) and leave nothing behind; so does Cancelled, which
+/// propagates. An MP3 or AAC copy that fails `spec`
 /// once encoded (encoding raises true peaks, and can move the loudness) is encoded again with the
 /// gain lowered by its true peak's overshoot and FixPlan::margin, or moved by what its loudness
 /// missed, at most twice; when that would take its loudness out of the tolerance, or it still
@@ -181,16 +183,15 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
                              bool dualMono, const CancelCheck& isCancelled = {},
                              GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
 
-/// A copy of `original` made earlier for `spec`: among the files named like its copies in the
-/// folder copies go to, the first whose duration, sample rate and channel count equal those of
-/// `measured` (the original's reading), whose integrated loudness is the original's plus `gain`
-/// within 0.2 LU (an MP3 or AAC copy, encoded again after a first try, within the tolerance), and
-/// which passes `spec`. Absent when there is none; never fails otherwise.
-/// Throws Cancelled when `isCancelled` stops the work.
+/// A copy of `original` made earlier for `spec` by gain alone: among the files named like its
+/// copies in the folder copies go to, the first whose provenance record names this original's
+/// bytes (its size and SHA-256) and `spec`, and which passes `spec` as measured now. A copy without
+/// such a record, of another original, or that fails is never taken for it. Absent when there is
+/// none; never fails otherwise. Throws Cancelled when `isCancelled` stops the work.
 std::optional<CopyOutcome::Written>
-earlierCopy(const std::filesystem::path& original, const LoudnessResult& measured, double gain,
-            const DeliverySpec& spec, const std::optional<std::filesystem::path>& outputFolder,
-            bool dualMono, const CancelCheck& isCancelled = {},
+earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
+            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
+            const CancelCheck& isCancelled = {},
             GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
 
 /// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP",
