@@ -204,7 +204,7 @@ void keepWaveChunks(const fs::path& from, PcmFormat& format) {
 }
 
 void writePcm(FfmpegReader& reader, AtomicFile& file, const fs::path& to, double gain,
-              const GainCurve& curve, const std::string& record, const ProgressFn& progress,
+              const GainCurve& curve, const RecordFn& record, const ProgressFn& progress,
               const CancelCheck& isCancelled, bool keepChunks) {
     const std::string name = to.filename().string();
     const AudioFileFormat& source = reader.format();
@@ -229,8 +229,9 @@ void writePcm(FfmpegReader& reader, AtomicFile& file, const fs::path& to, double
     };
     copySamples(reader, sink, plan.order, format.isFloat ? 0 : format.bitDepth, gain, curve,
                 progress, isCancelled);
+    const std::string comment = record ? record() : std::string();
     try {
-        writer->close(record);
+        writer->close(comment);
     } catch (const SndfileError& e) {
         writingStopped(e.what());
     }
@@ -243,12 +244,12 @@ bool isLossy(DeliveryCodec codec) {
 /// Encodes the copy in `codec`, the original's own delivery format, keeping its channel order.
 Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, AtomicFile& file,
                       const fs::path& to, double gain, const GainCurve& curve,
-                      const std::string& record, const ProgressFn& progress,
+                      const RecordFn& record, const ProgressFn& progress,
                       const CancelCheck& isCancelled) {
     const std::string name = to.filename().string();
     std::optional<FfmpegEncoder> encoder; // closes before `file` goes
     try {
-        encoder.emplace(reader, codec, file.temporaryPath(), record);
+        encoder.emplace(reader, codec, file.temporaryPath(), record ? record() : std::string());
     } catch (const FfmpegError& e) {
         unwritable("Can't create " + name + " (" + e.what() + ").");
     }
@@ -277,7 +278,7 @@ std::optional<DeliveryCodec> keptCodec(const fs::path& original, AudioCodec code
 }
 
 std::optional<Encoding> writeCopy(const fs::path& from, AtomicFile& file, const fs::path& to,
-                                  double gain, const GainCurve& curve, const std::string& record,
+                                  double gain, const GainCurve& curve, const RecordFn& record,
                                   const ProgressFn& progress, const CancelCheck& isCancelled,
                                   CopyFormat format) {
     const auto original = openOriginal(from);
@@ -332,7 +333,7 @@ fs::path PendingCopy::commit() {
 namespace {
 
 PendingCopy writeTo(const fs::path& from, const fs::path& to, std::optional<CopyName> numbering,
-                    double gain, const GainCurve& curve, const std::string& record,
+                    double gain, const GainCurve& curve, const RecordFn& record,
                     const ProgressFn& progress, const CancelCheck& isCancelled, CopyFormat format) {
     if (isTaken(to))
         alreadyExists(to.filename().string());
@@ -353,7 +354,7 @@ PendingCopy writeTo(const fs::path& from, const fs::path& to, std::optional<Copy
 
 PendingCopy writePending(const fs::path& original, std::string_view label,
                          const std::optional<fs::path>& folder, double gain, const GainCurve& curve,
-                         const std::string& record, const CancelCheck& isCancelled,
+                         const RecordFn& record, const CancelCheck& isCancelled,
                          CopyFormat format) {
     CopyName name(original, label, folder, format);
     const fs::path to = name.firstFree();

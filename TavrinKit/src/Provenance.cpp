@@ -114,14 +114,28 @@ std::string sha256Of(const fs::path& file, const CancelCheck& isCancelled) {
     return sha256;
 }
 
-Provenance Provenance::of(const fs::path& original, std::string preset, double gain, bool limited,
-                          const CancelCheck& isCancelled) {
+BackgroundDigest::BackgroundDigest(fs::path file)
+    : m_digest(std::async(std::launch::async, [this, file = std::move(file)] {
+          return sha256Of(file, [this] { return m_abandoned.load(); });
+      })) {}
+
+BackgroundDigest::~BackgroundDigest() {
+    m_abandoned = true;
+    m_digest.wait();
+}
+
+std::string BackgroundDigest::get() const {
+    return m_digest.get();
+}
+
+Provenance Provenance::of(const fs::path& original, std::string sha256, std::string preset,
+                          double gain, bool limited) {
     std::error_code error;
     const auto size = fs::file_size(original, error);
     if (error)
         cantHash(original, error);
     return {original.filename().string(),
-            sha256Of(original, isCancelled),
+            std::move(sha256),
             size,
             std::move(preset),
             gain,

@@ -290,10 +290,13 @@ LoudnessResult measurePending(const GainWriter::PendingCopy& copy, bool dualMono
     return measureWithStep(copy.file(), dualMono, {}, isCancelled).result;
 }
 
-/// The record a copy of `original` carries, as one line.
-std::string provenanceRecord(const std::filesystem::path& original, const DeliverySpec& spec,
-                             double gain, bool limited, const CancelCheck& isCancelled) {
-    return Provenance::of(original, spec.id, gain, limited, isCancelled).toJson();
+/// The record a copy of `original` carries, once `digest` has the original's SHA-256.
+GainWriter::RecordFn provenanceRecord(const std::filesystem::path& original,
+                                      const BackgroundDigest& digest, const DeliverySpec& spec,
+                                      double gain, bool limited) {
+    return [&original, &digest, &spec, gain, limited] {
+        return Provenance::of(original, digest.get(), spec.id, gain, limited).toJson();
+    };
 }
 
 } // namespace
@@ -348,10 +351,11 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                            const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     return outcomeOf([&]() -> CopyOutcome {
+        const BackgroundDigest digest(original);
         for (int encodes = 1;; ++encodes) {
             auto copy = GainWriter::writePending(
                 original, spec.shortName(), outputFolder, gain, {},
-                provenanceRecord(original, spec, gain, false, isCancelled), isCancelled, format);
+                provenanceRecord(original, digest, spec, gain, false), isCancelled, format);
             const LoudnessResult result = measurePending(copy, dualMono, isCancelled);
             const auto change = copy.encoding() && copy.encoding()->lossy
                                     ? encodedCorrection(result, spec)
@@ -414,15 +418,16 @@ struct LimitedCopy {
     }
 };
 
-LimitedCopy writeLimited(const std::filesystem::path& original, const Limiter::Analysis& analysis,
-                         const Limiter::Setting& setting, const DeliverySpec& spec,
+LimitedCopy writeLimited(const std::filesystem::path& original, const BackgroundDigest& digest,
+                         const Limiter::Analysis& analysis, const Limiter::Setting& setting,
+                         const DeliverySpec& spec,
                          const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                          const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     Limiter::Curve curve(analysis, setting);
     auto copy = GainWriter::writePending(
         original, limitedLabel(spec), outputFolder, setting.gain,
         [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); },
-        provenanceRecord(original, spec, setting.gain, true, isCancelled), isCancelled, format);
+        provenanceRecord(original, digest, spec, setting.gain, true), isCancelled, format);
     LoudnessResult result = measurePending(copy, dualMono, isCancelled);
     return {std::move(copy), std::move(result), curve.summary()};
 }
@@ -436,6 +441,7 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
         return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
     if (auto refusal = limiterRefusal(measured, spec))
         return {CopyOutcome::Failed{std::move(*refusal)}};
+    const BackgroundDigest digest(original); // while the original is read for the limiter
     double aim = spec.target - aimBelowTarget;
     Limiter::Setting setting{0, firstThreshold(spec)};
     // Peaks far under the threshold at the gain-only gain cost time to find and matter only when
@@ -462,7 +468,7 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Failed{tooMuchReduction(reduction, spec)}};
-        LimitedCopy written = writeLimited(original, analysis, setting, spec, outputFolder,
+        LimitedCopy written = writeLimited(original, digest, analysis, setting, spec, outputFolder,
                                            dualMono, isCancelled, format);
         const LoudnessResult& copy = written.result;
         const auto& encoding = written.copy.encoding();

@@ -88,13 +88,17 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+/// The one-line record a copy carries in its metadata, asked for once, when the writer needs it:
+/// before the first frame of an encoded copy, after the last of a WAV or AIFF copy.
+using RecordFn = std::function<std::string()>;
+
 /// Writes the copy of `original` for `label` that destination() names, as write() does, but leaves
-/// it pending. `record` (when not empty) goes into the copy's metadata: a WAV's LIST/INFO comment,
-/// an AIFF's annotation, a TAVRIN_PROVENANCE tag in FLAC and MP3. Throws as write() does, and
-/// leaves nothing behind then.
+/// it pending. The record goes into the copy's metadata: a WAV's LIST/INFO comment, an AIFF's
+/// annotation, a TAVRIN_PROVENANCE tag in FLAC, MP3 and M4A. Throws as write() does, and what
+/// `record` throws, and leaves nothing behind then.
 PendingCopy writePending(const std::filesystem::path& original, std::string_view label,
                          const std::optional<std::filesystem::path>& folder, double gain,
-                         const GainCurve& curve, const std::string& record,
+                         const GainCurve& curve, const RecordFn& record,
                          const CancelCheck& isCancelled = {}, CopyFormat format = CopyFormat::wav);
 
 /// Writes the copy of `from` at `to`, every sample multiplied by 10^(gain/20), with triangular

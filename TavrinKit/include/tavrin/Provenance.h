@@ -2,8 +2,10 @@
 
 #include "tavrin/Cancellation.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,10 +27,9 @@ struct Provenance {
 
     bool operator==(const Provenance&) const = default;
 
-    /// The record of a copy of `original` made now. Throws AudioFileError (unreadable) when the
-    /// original can't be read, and Cancelled when `isCancelled` stops the work.
-    static Provenance of(const std::filesystem::path& original, std::string preset, double gain,
-                         bool limited, const CancelCheck& isCancelled = {});
+    /// The record of a copy made now of `original`, whose bytes have the digest `sha256`.
+    static Provenance of(const std::filesystem::path& original, std::string sha256,
+                         std::string preset, double gain, bool limited);
 
     /// One line of JSON with the keys "original", "sha256", "size", "preset", "gain", "limited",
     /// "tavrin" and "written".
@@ -52,5 +53,22 @@ inline constexpr std::string_view provenanceTag = "TAVRIN_PROVENANCE";
 /// of one original read it once. Throws AudioFileError (unreadable) with a whole sentence, and
 /// Cancelled when `isCancelled` stops the work.
 std::string sha256Of(const std::filesystem::path& file, const CancelCheck& isCancelled = {});
+
+/// sha256Of(`file`) worked out on a thread of its own from construction, so that hashing an
+/// original overlaps with writing its copy. Destruction stops the work and waits for the thread.
+class BackgroundDigest {
+public:
+    explicit BackgroundDigest(std::filesystem::path file);
+    ~BackgroundDigest();
+    BackgroundDigest(const BackgroundDigest&) = delete;
+    BackgroundDigest& operator=(const BackgroundDigest&) = delete;
+
+    /// The digest, once it is there; throws what sha256Of threw.
+    std::string get() const;
+
+private:
+    std::atomic<bool> m_abandoned{false};
+    std::shared_future<std::string> m_digest;
+};
 
 } // namespace tavrin
