@@ -49,6 +49,26 @@ bool hasChannelsAndRate(const AudioFileFormat& format) {
     return format.channelCount >= 1 && format.sampleRate > 0;
 }
 
+/// FFmpeg's stream probe without the attached pictures decoded. The probe decodes a frame of every
+/// stream whose size it doesn't know, and a picture of a few hundred bytes can declare 16000 ×
+/// 16000 pixels: a gigabyte and seconds each. Neither measuring nor copying needs their pixels
+/// (copies take the pictures' bytes as they are). Discarding their streams doesn't stop the probe;
+/// a stream of no codec has no decoder to open, so their codec is hidden from it and put back
+/// after.
+int probeStreamsButPictures(AVFormatContext& demuxer) {
+    std::vector<std::pair<AVCodecParameters*, AVCodecID>> pictures;
+    for (unsigned i = 0; i < demuxer.nb_streams; ++i)
+        if (AVStream* stream = demuxer.streams[i];
+            stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            pictures.emplace_back(stream->codecpar, stream->codecpar->codec_id);
+    for (auto [params, codec] : pictures)
+        params->codec_id = AV_CODEC_ID_NONE;
+    const int r = avformat_find_stream_info(&demuxer, nullptr);
+    for (auto [params, codec] : pictures)
+        params->codec_id = codec;
+    return r;
+}
+
 } // namespace
 
 struct FfmpegReader::State {
@@ -283,7 +303,7 @@ void FfmpegReader::State::open() {
     std::vector<std::int64_t> headerDurations;
     for (unsigned i = 0; i < demuxer->nb_streams; ++i)
         headerDurations.push_back(demuxer->streams[i]->duration);
-    if (!plainWave && (r = avformat_find_stream_info(demuxer, nullptr)) < 0)
+    if (!plainWave && (r = probeStreamsButPictures(*demuxer)) < 0)
         fail(r);
     for (unsigned i = 0; i < demuxer->nb_streams && streamIndex < 0; ++i)
         if (demuxer->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
