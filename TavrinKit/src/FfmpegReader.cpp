@@ -7,6 +7,7 @@
 #include "PcmPackets.h"
 #include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
+#include "tavrin/AudioFileMeter.h"
 #include "tavrin/DecoderLog.h"
 #include "tavrin/Expects.h"
 #include "tavrin/VectorOps.h"
@@ -432,7 +433,7 @@ void FfmpegReader::State::noteTimestamps(const AVPacket& p) {
 }
 
 /// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
-/// skipped as players skip them, but a stream of which nothing decodes is an error.
+/// skipped as players skip them.
 bool FfmpegReader::State::decodeFrame() {
     if (pcm.sample != PcmSample::none)
         return readPcmPacket();
@@ -447,8 +448,6 @@ bool FfmpegReader::State::decodeFrame() {
         }
         if (r == AVERROR_EOF) {
             finished = true;
-            if (framesDecoded == 0 && damage != 0)
-                fail(damage);
             flushConverter();
             return pendingFrames > 0;
         }
@@ -647,6 +646,10 @@ DecodingLoss FfmpegReader::loss() const {
                            s.format.sampleRate);
 }
 
+bool FfmpegReader::decodedNothing() const {
+    return m_state->framesDecoded == 0 && (m_state->damage != 0 || loss().seconds > 0);
+}
+
 std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {
     constexpr std::size_t samples = 1 << 20; // 4 MB of float samples across the channels
     return std::min(
@@ -719,6 +722,8 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
 
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {
     const std::size_t frames = reader.read(maxFrames);
+    if (frames == 0 && reader.decodedNothing())
+        throw AudioFileError::unreadable(std::string(AudioFileMeter::nothingDecoded));
     const auto channels = reader.channelData();
     if (frames > 0 && (channels.size() != std::size_t(reader.format().channelCount) ||
                        std::ranges::any_of(channels, [](const float* c) { return c == nullptr; })))

@@ -178,6 +178,7 @@ TEST(HostileInput, HeadersThatLie) {
         {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), "The file has no audio channels."},
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()), tooFast},
         {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
+        {"noise-frames.flac", flac(240000, randomBytes(20000)), "None of the file’s audio could be decoded: it is damaged, or encoded in a way that can’t be read."},
         // clang-format on
     };
     TempDir dir;
