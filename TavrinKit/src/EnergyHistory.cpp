@@ -111,6 +111,7 @@ std::vector<double> EnergyHistory::windowLoudness(std::size_t window, std::size_
                   [&](std::size_t, double e) { values.push_back(loudness(e)); });
     return values;
 }
+
 std::vector<double> EnergyHistory::momentaryLoudness(std::size_t stride) const {
     return windowLoudness(momentarySteps, stride);
 }

@@ -126,6 +126,8 @@ struct FfmpegReader::State {
     bool finished = false;
     std::int64_t framesDecoded = 0;
     int damage = 0; // last error of a damaged packet that was skipped
+    std::int64_t packetsSent = 0;
+    bool bytesPastHeader = false; // whether the file goes on after the header the demuxer read
 
     // What decoding drops, against the length the container declares exactly, if it does.
     DecodingLossTally losses;
@@ -291,6 +293,8 @@ void FfmpegReader::State::open() {
     av_dict_free(&options);
     if (r < 0)
         fail(r);
+    struct stat file {};
+    bytesPastHeader = ::fstat(fd, &file) == 0 && file.st_size > avio_tell(demuxer->pb);
     // A WAV whose header says it is plain PCM and how long it is, and whose data FFmpeg didn't
     // find to hold S/PDIF while reading the header, needs no look at its packets: FFmpeg's stream
     // probe would scan the first megabytes of every 16-bit file for a compressed stream, costing
@@ -410,6 +414,7 @@ void FfmpegReader::State::sendPacket() {
     constexpr double longestFrame = 65536;
     const double frames = double(packet->duration) * framesPerTick;
     lastSentFrames = frames > 0 && frames <= longestFrame ? frames : 0;
+    ++packetsSent;
     const int r = avcodec_send_packet(decoder, packet);
     if (r == AVERROR_INVALIDDATA) {
         damage = r;
@@ -647,7 +652,11 @@ DecodingLoss FfmpegReader::loss() const {
 }
 
 bool FfmpegReader::decodedNothing() const {
-    return m_state->framesDecoded == 0 && (m_state->damage != 0 || loss().seconds > 0);
+    const State& s = *m_state;
+    // Compressed audio whose frames the parser can't even find reaches the decoder as no packet.
+    const bool nothingFound =
+        s.decoder && s.pcm.sample == PcmSample::none && s.packetsSent == 0 && s.bytesPastHeader;
+    return s.framesDecoded == 0 && (s.damage != 0 || nothingFound || loss().seconds > 0);
 }
 
 std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {

@@ -45,8 +45,8 @@ public:
     /// kept out of the frames read. Complete once read() has returned 0.
     DecodingLoss loss() const;
     /// Whether not one frame could be decoded of a stream that has audio: its packets failed to
-    /// decode, or the container declares audio that never came. Complete once read() has
-    /// returned 0.
+    /// decode, none could be found in the bytes after the header, or the container declares audio
+    /// that never came. Complete once read() has returned 0.
     bool decodedNothing() const;
 
     /// The frames one read of up to `maxFrames` delivers at most: fewer for files of hundreds of

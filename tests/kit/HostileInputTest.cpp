@@ -151,6 +151,8 @@ TEST(HostileInput, HeadersThatLie) {
         "there was measured.";
     const char* caf = "Reading: CAF · 16-bit · 48 kHz · stereo, 1.000 s";
     const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
+    const char* undecodable = "None of the file’s audio could be decoded: it is damaged, or "
+                              "encoded in a way that can’t be read.";
     const char* tooFast =
         "The file claims a sample rate of 2147483647 Hz, which can't be measured.";
     const struct {
@@ -178,7 +180,8 @@ TEST(HostileInput, HeadersThatLie) {
         {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), "The file has no audio channels."},
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()), tooFast},
         {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
-        {"noise-frames.flac", flac(240000, randomBytes(20000)), "None of the file’s audio could be decoded: it is damaged, or encoded in a way that can’t be read."},
+        {"noise-frames.flac", flac(240000, randomBytes(20000)), undecodable},
+        {"noise-frames-no-length.flac", flac(0, randomBytes(20000)), undecodable},
         // clang-format on
     };
     TempDir dir;
