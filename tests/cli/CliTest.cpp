@@ -72,7 +72,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     for (const char* name : {"readme.txt", "pictures/cover.jpg", "album/cover.jpg", "album/.x"})
         writeBytes(dir / name, "not audio");
     ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
-    writeBytes(dir / "noise-frames.flac", flac(240000, randomBytes(20000)));
+    writeBytes(dir / "noise-frames.flac", flacOfNoise(240000));
     const std::string summary = "5 files: 1 pass, 2 fail, 2 without a reading\n";
     const std::string nothingToFix =
         "1 file: 1 pass, 0 fail\nNothing to fix: Every measured file passes EBU R 128.\n";

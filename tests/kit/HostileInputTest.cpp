@@ -180,8 +180,8 @@ TEST(HostileInput, HeadersThatLie) {
         {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), "The file has no audio channels."},
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()), tooFast},
         {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
-        {"noise-frames.flac", flac(240000, randomBytes(20000)), undecodable},
-        {"noise-frames-no-length.flac", flac(0, randomBytes(20000)), undecodable},
+        {"noise-frames.flac", flacOfNoise(240000), undecodable},
+        {"noise-frames-no-length.flac", flacOfNoise(0), undecodable},
         // clang-format on
     };
     TempDir dir;

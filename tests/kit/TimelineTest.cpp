@@ -6,6 +6,7 @@
 #include "tavrin/LoudnessMeter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace tavrin;
@@ -99,16 +100,11 @@ TEST(Timeline, OneHugeSampleSpoilsOnlyTheWindowsHoldingIt) {
     const auto clean = meter({x}, 0);
     x[frames(0.5, rate)] = 1e30;
     const auto [result, timeline] = meter({x}, 4799);
-    ASSERT_EQ(timeline.size(), clean.timeline.size());
-    // Past the window and the filter's ringing (about 0.4 s for a 1e30 impulse).
-    for (std::size_t k = 14; k < timeline.size(); ++k) {
-        ASSERT_TRUE(timeline.momentary[k]) << k;
-        EXPECT_NEAR(*timeline.momentary[k], *clean.timeline.momentary[k], 1e-9) << k;
-        if (k >= 40) {
-            ASSERT_TRUE(timeline.shortTerm[k]) << k;
-            EXPECT_NEAR(*timeline.shortTerm[k], *clean.timeline.shortTerm[k], 1e-9) << k;
-        }
-    }
+    // Past the windows and the filter's ringing (0.4 s after 1e30), as if it weren't there.
+    for (std::size_t k = 14; k < timeline.size(); ++k)
+        EXPECT_NEAR(timeline.momentary[k].value_or(NAN), *clean.timeline.momentary[k], 1e-9) << k;
+    for (std::size_t k = 40; k < timeline.size(); ++k)
+        EXPECT_NEAR(timeline.shortTerm[k].value_or(NAN), *clean.timeline.shortTerm[k], 1e-9) << k;
     EXPECT_TRUE(result.integrated && std::isfinite(*result.integrated));
     EXPECT_TRUE(result.loudnessRange && std::isfinite(*result.loudnessRange));
     const auto g = Graph::geometry({timeline, result, DeliverySpec::ebuR128()}, 800, 300, {});
