@@ -151,7 +151,7 @@ inline std::string flacOfNoise(std::uint64_t frames) {
 inline std::string withPictures(std::string flacFile, const std::vector<std::string>& pictures) {
     std::string blocks;
     for (const std::string& picture : pictures) {
-        const std::string body = be(3, 4) + be(9, 4) + "image/png" + be(0, 4) + be(0, 16) +
+        const std::string body = be(3, 4) + be(9, 4) + "image/png" + std::string(20, '\0') +
                                  be(picture.size(), 4) + picture;
         blocks += be(6, 1) + be(body.size(), 3) + body;
     }
