@@ -2,6 +2,7 @@
 
 #include "FfmpegCodecs.h"
 #include "Mp4Freeform.h"
+#include "PictureSize.h"
 #include "tavrin/Provenance.h"
 
 extern "C" {
@@ -163,6 +164,17 @@ template <typename Sample> struct ToInteger {
     int shift;
 };
 
+/// Muxers refuse a picture without a size. The reader never decodes pictures, so where the
+/// container doesn't say their size, the picture's own header tells. One whose header can't be
+/// read gets a nominal 1 × 1, which of the formats written only FLAC stores.
+void keepSize(AVCodecParameters& params, const AVPacket& picture) {
+    if (params.width > 0 && params.height > 0)
+        return;
+    const auto size = pictureSize({picture.data, std::size_t(picture.size)});
+    params.width = size ? size->width : 1;
+    params.height = size ? size->height : 1;
+}
+
 } // namespace
 
 std::optional<DeliveryCodec> deliveryCodec(const fs::path& original, AudioCodec codec) {
@@ -309,6 +321,7 @@ void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
             throw std::bad_alloc();
         check(avcodec_parameters_copy(picture->codecpar, from.codecpar));
         picture->codecpar->codec_tag = 0;
+        keepSize(*picture->codecpar, from.attached_pic);
         picture->disposition = AV_DISPOSITION_ATTACHED_PIC;
         picture->time_base = from.time_base;
         check(av_dict_copy(&picture->metadata, from.metadata, 0));

@@ -7,6 +7,7 @@
 #include "PcmPackets.h"
 #include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
+#include "tavrin/AudioFileMeter.h"
 #include "tavrin/DecoderLog.h"
 #include "tavrin/Expects.h"
 #include "tavrin/VectorOps.h"
@@ -47,6 +48,26 @@ namespace {
 
 bool hasChannelsAndRate(const AudioFileFormat& format) {
     return format.channelCount >= 1 && format.sampleRate > 0;
+}
+
+/// FFmpeg's stream probe without the attached pictures decoded. The probe decodes a frame of every
+/// stream whose size it doesn't know, and a picture of a few hundred bytes can declare 16000 ×
+/// 16000 pixels: a gigabyte and seconds each. Neither measuring nor copying needs their pixels
+/// (copies take the pictures' bytes as they are). Discarding their streams doesn't stop the probe;
+/// a stream of no codec has no decoder to open, so their codec is hidden from it and put back
+/// after.
+int probeStreamsButPictures(AVFormatContext& demuxer) {
+    std::vector<std::pair<AVCodecParameters*, AVCodecID>> pictures;
+    for (unsigned i = 0; i < demuxer.nb_streams; ++i)
+        if (AVStream* stream = demuxer.streams[i];
+            stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            pictures.emplace_back(stream->codecpar, stream->codecpar->codec_id);
+    for (auto [params, codec] : pictures)
+        params->codec_id = AV_CODEC_ID_NONE;
+    const int r = avformat_find_stream_info(&demuxer, nullptr);
+    for (auto [params, codec] : pictures)
+        params->codec_id = codec;
+    return r;
 }
 
 } // namespace
@@ -105,6 +126,8 @@ struct FfmpegReader::State {
     bool finished = false;
     std::int64_t framesDecoded = 0;
     int damage = 0; // last error of a damaged packet that was skipped
+    std::int64_t packetsSent = 0;
+    bool bytesPastHeader = false; // whether the file goes on after the header the demuxer read
 
     // What decoding drops, against the length the container declares exactly, if it does.
     DecodingLossTally losses;
@@ -270,6 +293,8 @@ void FfmpegReader::State::open() {
     av_dict_free(&options);
     if (r < 0)
         fail(r);
+    struct stat file {};
+    bytesPastHeader = ::fstat(fd, &file) == 0 && file.st_size > avio_tell(demuxer->pb);
     // A WAV whose header says it is plain PCM and how long it is, and whose data FFmpeg didn't
     // find to hold S/PDIF while reading the header, needs no look at its packets: FFmpeg's stream
     // probe would scan the first megabytes of every 16-bit file for a compressed stream, costing
@@ -283,7 +308,7 @@ void FfmpegReader::State::open() {
     std::vector<std::int64_t> headerDurations;
     for (unsigned i = 0; i < demuxer->nb_streams; ++i)
         headerDurations.push_back(demuxer->streams[i]->duration);
-    if (!plainWave && (r = avformat_find_stream_info(demuxer, nullptr)) < 0)
+    if (!plainWave && (r = probeStreamsButPictures(*demuxer)) < 0)
         fail(r);
     for (unsigned i = 0; i < demuxer->nb_streams && streamIndex < 0; ++i)
         if (demuxer->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
@@ -389,6 +414,7 @@ void FfmpegReader::State::sendPacket() {
     constexpr double longestFrame = 65536;
     const double frames = double(packet->duration) * framesPerTick;
     lastSentFrames = frames > 0 && frames <= longestFrame ? frames : 0;
+    ++packetsSent;
     const int r = avcodec_send_packet(decoder, packet);
     if (r == AVERROR_INVALIDDATA) {
         damage = r;
@@ -412,7 +438,7 @@ void FfmpegReader::State::noteTimestamps(const AVPacket& p) {
 }
 
 /// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
-/// skipped as players skip them, but a stream of which nothing decodes is an error.
+/// skipped as players skip them.
 bool FfmpegReader::State::decodeFrame() {
     if (pcm.sample != PcmSample::none)
         return readPcmPacket();
@@ -427,8 +453,6 @@ bool FfmpegReader::State::decodeFrame() {
         }
         if (r == AVERROR_EOF) {
             finished = true;
-            if (framesDecoded == 0 && damage != 0)
-                fail(damage);
             flushConverter();
             return pendingFrames > 0;
         }
@@ -627,6 +651,14 @@ DecodingLoss FfmpegReader::loss() const {
                            s.format.sampleRate);
 }
 
+bool FfmpegReader::decodedNothing() const {
+    const State& s = *m_state;
+    // Compressed audio whose frames the parser can't even find reaches the decoder as no packet.
+    const bool nothingFound =
+        s.decoder && s.pcm.sample == PcmSample::none && s.packetsSent == 0 && s.bytesPastHeader;
+    return s.framesDecoded == 0 && (s.damage != 0 || nothingFound || loss().seconds > 0);
+}
+
 std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {
     constexpr std::size_t samples = 1 << 20; // 4 MB of float samples across the channels
     return std::min(
@@ -699,6 +731,8 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
 
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {
     const std::size_t frames = reader.read(maxFrames);
+    if (frames == 0 && reader.decodedNothing())
+        throw AudioFileError::unreadable(std::string(AudioFileMeter::nothingDecoded));
     const auto channels = reader.channelData();
     if (frames > 0 && (channels.size() != std::size_t(reader.format().channelCount) ||
                        std::ranges::any_of(channels, [](const float* c) { return c == nullptr; })))

@@ -44,6 +44,10 @@ public:
     /// The audio that damaged packets, or a stream shorter than its container declares exactly,
     /// kept out of the frames read. Complete once read() has returned 0.
     DecodingLoss loss() const;
+    /// Whether not one frame could be decoded of a stream that has audio: its packets failed to
+    /// decode, none could be found in the bytes after the header, or the container declares audio
+    /// that never came. Complete once read() has returned 0.
+    bool decodedNothing() const;
 
     /// The frames one read of up to `maxFrames` delivers at most: fewer for files of hundreds of
     /// channels, so that a header's channel count can't make the buffers cost more than a few
@@ -77,7 +81,7 @@ private:
 
 /// Reads the next chunk of up to `maxFrames` frames into the reader's channelData(): its frame
 /// count, 0 at the end of the stream. Throws FfmpegError when reading fails, and AudioFileError
-/// for samples it can't hand out.
+/// for samples it can't hand out or a stream of which nothing could be decoded.
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames);
 
 } // namespace tavrin

@@ -32,6 +32,11 @@ std::optional<double> smallest(const std::vector<std::optional<double>>& series)
     return bottom;
 }
 
+/// The top of either lane at most, in LUFS or dBTP: louder values are drawn at the top. No
+/// recording goes much past full scale, but a float file can hold one absurd sample, which would
+/// otherwise squash the rest into a line under dozens of labels.
+constexpr double highestShown = 12;
+
 double duration(const Content& content) {
     const double d = std::max(content.timeline.duration, content.result.duration);
     return d > 0 ? d : Timeline::baseStep;
@@ -143,11 +148,12 @@ Geometry geometry(const Content& content, double width, double height, const Sty
          largest(timeline.momentary).value_or(-100), largest(timeline.shortTerm).value_or(-100)});
     const double low =
         std::min(spec.target - spec.tolerance, smallest(timeline.shortTerm).value_or(spec.target));
-    g.lufsTop = std::ceil((high + 2) / 6) * 6;
+    g.lufsTop = std::min(std::ceil((high + 2) / 6) * 6, highestShown);
     g.lufsBottom = std::max(-72.0, std::min(std::floor((low - 4) / 6) * 6, g.lufsTop - 18));
 
     const double ceiling = spec.ceiling(content.result.integrated);
-    g.dbtpTop = std::ceil(std::max(ceiling + 2, content.result.truePeak.value_or(-100) + 1));
+    g.dbtpTop = std::min(
+        std::ceil(std::max(ceiling + 2, content.result.truePeak.value_or(-100) + 1)), highestShown);
     g.dbtpBottom = std::floor(std::min(ceiling - 20, content.result.truePeak.value_or(0) - 6));
     return g;
 }

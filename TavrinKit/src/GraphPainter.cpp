@@ -325,8 +325,10 @@ private:
         const auto lufsY = [&](std::optional<double> v) {
             return v ? std::clamp(m_g.yAtLufs(*v), m_g.loudnessTop, m_g.loudnessBottom) : 0.0;
         };
+        // A maximum over the lane's top is marked on its edge, the value below, clear of the
+        // legend.
         mark(r.maxMomentary, r.maxMomentaryAt, lufsY(r.maxMomentary), m_palette.momentary, "M",
-             true);
+             r.maxMomentary <= m_g.lufsTop);
         mark(r.maxShortTerm, r.maxShortTermAt, lufsY(r.maxShortTerm), m_palette.shortTerm, "S",
              false);
         if (r.truePeak) {

@@ -20,28 +20,17 @@ std::int64_t stepEndFrame(double sampleRate, std::int64_t index) {
     return static_cast<std::int64_t>(std::floor(sampleRate * static_cast<double>(index + 1) / 100));
 }
 
-/// The loudest window of `window` steps: its loudness and the step where it ends (the first of
-/// equals), or nothing when the history is shorter or silent. The formula is monotonic in mean
+/// The loudest window of `window` steps in the whole history: its loudness and the step where it
+/// ends, or nothing when the history is shorter or silent. The formula is monotonic in mean
 /// energy, so the largest mean energy gives the largest loudness.
 struct LoudestWindow {
     double loudness;
     std::size_t endStep;
 };
 std::optional<LoudestWindow> loudestWindow(const EnergyHistory& history, std::size_t window) {
-    const std::size_t n = history.stepCount();
-    if (n < window)
-        return std::nullopt;
-    double loudest = 0;
-    std::size_t end = window;
-    for (std::size_t s = 0; s + window <= n; ++s) {
-        const double energy = history.meanEnergy(s, window);
-        if (energy > loudest) {
-            loudest = energy;
-            end = s + window;
-        }
-    }
-    const double value = EnergyHistory::loudness(loudest);
-    return std::isfinite(value) ? std::optional(LoudestWindow{value, end}) : std::nullopt;
+    const auto loudest = history.loudestWindow(window);
+    const double value = EnergyHistory::loudness(loudest.meanEnergy);
+    return std::isfinite(value) ? std::optional(LoudestWindow{value, loudest.end}) : std::nullopt;
 }
 
 std::optional<double> decibels(double linear) {
@@ -213,20 +202,18 @@ void LoudnessMeter::commitPeaks(std::size_t frameCount) {
 
 void LoudnessMeter::stepCompleted() {
     const std::size_t n = m_history.stepCount();
-    if (n >= EnergyHistory::momentarySteps)
-        m_momentaryEnergy =
-            std::max(m_momentaryEnergy, m_history.meanEnergy(n - EnergyHistory::momentarySteps,
-                                                             EnergyHistory::momentarySteps));
-    if (n >= EnergyHistory::shortTermSteps)
-        m_shortTermEnergy =
-            std::max(m_shortTermEnergy, m_history.meanEnergy(n - EnergyHistory::shortTermSteps,
-                                                             EnergyHistory::shortTermSteps));
     if (n % timelineSteps != 0)
         return;
-    const double peak = std::max(m_stepPeak, m_runMax[m_runsClosed++]);
-    m_builder.add(timelineLoudness(m_momentaryEnergy), timelineLoudness(m_shortTermEnergy),
+    addTimelineStep(n - timelineSteps, std::max(m_stepPeak, m_runMax[m_runsClosed++]));
+    m_stepPeak = 0;
+}
+
+void LoudnessMeter::addTimelineStep(std::size_t after, double peak) {
+    const auto loudest = [&](std::size_t window) {
+        return timelineLoudness(m_history.loudestWindow(window, after).meanEnergy);
+    };
+    m_builder.add(loudest(EnergyHistory::momentarySteps), loudest(EnergyHistory::shortTermSteps),
                   decibels(peak));
-    m_stepPeak = m_momentaryEnergy = m_shortTermEnergy = 0;
 }
 
 void LoudnessMeter::finishTimeline(double duration, double tailPeak) {
@@ -235,8 +222,8 @@ void LoudnessMeter::finishTimeline(double duration, double tailPeak) {
     const std::int64_t closedEnd =
         closedSteps == 0 ? 0 : stepEndFrame(m_sampleRate, closedSteps * timelineSteps - 1);
     if (m_framesSeen > closedEnd)
-        m_builder.add(timelineLoudness(m_momentaryEnergy), timelineLoudness(m_shortTermEnergy),
-                      decibels(std::max(m_stepPeak, tailPeak)));
+        addTimelineStep(static_cast<std::size_t>(closedSteps * timelineSteps),
+                        std::max(m_stepPeak, tailPeak));
     else if (const auto tail = decibels(tailPeak))
         m_builder.raiseLastTruePeak(*tail);
     m_timeline = m_builder.finish(duration);

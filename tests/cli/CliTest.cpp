@@ -7,6 +7,7 @@
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
 #include "FaultyMeasuring.h"
+#include "HandWritten.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -71,6 +72,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     for (const char* name : {"readme.txt", "pictures/cover.jpg", "album/cover.jpg", "album/.x"})
         writeBytes(dir / name, "not audio");
     ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+    writeBytes(dir / "noise-frames.flac", flacOfNoise(240000));
     const std::string summary = "5 files: 1 pass, 2 fail, 2 without a reading\n";
     const std::string nothingToFix =
         "1 file: 1 pass, 0 fail\nNothing to fix: Every measured file passes EBU R 128.\n";
@@ -145,6 +147,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"check {p} {d}/readme.txt", 3, table, 3,
          "{d}/readme.txt is not a file Tavrin reads (WAV, AIFF, MP3, M4A/AAC, FLAC or CAF); "
          "skipped.\n"},
+        {"check {d}/noise-frames.flac", 3, table, 4, ""}, // none of its audio decodes
         {"check {d}/pipe.wav", 3, "", 0,
          "{d}/pipe.wav is not a regular file (a pipe or a device, say); skipped.\n"},
         {"check {d}/pictures", 2, "", 0,
@@ -195,7 +198,8 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     // "-" is standard output, never a file; no temporary is left behind.
     EXPECT_EQ(namesIn(dir.path()),
               (std::vector<std::string>{"a4.pdf", "album", "copies", "graph.png", "graphs.pdf",
-                                        "pictures", "pipe.wav", "r.csv", "r.pdf", "readme.txt"}));
+                                        "noise-frames.flac", "pictures", "pipe.wav", "r.csv",
+                                        "r.pdf", "readme.txt"}));
     EXPECT_TRUE(readBytes(dir / "graph.png").starts_with("\x89PNG"));
     const std::string report = readBytes(dir / "r.csv");
     EXPECT_EQ(lines(report).size(), 6u);

@@ -118,6 +118,28 @@ TEST(HostileInput, FuzzRegressionsEndInAReadingOrASentenceCheaply) {
     }
 }
 
+// Cover pictures of a few hundred bytes declaring gigapixels: decoding them cost a gigabyte and
+// seconds each, and neither measuring nor copying needs their pixels.
+TEST(HostileInput, CoverPicturesAreNeverDecoded) {
+    TempDir dir;
+    const Channels tone = replicate(sine(997, -20, 1, 44100), 2);
+    encodeAll({{tone, 44100, dir / "tone.mp3", "-c:a libmp3lame -id3v2_version 0"},
+               {tone, 44100, dir / "tone.flac", "-c:a flac"}});
+    writeBytes(dir / "covers.mp3",
+               id3Pictures(std::vector(4, png(16000, 16000))) + readBytes(dir / "tone.mp3"));
+    writeBytes(dir / "covers.flac",
+               withPictures(readBytes(dir / "tone.flac"), std::vector(200, png(2100, 2100))));
+    for (const char* name : {"covers.mp3", "covers.flac"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(cheaply([&] { return outcome(dir / name); }).starts_with("Reading: "));
+        const auto copy = cheaply([&] {
+            return Workflow::writeFixedCopy(dir / name, -3, DeliverySpec::ebuR128(), dir.path(),
+                                            false, {}, GainWriter::CopyFormat::original);
+        });
+        EXPECT_TRUE(std::holds_alternative<Workflow::CopyOutcome::Written>(copy.value));
+    }
+}
+
 // Headers whose lies our own code answers. Those that only FFmpeg refuses are regression inputs
 // of the fuzz targets above.
 TEST(HostileInput, HeadersThatLie) {
@@ -129,6 +151,8 @@ TEST(HostileInput, HeadersThatLie) {
         "there was measured.";
     const char* caf = "Reading: CAF · 16-bit · 48 kHz · stereo, 1.000 s";
     const auto cafRate = [](double rate) { return with<Caf>([rate](Caf& c) { c.rate = rate; }); };
+    const char* undecodable = "None of the file’s audio could be decoded: it is damaged, or "
+                              "encoded in a way that can’t be read.";
     const char* tooFast =
         "The file claims a sample rate of 2147483647 Hz, which can't be measured.";
     const struct {
@@ -156,6 +180,8 @@ TEST(HostileInput, HeadersThatLie) {
         {"nan-hz.caf", cafRate(std::numeric_limits<double>::quiet_NaN()), "The file has no audio channels."},
         {"inf-hz.caf", cafRate(std::numeric_limits<double>::infinity()), tooFast},
         {"ok.aiff", Aiff{}.bytes(), "Reading: AIFF · 16-bit · 48 kHz · mono, 1.000 s"},
+        {"noise-frames.flac", flacOfNoise(240000), undecodable},
+        {"noise-frames-no-length.flac", flacOfNoise(0), undecodable},
         // clang-format on
     };
     TempDir dir;

@@ -1,9 +1,12 @@
 #include "tavrin/Timeline.h"
 
 #include "Signals.h"
+#include "tavrin/DeliverySpec.h"
+#include "tavrin/Graph.h"
 #include "tavrin/LoudnessMeter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace tavrin;
@@ -88,6 +91,24 @@ TEST(Timeline, FollowsTheMetersDefinitionsWhateverTheBufferSplit) {
         EXPECT_EQ(largest(timeline.shortTerm), result.maxShortTerm);
         EXPECT_EQ(largest(timeline.truePeak), result.truePeak);
     }
+}
+
+// A float file can hold one absurd sample: the windows holding it read absurdly loud, the others
+// as if it weren't there, and the graph's loudness lane keeps a readable scale.
+TEST(Timeline, OneHugeSampleSpoilsOnlyTheWindowsHoldingIt) {
+    auto x = sine(997, -20, 10, rate);
+    const auto clean = meter({x}, 0);
+    x[frames(0.5, rate)] = 1e30;
+    const auto [result, timeline] = meter({x}, 4799);
+    // Past the windows and the filter's ringing (0.4 s after 1e30), as if it weren't there.
+    for (std::size_t k = 14; k < timeline.size(); ++k)
+        EXPECT_NEAR(timeline.momentary[k].value_or(NAN), *clean.timeline.momentary[k], 1e-9) << k;
+    for (std::size_t k = 40; k < timeline.size(); ++k)
+        EXPECT_NEAR(timeline.shortTerm[k].value_or(NAN), *clean.timeline.shortTerm[k], 1e-9) << k;
+    EXPECT_TRUE(result.integrated && std::isfinite(*result.integrated));
+    EXPECT_TRUE(result.loudnessRange && std::isfinite(*result.loudnessRange));
+    const auto g = Graph::geometry({timeline, result, DeliverySpec::ebuR128()}, 800, 300, {});
+    EXPECT_LE(g.lufsTop, 12); // at most eight labels, 12 LU apart
 }
 
 // A day of steps: merged in pairs three times, each merged value the largest of its steps, and

@@ -119,4 +119,43 @@ struct Caf {
     }
 };
 
+/// A PNG declaring `width` × `height` pixels that holds a thousand bytes (checksums unchecked).
+inline std::string png(std::uint32_t width, std::uint32_t height) {
+    const std::string thousandZeros(
+        "\x78\xDA\x63\x60\x18\x05\xA3\x60\x14\x0C\x77\0\0\x03\xE8\0\x01", 17);
+    return "\x89PNG\r\n\x1A\n" + be(13, 4) + "IHDR" + be(width, 4) + be(height, 4) +
+           be(0x0806000000, 5) + be(0, 4) + be(17, 4) + "IDAT" + thousandZeros + be(0, 4) +
+           be(0, 4) + "IEND" + be(0, 4);
+}
+
+/// An ID3v2.3 tag holding each of `pictures` (PNG) as a front cover; under 16 KB in all.
+inline std::string id3Pictures(const std::vector<std::string>& pictures) {
+    std::string frames;
+    for (const std::string& picture : pictures) {
+        const std::string body = std::string("\0image/png\0\x03\0", 13) + picture;
+        frames += "APIC" + be(body.size(), 4) + be(0, 2) + body;
+    }
+    const std::size_t n = frames.size(); // seven bits a byte
+    return "ID3" + be(0x030000, 3) + be((n >> 7 & 0x7F) << 8 | (n & 0x7F), 4) + frames;
+}
+
+/// A FLAC file declaring `frames` frames of 16-bit stereo at 48 kHz, with noise for its frames.
+inline std::string flacOfNoise(std::uint64_t frames) {
+    const std::string info = be(4096, 2) + be(4096, 2) + be(0, 6) +
+                             be(48000ull << 44 | 1ull << 41 | 15ull << 36 | frames, 8) +
+                             std::string(16, '\0');
+    return "fLaC" + be(0x80, 1) + be(info.size(), 3) + info + pcm16({noise(0, 0.2, 48000, 1)});
+}
+
+/// `flacFile` (its STREAMINFO not the last block) with a PICTURE block for each of `pictures`.
+inline std::string withPictures(std::string flacFile, const std::vector<std::string>& pictures) {
+    std::string blocks;
+    for (const std::string& picture : pictures) {
+        const std::string body = be(3, 4) + be(9, 4) + "image/png" + std::string(20, '\0') +
+                                 be(picture.size(), 4) + picture;
+        blocks += be(6, 1) + be(body.size(), 3) + body;
+    }
+    return flacFile.insert(42, blocks);
+}
+
 } // namespace tavrin::test

@@ -26,12 +26,18 @@ inline constexpr int highestSampleRate = 768000;
 
 /// The sentence for a file that needs more memory than there is.
 inline constexpr std::string_view outOfMemory = "Not enough memory to read the file.";
+/// The sentence for a file that declares audio of which not one frame could be decoded: damaged
+/// throughout, or encoded in a way the decoder can't follow. Never a silent file.
+inline constexpr std::string_view nothingDecoded =
+    "None of the file’s audio could be decoded: it is damaged, or encoded in a way that can’t be "
+    "read.";
 
 /// Measures one file, synchronously on the calling thread. With `dualMono`, a one-channel file
 /// counts as the same signal on two front speakers (weight 2.0). `progress` is called on this
 /// thread: for the first chunk, then after every further 2 %, then once with 1.0.
 /// Throws AudioFileError (unreadable) with a whole sentence when the file cannot be measured (a
-/// pipe or a device is never opened; a rate outside the measured range is refused), and
+/// pipe or a device is never opened; a rate outside the measured range is refused; a file none of
+/// whose audio decodes is not silent but unreadable), and
 /// Cancelled when `isCancelled` answers true before a chunk (no final progress call then).
 /// With `withTimeline`, the measurement carries the file's loudness over time too, gathered in
 /// the same pass; the result is the same either way.

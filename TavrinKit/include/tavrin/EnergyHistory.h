@@ -7,9 +7,10 @@
 
 namespace tavrin {
 
-/// K-weighted, channel-weighted energy (Σ weight × Σ squared samples) in completed 10 ms steps,
-/// with running sums so any window of whole steps costs one subtraction. Holds all gating and range
-/// arithmetic.
+/// K-weighted, channel-weighted energy (Σ weight × Σ squared samples) in completed 10 ms steps.
+/// Holds all gating and range arithmetic. A window's energy is always summed from its own steps,
+/// never taken as the difference of two running sums: one huge sample (a float file may hold
+/// 1e30) would leave such differences at zero or negative for the rest of the file.
 class EnergyHistory {
 public:
     static constexpr std::size_t momentarySteps = 40; ///< 400 ms: momentary window and gating block
@@ -17,11 +18,11 @@ public:
     static constexpr std::size_t blockHop = 10;        ///< 100 ms hop of gating and range blocks
 
     /// Number of completed steps.
-    std::size_t stepCount() const { return m_prefixEnergy.size() - 1; }
+    std::size_t stepCount() const { return m_energy.size(); }
 
-    /// Appends one completed step.
+    /// Appends one completed step: `stepFrames` at most 2³² − 1, ample for 10 ms at any rate.
     void append(double stepEnergy, std::int64_t stepFrames);
-    /// Makes room for `steps` steps at once: a day-long history is hundreds of megabytes, which
+    /// Makes room for `steps` steps at once: a day-long history is a hundred megabytes, which
     /// growing by doubling would copy and overshoot.
     void reserve(std::size_t steps);
 
@@ -30,6 +31,15 @@ public:
     std::int64_t frames(std::size_t from, std::size_t count) const;
     /// Mean energy per frame over steps [from, from + count); 0 when they hold no frames.
     double meanEnergy(std::size_t from, std::size_t count) const;
+
+    /// The loudest window of `window` steps among those that end after step `after`: its mean
+    /// energy per frame and the step count at its end (the first of equals); a mean energy of 0
+    /// when there is none or none holds energy.
+    struct Loudest {
+        double meanEnergy = 0;
+        std::size_t end = 0;
+    };
+    Loudest loudestWindow(std::size_t window, std::size_t after = 0) const;
 
     /// Loudness of every window of `window` steps starting at 0, stride, 2·stride, …;
     /// -inf for a window without frames or energy; empty when fewer than `window` steps exist.
@@ -50,10 +60,15 @@ public:
     static double loudness(double meanSquare);
 
 private:
-    // Running sums only: a step's own energy and frame count are the difference of two entries,
-    // which halves the memory of a day-long history.
-    std::vector<double> m_prefixEnergy{0.0};     ///< entry k: Σ of the first k steps' energies
-    std::vector<std::int64_t> m_prefixFrames{0}; ///< entry k: Σ of the first k steps' frames
+    /// Calls visit(start, meanEnergy) for the windows of `window` steps starting at `first`,
+    /// first + stride, … up to `last`, in order.
+    template <class Visit>
+    void forEachWindow(std::size_t window, std::size_t stride, std::size_t first, std::size_t last,
+                       Visit visit) const;
+
+    // Each step's own energy and frame count: 12 bytes a step, about 100 MB for a day.
+    std::vector<double> m_energy;
+    std::vector<std::uint32_t> m_frames;
 };
 
 } // namespace tavrin

@@ -82,9 +82,11 @@ private:
     /// The timeline's share of commit(): the runs' peaks, channel by channel, into the 100 ms
     /// steps they belong to.
     void commitPeaks(std::size_t frameCount);
-    /// The timeline's share of a completed 10 ms step: the loudest windows ending in it, and the
-    /// 100 ms step it may end.
+    /// The timeline's share of a completed 10 ms step: the 100 ms step it may end.
     void stepCompleted();
+    /// Adds the 100 ms timeline step of the 10 ms steps after step `after`: the loudest windows
+    /// ending in it and its true peak `peak`, linear.
+    void addTimelineStep(std::size_t after, double peak);
     void finishTimeline(double duration, double tailPeak);
 
     double m_sampleRate;
@@ -109,8 +111,6 @@ private:
     std::vector<double> m_runMax;                ///< per run of this buffer: across channels
     std::size_t m_runsClosed = 0;                ///< runs of this buffer whose step has ended
     double m_stepPeak = 0;                       ///< linear, the open 100 ms step's so far
-    double m_momentaryEnergy = 0;                ///< the open step's loudest 400 ms window
-    double m_shortTermEnergy = 0;                ///< the open step's loudest 3 s window
     TimelineBuilder m_builder;
     Timeline m_timeline;
 };
