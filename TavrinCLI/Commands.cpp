@@ -32,11 +32,32 @@ std::ostream* progressStream(const Options& options, Context& context) {
     return context.terminal.progress && !options.quiet ? &context.err : nullptr;
 }
 
-/// Expands the paths, saying why each unusable one gave nothing, then measures every file,
-/// printing the table (or, with `streamJson`, JSON lines) as results come in, and the tally.
-Measured measureSelection(const Options& options, const DeliverySpec& spec, Context& context,
-                          bool streamJson) {
-    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+/// Whether the reports asked for leave every audio file and every file named to be checked as
+/// it is; false after saying which would replace one.
+bool reportsReplaceNothing(const Options& options, const AudioTypes::Selection& selection,
+                           Context& context) {
+    for (const auto& [option, report] :
+         {std::pair{"--csv", &options.csv}, {"--pdf", &options.pdf}}) {
+        if (report->empty() || *report == "-")
+            continue;
+        const std::string named = std::string(option) + " " + *report;
+        if (AudioTypes::isExistingAudio(*report) || AudioTypes::isAmong(*report, selection.files))
+            context.err << Workflow::reportReplacesAudioMessage(named) << "\n";
+        else if (AudioTypes::isAmong(*report, options.paths))
+            context.err << named
+                        << " is also named as a file to check; give the report its own "
+                           "name.\n";
+        else
+            continue;
+        return false;
+    }
+    return true;
+}
+
+/// Says why each unusable path of `selection` gave nothing, then measures every file, printing
+/// the table (or, with `streamJson`, JSON lines) as results come in, and the tally.
+Measured measureSelection(const AudioTypes::Selection& selection, const Options& options,
+                          const DeliverySpec& spec, Context& context, bool streamJson) {
     for (const auto& unusable : selection.unusable)
         context.err << Workflow::unusableMessage(unusable) << "\n";
     Measured measured{selection.files, std::vector<Reading>(selection.files.size()),
@@ -177,9 +198,18 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
     return fixes;
 }
 
+/// Why there was nothing to fix, in step with the tally: no file failed.
+std::string nothingToFixSummary(const Measured& measured, const DeliverySpec& spec) {
+    const auto passing = static_cast<int>(std::ranges::count_if(
+        measured.readings, [&](const Reading& r) { return passes(r.result, spec); }));
+    const int withoutReading = static_cast<int>(measured.readings.size()) - passing;
+    return std::string(Workflow::nothingToFixTitle) + ": " +
+           Workflow::nothingToFixMessage(spec, false, passing, withoutReading);
+}
+
 /// The one sentence that sums the fix run up, as the app's alert says it.
-std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& spec,
-                       const Options& options) {
+std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fixes,
+                       const DeliverySpec& spec, const Options& options) {
     int candidates = 0, jobs = 0, written = 0;
     for (const FileFix& fix : fixes) {
         candidates += fix.plan.has_value();
@@ -187,8 +217,7 @@ std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& sp
         written += fix.written() != nullptr;
     }
     if (candidates == 0)
-        return std::string(Workflow::nothingToFixTitle) + ": " +
-               Workflow::nothingToFixMessage(spec, false);
+        return nothingToFixSummary(measured, spec);
     if (jobs == 0)
         return std::string(Workflow::cantFixTitle) + ": " + Workflow::cantFixMessage(spec);
     return std::string(Workflow::fixedCopiesTitle) + ": " +
@@ -232,13 +261,16 @@ void showOutcomes(const Measured& measured, const std::vector<FileFix>& fixes,
             printer.printRow(context.out, measured.files[i], measured.readings[i],
                              fixes[i].text().value_or(""), copyNote(fixes[i], spec));
     }
-    context.notes(options) << fixSummary(fixes, spec, options) << "\n";
+    context.notes(options) << fixSummary(measured, fixes, spec, options) << "\n";
 }
 
 } // namespace
 
 int check(const Options& options, const DeliverySpec& spec, Context& context) {
-    const Measured measured = measureSelection(options, spec, context, options.json);
+    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+    if (!reportsReplaceNothing(options, selection, context))
+        return exitUsage;
+    const Measured measured = measureSelection(selection, options, spec, context, options.json);
     if (measured.files.empty())
         return nothingMeasured(measured);
     const bool reportsWritten =
@@ -253,9 +285,12 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
 /// Measures, writes a copy of every failing file that gain alone can fix, then shows what became
 /// of each file.
 int fix(const Options& options, const DeliverySpec& spec, Context& context) {
+    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+    if (!reportsReplaceNothing(options, selection, context))
+        return exitUsage;
     if (!makeOutputFolder(options, context))
         return exitUnreadable;
-    const Measured measured = measureSelection(options, spec, context, false);
+    const Measured measured = measureSelection(selection, options, spec, context, false);
     if (measured.files.empty())
         return nothingMeasured(measured);
     const std::vector<FileFix> fixes = writeCopies(measured, spec, options, context);

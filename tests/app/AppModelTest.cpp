@@ -239,8 +239,8 @@ private slots:
 
         f.model.setSelection({passes});
         f.model.fixFiles();
-        QCOMPARE(takeAlert(f.model),
-                 alert(Workflow::nothingToFixTitle, Workflow::nothingToFixMessage(ebu, true)));
+        QCOMPARE(takeAlert(f.model), alert(Workflow::nothingToFixTitle,
+                                           Workflow::nothingToFixMessage(ebu, true, 1, 0)));
         f.model.setSelection({peaky});
         f.model.fixFiles();
         QCOMPARE(takeAlert(f.model), alert(Workflow::cantFixTitle, Workflow::cantFixMessage(ebu)));
