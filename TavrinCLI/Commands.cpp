@@ -54,6 +54,17 @@ bool reportsReplaceNothing(const Options& options, const AudioTypes::Selection& 
     return true;
 }
 
+/// What the reports need of a reading once its line is printed: a timeline only for a graph page,
+/// and then no finer than the page draws it, so that a long run doesn't hold every file's.
+Reading keptForReports(const Reading& reading, const Options& options) {
+    Reading kept = reading;
+    kept.timeline =
+        options.graphs && reading.timeline
+            ? std::make_shared<const Timeline>(reading.timeline->reduced(Report::graphPageSteps))
+            : nullptr;
+    return kept;
+}
+
 /// Says why each unusable path of `selection` gave nothing, then measures every file, printing
 /// the table (or, with `streamJson`, JSON lines) as results come in, and the tally.
 Measured measureSelection(const AudioTypes::Selection& selection, const Options& options,
@@ -74,7 +85,7 @@ Measured measureSelection(const AudioTypes::Selection& selection, const Options&
     measureFiles(
         measured.files, options.dualMono, options.jobs,
         [&](std::size_t i, const Reading& reading) {
-            measured.readings[i] = reading;
+            measured.readings[i] = keptForReports(reading, options);
             if (streamJson)
                 context.out << jsonLine(measured.files[i], reading, spec, options.dualMono, nullptr,
                                         options.timeline)
