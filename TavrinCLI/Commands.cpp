@@ -32,25 +32,30 @@ std::ostream* progressStream(const Options& options, Context& context) {
     return context.terminal.progress && !options.quiet ? &context.err : nullptr;
 }
 
-/// Whether the reports asked for leave every audio file and every file named to be checked as
-/// it is; false after saying which would replace one.
+/// Why the report `option` names would replace a file that must stay: any audio, or a file named
+/// to be checked; absent when it replaces neither (or goes to standard output).
+std::optional<std::string> replacedByReport(std::string_view option, const std::string& report,
+                                            const Options& options,
+                                            const AudioTypes::Selection& selection) {
+    if (report.empty() || report == "-")
+        return std::nullopt;
+    const std::string named = std::string(option) + " " + report;
+    if (AudioTypes::isExistingAudio(report) || AudioTypes::isAmong(report, selection.files))
+        return Workflow::reportReplacesAudioMessage(named);
+    if (AudioTypes::isAmong(report, options.paths))
+        return named + " is one of the paths to check; give the report its own name.";
+    return std::nullopt;
+}
+
+/// Whether the reports leave every audio file and every path named to be checked as it is; false
+/// after saying which one a report would replace.
 bool reportsReplaceNothing(const Options& options, const AudioTypes::Selection& selection,
                            Context& context) {
-    for (const auto& [option, report] :
-         {std::pair{"--csv", &options.csv}, {"--pdf", &options.pdf}}) {
-        if (report->empty() || *report == "-")
-            continue;
-        const std::string named = std::string(option) + " " + *report;
-        if (AudioTypes::isExistingAudio(*report) || AudioTypes::isAmong(*report, selection.files))
-            context.err << Workflow::reportReplacesAudioMessage(named) << "\n";
-        else if (AudioTypes::isAmong(*report, options.paths))
-            context.err << named
-                        << " is also named as a file to check; give the report its own "
-                           "name.\n";
-        else
-            continue;
-        return false;
-    }
+    for (const auto& [option, report] : {std::pair{"--csv", &options.csv}, {"--pdf", &options.pdf}})
+        if (const auto replaced = replacedByReport(option, *report, options, selection)) {
+            context.err << *replaced << "\n";
+            return false;
+        }
     return true;
 }
 

@@ -180,7 +180,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"fix --csv {d}/take.bin --out {d}/copies {p}", 2, "", 0, "--csv {d}/take.bin" + ownName},
         {"check --csv {d}/in/../link.csv {d}/in", 2, "", 0, "--csv {d}/in/../link.csv" + ownName},
         {"check --csv {d}/readme.txt {d}/readme.txt {p}", 2, "", 0,
-         "--csv {d}/readme.txt is also named as a file to check; give the report its own name.\n"},
+         "--csv {d}/readme.txt is one of the paths to check; give the report its own name.\n"},
         {"fix --copy-format flac {p}", 2, "", 0,
          "--copy-format needs wav or original (it was \"flac\").\n"},
         {"fix --out {d}/readme.txt/copies {p}", 3, "", 0,
