@@ -962,9 +962,9 @@ void AppModel::finishFixRunWhenDone() {
 QString AppModel::nothingToFixMessage(const FixRun& run) const {
     int passing = 0, withoutReading = 0;
     for (const FileItem& item : m_items) {
-        const LoudnessResult* result = item.result();
         if (!inFixScope(item))
             continue;
+        const LoudnessResult* result = item.result();
         const auto status =
             result ? Verdict::make(*result, run.spec).status : Verdict::Status::unmeasurable;
         passing += status == Verdict::Status::pass;
