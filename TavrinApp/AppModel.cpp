@@ -956,8 +956,21 @@ void AppModel::finishFixRunWhenDone() {
     else if (run->refused > 0)
         setAlert(qs(Workflow::cantFixTitle), qs(Workflow::cantFixMessage(run->spec)));
     else
-        setAlert(qs(Workflow::nothingToFixTitle),
-                 qs(Workflow::nothingToFixMessage(run->spec, run->fromSelection)));
+        setAlert(qs(Workflow::nothingToFixTitle), nothingToFixMessage(*run));
+}
+
+QString AppModel::nothingToFixMessage(const FixRun& run) const {
+    int passing = 0, withoutReading = 0;
+    for (const FileItem& item : m_items) {
+        if (!inFixScope(item))
+            continue;
+        const LoudnessResult* result = item.result();
+        const auto status =
+            result ? Verdict::make(*result, run.spec).status : Verdict::Status::unmeasurable;
+        passing += status == Verdict::Status::pass;
+        withoutReading += status == Verdict::Status::unmeasurable;
+    }
+    return qs(Workflow::nothingToFixMessage(run.spec, run.fromSelection, passing, withoutReading));
 }
 
 void AppModel::summariseLimiterRun(const FixRun& run) {
@@ -1071,20 +1084,26 @@ void AppModel::saveReport(std::function<std::string()> render, const FileType& t
 
 void AppModel::saveReportOffThread(const std::function<std::string()>& render,
                                    const std::filesystem::path& path) {
+    std::vector<std::filesystem::path> listed;
+    listed.reserve(m_items.size());
+    for (const FileItem& item : m_items)
+        listed.push_back(item.url);
     runThen(
         m_reportPool, this,
-        [render, path]() -> std::optional<std::error_code> {
+        [render, path, listed = std::move(listed)]() -> std::optional<std::string> {
+            // The save panel lets a name be typed over any file, a listed one included.
+            if (AudioTypes::isExistingAudio(path) || AudioTypes::isAmong(path, listed))
+                return Workflow::reportReplacesAudioMessage(path.filename().string());
             try {
                 Report::save(path, render());
             } catch (const std::system_error& error) {
-                return error.code();
+                return Workflow::cantSaveReportMessage(path, error.code());
             }
             return std::nullopt;
         },
-        [this, path](std::optional<std::error_code> error) {
-            if (error)
-                setAlert(qs(Workflow::cantSaveReportTitle),
-                         qs(Workflow::cantSaveReportMessage(path, *error)));
+        [this](std::optional<std::string> problem) {
+            if (problem)
+                setAlert(qs(Workflow::cantSaveReportTitle), qs(*problem));
         });
 }
 

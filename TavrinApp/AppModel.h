@@ -343,6 +343,8 @@ private:
     void dropUnstartedCopies(const QSet<QUuid>& ids);
     void finishFixRunWhenDone();
     void summariseLimiterRun(const FixRun& run);
+    /// Why `run` fixed nothing, counting its scope's rows as the tally does.
+    QString nothingToFixMessage(const FixRun& run) const;
 
     Desktop& m_desktop;
     QSettings* m_settings;

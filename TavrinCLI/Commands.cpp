@@ -32,11 +32,48 @@ std::ostream* progressStream(const Options& options, Context& context) {
     return context.terminal.progress && !options.quiet ? &context.err : nullptr;
 }
 
-/// Expands the paths, saying why each unusable one gave nothing, then measures every file,
-/// printing the table (or, with `streamJson`, JSON lines) as results come in, and the tally.
-Measured measureSelection(const Options& options, const DeliverySpec& spec, Context& context,
-                          bool streamJson) {
-    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+/// Why the report `option` names would replace a file that must stay: any audio, or a file named
+/// to be checked; absent when it replaces neither (or goes to standard output).
+std::optional<std::string> replacedByReport(std::string_view option, const std::string& report,
+                                            const Options& options,
+                                            const AudioTypes::Selection& selection) {
+    if (report.empty() || report == "-")
+        return std::nullopt;
+    const std::string named = std::string(option) + " " + report;
+    if (AudioTypes::isExistingAudio(report) || AudioTypes::isAmong(report, selection.files))
+        return Workflow::reportReplacesAudioMessage(named);
+    if (AudioTypes::isAmong(report, options.paths))
+        return named + " is one of the paths to check; give the report its own name.";
+    return std::nullopt;
+}
+
+/// Whether the reports leave every audio file and every path named to be checked as it is; false
+/// after saying which one a report would replace.
+bool reportsReplaceNothing(const Options& options, const AudioTypes::Selection& selection,
+                           Context& context) {
+    for (const auto& [option, report] : {std::pair{"--csv", &options.csv}, {"--pdf", &options.pdf}})
+        if (const auto replaced = replacedByReport(option, *report, options, selection)) {
+            context.err << *replaced << "\n";
+            return false;
+        }
+    return true;
+}
+
+/// What the reports need of a reading once its line is printed: a timeline only for a graph page,
+/// and then no finer than the page draws it, so that a long run doesn't hold every file's.
+Reading keptForReports(const Reading& reading, const Options& options) {
+    Reading kept = reading;
+    kept.timeline =
+        options.graphs && reading.timeline
+            ? std::make_shared<const Timeline>(reading.timeline->reduced(Report::graphPageSteps))
+            : nullptr;
+    return kept;
+}
+
+/// Says why each unusable path of `selection` gave nothing, then measures every file, printing
+/// the table (or, with `streamJson`, JSON lines) as results come in, and the tally.
+Measured measureSelection(const AudioTypes::Selection& selection, const Options& options,
+                          const DeliverySpec& spec, Context& context, bool streamJson) {
     for (const auto& unusable : selection.unusable)
         context.err << Workflow::unusableMessage(unusable) << "\n";
     Measured measured{selection.files, std::vector<Reading>(selection.files.size()),
@@ -53,7 +90,7 @@ Measured measureSelection(const Options& options, const DeliverySpec& spec, Cont
     measureFiles(
         measured.files, options.dualMono, options.jobs,
         [&](std::size_t i, const Reading& reading) {
-            measured.readings[i] = reading;
+            measured.readings[i] = keptForReports(reading, options);
             if (streamJson)
                 context.out << jsonLine(measured.files[i], reading, spec, options.dualMono, nullptr,
                                         options.timeline)
@@ -177,9 +214,18 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
     return fixes;
 }
 
+/// Why there was nothing to fix, in step with the tally: no file failed.
+std::string nothingToFixSummary(const Measured& measured, const DeliverySpec& spec) {
+    const auto passing = static_cast<int>(std::ranges::count_if(
+        measured.readings, [&](const Reading& r) { return passes(r.result, spec); }));
+    const int withoutReading = static_cast<int>(measured.readings.size()) - passing;
+    return std::string(Workflow::nothingToFixTitle) + ": " +
+           Workflow::nothingToFixMessage(spec, false, passing, withoutReading);
+}
+
 /// The one sentence that sums the fix run up, as the app's alert says it.
-std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& spec,
-                       const Options& options) {
+std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fixes,
+                       const DeliverySpec& spec, const Options& options) {
     int candidates = 0, jobs = 0, written = 0;
     for (const FileFix& fix : fixes) {
         candidates += fix.plan.has_value();
@@ -187,8 +233,7 @@ std::string fixSummary(const std::vector<FileFix>& fixes, const DeliverySpec& sp
         written += fix.written() != nullptr;
     }
     if (candidates == 0)
-        return std::string(Workflow::nothingToFixTitle) + ": " +
-               Workflow::nothingToFixMessage(spec, false);
+        return nothingToFixSummary(measured, spec);
     if (jobs == 0)
         return std::string(Workflow::cantFixTitle) + ": " + Workflow::cantFixMessage(spec);
     return std::string(Workflow::fixedCopiesTitle) + ": " +
@@ -232,13 +277,16 @@ void showOutcomes(const Measured& measured, const std::vector<FileFix>& fixes,
             printer.printRow(context.out, measured.files[i], measured.readings[i],
                              fixes[i].text().value_or(""), copyNote(fixes[i], spec));
     }
-    context.notes(options) << fixSummary(fixes, spec, options) << "\n";
+    context.notes(options) << fixSummary(measured, fixes, spec, options) << "\n";
 }
 
 } // namespace
 
 int check(const Options& options, const DeliverySpec& spec, Context& context) {
-    const Measured measured = measureSelection(options, spec, context, options.json);
+    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+    if (!reportsReplaceNothing(options, selection, context))
+        return exitUsage;
+    const Measured measured = measureSelection(selection, options, spec, context, options.json);
     if (measured.files.empty())
         return nothingMeasured(measured);
     const bool reportsWritten =
@@ -253,9 +301,12 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
 /// Measures, writes a copy of every failing file that gain alone can fix, then shows what became
 /// of each file.
 int fix(const Options& options, const DeliverySpec& spec, Context& context) {
+    const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
+    if (!reportsReplaceNothing(options, selection, context))
+        return exitUsage;
     if (!makeOutputFolder(options, context))
         return exitUnreadable;
-    const Measured measured = measureSelection(options, spec, context, false);
+    const Measured measured = measureSelection(selection, options, spec, context, false);
     if (measured.files.empty())
         return nothingMeasured(measured);
     const std::vector<FileFix> fixes = writeCopies(measured, spec, options, context);

@@ -1,6 +1,8 @@
 #include "tavrin/AudioTypes.h"
 
 #include <algorithm>
+#include <array>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -27,6 +29,29 @@ bool isPackage(const fs::path& path) {
         "mdimporter",    "saver", "logicx", "band",      "fcpbundle", "photoslibrary",
         "imovielibrary", "rtfd",  "pages",  "numbers",   "key"};
     return extensions.contains(lowerExtension(path));
+}
+
+/// Whether a file's first bytes are those of an audio file: the containers and streams a
+/// decoder recognises by their first bytes alone.
+bool startsLikeAudio(std::string_view head) {
+    const auto at = [&](std::size_t offset, std::string_view magic) {
+        return head.substr(std::min(offset, head.size())).starts_with(magic);
+    };
+    for (std::string_view riff : {"RIFF", "RIFX", "RF64", "BW64"})
+        if (at(0, riff) && at(8, "WAVE"))
+            return true;
+    if (at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC")))
+        return true;
+    for (std::string_view magic : {"caff", "fLaC", "OggS", "ID3", ".snd", "wvpk", "MAC ", "FRM8"})
+        if (at(0, magic))
+            return true;
+    for (std::string_view brand : {"M4A ", "M4B ", "M4P ", "F4A ", "isom", "iso2", "mp41", "mp42"})
+        if (at(4, "ftyp") && at(8, brand))
+            return true;
+    // An MPEG audio or ADTS frame: eleven set bits of sync, then a version that isn't reserved.
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    return head.size() >= 2 && byte(0) == 0xFF && (byte(1) & 0xE0) == 0xE0 &&
+           (byte(1) & 0x18) != 0x08;
 }
 
 fs::path standardized(const fs::path& path) {
@@ -187,6 +212,28 @@ bool isSupported(const fs::path& path) {
 bool isAiff(const fs::path& path) {
     const std::string ext = lowerExtension(path);
     return ext == "aif" || ext == "aiff" || ext == "aifc";
+}
+
+bool isExistingAudio(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return false;
+    if (isSupported(path))
+        return true;
+    std::ifstream file(path, std::ios::binary);
+    std::array<char, 12> head{};
+    file.read(head.data(), head.size());
+    return startsLikeAudio({head.data(), static_cast<std::size_t>(file.gcount())});
+}
+
+bool isAmong(const fs::path& path, const std::vector<fs::path>& files) {
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        return false;
+    return std::ranges::any_of(files, [&](const fs::path& file) {
+        std::error_code unequal;
+        return fs::equivalent(path, file, unequal);
+    });
 }
 
 std::vector<fs::path> audioFiles(const std::vector<fs::path>& selection) {

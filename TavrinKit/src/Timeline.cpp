@@ -1,5 +1,6 @@
 #include "tavrin/Timeline.h"
 
+#include "tavrin/Expects.h"
 #include "tavrin/Fmt.h"
 
 #include <algorithm>
@@ -17,6 +18,19 @@ std::optional<double> larger(std::optional<double> a, std::optional<double> b) {
     if (!b)
         return a;
     return std::max(*a, *b);
+}
+
+/// Halves the timeline's resolution: each value becomes the larger of a pair, the last one
+/// alone when the count is odd.
+void mergePairs(Timeline& timeline) {
+    for (auto* series : {&timeline.momentary, &timeline.shortTerm, &timeline.truePeak}) {
+        auto& values = *series;
+        for (std::size_t k = 0; 2 * k < values.size(); ++k)
+            values[k] = 2 * k + 1 < values.size() ? larger(values[2 * k], values[2 * k + 1])
+                                                  : values[2 * k];
+        values.resize((values.size() + 1) / 2);
+    }
+    timeline.step *= 2;
 }
 
 } // namespace
@@ -38,6 +52,16 @@ std::vector<TimeSpan> Timeline::truePeakOver(double ceiling) const {
 std::size_t Timeline::memoryBytes() const {
     return sizeof(std::optional<double>) *
            (momentary.capacity() + shortTerm.capacity() + truePeak.capacity());
+}
+
+Timeline Timeline::reduced(std::size_t steps) const {
+    TAVRIN_EXPECTS(steps >= 1);
+    Timeline copy = *this;
+    while (copy.size() > steps)
+        mergePairs(copy);
+    for (auto* series : {&copy.momentary, &copy.shortTerm, &copy.truePeak})
+        series->shrink_to_fit();
+    return copy;
 }
 
 void TimelineBuilder::Step::raise(const Step& other) {
@@ -82,13 +106,7 @@ void TimelineBuilder::push(const Step& step) {
 }
 
 void TimelineBuilder::mergePairs() {
-    for (auto* series : {&m_timeline.momentary, &m_timeline.shortTerm, &m_timeline.truePeak}) {
-        auto& values = *series;
-        for (std::size_t k = 0; 2 * k < values.size(); ++k)
-            values[k] = larger(values[2 * k], values[2 * k + 1]); // maxSteps is even
-        values.resize(values.size() / 2);
-    }
-    m_timeline.step *= 2;
+    tavrin::mergePairs(m_timeline);
     m_perStep *= 2;
 }
 

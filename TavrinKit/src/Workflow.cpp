@@ -225,9 +225,17 @@ std::optional<DeliverySpec> specForId(std::string_view id) {
     return customSpecForId(id);
 }
 
-std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection) {
-    return fromSelection ? "The selected files pass " + spec.name + " or have no reading."
-                         : "Every measured file passes " + spec.name + ".";
+std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection, int passing,
+                                int withoutReading) {
+    if (passing == 0)
+        return fromSelection ? "None of the selected files has a reading."
+                             : "No file has a reading.";
+    if (fromSelection)
+        return "The selected files pass " + spec.name + " or have no reading.";
+    if (withoutReading == 0)
+        return "Every measured file passes " + spec.name + ".";
+    return "Every file with a reading passes " + spec.name + "; " + std::to_string(withoutReading) +
+           (withoutReading == 1 ? " file has none." : " files have none.");
 }
 
 std::string cantFixMessage(const DeliverySpec& spec) {
@@ -565,6 +573,10 @@ std::string fixTextFailed(std::string_view message) {
 std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error) {
     return path.filename().string() + " couldn’t be written in " + path.parent_path().string() +
            " (" + error.message() + ").";
+}
+
+std::string reportReplacesAudioMessage(std::string_view named) {
+    return std::string(named) + " would replace an audio file; give the report its own name.";
 }
 
 std::string cantCreateFolderMessage(const std::filesystem::path& path,

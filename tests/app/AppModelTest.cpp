@@ -230,6 +230,16 @@ private slots:
     }
 
     void fixAlertsSayWhatHappened() {
+        {
+            // As the tally counts them, and as tavrin-cli says it: silence has no reading.
+            AppFixture g;
+            writeSilence(g.path("silence.wav"));
+            QVERIFY(g.addAndMeasure({g.tone("passes.wav", -23), g.path("silence.wav")}));
+            g.model.fixFiles();
+            QCOMPARE(takeAlert(g.model),
+                     alert(Workflow::nothingToFixTitle, "Every file with a reading passes EBU R "
+                                                        "128; 1 file has none."));
+        }
         AppFixture f;
         QVERIFY(f.addAndMeasure({f.tone("passes.wav", -23), f.tone("quiet.wav", -30),
                                  f.tone("peaky.wav", -40, 1, -0.5)}));
@@ -239,8 +249,8 @@ private slots:
 
         f.model.setSelection({passes});
         f.model.fixFiles();
-        QCOMPARE(takeAlert(f.model),
-                 alert(Workflow::nothingToFixTitle, Workflow::nothingToFixMessage(ebu, true)));
+        QCOMPARE(takeAlert(f.model), alert(Workflow::nothingToFixTitle,
+                                           Workflow::nothingToFixMessage(ebu, true, 1, 0)));
         f.model.setSelection({peaky});
         f.model.fixFiles();
         QCOMPARE(takeAlert(f.model), alert(Workflow::cantFixTitle, Workflow::cantFixMessage(ebu)));
@@ -415,6 +425,18 @@ private slots:
                        Workflow::cantSaveReportMessage(
                            *f.desktop.saveAs, std::make_error_code(std::errc::not_a_directory))));
         QVERIFY(f.desktop.opened.empty());
+
+        // Nor over a listed file by another name (its bytes not audio), nor over any audio.
+        fs::create_symlink(f.path("broken.wav"), f.path("listed.csv"));
+        for (const char* name : {"listed.csv", "quiet.wav"}) {
+            f.desktop.saveAs = f.path(name);
+            f.model.exportCSV();
+            QTRY_VERIFY(f.model.alert());
+            QCOMPARE(takeAlert(f.model), alert(Workflow::cantSaveReportTitle,
+                                               Workflow::reportReplacesAudioMessage(name)));
+        }
+        std::ifstream broken(f.path("broken.wav"), std::ios::binary);
+        QVERIFY(std::string(std::istreambuf_iterator<char>(broken), {}) == "RIFF");
     }
 
     void settingsLoadAndStore() {

@@ -73,9 +73,17 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         writeBytes(dir / name, "not audio");
     ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
     writeBytes(dir / "noise-frames.flac", flacOfNoise(240000));
+    // What a report must never replace: audio by its name or its bytes, and a file being checked
+    // (here through a link, its bytes not audio).
+    fs::copy_file(passes, dir / "a.flac");
+    fs::copy_file(passes, dir / "take.bin");
+    fs::create_directories(dir / "in");
+    writeBytes(dir / "in/notes.wav", "not audio either");
+    fs::create_symlink(dir / "in/notes.wav", dir / "link.csv");
     const std::string summary = "5 files: 1 pass, 2 fail, 2 without a reading\n";
     const std::string nothingToFix =
         "1 file: 1 pass, 0 fail\nNothing to fix: Every measured file passes EBU R 128.\n";
+    const std::string ownName = " would replace an audio file; give the report its own name.\n";
     const std::string oneFormat =
         "Only one of --json, --csv - and --pdf - can use standard output.\n";
 
@@ -142,6 +150,12 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"check --csv - {ex}", 1, csv, 6, summary},
         {"fix --json --out {d}/copies {p}", 0, json, 1, nothingToFix},
         {"fix --csv - --out {d}/copies {p}", 0, csv, 2, nothingToFix},
+        // The summary agrees with the tally.
+        {"fix --json {ex}/Silence.flac", 1, json, 1,
+         "1 file: 0 pass, 0 fail, 1 without a reading\nNothing to fix: No file has a reading.\n"},
+        {"fix --json --out {d}/copies {p} {ex}/Silence.flac", 1, json, 2,
+         "2 files: 1 pass, 0 fail, 1 without a reading\nNothing to fix: Every file with a reading "
+         "passes EBU R 128; 1 file has none.\n"},
         // Every named path is accounted for; other files in folders are only counted.
         {"check {p} {d}/nothere.wav", 3, table, 3, "Nothing at {d}/nothere.wav; skipped.\n"},
         {"check {p} {d}/readme.txt", 3, table, 3,
@@ -165,6 +179,11 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
          "1 file: 0 pass, 1 fail; Mono files count as dual mono (+3 dB)\n"},
         {"check --csv {d}/none.csv {d}/nothere.wav", 3, "", 0,
          "Nothing at {d}/nothere.wav; skipped.\n"},
+        {"check --pdf {d}/a.flac {p}", 2, "", 0, "--pdf {d}/a.flac" + ownName},
+        {"fix --csv {d}/take.bin --out {d}/copies {p}", 2, "", 0, "--csv {d}/take.bin" + ownName},
+        {"check --csv {d}/in/../link.csv {d}/in", 2, "", 0, "--csv {d}/in/../link.csv" + ownName},
+        {"check --csv {d}/readme.txt {d}/readme.txt {p}", 2, "", 0,
+         "--csv {d}/readme.txt is one of the paths to check; give the report its own name.\n"},
         {"fix --copy-format flac {p}", 2, "", 0,
          "--copy-format needs wav or original (it was \"flac\").\n"},
         {"fix --out {d}/readme.txt/copies {p}", 3, "", 0,
@@ -196,10 +215,14 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
             EXPECT_EQ(r.err, err);
     }
     // "-" is standard output, never a file; no temporary is left behind.
-    EXPECT_EQ(namesIn(dir.path()),
-              (std::vector<std::string>{"a4.pdf", "album", "copies", "graph.png", "graphs.pdf",
-                                        "noise-frames.flac", "pictures", "pipe.wav", "r.csv",
-                                        "r.pdf", "readme.txt"}));
+    EXPECT_EQ(
+        namesIn(dir.path()),
+        (std::vector<std::string>{"a.flac", "a4.pdf", "album", "copies", "graph.png", "graphs.pdf",
+                                  "in", "link.csv", "noise-frames.flac", "pictures", "pipe.wav",
+                                  "r.csv", "r.pdf", "readme.txt", "take.bin"}));
+    for (const char* kept : {"a.flac", "take.bin"})
+        EXPECT_EQ(readBytes(dir / kept), readBytes(passes)) << kept;
+    EXPECT_EQ(readBytes(dir / "link.csv"), "not audio either");
     EXPECT_TRUE(readBytes(dir / "graph.png").starts_with("\x89PNG"));
     const std::string report = readBytes(dir / "r.csv");
     EXPECT_EQ(lines(report).size(), 6u);

@@ -24,6 +24,32 @@ TEST(AudioTypes, SupportedExtensionsInAnyCase) {
         EXPECT_FALSE(AudioTypes::isSupported(name)) << name;
 }
 
+// What a report must not be written over: audio by its name or, whatever its name, its bytes.
+TEST(AudioTypes, ExistingAudioByNameOrBytes) {
+    TempDir dir;
+    using namespace std::string_literals;
+    const std::pair<std::string, bool> starts[] = {{"RIFF\x24\0\0\0WAVEfmt "s, true},
+                                                   {"FORM\0\0\0 AIFC"s, true},
+                                                   {"ID3\x04"s, true},
+                                                   {"\xFF\xFB\x90\x64"s, true}, // an MP3 frame
+                                                   {"\xFF\xF1\x50\x80"s, true}, // an ADTS frame
+                                                   {"\0\0\0 ftypM4A "s, true},
+                                                   {"\0\0\0 ftypheic"s, false},
+                                                   {"RIFF\x24\0\0\0AVI LIST"s, false},
+                                                   {"%PDF-1.5"s, false},
+                                                   {"File,Folder,Format"s, false},
+                                                   {"\xFF\xE9"s, false}, // a reserved MPEG version
+                                                   {""s, false}};
+    for (const auto& [bytes, audio] : starts) {
+        writeBytes(dir / "report.pdf", bytes);
+        EXPECT_EQ(AudioTypes::isExistingAudio(dir / "report.pdf"), audio) << bytes;
+    }
+    touch(dir / "empty.WAV");
+    EXPECT_TRUE(AudioTypes::isExistingAudio(dir / "empty.WAV"));
+    EXPECT_FALSE(AudioTypes::isExistingAudio(dir / "missing.wav"));
+    EXPECT_FALSE(AudioTypes::isExistingAudio(dir.path())); // a folder
+}
+
 TEST(AudioTypes, FolderInFileBrowserOrderSkippingHiddenPackagesAndOtherFiles) {
     TempDir dir;
     const fs::path f = dir / "Session";

@@ -126,4 +126,12 @@ TEST(Timeline, LongTimelinesMergeStepsKeepingTheirMaxima) {
     EXPECT_EQ(timeline.truePeak[12345 / 8], 0.5);
     expectSpans(timeline.truePeakOver(0.0), {{1234.4, 1235.2}});
     EXPECT_LE(timeline.memoryBytes(), 10'000'000u);
+    // Reduced for a page: merged five times more, the odd last step alone.
+    const Timeline page = timeline.reduced(4096);
+    EXPECT_EQ(page.step, 25.6);
+    EXPECT_EQ(page.size(), 3376u);
+    EXPECT_EQ(page.shortTerm[0], 255.0);
+    EXPECT_EQ(page.truePeak[12345 / 256], 0.5);
+    EXPECT_EQ(page.duration, timeline.duration);
+    EXPECT_LE(page.memoryBytes(), 3376u * 3 * sizeof(std::optional<double>));
 }

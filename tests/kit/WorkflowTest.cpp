@@ -25,9 +25,9 @@ TEST(Workflow, FixedCopiesSummary) {
 }
 
 TEST(Workflow, AlertsNameThePreset) {
-    EXPECT_EQ(Workflow::nothingToFixMessage(DeliverySpec::spotify(), true),
+    EXPECT_EQ(Workflow::nothingToFixMessage(DeliverySpec::spotify(), true, 1, 1),
               "The selected files pass Spotify or have no reading.");
-    EXPECT_EQ(Workflow::nothingToFixMessage(DeliverySpec::spotify(), false),
+    EXPECT_EQ(Workflow::nothingToFixMessage(DeliverySpec::spotify(), false, 2, 0),
               "Every measured file passes Spotify.");
     EXPECT_EQ(Workflow::cantFixMessage(DeliverySpec::atscA85()),
               "Reaching ATSC A/85 (US TV)’s target would push the true peak over −2.0 dBTP. These "

@@ -23,6 +23,15 @@ bool isSupported(const std::filesystem::path& path);
 /// True for the extensions of AIFF and AIFF-C files (aif, aiff, aifc), in any letter case.
 bool isAiff(const std::filesystem::path& path);
 
+/// True when an existing file at `path` (symbolic links followed) holds audio by its name or its
+/// bytes: a supported extension, or a start like that of a WAV, AIFF, CAF, FLAC, MP3, AAC, MP4,
+/// Ogg or other common audio file whatever its name. Never throws; false when nothing is there.
+bool isExistingAudio(const std::filesystem::path& path);
+
+/// True when `path` and one of `files` are the same existing file however each is spelled
+/// (symbolic links, "..", another hard link). Never throws.
+bool isAmong(const std::filesystem::path& path, const std::vector<std::filesystem::path>& files);
+
 /// The audio files to measure from a user's selection of files and folders, in the selection's
 /// order. Only regular files are listed (never a pipe or a device). Folders are searched
 /// recursively without following symbolic links; hidden names and application-like packages are

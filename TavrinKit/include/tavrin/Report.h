@@ -58,6 +58,10 @@ struct PdfOptions {
     bool graphs = false;
 };
 
+/// The steps a graph page's timeline needs: its plot is some 3,000 columns wide, and a timeline
+/// reduced to this many (Timeline::reduced) still gives each column several steps.
+inline constexpr std::size_t graphPageSteps = std::size_t{1} << 13;
+
 /// The methodology note at the foot of every PDF page.
 inline constexpr std::string_view footerText =
     "Measured per ITU-R BS.1770-4 (gated integrated loudness, EBU Tech 3342 loudness range, "

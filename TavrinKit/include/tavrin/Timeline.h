@@ -49,6 +49,11 @@ struct Timeline {
 
     /// The memory the series hold, in bytes.
     std::size_t memoryBytes() const;
+
+    /// This timeline with at most `steps` values per series (at least 1), its steps merged in
+    /// pairs keeping each pair's maximum as often as needed, as a longer file's would be: for a
+    /// picture too narrow to tell the steps apart, in a fraction of the memory.
+    Timeline reduced(std::size_t steps) const;
 };
 
 /// Builds a Timeline one 100 ms step at a time, merging steps in pairs whenever maxSteps are

@@ -107,8 +107,11 @@ inline constexpr std::string_view cantFixTitle = "Can’t fix with gain alone";
 /// Alert title when a report can't be written.
 inline constexpr std::string_view cantSaveReportTitle = "Couldn’t save the report";
 
-/// Why nothing was fixed: the candidates were the selected rows (`fromSelection`) or all rows.
-std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection);
+/// Why nothing was fixed: the candidates were the selected rows (`fromSelection`) or all rows,
+/// of which `passing` pass and `withoutReading` have no reading, so the sentence agrees with the
+/// tally ("No file has a reading.").
+std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection, int passing,
+                                int withoutReading);
 /// Every candidate was refused: they need a limiter before gain can reach the target.
 std::string cantFixMessage(const DeliverySpec& spec);
 /// How a folder is named in a sentence: its last name, or the whole path for a root such as "/".
@@ -210,6 +213,9 @@ std::string fixTextNotLimited(std::string_view message);
 /// Why a report could not be saved at `path`, in a whole sentence naming the file and the system's
 /// reason: "Loudness report.csv couldn’t be written in /srv/out (Permission denied)."
 std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error);
+/// Why no report is written over an audio file or a file being checked, naming the report as the
+/// user gave it: "--pdf a.flac would replace an audio file; give the report its own name."
+std::string reportReplacesAudioMessage(std::string_view named);
 
 /// Why the folder for copies at `path` could not be made, in a whole sentence: "The folder
 /// /srv/out couldn’t be created (Permission denied)."
