@@ -8,6 +8,7 @@
 #include "ChildProcess.h"
 #include "FaultyMeasuring.h"
 #include "HandWritten.h"
+#include "SoundFiles.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -399,7 +400,8 @@ TEST(Cli, FixWithTheLimiterLimitsOnlyWhatGainAloneCantFix) {
     EXPECT_EQ(limited["status"], "pass");
     EXPECT_GT(limited["limiting"]["maxReduction"].get<double>(), 4);
     EXPECT_TRUE(Json::parse(out[3])["outcome"]["limiting"].is_null());
-    EXPECT_EQ(readBytes(dir / "limited/Too quiet (EBU R 128).wav"),
-              readBytes(dir / "gain/Too quiet (EBU R 128).wav"));
+    // The same samples; the provenance records differ in when they were written.
+    EXPECT_EQ(readAudio(dir / "limited/Too quiet (EBU R 128).wav").samples,
+              readAudio(dir / "gain/Too quiet (EBU R 128).wav").samples);
     EXPECT_NE(readBytes(dir / "fix.csv").find(" dBTP; limited by up to 4."), std::string::npos);
 }
