@@ -449,16 +449,18 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
         while (first > 0 && ids.contains(m_items[static_cast<std::size_t>(first - 1)].id))
             --first;
         emit itemsAboutToBeRemoved(first, last);
+        for (int row = first; row <= last; ++row)
+            m_rows.remove(m_items[static_cast<std::size_t>(row)].id);
         m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+        // Whoever hears of the removal looks rows up by id: they must be right already.
+        for (int row = first; row < static_cast<int>(m_items.size()); ++row)
+            m_rows.insert(m_items[static_cast<std::size_t>(row)].id, row);
         emit itemsRemoved();
         removed = true;
         last = first - 1;
     }
     if (!removed)
         return;
-    m_rows.clear();
-    for (int row = 0; row < static_cast<int>(m_items.size()); ++row)
-        m_rows.insert(m_items[static_cast<std::size_t>(row)].id, row);
     m_firstMaybeWaiting = 0;
     setSelection(m_selection - ids);
     if (m_fixRun)

@@ -304,6 +304,9 @@ private slots:
         }
         QCOMPARE(tip(0, ResultsTableModel::Column::truePeak), "at 0:00");
         QCOMPARE(tip(0, ResultsTableModel::Column::maxShortTerm).left(5), "at 0:");
+        // The row above the selected one goes: the graph stays the selected row's.
+        f.model.removeItems({f.model.items()[0].id});
+        QCOMPARE(window.graphPanel()->accessibleDescription(), steps[2].description);
     }
 };
 
