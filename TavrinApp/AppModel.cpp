@@ -823,7 +823,7 @@ void AppModel::queueCopy(int row, double gain, std::optional<std::string> note, 
     const FileItem::FixState* before = item.fixFor(run.spec.id);
     run.queue.push_back({item.id, item.url, *item.result(), gain, std::move(note),
                          before ? std::optional(*before) : std::nullopt, limited});
-    setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Writing{}});
+    setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Queued{}});
     emit fixProgressChanged();
 }
 
@@ -845,6 +845,8 @@ void AppModel::startNextCopy() {
     run.writing = std::move(run.queue.front());
     run.queue.pop_front();
     ++run.started;
+    if (const int row = indexOf(run.writing->id); row >= 0)
+        setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Writing{}});
     emit fixProgressChanged();
     runThen(
         m_copyPool, this,

@@ -63,7 +63,10 @@ struct FileItem {
 
     /// What the last fix of the row for one preset did.
     struct FixState {
-        struct Writing { ///< a copy is queued or being written
+        struct Queued { ///< a copy waits for the ones before it in the run
+            bool operator==(const Queued&) const = default;
+        };
+        struct Writing { ///< a copy is being written
             bool operator==(const Writing&) const = default;
         };
         struct Done {
@@ -86,7 +89,7 @@ struct FileItem {
         struct AlreadyPasses {
             bool operator==(const AlreadyPasses&) const = default;
         };
-        std::variant<Writing, Done, Refused, Failed, AlreadyPasses> value;
+        std::variant<Queued, Writing, Done, Refused, Failed, AlreadyPasses> value;
         bool operator==(const FixState&) const = default;
     };
 

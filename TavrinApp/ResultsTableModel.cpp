@@ -141,6 +141,8 @@ Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
 }
 
 Cell fixStateCell(const FileItem& item, const FixState& fix, const DeliverySpec& spec) {
+    if (std::holds_alternative<FixState::Queued>(fix.value))
+        return {.text = "Waiting to be fixed", .tone = Tone::secondary};
     if (std::holds_alternative<FixState::Writing>(fix.value)) {
         Cell cell{.text = "Writing…", .tone = Tone::secondary};
         cell.progress = -1;

@@ -323,9 +323,14 @@ private slots:
         f.model.fixFiles();
         QVERIFY(f.model.fixing() && f.model.isBusy());
         QCOMPARE(f.model.fixProgress()->current, 1);
-        f.model.removeItems({f.model.items()[1].id}); // b: its copy hasn't started
-        QVERIFY(f.add({f.tone("late.wav", -30)}));    // after the click: not in this run
-        f.model.measureAgain();                       // refused while the run lasts
+        const auto fixOf = [&f](int row) {
+            return f.model.items()[std::size_t(row)].fixFor(DeliverySpec::ebuR128().id)->value;
+        };
+        QVERIFY(std::holds_alternative<Fix::Writing>(fixOf(0)));
+        QVERIFY(std::holds_alternative<Fix::Queued>(fixOf(2))); // waits its turn
+        f.model.removeItems({f.model.items()[1].id});           // b: its copy hasn't started
+        QVERIFY(f.add({f.tone("late.wav", -30)}));              // after the click: not in this run
+        f.model.measureAgain();                                 // refused while the run lasts
         f.model.setDualMono(true);
         QVERIFY(!f.model.dualMono());
         QVERIFY(f.settled());

@@ -124,6 +124,8 @@ private slots:
                               << "A fix would apply this gain and write a new file; the original "
                                  "stays as it is."
                               << none;
+        QTest::addRow("queued") << failingWith(FixState::Queued{}) << Column::fix
+                                << "Waiting to be fixed" << secondary << false << none << none;
         QTest::addRow("writing") << failingWith(FixState::Writing{}) << Column::fix << "Writing…"
                                  << secondary << false << none << none;
         QTest::addRow("fixed copy passes")
