@@ -1095,13 +1095,18 @@ void AppModel::saveReportOffThread(const std::function<std::string()>& render,
     runThen(
         m_reportPool, this,
         [render, path, listed = std::move(listed)]() -> std::optional<std::string> {
-            // The save panel lets a name be typed over any file, a listed one included.
-            if (AudioTypes::isExistingAudio(path) || AudioTypes::isAmong(path, listed))
-                return Workflow::reportReplacesAudioMessage(path.filename().string());
             try {
-                Report::save(path, render());
+                // The save panel lets a name be typed over any file, a listed one included.
+                if (AudioTypes::isExistingAudio(path) || AudioTypes::isAmong(path, listed))
+                    return Workflow::reportReplacesAudioMessage(path.filename().string());
+                const std::string bytes = render();
+                if (bytes.empty())
+                    return std::string(Workflow::reportNotDrawn);
+                Report::save(path, bytes);
             } catch (const std::system_error& error) {
                 return Workflow::cantSaveReportMessage(path, error.code());
+            } catch (...) {
+                return std::string(Workflow::internalReportError);
             }
             return std::nullopt;
         },

@@ -144,7 +144,10 @@ bool writeReports(const Measured& measured, const std::vector<std::optional<std:
         const auto pdf = Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
                                      std::chrono::system_clock::now(),
                                      {options.paper, options.dualMono, options.graphs});
-        written &= saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
+        if (pdf.empty())
+            context.err << Workflow::reportNotDrawn << "\n";
+        written &= !pdf.empty() &&
+                   saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
                               context);
     }
     return written;

@@ -451,6 +451,21 @@ private slots:
         }
         std::ifstream broken(f.path("broken.wav"), std::ios::binary);
         QVERIFY(std::string(std::istreambuf_iterator<char>(broken), {}) == "RIFF");
+
+        // A report that draws as nothing, or whose drawing fails, is no file and no crash.
+        const struct {
+            std::function<std::string()> render;
+            std::string_view sentence;
+        } failures[] = {{[] { return std::string(); }, Workflow::reportNotDrawn},
+                        {[]() -> std::string { throw std::logic_error("drawing failed"); },
+                         Workflow::internalReportError}};
+        for (const auto& failure : failures) {
+            f.model.saveReportOffThread(failure.render, f.path("nothing.pdf"));
+            QTRY_VERIFY(f.model.alert());
+            QCOMPARE(takeAlert(f.model),
+                     alert(Workflow::cantSaveReportTitle, std::string(failure.sentence)));
+        }
+        QVERIFY(!fs::exists(f.path("nothing.pdf")));
     }
 
     void settingsLoadAndStore() {

@@ -106,6 +106,11 @@ inline constexpr std::string_view nothingToFixTitle = "Nothing to fix";
 inline constexpr std::string_view cantFixTitle = "Can’t fix with gain alone";
 /// Alert title when a report can't be written.
 inline constexpr std::string_view cantSaveReportTitle = "Couldn’t save the report";
+/// Why a report was not saved when drawing it gave nothing, or Tavrin itself failed.
+inline constexpr std::string_view reportNotDrawn =
+    "The report couldn’t be drawn, so nothing was saved.";
+inline constexpr std::string_view internalReportError =
+    "Tavrin couldn’t write the report because of an internal error; nothing was saved.";
 
 /// Why nothing was fixed: the candidates were the selected rows (`fromSelection`) or all rows,
 /// of which `passing` pass and `withoutReading` have no reading, so the sentence agrees with the
