@@ -889,6 +889,10 @@ void AppModel::applyCopyResult(std::optional<CopyResult> result) {
         ++(result->kept ? run.kept : run.written);
         state =
             State{State::Done{copy->copy, copy->result, job.note, copy->limiting, copy->encoding}};
+    } else if (const auto* refused =
+                   std::get_if<Workflow::CopyOutcome::Refused>(&result->outcome.value)) {
+        ++run.refused;
+        state = State{State::Refused{refused->message, true}};
     } else {
         ++run.failed;
         // A copy that failed now doesn't hide one written before.
@@ -983,10 +987,10 @@ void AppModel::summariseLimiterRun(const FixRun& run) {
         QString message = qs(Workflow::fixedCopiesMessage(run.written, attempted, 0,
                                                           run.outputFolder, 0, run.notStarted));
         if (run.refused > 0)
-            message += " " + LimiterTexts::refused(run.refused);
+            message += " " + qs(Workflow::limiterRefusedMessage(run.refused));
         setAlert(LimiterTexts::limitedCopiesTitle(), message);
     } else if (run.refused > 0) {
-        setAlert(LimiterTexts::cantLimitTitle(), LimiterTexts::refused(run.refused));
+        setAlert(qs(Workflow::cantLimitTitle), qs(Workflow::limiterRefusedMessage(run.refused)));
     } else {
         setAlert(LimiterTexts::nothingToLimitTitle(),
                  LimiterTexts::nothingToLimit(run.spec, run.fromSelection));

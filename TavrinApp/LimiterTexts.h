@@ -11,18 +11,8 @@ inline QString limitedCopiesTitle() {
     return QStringLiteral("Limited copies");
 }
 
-inline QString cantLimitTitle() {
-    return QStringLiteral("Can’t limit");
-}
-
 inline QString nothingToLimitTitle() {
     return QStringLiteral("Nothing to limit");
-}
-
-/// How many files the limiter refused, as a sentence that follows the copies' count.
-inline QString refused(int count) {
-    return QString::number(count) + (count == 1 ? " file would" : " files would") +
-           " need more peak reduction than the limiter takes; the Fix column says how much.";
 }
 
 /// Why nothing was limited: the candidates were the selected rows (`fromSelection`) or all rows.

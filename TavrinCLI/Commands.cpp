@@ -211,6 +211,11 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
                        : Workflow::writeFixedCopy(
                              file, std::get<FixPlan::Gain>(fix.plan->value).gain, spec, options.out,
                              options.dualMono, context.isCancelled, options.copyFormat);
+        // The limiter may find only once it has read the file that it won't take it.
+        if (const auto* refused = std::get_if<Workflow::CopyOutcome::Refused>(&fix.copy->value)) {
+            fix.notLimited = refused->message;
+            fix.copy.reset();
+        }
     }
     if (progress)
         *progress << "\r\033[K" << std::flush;
@@ -237,10 +242,19 @@ std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fix
     }
     if (candidates == 0)
         return nothingToFixSummary(measured, spec);
+    // With the limiter, a file gain alone can't fix that gets no copy is one it refused.
+    const int refused = candidates - jobs;
     if (jobs == 0)
-        return std::string(Workflow::cantFixTitle) + ": " + Workflow::cantFixMessage(spec);
-    return std::string(Workflow::fixedCopiesTitle) + ": " +
-           Workflow::fixedCopiesMessage(written, jobs, candidates - jobs, options.out);
+        return options.limiter
+                   ? std::string(Workflow::cantLimitTitle) + ": " +
+                         Workflow::limiterRefusedMessage(refused)
+                   : std::string(Workflow::cantFixTitle) + ": " + Workflow::cantFixMessage(spec);
+    std::string summary =
+        std::string(Workflow::fixedCopiesTitle) + ": " +
+        Workflow::fixedCopiesMessage(written, jobs, options.limiter ? 0 : refused, options.out);
+    if (options.limiter && refused > 0)
+        summary += " " + Workflow::limiterRefusedMessage(refused);
+    return summary;
 }
 
 /// The copy's verdict when it does not pass, for the line under its row.

@@ -82,8 +82,11 @@ int main(int argc, char** argv) {
     const auto first = Workflow::writeLimitedCopy(original, measured, spec, out, false);
     const auto* limited = std::get_if<Workflow::CopyOutcome::Written>(&first.value);
     if (!limited) {
+        const auto* failed = std::get_if<Workflow::CopyOutcome::Failed>(&first.value);
         std::fprintf(stderr, "%s\n",
-                     std::get<Workflow::CopyOutcome::Failed>(first.value).message.c_str());
+                     failed
+                         ? failed->message.c_str()
+                         : std::get<Workflow::CopyOutcome::Refused>(first.value).message.c_str());
         return 1;
     }
     const double gain = limited->limiting->gain;

@@ -446,9 +446,9 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
                   const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                   const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     if (!measured.integrated || !measured.truePeak)
-        return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
+        return {CopyOutcome::Refused{std::string(noReadingToLimit)}};
     if (auto refusal = limiterRefusal(measured, spec))
-        return {CopyOutcome::Failed{std::move(*refusal)}};
+        return {CopyOutcome::Refused{std::move(*refusal)}};
     const BackgroundDigest digest(original); // while the original is read for the limiter
     double aim = spec.target - aimBelowTarget;
     Limiter::Setting setting{0, firstThreshold(spec)};
@@ -471,11 +471,11 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
     for (int pass = 1;; ++pass) {
         const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
         if (!solved)
-            return {CopyOutcome::Failed{std::string(noReadingToLimit)}};
+            return {CopyOutcome::Refused{std::string(noReadingToLimit)}};
         setting = *solved;
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
-            return {CopyOutcome::Failed{tooMuchReduction(reduction, spec)}};
+            return {CopyOutcome::Refused{tooMuchReduction(reduction, spec)}};
         LimitedCopy written = writeLimited(original, digest, analysis, setting, spec, outputFolder,
                                            dualMono, isCancelled, format);
         const LoudnessResult& copy = written.result;
@@ -516,6 +516,11 @@ std::optional<std::string> limiterRefusal(const LoudnessResult& result, const De
     if (reduction > Limiter::mostReduction)
         return tooMuchReduction(reduction, spec);
     return std::nullopt;
+}
+
+std::string limiterRefusedMessage(int count) {
+    return std::to_string(count) + (count == 1 ? " file would" : " files would") +
+           " need more peak reduction than the limiter takes; the Fix column says how much.";
 }
 
 std::string limitedLabel(const DeliverySpec& spec) {

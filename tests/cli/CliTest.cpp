@@ -404,4 +404,15 @@ TEST(Cli, FixWithTheLimiterLimitsOnlyWhatGainAloneCantFix) {
     EXPECT_EQ(readAudio(dir / "limited/Too quiet (EBU R 128).wav").samples,
               readAudio(dir / "gain/Too quiet (EBU R 128).wav").samples);
     EXPECT_NE(readBytes(dir / "fix.csv").find(" dBTP; limited by up to 4."), std::string::npos);
+
+    // A file past what the limiter takes is refused, not a copy that failed.
+    Channels clicked = replicate(sine(997, -30, 5, 48000), 2);
+    clicked[0][48000] = clicked[1][48000] = amplitude(-3);
+    encode(clicked, 48000, dir / "clicked.wav", "-c:a pcm_s24le");
+    const Outcome refused =
+        run({"fix", "--limiter", "--preset", "spotify", (dir / "clicked.wav").string()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.out.ends_with("Can’t limit: 1 file would need more peak reduction than "
+                                      "the limiter takes; the Fix column says how much.\n"))
+        << refused.out;
 }

@@ -76,7 +76,7 @@ TEST(Limiter, LimitsOnlyWhatGainCantFixAndLandsInTheWindow) {
         const auto outcome = Workflow::writeLimitedCopy(original, measured, c.spec, folder, false);
         if (c.refusal) {
             EXPECT_EQ(Workflow::limiterRefusal(measured, c.spec), c.refusal);
-            EXPECT_EQ(outcome, Workflow::CopyOutcome{Workflow::CopyOutcome::Failed{c.refusal}});
+            EXPECT_EQ(outcome, Workflow::CopyOutcome{Workflow::CopyOutcome::Refused{c.refusal}});
             EXPECT_TRUE(namesIn(folder).empty());
             continue;
         }

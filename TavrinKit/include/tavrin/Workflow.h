@@ -143,7 +143,13 @@ struct CopyOutcome {
         std::string message; ///< the writer's or meter's whole sentence
         bool operator==(const Failed&) const = default;
     };
-    std::variant<Written, Failed> value;
+    /// Nothing was written because the limiter won't take the file, found only once it was read:
+    /// a refusal like any other, not a failure.
+    struct Refused {
+        std::string message;
+        bool operator==(const Refused&) const = default;
+    };
+    std::variant<Written, Failed, Refused> value;
     bool operator==(const CopyOutcome&) const = default;
 };
 
@@ -168,6 +174,12 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
 /// Gain alone fixes every other failing file, and those are never limited.
 bool limiterTakes(const std::optional<LoudnessResult>& result, const DeliverySpec& spec);
 
+/// How many files the limiter refused, as a sentence that follows a fix run's summary: "2 files
+/// would need more peak reduction than the limiter takes; the Fix column says how much."
+std::string limiterRefusedMessage(int count);
+/// Alert title when the limiter refused every file it took.
+inline constexpr std::string_view cantLimitTitle = "Can’t limit";
+
 /// Why the limiter refuses a file it takes, known from its reading alone: it would need more than
 /// Limiter::mostReduction of peak reduction, and the sentence says how much. Absent when the
 /// limiter can try.
@@ -183,7 +195,7 @@ std::string limitedLabel(const DeliverySpec& spec);
 /// written again with the gain and threshold corrected (three writes at most; the last is kept
 /// whatever it reads, unless it is an MP3 or AAC copy that fails `spec`: that one is removed and
 /// Failed says why). Written carries the limiting summary. A file without a reading, or that
-/// would need more than Limiter::mostReduction, becomes Failed with its sentence and nothing is
+/// would need more than Limiter::mostReduction, becomes Refused with its sentence and nothing is
 /// written; other failures as writeFixedCopy. Cancelled propagates and leaves no copy behind.
 CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const LoudnessResult& measured,
                              const DeliverySpec& spec,
