@@ -105,7 +105,7 @@ void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono
         }
     } stopOnExit{board, stop};
 
-    std::size_t reported = 0;
+    std::size_t& reported = board.reported; // changed only here, under the lock
     std::unique_lock lock(board.mutex);
     while (reported < files.size()) {
         // The predicate catches a reading stored while this thread was printing, which would
@@ -136,7 +136,7 @@ void measureFiles(const std::vector<std::filesystem::path>& files, bool dualMono
                 onReading(reported, reading);
             }
             lock.lock();
-            board.reported = ++reported;
+            ++reported;
             board.changed.notify_all();
         }
         if (progress && reported < files.size())

@@ -2,6 +2,7 @@
 
 #include "FfmpegCodecs.h"
 #include "Mp4Freeform.h"
+#include "OpenFile.h"
 #include "PictureSize.h"
 #include "tavrin/Provenance.h"
 
@@ -19,12 +20,10 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <fcntl.h>
 #include <fstream>
 #include <new>
 #include <string_view>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace tavrin {
@@ -450,16 +449,10 @@ void FfmpegEncoder::close() {
     check(av_write_trailer(s.muxer));
     check(avio_closep(&s.muxer->pb));
     if (s.settings.muxer == std::string_view("ipod") && !s.record.empty()) {
-        const int fd = ::open(s.path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
+        const OpenFile file(s.path, O_RDWR);
+        if (file.descriptor() < 0)
             throw FfmpegError(std::generic_category().message(errno));
-        try {
-            addMp4FreeformTag(fd, provenanceTag, s.record);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        ::close(fd);
+        addMp4FreeformTag(file.descriptor(), provenanceTag, s.record);
     }
 }
 

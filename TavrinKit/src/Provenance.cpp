@@ -1,6 +1,7 @@
 #include "tavrin/Provenance.h"
 
 #include "FfmpegReader.h"
+#include "OpenFile.h"
 #include "tavrin/AudioFileError.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -53,13 +53,10 @@ std::string hexOf(const unsigned char* bytes, unsigned size) {
 }
 
 std::string hashFile(const fs::path& file, const CancelCheck& isCancelled) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const OpenFile opened(file, O_RDONLY);
+    const int fd = opened.descriptor();
     if (fd < 0)
         cantHash(file, {errno, std::generic_category()});
-    const std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* d) {
-        ::close(*d);
-        delete d;
-    });
     const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(),
                                                                      EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
