@@ -99,7 +99,7 @@ void kWeighting(benchmark::State& state) {
     const auto in = noiseBuffer();
     constexpr std::size_t span = 480;
     for (auto _ : state) {
-        double sums[2];
+        double sums[3];
         for (std::size_t i = 0; i + span <= in.size(); i += span) {
             const std::array<const double*, 2> channels{in.data() + i, in.data() + i};
             VectorOps::kWeightedEnergy(filter, filterState.data(), channels.data(), lanes, span,

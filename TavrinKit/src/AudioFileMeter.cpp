@@ -1,7 +1,10 @@
 #include "tavrin/AudioFileMeter.h"
 
 #include "FfmpegReader.h"
+#include "IntegrityScan.h"
 #include "ParallelTasks.h"
+#include "ProvenanceTags.h"
+#include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioTypes.h"
 #include "tavrin/Fmt.h"
@@ -79,6 +82,30 @@ std::int64_t plausibleLength(const FfmpegReader& reader, const std::filesystem::
     return std::min<std::int64_t>(reader.length(), static_cast<std::int64_t>(bytes) * 16);
 }
 
+/// What the container and the decoder tell of damage: a stream cut off before the length its
+/// header declares, audio that couldn't be decoded, a signature that isn't there.
+std::vector<Finding> containerFindings(const FfmpegReader& reader,
+                                       const std::filesystem::path& path,
+                                       const LoudnessResult& result) {
+    std::vector<Finding> findings;
+    const DecodingLoss loss = reader.loss();
+    double cutOff = loss.cutOffSeconds;
+    // A WAV's header declares its length apart from what FFmpeg reads.
+    if (const auto declared = WaveHeader::declaredFrames(path); declared && result.sampleRate > 0)
+        cutOff =
+            std::max(cutOff, static_cast<double>(*declared) / result.sampleRate - result.duration);
+    // Said to a tenth of a second; less than that would read as nothing missing.
+    if (cutOff >= 0.05)
+        findings.push_back(Findings::cutOff(cutOff, result.duration + cutOff));
+    // Less than half a second is a click at most, and hardly moves a reading.
+    if (loss.seconds >= 0.5)
+        findings.push_back(Findings::undecodable(loss.seconds, loss.at));
+    if (reader.formatGuessed())
+        findings.push_back(Findings::container(
+            "its first bytes aren’t the signature of its format, which had to be guessed"));
+    return findings;
+}
+
 [[noreturn]] void unreadable(std::string sentence) {
     throw AudioFileError::unreadable(std::move(sentence));
 }
@@ -133,8 +160,8 @@ private:
 /// metered the next is read, the reading and the meter's parts shared among the idle processors
 /// when this is the only file being measured. Cancellation is asked before each chunk is metered,
 /// on this thread: a chunk read ahead meanwhile is dropped.
-void meterFile(FfmpegReader& reader, LoudnessMeter& meter, const CancelCheck& isCancelled,
-               const std::function<void(std::size_t)>& metered) {
+void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
+               const CancelCheck& isCancelled, const std::function<void(std::size_t)>& metered) {
     const ParallelTasks::Running running;
     const std::size_t fullChunk = reader.framesPerRead(chunkFrames);
     ChunkBuffers buffers(reader);
@@ -146,11 +173,13 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, const CancelCheck& is
         auto task = [&](std::size_t i) {
             if (i == 0)
                 next = buffers.read(1 - current);
-            else
+            else if (i <= parts)
                 meter.processPart(i - 1, buffers.channels(current), frames);
+            else
+                integrity.scan(buffers.channels(current), frames);
         };
         // Helpers join full chunks only: waking them costs more than a short file's meter.
-        ParallelTasks::run(parts + 1, task, running.alone() && frames == fullChunk);
+        ParallelTasks::run(parts + 2, task, running.alone() && frames == fullChunk);
         meter.commit(frames);
         metered(frames);
         if ((frames = next) > 0)
@@ -183,11 +212,12 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     if (withTimeline)
         meter.keepTimeline();
 
+    IntegrityScan integrity(static_cast<std::size_t>(format.channelCount), format.sampleRate);
     const double total = static_cast<double>(std::max<std::int64_t>(reader->length(), 1));
     double lastReported = -1.0;
     std::int64_t framesDone = 0;
     try {
-        meterFile(*reader, meter, isCancelled, [&](std::size_t frames) {
+        meterFile(*reader, meter, integrity, isCancelled, [&](std::size_t frames) {
             framesDone += static_cast<std::int64_t>(frames);
             const double fraction = std::min(static_cast<double>(framesDone) / total, 1.0);
             if (fraction - lastReported >= 0.02) {
@@ -201,9 +231,14 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     }
     if (progress)
         progress(1.0);
-    const DecodingLoss loss = reader->loss();
-    FileMeasurement measurement{path, formatDescription(format, path), meter.finish(), loss.seconds,
-                                loss.at};
+    FileMeasurement measurement{path, formatDescription(format, path), meter.finish()};
+    measurement.findings = containerFindings(*reader, path, measurement.result);
+    for (Finding& finding : integrity.finish())
+        measurement.findings.push_back(std::move(finding));
+    if (const auto pair = meter.frontPair())
+        if (auto phase = IntegrityScan::phase(pair->left, pair->right, pair->cross))
+            measurement.findings.push_back(std::move(*phase));
+    measurement.provenance = provenanceOf(*reader);
     if (withTimeline)
         measurement.timeline = std::make_shared<const Timeline>(meter.takeTimeline());
     return measurement;

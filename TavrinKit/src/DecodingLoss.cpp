@@ -38,19 +38,31 @@ void DecodingLossTally::lose(double frames) {
 
 DecodingLoss DecodingLossTally::finish(std::optional<std::int64_t> declared, std::int64_t decoded,
                                        std::int64_t plausible, double rate) const {
-    double lost = m_lost;
+    if (!(rate > 0))
+        return {};
+    // Losses that decoding went on after lie inside the stream; a run of them at the very end
+    // may be a packet cut in half.
+    const double inside = m_lost - (m_inRun ? m_run : 0);
+    double lost = m_lost, cutOff = 0;
     if (declared) {
         // Decoders drop their delay at the start and their padding at the end, which containers
         // may count in the length: up to a few frames that are no loss.
         const double shortfall = double(*declared) - double(decoded);
         lost = shortfall > 4.0 * double(m_longestFrame) ? shortfall : 0;
+        cutOff = std::max(lost - inside, 0.0);
+        lost -= cutOff;
     }
-    lost = std::min(lost, std::max(double(plausible) - double(decoded), 0.0));
-    if (!(lost > 0) || !(rate > 0) || !std::isfinite(lost / rate))
-        return {};
-    DecodingLoss loss{lost / rate, std::nullopt};
-    if (m_longestRun > 0)
-        loss.at = m_longestRunAt / rate;
+    const double room = std::max(double(plausible) - double(decoded), 0.0);
+    lost = std::min(lost, room);
+    cutOff = std::min(cutOff, room - lost);
+    DecodingLoss loss;
+    if (lost > 0 && std::isfinite(lost / rate)) {
+        loss.seconds = lost / rate;
+        if (m_longestRun > 0)
+            loss.at = m_longestRunAt / rate;
+    }
+    if (cutOff > 0 && std::isfinite(cutOff / rate))
+        loss.cutOffSeconds = cutOff / rate;
     return loss;
 }
 

@@ -8,10 +8,12 @@
 namespace tavrin {
 
 /// Audio of a file that could not be decoded: how long it lasted, and where in the file it began
-/// (both in seconds), when that is known.
+/// (both in seconds), when that is known; and the audio missing at the end of a stream shorter than
+/// its container declares, once the damage inside it is accounted for: a file cut off.
 struct DecodingLoss {
     double seconds = 0;
     std::optional<double> at;
+    double cutOffSeconds = 0;
 };
 
 /// Tallies, in frames, what a decoder drops: packets that fail to decode and jumps forward in the
@@ -29,8 +31,9 @@ public:
 
     /// What was lost, at `rate` frames a second, once `decoded` frames were read to the end.
     /// `declared` is the stream's length when the container gives it exactly: then the frames it
-    /// has beyond those decoded are the loss, not the tally. No loss exceeds what `plausible`
-    /// frames, the most the file could hold, leave.
+    /// has beyond those decoded are lost, those the damage inside the stream doesn't explain cut
+    /// off at its end. No loss exceeds what `plausible` frames, the most the file could hold,
+    /// leave.
     DecodingLoss finish(std::optional<std::int64_t> declared, std::int64_t decoded,
                         std::int64_t plausible, double rate) const;
 

@@ -651,12 +651,20 @@ DecodingLoss FfmpegReader::loss() const {
                            s.format.sampleRate);
 }
 
+bool FfmpegReader::formatGuessed() const {
+    const std::string_view name = m_state->demuxer->iformat->name;
+    return m_state->demuxer->probe_score < AVPROBE_SCORE_EXTENSION && name != "mp3" &&
+           name != "aac";
+}
+
 bool FfmpegReader::decodedNothing() const {
     const State& s = *m_state;
     // Compressed audio whose frames the parser can't even find reaches the decoder as no packet.
     const bool nothingFound =
         s.decoder && s.pcm.sample == PcmSample::none && s.packetsSent == 0 && s.bytesPastHeader;
-    return s.framesDecoded == 0 && (s.damage != 0 || nothingFound || loss().seconds > 0);
+    const DecodingLoss lost = loss();
+    return s.framesDecoded == 0 &&
+           (s.damage != 0 || nothingFound || lost.seconds > 0 || lost.cutOffSeconds > 0);
 }
 
 std::size_t FfmpegReader::framesPerRead(std::size_t maxFrames) const {

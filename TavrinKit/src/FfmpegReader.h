@@ -44,6 +44,10 @@ public:
     /// The audio that damaged packets, or a stream shorter than its container declares exactly,
     /// kept out of the frames read. Complete once read() has returned 0.
     DecodingLoss loss() const;
+    /// Whether the container had to be guessed: a format known by its signature whose signature
+    /// wasn't there, so that FFmpeg took it with less confidence than a matching file extension
+    /// alone gives. MP3 and ADTS have no signature, and short ones probe weakly: never guessed.
+    bool formatGuessed() const;
     /// Whether not one frame could be decoded of a stream that has audio: its packets failed to
     /// decode, none could be found in the bytes after the header, or the container declares audio
     /// that never came. Complete once read() has returned 0.

@@ -233,6 +233,8 @@ Prediction Analysis::predict(const Setting& setting) const {
         if (decibels <= 0)
             continue;
         prediction.maxReduction = std::max(prediction.maxReduction, decibels);
+        if (decibels > actingReduction)
+            prediction.seconds += static_cast<double>(blockFrames) / m_sampleRate;
         const double share = 1 - std::pow(10.0, -decibels / 10);
         for (std::int64_t frame = static_cast<std::int64_t>(b) * blockFrames,
                           end = frame + blockFrames;

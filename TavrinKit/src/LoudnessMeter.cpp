@@ -163,11 +163,14 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
             std::array<const double*, 2> in{};
             for (std::size_t j = 0; j < group.lanes; ++j)
                 in[j] = channels[m_weighted[group.first + j]] + first;
-            std::array<double, 2> sums{};
+            std::array<double, 3> sums{};
             VectorOps::kWeightedEnergy(m_filter, &m_filterState[8 * group.first], in.data(),
                                        group.lanes, count, sums.data());
             spanSums.insert(spanSums.end(), sums.begin(),
                             sums.begin() + std::ptrdiff_t(group.lanes));
+            if (part == 0 && hasFrontPair())
+                m_frontPair = {m_frontPair.left + sums[0], m_frontPair.right + sums[1],
+                               m_frontPair.cross + sums[2]};
         });
     } else {
         // Peaks are taken on the unweighted input of every channel, LFE included.
@@ -182,6 +185,14 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
             peaks.push_back(m_truePeaks[c].processRun(channels[c] + first, count));
         });
     }
+}
+
+bool LoudnessMeter::hasFrontPair() const {
+    return m_weighted.size() >= 2 && m_weighted[0] == 0 && m_weighted[1] == 1;
+}
+
+std::optional<LoudnessMeter::PairEnergy> LoudnessMeter::frontPair() const {
+    return hasFrontPair() ? std::optional(m_frontPair) : std::nullopt;
 }
 
 void LoudnessMeter::keepTimeline() {

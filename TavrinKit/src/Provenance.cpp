@@ -2,6 +2,7 @@
 
 #include "FfmpegReader.h"
 #include "OpenFile.h"
+#include "ProvenanceTags.h"
 #include "tavrin/AudioFileError.h"
 
 #include <algorithm>
@@ -126,27 +127,57 @@ std::string BackgroundDigest::get() const {
 }
 
 Provenance Provenance::of(const fs::path& original, std::string sha256, std::string preset,
-                          double gain, bool limited) {
+                          double gain, std::optional<Limiter::Summary> limiting,
+                          std::vector<Finding> findings) {
     std::error_code error;
     const auto size = fs::file_size(original, error);
     if (error)
         cantHash(original, error);
-    return {original.filename().string(),
-            std::move(sha256),
-            size,
-            std::move(preset),
-            gain,
-            limited,
-            TAVRIN_VERSION,
-            utcNow()};
+    return {
+        original.filename().string(), std::move(sha256), size,    std::move(preset), gain, limiting,
+        std::move(findings),          TAVRIN_VERSION,    utcNow()};
 }
 
 std::string Provenance::toJson() const {
-    const nlohmann::ordered_json json = {
-        {"original", original}, {"sha256", sha256},   {"size", size},     {"preset", preset},
-        {"gain", gain},         {"limited", limited}, {"tavrin", tavrin}, {"written", written}};
+    using Ordered = nlohmann::ordered_json;
+    const Ordered limited = limiting ? Ordered{{"gain", limiting->gain},
+                                               {"maxReduction", limiting->maxReduction},
+                                               {"seconds", limiting->seconds}}
+                                     : Ordered(nullptr);
+    const Ordered json = {{"original", original},
+                          {"sha256", sha256},
+                          {"size", size},
+                          {"preset", preset},
+                          {"gain", gain},
+                          {"limiting", limited},
+                          {"findings", Ordered::parse(findingsJson(findings))},
+                          {"tavrin", tavrin},
+                          {"written", written}};
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
+
+namespace {
+
+/// The "limiting" of a record: null, or an object of three numbers.
+std::optional<std::optional<Limiter::Summary>> limitingIn(const Json& json) {
+    const auto it = json.find("limiting");
+    if (it == json.end() || it->is_null())
+        return std::optional<Limiter::Summary>();
+    if (!it->is_object())
+        return std::nullopt;
+    Limiter::Summary summary;
+    for (auto [key, value] :
+         {std::pair{"gain", &summary.gain}, std::pair{"maxReduction", &summary.maxReduction},
+          std::pair{"seconds", &summary.seconds}}) {
+        const auto number = it->find(key);
+        if (number == it->end() || !number->is_number())
+            return std::nullopt;
+        *value = number->get<double>();
+    }
+    return std::optional(summary);
+}
+
+} // namespace
 
 std::optional<Provenance> Provenance::fromJson(std::string_view text) {
     const Json json = Json::parse(text, nullptr, false);
@@ -159,36 +190,43 @@ std::optional<Provenance> Provenance::fromJson(std::string_view text) {
     };
     const auto sizeIt = json.find("size");
     const auto gainIt = json.find("gain");
-    const auto limitedIt = json.find("limited");
+    const auto findingsIt = json.find("findings");
+    const auto limiting = limitingIn(json);
     const auto original = stringAt("original"), sha256 = stringAt("sha256"),
                preset = stringAt("preset"), tavrin = stringAt("tavrin"),
                written = stringAt("written");
     if (!original || !sha256 || sha256->size() != 64 || !preset || !tavrin || !written ||
         sizeIt == json.end() || !sizeIt->is_number_unsigned() || gainIt == json.end() ||
-        !gainIt->is_number() || limitedIt == json.end() || !limitedIt->is_boolean())
+        !gainIt->is_number() || !limiting)
         return std::nullopt;
     return Provenance{*original,
                       *sha256,
                       sizeIt->get<std::uintmax_t>(),
                       *preset,
                       gainIt->get<double>(),
-                      limitedIt->get<bool>(),
+                      *limiting,
+                      findingsIt != json.end() ? findingsFromJson(findingsIt->dump())
+                                               : std::vector<Finding>{},
                       *tavrin,
                       *written};
 }
 
+std::optional<Provenance> provenanceOf(const FfmpegReader& reader) {
+    const AVDictionary* tags = reader.demuxer().metadata;
+    // Delivery formats carry it under its own tag; WAV and AIFF as the file's comment.
+    for (const char* key : {provenanceTag.data(), "comment"})
+        if (const auto* entry = av_dict_get(tags, key, nullptr, 0))
+            if (auto provenance = Provenance::fromJson(entry->value))
+                return provenance;
+    return std::nullopt;
+}
+
 std::optional<Provenance> Provenance::read(const fs::path& file) {
     try {
-        const FfmpegReader reader(file);
-        const AVDictionary* tags = reader.demuxer().metadata;
-        // Delivery formats carry it under its own tag; WAV and AIFF as the file's comment.
-        for (const char* key : {provenanceTag.data(), "comment"})
-            if (const auto* entry = av_dict_get(tags, key, nullptr, 0))
-                if (auto provenance = fromJson(entry->value))
-                    return provenance;
+        return provenanceOf(FfmpegReader(file));
     } catch (...) {
+        return std::nullopt;
     }
-    return std::nullopt;
 }
 
 bool Provenance::isOf(const fs::path& file, const CancelCheck& isCancelled) const {

@@ -27,6 +27,7 @@ constexpr const char* titles[] = {
     "Result",
     "Notes",
     "Fix",
+    "Findings",
 };
 
 /// Whether strtod in the C locale would read all of `text` as one number: an optional sign, then
@@ -102,7 +103,11 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
         result = label(verdict->status);
         notes = verdict->problems;
     }
-    notes.insert(notes.end(), row.warnings.begin(), row.warnings.end());
+    const auto sentences = findingSentences(row.findings);
+    notes.insert(notes.end(), sentences.begin(), sentences.end());
+    std::vector<std::string> kinds;
+    for (const Finding& finding : row.findings)
+        kinds.emplace_back(rawValue(finding.kind));
     return {
         row.name,
         row.folder,
@@ -121,6 +126,7 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
         result,
         joined(notes, "; "),
         row.fix.value_or(""),
+        joined(kinds, "; "),
     };
 }
 
@@ -137,6 +143,8 @@ Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
     Counts tally;
     for (const auto& row : rows) {
         const auto verdict = row.verdict(spec);
+        if (anyDamage(row.findings))
+            ++tally.damaged;
         if (!verdict)
             ++tally.other;
         else if (verdict->status == Verdict::Status::pass)
@@ -155,6 +163,8 @@ std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& sp
                        std::to_string(c.passed) + " pass, " + std::to_string(c.failed) + " fail";
     if (c.other >= 1)
         text += ", " + std::to_string(c.other) + " without a reading";
+    if (c.damaged >= 1)
+        text += ", " + std::to_string(c.damaged) + " damaged";
     return text;
 }
 

@@ -102,14 +102,17 @@ std::string dateText(std::chrono::system_clock::time_point date) {
     return text.toUTF8String(utf8);
 }
 
+/// Marks the Result of a row with findings.
+constexpr std::string_view caution = "⚠ ";
+
 std::string resultText(const ReportRow& row, const std::optional<Verdict>& verdict) {
-    std::string text;
+    std::string text(row.findings.empty() ? "" : caution);
     if (row.error)
-        text = "Error: " + *row.error;
+        text += "Error: " + *row.error;
     else if (verdict)
-        text = verdict->summary();
+        text += verdict->summary();
     else
-        text = missing;
+        text += missing;
     if (row.fix)
         text += " · Fix: " + *row.fix;
     return text;
@@ -138,10 +141,12 @@ std::string folderLine(const ReportRow& row, bool showFolders) {
     return row.folder.empty() ? missing : row.folder;
 }
 
-/// One table row ready to draw: its one-line cells, its Result cell broken into lines.
+/// One table row ready to draw: its one-line cells, its Result cell broken into lines: the
+/// verdict's, then those of the findings' sentences.
 struct TableRow {
     Cells cells;
     std::vector<std::string> resultLines;
+    std::size_t verdictLines = 0;
     bool boldResult = false;
     std::string folder; ///< shown under the name; empty when every row shares one folder
 };
@@ -154,42 +159,8 @@ struct RowPiece {
     std::size_t lineCount = 1;
 };
 
-/// One line of the warnings section after the table.
-struct WarningLine {
-    enum class Kind { heading, name, folder, sentence } kind;
-    std::string text;
-};
-
-/// How a warnings line sits in the flow: its height, its baseline below its top, and whether it
-/// must share a page with the line after it (a heading or name never ends a page).
-struct LineBox {
-    double height;
-    double baseline;
-    Font font;
-    double gray;
-    double indent;
-    bool keepWithNext;
-};
-
-LineBox boxFor(WarningLine::Kind kind) {
-    switch (kind) {
-    case WarningLine::Kind::heading:
-        return {34, 24, headingFont, 0, 0, true};
-    case WarningLine::Kind::name:
-        return {17, 13.5, boldCellFont, 0, 0, true};
-    case WarningLine::Kind::folder:
-        return {folderStep, 7, captionFont, secondaryGray, 0, true};
-    case WarningLine::Kind::sentence:
-        break;
-    }
-    return {cellLineStep + 0.5, 8.5, cellFont, 0, 12, false};
-}
-
 struct Page {
-    bool hasTable = false;          ///< the first page, or a page holding table rows
-    bool warningsContinued = false; ///< the page goes on with the warnings under their heading
     std::vector<RowPiece> pieces{};
-    std::vector<std::size_t> warningLines{};
 };
 
 /// A line of the first page's header.
@@ -213,8 +184,6 @@ public:
             rows, [&](const ReportRow& row) { return row.folder != rows.front().folder; });
         for (const ReportRow& row : rows)
             tableRows.push_back(tableRow(canvas, row, spec, showFolders));
-        for (const ReportRow& row : rows)
-            addWarnings(canvas, row, showFolders);
         paginate();
     }
 
@@ -230,7 +199,6 @@ public:
     std::vector<HeaderLine> firstHeader; ///< the tally line last
     double firstTableHeader = 0;
     std::vector<TableRow> tableRows;
-    std::vector<WarningLine> warnings;
     std::vector<Page> pages;
 
 private:
@@ -263,81 +231,46 @@ private:
                       bool showFolders) const {
         const std::optional<Verdict> verdict = row.verdict(spec);
         const bool passes = verdict && verdict->status == Verdict::Status::pass;
-        TableRow laidOut{cells(row, verdict), {}, !passes, folderLine(row, showFolders)};
+        TableRow laidOut{cells(row, verdict), {}, 0, !passes, folderLine(row, showFolders)};
+        const double width = columns[resultColumn].width - columnGap;
         laidOut.resultLines =
-            canvas.wrap(laidOut.cells[resultColumn], passes ? cellFont : boldCellFont,
-                        columns[resultColumn].width - columnGap);
+            canvas.wrap(laidOut.cells[resultColumn], passes ? cellFont : boldCellFont, width);
+        laidOut.verdictLines = laidOut.resultLines.size();
+        for (const std::string& sentence : findingSentences(row.findings))
+            for (std::string& line : canvas.wrap(sentence, cellFont, width))
+                laidOut.resultLines.push_back(std::move(line));
         return laidOut;
     }
 
-    void addWarnings(PdfCanvas& canvas, const ReportRow& row, bool showFolders) {
-        if (row.warnings.empty())
-            return;
-        using Kind = WarningLine::Kind;
-        if (warnings.empty())
-            warnings.push_back({Kind::heading, "Warnings"});
-        warnings.push_back({Kind::name, row.name});
-        if (showFolders)
-            warnings.push_back({Kind::folder, folderLine(row, showFolders)});
-        const LineBox box = boxFor(Kind::sentence);
-        for (const std::string& sentence : row.warnings)
-            for (std::string& line :
-                 canvas.wrap(sentence, box.font, sheet.textWidth() - box.indent))
-                warnings.push_back({Kind::sentence, std::move(line)});
-    }
-
-    /// Fills pages top to bottom: the table rows, then the warnings.
+    /// Fills pages top to bottom with the table rows.
     void paginate() {
-        pages.push_back({.hasTable = true});
+        pages.emplace_back();
         m_cursor = firstTableHeader - 5;
         m_bottom = m_cursor - sheet.firstPageRowSpace();
         for (std::size_t row = 0; row < tableRows.size(); ++row)
             placeRow(row);
-        for (std::size_t line = 0; line < warnings.size(); ++line)
-            placeWarning(line);
     }
 
-    void newPage(bool withTable) {
-        pages.push_back({.hasTable = withTable});
-        const double tableTop = sheet.laterTableHeader() - 5;
-        m_cursor = withTable ? tableTop : sheet.laterTop();
-        m_bottom = tableTop - sheet.laterPageRowSpace();
+    void newPage() {
+        pages.emplace_back();
+        m_cursor = sheet.laterTableHeader() - 5;
+        m_bottom = m_cursor - sheet.laterPageRowSpace();
     }
 
-    bool pageIsEmpty() const {
-        return pages.back().pieces.empty() && pages.back().warningLines.empty();
-    }
+    bool pageIsEmpty() const { return pages.back().pieces.empty(); }
 
     void placeRow(std::size_t row) {
         const std::size_t lines = tableRows[row].resultLines.size();
         for (RowPiece piece{row, 0, lines}; piece.firstLine < lines;
              piece.firstLine += piece.lineCount, piece.lineCount = lines - piece.firstLine) {
             if (m_cursor - pieceHeight(piece) < m_bottom && !pageIsEmpty())
-                newPage(true);
+                newPage();
             // Taller than a whole page: as many lines as fit, then the rest on the next.
             while (piece.lineCount > 1 && m_cursor - pieceHeight(piece) < m_bottom)
                 --piece.lineCount;
             pages.back().pieces.push_back(piece);
             m_cursor -= pieceHeight(piece);
         }
-    }
-
-    void placeWarning(std::size_t line) {
-        double together = 0;
-        for (std::size_t next = line; next < warnings.size(); ++next) {
-            const LineBox box = boxFor(warnings[next].kind);
-            together += box.height;
-            if (!box.keepWithNext)
-                break;
-        }
-        if (m_cursor - together < m_bottom && !pageIsEmpty()) {
-            newPage(false);
-            pages.back().warningsContinued = warnings[line].kind != WarningLine::Kind::heading;
-            if (pages.back().warningsContinued)
-                m_cursor -= boxFor(WarningLine::Kind::heading).height;
-        }
-        pages.back().warningLines.push_back(line);
-        m_cursor -= boxFor(warnings[line].kind).height;
     }
 
     double m_cursor = 0; ///< the top of the next thing placed
@@ -393,10 +326,12 @@ void drawPiece(PdfCanvas& canvas, const Layout& layout, const RowPiece& piece, d
     // Each line was broken to fit; the slack only keeps rounding from shortening one.
     const double x = resultX(layout.columns);
     const double width = layout.columns[resultColumn].width - columnGap + 1;
-    for (std::size_t i = 0; i < piece.lineCount; ++i)
-        canvas.drawLine(row.resultLines[piece.firstLine + i], x,
-                        baseline - static_cast<double>(i) * cellLineStep,
-                        row.boldResult ? boldCellFont : cellFont, 0, width);
+    for (std::size_t i = 0; i < piece.lineCount; ++i) {
+        const std::size_t line = piece.firstLine + i;
+        canvas.drawLine(row.resultLines[line], x, baseline - static_cast<double>(i) * cellLineStep,
+                        row.boldResult && line < row.verdictLines ? boldCellFont : cellFont, 0,
+                        width);
+    }
 }
 
 /// Draws the page's rows from `top` down and returns where they end.
@@ -406,22 +341,6 @@ double drawRows(PdfCanvas& canvas, const Layout& layout, const Page& page, doubl
         top -= layout.pieceHeight(page.pieces[i]);
     }
     return top;
-}
-
-void drawWarnings(PdfCanvas& canvas, const Layout& layout, const Page& page, double top) {
-    const double width = layout.sheet.textWidth();
-    if (page.warningsContinued) {
-        const LineBox box = boxFor(WarningLine::Kind::heading);
-        canvas.drawLine("Warnings (continued)", margin, top - box.baseline, box.font, 0, width);
-        top -= box.height;
-    }
-    for (std::size_t index : page.warningLines) {
-        const WarningLine& line = layout.warnings[index];
-        const LineBox box = boxFor(line.kind);
-        canvas.drawLine(line.text, margin + box.indent, top - box.baseline, box.font, box.gray,
-                        width - box.indent + (line.kind == WarningLine::Kind::sentence ? 1 : 0));
-        top -= box.height;
-    }
 }
 
 void drawFooter(PdfCanvas& canvas, const Sheet& sheet, std::string_view creator, std::size_t page,
@@ -436,7 +355,6 @@ void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::s
               std::string_view creator, std::size_t pageCount) {
     const Page& page = layout.pages[index];
     const Sheet& sheet = layout.sheet;
-    double top = sheet.laterTop();
     if (index == 0) {
         for (const HeaderLine& line : layout.firstHeader)
             canvas.drawLine(line.text, margin, line.baseline, line.font, line.gray,
@@ -445,14 +363,11 @@ void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::s
         canvas.drawLine(std::string(title) + " (continued)", margin, sheet.top() - 14,
                         continuedFont, 0, sheet.textWidth());
     }
-    if (page.hasTable) {
-        const double header = index == 0 ? layout.firstTableHeader : sheet.laterTableHeader();
-        drawColumnTitles(canvas, layout, header);
-        top = drawRows(canvas, layout, page, header - 5);
-        if (layout.tableRows.empty())
-            canvas.drawLine("No files.", margin, header - rowPitch, noFilesFont, 0, 300);
-    }
-    drawWarnings(canvas, layout, page, top);
+    const double header = index == 0 ? layout.firstTableHeader : sheet.laterTableHeader();
+    drawColumnTitles(canvas, layout, header);
+    drawRows(canvas, layout, page, header - 5);
+    if (layout.tableRows.empty())
+        canvas.drawLine("No files.", margin, header - rowPitch, noFilesFont, 0, 300);
     drawFooter(canvas, sheet, creator, index + 1, pageCount);
     canvas.endPage();
 }

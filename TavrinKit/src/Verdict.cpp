@@ -51,6 +51,18 @@ Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
     return verdict;
 }
 
+Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec,
+                      const std::vector<Finding>& findings, DamagePolicy damage) {
+    Verdict verdict = make(result, spec);
+    if (damage == DamagePolicy::warn || !anyDamage(findings))
+        return verdict;
+    auto problems = damageProblems(findings);
+    problems.insert(problems.end(), verdict.problems.begin(), verdict.problems.end());
+    verdict.problems = std::move(problems);
+    verdict.status = Status::fail;
+    return verdict;
+}
+
 std::string Verdict::summary() const {
     std::string text(label(status));
     if (status == Status::pass || problems.empty())

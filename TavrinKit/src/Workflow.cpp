@@ -17,36 +17,14 @@ namespace tavrin::Workflow {
 
 namespace {
 
-/// The warnings of a measured file: a sample peak at full scale, a WAV that ends before its
-/// header says, audio that could not be decoded.
-std::vector<std::string> warningsFor(const std::filesystem::path& file,
-                                     const FileMeasurement& measurement) {
-    const LoudnessResult& result = measurement.result;
-    std::vector<std::string> warnings;
-    // Integer samples stop at full scale, so a peak that shows as 0.0 dBFS or more was most
-    // likely cut there (or will be when a float file is converted).
-    if (result.samplePeak && Fmt::round1(*result.samplePeak) >= 0)
-        warnings.push_back("The sample peak reaches " + Fmt::number(*result.samplePeak, true) +
-                           " dBFS: the audio is probably clipped.");
-    // The reading covers what is there; a QC check must still say that the rest is missing.
-    if (const auto declared = WaveHeader::declaredFrames(file); declared && result.sampleRate > 0) {
-        const double missing = static_cast<double>(*declared) / result.sampleRate - result.duration;
-        // Said to a tenth of a second; less than that would read as nothing missing.
-        if (missing >= 0.05)
-            warnings.push_back("The file ends " + Fmt::oneDecimal(missing) +
-                               " s before its header says (" +
-                               Fmt::oneDecimal(result.duration + missing) +
-                               " s): it was probably cut off; what is there was measured.");
-    }
-    // Less than half a second is a click at most, and hardly moves a reading.
-    if (measurement.undecodedSeconds >= 0.5) {
-        const auto& at = measurement.undecodedAt;
-        warnings.push_back(Fmt::oneDecimal(measurement.undecodedSeconds) +
-                           " s of the file couldn’t be decoded" +
-                           (at ? " (around " + Fmt::duration(*at) + ")" : std::string()) +
-                           "; what could be read was measured.");
-    }
-    return warnings;
+/// A measured file's findings, then the damage its original had when it is a copy of one.
+std::vector<Finding> findingsOf(const FileMeasurement& measurement) {
+    std::vector<Finding> findings = measurement.findings;
+    if (measurement.provenance)
+        for (const Finding& finding : measurement.provenance->findings)
+            if (finding.isDamage())
+                findings.push_back(finding.asOriginal());
+    return findings;
 }
 
 MeasuringStep& measuringStep() {
@@ -75,9 +53,13 @@ Reading measure(const std::filesystem::path& file, bool dualMono, const Progress
     };
     try {
         auto measurement = measureWithStep(file, dualMono, progress, isCancelled, withTimeline);
-        auto warnings = warningsFor(file, measurement);
-        return {std::move(measurement.format), measurement.result, std::nullopt,
-                std::move(warnings), std::move(measurement.timeline)};
+        auto findings = findingsOf(measurement);
+        return {std::move(measurement.format),
+                measurement.result,
+                std::nullopt,
+                std::move(findings),
+                std::move(measurement.provenance),
+                std::move(measurement.timeline)};
     } catch (const Cancelled&) {
         throw;
     } catch (const AudioFileError& error) {
@@ -250,16 +232,22 @@ std::string folderName(const std::filesystem::path& folder) {
     return named.has_filename() ? named.filename().string() : folder.string();
 }
 
-std::string fixedCopiesMessage(int written, int jobs, int skipped,
-                               const std::optional<std::filesystem::path>& outputFolder, int kept,
-                               int notStarted) {
+std::string fixedCopiesMessage(const FixRunCounts& counts,
+                               const std::optional<std::filesystem::path>& outputFolder) {
+    const auto& [written, jobs, skipped, kept, notStarted, damaged, ofDamaged] = counts;
     std::string message =
         std::to_string(written) + (written == 1 ? " copy" : " copies") + " written " +
         (outputFolder ? "to " + folderName(*outputFolder) : std::string("next to the originals")) +
         ", each measured again.";
+    if (ofDamaged >= 1)
+        message +=
+            " " + std::to_string(ofDamaged) +
+            (ofDamaged == 1 ? " is a copy of damaged audio." : " are copies of damaged audio.");
     if (skipped >= 1)
         message += " " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
                    " can’t reach the target with gain alone; the Fix column says why.";
+    if (damaged >= 1)
+        message += " " + damagedLeftMessage(damaged);
     if (kept >= 1)
         message +=
             " " + std::to_string(kept) +
@@ -272,6 +260,19 @@ std::string fixedCopiesMessage(int written, int jobs, int skipped,
     if (notStarted >= 1)
         message += " " + std::to_string(notStarted) + " not started.";
     return message;
+}
+
+std::string damagedLeftMessage(int count) {
+    return std::to_string(count) + (count == 1 ? " damaged file was" : " damaged files were") +
+           " left alone; fix " + (count == 1 ? "it" : "them") + " at the source, or fix anyway.";
+}
+
+std::string fixTextDamaged(const std::vector<Finding>& findings) {
+    const Finding* damage = firstDamage(findings);
+    const std::string what =
+        damage && damage->fromOriginal ? "the original was damaged (" : "the audio is damaged (";
+    return "Not fixed: " + what + (damage ? damage->brief() : std::string()) +
+           "). Fix it at the source, or fix anyway.";
 }
 
 namespace {
@@ -298,12 +299,14 @@ LoudnessResult measurePending(const GainWriter::PendingCopy& copy, bool dualMono
     return measureWithStep(copy.file(), dualMono, {}, isCancelled).result;
 }
 
-/// The record a copy of `original` carries, once `digest` has the original's SHA-256.
+/// The record a copy of `original`, in which `findings` were found, carries once `digest` has the
+/// original's SHA-256.
 GainWriter::RecordFn provenanceRecord(const std::filesystem::path& original,
+                                      const std::vector<Finding>& findings,
                                       const BackgroundDigest& digest, const DeliverySpec& spec,
-                                      double gain, bool limited) {
-    return [&original, &digest, &spec, gain, limited] {
-        return Provenance::of(original, digest.get(), spec.id, gain, limited).toJson();
+                                      double gain, std::optional<Limiter::Summary> limiting) {
+    return [&original, &findings, &digest, &spec, gain, limiting] {
+        return Provenance::of(original, digest.get(), spec.id, gain, limiting, findings).toJson();
     };
 }
 
@@ -357,19 +360,22 @@ CopyOutcome peakNeedsLimiter(const GainWriter::PendingCopy& copy, const Loudness
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
-                           const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
+                           const CancelCheck& isCancelled, GainWriter::CopyFormat format,
+                           const std::vector<Finding>& findings) {
     return outcomeOf([&]() -> CopyOutcome {
         const BackgroundDigest digest(original);
         for (int encodes = 1;; ++encodes) {
             auto copy = GainWriter::writePending(
                 original, spec.shortName(), outputFolder, gain, {},
-                provenanceRecord(original, digest, spec, gain, false), isCancelled, format);
+                provenanceRecord(original, findings, digest, spec, gain, std::nullopt), isCancelled,
+                format);
             const LoudnessResult result = measurePending(copy, dualMono, isCancelled);
             const auto change = copy.encoding() && copy.encoding()->lossy
                                     ? encodedCorrection(result, spec)
                                     : std::nullopt;
             if (!change)
-                return {CopyOutcome::Written{copy.commit(), result, {}, copy.encoding()}};
+                return {CopyOutcome::Written{
+                    copy.commit(), result, {}, copy.encoding(), anyDamage(findings)}};
             if (encodes == mostEncodes)
                 return stillFails(copy, result, spec, mostEncodes - 1);
             // The copy's loudness moves with the gain; it must stay within the tolerance.
@@ -415,18 +421,28 @@ bool landed(const LoudnessResult& copy, const DeliverySpec& spec) {
            *copy.truePeak <= spec.ceiling(spec.target);
 }
 
+/// What the limiter will do under `setting`, as the record of a copy says it before the copy is
+/// written (formats whose tags come first need it then).
+Limiter::Summary plannedLimiting(const Limiter::Analysis& analysis,
+                                 const Limiter::Setting& setting) {
+    const Limiter::Prediction prediction = analysis.predict(setting);
+    return {setting.gain, prediction.maxReduction, prediction.seconds};
+}
+
 /// One limited copy, written and measured but not yet under its name.
 struct LimitedCopy {
     GainWriter::PendingCopy copy;
     LoudnessResult result;
     Limiter::Summary limiting;
+    bool ofDamaged;
 
     CopyOutcome commit() {
-        return {CopyOutcome::Written{copy.commit(), result, limiting, copy.encoding()}};
+        return {CopyOutcome::Written{copy.commit(), result, limiting, copy.encoding(), ofDamaged}};
     }
 };
 
-LimitedCopy writeLimited(const std::filesystem::path& original, const BackgroundDigest& digest,
+LimitedCopy writeLimited(const std::filesystem::path& original,
+                         const std::vector<Finding>& findings, const BackgroundDigest& digest,
                          const Limiter::Analysis& analysis, const Limiter::Setting& setting,
                          const DeliverySpec& spec,
                          const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
@@ -435,14 +451,16 @@ LimitedCopy writeLimited(const std::filesystem::path& original, const Background
     auto copy = GainWriter::writePending(
         original, limitedLabel(spec), outputFolder, setting.gain,
         [&curve](std::int64_t first, std::span<float> factors) { curve(first, factors); },
-        provenanceRecord(original, digest, spec, setting.gain, true), isCancelled, format);
+        provenanceRecord(original, findings, digest, spec, setting.gain,
+                         plannedLimiting(analysis, setting)),
+        isCancelled, format);
     LoudnessResult result = measurePending(copy, dualMono, isCancelled);
-    return {std::move(copy), std::move(result), curve.summary()};
+    return {std::move(copy), std::move(result), curve.summary(), anyDamage(findings)};
 }
 
 /// Limits `original` as writeLimitedCopy describes, throwing what the writer and meter throw.
-CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& measured,
-                  const DeliverySpec& spec,
+CopyOutcome limit(const std::filesystem::path& original, const std::vector<Finding>& findings,
+                  const LoudnessResult& measured, const DeliverySpec& spec,
                   const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                   const CancelCheck& isCancelled, GainWriter::CopyFormat format) {
     if (!measured.integrated || !measured.truePeak)
@@ -476,8 +494,8 @@ CopyOutcome limit(const std::filesystem::path& original, const LoudnessResult& m
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Refused{tooMuchReduction(reduction, spec)}};
-        LimitedCopy written = writeLimited(original, digest, analysis, setting, spec, outputFolder,
-                                           dualMono, isCancelled, format);
+        LimitedCopy written = writeLimited(original, findings, digest, analysis, setting, spec,
+                                           outputFolder, dualMono, isCancelled, format);
         const LoudnessResult& copy = written.result;
         const auto& encoding = written.copy.encoding();
         if (pass == writes && encoding && encoding->lossy && encodedCorrection(copy, spec))
@@ -531,9 +549,10 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
                              const DeliverySpec& spec,
                              const std::optional<std::filesystem::path>& outputFolder,
                              bool dualMono, const CancelCheck& isCancelled,
-                             GainWriter::CopyFormat format) {
+                             GainWriter::CopyFormat format, const std::vector<Finding>& findings) {
     return outcomeOf([&] {
-        return limit(original, measured, spec, outputFolder, dualMono, isCancelled, format);
+        return limit(original, findings, measured, spec, outputFolder, dualMono, isCancelled,
+                     format);
     });
 }
 
@@ -544,13 +563,16 @@ earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
     for (const auto& copy :
          GainWriter::namedLikeCopies(original, spec.shortName(), outputFolder, format)) {
         const auto provenance = Provenance::read(copy);
-        if (!provenance || provenance->preset != spec.id || provenance->limited ||
+        if (!provenance || provenance->preset != spec.id || provenance->limiting ||
             !provenance->isOf(original, isCancelled))
             continue;
         const Reading reading = measure(copy, dualMono, {}, isCancelled);
         if (reading.result && Verdict::make(*reading.result, spec).status == Verdict::Status::pass)
-            return CopyOutcome::Written{
-                copy, *reading.result, {}, GainWriter::encoding(original, format)};
+            return CopyOutcome::Written{copy,
+                                        *reading.result,
+                                        {},
+                                        GainWriter::encoding(original, format),
+                                        anyDamage(provenance->findings)};
     }
     return std::nullopt;
 }
@@ -564,6 +586,8 @@ std::string fixTextWritten(const CopyOutcome::Written& written) {
                 Fmt::oneDecimal(limiting->seconds) + " s";
     if (written.encoding)
         text += "; " + written.encoding->name;
+    if (written.ofDamaged)
+        text += "; copy of damaged audio";
     return text;
 }
 
@@ -593,12 +617,13 @@ std::string cantCreateFolderMessage(const std::filesystem::path& path,
 
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
-                    std::optional<std::string> fix, std::vector<std::string> warnings,
-                    std::shared_ptr<const Timeline> timeline) {
+                    std::optional<std::string> fix, std::vector<Finding> findings,
+                    DamagePolicy damage, std::shared_ptr<const Timeline> timeline) {
     return {file.filename().string(), file.parent_path().string(),
             std::move(format),        std::move(result),
             std::move(error),         std::move(fix),
-            std::move(warnings),      std::move(timeline)};
+            std::move(findings),      damage,
+            std::move(timeline)};
 }
 
 } // namespace tavrin::Workflow

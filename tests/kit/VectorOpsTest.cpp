@@ -6,6 +6,7 @@
 
 #include <array>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <utility>
 
 using namespace tavrin;
@@ -198,19 +199,30 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
         const auto stages = KWeighting::stages(48000);
         const auto filter = VectorOps::kWeightingFilter(stages[0], stages[1]);
         const std::vector<double> reversed(x.rend() - std::ptrdiff_t(n), x.rend());
+        // The filter is linear, so the lanes' cross products follow from the energy of their sum.
+        std::vector<double> both(n);
+        for (std::size_t i = 0; i < n; ++i)
+            both[i] = x[i] + reversed[i];
         const double expected[2] = {cascadeEnergy(stages, x.data(), n),
                                     cascadeEnergy(stages, reversed.data(), n)};
+        const double expectedCross =
+            (cascadeEnergy(stages, both.data(), n) - expected[0] - expected[1]) / 2;
         for (const std::size_t lanes : {1u, 2u}) {
-            double state[16] = {}, energy[2] = {}, sums[2];
+            double state[16] = {}, energy[3] = {}, sums[3];
             for (const auto& [from, to] : {std::pair{std::size_t(0), n / 3}, std::pair{n / 3, n}}) {
                 const double* in[2] = {x.data() + from, reversed.data() + from};
                 VectorOps::kWeightedEnergy(filter, state, in, lanes, to - from, sums);
-                for (std::size_t j = 0; j < lanes; ++j)
+                for (std::size_t j = 0; j < lanes + (lanes == 2); ++j)
                     energy[j] += sums[j];
             }
             for (std::size_t j = 0; j < lanes; ++j)
                 EXPECT_NEAR(energy[j], expected[j], 1e-10 * expected[j]) << lanes << " lanes";
+            if (lanes == 2)
+                EXPECT_NEAR(energy[2], expectedCross, 1e-9 * expected[0]);
         }
+        const auto [sum, peak] = VectorOps::sumAndPeak(x.data(), n);
+        EXPECT_NEAR(sum, std::accumulate(x.begin(), x.begin() + std::ptrdiff_t(n), 0.0), 1e-9);
+        EXPECT_EQ(peak, VectorOps::maxMagnitude(x.data(), n));
     }
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "tavrin/Finding.h"
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/Provenance.h"
 #include "tavrin/Timeline.h"
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -15,12 +18,11 @@ struct FileMeasurement {
     std::filesystem::path url; ///< the measured file, as passed in
     std::string format;        ///< one line, e.g. "WAV · 24-bit · 48 kHz · stereo"
     LoudnessResult result;
-    /// Seconds of audio that damaged data kept out of the reading: packets that failed to decode,
-    /// or a stream shorter than its container declares exactly. 0 for an intact file, and for
-    /// formats that only estimate their length (MP3 without a Xing or VBRI frame, ADTS).
-    double undecodedSeconds = 0;
-    /// Where in the file the longest of those losses began, in seconds, when that is known.
-    std::optional<double> undecodedAt;
+    /// What is wrong with the file, found in the same pass: damage first, then warnings, each kind
+    /// once, in the order of Finding::Kind.
+    std::vector<Finding> findings{};
+    /// The record of the original, when the file is a copy Tavrin wrote.
+    std::optional<Provenance> provenance{};
     /// Loudness over time, when it was asked for; shared, as it may be large and is never changed.
     std::shared_ptr<const Timeline> timeline{};
 

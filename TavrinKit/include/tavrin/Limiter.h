@@ -3,6 +3,7 @@
 #include "tavrin/Cancellation.h"
 #include "tavrin/EnergyHistory.h"
 #include "tavrin/GainWriter.h"
+#include "tavrin/LimiterSummary.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -34,14 +35,7 @@ struct Prediction {
     std::optional<double> integrated; ///< LUFS
     std::optional<double> loudnessRange;
     double maxReduction = 0; ///< dB
-};
-
-/// What limiting did to a copy.
-struct Summary {
-    double gain = 0;         ///< dB, the static gain under the limiting
-    double maxReduction = 0; ///< dB, the largest peak reduction
     double seconds = 0;      ///< how long the reduction exceeds actingReduction
-    bool operator==(const Summary&) const = default;
 };
 
 /// One read of an original: the largest oversampled peak of every block of about a millisecond

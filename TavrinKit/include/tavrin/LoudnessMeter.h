@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -62,6 +63,16 @@ public:
     /// meter no longer holds it afterwards.
     [[nodiscard]] Timeline takeTimeline() { return std::move(m_timeline); }
 
+    /// The K-weighted energies of the first two channels, and the sum of their products, over
+    /// everything metered: what the pair's correlation and its mono fold-down follow from.
+    struct PairEnergy {
+        double left = 0;
+        double right = 0;
+        double cross = 0;
+    };
+    /// Absent unless the first two channels are both weighted (stereo, or 5.1's front pair).
+    std::optional<PairEnergy> frontPair() const;
+
     const std::vector<double>& weights() const { return m_weights; }
     std::size_t channelCount() const { return m_weights.size(); }
     const EnergyHistory& history() const { return m_history; }
@@ -74,6 +85,7 @@ private:
     };
 
     void processDoubles(const double* const* channels, std::size_t frameCount);
+    bool hasFrontPair() const;
     /// Calls fn(first, count, endsStep) for each run of this buffer's frames within one step of
     /// `stepsPerSpan` 10 ms steps (1 or 10, aligned to the start), in order, without changing
     /// the meter.
@@ -97,6 +109,7 @@ private:
     std::vector<LaneGroup> m_groups;
     std::vector<double> m_filterState; ///< eight values per weighted channel
     std::vector<TruePeakDetector> m_truePeaks;
+    PairEnergy m_frontPair;
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;
     double m_stepEnergy = 0;

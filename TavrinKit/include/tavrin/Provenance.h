@@ -1,6 +1,8 @@
 #pragma once
 
 #include "tavrin/Cancellation.h"
+#include "tavrin/Finding.h"
+#include "tavrin/LimiterSummary.h"
 
 #include <atomic>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrin {
 
@@ -21,18 +24,22 @@ struct Provenance {
     std::uintmax_t size = 0; ///< the original's size in bytes
     std::string preset;      ///< the id of the preset or custom target the copy was made for
     double gain = 0;         ///< dB
-    bool limited = false;    ///< whether a limiter held the peaks on top of the gain
-    std::string tavrin;      ///< the version that wrote the copy
-    std::string written;     ///< when, ISO 8601 UTC
+    /// What the limiter was planned to do on top of the gain; absent for gain alone.
+    std::optional<Limiter::Summary> limiting{};
+    std::vector<Finding> findings{}; ///< what was found in the original when it was measured
+    std::string tavrin;              ///< the version that wrote the copy
+    std::string written;             ///< when, ISO 8601 UTC
 
     bool operator==(const Provenance&) const = default;
 
     /// The record of a copy made now of `original`, whose bytes have the digest `sha256`.
     static Provenance of(const std::filesystem::path& original, std::string sha256,
-                         std::string preset, double gain, bool limited);
+                         std::string preset, double gain, std::optional<Limiter::Summary> limiting,
+                         std::vector<Finding> findings);
 
-    /// One line of JSON with the keys "original", "sha256", "size", "preset", "gain", "limited",
-    /// "tavrin" and "written".
+    /// One line of JSON with the keys "original", "sha256", "size", "preset", "gain", "limiting"
+    /// (null, or an object with "gain", "maxReduction" and "seconds"), "findings", "tavrin" and
+    /// "written".
     std::string toJson() const;
     /// The record in `json`; absent when it is not one (any other comment a file may carry).
     static std::optional<Provenance> fromJson(std::string_view json);

@@ -18,15 +18,16 @@ namespace tavrin::Report {
 struct Counts {
     int passed = 0;
     int failed = 0;
-    int other = 0; ///< unmeasurable, or no result at all
+    int other = 0;   ///< unmeasurable, or no result at all
+    int damaged = 0; ///< with damage among their findings, whatever their verdict
     bool operator==(const Counts&) const = default;
 };
 
 /// Tallies `rows` by their verdict against `spec`.
 Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
-/// The tally sentence: "12 files: 9 pass, 2 fail, 1 without a reading" ("1 file", and the
-/// last part only when some row has no reading).
+/// The tally sentence: "12 files: 9 pass, 2 fail, 1 without a reading, 3 damaged" ("1 file";
+/// the last two parts only when some row has no reading, or damage).
 std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
 /// One CSV field: an apostrophe before text a spreadsheet would run as a formula (a leading
@@ -34,9 +35,10 @@ std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& sp
 /// around a field holding a comma, double quote, CR or LF, with inner quotes doubled.
 std::string escapeCSV(std::string_view field);
 
-/// The whole CSV document: a title line and one line per row, 17 columns, every line ending in
+/// The whole CSV document: a title line and one line per row, 18 columns, every line ending in
 /// CR LF. Numbers use one decimal, "." and an ASCII minus. The Notes column holds the error, or
-/// the verdict's problems, then the row's warnings, all joined with "; ". Pure; never fails.
+/// the verdict's problems, then the sentences of the row's findings, all joined with "; "; the
+/// last, Findings, their kinds ("clipping; dcOffset"). Pure; never fails.
 std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
 /// The CSV document's lines and columns with tabs between the fields, as a spreadsheet pastes

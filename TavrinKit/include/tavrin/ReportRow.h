@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Finding.h"
 #include "tavrin/LoudnessResult.h"
 #include "tavrin/Timeline.h"
 #include "tavrin/Verdict.h"
@@ -14,19 +15,20 @@ namespace tavrin {
 
 /// One file as the reports see it, built by the application from its list.
 struct ReportRow {
-    std::string name;                     ///< the file's name as listed
-    std::string folder;                   ///< the folder holding it, as text
-    std::string format;                   ///< the one-line format description
-    std::optional<LoudnessResult> result; ///< absent when not measured or the reading failed
-    std::optional<std::string> error;     ///< the message of a failed reading
-    std::optional<std::string> fix;       ///< what the Fix command did, as display text
-    std::vector<std::string> warnings{};  ///< what the reading warns of, one sentence each
+    std::string name;                         ///< the file's name as listed
+    std::string folder;                       ///< the folder holding it, as text
+    std::string format;                       ///< the one-line format description
+    std::optional<LoudnessResult> result;     ///< absent when not measured or the reading failed
+    std::optional<std::string> error;         ///< the message of a failed reading
+    std::optional<std::string> fix;           ///< what the Fix command did, as display text
+    std::vector<Finding> findings{};          ///< what is wrong with the file
+    DamagePolicy damage = DamagePolicy::fail; ///< whether its damage fails it
     /// Loudness over time, for a PDF report with graphs; absent when not gathered.
     std::shared_ptr<const Timeline> timeline{};
 
     bool operator==(const ReportRow&) const = default;
 
-    /// The verdict on `result` against `spec`; absent without a result.
+    /// The verdict on `result` and the findings against `spec`; absent without a result.
     std::optional<Verdict> verdict(const DeliverySpec& spec) const;
 };
 

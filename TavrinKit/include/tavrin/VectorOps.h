@@ -65,8 +65,9 @@ struct KWeightingFilter {
 KWeightingFilter kWeightingFilter(const Biquad& shelf, const Biquad& highPass);
 
 /// K-weights n samples of `lanes` (1 or 2) channels at once, in[j] pointing at channel j's, and
-/// sets sums[j] to the sum of squares of channel j's filtered samples. `state` holds eight doubles
-/// per lane carried from one call to the next, all zero at the start of a stream.
+/// sets sums[j] to the sum of squares of channel j's filtered samples; with two lanes, sums[2] to
+/// the sum of the products of their filtered samples. `state` holds eight doubles per lane carried
+/// from one call to the next, all zero at the start of a stream.
 void kWeightedEnergy(const KWeightingFilter& filter, double* state, const double* const* in,
                      std::size_t lanes, std::size_t n, double* sums);
 
@@ -101,6 +102,13 @@ PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const Pe
 
 /// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
 double maxMagnitude(const double* x, std::size_t n);
+
+/// The sum and the largest magnitude of x[i], i < n, in one pass.
+struct SumAndPeak {
+    double sum = 0;
+    double peak = 0;
+};
+SumAndPeak sumAndPeak(const double* x, std::size_t n);
 
 /// x[i] *= factor, for i < n.
 void scale(float* x, std::size_t n, float factor);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Finding.h"
 #include "tavrin/LoudnessResult.h"
 
 #include <optional>
@@ -25,8 +26,12 @@ struct Verdict {
 
     bool operator==(const Verdict&) const = default;
 
-    /// Judges `result` against `spec`. Pure; never fails.
+    /// Judges `result` against `spec`, on loudness and true peak alone. Pure; never fails.
     static Verdict make(const LoudnessResult& result, const DeliverySpec& spec);
+    /// The same with `findings`: under DamagePolicy::fail, damage fails the file whatever its
+    /// loudness (or its lack of a reading), and comes first among the problems.
+    static Verdict make(const LoudnessResult& result, const DeliverySpec& spec,
+                        const std::vector<Finding>& findings, DamagePolicy damage);
 
     /// The status label alone when there is nothing to explain, otherwise the label, ": " and the
     /// problems joined with "; ", e.g. "Fail: 0.6 LU too quiet; true peak −0.9 dBTP is over

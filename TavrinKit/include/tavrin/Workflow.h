@@ -4,10 +4,12 @@
 #include "tavrin/AudioTypes.h"
 #include "tavrin/Cancellation.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Finding.h"
 #include "tavrin/FixPlan.h"
 #include "tavrin/GainWriter.h"
 #include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/Provenance.h"
 #include "tavrin/ReportRow.h"
 #include "tavrin/Timeline.h"
 
@@ -34,9 +36,11 @@ struct Reading {
     std::string format; ///< empty unless the file was measured
     std::optional<LoudnessResult> result;
     std::optional<std::string> error;
-    /// What a reader should know that the verdict doesn't say, one sentence each; the verdict is
-    /// unchanged: a sample peak at full scale (clipping), a file shorter than its header says.
-    std::vector<std::string> warnings{};
+    /// What is wrong with the file: its own findings, then, for a copy of damaged audio, the
+    /// damage found in its original (Finding::fromOriginal).
+    std::vector<Finding> findings{};
+    /// The record of the original, when the file is a copy Tavrin wrote.
+    std::optional<Provenance> provenance{};
     /// Loudness over time, when it was asked for and the file was measured.
     std::shared_ptr<const Timeline> timeline{};
     bool operator==(const Reading&) const = default;
@@ -121,13 +125,27 @@ std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection, in
 std::string cantFixMessage(const DeliverySpec& spec);
 /// How a folder is named in a sentence: its last name, or the whole path for a root such as "/".
 std::string folderName(const std::filesystem::path& folder);
-/// The summary of a fix run: `written` of `jobs` copies written to `outputFolder` (absent: next
-/// to the originals), after `skipped` candidates were refused; `kept` copies made earlier were
-/// found instead of written, and `notStarted` files got no copy because the run was stopped or
-/// they were removed from it.
-std::string fixedCopiesMessage(int written, int jobs, int skipped,
-                               const std::optional<std::filesystem::path>& outputFolder,
-                               int kept = 0, int notStarted = 0);
+/// What became of the candidates of a fix run.
+struct FixRunCounts {
+    int written = 0;    ///< copies written
+    int jobs = 0;       ///< copies attempted
+    int skipped = 0;    ///< candidates refused: gain alone can't fix them
+    int kept = 0;       ///< copies made earlier, found and kept instead of written
+    int notStarted = 0; ///< no copy: the run was stopped, or they were removed from it
+    int damaged = 0;    ///< damaged candidates left alone
+    int ofDamaged = 0;  ///< copies written of damaged audio (fixed anyway)
+};
+/// The summary of a fix run whose copies went to `outputFolder` (absent: next to the originals).
+std::string fixedCopiesMessage(const FixRunCounts& counts,
+                               const std::optional<std::filesystem::path>& outputFolder);
+/// Alert title when every candidate was damaged and left alone.
+inline constexpr std::string_view damagedNotFixedTitle = "Damaged audio not fixed";
+/// Why `count` damaged candidates got no copy: "2 damaged files were left alone; fix them at the
+/// source, or fix anyway."
+std::string damagedLeftMessage(int count);
+/// The reports' Fix column for a damaged file that a fix leaves alone, naming its first damage:
+/// "Not fixed: the audio is damaged (cut off at 0:01). Fix it at the source, or fix anyway."
+std::string fixTextDamaged(const std::vector<Finding>& findings);
 
 /// The result of writing one fixed copy and measuring it again.
 struct CopyOutcome {
@@ -136,7 +154,8 @@ struct CopyOutcome {
         LoudnessResult result;
         std::optional<Limiter::Summary> limiting{}; ///< only for a limited copy
         std::optional<GainWriter::Encoding>
-            encoding{}; ///< only for a copy in the original's format
+            encoding{};         ///< only for a copy in the original's format
+        bool ofDamaged = false; ///< the original was damaged: the copy was made anyway
         bool operator==(const Written&) const = default;
     };
     struct Failed {
@@ -154,20 +173,21 @@ struct CopyOutcome {
 };
 
 /// Writes `original` with `gain` dB as a new file named after `spec` (in `outputFolder`, or next
-/// to the original), in `format`, with its provenance record, and measures the copy while it is
-/// still a hidden temporary: only a copy that is kept ever appears under its name, the next free
-/// one when another program took the first meanwhile. Failures become Failed (any fault of
-/// Tavrin's own with `internalCopyError`) and leave nothing behind; so does Cancelled, which
-/// propagates. An MP3 or AAC copy that fails `spec`
-/// once encoded (encoding raises true peaks, and can move the loudness) is encoded again with the
-/// gain lowered by its true peak's overshoot and FixPlan::margin, or moved by what its loudness
-/// missed, at most twice; when that would take its loudness out of the tolerance, or it still
-/// fails, no copy is kept and Failed says why.
+/// to the original), in `format`, with its provenance record (naming `findings`, the original's),
+/// and measures the copy while it is still a hidden temporary: only a copy that is kept ever
+/// appears under its name, the next free one when another program took the first meanwhile.
+/// Failures become Failed (any fault of Tavrin's own with `internalCopyError`) and leave nothing
+/// behind; so does Cancelled, which propagates. An MP3 or AAC copy that fails `spec` once encoded
+/// (encoding raises true peaks, and can move the loudness) is encoded again with the gain lowered
+/// by its true peak's overshoot and FixPlan::margin, or moved by what its loudness missed, at most
+/// twice; when that would take its loudness out of the tolerance, or it still fails, no copy is
+/// kept and Failed says why.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
                            const CancelCheck& isCancelled = {},
-                           GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
+                           GainWriter::CopyFormat format = GainWriter::CopyFormat::wav,
+                           const std::vector<Finding>& findings = {});
 
 /// Whether the limiter takes a file: it fails `spec` with a loudness and true-peak reading, and
 /// gain alone can't fix it fully (its plan is refused, or a gain that stops short of the target).
@@ -201,7 +221,8 @@ CopyOutcome writeLimitedCopy(const std::filesystem::path& original, const Loudne
                              const DeliverySpec& spec,
                              const std::optional<std::filesystem::path>& outputFolder,
                              bool dualMono, const CancelCheck& isCancelled = {},
-                             GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
+                             GainWriter::CopyFormat format = GainWriter::CopyFormat::wav,
+                             const std::vector<Finding>& findings = {});
 
 /// A copy of `original` made earlier for `spec` by gain alone: among the files named like its
 /// copies in the folder copies go to, the first whose provenance record names this original's
@@ -215,8 +236,9 @@ earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
             GainWriter::CopyFormat format = GainWriter::CopyFormat::wav);
 
 /// The reports' Fix column for a written copy: "Interview (Spotify).wav: −14.0 LUFS, −1.2 dBTP",
-/// followed for a limited copy by "; limited by up to 4.2 dB for 1.3 s", and for a copy in the
-/// original's format by its encoding ("; MP3 192 kbps").
+/// followed for a limited copy by "; limited by up to 4.2 dB for 1.3 s", for a copy in the
+/// original's format by its encoding ("; MP3 192 kbps"), and for a copy of damaged audio by
+/// "; copy of damaged audio".
 std::string fixTextWritten(const CopyOutcome::Written& written);
 /// The reports' Fix column for a copy that could not be written.
 std::string fixTextFailed(std::string_view message);
@@ -242,7 +264,8 @@ std::string cantCreateFolderMessage(const std::filesystem::path& path,
 /// A report row for `file`: its name, its folder, and what is known about it.
 ReportRow reportRow(const std::filesystem::path& file, std::string format,
                     std::optional<LoudnessResult> result, std::optional<std::string> error,
-                    std::optional<std::string> fix, std::vector<std::string> warnings = {},
+                    std::optional<std::string> fix, std::vector<Finding> findings = {},
+                    DamagePolicy damage = DamagePolicy::fail,
                     std::shared_ptr<const Timeline> timeline = {});
 
 } // namespace tavrin::Workflow
