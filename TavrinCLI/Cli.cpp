@@ -29,7 +29,7 @@ struct UsageError : std::runtime_error {
 
 /// The options as typed; numbers are read after parsing so that each mistake gets a sentence.
 struct Typed {
-    std::string preset, target, tolerance, maxTruePeak, jobs, out, paper, copyFormat;
+    std::string preset, target, tolerance, maxTruePeak, jobs, out, paper, copyFormat, damage;
     std::vector<std::string> paths;
     bool presetsJson = false;
 };
@@ -90,6 +90,12 @@ void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
     command.add_flag("--json", options.json,
                      "One JSON object per file per line instead of the table");
     command.add_flag("--quiet", options.quiet, "No progress line");
+    command
+        .add_option("--damage", typed.damage,
+                    "fail: damaged audio (cut off, undecodable, clipped, dropping out, a damaged "
+                    "container) fails its file; warn: it is only a warning")
+        ->type_name("fail|warn")
+        ->default_str("fail");
     command.add_option("paths", typed.paths, "Audio files and folders (searched recursively)")
         ->type_name("PATH");
 }
@@ -167,6 +173,14 @@ GainWriter::CopyFormat copyFormatFor(const std::string& name) {
     throw UsageError("--copy-format needs wav or original (it was \"" + name + "\").");
 }
 
+DamagePolicy damagePolicyFor(const std::string& name) {
+    if (name.empty() || name == "fail")
+        return DamagePolicy::fail;
+    if (name == "warn")
+        return DamagePolicy::warn;
+    throw UsageError("--damage needs fail or warn (it was \"" + name + "\").");
+}
+
 /// Fills in what needs checking beyond the parser: files to name, jobs, one format on stdout.
 void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     if (typed.paths.empty())
@@ -185,6 +199,7 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     }
     options.paper = paperFor(typed.paper, options);
     options.copyFormat = copyFormatFor(typed.copyFormat);
+    options.damage = damagePolicyFor(typed.damage);
     if (options.timeline && !options.json)
         throw UsageError("--timeline goes with --json.");
     if (options.graphs && options.pdf.empty())
@@ -262,6 +277,8 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
                      "MP3 originals keep their format, tags and artwork")
         ->type_name("wav|original")
         ->default_str("wav");
+    fixCommand->add_flag("--damaged", options.fixDamaged,
+                         "Write copies of damaged files too, marked as copies of damaged audio");
     auto* graphCommand =
         app.add_subcommand("graph", "Draw one file's loudness over time as SVG, PNG or PDF");
     addSpecOptions(*graphCommand, options, typed);

@@ -24,8 +24,16 @@ struct Measured {
     bool unusablePaths = false;
 };
 
-bool passes(const std::optional<LoudnessResult>& result, const DeliverySpec& spec) {
-    return result && Verdict::make(*result, spec).status == Verdict::Status::pass;
+bool passes(const Reading& reading, const DeliverySpec& spec, DamagePolicy damage) {
+    const auto verdict = verdictOf(reading, spec, damage);
+    return verdict && verdict->status == Verdict::Status::pass;
+}
+
+/// A copy passes on its level, unless it is a copy of damaged audio and damage fails.
+bool copyPasses(const Workflow::CopyOutcome::Written& copy, const DeliverySpec& spec,
+                DamagePolicy damage) {
+    return Verdict::make(copy.result, spec).status == Verdict::Status::pass &&
+           !(copy.ofDamaged && damage == DamagePolicy::fail);
 }
 
 std::ostream* progressStream(const Options& options, Context& context) {
@@ -84,7 +92,7 @@ Measured measureSelection(const AudioTypes::Selection& selection, const Options&
         return measured;
     }
     const bool table = !options.dataOnStdout();
-    const Table printer(measured.files, spec, context.terminal.colour);
+    const Table printer(measured.files, spec, options.damage, context.terminal.colour);
     if (table)
         printer.printHeader(context.out);
     measureFiles(
@@ -92,16 +100,16 @@ Measured measureSelection(const AudioTypes::Selection& selection, const Options&
         [&](std::size_t i, const Reading& reading) {
             measured.readings[i] = keptForReports(reading, options);
             if (streamJson)
-                context.out << jsonLine(measured.files[i], reading, spec, options.dualMono, nullptr,
-                                        options.timeline)
+                context.out << jsonLine(measured.files[i], reading, spec, options.damage,
+                                        options.dualMono, nullptr, options.timeline)
                             << "\n"
                             << std::flush;
             else if (table)
                 printer.printRow(context.out, measured.files[i], reading);
         },
         progressStream(options, context), context.isCancelled, options.timeline || options.graphs);
-    context.notes(options) << tallyLine(measured.readings, spec, measured.otherFiles,
-                                        options.dualMono)
+    context.notes(options) << tallyLine(measured.readings, spec, options.damage,
+                                        measured.otherFiles, options.dualMono)
                            << "\n";
     return measured;
 }
@@ -134,8 +142,8 @@ bool writeReports(const Measured& measured, const std::vector<std::optional<std:
     for (std::size_t i = 0; i < measured.files.size(); ++i) {
         const Reading& reading = measured.readings[i];
         rows.push_back(Workflow::reportRow(measured.files[i], reading.format, reading.result,
-                                           reading.error, fixTexts[i], reading.warnings,
-                                           reading.timeline));
+                                           reading.error, fixTexts[i], reading.findings,
+                                           options.damage, reading.timeline));
     }
     bool written = true;
     if (!options.csv.empty())
@@ -168,13 +176,19 @@ bool anyUnread(const Measured& measured) {
 
 /// Whether fix writes a copy of the file with plan `fix.plan`: a gain-only one for a gain that
 /// reaches the target, or (with the limiter) for one short of it; with the limiter, a limited
-/// one for the files gain alone can't fix fully, unless the limiter refuses them outright.
+/// one for the files gain alone can't fix fully, unless the limiter refuses them outright. A
+/// damaged file is left alone while damage fails files, unless asked for.
 enum class Job { none, gain, limited };
 
-Job jobFor(FileFix& fix, const std::optional<LoudnessResult>& result, const DeliverySpec& spec,
-           const Options& options) {
+Job jobFor(FileFix& fix, const Reading& reading, const DeliverySpec& spec, const Options& options) {
     if (!fix.plan)
         return Job::none;
+    if (options.damage == DamagePolicy::fail && !options.fixDamaged &&
+        anyDamage(reading.findings)) {
+        fix.damaged = Workflow::fixTextDamaged(reading.findings);
+        return Job::none;
+    }
+    const auto& result = reading.result;
     if (options.limiter && Workflow::limiterTakes(result, spec)) {
         fix.notLimited = Workflow::limiterRefusal(*result, spec);
         return fix.notLimited ? Job::none : Job::limited;
@@ -190,7 +204,7 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
     for (std::size_t i = 0; i < fixes.size(); ++i) {
         const auto& result = measured.readings[i].result;
         fixes[i].plan = Workflow::fixPlanFor(result, spec);
-        if (const Job job = jobFor(fixes[i], result, spec, options); job != Job::none)
+        if (const Job job = jobFor(fixes[i], measured.readings[i], spec, options); job != Job::none)
             jobs.emplace_back(i, job);
     }
     std::ostream* progress = progressStream(options, context);
@@ -204,13 +218,15 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
                       << done + 1 << "/" << jobs.size() << ": " << file.filename().string()
                       << std::flush;
         FileFix& fix = fixes[index];
-        fix.copy = job == Job::limited
-                       ? Workflow::writeLimitedCopy(file, *measured.readings[index].result, spec,
-                                                    options.out, options.dualMono,
-                                                    context.isCancelled, options.copyFormat)
-                       : Workflow::writeFixedCopy(
-                             file, std::get<FixPlan::Gain>(fix.plan->value).gain, spec, options.out,
-                             options.dualMono, context.isCancelled, options.copyFormat);
+        const Reading& reading = measured.readings[index];
+        fix.copy =
+            job == Job::limited
+                ? Workflow::writeLimitedCopy(file, *reading.result, spec, options.out,
+                                             options.dualMono, context.isCancelled,
+                                             options.copyFormat, reading.findings)
+                : Workflow::writeFixedCopy(file, std::get<FixPlan::Gain>(fix.plan->value).gain,
+                                           spec, options.out, options.dualMono, context.isCancelled,
+                                           options.copyFormat, reading.findings);
         // The limiter may find only once it has read the file that it won't take it.
         if (const auto* refused = std::get_if<Workflow::CopyOutcome::Refused>(&fix.copy->value)) {
             fix.notLimited = refused->message;
@@ -224,8 +240,10 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
 
 /// Why there was nothing to fix, in step with the tally: no file failed.
 std::string nothingToFixSummary(const Measured& measured, const DeliverySpec& spec) {
-    const auto passing = static_cast<int>(std::ranges::count_if(
-        measured.readings, [&](const Reading& r) { return passes(r.result, spec); }));
+    const auto passing =
+        static_cast<int>(std::ranges::count_if(measured.readings, [&](const Reading& r) {
+            return r.result && Verdict::make(*r.result, spec).status == Verdict::Status::pass;
+        }));
     const int withoutReading = static_cast<int>(measured.readings.size()) - passing;
     return std::string(Workflow::nothingToFixTitle) + ": " +
            Workflow::nothingToFixMessage(spec, false, passing, withoutReading);
@@ -234,24 +252,30 @@ std::string nothingToFixSummary(const Measured& measured, const DeliverySpec& sp
 /// The one sentence that sums the fix run up, as the app's alert says it.
 std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fixes,
                        const DeliverySpec& spec, const Options& options) {
-    int candidates = 0, jobs = 0, written = 0;
+    int candidates = 0;
+    Workflow::FixRunCounts counts;
     for (const FileFix& fix : fixes) {
         candidates += fix.plan.has_value();
-        jobs += fix.copy.has_value();
-        written += fix.written() != nullptr;
+        counts.jobs += fix.copy.has_value();
+        counts.written += fix.written() != nullptr;
+        counts.ofDamaged += fix.written() && fix.written()->ofDamaged;
+        counts.damaged += fix.damaged.has_value();
     }
     if (candidates == 0)
         return nothingToFixSummary(measured, spec);
     // With the limiter, a file gain alone can't fix that gets no copy is one it refused.
-    const int refused = candidates - jobs;
-    if (jobs == 0)
+    const int refused = candidates - counts.jobs - counts.damaged;
+    if (counts.jobs == 0 && refused == 0)
+        return std::string(Workflow::damagedNotFixedTitle) + ": " +
+               Workflow::damagedLeftMessage(counts.damaged);
+    if (counts.jobs == 0 && counts.damaged == 0)
         return options.limiter
                    ? std::string(Workflow::cantLimitTitle) + ": " +
                          Workflow::limiterRefusedMessage(refused)
                    : std::string(Workflow::cantFixTitle) + ": " + Workflow::cantFixMessage(spec);
-    std::string summary =
-        std::string(Workflow::fixedCopiesTitle) + ": " +
-        Workflow::fixedCopiesMessage(written, jobs, options.limiter ? 0 : refused, options.out);
+    counts.skipped = options.limiter ? 0 : refused;
+    std::string summary = std::string(Workflow::fixedCopiesTitle) + ": " +
+                          Workflow::fixedCopiesMessage(counts, options.out);
     if (options.limiter && refused > 0)
         summary += " " + Workflow::limiterRefusedMessage(refused);
     return summary;
@@ -259,7 +283,8 @@ std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fix
 
 /// The copy's verdict when it does not pass, for the line under its row.
 std::string copyNote(const FileFix& fix, const DeliverySpec& spec) {
-    if (!fix.written() || passes(fix.written()->result, spec))
+    if (!fix.written() ||
+        Verdict::make(fix.written()->result, spec).status == Verdict::Status::pass)
         return {};
     return "The copy: " + Verdict::make(fix.written()->result, spec).summary();
 }
@@ -281,13 +306,13 @@ bool makeOutputFolder(const Options& options, Context& context) {
 void showOutcomes(const Measured& measured, const std::vector<FileFix>& fixes,
                   const DeliverySpec& spec, const Options& options, Context& context) {
     for (std::size_t i = 0; options.json && i < fixes.size(); ++i)
-        context.out << jsonLine(measured.files[i], measured.readings[i], spec, options.dualMono,
-                                &fixes[i])
+        context.out << jsonLine(measured.files[i], measured.readings[i], spec, options.damage,
+                                options.dualMono, &fixes[i])
                     << "\n";
     const bool anyPlan = std::any_of(fixes.begin(), fixes.end(),
                                      [](const FileFix& f) { return f.plan.has_value(); });
     if (!options.dataOnStdout() && anyPlan) {
-        const Table printer(measured.files, spec, context.terminal.colour);
+        const Table printer(measured.files, spec, options.damage, context.terminal.colour);
         context.out << "\n";
         printer.printHeader(context.out);
         for (std::size_t i = 0; i < fixes.size(); ++i)
@@ -311,7 +336,7 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
                      options, spec, context);
     std::vector<bool> passing;
     for (const Reading& reading : measured.readings)
-        passing.push_back(passes(reading.result, spec));
+        passing.push_back(passes(reading, spec, options.damage));
     return exitStatus(anyUnread(measured) || !reportsWritten, passing);
 }
 
@@ -334,8 +359,9 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     bool copyFailed = false;
     for (std::size_t i = 0; i < fixes.size(); ++i) {
         fixTexts.push_back(fixes[i].text());
-        passing.push_back(passes(measured.readings[i].result, spec) ||
-                          (fixes[i].written() && passes(fixes[i].written()->result, spec)));
+        passing.push_back(
+            passes(measured.readings[i], spec, options.damage) ||
+            (fixes[i].written() && copyPasses(*fixes[i].written(), spec, options.damage)));
         copyFailed |= fixes[i].copyFailed();
     }
     const bool reportsWritten = writeReports(measured, fixTexts, options, spec, context);

@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Measuring.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Finding.h"
 #include "tavrin/GainWriter.h"
 #include "tavrin/Report.h"
 
@@ -30,6 +31,8 @@ struct Options {
     bool quiet = false;
     bool limiter = false; ///< fix: limit the files gain alone can't fix fully
     GainWriter::CopyFormat copyFormat = GainWriter::CopyFormat::wav; ///< fix
+    DamagePolicy damage = DamagePolicy::fail; ///< whether damaged audio fails its file
+    bool fixDamaged = false;                  ///< fix: write copies of damaged files too
     std::optional<std::filesystem::path> out;
     std::vector<std::filesystem::path> paths;
 

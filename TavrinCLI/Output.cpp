@@ -79,8 +79,9 @@ std::string shortenMiddle(std::string_view text, std::size_t width) {
     return std::string(text.substr(0, head)) + "…" + std::string(text.substr(tail));
 }
 
-Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec, bool colour)
-    : m_spec(spec), m_fileWidth(4), m_colour(colour) {
+Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec,
+             DamagePolicy damage, bool colour)
+    : m_spec(spec), m_damage(damage), m_fileWidth(4), m_colour(colour) {
     for (const auto& file : files)
         m_fileWidth = std::max(m_fileWidth, displayWidth(file.filename().string()));
     m_fileWidth = std::min(m_fileWidth, maxFileWidth);
@@ -106,6 +107,8 @@ std::optional<std::string> FileFix::text() const {
             std::get<Workflow::CopyOutcome::Failed>(copy->value).message);
     if (notLimited)
         return Workflow::fixTextNotLimited(*notLimited);
+    if (damaged)
+        return damaged;
     if (plan && std::holds_alternative<FixPlan::Refused>(plan->value))
         return std::string(Workflow::fixTextRefused);
     return std::nullopt;
@@ -151,7 +154,7 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
             << "  " << name << "\n";
         notes.push_back(reading.error.value_or(""));
     } else {
-        const Verdict verdict = Verdict::make(*reading.result, m_spec);
+        const Verdict verdict = *verdictOf(reading, m_spec, m_damage);
         const auto plan = Workflow::fixPlanFor(reading.result, m_spec);
         const std::string fixText = fix ? *fix : plan ? plan->label() : "";
         out << numbersLine(name, *reading.result, verdict)
@@ -163,8 +166,8 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
             refused && !limited)
             notes.push_back(refused->message);
     }
-    for (const std::string& warning : reading.warnings)
-        notes.push_back("Warning: " + warning);
+    for (const Finding& finding : reading.findings)
+        notes.push_back((finding.isDamage() ? "Damage: " : "Warning: ") + finding.text);
     if (!note.empty())
         notes.emplace_back(note);
     const std::string indent(resultColumn.width + 2, ' ');
@@ -196,8 +199,11 @@ Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
                 {"result", resultJson(written->result)},
                 {"status", rawValue(verdict.status)},
                 {"problems", verdict.problems},
-                {"limiting", limiting}};
+                {"limiting", limiting},
+                {"ofDamaged", written->ofDamaged}};
     }
+    if (fix.damaged)
+        return {{"kind", "refused"}, {"message", *fix.damaged}};
     if (fix.notLimited)
         return {{"kind", "refused"}, {"message", *fix.notLimited}};
     if (fix.copy)
@@ -226,9 +232,16 @@ Json timelineJson(const Timeline& timeline) {
 
 } // namespace
 
+std::optional<Verdict> verdictOf(const Reading& reading, const DeliverySpec& spec,
+                                 DamagePolicy damage) {
+    if (!reading.result)
+        return std::nullopt;
+    return Verdict::make(*reading.result, spec, reading.findings, damage);
+}
+
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
-                     const DeliverySpec& spec, bool dualMono, const FileFix* fix,
-                     bool withTimeline) {
+                     const DeliverySpec& spec, DamagePolicy damage, bool dualMono,
+                     const FileFix* fix, bool withTimeline) {
     Json j = Json::object();
     j["file"] = file.string();
     j["format"] = reading.format.empty() ? Json(nullptr) : Json(reading.format);
@@ -238,13 +251,15 @@ std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
     j["problems"] = Json::array();
     j["fix"] = nullptr;
     j["error"] = reading.error ? Json(*reading.error) : Json(nullptr);
-    j["warnings"] = reading.warnings;
-    if (reading.result) {
-        const Verdict verdict = Verdict::make(*reading.result, spec);
-        j["status"] = rawValue(verdict.status);
-        j["problems"] = verdict.problems;
-        if (verdict.status == Verdict::Status::fail)
-            j["fix"] = FixPlan::make(*reading.result, spec).label();
+    j["warnings"] = findingSentences(reading.findings);
+    j["findings"] = Json::parse(findingsJson(reading.findings));
+    if (reading.provenance)
+        j["provenance"] = Json::parse(reading.provenance->toJson());
+    if (const auto verdict = verdictOf(reading, spec, damage)) {
+        j["status"] = rawValue(verdict->status);
+        j["problems"] = verdict->problems;
+        if (const auto plan = Workflow::fixPlanFor(reading.result, spec))
+            j["fix"] = plan->label();
     }
     if (fix)
         j["outcome"] = outcomeJson(*fix, spec);
@@ -255,10 +270,11 @@ std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
 }
 
 std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec,
-                      std::size_t otherFiles, bool dualMono) {
+                      DamagePolicy damage, std::size_t otherFiles, bool dualMono) {
     std::vector<ReportRow> rows;
     for (const Reading& reading : readings)
-        rows.push_back(Workflow::reportRow({}, reading.format, reading.result, reading.error, {}));
+        rows.push_back(Workflow::reportRow({}, reading.format, reading.result, reading.error, {},
+                                           reading.findings, damage));
     std::string tally = Report::tallyText(rows, spec);
     if (otherFiles > 0)
         tally += "; " + std::to_string(otherFiles) +

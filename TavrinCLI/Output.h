@@ -20,6 +20,7 @@ struct FileFix {
     std::optional<FixPlan> plan;
     std::optional<Workflow::CopyOutcome> copy;
     std::optional<std::string> notLimited{}; ///< why the limiter refused the file
+    std::optional<std::string> damaged{};    ///< why a damaged file was left alone
 
     /// The copy, when one was written.
     const Workflow::CopyOutcome::Written* written() const;
@@ -30,12 +31,13 @@ struct FileFix {
 };
 
 /// The results table for people: a header, then one line per file as it is added, with the
-/// verdict's problems, a refused fix's reason and any warnings on lines under it.
+/// verdict's problems, a refused fix's reason and the findings' sentences on lines under it.
 class Table {
 public:
     /// Column widths fit the longest of `files`' names (up to a limit; longer names are
     /// shortened in the middle). With `colour`, results and out-of-spec numbers are coloured.
-    Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec, bool colour);
+    Table(const std::vector<std::filesystem::path>& files, const DeliverySpec& spec,
+          DamagePolicy damage, bool colour);
 
     void printHeader(std::ostream& out) const;
     /// One file's line. The Fix column shows `fix`, or when absent what a fix would do; `note`
@@ -50,20 +52,26 @@ private:
                             const Verdict& verdict) const;
 
     const DeliverySpec& m_spec;
+    DamagePolicy m_damage;
     std::size_t m_fileWidth;
     bool m_colour;
 };
 
-/// One line of JSON Lines output for a file (without the line end); with `fix`, its "outcome";
-/// with `withTimeline`, its "timeline" (null when the file has no reading).
+/// One line of JSON Lines output for a file (without the line end): its "findings", and its
+/// "provenance" when it is a copy Tavrin wrote; with `fix`, its "outcome"; with `withTimeline`,
+/// its "timeline" (null when the file has no reading).
 std::string jsonLine(const std::filesystem::path& file, const Reading& reading,
-                     const DeliverySpec& spec, bool dualMono, const FileFix* fix = nullptr,
-                     bool withTimeline = false);
+                     const DeliverySpec& spec, DamagePolicy damage, bool dualMono,
+                     const FileFix* fix = nullptr, bool withTimeline = false);
 
 /// "3 files: 1 pass, 1 fail, 1 without a reading", then "; 2 other files skipped" when folders
 /// held files that are not audio, and with `dualMono` "; " and the dual-mono note.
 std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& spec,
-                      std::size_t otherFiles, bool dualMono);
+                      DamagePolicy damage, std::size_t otherFiles, bool dualMono);
+
+/// The verdict on a reading's result and findings; absent without a result.
+std::optional<Verdict> verdictOf(const Reading& reading, const DeliverySpec& spec,
+                                 DamagePolicy damage);
 
 /// Display width of UTF-8 text in a terminal, counting one column per code point.
 std::size_t displayWidth(std::string_view text);

@@ -45,7 +45,9 @@ inline ReportRow reportRow(FuzzedDataProvider& in) {
     row.error = maybeText(in);
     row.fix = maybeText(in);
     for (int i = in.ConsumeIntegralInRange(0, 2); i > 0; --i)
-        row.warnings.push_back(in.ConsumeRandomLengthString(200));
+        row.findings.push_back({static_cast<Finding::Kind>(in.ConsumeIntegralInRange(0, 6)), 1,
+                                std::nullopt, in.ConsumeRandomLengthString(200)});
+    row.damage = in.ConsumeBool() ? DamagePolicy::fail : DamagePolicy::warn;
     return row;
 }
 

@@ -35,9 +35,9 @@ void checkReading(const Workflow::Reading& reading) {
         tavrin::fuzz::finding("a true peak below the sample peak");
     if (hasNonNumber(reading.format))
         tavrin::fuzz::finding("a format description with a non-number");
-    for (const auto& warning : reading.warnings)
-        if (hasNonNumber(warning) || !warning.ends_with("."))
-            tavrin::fuzz::finding("a warning that is not a sentence of numbers: " + warning);
+    for (const auto& found : reading.findings)
+        if (hasNonNumber(found.text) || !found.text.ends_with("."))
+            tavrin::fuzz::finding("a finding that is not a sentence of numbers: " + found.text);
 }
 
 } // namespace

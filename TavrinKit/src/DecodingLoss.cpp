@@ -41,7 +41,7 @@ DecodingLoss DecodingLossTally::finish(std::optional<std::int64_t> declared, std
     if (!(rate > 0))
         return {};
     // Losses that decoding went on after lie inside the stream; a run of them at the very end
-    // may be a packet cut in half.
+    // may be a packet cut in half, and belongs to a cut.
     const double inside = m_lost - (m_inRun ? m_run : 0);
     double lost = m_lost, cutOff = 0;
     if (declared) {
@@ -49,8 +49,12 @@ DecodingLoss DecodingLossTally::finish(std::optional<std::int64_t> declared, std
         // may count in the length: up to a few frames that are no loss.
         const double shortfall = double(*declared) - double(decoded);
         lost = shortfall > 4.0 * double(m_longestFrame) ? shortfall : 0;
-        cutOff = std::max(lost - inside, 0.0);
-        lost -= cutOff;
+        // Damage inside the stream also hides frames the decoder skipped without a word (an MP3
+        // parser steps over garbage): the shortfall is then that damage, not a cut.
+        if (!(inside > 0)) {
+            cutOff = lost;
+            lost = 0;
+        }
     }
     const double room = std::max(double(plausible) - double(decoded), 0.0);
     lost = std::min(lost, room);

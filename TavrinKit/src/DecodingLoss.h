@@ -31,9 +31,9 @@ public:
 
     /// What was lost, at `rate` frames a second, once `decoded` frames were read to the end.
     /// `declared` is the stream's length when the container gives it exactly: then the frames it
-    /// has beyond those decoded are lost, those the damage inside the stream doesn't explain cut
-    /// off at its end. No loss exceeds what `plausible` frames, the most the file could hold,
-    /// leave.
+    /// has beyond those decoded are lost: cut off at its end when nothing inside the stream was
+    /// lost, else lost to that damage. No loss exceeds what `plausible` frames, the most the file
+    /// could hold, leave.
     DecodingLoss finish(std::optional<std::int64_t> declared, std::int64_t decoded,
                         std::int64_t plausible, double rate) const;
 

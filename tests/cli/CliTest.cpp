@@ -9,6 +9,7 @@
 #include "FaultyMeasuring.h"
 #include "HandWritten.h"
 #include "SoundFiles.h"
+#include "tavrin/Provenance.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -288,28 +289,38 @@ TEST(Cli, FixShowsTheTableThenAgainWithTheFixColumnAndNeverOverwrites) {
     EXPECT_EQ(out[30], "Fixed copies: 1 copy written next to the originals, each measured again. "
                        "1 file can’t reach the target with gain alone; the Fix column says why.");
     EXPECT_NE(readBytes(dir / "fix.csv")
-                  .find(",\"Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\"\r\n"),
+                  .find(",\"Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\",\r\n"),
               std::string::npos);
 }
 
-// Fix's JSON lines: what check says of each file, and what became of it.
+// Fix's JSON lines: what check says of each file, and what became of it. Damage fails its file
+// and keeps it from being fixed until asked; the copy then remembers its original.
 TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
     TempDir dir;
     fs::create_directories(dir / "in");
     fs::copy_file(passes, dir / "in/take\xff.flac");
     writeBytes(dir / "in/notes.wav", "not audio");
-    // A full-scale sine: 16-bit samples stop at full scale.
+    // A full-scale sine: its peaks are not held, so it is not clipped.
     encode({sine(997, 0, 2, 48000)}, 48000, dir / "in/loud.wav", "-c:a pcm_s16le");
-    // A WAV whose header promises 8 s but holds the first 4 s of them.
-    encode(replicate(sine(997, -23, 8, 48000), 2), 48000, dir / "in/cut.wav", "-c:a pcm_s16le");
+    // A WAV whose header promises 8 s but holds the first 4 s of them, 10 dB too quiet.
+    encode(replicate(sine(997, -33, 8, 48000), 2), 48000, dir / "in/cut.wav", "-c:a pcm_s16le");
     fs::resize_file(dir / "in/cut.wav", fs::file_size(dir / "in/cut.wav") - 4 * 48000 * 2 * 2);
     const fs::path copies = dir / "deliveries/podcast";
-    const Outcome r = run({"fix", "--json", "--dual-mono", "--out", copies.string(), "--csv",
-                           (dir / "fix.csv").string(), examples.string(), (dir / "in").string()});
+    const std::vector<std::string> args = {"fix",
+                                           "--json",
+                                           "--dual-mono",
+                                           "--out",
+                                           copies.string(),
+                                           "--csv",
+                                           (dir / "fix.csv").string(),
+                                           examples.string(),
+                                           (dir / "in").string()};
+    const Outcome r = run(args);
     EXPECT_EQ(r.status, 3); // one file can't be read
     EXPECT_TRUE(r.err.ends_with("\nFixed copies: 4 copies written to podcast, each measured "
                                 "again. 1 file can’t reach the target with gain alone; the Fix "
-                                "column says why.\n"))
+                                "column says why. 1 damaged file was left alone; fix it at the "
+                                "source, or fix anyway.\n"))
         << r.err;
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 9u) << r.out;
@@ -331,17 +342,45 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
     EXPECT_TRUE(fs::exists(copies / "Passes (EBU R 128).wav"));
     EXPECT_EQ(objects[2]["status"], "unmeasurable");
     EXPECT_TRUE(objects[2]["outcome"].is_null());
-    EXPECT_EQ(objects[5]["warnings"],
-              Json::array({"The file ends 4.0 s before its header says (8.0 s): it was probably "
-                           "cut off; what is there was measured."}));
-    EXPECT_EQ(objects[5]["status"], "pass") << "a warning leaves the verdict as it is";
-    EXPECT_NE(readBytes(dir / "fix.csv").find(",Pass,The file ends 4.0 s before its header says"),
-              std::string::npos);
-    EXPECT_EQ(objects[6]["warnings"],
-              Json::array({"The sample peak reaches 0.0 dBFS: the audio is probably clipped."}));
+    const Json& cut = objects[5];
+    const std::string cutOff = "The file ends 4.0 s before its header says (8.0 s): it is cut "
+                               "off; what is there was measured.";
+    EXPECT_EQ(cut["warnings"], Json::array({cutOff}));
+    EXPECT_EQ(
+        cut["findings"],
+        Json::parse(R"([{"kind": "cutOff", "count": 1, "at": 4.0, "text": ")" + cutOff + R"("}])"));
+    EXPECT_EQ(cut["status"], "fail");
+    EXPECT_EQ(cut["problems"][0], "the audio is damaged (cut off at 0:04)");
+    EXPECT_EQ(cut["outcome"]["message"], "Not fixed: the audio is damaged (cut off at 0:04). Fix "
+                                         "it at the source, or fix anyway.");
+    EXPECT_NE(
+        readBytes(dir / "fix.csv")
+            .find(",Fail,the audio is damaged (cut off at 0:04); 10.0 LU too quiet; The file ends"),
+        std::string::npos);
+    EXPECT_EQ(objects[6]["findings"], Json::array());
     EXPECT_EQ(objects[7]["status"], "error");
     EXPECT_TRUE(objects[7]["result"].is_null());
     EXPECT_EQ(objects[8]["file"], (dir / "in/take\xEF\xBF\xBD.flac").string());
+
+    // Fixed anyway, the copy carries the original's bytes' digest and its damage, and fails with
+    // it, whatever its own level.
+    const Outcome anyway =
+        run({"fix", "--damaged", "--out", copies.string(), (dir / "in/cut.wav").string()});
+    EXPECT_EQ(anyway.status, 1) << anyway.out << anyway.err;
+    const fs::path copy = copies / "cut (EBU R 128).wav";
+    const auto provenance = Provenance::read(copy);
+    ASSERT_TRUE(provenance);
+    EXPECT_EQ(provenance->sha256, sha256Of(dir / "in/cut.wav"));
+    EXPECT_EQ(provenance->findings.at(0).text, cutOff);
+    const Json copied = Json::parse(run({"check", "--json", copy.string()}).out);
+    EXPECT_EQ(copied["provenance"]["original"], "cut.wav");
+    EXPECT_EQ(copied["status"], "fail");
+    EXPECT_EQ(copied["warnings"], Json::array({"The original was damaged: the file ends 4.0 s "
+                                               "before its header says (8.0 s): it is cut off; "
+                                               "what is there was measured."}));
+    EXPECT_EQ(
+        Json::parse(run({"check", "--json", "--damage", "warn", copy.string()}).out)["status"],
+        "pass");
 }
 
 // One value per 100 ms step in each series, null before the first full window; the key is there

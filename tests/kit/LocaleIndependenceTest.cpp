@@ -52,6 +52,6 @@ TEST_F(GermanLocale, CsvIsUnchanged) {
     EXPECT_TRUE(csv.ends_with("\r\na.wav,/audio/show,WAV · 24-bit · 48 kHz · "
                               "stereo,12.35,-23.6,-23.0,-0.6,0.5,5.0,-21.0,-20.0,-0.9,"
                               "-1.0,-0.5,Fail,0.6 LU too quiet; true peak −0.9 dBTP is over "
-                              "−1.0 dBTP,\r\n"))
+                              "−1.0 dBTP,,\r\n"))
         << csv;
 }

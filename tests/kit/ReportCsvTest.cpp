@@ -16,7 +16,7 @@ namespace {
 const std::string titles =
     "File,Folder,Format,Duration (s),Integrated (LUFS),Target (LUFS),Difference (LU),"
     "Tolerance (LU),Loudness range (LU),Max short-term (LUFS),Max momentary (LUFS),"
-    "True peak (dBTP),Ceiling (dBTP),Sample peak (dBFS),Result,Notes,Fix\r\n";
+    "True peak (dBTP),Ceiling (dBTP),Sample peak (dBFS),Result,Notes,Fix,Findings\r\n";
 
 /// Texts that start like a formula, with and without being whole C-locale numbers.
 const char* const formulaLike[] = {
@@ -70,10 +70,13 @@ TEST(ReportCsv, FormulaGuardSparesExactlyWhatStrtodReadsWhole) {
 
 TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
     EXPECT_EQ(Report::csv({}, DeliverySpec::ebuR128()), titles);
-    const auto warned = [](ReportRow r, std::vector<std::string> warnings) {
-        r.warnings = std::move(warnings);
+    const auto warned = [](ReportRow r, std::vector<Finding> findings) {
+        r.findings = std::move(findings);
         return r;
     };
+    const Finding clipped{Finding::Kind::clipping, 2, std::nullopt, "Clipped."};
+    const Finding cutOff{Finding::Kind::cutOff, 1, 0.2, "Cut off."};
+    const Finding odd{Finding::Kind::dcOffset, 1, 0.0, "Odd."};
     const std::vector<ReportRow> rows = {
         row("Episode 1.wav",
             LoudnessResult{-23.04, 6.25, -15.5, -18.94, -3.06, -2.95, 754.0, 48000, 2}),
@@ -83,29 +86,30 @@ TEST(ReportCsv, DocumentHasOneLinePerRowInOrder) {
             std::nullopt, "+3.4 dB → −16.6 LUFS (short of target)"),
         warned(row("click.wav", LoudnessResult{std::nullopt, std::nullopt, std::nullopt,
                                                std::nullopt, -6.0, -5.94, 0.3, 48000, 2}),
-               {"Clipped.", "Cut off."}),
-        warned(row("say \"hi\".m4a", std::nullopt, "The file couldn't be read."), {"Cut off."}),
-        warned(row("odd.wav", std::nullopt), {"Odd."}),
+               {clipped, cutOff}),
+        warned(row("say \"hi\".m4a", std::nullopt, "The file couldn't be read."), {cutOff}),
+        warned(row("odd.wav", std::nullopt), {odd}),
         row("new.flac", std::nullopt),
     };
-    EXPECT_EQ(Report::csv(rows, DeliverySpec::ebuR128()),
-              titles +
-                  "Episode 1.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,754.00,-23.0,-23.0,"
-                  "0.0,0.5,6.3,-18.9,-15.5,-3.0,-1.0,-3.1,Pass,,\r\n"
-                  "\"'=cmd,1.wav\",/audio/show,WAV · 24-bit · 48 kHz · stereo,12.35,-23.6,-23.0,"
-                  "-0.6,0.5,,,-20.0,-0.9,-1.0,-0.5,Fail,"
-                  "0.6 LU too quiet; true peak −0.9 dBTP is over −1.0 dBTP,"
-                  "'+3.4 dB → −16.6 LUFS (short of target)\r\n"
-                  "click.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,0.30,,-23.0,,0.5,,,,"
-                  "-5.9,-1.0,-6.0,No reading,"
-                  "Too short or too quiet to measure (needs 0.4 s above −70 LUFS).; Clipped.; "
-                  "Cut off.,\r\n"
-                  "\"say \"\"hi\"\".m4a\",/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,"
-                  ",,,,-1.0,,Error,The file couldn't be read.; Cut off.,\r\n"
-                  "odd.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,Odd.,"
-                  "\r\n"
-                  "new.flac,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,,"
-                  "\r\n");
+    EXPECT_EQ(
+        Report::csv(rows, DeliverySpec::ebuR128()),
+        titles + "Episode 1.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,754.00,-23.0,-23.0,"
+                 "0.0,0.5,6.3,-18.9,-15.5,-3.0,-1.0,-3.1,Pass,,,\r\n"
+                 "\"'=cmd,1.wav\",/audio/show,WAV · 24-bit · 48 kHz · stereo,12.35,-23.6,-23.0,"
+                 "-0.6,0.5,,,-20.0,-0.9,-1.0,-0.5,Fail,"
+                 "0.6 LU too quiet; true peak −0.9 dBTP is over −1.0 dBTP,"
+                 "'+3.4 dB → −16.6 LUFS (short of target),\r\n"
+                 "click.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,0.30,,-23.0,,0.5,,,,"
+                 "-5.9,-1.0,-6.0,Fail,"
+                 "\"the audio is damaged (clipped 2 times, cut off at 0:00); Too short or too "
+                 "quiet to measure (needs 0.4 s above −70 LUFS).; Clipped.; Cut off.\",,"
+                 "clipping; cutOff\r\n"
+                 "\"say \"\"hi\"\".m4a\",/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,"
+                 ",,,,-1.0,,Error,The file couldn't be read.; Cut off.,,cutOff\r\n"
+                 "odd.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,Odd.,,"
+                 "dcOffset\r\n"
+                 "new.flac,/audio/show,WAV · 24-bit · 48 kHz · stereo,,,-23.0,,0.5,,,,,-1.0,,,,,"
+                 "\r\n");
 }
 
 TEST(ReportCsv, TabSeparatedKeepsTheColumnsAndQuotesOnlyTabs) {
@@ -116,7 +120,7 @@ TEST(ReportCsv, TabSeparatedKeepsTheColumnsAndQuotesOnlyTabs) {
     EXPECT_EQ(Report::tsv(rows, DeliverySpec::ebuR128()),
               header +
                   "\"a,b\tc.wav\"\t/audio/show\tWAV · 24-bit · 48 kHz · stereo\t754.00\t-23.0\t"
-                  "-23.0\t0.0\t0.5\t6.3\t-18.9\t-15.5\t-3.0\t-1.0\t-3.1\tPass\t\t\r\n");
+                  "-23.0\t0.0\t0.5\t6.3\t-18.9\t-15.5\t-3.0\t-1.0\t-3.1\tPass\t\t\t\r\n");
 }
 
 TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdict) {
@@ -127,9 +131,9 @@ TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdict) {
     EXPECT_EQ(Report::csv(rows, DeliverySpec::spotify()),
               titles +
                   "loud.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,1.50,-13.0,-14.0,1.0,1.0,"
-                  "4.0,-11.0,-9.0,-1.5,-2.0,-1.7,Fail,true peak −1.5 dBTP is over −2.0 dBTP,\r\n"
+                  "4.0,-11.0,-9.0,-1.5,-2.0,-1.7,Fail,true peak −1.5 dBTP is over −2.0 dBTP,,\r\n"
                   "quiet.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,1.50,-15.0,-14.0,-1.0,1.0,"
-                  "4.0,-11.0,-9.0,-1.5,-1.0,-1.7,Pass,,\r\n");
+                  "4.0,-11.0,-9.0,-1.5,-1.0,-1.7,Pass,,,\r\n");
 }
 
 TEST(Report, TallyCountsEverythingButPassAndFailAsWithoutAReading) {
@@ -143,5 +147,13 @@ TEST(Report, TallyCountsEverythingButPassAndFailAsWithoutAReading) {
     };
     EXPECT_EQ(Report::tallyText(rows, DeliverySpec::ebuR128()),
               "6 files: 1 pass, 2 fail, 3 without a reading");
+    // Damage fails a file that passes on level, and is counted apart.
+    auto damaged = rows;
+    damaged[0].findings = {{Finding::Kind::dropout, 1, 3.0, "Drops out."}};
+    EXPECT_EQ(Report::tallyText(damaged, DeliverySpec::ebuR128()),
+              "6 files: 0 pass, 3 fail, 3 without a reading, 1 damaged");
+    damaged[0].damage = DamagePolicy::warn;
+    EXPECT_EQ(Report::tallyText(damaged, DeliverySpec::ebuR128()),
+              "6 files: 1 pass, 2 fail, 3 without a reading, 1 damaged");
     EXPECT_EQ(Report::tallyText({}, DeliverySpec::ebuR128()), "0 files: 0 pass, 0 fail");
 }

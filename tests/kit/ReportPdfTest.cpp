@@ -286,21 +286,23 @@ TEST(ReportPdf, RendersOnTwoThreadsAtOnce) {
 }
 
 TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
-    // Results far wider than their column, and a warning.
+    // Results far wider than their column, and a finding.
     const ReportRow loud = row("Loud.wav", measured(-9.0, 0.3), std::nullopt,
                                "Loud (Apple Podcasts).wav: −16.0 LUFS, −6.7 dBTP");
     ReportRow broken = row("Broken.wav", std::nullopt,
                            "The file couldn’t be read: the decoder stopped at 12.3 s of 60.0 s "
                            "(Invalid data found when processing input).");
-    broken.warnings = {"The sample peak reaches 0.0 dBFS: the audio is probably clipped."};
+    broken.findings = {{Finding::Kind::clipping, 3, 1.0,
+                        "The audio is clipped: 3 runs of 3 or more samples held at −0.2 dBFS or "
+                        "above, the first at 0:01."}};
     ReportRow elsewhere = broken;
     elsewhere.folder = "/audio/other";
-    // Warnings from two folders, more than a page of them.
+    // Findings from two folders, more than a page of them.
     std::vector<ReportRow> warned = passingRows(40);
     for (std::size_t i = 0; i < warned.size(); ++i) {
         warned[i].folder = i % 2 ? "/audio/a" : "/audio/b";
-        warned[i].warnings = {"First warning of " + warned[i].name + ".",
-                              "Second warning of " + warned[i].name + "."};
+        warned[i].findings = {{Finding::Kind::dcOffset, 1, 0.0, "First of " + warned[i].name + "."},
+                              {Finding::Kind::phase, 1, 0.0, "Second of " + warned[i].name + "."}};
     }
     const Report::PdfOptions a4{Report::Paper::a4, false};
     const struct {
@@ -314,7 +316,7 @@ TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
         {"two folders", {loud, elsewhere}, {}, 1, true},
         {"A4, dual mono", {loud, broken}, {Report::Paper::a4, true}, 1, false},
         {"A4 holds 21 one-line rows", passingRows(22), a4, 2, false},
-        {"warnings over pages", warned, {}, 0, true},
+        {"findings over pages", warned, {}, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -332,19 +334,18 @@ TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
         ASSERT_GE(pdf.pages.at(0).size(), 3u);
         EXPECT_EQ(pdf.pages[0][2] == Report::dualMonoNote, c.options.dualMono);
         EXPECT_EQ(occurrences(words, "dual mono"), c.options.dualMono ? 1u : 0u);
-        bool anyWarning = false;
+        std::size_t marked = 0;
         for (const ReportRow& r : c.rows) {
             const bool folderShown = std::ranges::any_of(pdf.words, [&](const auto& page) {
                 return std::ranges::any_of(page, [&](const Word& w) { return w.text == r.folder; });
             });
             EXPECT_EQ(folderShown, c.folders) << r.folder;
-            for (const std::string& warning : r.warnings)
-                EXPECT_EQ(occurrences(words, warning), 1u) << warning;
-            anyWarning |= !r.warnings.empty();
+            // Each sentence stands once, in its row: a one-page table holds them all.
+            for (const Finding& finding : r.findings)
+                EXPECT_EQ(occurrences(words, finding.text), 1u) << finding.text;
+            marked += !r.findings.empty();
         }
-        // Pages the list goes on over say so.
-        EXPECT_EQ(occurrences(words, "Warnings"),
-                  anyWarning ? 1 + occurrences(words, "Warnings (continued)") : 0u);
+        EXPECT_EQ(occurrences(words, "⚠"), marked);
     }
     // Wrapped, not shortened: each Result reads whole, line after line.
     const std::string words = allWords(render({loud, broken}, DeliverySpec::applePodcasts()));

@@ -3,6 +3,8 @@
 #include "AudioFixtures.h"
 #include "DamagedFiles.h"
 #include "SampleFiles.h"
+#include "tavrin/Fmt.h"
+#include "tavrin/Verdict.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -12,15 +14,18 @@ using namespace tavrin;
 using namespace tavrin::test;
 
 TEST(Workflow, FixedCopiesSummary) {
-    EXPECT_EQ(Workflow::fixedCopiesMessage(2, 3, 1, std::nullopt),
+    EXPECT_EQ(Workflow::fixedCopiesMessage({.written = 2, .jobs = 3, .skipped = 1}, std::nullopt),
               "2 copies written next to the originals, each measured again. 1 file can’t reach the "
               "target with gain alone; the Fix column says why. 1 couldn’t be written (see the Fix "
               "column).");
-    EXPECT_EQ(Workflow::fixedCopiesMessage(0, 2, 2, "/out"),
-              "0 copies written to out, each measured again. 2 files can’t reach the target with "
-              "gain alone; the Fix column says why. 2 couldn’t be written (see the Fix column).");
+    EXPECT_EQ(Workflow::fixedCopiesMessage(
+                  {.written = 1, .jobs = 2, .skipped = 2, .damaged = 1, .ofDamaged = 1}, "/out"),
+              "1 copy written to out, each measured again. 1 is a copy of damaged audio. 2 files "
+              "can’t reach the target with gain alone; the Fix column says why. 1 damaged file "
+              "was left alone; fix it at the source, or fix anyway. 1 couldn’t be written (see "
+              "the Fix column).");
     for (const auto& [folder, named] : {std::pair{"/", "/"}, {"/out/", "out"}, {"out", "out"}})
-        EXPECT_EQ(Workflow::fixedCopiesMessage(1, 1, 0, folder),
+        EXPECT_EQ(Workflow::fixedCopiesMessage({.written = 1, .jobs = 1}, folder),
                   std::string("1 copy written to ") + named + ", each measured again.");
 }
 
@@ -142,11 +147,40 @@ TEST(Workflow, AnEarlierCopyIsRecognisedOnlyAsItsOwnOriginals) {
     EXPECT_EQ(recognised(dir / "a" / "spot.wav"), "");
 }
 
-// Damage that decoding or a declared length gives away; an estimated length never warns.
-TEST(Workflow, WarningsOfDamagedAndIntactFiles) {
+namespace {
+
+/// A 997 Hz tone at −20 dBFS with `edit` applied to its samples, as a 16-bit WAV of `seconds`.
+std::string editedTone(double seconds, const std::function<void(std::vector<double>&)>& edit,
+                       std::size_t channels = 1) {
+    auto x = sine(997, -20, seconds, 48000);
+    edit(x);
+    return Wav{.channels = std::uint16_t(channels), .data = pcm16(replicate(x, channels))}.bytes();
+}
+
+/// Sets samples [from, from + count) of `x` to `value`.
+std::function<void(std::vector<double>&)> held(double at, std::size_t count, double value) {
+    return [=](std::vector<double>& x) {
+        std::fill_n(x.begin() + std::ptrdiff_t(at * 48000), count, value);
+    };
+}
+
+/// Each finding as "kind count at", the time to a tenth of a second.
+std::vector<std::string> described(const std::vector<Finding>& findings) {
+    std::vector<std::string> out;
+    for (const Finding& f : findings)
+        out.push_back(std::string(rawValue(f.kind)) + " " + std::to_string(f.count) +
+                      (f.at ? " " + Fmt::oneDecimal(*f.at) : ""));
+    return out;
+}
+
+} // namespace
+
+// Each kind of damage found where it is, and its clean twin left alone; an estimated length, a
+// full-scale sine, silence at the ends, a faded gap and a mono file are no damage.
+TEST(Workflow, FindingsOfDamagedAndCleanFiles) {
     TempDir dir;
-    writeFile(dir / "clipped-cut-off.wav",
-              Wav{.data = pcm16({sine(997, 0, 1, 48000)}), .dataSize = 4 * 48000}.bytes());
+    writeFile(dir / "cut-off.wav",
+              Wav{.data = pcm16({sine(997, -20, 1, 48000)}), .dataSize = 4 * 48000}.bytes());
     writeCorruptMp3(dir / "corrupt.mp3");
     writeZeroedFlac(dir / "zeroed.flac");
     encodeAll({fortySecondTone(dir / "vbr-no-xing.mp3", "-c:a libmp3lame -q:a 2 -write_xing 0"),
@@ -154,20 +188,71 @@ TEST(Workflow, WarningsOfDamagedAndIntactFiles) {
                fortySecondTone(dir / "intact.mp3", "-c:a libmp3lame -b:a 128k"),
                fortySecondTone(dir / "intact.m4a", "-c:a aac"),
                fortySecondTone(dir / "intact.flac", "-c:a flac")});
+    fs::copy_file(dir / "intact.flac", dir / "cut-off.flac");
+    fs::resize_file(dir / "cut-off.flac", fs::file_size(dir / "intact.flac") / 4);
+    writeBytes(dir / "bad-magic.flac", "fLaX" + readBytes(dir / "intact.flac").substr(4));
+    const auto both = [](auto first, auto second) {
+        return [=](std::vector<double>& x) { first(x), second(x); };
+    };
+    writeFile(dir / "clipped.wav", editedTone(2, both(held(0.5, 4, 1.0), held(1.2, 3, -1.0))));
+    writeFile(dir / "full-scale-sine.wav", Wav{.data = pcm16({sine(997, 0, 2, 48000)})}.bytes());
+    writeFile(dir / "dropout.wav", editedTone(2, held(0.8, 480, 0.0)));
+    writeFile(dir / "long-gap.wav", editedTone(2, held(0.8, 9600, 0.0)));
+    writeFile(dir / "silent-ends.wav",
+              Wav{.data = pcm16({concat(
+                      {silence(0.5, 48000), sine(997, -20, 1, 48000), silence(0.5, 48000)})})}
+                  .bytes());
+    writeFile(dir / "faded-gap.wav",
+              Wav{.data = pcm16(
+                      {concat({faded(sine(997, -20, 1, 48000), 0.05, 48000), silence(0.02, 48000),
+                               faded(sine(997, -20, 1, 48000), 0.05, 48000)})})}
+                  .bytes());
+    writeFile(dir / "dc.wav", editedTone(2, [](std::vector<double>& x) {
+                  for (double& v : x)
+                      v += 0.02;
+              }));
+    writeFile(dir / "mono.wav", editedTone(2, [](std::vector<double>&) {}));
+    auto tone = sine(997, -20, 2, 48000), inverted = tone;
+    for (double& v : inverted)
+        v = -v;
+    writeFile(dir / "out-of-phase.wav",
+              Wav{.channels = 2, .data = pcm16({tone, inverted})}.bytes());
+    writeFile(dir / "in-phase.wav", Wav{.channels = 2, .data = pcm16({tone, tone})}.bytes());
     const struct {
         const char* name;
-        std::vector<std::string> warnings;
+        std::vector<std::string> findings;
     } cases[] = {
         // clang-format off
-        {"clipped-cut-off.wav", {"The sample peak reaches 0.0 dBFS: the audio is probably clipped.", "The file ends 1.0 s before its header says (2.0 s): it was probably cut off; what is there was measured."}},
-        {"corrupt.mp3", {"12.6 s of the file couldn’t be decoded (around 0:16); what could be read was measured."}},
-        {"zeroed.flac", {"4.0 s of the file couldn’t be decoded (around 0:16); what could be read was measured."}},
-        {"vbr-no-xing.mp3", {}}, {"adts.aac", {}}, {"intact.mp3", {}}, {"intact.m4a", {}}, {"intact.flac", {}},
+        {"cut-off.wav", {"cutOff 1 1.0"}},
+        {"cut-off.flac", {"cutOff 1 9.8"}},
+        {"corrupt.mp3", {"undecodable 1 16.0"}},
+        {"zeroed.flac", {"undecodable 1 15.9"}},
+        {"bad-magic.flac", {"container 1 0.0"}},
+        {"clipped.wav", {"clipping 2 0.5"}},
+        {"dropout.wav", {"dropout 1 0.8"}},
+        {"dc.wav", {"dcOffset 1 0.0"}},
+        {"out-of-phase.wav", {"phase 1 0.0"}},
+        {"full-scale-sine.wav", {}}, {"long-gap.wav", {}}, {"silent-ends.wav", {}},
+        {"faded-gap.wav", {}}, {"mono.wav", {}}, {"in-phase.wav", {}},
+        {"vbr-no-xing.mp3", {}}, {"adts.aac", {}}, {"intact.mp3", {}}, {"intact.m4a", {}},
+        {"intact.flac", {}},
         // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Workflow::measure(dir / c.name, false).warnings, c.warnings);
+        const Workflow::Reading reading = Workflow::measure(dir / c.name, false);
+        EXPECT_EQ(described(reading.findings), c.findings);
+        // Damage fails the file whatever its loudness, unless it only warns.
+        ASSERT_TRUE(reading.result);
+        const auto status = [&](DamagePolicy damage) {
+            return Verdict::make(*reading.result, DeliverySpec::ebuR128(), reading.findings, damage)
+                .status;
+        };
+        if (anyDamage(reading.findings)) {
+            EXPECT_EQ(status(DamagePolicy::fail), Verdict::Status::fail);
+        } else {
+            EXPECT_EQ(status(DamagePolicy::fail), status(DamagePolicy::warn));
+        }
     }
 }
 

@@ -99,8 +99,8 @@ inline std::string outcome(const fs::path& path) {
     std::snprintf(duration, sizeof duration, "%.3f s", r.duration);
     std::string text =
         "Reading: " + reading.format + ", " + duration + (r.integrated ? "" : ", no loudness");
-    for (const auto& warning : reading.warnings)
-        text += "; " + warning;
+    for (const auto& finding : reading.findings)
+        text += "; " + finding.text;
     return text;
 }
 
