@@ -124,7 +124,8 @@ void IntegrityScan::scanDropouts(const double* const* channels, std::size_t fram
         const std::int64_t absoluteStart = m_seen + static_cast<std::int64_t>(start);
         m_gapStart = absoluteStart;
         m_programmeBefore = programmeIn(channels, start - std::min(start, ms), start) ||
-                            (start < ms && m_lastProgramme >= absoluteStart - m_millisecond);
+                            (start < ms && m_lastProgramme >= 0 &&
+                             m_lastProgramme >= absoluteStart - m_millisecond);
         if (end == frames)
             return; // the gap goes on into the next chunk
         gapEnded(channels, frames, end);

@@ -200,7 +200,7 @@ TEST(Workflow, FindingsOfDamagedAndCleanFiles) {
     writeFile(dir / "long-gap.wav", editedTone(2, held(0.8, 9600, 0.0)));
     writeFile(dir / "silent-ends.wav",
               Wav{.data = pcm16({concat(
-                      {silence(0.5, 48000), sine(997, -20, 1, 48000), silence(0.5, 48000)})})}
+                      {silence(0.02, 48000), sine(997, -20, 1, 48000), silence(0.5, 48000)})})}
                   .bytes());
     writeFile(dir / "faded-gap.wav",
               Wav{.data = pcm16(
