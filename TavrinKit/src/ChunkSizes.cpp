@@ -80,8 +80,14 @@ std::optional<Clamp> overrunningChunk(const ReadAt& readAt, std::uint64_t fileSi
         if (width == 8 && size > std::uint64_t(INT64_MAX)) // CAF's −1 runs to the end
             return std::nullopt;
         const std::uint64_t room = fileSize - std::min(fileSize, pos + header);
-        if (size > room)
-            return clampTo(field, width, layout->bigEndian, room + (layout->mp4 ? header : 0));
+        if (size > room) {
+            // Cut to an odd size, a chunk would leave its last byte to stand where the next
+            // chunk's type is read, which fails the whole file; reaching its missing pad byte
+            // instead ends it at the end of the file.
+            const std::uint64_t pad = layout->padded ? room & 1 : 0;
+            return clampTo(field, width, layout->bigEndian,
+                           room + pad + (layout->mp4 ? header : 0));
+        }
         pos += header + size + (layout->padded ? size & 1 : 0);
     }
     return std::nullopt;

@@ -188,8 +188,16 @@ TEST(Workflow, FindingsOfDamagedAndCleanFiles) {
                fortySecondTone(dir / "intact.mp3", "-c:a libmp3lame -b:a 128k"),
                fortySecondTone(dir / "intact.m4a", "-c:a aac"),
                fortySecondTone(dir / "intact.flac", "-c:a flac")});
-    fs::copy_file(dir / "intact.flac", dir / "cut-off.flac");
-    fs::resize_file(dir / "cut-off.flac", fs::file_size(dir / "intact.flac") / 4);
+    encodeAll({fortySecondTone(dir / "whole.aiff", "-c:a pcm_s16be"),
+               fortySecondTone(dir / "faststart.m4a", "-c:a aac -movflags +faststart")});
+    // Cut short, at an odd size for the AIFF, whose chunks are padded to even sizes.
+    for (const auto& [from, to] : {std::pair{"intact.flac", "cut-off.flac"},
+                                   {"intact.mp3", "cut-off.mp3"},
+                                   {"faststart.m4a", "cut-off.m4a"},
+                                   {"whole.aiff", "cut-off.aiff"}}) {
+        fs::copy_file(dir / from, dir / to);
+        fs::resize_file(dir / to, fs::file_size(dir / from) / 4 | 1);
+    }
     writeBytes(dir / "bad-magic.flac", "fLaX" + readBytes(dir / "intact.flac").substr(4));
     const auto both = [](auto first, auto second) {
         return [=](std::vector<double>& x) { first(x), second(x); };
@@ -225,6 +233,9 @@ TEST(Workflow, FindingsOfDamagedAndCleanFiles) {
         // clang-format off
         {"cut-off.wav", {"cutOff 1 1.0"}},
         {"cut-off.flac", {"cutOff 1 9.8"}},
+        {"cut-off.mp3", {"cutOff 1 10.0"}},
+        {"cut-off.m4a", {"cutOff 1 9.6"}},
+        {"cut-off.aiff", {"cutOff 1 10.0"}},
         {"corrupt.mp3", {"undecodable 1 16.0"}},
         {"zeroed.flac", {"undecodable 1 15.9"}},
         {"bad-magic.flac", {"container 1 0.0"}},
