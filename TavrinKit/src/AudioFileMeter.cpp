@@ -173,13 +173,12 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
         auto task = [&](std::size_t i) {
             if (i == 0)
                 next = buffers.read(1 - current);
-            else if (i <= parts)
-                meter.processPart(i - 1, buffers.channels(current), frames);
             else
-                integrity.scan(buffers.channels(current), frames);
+                meter.processPart(i - 1, buffers.channels(current), frames);
         };
         // Helpers join full chunks only: waking them costs more than a short file's meter.
-        ParallelTasks::run(parts + 2, task, running.alone() && frames == fullChunk);
+        ParallelTasks::run(parts + 1, task, running.alone() && frames == fullChunk);
+        integrity.scan(buffers.channels(current), frames, meter.bufferPeaks());
         meter.commit(frames);
         metered(frames);
         if ((frames = next) > 0)
@@ -233,7 +232,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
         progress(1.0);
     FileMeasurement measurement{path, formatDescription(format, path), meter.finish()};
     measurement.findings = containerFindings(*reader, path, measurement.result);
-    for (Finding& finding : integrity.finish())
+    for (Finding& finding : integrity.finish(meter.sampleSums()))
         measurement.findings.push_back(std::move(finding));
     if (const auto pair = meter.frontPair())
         if (auto phase = IntegrityScan::phase(pair->left, pair->right, pair->cross))

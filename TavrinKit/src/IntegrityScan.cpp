@@ -1,7 +1,5 @@
 #include "IntegrityScan.h"
 
-#include "tavrin/VectorOps.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -11,13 +9,12 @@ IntegrityScan::IntegrityScan(std::size_t channels, double sampleRate)
     : m_rate(sampleRate), m_millisecond(std::max<std::int64_t>(std::llround(sampleRate / 1000), 1)),
       m_longestGap(std::llround(sampleRate / 10)), m_channels(channels) {}
 
-void IntegrityScan::scan(const double* const* channels, std::size_t frames) {
+void IntegrityScan::scan(const double* const* channels, std::size_t frames,
+                         const std::vector<double>& peaks) {
     for (std::size_t c = 0; c < m_channels.size(); ++c) {
         Channel& channel = m_channels[c];
-        const auto [sum, peak] = VectorOps::sumAndPeak(channels[c], frames);
-        channel.sum += sum;
         // Most chunks never come near full scale: nothing in them can be held there.
-        if (peak >= clipLevel)
+        if (peaks[c] >= clipLevel)
             scanClipping(channel, channels[c], frames);
         else
             endRun(channel, m_seen);
@@ -139,7 +136,7 @@ void IntegrityScan::scanDropouts(const double* const* channels, std::size_t fram
         }
 }
 
-std::vector<Finding> IntegrityScan::finish() {
+std::vector<Finding> IntegrityScan::finish(const std::vector<double>& sums) {
     for (Channel& channel : m_channels)
         endRun(channel, m_seen);
     std::vector<Finding> findings;
@@ -151,7 +148,7 @@ std::vector<Finding> IntegrityScan::finish() {
     std::vector<int> offset;
     double largest = 0;
     for (std::size_t c = 0; c < m_channels.size() && m_seen > 0; ++c) {
-        const double mean = std::fabs(m_channels[c].sum / static_cast<double>(m_seen));
+        const double mean = std::fabs(sums[c] / static_cast<double>(m_seen));
         if (mean >= dcLevel) {
             offset.push_back(static_cast<int>(c + 1));
             largest = std::max(largest, mean);

@@ -11,9 +11,10 @@
 
 namespace tavrin {
 
-/// Looks for clipping, drop-outs and DC offset while a file is metered, chunk by chunk. The work
-/// per sample is a sum and a peak per channel; only chunks that reach near full scale are searched
-/// for held samples, and only every millisecond's frame is looked at for silence.
+/// Looks for clipping, drop-outs and DC offset while a file is metered, chunk by chunk, on what the
+/// meter's own pass found: the chunk's peaks tell the chunks that can hold clipping, the only ones
+/// searched; the channels' sums their means. Of the rest, only every millisecond's frame is looked
+/// at, for silence.
 class IntegrityScan {
 public:
     /// Samples at or above this magnitude (−0.2 dBFS) held for `clipRun` samples are clipping.
@@ -26,11 +27,13 @@ public:
 
     IntegrityScan(std::size_t channels, double sampleRate);
 
-    /// The next `frames` frames, one pointer per channel.
-    void scan(const double* const* channels, std::size_t frames);
+    /// The next `frames` frames, one pointer per channel, with at least each channel's largest
+    /// magnitude among them.
+    void scan(const double* const* channels, std::size_t frames, const std::vector<double>& peaks);
 
-    /// What was found, in order of the kinds; call once after the last chunk.
-    std::vector<Finding> finish();
+    /// What was found, in order of the kinds, given the sum of each channel's samples; call once
+    /// after the last chunk.
+    std::vector<Finding> finish(const std::vector<double>& sums);
 
     /// A phase finding for a stereo pair whose K-weighted energies are `left` and `right` and the
     /// sum of whose products is `cross`: their correlation, weighted by loudness as the sums are,
@@ -39,7 +42,6 @@ public:
 
 private:
     struct Channel {
-        double sum = 0;
         double held = 0;         ///< the value of the run of held samples at the end so far
         std::int64_t length = 0; ///< its length; 0 when the last sample was under the clip level
     };

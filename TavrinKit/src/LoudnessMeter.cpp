@@ -83,6 +83,7 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     }
     m_filterState.assign(8 * m_weighted.size(), 0.0);
     m_truePeaks.resize(m_weights.size());
+    m_bufferPeaks.resize(m_weights.size());
     m_input.resize(m_weights.size());
     m_spanSums.resize(m_groups.size());
     m_pointers.resize(m_weights.size());
@@ -177,14 +178,24 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
         const std::size_t c = part - m_groups.size();
         if (!m_keepTimeline) {
             m_truePeaks[c].process(channels[c], frameCount);
+            m_bufferPeaks[c] = m_truePeaks[c].lastSamplePeak();
             return;
         }
         auto& peaks = m_runPeaks[c];
         peaks.clear();
+        m_bufferPeaks[c] = 0;
         forEachSpan(frameCount, 10, [&](std::size_t first, std::size_t count, bool) {
             peaks.push_back(m_truePeaks[c].processRun(channels[c] + first, count));
+            m_bufferPeaks[c] = std::max(m_bufferPeaks[c], m_truePeaks[c].lastSamplePeak());
         });
     }
+}
+
+std::vector<double> LoudnessMeter::sampleSums() const {
+    std::vector<double> sums;
+    for (const TruePeakDetector& detector : m_truePeaks)
+        sums.push_back(detector.sampleSum());
+    return sums;
 }
 
 bool LoudnessMeter::hasFrontPair() const {

@@ -96,7 +96,9 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
     // Starting the run's peak from its own sample peak skips every group that can't pass it, as
     // the file's running peak does; its interpolated points are never reported below it.
     double run = runPeak ? VectorOps::maxMagnitude(samples, count) : HUGE_VAL;
+    m_lastSamplePeak = 0;
     const auto take = [this, &run](VectorOps::PeakScan scan, std::int64_t firstInput) {
+        m_lastSamplePeak = std::max(m_lastSamplePeak, scan.sample);
         m_peak = scan.interpolated;
         run = scan.run;
         if (scan.interpolatedAt >= 0)
@@ -108,8 +110,14 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
     };
     take(VectorOps::scanPeaks(stitched.data(), head, bank, bounds(), m_peak, run),
          m_fed - static_cast<std::int64_t>(kept));
-    if (count > kept)
-        take(VectorOps::scanPeaks(samples, count - kept, bank, bounds(), m_peak, run), m_fed);
+    if (count > kept) {
+        const auto scan = VectorOps::scanPeaks(samples, count - kept, bank, bounds(), m_peak, run);
+        m_sum += scan.sum; // its inputs are exactly this call's samples
+        take(scan, m_fed);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            m_sum += samples[i];
+    }
     if (runPeak)
         *runPeak = run;
     m_fed += static_cast<std::int64_t>(count);

@@ -21,7 +21,6 @@ struct KernelTable {
                          double* const*);
     void (*splitPairs)(const float*, float*, float*, std::size_t);
     double (*maxMagnitude)(const double*, std::size_t);
-    SumAndPeak (*sumAndPeak)(const double*, std::size_t);
 };
 
 extern const KernelTable genericKernels;

@@ -145,10 +145,6 @@ double maxMagnitude(const double* x, std::size_t n) {
     return kernels().maxMagnitude(x, n);
 }
 
-SumAndPeak sumAndPeak(const double* x, std::size_t n) {
-    return kernels().sumAndPeak(x, n);
-}
-
 void scale(float* x, std::size_t n, float factor) {
     kernels().scale(x, n, factor);
 }

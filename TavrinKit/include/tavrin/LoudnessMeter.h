@@ -72,6 +72,10 @@ public:
     };
     /// Absent unless the first two channels are both weighted (stereo, or 5.1's front pair).
     std::optional<PairEnergy> frontPair() const;
+    /// Per channel, at least the largest sample magnitude of the last buffer.
+    const std::vector<double>& bufferPeaks() const { return m_bufferPeaks; }
+    /// Per channel, the sum of every sample metered.
+    std::vector<double> sampleSums() const;
 
     const std::vector<double>& weights() const { return m_weights; }
     std::size_t channelCount() const { return m_weights.size(); }
@@ -109,6 +113,7 @@ private:
     std::vector<LaneGroup> m_groups;
     std::vector<double> m_filterState; ///< eight values per weighted channel
     std::vector<TruePeakDetector> m_truePeaks;
+    std::vector<double> m_bufferPeaks;
     PairEnergy m_frontPair;
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;

@@ -81,6 +81,7 @@ struct PeakScan {
     std::size_t sampleAt = 0; ///< index of the first input of magnitude `sample`
     /// Largest magnitude of the interpolated points, or the start value `run` if larger.
     double run = 0;
+    double sum = 0; ///< Σ in[i] over all n + 31 inputs
 };
 
 /// How far the interpolated points can stray from the inputs they are made of, so that a scan can
@@ -102,13 +103,6 @@ PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const Pe
 
 /// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
 double maxMagnitude(const double* x, std::size_t n);
-
-/// The sum and the largest magnitude of x[i], i < n, in one pass.
-struct SumAndPeak {
-    double sum = 0;
-    double peak = 0;
-};
-SumAndPeak sumAndPeak(const double* x, std::size_t n);
 
 /// x[i] *= factor, for i < n.
 void scale(float* x, std::size_t n, float factor);
