@@ -56,7 +56,8 @@ std::string oneDecimal(double value) {
 }
 
 std::string duration(double seconds) {
-    const long long s = std::llround(seconds);
+    // Rounded down: a player set to the time shown has not yet passed what happens there.
+    const auto s = static_cast<long long>(std::floor(seconds));
     if (s < 3600)
         return padded(s / 60, 1) + ":" + padded(s % 60, 2);
     return padded(s / 3600, 1) + ":" + padded(s / 60 % 60, 2) + ":" + padded(s % 60, 2);

@@ -33,7 +33,7 @@ TEST_F(GermanLocale, NumbersKeepTheDecimalPoint) {
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     EXPECT_EQ(Fmt::number(-1234.56, false), "−1234.6");
     EXPECT_EQ(Fmt::plain(-23.04), "-23.0");
-    EXPECT_EQ(Fmt::duration(3599.5), "1:00:00");
+    EXPECT_EQ(Fmt::duration(3600.5), "1:00:00");
     EXPECT_EQ(
         DeliverySpec::spotify().ruleText(),
         "−14.0 LUFS ±1.0 LU, true peak ≤ −1.0 dBTP (≤ −2.0 dBTP when louder than −14.0 LUFS)");

@@ -27,8 +27,8 @@ std::string plain(std::optional<double> value);
 /// LU amounts).
 std::string oneDecimal(double value);
 
-/// Whole seconds (halves away from zero) as "m:ss" below an hour ("12:34"), else "h:mm:ss"
-/// ("1:00:00"). `seconds` is finite and non-negative.
+/// Whole seconds, rounded down, as "m:ss" below an hour ("12:34"), else "h:mm:ss" ("1:00:00"): a
+/// true peak at 2467.56 s is "41:07". `seconds` is finite and non-negative.
 std::string duration(double seconds);
 
 } // namespace tavrin::Fmt
