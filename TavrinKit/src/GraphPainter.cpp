@@ -1,5 +1,6 @@
 #include "GraphPainter.h"
 
+#include "SharedFontMap.h"
 #include "tavrin/Fmt.h"
 
 #include <algorithm>
@@ -28,7 +29,11 @@ enum class Align { left, centre, right };
 /// Text in the graph's font, its vertical middle at `y`.
 class TextPen {
 public:
-    TextPen(cairo_t* cr, const Style& style) : m_cr(cr), m_layout(pango_cairo_create_layout(cr)) {
+    TextPen(cairo_t* cr, const Style& style) : m_cr(cr) {
+        PangoContext* context = pango_font_map_create_context(m_fontMap.get());
+        pango_cairo_update_context(cr, context);
+        m_layout = pango_layout_new(context);
+        g_object_unref(context); // the layout keeps it
         m_font = pango_font_description_new();
         pango_font_description_set_family(m_font, style.fontFamily.c_str());
         pango_font_description_set_absolute_size(m_font, style.fontSize * PANGO_SCALE);
@@ -64,6 +69,7 @@ public:
     }
 
 private:
+    SharedFontMap m_fontMap; // held while the pen lives
     cairo_t* m_cr;
     PangoLayout* m_layout;
     PangoFontDescription* m_font;

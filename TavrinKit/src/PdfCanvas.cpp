@@ -1,11 +1,11 @@
 #include "PdfCanvas.h"
 
 #include "GraphPainter.h"
+#include "SharedFontMap.h"
 
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <glib.h>
-#include <mutex>
 #include <pango/pangocairo.h>
 #include <string>
 
@@ -34,23 +34,10 @@ cairo_status_t append(void* closure, const unsigned char* data, unsigned int len
     return CAIRO_STATUS_SUCCESS;
 }
 
-/// One font map for the process, used by one canvas at a time. Each Pango font map starts a
-/// fontconfig thread of its own and loads its fonts afresh, so a map per document cost time and
-/// left a thread ending after every report; and a font map may be used by one thread at a time.
-struct SharedFontMap {
-    std::mutex mutex;
-    PangoFontMap* map = pango_cairo_font_map_new();
-};
-
-SharedFontMap& sharedFontMap() {
-    static SharedFontMap shared; // never freed: it lives as long as the process
-    return shared;
-}
-
 } // namespace
 
 struct PdfCanvas::State {
-    std::unique_lock<std::mutex> fontMapInUse{sharedFontMap().mutex}; // released last
+    SharedFontMap fontMap; // released last
     double height = 0;
     std::vector<std::uint8_t> bytes;
     cairo_surface_t* surface = nullptr;
@@ -127,7 +114,7 @@ PdfCanvas::PdfCanvas(double width, double height, std::string_view title, std::s
     cairo_pdf_surface_set_metadata(s.surface, CAIRO_PDF_METADATA_CREATOR,
                                    validUtf8(creator).c_str());
     s.cr = cairo_create(s.surface);
-    s.context = pango_font_map_create_context(sharedFontMap().map);
+    s.context = pango_font_map_create_context(s.fontMap.get());
     // Exact outline metrics: a PDF is resolution-free, so hinting would only skew widths.
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
