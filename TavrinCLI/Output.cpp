@@ -164,7 +164,7 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
         const bool limited = fix && *fix != Workflow::fixTextRefused;
         if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr;
             refused && !limited)
-            notes.push_back(refused->message);
+            notes.push_back(refused->text(FixPlan::limiterInCommandLine));
     }
     for (const Finding& finding : reading.findings)
         notes.push_back((finding.isDamage() ? "Damage: " : "Warning: ") + finding.text);
@@ -210,7 +210,7 @@ Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
         return {{"kind", "failed"},
                 {"message", std::get<Workflow::CopyOutcome::Failed>(fix.copy->value).message}};
     if (const auto* refused = fix.plan ? std::get_if<FixPlan::Refused>(&fix.plan->value) : nullptr)
-        return {{"kind", "refused"}, {"message", refused->message}};
+        return {{"kind", "refused"}, {"message", refused->text(FixPlan::limiterInCommandLine)}};
     return nullptr;
 }
 

@@ -6,8 +6,6 @@
 namespace tavrin {
 namespace {
 
-constexpr const char* limiterNeeded = " It needs a limiter first; Tavrin changes gain only.";
-
 /// Why no gain lands the file inside the window without pushing its true peak over the ceiling.
 std::string refusal(double loudness, double truePeak, double gain, double ceiling,
                     const DeliverySpec& spec) {
@@ -20,10 +18,9 @@ std::string refusal(double loudness, double truePeak, double gain, double ceilin
         return "Raising it to " + target + " LUFS needs " + Fmt::number(gain, true) +
                " dB of gain, which would put the true peak at " + peak + " dBTP, over the " +
                limit + " dBTP ceiling. With gain alone the loudest it can go is " +
-               Fmt::number(loudness + ceiling - truePeak, false) + " LUFS." + limiterNeeded;
+               Fmt::number(loudness + ceiling - truePeak, false) + " LUFS.";
     return "Even after lowering it to " + target + " LUFS (" + Fmt::number(gain, true) +
-           " dB), the true peak would be " + peak + " dBTP, over the " + limit + " dBTP ceiling." +
-           limiterNeeded;
+           " dB), the true peak would be " + peak + " dBTP, over the " + limit + " dBTP ceiling.";
 }
 
 } // namespace
@@ -57,7 +54,14 @@ FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
                          Fmt::number(ceiling, false) + " dBTP; still within ±" +
                          Fmt::oneDecimal(spec.tolerance) + " LU."}};
 
-    return {Refused{refusal(loudness, truePeak, gain, ceiling, spec)}};
+    return {Refused{refusal(loudness, truePeak, gain, ceiling, spec), true}};
+}
+
+std::string FixPlan::Refused::text(std::string_view limiterCommand) const {
+    if (!needsLimiter)
+        return message;
+    return message + " It needs a limiter first: " + std::string(limiterCommand) +
+           " can bring it there.";
 }
 
 std::string FixPlan::label() const {

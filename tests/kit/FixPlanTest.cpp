@@ -22,11 +22,9 @@ void expectSamePlan(const FixPlan& actual, const FixPlan& expected) {
         EXPECT_NEAR(gain->truePeak, want.truePeak, 1e-9);
         EXPECT_EQ(gain->note, want.note);
     } else if (const auto* refused = std::get_if<FixPlan::Refused>(&actual.value)) {
-        EXPECT_EQ(refused->message, std::get<FixPlan::Refused>(expected.value).message);
+        EXPECT_EQ(*refused, std::get<FixPlan::Refused>(expected.value));
     }
 }
-
-constexpr const char* limiter = " It needs a limiter first; Tavrin changes gain only.";
 
 } // namespace
 
@@ -47,9 +45,9 @@ TEST(FixPlan, GainsPartialFixesAndRefusals) {
         {apple, -20.0, -5.5, {Gain{4.0, -16.0, -1.5, std::nullopt}}, "+4.0 dB → −16.0 LUFS"},
         {apple, -20.0, -4.96, {Gain{4.0, -16.0, -0.96, std::nullopt}}, "+4.0 dB → −16.0 LUFS"}, // peak rounds onto the ceiling
         {apple, -20.0, -4.1, {Gain{3.0, -17.0, -1.1, "Set 1.0 LU under the target to keep the true peak under −1.0 dBTP; still within ±1.0 LU."}}, "+3.0 dB → −17.0 LUFS (short of target)"},
-        {apple, -20.0, -3.0, {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put the true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain alone the loudest it can go is −18.0 LUFS.") + limiter}}, "Can't fix with gain alone"},
-        {ebu, -18.0, 5.0, {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak would be 0.0 dBTP, over the −1.0 dBTP ceiling.") + limiter}}, "Can't fix with gain alone"},
-        {ebu, -23.0, 0.0, {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put the true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain alone the loudest it can go is −24.0 LUFS.") + limiter}}, "Can't fix with gain alone"}, // a gain of 0 counts as raising
+        {apple, -20.0, -3.0, {Refused{std::string("Raising it to −16.0 LUFS needs +4.0 dB of gain, which would put the true peak at +1.0 dBTP, over the −1.0 dBTP ceiling. With gain alone the loudest it can go is −18.0 LUFS."), true}}, "Can't fix with gain alone"},
+        {ebu, -18.0, 5.0, {Refused{std::string("Even after lowering it to −23.0 LUFS (−5.0 dB), the true peak would be 0.0 dBTP, over the −1.0 dBTP ceiling."), true}}, "Can't fix with gain alone"},
+        {ebu, -23.0, 0.0, {Refused{std::string("Raising it to −23.0 LUFS needs 0.0 dB of gain, which would put the true peak at 0.0 dBTP, over the −1.0 dBTP ceiling. With gain alone the loudest it can go is −24.0 LUFS."), true}}, "Can't fix with gain alone"}, // a gain of 0 counts as raising
         {spotify, -13.0, -1.5, {Gain{-1.0, -14.0, -2.5, std::nullopt}}, "−1.0 dB → −14.0 LUFS"}, // the copy sits at the target: no louder ceiling
         {ebu, -23.4, -1.0, {FixPlan::AlreadyPasses{}}, "Already passes"},
         // clang-format on
@@ -60,6 +58,11 @@ TEST(FixPlan, GainsPartialFixesAndRefusals) {
         expectSamePlan(plan, c.expected);
         EXPECT_EQ(plan.label(), c.label);
     }
+    // Where it is read, the refusal says how to reach the limiter there.
+    const FixPlan::Refused refused{"Gain alone can’t.", true};
+    EXPECT_EQ(refused.text(FixPlan::limiterInApp),
+              "Gain alone can’t. It needs a limiter first: Fix with Limiter can bring it there.");
+    EXPECT_EQ(FixPlan::Refused{"No reading."}.text(FixPlan::limiterInCommandLine), "No reading.");
 }
 
 TEST(FixPlan, RefusesWithoutAReadingAndSaysWhy) {

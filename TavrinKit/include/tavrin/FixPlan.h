@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace tavrin {
@@ -23,8 +24,17 @@ struct FixPlan {
     /// No gain-only fix; `message` explains why in full sentences.
     struct Refused {
         std::string message;
+        bool needsLimiter = false; ///< gain alone would push the true peak over the ceiling
         bool operator==(const Refused&) const = default;
+
+        /// The message, and for a file that needs a limiter how to reach one where it is read,
+        /// `limiterCommand` being limiterInApp or limiterInCommandLine: "… It needs a limiter
+        /// first: Fix with Limiter can bring it there."
+        std::string text(std::string_view limiterCommand) const;
     };
+    /// How the limiter is reached in the app, and from the command line.
+    static constexpr std::string_view limiterInApp = "Fix with Limiter";
+    static constexpr std::string_view limiterInCommandLine = "`fix --limiter`";
     /// The file already meets the spec.
     struct AlreadyPasses {
         bool operator==(const AlreadyPasses&) const = default;
