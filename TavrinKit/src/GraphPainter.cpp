@@ -120,7 +120,6 @@ public:
         cairo_rectangle(m_cr, 0, 0, width, height);
         cairo_fill(m_cr);
         cairo_set_line_join(m_cr, CAIRO_LINE_JOIN_ROUND);
-        targetBand();
         loudnessGrid();
         peakLane();
         timeAxis();
@@ -128,8 +127,11 @@ public:
         cairo_rectangle(m_cr, m_g.plotLeft, m_g.loudnessTop, m_g.plotRight - m_g.plotLeft,
                         m_g.loudnessBottom - m_g.loudnessTop);
         cairo_clip(m_cr);
-        integratedLine();
+        // The momentary band of a long file fills most of the plot: the target and the integrated
+        // line go over it, the short-term line over them.
         series(m_content.timeline.momentary, m_palette.momentary, 1.0);
+        targetBand();
+        integratedLine();
         series(m_content.timeline.shortTerm, m_palette.shortTerm, 1.6);
         cairo_restore(m_cr);
         maxima();
@@ -305,9 +307,12 @@ private:
         cairo_set_line_cap(m_cr, CAIRO_LINE_CAP_BUTT);
     }
 
-    /// A dot where a maximum happens, with its value beside it.
+    /// A dot where a maximum happens, with its value beside it: above it, where a maximum leaves
+    /// the curve clear, unless that is over the lane; to its right, or its left when `leftward`
+    /// or there is no room.
     void mark(std::optional<double> value, std::optional<double> at, double y, Colour colour,
-              const std::string& name, bool labelAbove, bool isSigned = false) {
+              const std::string& name, bool labelAbove, bool isSigned = false,
+              bool leftward = false) {
         if (!value || !at)
             return;
         const double x = m_g.xAt(*at);
@@ -319,7 +324,8 @@ private:
         cairo_set_line_width(m_cr, 1.5);
         cairo_stroke(m_cr);
         const std::string label = name + " " + Fmt::number(*value, isSigned);
-        const bool right = x + m_pen.measure(label) + fontSize() < m_g.plotRight;
+        const double width = m_pen.measure(label) + fontSize();
+        const bool right = leftward ? x - width < m_g.plotLeft : x + width < m_g.plotRight;
         const double offset = fontSize() * 0.7;
         const double labelY = labelAbove ? y - fontSize() * 0.9 : y + fontSize() * 0.9;
         m_pen.draw(label, right ? x + offset : x - offset, labelY,
@@ -335,8 +341,10 @@ private:
         // legend.
         mark(r.maxMomentary, r.maxMomentaryAt, lufsY(r.maxMomentary), m_palette.momentary, "M",
              r.maxMomentary <= m_g.lufsTop);
+        // Both maxima are labelled above their dots, apart: momentary to the right, short-term to
+        // the left.
         mark(r.maxShortTerm, r.maxShortTermAt, lufsY(r.maxShortTerm), m_palette.shortTerm, "S",
-             false);
+             r.maxShortTerm <= m_g.lufsTop, false, true);
         if (r.truePeak) {
             const bool over = Fmt::round1(*r.truePeak) > m_ceiling + epsilon;
             const double y = std::clamp(m_g.yAtDbtp(*r.truePeak), m_g.peakTop, m_g.peakBottom);
