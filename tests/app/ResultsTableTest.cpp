@@ -1,5 +1,6 @@
 #include "ResultsTable.h"
 
+#include "AppCommands.h"
 #include "AppFixture.h"
 #include "AppTests.h"
 #include "CellDelegate.h"
@@ -8,8 +9,11 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
+#include <QToolTip>
 
 using namespace tavrin;
 using namespace tavrin::app;
@@ -362,6 +366,67 @@ private slots:
                                   (expected.limited ? "; " + cell.caption : QString()));
         }
         QCOMPARE(f.model.alert()->title, "Limited copies");
+    }
+
+    /// A damaged file fails, Fix leaves it alone with the reason, and Fix Anyway, chosen in its
+    /// context menu, writes a copy whose record carries the damage: listed, the copy names its
+    /// original and fails for the original's damage.
+    void damagedAudioIsFixedOnlyWhenAsked() {
+        AppFixture f;
+        ResultsTable table(f.model);
+        QMenuBar menuBar;
+        const AppCommands commands(f.model, &menuBar);
+        table.resize(1200, 400);
+        table.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&table));
+        QVERIFY(f.addAndMeasure({writeCutOffTone(f.path("Episode 12.wav"), -30)}));
+        const auto menuAt = [&](int row) {
+            return contextMenuAt(table, table.visualRect(table.model()->index(row, 0)).center());
+        };
+        const FileItem& original = f.model.items()[0];
+        QVERIFY(!commands.fixAnyway->isEnabled()); // nothing selected
+
+        QMenu* menu = menuAt(0);
+        QCOMPARE(menu->actions()[2]->text(), "Fix Anyway");
+        QVERIFY(menu->actions()[2]->isEnabled());
+        menu->actions()[0]->trigger(); // Fix This File
+        menu->close();
+        QVERIFY(f.settled());
+        QCOMPARE(f.model.alert()->title, qs(Workflow::damagedNotFixedTitle));
+        QCOMPARE(cellOf(original, Column::fix).toolTip,
+                 qs(Workflow::fixTextDamaged(original.findings())));
+        QVERIFY(commands.fixAnyway->isEnabled()); // the menu selected the row
+
+        menu = menuAt(0);
+        menu->actions()[2]->trigger();
+        menu->close();
+        QVERIFY(f.settled());
+        QCOMPARE(f.model.alert()->message,
+                 qs(Workflow::fixedCopiesMessage({.written = 1, .jobs = 1, .ofDamaged = 1},
+                                                 std::nullopt)));
+        QCOMPARE(cellOf(original, Column::fix).caption, "copy of damaged audio");
+        const auto copy = f.path("Episode 12 (EBU R 128).wav");
+        const auto provenance = Provenance::read(copy);
+        QVERIFY(provenance && anyDamage(provenance->findings));
+        QVERIFY(findingSentences(provenance->findings) == findingSentences(original.findings()));
+        const std::string damage = original.findings().front().text; // rows move as more come
+
+        QVERIFY(f.addAndMeasure({copy}));
+        const FileItem& listed = f.model.items()[1];
+        const auto verdict = f.model.verdict(listed);
+        QCOMPARE(verdict->status, Verdict::Status::fail);
+        QVERIFY(verdict->problems.front().starts_with("the original was damaged ("));
+        QVERIFY(cellOf(listed, Column::result).toolTip.contains("The original was damaged: "));
+        // Pointing at the line under the copy's name tells what was found in its original.
+        const QModelIndex name = table.model()->index(1, Column::file);
+        QCOMPARE(name.data(ResultsTableModel::CaptionRole).toString().left(22),
+                 "Copy of Episode 12.wav");
+        const QPoint line =
+            CellDelegate::layout(table.visualRect(name), cellOf(listed, Column::file), table.font())
+                .caption.center();
+        QHelpEvent hover(QEvent::ToolTip, line, table.viewport()->mapToGlobal(line));
+        QApplication::sendEvent(table.viewport(), &hover);
+        QCOMPARE(QToolTip::text(), qs(damage));
     }
 };
 
