@@ -56,11 +56,10 @@ inline QString warnsChoice() {
 }
 
 inline QString settingExplanation() {
-    return QStringLiteral(
-        "Audio cut off before its end, stretches that can’t be decoded, a damaged container, "
-        "clipping and drop-outs are damage; Fix leaves damaged files alone unless you choose Fix "
-        "Anyway. A DC offset or a phase problem only ever warns. Changing this judges the list "
-        "again at once.");
+    return QStringLiteral("Cut-off or undecodable audio, a damaged container, clipping and "
+                          "drop-outs are damage. When it fails the file, Fix leaves the file alone "
+                          "unless you choose Fix Anyway. A DC offset or a phase problem only ever "
+                          "warns.");
 }
 
 } // namespace tavrin::app::DamageTexts
