@@ -21,6 +21,11 @@ inline QString copyOf(const QString& original) {
     return "Copy of " + original;
 }
 
+/// Said over that line before the sentences of what was found in the original.
+inline QString foundInOriginal() {
+    return QStringLiteral("Found in the original:");
+}
+
 /// Said over that line when the original's findings hold nothing at all.
 inline QString noDamageInOriginal() {
     return QStringLiteral("No damage was found in the original.");

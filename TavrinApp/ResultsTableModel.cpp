@@ -103,6 +103,19 @@ Cell maximumCell(Cell cell, std::optional<double> seconds) {
     return cell;
 }
 
+/// A copy's file cell, whose second line starts with the original's name and says over itself
+/// what was found in the original.
+Cell namingOriginal(Cell cell, const Provenance& provenance) {
+    const QString copyOf = DamageTexts::copyOf(qs(provenance.original));
+    cell.caption = cell.caption.isEmpty() ? copyOf : copyOf + " · " + cell.caption;
+    const auto sentences = findingSentences(provenance.findings);
+    cell.captionToolTip =
+        sentences.empty() ? DamageTexts::noDamageInOriginal() : DamageTexts::foundInOriginal();
+    for (const std::string& sentence : sentences)
+        cell.captionToolTip += "\n" + qs(sentence);
+    return cell;
+}
+
 Cell fileCell(const FileItem& item) {
     Cell cell{.text = fileName(item.url)};
     if (!item.format.empty()) {
@@ -110,14 +123,8 @@ Cell fileCell(const FileItem& item) {
         if (const LoudnessResult* result = item.result())
             cell.caption += " · " + qs(Fmt::duration(result->duration));
     }
-    if (const Provenance* provenance = item.provenance()) {
-        const QString copyOf = DamageTexts::copyOf(qs(provenance->original));
-        cell.caption = cell.caption.isEmpty() ? copyOf : copyOf + " · " + cell.caption;
-        const auto sentences = findingSentences(provenance->findings);
-        cell.captionToolTip = sentences.empty() ? DamageTexts::noDamageInOriginal() : QString();
-        for (const std::string& sentence : sentences)
-            cell.captionToolTip += (cell.captionToolTip.isEmpty() ? "" : "\n") + qs(sentence);
-    }
+    if (const Provenance* provenance = item.provenance())
+        cell = namingOriginal(std::move(cell), *provenance);
     cell.toolTip = toQString(item.url);
     cell.accessibleText = cell.caption.isEmpty() ? cell.text : cell.text + ", " + cell.caption;
     return cell;

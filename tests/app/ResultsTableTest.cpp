@@ -426,7 +426,7 @@ private slots:
                 .caption.center();
         QHelpEvent hover(QEvent::ToolTip, line, table.viewport()->mapToGlobal(line));
         QApplication::sendEvent(table.viewport(), &hover);
-        QCOMPARE(QToolTip::text(), qs(damage));
+        QCOMPARE(QToolTip::text(), "Found in the original:\n" + qs(damage));
     }
 };
 
