@@ -72,8 +72,10 @@ CellDelegate::Layout CellDelegate::layout(const QRect& rect, const ResultsTableM
     const int left = cell.alignment & Qt::AlignRight ? content.right() + 1 - width : content.left();
     parts.text = QRect(left, top, width, metrics.height());
     int right = parts.text.right();
+    // On the text's line, so a caption below runs on under them.
     const auto trailing = [&] {
-        const QRect box(right + 1 + spacing, middle - leadSize / 2, leadSize, leadSize);
+        const QRect box(right + 1 + spacing, parts.text.center().y() - leadSize / 2 + 1, leadSize,
+                        leadSize);
         right = box.right();
         return box;
     };
