@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QResizeEvent>
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <algorithm>
@@ -274,6 +275,12 @@ void ResultsTable::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+void ResultsTable::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    if (event->size().height() < event->oldSize().height() && currentIndex().isValid())
+        scrollTo(currentIndex());
 }
 
 void ResultsTable::copySelectedRows() const {
