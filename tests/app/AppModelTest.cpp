@@ -2,6 +2,7 @@
 
 #include "AppFixture.h"
 #include "AppTests.h"
+#include "DamageTexts.h"
 #include "DamagedFiles.h"
 #include "FaultyMeasuring.h"
 #include "ResultsTableModel.h"
@@ -248,6 +249,10 @@ private slots:
             QCOMPARE(takeAlert(g.model),
                      alert(Workflow::nothingToFixTitle, "Every file with a reading passes EBU R "
                                                         "128; 1 file has none."));
+            // A file the tally fails for its damage alone is no gain's to fix.
+            QVERIFY(g.addAndMeasure({writeCutOffTone(g.path("cut.wav"), -23)}));
+            g.model.fixFiles();
+            QCOMPARE(takeAlert(g.model).second, DamageTexts::onlyDamageFails(1));
         }
         AppFixture f;
         QVERIFY(f.addAndMeasure({f.tone("passes.wav", -23), f.tone("quiet.wav", -30),
