@@ -172,16 +172,10 @@ private slots:
             << failingWith(FixState::Failed{"The disk is full."}) << Column::fix << "Not written"
             << Tone::caution << false << "The disk is full."
             << "Not written: The disk is full.";
-        const QString damage = "Fail: the audio is damaged (cut off at 0:01)",
-                      notFixed = qs(Workflow::fixTextDamaged({cutOff}));
+        const QString damage = "Fail: the audio is damaged (cut off at 0:01)";
         QTest::addRow("damage fails")
             << damaged(passing) << Column::result << "Fail" << Tone::fail << true
             << damage + "\n\n" + qs(cutOff.text) << damage + ". Damage: " + qs(cutOff.text);
-        QTest::addRow("damaged, not fixed")
-            << damaged(failingWith(
-                   FixState::Refused{notFixed.toStdString(), FixState::Refused::Reason::damaged}))
-            << Column::fix << "Damaged, not fixed" << Tone::caution << false << notFixed
-            << notFixed;
         QTest::addRow("already passes") << failingWith(FixState::AlreadyPasses{}) << Column::fix
                                         << "Already passes" << secondary << false << none << none;
     }
@@ -408,7 +402,6 @@ private slots:
         const auto copy = f.path("Episode 12 (EBU R 128).wav");
         const auto provenance = Provenance::read(copy);
         QVERIFY(provenance && anyDamage(provenance->findings));
-        QVERIFY(findingSentences(provenance->findings) == findingSentences(original.findings()));
         const std::string damage = original.findings().front().text; // rows move as more come
 
         QVERIFY(f.addAndMeasure({copy}));
