@@ -2,6 +2,7 @@
 
 #include "AppTexts.h"
 #include "CustomTargetSheet.h"
+#include "DamageTexts.h"
 #include "Updater.h"
 
 #include <QActionGroup>
@@ -28,7 +29,8 @@ AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar),
     connect(&model, &AppModel::itemChanged, this, [this] { m_refreshPending.request(); });
     for (auto changed :
          {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::selectionChanged,
-          &AppModel::fixingChanged, &AppModel::specIDChanged, &AppModel::addingChanged})
+          &AppModel::fixingChanged, &AppModel::specIDChanged, &AppModel::addingChanged,
+          &AppModel::damagePolicyChanged})
         connect(&model, changed, this, &AppCommands::refresh);
     connect(&model, &AppModel::customSpecsChanged, this, &AppCommands::showCustomTargets);
     refresh();
@@ -58,6 +60,7 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
     fixWithLimiter =
         add("Fix with Limiter", QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F),
             [&model] { model.fixWithLimiter(); });
+    fixAnyway = add(DamageTexts::fixAnyway(), {}, [&model] { model.fixAnyway(); });
     stopFixing = add("Stop Fixing", QKeySequence(Qt::Key_Escape), [&model] { model.stopFixing(); });
     reveal = add(AppTexts::showInFileManager(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
                  [&model] { model.revealInFinder(model.selection()); });
@@ -144,6 +147,7 @@ void AppCommands::refresh() {
     fix->setText(nothingSelected ? "Fix All Failing Files…" : "Fix Selected Files…");
     fix->setEnabled(canFix(m_model));
     fixWithLimiter->setEnabled(m_model.canFixWithLimiter());
+    fixAnyway->setEnabled(m_model.canFixAnyway());
     stopFixing->setEnabled(m_model.fixing());
     reveal->setEnabled(!nothingSelected);
     remove->setEnabled(!nothingSelected);

@@ -32,6 +32,7 @@ public:
     QAction* exportPDF;
     QAction* fix;
     QAction* fixWithLimiter;
+    QAction* fixAnyway; ///< copies of selected damaged files a fix leaves alone
     QAction* stopFixing;
     QAction* reveal;
     QAction* remove;

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "Desktop.h"
+#include "FileItem.h"
 #include "FileSearch.h"
 #include "tavrin/DeliverySpec.h"
+#include "tavrin/Finding.h"
 #include "tavrin/GainWriter.h"
 #include "tavrin/Limiter.h"
 #include "tavrin/LoudnessResult.h"
+#include "tavrin/Provenance.h"
 #include "tavrin/ReportRow.h"
 #include "tavrin/Timeline.h"
 #include "tavrin/Verdict.h"
@@ -31,85 +34,6 @@
 class QSettings;
 
 namespace tavrin::app {
-
-/// One row of the file list: an original file, its measurement and its last fix.
-struct FileItem {
-    /// Where measuring the file stands.
-    struct Reading {
-        struct Waiting {
-            bool operator==(const Waiting&) const = default;
-        };
-        struct Measuring {
-            double fraction = 0; ///< last progress the file meter reported, 0…1
-            bool operator==(const Measuring&) const = default;
-        };
-        struct Measured {
-            LoudnessResult result;
-            std::vector<std::string> warnings{}; ///< what the reading warns of, one sentence each
-            /// Loudness over time; null once dropped to keep within the timelines' budget.
-            std::shared_ptr<const Timeline> timeline{};
-            /// The timeline follows from the result, and dropping it changes nothing shown.
-            bool operator==(const Measured& other) const {
-                return result == other.result && warnings == other.warnings;
-            }
-        };
-        struct Failed {
-            std::string message; ///< the reader's whole sentence
-            bool operator==(const Failed&) const = default;
-        };
-        std::variant<Waiting, Measuring, Measured, Failed> value;
-        bool operator==(const Reading&) const = default;
-    };
-
-    /// What the last fix of the row for one preset did.
-    struct FixState {
-        struct Queued { ///< a copy waits for the ones before it in the run
-            bool operator==(const Queued&) const = default;
-        };
-        struct Writing { ///< a copy is being written
-            bool operator==(const Writing&) const = default;
-        };
-        struct Done {
-            std::filesystem::path copy;
-            LoudnessResult result;                          ///< the copy, measured again
-            std::optional<std::string> note{};              ///< the plan's note for a partial fix
-            std::optional<Limiter::Summary> limiting{};     ///< set for a limited copy
-            std::optional<GainWriter::Encoding> encoding{}; ///< a copy in the original's format
-            bool operator==(const Done&) const = default;
-        };
-        struct Refused {
-            std::string message;    ///< why gain alone, or the limiter, can't reach the target
-            bool byLimiter = false; ///< the limiter refused: it would need too much reduction
-            bool operator==(const Refused&) const = default;
-        };
-        struct Failed {
-            std::string message; ///< why the copy could not be written or measured
-            bool operator==(const Failed&) const = default;
-        };
-        struct AlreadyPasses {
-            bool operator==(const AlreadyPasses&) const = default;
-        };
-        std::variant<Queued, Writing, Done, Refused, Failed, AlreadyPasses> value;
-        bool operator==(const FixState&) const = default;
-    };
-
-    QUuid id;
-    std::filesystem::path url; ///< the original, absolute and normalised
-    std::string format;        ///< "WAV · 24-bit · 48 kHz · stereo"; empty until measured
-    Reading reading;
-    std::map<std::string, FixState> fixes{}; ///< by preset id; a preset's entry from its first fix
-
-    bool operator==(const FileItem&) const = default;
-
-    /// The measurement, when the row is measured.
-    const LoudnessResult* result() const;
-    /// Whether the row waits for or is being measured.
-    bool unmeasured() const;
-    /// The reading's warnings; empty unless the row is measured.
-    const std::vector<std::string>& warnings() const;
-    /// The fix state when it was made for the preset `specID`, else null.
-    const FixState* fixFor(const std::string& specID) const;
-};
 
 /// A modal alert waiting to be shown.
 struct AlertInfo {
@@ -169,6 +93,9 @@ public:
     /// MP3) with its tags; a run keeps the choice it started with.
     GainWriter::CopyFormat copyFormat() const { return m_copyFormat; }
     void setCopyFormat(GainWriter::CopyFormat format);
+    /// Whether damage in a file's audio fails it, or only warns; a change judges every row again.
+    DamagePolicy damagePolicy() const { return m_damagePolicy; }
+    void setDamagePolicy(DamagePolicy policy);
     bool persist() const { return m_settings != nullptr; }
 
     // Adding and measuring.
@@ -196,12 +123,14 @@ public:
     };
     /// Absent while no row waits for or is being measured.
     std::optional<MeasuringProgress> measuringProgress() const;
-    /// The row's verdict against the current preset; absent unless the row is measured.
+    /// The row's verdict against the current preset, its damage judged by `damagePolicy`; absent
+    /// unless the row is measured.
     std::optional<Verdict> verdict(const FileItem& item) const;
 
     // Fixing.
-    /// The ids of the rows a fix would take, in list order: the failing rows of the selection, or
-    /// of the whole list when nothing is selected.
+    /// The ids of the rows a fix would take, in list order: the rows of the selection, or of the
+    /// whole list when nothing is selected, that fail on loudness or true peak (damage is no
+    /// gain's to mend).
     std::vector<QUuid> fixCandidates() const;
     /// Whether a fix can start now: none is running, and some row of the scope fails or is still
     /// to be measured.
@@ -210,8 +139,18 @@ public:
     /// the background, then sums the run up in `alert`. Rows of the candidates' scope still waiting
     /// or being measured join the run when they turn out to be fixable failures. A copy Tavrin
     /// made earlier for the same row and preset is recognised and kept instead of written again.
-    /// Does nothing while a run is in progress.
+    /// While damage fails files, damaged candidates are left alone, each with the reason. Does
+    /// nothing while a run is in progress.
     void fixFiles();
+    /// The ids of `rows`, in list order, that a fix would take but leaves alone because their
+    /// audio is damaged; none when damage only warns.
+    std::vector<QUuid> fixAnywayCandidates(const QSet<QUuid>& rows) const;
+    /// Whether Fix Anyway can start now for `rows`: no fix runs, and some of them are its.
+    bool canFixAnyway(const QSet<QUuid>& rows) const;
+    bool canFixAnyway() const { return canFixAnyway(m_selection); }
+    /// As fixFiles() for the selection's fixAnywayCandidates() alone, writing copies despite
+    /// their damage.
+    void fixAnyway();
     /// The ids of the rows Fix with Limiter would take, in list order: those of the selection, or
     /// of the whole list when nothing is selected, that gain alone can't fix fully.
     std::vector<QUuid> limiterCandidates() const;
@@ -282,6 +221,7 @@ signals:
     void dualMonoChanged();
     void outputFolderChanged();
     void copyFormatChanged();
+    void damagePolicyChanged();
     void fixingChanged();
     void fixProgressChanged();
     void paperChanged();
@@ -322,7 +262,13 @@ private:
 
     std::vector<QUuid> candidates(bool limited) const;
     bool canStartFixRun(bool limited) const;
-    void startFixRun(bool limited);
+    /// Starts a fix run over `ids`; `anyway` writes copies of damaged files too, and waits for no
+    /// row still to be measured.
+    void startFixRun(const std::vector<QUuid>& ids, bool limited, bool anyway);
+    /// Whether the running fix leaves the row alone for its damage, saying so in its Fix cell.
+    bool leftAloneAsDamaged(int row);
+    /// Damage only warns now: the Fix cells that said a fix left a file alone for it go.
+    void forgetDamageRefusals();
     /// Gives `kept` the timeline of `fresh`, a reading equal to it, when it has none.
     void adoptTimeline(const QUuid& id, FileItem::Reading& kept, const FileItem::Reading& fresh);
     /// Keeps the row's new timeline as the one used last, dropping the oldest beyond the budget.
@@ -366,6 +312,7 @@ private:
     bool m_a4Paper = false;
     std::optional<std::filesystem::path> m_outputFolder;
     GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
+    DamagePolicy m_damagePolicy = DamagePolicy::fail;
 
     std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
     int m_generation = 0;                  ///< bumped whenever measuring is stopped

@@ -72,8 +72,10 @@ CellDelegate::Layout CellDelegate::layout(const QRect& rect, const ResultsTableM
     const int left = cell.alignment & Qt::AlignRight ? content.right() + 1 - width : content.left();
     parts.text = QRect(left, top, width, metrics.height());
     int right = parts.text.right();
+    // On the text's line, so a caption below runs on under them.
     const auto trailing = [&] {
-        const QRect box(right + 1 + spacing, middle - leadSize / 2, leadSize, leadSize);
+        const QRect box(right + 1 + spacing, parts.text.center().y() - leadSize / 2 + 1, leadSize,
+                        leadSize);
         right = box.right();
         return box;
     };
@@ -168,12 +170,18 @@ bool CellDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
 bool CellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                              const QStyleOptionViewItem& option, const QModelIndex& index) {
     const ResultsTableModel::Cell cell = cellAt(index);
-    if (event->type() == QEvent::ToolTip && cell.revealButton &&
-        layout(option.rect, cell, option.font).button.contains(event->pos())) {
-        QToolTip::showText(event->globalPos(), cell.revealToolTip, view);
-        return true;
-    }
-    return QStyledItemDelegate::helpEvent(event, view, option, index);
+    if (event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const Layout parts = layout(option.rect, cell, option.font);
+    // The reveal button and the caption line can say something of their own.
+    const QString own = cell.revealButton && parts.button.contains(event->pos())
+                            ? cell.revealToolTip
+                        : parts.caption.contains(event->pos()) ? cell.captionToolTip
+                                                               : QString();
+    if (own.isEmpty())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QToolTip::showText(event->globalPos(), own, view);
+    return true;
 }
 
 } // namespace tavrin::app

@@ -40,6 +40,7 @@ PresetFooter::PresetFooter(AppModel& model, QWidget* parent) : QWidget(parent), 
     connect(&m_model, &AppModel::fixingChanged, this, &PresetFooter::showTally);
     connect(&m_model, &AppModel::fixProgressChanged, this, later);
     connect(&m_model, &AppModel::dualMonoChanged, this, &PresetFooter::showTally);
+    connect(&m_model, &AppModel::damagePolicyChanged, this, &PresetFooter::showTally);
     connect(&m_model, &AppModel::specIDChanged, this, [this] {
         showSpec();
         showTally();
@@ -99,9 +100,11 @@ QWidget* PresetFooter::makeTallyColumn() {
     m_pass = new TallyButton(Symbol::checkmarkCircleFill, Tone::pass, digits);
     m_fail = new TallyButton(Symbol::xmarkOctagonFill, Tone::fail, digits);
     m_other = new TallyButton(Symbol::minusCircle, Tone::secondary, digits);
+    m_damaged = new TallyButton(Symbol::exclamationmarkTriangleFill, Tone::caution, digits);
     const std::pair<TallyButton*, RowFilter> filters[]{{m_pass, RowFilter::passing},
                                                        {m_fail, RowFilter::failing},
-                                                       {m_other, RowFilter::withoutReading}};
+                                                       {m_other, RowFilter::withoutReading},
+                                                       {m_damaged, RowFilter::damaged}};
     for (const auto& [button, filter] : filters)
         connect(button, &TallyButton::clicked, this, [this, button, filter] {
             emit filterRequested(button->isChecked() ? filter : RowFilter::all);
@@ -110,6 +113,7 @@ QWidget* PresetFooter::makeTallyColumn() {
     tally->addWidget(m_pass);
     tally->addWidget(m_fail);
     tally->addWidget(m_other);
+    tally->addWidget(m_damaged);
     stack->addLayout(tally);
 
     m_dualMono = new ToneLabel(qs(Report::dualMonoNote), Tone::secondary);
@@ -154,26 +158,31 @@ void PresetFooter::showTally() {
     // still to be measured have no reading yet, rather than none to give, and count nowhere.
     const auto count = [this](RowFilter filter) {
         return static_cast<int>(std::ranges::count_if(m_model.items(), [&](const FileItem& item) {
-            return matches(filter, item, m_model.currentSpec());
+            return matches(filter, item, m_model.currentSpec(), m_model.damagePolicy());
         }));
     };
     const Report::Counts counts{count(RowFilter::passing), count(RowFilter::failing),
-                                count(RowFilter::withoutReading)};
+                                count(RowFilter::withoutReading), count(RowFilter::damaged)};
     m_count->setText(QString::number(files) + " file" + (files == 1 ? "" : "s"));
     m_pass->setText(QString::number(counts.passed) + " pass");
     m_fail->setText(QString::number(counts.failed) + " fail");
     m_other->setText(QString::number(counts.other) + " without a reading");
     m_pass->setAccessibleName(showOnlyText(RowFilter::passing, counts.passed));
     m_fail->setAccessibleName(showOnlyText(RowFilter::failing, counts.failed));
+    m_damaged->setText(QString::number(counts.damaged) + " damaged");
     m_other->setAccessibleName(showOnlyText(RowFilter::withoutReading, counts.other));
-    // Kept while its filter is on, so the way back stays where it was clicked.
+    m_damaged->setAccessibleName(showOnlyText(RowFilter::damaged, counts.damaged));
+    // Kept while their filter is on, so the way back stays where it was clicked.
     m_other->setVisible(counts.other > 0 || m_other->isChecked());
+    m_damaged->setVisible(counts.damaged > 0 || m_damaged->isChecked());
     m_dualMono->setVisible(m_model.dualMono());
     m_activity->setText(activity());
     m_activity->setVisible(!m_activity->text().isEmpty());
     QStringList spoken{m_count->text(), m_pass->text(), m_fail->text()};
     if (counts.other > 0)
         spoken << m_other->text();
+    if (counts.damaged > 0)
+        spoken << m_damaged->text();
     for (const QLabel* label : {m_dualMono, m_activity})
         if (!label->isHidden())
             spoken << label->text();
@@ -193,6 +202,7 @@ void PresetFooter::showFilter(RowFilter filter) {
     m_pass->setChecked(filter == RowFilter::passing);
     m_fail->setChecked(filter == RowFilter::failing);
     m_other->setChecked(filter == RowFilter::withoutReading);
+    m_damaged->setChecked(filter == RowFilter::damaged);
     showTally();
 }
 

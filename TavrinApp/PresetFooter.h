@@ -15,7 +15,8 @@ class TallyButton;
 class ToneLabel;
 
 /// The band along the bottom of the main window: the current preset's rule, summary, caution and
-/// source, and, once the list has files, their count, the pass and fail tally and what is running.
+/// source, and, once the list has files, their count, the pass and fail tally (with the damaged
+/// files apart) and what is running.
 /// The tally's counts are buttons that ask for the table to show only the rows they count.
 class PresetFooter : public QWidget {
     Q_OBJECT
@@ -27,6 +28,7 @@ public:
     TallyButton* passTally() const { return m_pass; }
     TallyButton* failTally() const { return m_fail; }
     TallyButton* otherTally() const { return m_other; }
+    TallyButton* damagedTally() const { return m_damaged; }
     /// Checks the button of the filter the table shows, and only that one.
     void showFilter(RowFilter filter);
     QString activityText() const;
@@ -61,6 +63,7 @@ private:
     TallyButton* m_pass;
     TallyButton* m_fail;
     TallyButton* m_other;
+    TallyButton* m_damaged;
     ToneLabel* m_dualMono;
     ToneLabel* m_activity;
     SummaryTimer m_tallyPending;

@@ -3,6 +3,7 @@
 #include "AppTexts.h"
 #include "CellDelegate.h"
 #include "ColumnFitter.h"
+#include "DamageTexts.h"
 #include "Paths.h"
 #include "RevealButton.h"
 #include "tavrin/Report.h"
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QResizeEvent>
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <algorithm>
@@ -241,6 +243,10 @@ void ResultsTable::showContextMenu(const QPoint& position) {
         m_model.setSelection(ids);
         m_model.fixWithLimiter();
     });
+    QAction* anyway = menu->addAction(DamageTexts::fixAnyway(), this, [this, ids] {
+        m_model.setSelection(ids);
+        m_model.fixAnyway();
+    });
     QAction* reveal = menu->addAction(AppTexts::showInFileManager(), this,
                                       [this, ids] { m_model.revealInFinder(ids); });
     menu->addSeparator();
@@ -248,6 +254,7 @@ void ResultsTable::showContextMenu(const QPoint& position) {
                                       [this, ids] { m_model.removeItems(ids); });
     for (QAction* action : {fix, limit, reveal, remove})
         action->setEnabled(!ids.isEmpty());
+    anyway->setEnabled(m_model.canFixAnyway(ids));
     menu->popup(viewport()->mapToGlobal(position));
 }
 
@@ -268,6 +275,12 @@ void ResultsTable::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+void ResultsTable::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    if (event->size().height() < event->oldSize().height() && currentIndex().isValid())
+        scrollTo(currentIndex());
 }
 
 void ResultsTable::copySelectedRows() const {

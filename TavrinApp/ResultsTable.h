@@ -40,6 +40,8 @@ public:
 protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    /// Shrunk, as when the graph opens under it, the table keeps the current row in view.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void setUpColumns();

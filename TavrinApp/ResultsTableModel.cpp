@@ -1,6 +1,7 @@
 #include "ResultsTableModel.h"
 
 #include "AppTexts.h"
+#include "DamageTexts.h"
 #include "Paths.h"
 #include "tavrin/FixPlan.h"
 #include "tavrin/Fmt.h"
@@ -31,19 +32,21 @@ Cell labelled(QString text, Symbol symbol, Tone tone, bool semibold, QString too
     return cell;
 }
 
-/// `cell` with the reading's warnings: a mark after its text, the sentences in its tooltip and
+/// `cell` with the reading's findings: a mark after its text, the sentences in its tooltip and
 /// accessible text.
-Cell withWarnings(Cell cell, const std::vector<std::string>& warnings) {
-    if (warnings.empty())
+Cell withFindings(Cell cell, const std::vector<Finding>& findings) {
+    if (findings.empty())
         return cell;
     QStringList sentences;
-    for (const std::string& warning : warnings)
-        sentences << qs(warning);
+    for (const std::string& sentence : findingSentences(findings))
+        sentences << qs(sentence);
     cell.warningMark = true;
-    const QString said = (warnings.size() == 1 ? "Warning: " : "Warnings: ") + sentences.join(" ");
+    const QString kind = anyDamage(findings)     ? QStringLiteral("Damage: ")
+                         : sentences.size() == 1 ? QStringLiteral("Warning: ")
+                                                 : QStringLiteral("Warnings: ");
     cell.toolTip = cell.toolTip.isEmpty() ? sentences.join("\n")
                                           : cell.toolTip + "\n\n" + sentences.join("\n");
-    cell.accessibleText += ". " + said;
+    cell.accessibleText += ". " + kind + sentences.join(" ");
     return cell;
 }
 
@@ -76,7 +79,7 @@ Cell verdictCell(const FileItem& item, const std::optional<Verdict>& verdict) {
 }
 
 Cell statusCell(const FileItem& item, const std::optional<Verdict>& verdict) {
-    return withWarnings(verdictCell(item, verdict), item.warnings());
+    return withFindings(verdictCell(item, verdict), item.findings());
 }
 
 Cell numberCell(std::optional<double> value, const char* unit, bool isSigned, bool bad) {
@@ -100,6 +103,19 @@ Cell maximumCell(Cell cell, std::optional<double> seconds) {
     return cell;
 }
 
+/// A copy's file cell, whose second line starts with the original's name and says over itself
+/// what was found in the original.
+Cell namingOriginal(Cell cell, const Provenance& provenance) {
+    const QString copyOf = DamageTexts::copyOf(qs(provenance.original));
+    cell.caption = cell.caption.isEmpty() ? copyOf : copyOf + " · " + cell.caption;
+    const auto sentences = findingSentences(provenance.findings);
+    cell.captionToolTip =
+        sentences.empty() ? DamageTexts::noDamageInOriginal() : DamageTexts::foundInOriginal();
+    for (const std::string& sentence : sentences)
+        cell.captionToolTip += "\n" + qs(sentence);
+    return cell;
+}
+
 Cell fileCell(const FileItem& item) {
     Cell cell{.text = fileName(item.url)};
     if (!item.format.empty()) {
@@ -107,16 +123,20 @@ Cell fileCell(const FileItem& item) {
         if (const LoudnessResult* result = item.result())
             cell.caption += " · " + qs(Fmt::duration(result->duration));
     }
+    if (const Provenance* provenance = item.provenance())
+        cell = namingOriginal(std::move(cell), *provenance);
     cell.toolTip = toQString(item.url);
     cell.accessibleText = cell.caption.isEmpty() ? cell.text : cell.text + ", " + cell.caption;
     return cell;
 }
 
 /// What the reports say of a copy after its reading: "; limited by up to 4.2 dB for 1.3 s" for a
-/// limited copy, "; MP3 192 kbps" for one in the original's format; else empty.
+/// limited copy, "; MP3 192 kbps" for one in the original's format, "; copy of damaged audio" for
+/// one made of damaged audio; else empty.
 QString detailsSuffix(const FixState::Done& done) {
     const std::string plain = Workflow::fixTextWritten({done.copy, done.result});
-    return qs(Workflow::fixTextWritten({done.copy, done.result, done.limiting, done.encoding})
+    return qs(Workflow::fixTextWritten(
+                  {done.copy, done.result, done.limiting, done.encoding, done.ofDamaged})
                   .substr(plain.size()));
 }
 
@@ -140,6 +160,26 @@ Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
     return cell;
 }
 
+Cell refusedCell(const FileItem& item, const FixState::Refused& refused) {
+    using Reason = FixState::Refused::Reason;
+    const QString message = qs(refused.message);
+    switch (refused.reason) {
+    case Reason::needsLimiter:
+        return labelled("Needs a limiter", Symbol::handRaised, Tone::caution, false, message,
+                        "Not fixed: " + message);
+    case Reason::byLimiter:
+        return labelled("Too much to limit", Symbol::handRaised, Tone::caution, false, message,
+                        qs(Workflow::fixTextNotLimited(refused.message)));
+    case Reason::damaged:
+        break;
+    }
+    Cell cell = labelled(DamageTexts::notFixedLabel(), Symbol::handRaised, Tone::caution, false,
+                         message, message);
+    if (const Finding* damage = firstDamage(item.findings()))
+        cell.caption = qs(damage->brief());
+    return cell;
+}
+
 Cell fixStateCell(const FileItem& item, const FixState& fix, const DeliverySpec& spec) {
     if (std::holds_alternative<FixState::Queued>(fix.value))
         return {.text = "Waiting to be fixed", .tone = Tone::secondary};
@@ -149,48 +189,47 @@ Cell fixStateCell(const FileItem& item, const FixState& fix, const DeliverySpec&
         return cell;
     }
     if (const auto* done = std::get_if<FixState::Done>(&fix.value))
-        return withWarnings(fixedCopyCell(*done, spec), item.warnings());
-    if (const auto* refused = std::get_if<FixState::Refused>(&fix.value)) {
-        if (refused->byLimiter)
-            return labelled("Too much to limit", Symbol::handRaised, Tone::caution, false,
-                            qs(refused->message),
-                            qs(Workflow::fixTextNotLimited(refused->message)));
-        return labelled("Needs a limiter", Symbol::handRaised, Tone::caution, false,
-                        qs(refused->message), "Not fixed: " + qs(refused->message));
-    }
+        return withFindings(fixedCopyCell(*done, spec), item.findings());
+    if (const auto* refused = std::get_if<FixState::Refused>(&fix.value))
+        return refusedCell(item, *refused);
     if (const auto* failed = std::get_if<FixState::Failed>(&fix.value))
         return labelled("Not written", Symbol::exclamationmarkTriangle, Tone::caution, false,
                         qs(failed->message), "Not written: " + qs(failed->message));
     return {.text = "Already passes", .tone = Tone::secondary};
 }
 
-Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec) {
+/// What a fix would do; for a damaged file that Fix leaves alone, what Fix Anyway would do.
+Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec, bool leftAlone) {
     const FixPlan plan = FixPlan::make(result, spec);
     Cell cell{.text = qs(plan.label()), .tone = Tone::secondary};
     if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value))
-        cell.toolTip = gain->note ? "A fix would apply this gain. " + qs(*gain->note)
-                                  : QStringLiteral("A fix would apply this gain and write a new "
-                                                   "file; the original stays as it is.");
+        cell.toolTip = leftAlone    ? DamageTexts::planLeftAlone()
+                       : gain->note ? "A fix would apply this gain. " + qs(*gain->note)
+                                    : QStringLiteral("A fix would apply this gain and write a new "
+                                                     "file; the original stays as it is.");
     else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value))
         cell.toolTip = qs(refused->message);
     return cell;
 }
 
-Cell fixCell(const FileItem& item, const DeliverySpec& spec,
-             const std::optional<Verdict>& verdict) {
+/// The Fix column plans fixes of the level alone: damage is no gain's to mend.
+Cell fixCell(const FileItem& item, const DeliverySpec& spec, DamagePolicy damage) {
     if (const FixState* fix = item.fixFor(spec.id))
         return fixStateCell(item, *fix, spec);
-    if (verdict && verdict->status == Verdict::Status::fail)
-        return fixPlanCell(*item.result(), spec);
-    return {};
+    const LoudnessResult* result = item.result();
+    if (!result || Verdict::make(*result, spec).status != Verdict::Status::fail)
+        return {};
+    return fixPlanCell(*result, spec, damage == DamagePolicy::fail && anyDamage(item.findings()));
 }
 
 } // namespace
 
-Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Column column) {
+Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, DamagePolicy damage,
+                             Column column) {
     const LoudnessResult* result = item.result();
     const std::optional<Verdict> verdict =
-        result ? std::optional(Verdict::make(*result, spec)) : std::nullopt;
+        result ? std::optional(Verdict::make(*result, spec, item.findings(), damage))
+               : std::nullopt;
     const auto value = [result](std::optional<double> LoudnessResult::*field) {
         return result ? result->*field : std::nullopt;
     };
@@ -218,7 +257,7 @@ Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Col
     case Column::fix:
         break;
     }
-    return fixCell(item, spec, verdict);
+    return fixCell(item, spec, damage);
 }
 
 ResultsTableModel::ResultsTableModel(AppModel& model, QObject* parent)
@@ -230,7 +269,8 @@ ResultsTableModel::ResultsTableModel(AppModel& model, QObject* parent)
             [this](int first, int last) { beginRemoveRows({}, first, last); });
     connect(&model, &AppModel::itemsRemoved, this, [this] { endRemoveRows(); });
     connect(&model, &AppModel::itemChanged, this, [this](int row) { rowsChanged(row, row); });
-    connect(&model, &AppModel::specIDChanged, this, [this] { rowsChanged(0, rowCount() - 1); });
+    for (auto judged : {&AppModel::specIDChanged, &AppModel::damagePolicyChanged})
+        connect(&model, judged, this, [this] { rowsChanged(0, rowCount() - 1); });
 }
 
 void ResultsTableModel::rowsChanged(int first, int last) {
@@ -240,7 +280,7 @@ void ResultsTableModel::rowsChanged(int first, int last) {
 
 Cell ResultsTableModel::cell(const QModelIndex& index) const {
     return cell(m_model.items().at(std::size_t(index.row())), m_model.currentSpec(),
-                Column(index.column()));
+                m_model.damagePolicy(), Column(index.column()));
 }
 
 QUuid ResultsTableModel::idAt(int row) const {

@@ -9,8 +9,9 @@
 namespace tavrin::app {
 
 /// The results table's rows over `AppModel`'s list: one row per file, in list order, never
-/// sorted. A row's cells are worked out on demand from the row and the current preset, so a new
-/// preset re-judges every row without storing anything. Only rows that changed are signalled.
+/// sorted. A row's cells are worked out on demand from the row, the current preset and how damage
+/// counts, so a change of either re-judges every row without storing anything. Only rows that
+/// changed are signalled.
 class ResultsTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -38,9 +39,10 @@ public:
         Tone symbolTone = Tone::primary;
         std::optional<double> progress{}; ///< a progress ring: 0…1, or −1 while indeterminate
         QString caption{};                ///< a second, smaller line (the file's format)
+        QString captionToolTip{};         ///< said over the caption line alone, when set
         QString toolTip{};
         QString accessibleText{};
-        bool warningMark = false;  ///< a caution mark after the text: the reading has warnings
+        bool warningMark = false;  ///< a caution mark after the text: the reading has findings
         bool revealButton = false; ///< a button that shows the fixed copy in the file browser
         QString revealToolTip{};
         Qt::Alignment alignment = Qt::AlignLeft;
@@ -49,8 +51,9 @@ public:
     /// Roles beyond Qt's, for tests and accessibility tools that read the table by role.
     enum Role { ToneRole = Qt::UserRole, SemiboldRole, SymbolRole, ProgressRole, CaptionRole };
 
-    /// What `column` of `item` shows under `spec`.
-    static Cell cell(const FileItem& item, const DeliverySpec& spec, Column column);
+    /// What `column` of `item` shows under `spec`, its damage judged by `damage`.
+    static Cell cell(const FileItem& item, const DeliverySpec& spec, DamagePolicy damage,
+                     Column column);
 
     explicit ResultsTableModel(AppModel& model, QObject* parent = nullptr);
 

@@ -12,13 +12,14 @@ QString files(int count) {
 }
 
 /// Where a row's result sorts: problems first, passes last; absent while it is still measured.
-std::optional<double> resultRank(const FileItem& item, const DeliverySpec& spec) {
+std::optional<double> resultRank(const FileItem& item, const DeliverySpec& spec,
+                                 DamagePolicy damage) {
     if (std::holds_alternative<FileItem::Reading::Failed>(item.reading.value))
         return 1;
     const LoudnessResult* result = item.result();
     if (!result)
         return std::nullopt;
-    switch (Verdict::make(*result, spec).status) {
+    switch (Verdict::make(*result, spec, item.findings(), damage).status) {
     case Status::fail:
         return 0;
     case Status::unmeasurable:
@@ -30,14 +31,15 @@ std::optional<double> resultRank(const FileItem& item, const DeliverySpec& spec)
 }
 
 /// The number a column sorts by; absent where the cell shows none.
-std::optional<double> sortValue(const FileItem& item, const DeliverySpec& spec, Column column) {
+std::optional<double> sortValue(const FileItem& item, const DeliverySpec& spec, DamagePolicy damage,
+                                Column column) {
     const LoudnessResult* result = item.result();
     const auto value = [result](std::optional<double> LoudnessResult::*field) {
         return result ? result->*field : std::nullopt;
     };
     switch (column) {
     case Column::result:
-        return resultRank(item, spec);
+        return resultRank(item, spec, damage);
     // The difference is the rounded loudness minus one target for every row, so it sorts as the
     // loudness does.
     case Column::integrated:
@@ -60,15 +62,18 @@ std::optional<double> sortValue(const FileItem& item, const DeliverySpec& spec, 
 
 } // namespace
 
-bool matches(RowFilter filter, const FileItem& item, const DeliverySpec& spec) {
+bool matches(RowFilter filter, const FileItem& item, const DeliverySpec& spec,
+             DamagePolicy damage) {
     if (filter == RowFilter::all)
         return true;
+    if (filter == RowFilter::damaged)
+        return anyDamage(item.findings());
     if (std::holds_alternative<FileItem::Reading::Failed>(item.reading.value))
         return filter == RowFilter::withoutReading;
     const LoudnessResult* result = item.result();
     if (!result)
         return false;
-    switch (Verdict::make(*result, spec).status) {
+    switch (Verdict::make(*result, spec, item.findings(), damage).status) {
     case Status::pass:
         return filter == RowFilter::passing;
     case Status::fail:
@@ -88,6 +93,8 @@ QString showOnlyText(RowFilter filter, int count) {
         return "Show only the " + n + " failing " + files(count);
     case RowFilter::withoutReading:
         return "Show only the " + n + " " + files(count) + " without a reading";
+    case RowFilter::damaged:
+        return "Show only the " + n + " damaged " + files(count);
     case RowFilter::all:
         break;
     }
@@ -105,6 +112,8 @@ QString showingText(RowFilter filter, int shown, int total) {
     case RowFilter::withoutReading:
         return "Showing " + (shown == 0 ? QStringLiteral("none") : n) + of + " " + files(total) +
                " without a reading";
+    case RowFilter::damaged:
+        return "Showing " + n + " damaged " + files(shown) + of;
     case RowFilter::all:
         break;
     }
@@ -147,7 +156,8 @@ const FileItem& ResultsView::itemAt(const QModelIndex& source) const {
 }
 
 bool ResultsView::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
-    return matches(m_filter, m_model.items().at(std::size_t(sourceRow)), m_model.currentSpec());
+    return matches(m_filter, m_model.items().at(std::size_t(sourceRow)), m_model.currentSpec(),
+                   m_model.damagePolicy());
 }
 
 ResultsView::Comparison ResultsView::compare(const QModelIndex& left,
@@ -166,7 +176,9 @@ ResultsView::Comparison ResultsView::compare(const QModelIndex& left,
         return {0, m_nameOrder(x, y) ? -1 : m_nameOrder(y, x) ? 1 : 0};
     }
     const auto& spec = m_model.currentSpec();
-    const std::optional<double> x = sortValue(a, spec, column), y = sortValue(b, spec, column);
+    const DamagePolicy damage = m_model.damagePolicy();
+    const std::optional<double> x = sortValue(a, spec, damage, column),
+                                y = sortValue(b, spec, damage, column);
     if (!x || !y)
         return {int(!x) - int(!y), 0};
     return {0, *x < *y ? -1 : *y < *x ? 1 : 0};

@@ -8,11 +8,12 @@
 namespace tavrin::app {
 
 /// Which rows the table shows: all, or those the footer counts under one of its tallies.
-enum class RowFilter { all, passing, failing, withoutReading };
+enum class RowFilter { all, passing, failing, withoutReading, damaged };
 
-/// Whether the footer counts `item` under `filter` against `spec`. A row still to be measured
-/// is under no tally, only under `all`.
-bool matches(RowFilter filter, const FileItem& item, const DeliverySpec& spec);
+/// Whether the footer counts `item` under `filter` against `spec`, its damage judged by `damage`.
+/// A row still to be measured is under no tally, only under `all`; a damaged row is under
+/// `damaged` as well as under its verdict's.
+bool matches(RowFilter filter, const FileItem& item, const DeliverySpec& spec, DamagePolicy damage);
 /// What a tally's button does: "Show only the 6 failing files".
 QString showOnlyText(RowFilter filter, int count);
 /// What the bar over a filtered table says: "Showing 6 failing files of 30".

@@ -1,6 +1,7 @@
 #include "SettingsWindow.h"
 
 #include "AppTexts.h"
+#include "DamageTexts.h"
 #include "Paths.h"
 #include "Theme.h"
 #include "ToneLabel.h"
@@ -61,7 +62,7 @@ QGroupBox* section(const QString& title, QLayout* content) {
 SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* parent)
     : QWidget(parent, Qt::Window), m_model(model), m_settings(settings), m_tabs(new QTabWidget) {
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(560, 440);
+    setFixedSize(560, 530);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_tabs);
@@ -86,6 +87,7 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
     connect(&m_model, &AppModel::copyFormatChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::fixingChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::paperChanged, this, &SettingsWindow::showSettings);
+    connect(&m_model, &AppModel::damagePolicyChanged, this, &SettingsWindow::showSettings);
     showSettings();
     placeWindow();
 }
@@ -126,6 +128,17 @@ QWidget* SettingsWindow::makeGeneralTab() {
         "ITU-R BS.1770 measures a mono file as one channel. Some podcast tools count it as if it "
         "played from both speakers, which reads 3 dB louder. Leave this off unless your delivery "
         "spec says otherwise; changing it measures the list again.")));
+    auto* damage = new QFormLayout;
+    damage->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    m_damage = new QComboBox;
+    m_damage->addItems({DamageTexts::failsChoice(), DamageTexts::warnsChoice()});
+    connect(m_damage, &QComboBox::activated, this, [this](int index) {
+        m_model.setDamagePolicy(index == 1 ? DamagePolicy::warn : DamagePolicy::fail);
+    });
+    damage->addRow(DamageTexts::settingLabel(), m_damage);
+    measuring->addSpacing(6);
+    measuring->addLayout(damage);
+    measuring->addWidget(explanation(DamageTexts::settingExplanation()));
 
     auto* copies = new QVBoxLayout;
     auto* form = new QFormLayout;
@@ -182,9 +195,9 @@ QWidget* SettingsWindow::makePrivacyTab() {
                                      "Nothing is collected or sent anywhere.",
                                  Tone::primary, false));
     texts->addWidget(explanation(AppTexts::onlineUse() +
-                                     " Settings (the chosen preset, dual mono, where copies go, "
-                                     "where the windows and panels were left) are kept in the "
-                                     "app’s preferences.",
+                                     " Settings (the chosen preset, dual mono, how damage "
+                                     "counts, where copies go, where the windows and panels were "
+                                     "left) are kept in the app’s preferences.",
                                  Tone::secondary, false));
     texts->addWidget(explanation(AppTexts::measurementStatement()));
     auto* tab = new QWidget;
@@ -204,6 +217,7 @@ void SettingsWindow::showSettings() {
                                                              "are being written.")
                                             : QString());
     m_paper->setCurrentIndex(m_model.a4Paper() ? 1 : 0);
+    m_damage->setCurrentIndex(m_model.damagePolicy() == DamagePolicy::warn ? 1 : 0);
     const auto& folder = m_model.outputFolder();
     m_destination->setItemText(1, folder ? "In " + qs(Workflow::folderName(*folder))
                                          : QStringLiteral("In a folder…"));

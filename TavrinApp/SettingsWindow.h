@@ -13,7 +13,8 @@ class QTabWidget;
 
 namespace tavrin::app {
 
-/// The settings window: counting mono as dual mono and where fixed copies go (General), and what
+/// The settings window: counting mono as dual mono, whether damaged audio fails a file, and where
+/// fixed copies go (General), and what
 /// Tavrin does with the user's audio (Privacy). The controls only show and set the model's
 /// settings; the chosen tab and the window's place are remembered, and it opens over the middle
 /// of `parent` the first time. Esc and Ctrl+W close it.
@@ -26,6 +27,8 @@ public:
 
     QTabWidget* tabs() const { return m_tabs; }
     QCheckBox* dualMonoToggle() const { return m_dualMono; }
+    /// "Fails the file" or "Only warns", in the order of DamagePolicy.
+    QComboBox* damagePicker() const { return m_damage; }
     QComboBox* destinationPicker() const { return m_destination; }
     QComboBox* copyFormatPicker() const { return m_copyFormat; }
     /// The sentence under the fixed-copy settings, which says what a copy keeps.
@@ -51,6 +54,7 @@ private:
     QTabWidget* m_tabs;
     QComboBox* m_paper = nullptr;
     QCheckBox* m_dualMono = nullptr;
+    QComboBox* m_damage = nullptr;
     QComboBox* m_destination = nullptr;
     QComboBox* m_copyFormat = nullptr;
     QLabel* m_copiesText = nullptr;

@@ -2,6 +2,7 @@
 
 #include "AppFixture.h"
 #include "AppTests.h"
+#include "DamageTexts.h"
 #include "DamagedFiles.h"
 #include "FaultyMeasuring.h"
 #include "ResultsTableModel.h"
@@ -248,6 +249,10 @@ private slots:
             QCOMPARE(takeAlert(g.model),
                      alert(Workflow::nothingToFixTitle, "Every file with a reading passes EBU R "
                                                         "128; 1 file has none."));
+            // A file the tally fails for its damage alone is no gain's to fix.
+            QVERIFY(g.addAndMeasure({writeCutOffTone(g.path("cut.wav"), -23)}));
+            g.model.fixFiles();
+            QCOMPARE(takeAlert(g.model).second, DamageTexts::onlyDamageFails(1));
         }
         AppFixture f;
         QVERIFY(f.addAndMeasure({f.tone("passes.wav", -23), f.tone("quiet.wav", -30),
@@ -271,8 +276,10 @@ private slots:
         QVERIFY(f.model.fixing());
         f.model.fixFiles(); // a second Fix while the run goes on does nothing
         QVERIFY(f.settled());
-        QCOMPARE(takeAlert(f.model), alert(Workflow::fixedCopiesTitle,
-                                           Workflow::fixedCopiesMessage(1, 1, 1, std::nullopt)));
+        QCOMPARE(takeAlert(f.model),
+                 alert(Workflow::fixedCopiesTitle,
+                       Workflow::fixedCopiesMessage({.written = 1, .jobs = 1, .skipped = 1},
+                                                    std::nullopt)));
         const FileItem& fixed = f.model.items()[1];
         QVERIFY(done(fixed));
         QVERIFY(done(fixed)->copy == f.path("quiet (EBU R 128).wav"));
@@ -305,7 +312,7 @@ private slots:
         f.model.fixFiles();
         QVERIFY(f.settled());
         QCOMPARE(takeAlert(f.model).second,
-                 qs(Workflow::fixedCopiesMessage(0, 0, 0, std::nullopt, 1)));
+                 qs(Workflow::fixedCopiesMessage({.kept = 1}, std::nullopt)));
         QVERIFY(done(f.model.items()[0])->copy == f.path("quiet (EBU R 128).wav"));
         QVERIFY(!fs::exists(f.path("quiet (EBU R 128) 2.wav")));
     }
@@ -344,7 +351,8 @@ private slots:
         QVERIFY(copies("EBU R 128") == (std::set<std::string>{"a (EBU R 128)", "c (EBU R 128)",
                                                               "d (EBU R 128)", "e (EBU R 128)"}));
         QCOMPARE(takeAlert(f.model).second,
-                 qs(Workflow::fixedCopiesMessage(4, 4, 0, f.path("out"), 0, 1)));
+                 qs(Workflow::fixedCopiesMessage({.written = 4, .jobs = 4, .notStarted = 1},
+                                                 f.path("out"))));
         QVERIFY(!f.model.items().back().fixFor(DeliverySpec::ebuR128().id));
 
         // Stopped at once, or the list cleared mid-run: whatever the summary says is on disk.
@@ -356,14 +364,17 @@ private slots:
             QVERIFY(f.settled());
             const int written = static_cast<int>(copies(spec.shortName()).size());
             QCOMPARE(takeAlert(f.model).second,
-                     qs(Workflow::fixedCopiesMessage(written, written, 0, f.path("out"), 0,
-                                                     5 - written)));
+                     qs(Workflow::fixedCopiesMessage(
+                         {.written = written, .jobs = written, .notStarted = 5 - written},
+                         f.path("out"))));
             QVERIFY(written < 5);
         }
     }
 
-    /// A damaged file's warnings reach its row, its fixed copy's cell, the CSV and the PDF.
-    void warningsReachTheRowAndTheReports() {
+    /// Damaged files' findings reach their rows, the CSV and the PDF. While damage fails files,
+    /// Fix leaves a damaged one alone and says why; once damage only warns, it is fixed like any
+    /// other, as a copy of damaged audio.
+    void damageReachesTheRowsAndTheReports() {
         AppFixture f;
         writeFile(f.path("clipped-cut-off.wav"),
                   Wav{.data = pcm16({sine(997, 0, 1, 48000)}), .dataSize = 4 * 48000}.bytes());
@@ -371,9 +382,14 @@ private slots:
         writeZeroedFlac(f.path("zeroed.flac"));
         QVERIFY(f.addAndMeasure(
             {f.path("clipped-cut-off.wav"), f.path("corrupt.mp3"), f.path("zeroed.flac")}));
-        f.model.setSelection({f.model.items()[1].id});
+        const FileItem& mp3 = f.model.items()[1];
+        f.model.setSelection({mp3.id});
         f.model.fixFiles();
         QVERIFY(f.settled());
+        QCOMPARE(takeAlert(f.model),
+                 alert(Workflow::damagedNotFixedTitle, Workflow::damagedLeftMessage(1)));
+        QVERIFY(f.model.reportRows()[1].fix == Workflow::fixTextDamaged(mp3.findings()));
+
         const auto& spec = f.model.currentSpec();
         const std::string csv = Report::csv(f.model.reportRows(), spec);
         const auto pdf = Report::pdf(f.model.reportRows(), spec, "Report", "Tavrin", {});
@@ -383,18 +399,28 @@ private slots:
         QVERIFY(pdftotext.waitForFinished());
         const QString pdfText = QString::fromUtf8(pdftotext.readAll()).simplified();
         for (const FileItem& item : f.model.items()) {
-            QCOMPARE(item.warnings().size(), item.url.extension() == ".wav" ? 2u : 1u);
-            using Column = ResultsTableModel::Column;
-            const auto result = ResultsTableModel::cell(item, spec, Column::result);
+            QVERIFY(anyDamage(item.findings()));
+            QCOMPARE(f.model.verdict(item)->status, Verdict::Status::fail);
+            const auto result =
+                ResultsTableModel::cell(item, spec, DamagePolicy::fail, ResultsTableModel::result);
             QVERIFY(result.warningMark);
-            for (const std::string& warning : item.warnings()) {
-                QVERIFY(result.toolTip.contains(qs(warning)));
-                QVERIFY(csv.find(warning) != std::string::npos);
-                QVERIFY2(pdfText.contains(qs(warning)), warning.c_str());
+            for (const std::string& sentence : findingSentences(item.findings())) {
+                QVERIFY(result.toolTip.contains(qs(sentence)));
+                QVERIFY(csv.find(sentence) != std::string::npos);
+                QVERIFY2(pdfText.contains(qs(sentence)), sentence.c_str());
             }
         }
-        QVERIFY(
-            ResultsTableModel::cell(f.model.items()[1], spec, ResultsTableModel::fix).warningMark);
+
+        f.model.setDamagePolicy(DamagePolicy::warn);
+        QVERIFY(!mp3.fixFor(spec.id)); // the refusal no longer holds
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        QCOMPARE(takeAlert(f.model).second,
+                 qs(Workflow::fixedCopiesMessage({.written = 1, .jobs = 1, .ofDamaged = 1},
+                                                 std::nullopt)));
+        QVERIFY(f.model.reportRows()[1].fix->ends_with("; copy of damaged audio"));
+        QVERIFY(ResultsTableModel::cell(mp3, spec, DamagePolicy::warn, ResultsTableModel::fix)
+                    .warningMark);
     }
 
     void reportRowsAndSaving() {

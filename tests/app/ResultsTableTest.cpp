@@ -1,14 +1,19 @@
 #include "ResultsTable.h"
 
+#include "AppCommands.h"
 #include "AppFixture.h"
 #include "AppTests.h"
 #include "CellDelegate.h"
+#include "tavrin/Workflow.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
+#include <QToolTip>
 
 using namespace tavrin;
 using namespace tavrin::app;
@@ -56,14 +61,38 @@ FileItem fixed(const LoudnessResult& copy, std::optional<std::string> note = std
 
 const LoudnessResult loudCopy = reading(-21.9, -2.0);
 const LoudnessResult goodCopy = reading(-23.0, -4.1);
+const Finding cutOff = Findings::cutOff(6.9, 8);
+
+/// `item`, measured, cut off.
+FileItem damaged(FileItem item) {
+    std::get<Reading::Measured>(item.reading.value).findings = {cutOff};
+    return item;
+}
+
+/// A copy Tavrin made of "Episode 11.wav", in which it found nothing.
+FileItem copyOfCleanOriginal() {
+    FileItem item = measured(-23.0, -3.0);
+    Provenance& record = std::get<Reading::Measured>(item.reading.value).provenance.emplace();
+    record.original = "Episode 11.wav";
+    return item;
+}
 
 ResultsTableModel::Cell cellOf(const FileItem& item, Column column) {
-    return ResultsTableModel::cell(item, DeliverySpec::ebuR128(), column);
+    return ResultsTableModel::cell(item, DeliverySpec::ebuR128(), DamagePolicy::fail, column);
+}
+
+/// The context menu of `table` opened by a right-click at `at`, in the viewport.
+QMenu* contextMenuAt(ResultsTable& table, QPoint at) {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table.viewport(), &event);
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
 }
 
 /// The verdict's own sentence for a measured row.
 QString summary(const FileItem& item) {
-    return qs(Verdict::make(*item.result(), DeliverySpec::ebuR128()).summary());
+    return qs(
+        Verdict::make(*item.result(), DeliverySpec::ebuR128(), item.findings(), DamagePolicy::fail)
+            .summary());
 }
 
 } // namespace
@@ -143,6 +172,10 @@ private slots:
             << failingWith(FixState::Failed{"The disk is full."}) << Column::fix << "Not written"
             << Tone::caution << false << "The disk is full."
             << "Not written: The disk is full.";
+        const QString damage = "Fail: the audio is damaged (cut off at 0:01)";
+        QTest::addRow("damage fails")
+            << damaged(passing) << Column::result << "Fail" << Tone::fail << true
+            << damage + "\n\n" + qs(cutOff.text) << damage + ". Damage: " + qs(cutOff.text);
         QTest::addRow("already passes") << failingWith(FixState::AlreadyPasses{}) << Column::fix
                                         << "Already passes" << secondary << false << none << none;
     }
@@ -171,6 +204,9 @@ private slots:
         QCOMPARE(cell.caption, "WAV · 24-bit · 48 kHz · stereo · 2:05");
         QCOMPARE(cell.toolTip, "/audio/Episode 12.wav");
         QCOMPARE(cellOf(row({Reading::Waiting{}}), Column::file).caption, "");
+        // Said over the line naming a copy's original, when nothing was found in the original.
+        QCOMPARE(cellOf(copyOfCleanOriginal(), Column::file).captionToolTip,
+                 "No damage was found in the original.");
     }
 
     void viewFollowsMeasuringAndFixing() {
@@ -238,12 +274,7 @@ private slots:
         f.model.setSelection({id(3)});
         QCOMPARE(table.selectionModel()->selectedRows(), {table.model()->index(3, 0)});
 
-        const auto menuAt = [&](QPoint at) {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, at,
-                                    table.viewport()->mapToGlobal(at));
-            QApplication::sendEvent(table.viewport(), &event);
-            return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        };
+        const auto menuAt = [&](QPoint at) { return contextMenuAt(table, at); };
         f.model.setSelection({id(0), id(1), id(2)});
         QMenu* menu = menuAt(center(1));
         QVERIFY(menu);
@@ -251,7 +282,7 @@ private slots:
         menu->close();
         menu = menuAt(center(3)); // outside the selection: the clicked row alone
         QCOMPARE(menu->actions()[0]->text(), "Fix This File");
-        menu->actions()[4]->trigger(); // Remove from List
+        menu->actions()[5]->trigger(); // Remove from List
         menu->close();
         QCOMPARE(f.model.items().size(), 3u);
         QCOMPARE(f.model.selection().size(), 3);
@@ -292,10 +323,7 @@ private slots:
         const auto at = [&](int row) {
             return table.visualRect(table.model()->index(row, 0)).center();
         };
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at(0),
-                                table.viewport()->mapToGlobal(at(0)));
-        QApplication::sendEvent(table.viewport(), &event);
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QMenu* menu = contextMenuAt(table, at(0));
         QVERIFY(menu);
         QCOMPARE(menu->actions()[1]->text(), "Fix with Limiter");
         menu->actions()[1]->trigger();
@@ -332,6 +360,66 @@ private slots:
                                   (expected.limited ? "; " + cell.caption : QString()));
         }
         QCOMPARE(f.model.alert()->title, "Limited copies");
+    }
+
+    /// A damaged file fails, Fix leaves it alone with the reason, and Fix Anyway, chosen in its
+    /// context menu, writes a copy whose record carries the damage: listed, the copy names its
+    /// original and fails for the original's damage.
+    void damagedAudioIsFixedOnlyWhenAsked() {
+        AppFixture f;
+        ResultsTable table(f.model);
+        QMenuBar menuBar;
+        const AppCommands commands(f.model, &menuBar);
+        table.resize(1200, 400);
+        table.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&table));
+        QVERIFY(f.addAndMeasure({writeCutOffTone(f.path("Episode 12.wav"), -30)}));
+        const auto menuAt = [&](int row) {
+            return contextMenuAt(table, table.visualRect(table.model()->index(row, 0)).center());
+        };
+        const FileItem& original = f.model.items()[0];
+        QVERIFY(!commands.fixAnyway->isEnabled()); // nothing selected
+
+        QMenu* menu = menuAt(0);
+        QCOMPARE(menu->actions()[2]->text(), "Fix Anyway");
+        QVERIFY(menu->actions()[2]->isEnabled());
+        menu->actions()[0]->trigger(); // Fix This File
+        menu->close();
+        QVERIFY(f.settled());
+        QCOMPARE(f.model.alert()->title, qs(Workflow::damagedNotFixedTitle));
+        QCOMPARE(cellOf(original, Column::fix).toolTip,
+                 qs(Workflow::fixTextDamaged(original.findings())));
+        QVERIFY(commands.fixAnyway->isEnabled()); // the menu selected the row
+
+        menu = menuAt(0);
+        menu->actions()[2]->trigger();
+        menu->close();
+        QVERIFY(f.settled());
+        QCOMPARE(f.model.alert()->message,
+                 qs(Workflow::fixedCopiesMessage({.written = 1, .jobs = 1, .ofDamaged = 1},
+                                                 std::nullopt)));
+        QCOMPARE(cellOf(original, Column::fix).caption, "copy of damaged audio");
+        const auto copy = f.path("Episode 12 (EBU R 128).wav");
+        const auto provenance = Provenance::read(copy);
+        QVERIFY(provenance && anyDamage(provenance->findings));
+        const std::string damage = original.findings().front().text; // rows move as more come
+
+        QVERIFY(f.addAndMeasure({copy}));
+        const FileItem& listed = f.model.items()[1];
+        const auto verdict = f.model.verdict(listed);
+        QCOMPARE(verdict->status, Verdict::Status::fail);
+        QVERIFY(verdict->problems.front().starts_with("the original was damaged ("));
+        QVERIFY(cellOf(listed, Column::result).toolTip.contains("The original was damaged: "));
+        // Pointing at the line under the copy's name tells what was found in its original.
+        const QModelIndex name = table.model()->index(1, Column::file);
+        QCOMPARE(name.data(ResultsTableModel::CaptionRole).toString().left(22),
+                 "Copy of Episode 12.wav");
+        const QPoint line =
+            CellDelegate::layout(table.visualRect(name), cellOf(listed, Column::file), table.font())
+                .caption.center();
+        QHelpEvent hover(QEvent::ToolTip, line, table.viewport()->mapToGlobal(line));
+        QApplication::sendEvent(table.viewport(), &hover);
+        QCOMPARE(QToolTip::text(), "Found in the original:\n" + qs(damage));
     }
 };
 

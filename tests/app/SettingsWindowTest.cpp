@@ -2,10 +2,14 @@
 
 #include "AppFixture.h"
 #include "AppTests.h"
+#include "PresetFooter.h"
+#include "ResultsTableModel.h"
+#include "TallyButton.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 
 using namespace tavrin;
@@ -81,6 +85,32 @@ private slots:
         const auto row = f.model.reportRows().front();
         QVERIFY(row.fix && row.fix->starts_with("quiet (EBU R 128).mp3: "));
         QVERIFY(row.fix->ends_with("; MP3 128 kbps"));
+    }
+
+    /// The choice, made with the keyboard, judges the list again at once and is kept.
+    void damagedAudioFailsUnlessItOnlyWarns() {
+        AppFixture f;
+        QVERIFY(f.addAndMeasure({writeCutOffTone(f.path("cut.wav"), -23)}));
+        const PresetFooter footer(f.model);
+        const ResultsTableModel table(f.model);
+        const auto shown = [&] {
+            return QStringList{table.index(0, ResultsTableModel::result).data().toString(),
+                               footer.passTally()->text(), footer.failTally()->text(),
+                               footer.damagedTally()->text()};
+        };
+        QCOMPARE(shown(), (QStringList{"Fail", "0 pass", "1 fail", "1 damaged"}));
+        SettingsWindow window(f.model, &f.settings);
+        window.show();
+        QComboBox* picker = window.damagePicker();
+        QCOMPARE(picker->currentText(), "Fails the file");
+        QSignalSpy judged(&table, &QAbstractItemModel::dataChanged); // views redraw every row
+        picker->setFocus();
+        QTest::keyClick(picker, Qt::Key_Down);
+        QCOMPARE(judged.size(), 1);
+        QCOMPARE(picker->currentText(), "Only warns");
+        QCOMPARE(shown(), (QStringList{"Pass", "1 pass", "0 fail", "1 damaged"}));
+        QCOMPARE(f.settings.value("damagedAudio").toString(), "warns");
+        QVERIFY(AppModel(f.desktop, &f.settings, 2).damagePolicy() == DamagePolicy::warn);
     }
 
     void dualMonoToggle() {

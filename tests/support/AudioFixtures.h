@@ -83,8 +83,8 @@ inline std::string failure(const std::function<void()>& work, AudioFileError::Ki
 }
 
 /// What measuring `path` as the programs do ends in: the reader's sentence, or "Reading: " with the
-/// format and the duration in seconds, then any warnings after "; ". A reading must hold no number
-/// that is not finite, and no fault of Tavrin's own may show.
+/// format and the duration in seconds, then the sentence of each finding after "; ". A reading must
+/// hold no number that is not finite, and no fault of Tavrin's own may show.
 inline std::string outcome(const fs::path& path) {
     const Workflow::Reading reading = Workflow::measure(path, false);
     if (!reading.result) {

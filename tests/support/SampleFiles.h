@@ -28,6 +28,14 @@ inline std::filesystem::path writeTone(const std::filesystem::path& path, double
     return path;
 }
 
+/// A stereo tone at `dBFS` whose header declares 8 s of audio but which ends after 1.1 s: cut off,
+/// as an interrupted copy leaves a file.
+inline std::filesystem::path writeCutOffTone(const std::filesystem::path& path, double dBFS) {
+    const auto tone = replicate(sine(997, dBFS, 1.1, 48000), 2);
+    writeFile(path, Wav{.channels = 2, .data = pcm16(tone), .dataSize = 8 * 48000 * 4}.bytes());
+    return path;
+}
+
 /// Digital silence: measured, but no reading.
 inline void writeSilence(const std::filesystem::path& path, double seconds = 2) {
     writeFile(path,

@@ -25,10 +25,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -38,6 +41,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -274,6 +278,54 @@ int main(int argc, char** argv) {
     model.setSpecID(DeliverySpec::youtube().id);
     shoot("list-caution", window);
     model.setSpecID(DeliverySpec::applePodcasts().id);
+
+    // Damaged audio: the cut-off promo fails for its damage, said over its Result cell; the damaged
+    // upload's menu offers Fix Anyway, and its copy, listed, names its original.
+    model.setSelection({});
+    ResultsTable& table = *window.table();
+    const auto cellOf = [&](const std::string& start, int column) {
+        const QModelIndex index =
+            table.model()->index(table.view().rowOf(*rowsNamed(start).begin()), column);
+        table.scrollTo(index);
+        return table.visualRect(index);
+    };
+    const auto pointAt = [&](QPoint at) {
+        QHelpEvent tip(QEvent::ToolTip, at, table.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table.viewport(), &tip);
+        waitUntil([] { return QToolTip::isVisible(); }, 2000);
+    };
+    // Near the foot of the caution mark after "Fail", so the tip leaves the row itself in view.
+    const QRect verdict = cellOf("Promo – Cut Off", ResultsTableModel::result);
+    pointAt({verdict.left() + 68, verdict.bottom() - 2});
+    shoot("list-damaged", window, true);
+    QToolTip::hideText();
+    // A right-click selects the row, which opens the graph under the table, then its menu.
+    const QPoint pressed = cellOf("Promo – Damaged", ResultsTableModel::file).center();
+    QMouseEvent press(QEvent::MouseButtonPress, pressed, table.viewport()->mapToGlobal(pressed),
+                      Qt::RightButton, Qt::RightButton, {});
+    QApplication::sendEvent(table.viewport(), &press);
+    waitUntil([] { return false; }, 300);
+    const QPoint damagedRow = cellOf("Promo – Damaged", ResultsTableModel::file).center();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, damagedRow,
+                                 table.viewport()->mapToGlobal(damagedRow));
+    QApplication::sendEvent(table.viewport(), &rightClick);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    waitUntil([&] { return menu && menu->isVisible(); });
+    shoot("context-menu", window, true);
+    for (QAction* action : menu ? menu->actions() : QList<QAction*>{})
+        if (action->text() == "Fix Anyway")
+            action->trigger();
+    menu->close();
+    waitUntil([&] { return !model.fixing() && window.alertBox(); });
+    shoot("alert-fix-anyway", window, true);
+    model.dismissAlert();
+    model.addFiles({file("Promo – Damaged Upload (Apple Podcasts).wav")});
+    waitUntil([&] { return !model.adding() && !model.isBusy(); });
+    const QRect copyName = cellOf("Promo – Damaged Upload (", ResultsTableModel::file);
+    pointAt({copyName.left() + 40, copyName.bottom() - 10}); // the line naming its original
+    shoot("list-copy", window, true);
+    QToolTip::hideText();
+    model.setSelection({});
     // At its smallest the window still shows every column, each narrower.
     const QSize roomy = window.size();
     window.resize(window.minimumSize());
