@@ -134,7 +134,7 @@ void AppModel::enlistInFixRun(int row) {
         queueCopy(row, gain->gain, gain->note, false);
     } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
         ++run.refused;
-        setFix(row, run.spec.id, State{State::Refused{refused->message}});
+        setFix(row, run.spec.id, State{State::Refused{refused->text(FixPlan::limiterInApp)}});
     } else {
         setFix(row, run.spec.id, State{State::AlreadyPasses{}});
     }

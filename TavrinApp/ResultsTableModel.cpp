@@ -208,7 +208,7 @@ Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec, bool le
                                     : QStringLiteral("A fix would apply this gain and write a new "
                                                      "file; the original stays as it is.");
     else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value))
-        cell.toolTip = qs(refused->message);
+        cell.toolTip = qs(refused->text(FixPlan::limiterInApp));
     return cell;
 }
 
