@@ -173,12 +173,14 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
         auto task = [&](std::size_t i) {
             if (i == 0)
                 next = buffers.read(1 - current);
-            else
+            else if (i <= parts)
                 meter.processPart(i - 1, buffers.channels(current), frames);
+            else
+                integrity.scanSilence(buffers.channels(current), frames);
         };
         // Helpers join full chunks only: waking them costs more than a short file's meter.
-        ParallelTasks::run(parts + 1, task, running.alone() && frames == fullChunk);
-        integrity.scan(buffers.channels(current), frames, meter.bufferPeaks());
+        ParallelTasks::run(parts + 2, task, running.alone() && frames == fullChunk);
+        integrity.scanHeld(buffers.channels(current), frames, meter.bufferPeaks());
         meter.commit(frames);
         metered(frames);
         if ((frames = next) > 0)

@@ -9,8 +9,12 @@ IntegrityScan::IntegrityScan(std::size_t channels, double sampleRate)
     : m_rate(sampleRate), m_millisecond(std::max<std::int64_t>(std::llround(sampleRate / 1000), 1)),
       m_longestGap(std::llround(sampleRate / 10)), m_channels(channels) {}
 
-void IntegrityScan::scan(const double* const* channels, std::size_t frames,
-                         const std::vector<double>& peaks) {
+void IntegrityScan::scanSilence(const double* const* channels, std::size_t frames) {
+    scanDropouts(channels, frames);
+}
+
+void IntegrityScan::scanHeld(const double* const* channels, std::size_t frames,
+                             const std::vector<double>& peaks) {
     for (std::size_t c = 0; c < m_channels.size(); ++c) {
         Channel& channel = m_channels[c];
         // Most chunks never come near full scale: nothing in them can be held there.
@@ -19,7 +23,6 @@ void IntegrityScan::scan(const double* const* channels, std::size_t frames,
         else
             endRun(channel, m_seen);
     }
-    scanDropouts(channels, frames);
     m_seen += static_cast<std::int64_t>(frames);
 }
 

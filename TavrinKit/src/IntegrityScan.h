@@ -27,9 +27,12 @@ public:
 
     IntegrityScan(std::size_t channels, double sampleRate);
 
-    /// The next `frames` frames, one pointer per channel, with at least each channel's largest
-    /// magnitude among them.
-    void scan(const double* const* channels, std::size_t frames, const std::vector<double>& peaks);
+    /// The next `frames` frames, one pointer per channel: first their drop-outs, which may run
+    /// while the meter takes their peaks; then, with at least each channel's largest magnitude
+    /// among them, their held samples, which ends the chunk.
+    void scanSilence(const double* const* channels, std::size_t frames);
+    void scanHeld(const double* const* channels, std::size_t frames,
+                  const std::vector<double>& peaks);
 
     /// What was found, in order of the kinds, given the sum of each channel's samples; call once
     /// after the last chunk.

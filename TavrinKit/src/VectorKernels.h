@@ -11,7 +11,7 @@ struct KernelTable {
     void (*floatToDouble)(const float*, double*, std::size_t);
     bool (*allFinite)(const float*, std::size_t);
     void (*kWeightedEnergy)(const KWeightingFilter&, double*, const double* const*, std::size_t,
-                            std::size_t, double*);
+                            std::size_t, double*, bool);
     PeakScan (*scanPeaks)(const double*, std::size_t, const double*, const PeakBounds&, double,
                           double);
     void (*scale)(float*, std::size_t, float);

@@ -131,9 +131,9 @@ KWeightingFilter kWeightingFilter(const Biquad& shelf, const Biquad& highPass) {
 }
 
 void kWeightedEnergy(const KWeightingFilter& filter, double* state, const double* const* in,
-                     std::size_t lanes, std::size_t n, double* sums) {
+                     std::size_t lanes, std::size_t n, double* sums, bool products) {
     TAVRIN_EXPECTS(lanes == 1 || lanes == 2);
-    kernels().kWeightedEnergy(filter, state, in, lanes, n, sums);
+    kernels().kWeightedEnergy(filter, state, in, lanes, n, sums, products);
 }
 
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const PeakBounds& bounds,

@@ -212,7 +212,7 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
             double state[16] = {}, energy[3] = {}, sums[3];
             for (const auto& [from, to] : {std::pair{std::size_t(0), n / 3}, std::pair{n / 3, n}}) {
                 const double* in[2] = {x.data() + from, reversed.data() + from};
-                VectorOps::kWeightedEnergy(filter, state, in, lanes, to - from, sums);
+                VectorOps::kWeightedEnergy(filter, state, in, lanes, to - from, sums, true);
                 for (std::size_t j = 0; j < lanes + (lanes == 2); ++j)
                     energy[j] += sums[j];
             }

@@ -64,7 +64,8 @@ public:
     [[nodiscard]] Timeline takeTimeline() { return std::move(m_timeline); }
 
     /// The K-weighted energies of the first two channels, and the sum of their products, over
-    /// everything metered: what the pair's correlation and its mono fold-down follow from.
+    /// every fourth 10 ms step metered: what the pair's correlation and its mono fold-down follow
+    /// from.
     struct PairEnergy {
         double left = 0;
         double right = 0;

@@ -65,11 +65,11 @@ struct KWeightingFilter {
 KWeightingFilter kWeightingFilter(const Biquad& shelf, const Biquad& highPass);
 
 /// K-weights n samples of `lanes` (1 or 2) channels at once, in[j] pointing at channel j's, and
-/// sets sums[j] to the sum of squares of channel j's filtered samples; with two lanes, sums[2] to
-/// the sum of the products of their filtered samples. `state` holds eight doubles per lane carried
-/// from one call to the next, all zero at the start of a stream.
+/// sets sums[j] to the sum of squares of channel j's filtered samples; with two lanes and
+/// `products`, sums[2] to the sum of the products of their filtered samples. `state` holds eight
+/// doubles per lane carried from one call to the next, all zero at the start of a stream.
 void kWeightedEnergy(const KWeightingFilter& filter, double* state, const double* const* in,
-                     std::size_t lanes, std::size_t n, double* sums);
+                     std::size_t lanes, std::size_t n, double* sums, bool products = false);
 
 /// What one pass of the true-peak detector finds.
 struct PeakScan {
