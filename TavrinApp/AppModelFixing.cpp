@@ -343,7 +343,7 @@ QString AppModel::nothingToFixMessage(const FixRun& run) const {
         withoutReading += status == Verdict::Status::unmeasurable;
     }
     if (failingOnDamage > 0)
-        return DamageTexts::onlyDamageFails(failingOnDamage);
+        return qs(Workflow::onlyDamageFailsMessage(failingOnDamage));
     return qs(Workflow::nothingToFixMessage(run.spec, run.fromSelection, passing, withoutReading));
 }
 

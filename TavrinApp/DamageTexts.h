@@ -37,16 +37,6 @@ inline QString planLeftAlone() {
                           "would apply this gain to a new file.");
 }
 
-/// Why nothing was fixed when the only failures in scope are `count` files failing on damage
-/// alone, which no gain mends.
-inline QString onlyDamageFails(int count) {
-    return count == 1 ? QStringLiteral("The only failing file fails because its audio is "
-                                       "damaged, which gain can’t mend; fix it at the source.")
-                      : QString::number(count) +
-                            " files fail only because their audio is damaged, which gain can’t "
-                            "mend; fix them at the source.";
-}
-
 /// The setting: its label, its two choices in the order of DamagePolicy, and what it means.
 inline QString settingLabel() {
     return QStringLiteral("Damaged audio");

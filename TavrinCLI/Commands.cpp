@@ -238,8 +238,17 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
     return fixes;
 }
 
-/// Why there was nothing to fix, in step with the tally: no file failed.
-std::string nothingToFixSummary(const Measured& measured, const DeliverySpec& spec) {
+/// Why there was nothing to fix, in step with the tally: no file failed, or failed only for its
+/// damage.
+std::string nothingToFixSummary(const Measured& measured, const DeliverySpec& spec,
+                                DamagePolicy damage) {
+    const auto damaged =
+        static_cast<int>(std::ranges::count_if(measured.readings, [&](const Reading& r) {
+            return damage == DamagePolicy::fail && r.result && anyDamage(r.findings);
+        }));
+    if (damaged > 0)
+        return std::string(Workflow::nothingToFixTitle) + ": " +
+               Workflow::onlyDamageFailsMessage(damaged);
     const auto passing =
         static_cast<int>(std::ranges::count_if(measured.readings, [&](const Reading& r) {
             return r.result && Verdict::make(*r.result, spec).status == Verdict::Status::pass;
@@ -262,7 +271,7 @@ std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fix
         counts.damaged += fix.damaged.has_value();
     }
     if (candidates == 0)
-        return nothingToFixSummary(measured, spec);
+        return nothingToFixSummary(measured, spec, options.damage);
     // With the limiter, a file gain alone can't fix that gets no copy is one it refused.
     const int refused = candidates - counts.jobs - counts.damaged;
     if (counts.jobs == 0 && refused == 0)

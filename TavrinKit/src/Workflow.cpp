@@ -220,6 +220,14 @@ std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection, in
            (withoutReading == 1 ? " file has none." : " files have none.");
 }
 
+std::string onlyDamageFailsMessage(int count) {
+    return count == 1 ? "The only failing file fails because its audio is damaged, which gain "
+                        "can’t mend; fix it at the source."
+                      : std::to_string(count) +
+                            " files fail only because their audio is damaged, which gain can’t "
+                            "mend; fix them at the source.";
+}
+
 std::string cantFixMessage(const DeliverySpec& spec) {
     return "Reaching " + spec.name + "’s target would push the true peak over " +
            Fmt::number(spec.maxTruePeak, false) +

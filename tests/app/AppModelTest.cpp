@@ -252,7 +252,7 @@ private slots:
             // A file the tally fails for its damage alone is no gain's to fix.
             QVERIFY(g.addAndMeasure({writeCutOffTone(g.path("cut.wav"), -23)}));
             g.model.fixFiles();
-            QCOMPARE(takeAlert(g.model).second, DamageTexts::onlyDamageFails(1));
+            QCOMPARE(takeAlert(g.model).second, qs(Workflow::onlyDamageFailsMessage(1)));
         }
         AppFixture f;
         QVERIFY(f.addAndMeasure({f.tone("passes.wav", -23), f.tone("quiet.wav", -30),

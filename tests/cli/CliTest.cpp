@@ -381,6 +381,12 @@ TEST(Cli, JsonLinesSayEverythingAScriptNeeds) {
     EXPECT_EQ(
         Json::parse(run({"check", "--json", "--damage", "warn", copy.string()}).out)["status"],
         "pass");
+    const Outcome again = run({"fix", copy.string()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.out.ends_with("Nothing to fix: The only failing file fails because its "
+                                    "audio is damaged, which gain can’t mend; fix it at the "
+                                    "source.\n"))
+        << again.out;
 }
 
 // One value per 100 ms step in each series, null before the first full window; the key is there

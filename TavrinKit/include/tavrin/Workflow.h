@@ -121,6 +121,9 @@ inline constexpr std::string_view internalReportError =
 /// tally ("No file has a reading.").
 std::string nothingToFixMessage(const DeliverySpec& spec, bool fromSelection, int passing,
                                 int withoutReading);
+/// Why nothing was fixed when the only failing files, `count` of them, fail for their damage
+/// alone, which no gain mends.
+std::string onlyDamageFailsMessage(int count);
 /// Every candidate was refused: they need a limiter before gain can reach the target.
 std::string cantFixMessage(const DeliverySpec& spec);
 /// How a folder is named in a sentence: its last name, or the whole path for a root such as "/".
