@@ -256,6 +256,7 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
     }
     if (!removed)
         return;
+    forgetTimelines(ids);
     m_firstMaybeWaiting = 0;
     setSelection(m_selection - ids);
     if (m_fixRun)
@@ -274,6 +275,7 @@ void AppModel::clearList() {
     m_searchNotice.reset();
     stopFixing();
     stopMeasuring();
+    forgetTimelines({});
     if (!m_items.empty()) {
         emit itemsAboutToBeRemoved(0, static_cast<int>(m_items.size()) - 1);
         m_items.clear();

@@ -184,8 +184,9 @@ public:
     /// used last. Otherwise, for a measured row, measures it again off the GUI thread and says
     /// `timelineReady` once it can be had.
     std::shared_ptr<const Timeline> timeline(const QUuid& id);
-    /// Whether the row is being measured again for its timeline.
-    bool measuringTimeline(const QUuid& id) const { return m_timelinesMeasuring.contains(id); }
+    /// Whether the row is being measured again for its timeline. Only the row asked for last is:
+    /// asking for another stops it, and so does removing it.
+    bool measuringTimeline(const QUuid& id) const { return m_timelineRequests.contains(id); }
     /// The timelines kept in all, in bytes: beyond it, those used longest ago are dropped.
     static constexpr std::size_t timelineBudget = std::size_t{100} << 20;
     /// Opens a web page (help, a preset's source); when nothing can, the notice says so.
@@ -274,6 +275,9 @@ private:
     /// Keeps the row's new timeline as the one used last, dropping the oldest beyond the budget.
     void keepTimeline(const QUuid& id);
     void dropOldestTimeline();
+    /// Stops measuring the rows `ids` (all rows when empty) for their timelines, and lets go of
+    /// the timelines kept for them: they are leaving the list.
+    void forgetTimelines(const QSet<QUuid>& ids);
     /// Measures a measured row again, for its timeline alone.
     void measureTimeline(const FileItem& item);
 
@@ -326,7 +330,8 @@ private:
     QHash<QUuid, KeptTimeline> m_keptTimelines; ///< by row
     std::size_t m_keptTimelineBytes = 0;        ///< of all in `m_keptTimelines`
     std::uint64_t m_timelineUses = 0;           ///< counts every use, for the order of dropping
-    QSet<QUuid> m_timelinesMeasuring;           ///< rows measured again for their timeline
+    /// Rows measured again for their timeline, each with the flag that stops it.
+    QHash<QUuid, std::shared_ptr<std::atomic<bool>>> m_timelineRequests;
     QSet<QUuid> m_timelinesMissing; ///< measured again, but no longer as the row says: not retried
     /// Set when the model goes, to stop measuring for a timeline.
     std::shared_ptr<std::atomic<bool>> m_timelineStop = std::make_shared<std::atomic<bool>>(false);

@@ -59,22 +59,46 @@ std::shared_ptr<const Timeline> AppModel::timeline(const QUuid& id) {
     return nullptr;
 }
 
+void AppModel::forgetTimelines(const QSet<QUuid>& ids) {
+    for (auto request = m_timelineRequests.begin(); request != m_timelineRequests.end();)
+        if (ids.isEmpty() || ids.contains(request.key())) {
+            request.value()->store(true);
+            request = m_timelineRequests.erase(request);
+        } else {
+            ++request;
+        }
+    for (auto kept = m_keptTimelines.begin(); kept != m_keptTimelines.end();)
+        if (ids.isEmpty() || ids.contains(kept.key())) {
+            m_keptTimelineBytes -= kept->bytes;
+            kept = m_keptTimelines.erase(kept);
+        } else {
+            ++kept;
+        }
+}
+
 void AppModel::measureTimeline(const FileItem& item) {
-    if (m_timelinesMeasuring.contains(item.id))
+    if (m_timelineRequests.contains(item.id))
         return;
-    m_timelinesMeasuring.insert(item.id);
+    // Only the row asked for last is wanted: the one before stops at its next chunk, and those
+    // queued behind it end at once, so the newest starts next.
+    for (const auto& earlier : std::as_const(m_timelineRequests))
+        earlier->store(true);
+    m_timelineRequests.clear();
+    const auto request = std::make_shared<std::atomic<bool>>(false);
+    m_timelineRequests.insert(item.id, request);
     runThen(
         m_timelinePool, this,
-        [url = item.url, dualMono = m_dualMono, stop = m_timelineStop]() {
+        [url = item.url, dualMono = m_dualMono, stop = m_timelineStop, request]() {
             try {
                 return std::optional(Workflow::measure(
-                    url, dualMono, {}, [&stop] { return stop->load(); }, true));
+                    url, dualMono, {}, [&] { return stop->load() || request->load(); }, true));
             } catch (const Cancelled&) {
                 return std::optional<Workflow::Reading>();
             }
         },
-        [this, id = item.id](std::optional<Workflow::Reading> reading) {
-            m_timelinesMeasuring.remove(id);
+        [this, id = item.id, request](std::optional<Workflow::Reading> reading) {
+            if (m_timelineRequests.value(id) == request)
+                m_timelineRequests.remove(id);
             const int row = indexOf(id);
             if (!reading || row < 0)
                 return;

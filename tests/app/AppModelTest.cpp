@@ -317,6 +317,21 @@ private slots:
         QVERIFY(!fs::exists(f.path("quiet (EBU R 128) 2.wav")));
     }
 
+    /// Only the row asked for last is measured again for its timeline: moving on stops the one
+    /// before, removing the row stops its own, and a row asked for again is measured anew.
+    void onlyTheLastTimelineAskedForIsMeasured() {
+        AppFixture f;
+        QVERIFY(f.addAndMeasure({f.tone("a.wav", -20, 20), f.tone("b.wav", -20, 20)}));
+        const QUuid a = f.model.items()[0].id, b = f.model.items()[1].id;
+        QVERIFY(!f.model.timeline(a) && f.model.measuringTimeline(a));
+        QVERIFY(!f.model.timeline(b) && f.model.measuringTimeline(b));
+        QVERIFY(!f.model.measuringTimeline(a));
+        f.model.removeItems({b});
+        QVERIFY(!f.model.measuringTimeline(b));
+        f.model.timeline(a);
+        QTRY_VERIFY(f.model.timeline(a) != nullptr);
+    }
+
     /// The run takes what was asked for at the click, rows measured meanwhile included; rows
     /// removed, cleared or stopped before their copy starts get none, and the summary counts
     /// exactly the copies on disk.
