@@ -242,6 +242,8 @@ void AppModel::applyCopyResult(std::optional<CopyResult> result) {
                    std::get_if<Workflow::CopyOutcome::Written>(&result->outcome.value)) {
         ++(result->kept ? run.kept : run.written);
         run.ofDamaged += copy->ofDamaged && !result->kept;
+        run.stillFailing +=
+            !result->kept && Verdict::make(copy->result, run.spec).status != Verdict::Status::pass;
         state = State{State::Done{copy->copy, copy->result, job.note, copy->limiting,
                                   copy->encoding, copy->ofDamaged}};
     } else if (const auto* refused =

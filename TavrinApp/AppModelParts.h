@@ -89,8 +89,9 @@ struct AppModel::FixRun {
     int failed = 0;
     int refused = 0;
     int notStarted = 0;
-    int damaged = 0;   ///< left alone for their damage
-    int ofDamaged = 0; ///< copies written of damaged audio
+    int damaged = 0;      ///< left alone for their damage
+    int ofDamaged = 0;    ///< copies written of damaged audio
+    int stillFailing = 0; ///< copies written that still fail
     std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
 
     /// What became of the run's candidates, for its summary.
@@ -101,7 +102,8 @@ struct AppModel::FixRun {
                 .kept = kept,
                 .notStarted = notStarted,
                 .damaged = damaged,
-                .ofDamaged = ofDamaged};
+                .ofDamaged = ofDamaged,
+                .stillFailing = stillFailing};
     }
 };
 

@@ -12,11 +12,11 @@ constexpr auto exportFolderKey = "exportFolder";
 
 /// What the reports' Fix column says of a fix state; nothing while it is queued or being written,
 /// or when the row already passed.
-std::optional<std::string> reportFixText(const FileItem::FixState& fix) {
+std::optional<std::string> reportFixText(const FileItem::FixState& fix, const DeliverySpec& spec) {
     using State = FileItem::FixState;
     if (const auto* done = std::get_if<State::Done>(&fix.value))
         return Workflow::fixTextWritten(
-            {done->copy, done->result, done->limiting, done->encoding, done->ofDamaged});
+            {done->copy, done->result, done->limiting, done->encoding, done->ofDamaged}, spec);
     if (const auto* failed = std::get_if<State::Failed>(&fix.value))
         return Workflow::fixTextFailed(failed->message);
     const auto* refused = std::get_if<State::Refused>(&fix.value);
@@ -43,7 +43,8 @@ std::vector<ReportRow> AppModel::reportRows() const {
         if (const auto* failed = std::get_if<FileItem::Reading::Failed>(&item.reading.value))
             error = failed->message;
         const auto* fix = item.fixFor(m_specID);
-        std::optional<std::string> fixText = fix ? reportFixText(*fix) : std::nullopt;
+        std::optional<std::string> fixText =
+            fix ? reportFixText(*fix, currentSpec()) : std::nullopt;
         const LoudnessResult* result = item.result();
         rows.push_back(Workflow::reportRow(
             item.url, item.format, result ? std::optional(*result) : std::nullopt, std::move(error),

@@ -268,6 +268,8 @@ std::string fixSummary(const Measured& measured, const std::vector<FileFix>& fix
         counts.jobs += fix.copy.has_value();
         counts.written += fix.written() != nullptr;
         counts.ofDamaged += fix.written() && fix.written()->ofDamaged;
+        counts.stillFailing += fix.written() && Verdict::make(fix.written()->result, spec).status !=
+                                                    Verdict::Status::pass;
         counts.damaged += fix.damaged.has_value();
     }
     if (candidates == 0)
@@ -326,7 +328,7 @@ void showOutcomes(const Measured& measured, const std::vector<FileFix>& fixes,
         printer.printHeader(context.out);
         for (std::size_t i = 0; i < fixes.size(); ++i)
             printer.printRow(context.out, measured.files[i], measured.readings[i],
-                             fixes[i].text().value_or(""), copyNote(fixes[i], spec));
+                             fixes[i].text(spec).value_or(""), copyNote(fixes[i], spec));
     }
     context.notes(options) << fixSummary(measured, fixes, spec, options) << "\n";
 }
@@ -367,7 +369,7 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     std::vector<bool> passing; // the original or its copy passes
     bool copyFailed = false;
     for (std::size_t i = 0; i < fixes.size(); ++i) {
-        fixTexts.push_back(fixes[i].text());
+        fixTexts.push_back(fixes[i].text(spec));
         passing.push_back(
             passes(measured.readings[i], spec, options.damage) ||
             (fixes[i].written() && copyPasses(*fixes[i].written(), spec, options.damage)));

@@ -99,9 +99,9 @@ const Workflow::CopyOutcome::Written* FileFix::written() const {
     return copy ? std::get_if<Workflow::CopyOutcome::Written>(&copy->value) : nullptr;
 }
 
-std::optional<std::string> FileFix::text() const {
+std::optional<std::string> FileFix::text(const DeliverySpec& spec) const {
     if (written())
-        return Workflow::fixTextWritten(*written());
+        return Workflow::fixTextWritten(*written(), spec);
     if (copy)
         return Workflow::fixTextFailed(
             std::get<Workflow::CopyOutcome::Failed>(copy->value).message);

@@ -26,8 +26,9 @@ struct FileFix {
     const Workflow::CopyOutcome::Written* written() const;
     /// A copy was to be written and could not be.
     bool copyFailed() const { return copy && !written(); }
-    /// The reports' Fix column for this file, as the app fills it; absent when there is no fix.
-    std::optional<std::string> text() const;
+    /// The reports' Fix column for this file against `spec`, as the app fills it; absent when
+    /// there is no fix.
+    std::optional<std::string> text(const DeliverySpec& spec) const;
 };
 
 /// The results table for people: a header, then one line per file as it is added, with the

@@ -1,5 +1,6 @@
 #include "tavrin/Workflow.h"
 
+#include "Joined.h"
 #include "WaveHeader.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/Fmt.h"
@@ -242,11 +243,16 @@ std::string folderName(const std::filesystem::path& folder) {
 
 std::string fixedCopiesMessage(const FixRunCounts& counts,
                                const std::optional<std::filesystem::path>& outputFolder) {
-    const auto& [written, jobs, skipped, kept, notStarted, damaged, ofDamaged] = counts;
+    const auto& [written, jobs, skipped, kept, notStarted, damaged, ofDamaged, stillFailing] =
+        counts;
     std::string message =
         std::to_string(written) + (written == 1 ? " copy" : " copies") + " written " +
         (outputFolder ? "to " + folderName(*outputFolder) : std::string("next to the originals")) +
         ", each measured again.";
+    if (stillFailing >= 1)
+        message += " " + std::to_string(stillFailing) +
+                   (stillFailing == 1 ? " of them still fails; the Fix column says why."
+                                      : " of them still fail; the Fix column says why.");
     if (ofDamaged >= 1)
         message +=
             " " + std::to_string(ofDamaged) +
@@ -596,6 +602,14 @@ std::string fixTextWritten(const CopyOutcome::Written& written) {
         text += "; " + written.encoding->name;
     if (written.ofDamaged)
         text += "; copy of damaged audio";
+    return text;
+}
+
+std::string fixTextWritten(const CopyOutcome::Written& written, const DeliverySpec& spec) {
+    const Verdict verdict = Verdict::make(written.result, spec);
+    std::string text = fixTextWritten(written);
+    if (verdict.status != Verdict::Status::pass)
+        text += "; still fails: " + joined(verdict.problems, "; ");
     return text;
 }
 

@@ -48,6 +48,10 @@ TEST(Workflow, ReportFixTexts) {
     EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy}), "a.wav: — LUFS, +0.3 dBTP");
     EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy, Limiter::Summary{9.6, 4.24, 1.26}}),
               "a.wav: — LUFS, +0.3 dBTP; limited by up to 4.2 dB for 1.3 s");
+    // A copy kept though it still fails says so, as the table marks it.
+    copy.integrated = -13.6;
+    EXPECT_EQ(Workflow::fixTextWritten({"/x/a.wav", copy}, DeliverySpec::spotify()),
+              "a.wav: −13.6 LUFS, +0.3 dBTP; still fails: true peak +0.3 dBTP is over −2.0 dBTP");
     EXPECT_EQ(Workflow::fixTextFailed("Disk full."), "Not written: Disk full.");
 }
 

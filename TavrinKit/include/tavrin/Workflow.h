@@ -130,13 +130,14 @@ std::string cantFixMessage(const DeliverySpec& spec);
 std::string folderName(const std::filesystem::path& folder);
 /// What became of the candidates of a fix run.
 struct FixRunCounts {
-    int written = 0;    ///< copies written
-    int jobs = 0;       ///< copies attempted
-    int skipped = 0;    ///< candidates refused: gain alone can't fix them
-    int kept = 0;       ///< copies made earlier, found and kept instead of written
-    int notStarted = 0; ///< no copy: the run was stopped, or they were removed from it
-    int damaged = 0;    ///< damaged candidates left alone
-    int ofDamaged = 0;  ///< copies written of damaged audio (fixed anyway)
+    int written = 0;      ///< copies written
+    int jobs = 0;         ///< copies attempted
+    int skipped = 0;      ///< candidates refused: gain alone can't fix them
+    int kept = 0;         ///< copies made earlier, found and kept instead of written
+    int notStarted = 0;   ///< no copy: the run was stopped, or they were removed from it
+    int damaged = 0;      ///< damaged candidates left alone
+    int ofDamaged = 0;    ///< copies written of damaged audio (fixed anyway)
+    int stillFailing = 0; ///< copies written that still fail (a limited copy's last write)
 };
 /// The summary of a fix run whose copies went to `outputFolder` (absent: next to the originals).
 std::string fixedCopiesMessage(const FixRunCounts& counts,
@@ -243,6 +244,9 @@ earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
 /// original's format by its encoding ("; MP3 192 kbps"), and for a copy of damaged audio by
 /// "; copy of damaged audio".
 std::string fixTextWritten(const CopyOutcome::Written& written);
+/// The same for a copy judged against `spec`, followed for one that still fails it by
+/// "; still fails: 0.3 LU too loud", as the table marks it.
+std::string fixTextWritten(const CopyOutcome::Written& written, const DeliverySpec& spec);
 /// The reports' Fix column for a copy that could not be written.
 std::string fixTextFailed(std::string_view message);
 /// The reports' Fix column for a refused fix, whatever the plan's reason.
