@@ -331,17 +331,26 @@ namespace {
 /// Encodes after which a lossy copy that still fails is given up: the first and two corrected.
 constexpr int mostEncodes = 3;
 
-/// The gain change that should bring an MP3 or AAC copy that fails `spec` inside it: lower by what
-/// encoding pushed its true peak over the ceiling and the margin, or toward the target by what its
-/// loudness missed, whichever is lower. Absent when the copy passes or has no loudness reading.
+/// Where an MP3 or AAC copy should land, in the middle rather than at an edge: its loudness
+/// within this many LU of the target, its true peak at least this many dB under the ceiling.
+constexpr double encodedAim = 0.2;
+
+bool fails(const LoudnessResult& copy, const DeliverySpec& spec) {
+    return Verdict::make(copy, spec).status == Verdict::Status::fail;
+}
+
+/// The gain change that should bring an MP3 or AAC copy where encodedAim says: toward the target
+/// by what its loudness missed, or lower by what its true peak came too close to the ceiling,
+/// whichever is lower. Absent when the copy is there, or has no loudness reading.
 std::optional<double> encodedCorrection(const LoudnessResult& copy, const DeliverySpec& spec) {
-    const Verdict verdict = Verdict::make(copy, spec);
-    if (verdict.status != Verdict::Status::fail || !copy.integrated)
+    if (!copy.integrated)
         return std::nullopt;
-    double change = verdict.loudnessOK ? 0 : spec.target - *copy.integrated;
-    if (!verdict.peakOK && copy.truePeak)
-        change = std::min(change, verdict.ceiling - *copy.truePeak - FixPlan::margin);
-    return change;
+    const double missed = spec.target - *copy.integrated;
+    double change = std::abs(missed) > encodedAim ? missed : 0;
+    const double highest = Verdict::make(copy, spec).ceiling - encodedAim;
+    if (copy.truePeak && *copy.truePeak > highest)
+        change = std::min(change, highest - *copy.truePeak);
+    return change != 0 ? std::optional(change) : std::nullopt;
 }
 
 std::string encodedAs(const GainWriter::PendingCopy& copy) {
@@ -387,15 +396,21 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
             const auto change = copy.encoding() && copy.encoding()->lossy
                                     ? encodedCorrection(result, spec)
                                     : std::nullopt;
-            if (!change)
+            const auto keep = [&]() -> CopyOutcome {
                 return {CopyOutcome::Written{
                     copy.commit(), result, {}, copy.encoding(), anyDamage(findings)}};
+            };
+            if (!change)
+                return keep();
+            // Short of the middle, a copy that passes is still kept.
             if (encodes == mostEncodes)
-                return stillFails(copy, result, spec, mostEncodes - 1);
+                return fails(result, spec) ? stillFails(copy, result, spec, mostEncodes - 1)
+                                           : keep();
             // The copy's loudness moves with the gain; it must stay within the tolerance.
             const double loudness = *result.integrated + *change;
             if (std::abs(Fmt::round1(loudness) - spec.target) > spec.tolerance + 1e-9)
-                return peakNeedsLimiter(copy, result, spec, loudness);
+                return fails(result, spec) ? peakNeedsLimiter(copy, result, spec, loudness)
+                                           : keep();
             gain += *change;
         }
     });
@@ -512,7 +527,7 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
                                            outputFolder, dualMono, isCancelled, format);
         const LoudnessResult& copy = written.result;
         const auto& encoding = written.copy.encoding();
-        if (pass == writes && encoding && encoding->lossy && encodedCorrection(copy, spec))
+        if (pass == writes && encoding && encoding->lossy && fails(copy, spec))
             return stillFails(written.copy, copy, spec, writes - 1);
         if (landed(copy, spec) || pass == writes || !copy.integrated || !copy.truePeak)
             return written.commit();

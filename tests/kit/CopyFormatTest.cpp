@@ -85,6 +85,9 @@ TEST(CopyFormat, KeepsCodecTagsPicturesAndChaptersAndLandsOnTheTarget) {
         ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
         EXPECT_EQ(written->copy.extension(), fs::path(c.name).extension());
         EXPECT_EQ(Verdict::make(written->result, spec).status, Verdict::Status::pass);
+        // In the middle, not at an edge: a lossy copy is encoded again until it is.
+        EXPECT_NEAR(*written->result.integrated, spec.target, 0.2);
+        EXPECT_LE(*written->result.truePeak, spec.maxTruePeak - 0.2 + 1e-9);
         EXPECT_NE(Workflow::fixTextWritten(*written).find(c.encoding), std::string::npos);
         // Found again later, the copy says how it was encoded.
         const auto earlier =

@@ -181,11 +181,12 @@ struct CopyOutcome {
 /// and measures the copy while it is still a hidden temporary: only a copy that is kept ever
 /// appears under its name, the next free one when another program took the first meanwhile.
 /// Failures become Failed (any fault of Tavrin's own with `internalCopyError`) and leave nothing
-/// behind; so does Cancelled, which propagates. An MP3 or AAC copy that fails `spec` once encoded
-/// (encoding raises true peaks, and can move the loudness) is encoded again with the gain lowered
-/// by its true peak's overshoot and FixPlan::margin, or moved by what its loudness missed, at most
-/// twice; when that would take its loudness out of the tolerance, or it still fails, no copy is
-/// kept and Failed says why.
+/// behind; so does Cancelled, which propagates. Encoding raises true peaks and can move the
+/// loudness: an MP3 or AAC copy that reads more than 0.2 LU off the target, or whose true peak
+/// comes within 0.2 dB of the ceiling, is encoded again (at most twice) with the gain moved by what
+/// its loudness missed or lowered by what its peak came too close, whichever is lower. A copy that
+/// passes is kept even short of that; one that still fails, or could only be held under the
+/// ceiling outside the tolerance, is not, and Failed says why.
 CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                            const DeliverySpec& spec,
                            const std::optional<std::filesystem::path>& outputFolder, bool dualMono,
