@@ -1,6 +1,7 @@
 #include "FfmpegEncoder.h"
 
 #include "FfmpegCodecs.h"
+#include "Mp3Header.h"
 #include "Mp4Freeform.h"
 #include "OpenFile.h"
 #include "PictureSize.h"
@@ -20,7 +21,6 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -58,30 +58,6 @@ void copyTags(AVDictionary** to, const AVDictionary* from) {
     while ((entry = av_dict_get(from, "", entry, AV_DICT_IGNORE_SUFFIX)))
         if (!dropsTag(entry->key))
             check(av_dict_set(to, entry->key, entry->value, 0));
-}
-
-/// Whether the MP3 at `path` starts with a Xing or VBRI header in its first frame, which VBR
-/// encoders write (a CBR file's LAME header says "Info" instead).
-bool hasVbrHeader(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string head(1 << 16, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
-    std::size_t at = 0;
-    if (head.size() >= 10 && head.starts_with("ID3")) // skip the ID3v2 tag: 28-bit syncsafe size
-        at = 10 +
-             (std::size_t(byte(6) & 0x7F) << 21 | std::size_t(byte(7) & 0x7F) << 14 |
-              std::size_t(byte(8) & 0x7F) << 7 | std::size_t(byte(9) & 0x7F)) +
-             ((byte(5) & 0x10) ? 10 : 0);
-    while (at + 1 < head.size() && !(byte(at) == 0xFF && (byte(at + 1) & 0xE0) == 0xE0))
-        ++at;
-    // Both headers sit right after the frame header and side information, at most 36 bytes in.
-    if (at + 4 >= head.size())
-        return false;
-    const std::string_view frame = std::string_view(head).substr(at + 4, 40);
-    return frame.find("Xing") != std::string_view::npos ||
-           frame.find("VBRI") != std::string_view::npos;
 }
 
 /// The LAME VBR quality (V0…V9) whose typical average bit rate for stereo music is closest to
@@ -138,11 +114,14 @@ Settings settingsFor(DeliveryCodec codec, const FfmpegReader& original) {
         break;
     case DeliveryCodec::mp3:
         s = {"libmp3lame", "mp3", AV_SAMPLE_FMT_FLTP, 0, 0, -1, {}};
-        if (hasVbrHeader(original.path())) {
-            s.lameQuality = lameQualityFor(kbps(190000), params.ch_layout.nb_channels);
+        // A VBR original keeps the quality its LAME header names, else the one its rate suggests;
+        // a CBR one its rate, as MP3's table has it.
+        if (const Mp3Header::Encoding mode = Mp3Header::read(original.path()); mode.vbr) {
+            s.lameQuality =
+                mode.quality.value_or(lameQualityFor(kbps(190000), params.ch_layout.nb_channels));
             s.description = "MP3 VBR V" + std::to_string(s.lameQuality);
         } else {
-            s.bitRate = std::min<std::int64_t>(kbps(192000), 320000); // MP3's highest rate
+            s.bitRate = Mp3Header::standardRate(kbps(192000), params.sample_rate);
             s.description = "MP3 " + std::to_string(s.bitRate / 1000) + " kbps";
         }
         break;

@@ -19,21 +19,35 @@ using Json = nlohmann::json;
 constexpr auto original = GainWriter::CopyFormat::original;
 
 /// Eight seconds of quiet stereo pink noise (about −30 LUFS) at 44.1 kHz, encoded with `args`,
-/// tagged (a ReplayGain gain among the tags), with a cover picture and, for MP3, two chapters.
-void makeOriginal(const TempDir& dir, const fs::path& out, const std::string& args) {
+/// tagged (a ReplayGain gain among the tags), with a cover picture (of noise, some 190 KB, when
+/// `bigCover`) and, for MP3, two chapters.
+void makeOriginal(const TempDir& dir, const fs::path& out, const std::string& args,
+                  bool bigCover = false) {
     writeBytes(dir / "tags.txt", ";FFMETADATA1\ntitle=Episode 12\nREPLAYGAIN_TRACK_GAIN=-3.1 dB\n"
                                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=4000\ntitle=Intro\n"
                                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=4000\nEND=8000\ntitle=Talk\n");
     const std::string command =
-        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-        "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -f lavfi -i 'color=c=teal:s=32x32:d=1' "
-        "-i '" +
-        (dir / "tags.txt").string() +
+        std::string("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                    "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -f lavfi -i '") +
+        (bigCover ? "color=c=teal:s=256x256:d=1,noise=alls=100:allf=u"
+                  : "color=c=teal:s=32x32:d=1") +
+        "' -i '" + (dir / "tags.txt").string() +
         "' -map 0:a -map 1:v -frames:v 1 -c:v png "
         "-disposition:v attached_pic -ac 2 -map_metadata 2 " +
         (out.extension() == ".mp3" ? "-map_chapters 2 -id3v2_version 3 " : "-map_chapters -1 ") +
         args + " '" + out.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+/// `mp3` with its Xing header's quality field set to `scale`.
+std::string withXingQuality(std::string mp3, std::uint8_t scale) {
+    const auto xing = mp3.find("Xing");
+    EXPECT_NE(xing, std::string::npos);
+    const auto flags = static_cast<unsigned char>(mp3[xing + 7]);
+    const std::size_t field =
+        xing + 8 + (flags & 1 ? 4 : 0) + (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0);
+    mp3.replace(field, 4, std::string("\0\0\0", 3) + char(scale));
+    return mp3;
 }
 
 /// What ffprobe says of a file's streams, format tags and chapters.
@@ -66,11 +80,14 @@ TEST(CopyFormat, KeepsCodecTagsPicturesAndChaptersAndLandsOnTheTarget) {
         const char* codec;    // of the copy, as FFmpeg names it
         const char* encoding; // how the Fix text ends
         std::size_t chapters;
+        bool bigCover = false;
     };
+    // A VBR original keeps the quality its LAME header names, behind a cover of any size.
     const Case cases[] = {
         {"Song.flac", "-c:a flac -sample_fmt s16", "flac", "; FLAC", 0},
         {"Episode CBR.mp3", "-c:a libmp3lame -b:a 128k", "mp3", "; MP3 128 kbps", 2},
         {"Episode VBR.mp3", "-c:a libmp3lame -q:a 2", "mp3", "; MP3 VBR V", 2},
+        {"Episode V6.mp3", "-c:a libmp3lame -q:a 6", "mp3", "; MP3 VBR V6", 2, true},
         {"Show.m4a", "-c:a aac -b:a 96k", "aac", "; AAC 96 kbps", 0},
         {"Master.m4a", "-c:a alac -sample_fmt s16p", "alac", "; ALAC", 0},
     };
@@ -78,7 +95,9 @@ TEST(CopyFormat, KeepsCodecTagsPicturesAndChaptersAndLandsOnTheTarget) {
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        makeOriginal(dir, dir / c.name, c.args);
+        makeOriginal(dir, dir / c.name, c.args, c.bigCover);
+        if (c.bigCover) // the quality field as LAME itself fills it for -V6: 100 − 10·6 − 3
+            writeBytes(dir / c.name, withXingQuality(readBytes(dir / c.name), 37));
         const auto outcome = Workflow::writeFixedCopy(dir / c.name, planGain(dir / c.name, spec),
                                                       spec, std::nullopt, false, {}, original);
         const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
