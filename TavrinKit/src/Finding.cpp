@@ -1,5 +1,6 @@
 #include "tavrin/Finding.h"
 
+#include "FindingJson.h"
 #include "Joined.h"
 #include "tavrin/Fmt.h"
 
@@ -131,6 +132,10 @@ std::vector<std::string> damageProblems(const std::vector<Finding>& findings) {
 }
 
 std::string findingsJson(const std::vector<Finding>& findings) {
+    return findingsToJson(findings).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+nlohmann::ordered_json findingsToJson(const std::vector<Finding>& findings) {
     nlohmann::ordered_json array = nlohmann::ordered_json::array();
     for (const Finding& finding : findings) {
         nlohmann::ordered_json entry = {{"kind", rawValue(finding.kind)}, {"count", finding.count}};
@@ -141,11 +146,10 @@ std::string findingsJson(const std::vector<Finding>& findings) {
             entry["fromOriginal"] = true;
         array.push_back(std::move(entry));
     }
-    return array.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return array;
 }
 
-std::vector<Finding> findingsFromJson(std::string_view text) {
-    const Json json = Json::parse(text, nullptr, false);
+std::vector<Finding> findingsFromJson(const Json& json) {
     std::vector<Finding> findings;
     if (!json.is_array())
         return findings;

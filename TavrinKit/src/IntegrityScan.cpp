@@ -9,10 +9,6 @@ IntegrityScan::IntegrityScan(std::size_t channels, double sampleRate)
     : m_rate(sampleRate), m_millisecond(std::max<std::int64_t>(std::llround(sampleRate / 1000), 1)),
       m_longestGap(std::llround(sampleRate / 10)), m_channels(channels) {}
 
-void IntegrityScan::scanSilence(const double* const* channels, std::size_t frames) {
-    scanDropouts(channels, frames);
-}
-
 void IntegrityScan::scanHeld(const double* const* channels, std::size_t frames,
                              const std::vector<double>& peaks) {
     for (std::size_t c = 0; c < m_channels.size(); ++c) {
@@ -88,7 +84,7 @@ void IntegrityScan::gapEnded(const double* const* channels, std::size_t frames, 
     }
 }
 
-void IntegrityScan::scanDropouts(const double* const* channels, std::size_t frames) {
+void IntegrityScan::scanSilence(const double* const* channels, std::size_t frames) {
     const auto ms = static_cast<std::size_t>(m_millisecond);
     if (m_awaitingAfter) {
         const auto look = std::min(frames, static_cast<std::size_t>(m_afterLeft));

@@ -50,7 +50,6 @@ private:
     };
     void scanClipping(Channel& channel, const double* x, std::size_t frames);
     void endRun(Channel& channel, std::int64_t end);
-    void scanDropouts(const double* const* channels, std::size_t frames);
     bool silentFrame(const double* const* channels, std::size_t frame) const;
     bool programmeIn(const double* const* channels, std::size_t from, std::size_t to) const;
     /// A gap of silence from frame `start` to `end` (absolute) ended inside this chunk at `end`

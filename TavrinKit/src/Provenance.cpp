@@ -1,6 +1,7 @@
 #include "tavrin/Provenance.h"
 
 #include "FfmpegReader.h"
+#include "FindingJson.h"
 #include "OpenFile.h"
 #include "ProvenanceTags.h"
 #include "tavrin/AudioFileError.h"
@@ -150,7 +151,7 @@ std::string Provenance::toJson() const {
                           {"preset", preset},
                           {"gain", gain},
                           {"limiting", limited},
-                          {"findings", Ordered::parse(findingsJson(findings))},
+                          {"findings", findingsToJson(findings)},
                           {"tavrin", tavrin},
                           {"written", written}};
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -205,7 +206,7 @@ std::optional<Provenance> Provenance::fromJson(std::string_view text) {
                       *preset,
                       gainIt->get<double>(),
                       *limiting,
-                      findingsIt != json.end() ? findingsFromJson(findingsIt->dump())
+                      findingsIt != json.end() ? findingsFromJson(*findingsIt)
                                                : std::vector<Finding>{},
                       *tavrin,
                       *written};

@@ -50,9 +50,8 @@ std::vector<std::string> findingSentences(const std::vector<Finding>& findings);
 std::vector<std::string> damageProblems(const std::vector<Finding>& findings);
 
 /// The findings as a JSON array of {"kind", "count", "at", "text"} objects ("fromOriginal": true
-/// added for an original's), and back; reading skips entries it doesn't understand.
+/// added for an original's).
 std::string findingsJson(const std::vector<Finding>& findings);
-std::vector<Finding> findingsFromJson(std::string_view json);
 
 /// The sentences each kind of finding says, with its numbers.
 namespace Findings {
