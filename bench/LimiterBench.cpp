@@ -108,9 +108,9 @@ int main(int argc, char** argv) {
             const double plainGain = aim - *measured.integrated;
             const auto analysis =
                 Limiter::Analysis::read(original, false, threshold - plainGain - 3 - 1);
-            const auto setting = analysis.solve(aim, threshold, plainGain + 3);
-            Limiter::Curve curve(analysis, *setting);
-            GainWriter::write(original, copy, setting->gain,
+            const auto solved = analysis.solve(aim, threshold, plainGain + 3);
+            Limiter::Curve curve(analysis, solved->setting);
+            GainWriter::write(original, copy, solved->setting.gain,
                               [&curve](std::int64_t at, std::span<float> f) { curve(at, f); });
         }));
         fs::remove(copy);

@@ -74,12 +74,15 @@ int lameQualityFor(std::int64_t bitRate, int channels) {
     return best;
 }
 
+/// FLAC deeper than 24 bits is FFmpeg 6's, experimental there; earlier encoders stop at 24.
+constexpr int deepestFlacBits = LIBAVCODEC_VERSION_MAJOR >= 60 ? 32 : 24;
+
 /// How one copy is encoded.
 struct Settings {
     const char* encoder = nullptr;
     const char* muxer = nullptr;
     AVSampleFormat sampleFormat = AV_SAMPLE_FMT_FLTP;
-    int integerBits = 0;      ///< lossless: 16 or 24
+    int integerBits = 0;      ///< lossless: 16, 24 or 32
     std::int64_t bitRate = 0; ///< lossy CBR or AAC average
     int lameQuality = -1;     ///< VBR MP3
     std::string description;
@@ -99,18 +102,27 @@ Settings settingsFor(DeliveryCodec codec, const FfmpegReader& original) {
     };
     Settings s;
     switch (codec) {
-    case DeliveryCodec::flac:
-        s = {"flac", "flac", bits == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32, bits, 0,
+    case DeliveryCodec::flac: {
+        const int flacBits = sourceBits > 24 ? deepestFlacBits : bits;
+        s = {"flac", "flac", flacBits == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32, flacBits, 0,
              -1,     "FLAC"};
+        if (sourceBits > flacBits)
+            s.description = "FLAC " + std::to_string(flacBits) + "-bit";
         break;
+    }
     case DeliveryCodec::alac:
         s = {"alac", "ipod", bits == 16 ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_S32P, bits, 0,
              -1,     "ALAC"};
         break;
     case DeliveryCodec::aac:
         // FFmpeg's own AAC encoder has no usable VBR: the original's average as a constant rate.
+        // It makes AAC-LC only, which the copy of an HE-AAC original says.
         s = {"aac", "ipod", AV_SAMPLE_FMT_FLTP, 0, kbps(128000), -1, {}};
-        s.description = "AAC " + std::to_string(s.bitRate / 1000) + " kbps";
+        s.description =
+            (params.profile == FF_PROFILE_AAC_HE || params.profile == FF_PROFILE_AAC_HE_V2
+                 ? "AAC-LC "
+                 : "AAC ") +
+            std::to_string(s.bitRate / 1000) + " kbps";
         break;
     case DeliveryCodec::mp3:
         s = {"libmp3lame", "mp3", AV_SAMPLE_FMT_FLTP, 0, 0, -1, {}};
@@ -237,6 +249,8 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
     encoder->sample_fmt = settings.sampleFormat;
     if (settings.integerBits > 0)
         encoder->bits_per_raw_sample = settings.integerBits;
+    if (settings.integerBits > 24)
+        encoder->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (settings.lameQuality >= 0) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
         encoder->global_quality = settings.lameQuality * FF_QP2LAMBDA;

@@ -2,11 +2,10 @@
 
 #include "FfmpegReader.h"
 #include "ParallelTasks.h"
+#include "PeakBlocks.h"
 #include "tavrin/AudioFileError.h"
 #include "tavrin/AudioFileMeter.h"
 #include "tavrin/LoudnessMeter.h"
-#include "tavrin/TruePeakDetector.h"
-#include "tavrin/VectorOps.h"
 
 #include <algorithm>
 #include <array>
@@ -18,14 +17,6 @@ namespace tavrin::Limiter {
 namespace {
 
 namespace fs = std::filesystem;
-
-/// The interpolator reads 15 samples before and 16 after the point it estimates.
-constexpr std::size_t kept = TruePeakDetector::taps - 1;
-constexpr std::int64_t reach = 16;
-
-double toDecibels(double linear) {
-    return 20 * std::log10(linear);
-}
 
 double toLinear(double decibels) {
     return std::pow(10.0, decibels / 20);
@@ -39,111 +30,21 @@ double toLinear(double decibels) {
 /// spans its own block and one on each side.
 std::size_t blockFramesFor(double sampleRate) {
     const auto perMillisecond = static_cast<std::size_t>(std::ceil(sampleRate / 1000));
-    return std::max<std::size_t>(reach, std::bit_ceil(perMillisecond));
+    return std::bit_ceil(std::max<std::size_t>(PeakBlocks::reach, perMillisecond));
 }
-
-/// One chunk of every channel in double precision, each preceded by the 31 samples before it, so
-/// the interpolator can run across chunk boundaries.
-class ChunkBuffer {
-public:
-    ChunkBuffer(std::size_t channels, std::size_t frames)
-        : m_stride(kept + frames), m_samples(channels * m_stride), m_pointers(channels) {
-        for (std::size_t c = 0; c < channels; ++c)
-            m_pointers[c] = m_samples.data() + c * m_stride + kept;
-    }
-
-    /// Converts the reader's last chunk; false when a sample is not a finite number.
-    bool take(std::span<const float* const> channels, std::size_t frames) {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-            if (!VectorOps::allFinite(channels[c], frames))
-                return false;
-            VectorOps::floatToDouble(channels[c], m_pointers[c], frames);
-        }
-        m_frames = frames;
-        return true;
-    }
-    /// Zeros after the end of the file, as the meter's detectors are flushed with.
-    void takeSilence(std::size_t frames) {
-        for (double* channel : m_pointers)
-            std::fill_n(channel, frames, 0.0);
-        m_frames = frames;
-    }
-    /// Carries the last 31 samples of `previous` (its history and chunk together) in front.
-    void follow(const ChunkBuffer& previous) {
-        for (std::size_t c = 0; c < m_pointers.size(); ++c)
-            std::copy_n(previous.m_pointers[c] + previous.m_frames - kept, kept,
-                        m_pointers[c] - kept);
-    }
-
-    std::size_t channelCount() const { return m_pointers.size(); }
-    std::size_t frames() const { return m_frames; }
-    const double* const* channels() const { return m_pointers.data(); }
-    /// Channel c from its history on.
-    const double* withHistory(std::size_t c) const { return m_pointers[c] - kept; }
-
-private:
-    std::size_t m_stride;
-    std::vector<double> m_samples;
-    std::vector<double*> m_pointers;
-    std::size_t m_frames = 0;
-};
-
-/// The largest oversampled peak of each block, linear, from the interpolated points and samples
-/// of every channel, the meter's filter bank doing the interpolating.
-class PeakBlocks {
-public:
-    PeakBlocks(std::size_t blockFrames, double floor)
-        : m_blockFrames(static_cast<std::int64_t>(blockFrames)), m_floor(floor) {}
-
-    /// Takes a chunk that starts at frame `start`. Its points lag 16 frames behind the input: the
-    /// chunk completes those from frame start − 16 on.
-    void add(const ChunkBuffer& chunk, std::int64_t start) {
-        const double* bank = TruePeakDetector::filterBank().front().data();
-        const auto& bounds = TruePeakDetector::bounds();
-        const auto frames = static_cast<std::int64_t>(chunk.frames());
-        const std::int64_t first = start - reach;
-        for (std::int64_t at = first; at < first + frames;) {
-            const std::int64_t block = std::max<std::int64_t>(at, 0) / m_blockFrames;
-            const std::int64_t end = std::min(first + frames, (block + 1) * m_blockFrames);
-            double peak = m_floor;
-            for (std::size_t c = 0; c < chunk.channelCount(); ++c) {
-                const auto scan =
-                    VectorOps::scanPeaks(chunk.withHistory(c) + (at - first),
-                                         static_cast<std::size_t>(end - at), bank, bounds, peak);
-                peak = std::max({peak, scan.interpolated, scan.sample});
-            }
-            if (static_cast<std::size_t>(block) >= m_peaks.size())
-                m_peaks.resize(static_cast<std::size_t>(block) + 1, static_cast<float>(m_floor));
-            auto& stored = m_peaks[static_cast<std::size_t>(block)];
-            stored = std::max(stored, static_cast<float>(peak));
-            at = end;
-        }
-    }
-
-    /// The peaks in dBTP.
-    std::vector<float> decibels() && {
-        for (float& peak : m_peaks)
-            peak = static_cast<float>(toDecibels(peak));
-        return std::move(m_peaks);
-    }
-
-private:
-    std::int64_t m_blockFrames;
-    double m_floor;
-    std::vector<float> m_peaks;
-};
 
 /// Reads the whole original, metering each chunk and finding its peaks while the next is read,
 /// on idle processors when this is the only file being measured or written.
-void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks& peaks,
+void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks::Finder& peaks,
              const CancelCheck& isCancelled) {
     const ParallelTasks::Running running;
     const auto channels = static_cast<std::size_t>(reader.format().channelCount);
     reader.reserve(AudioFileMeter::chunkFrames);
     const std::size_t fullChunk = reader.framesPerRead(AudioFileMeter::chunkFrames);
-    std::array<ChunkBuffer, 2> buffers{ChunkBuffer(channels, std::max(fullChunk, kept)),
-                                       ChunkBuffer(channels, std::max(fullChunk, kept))};
-    const auto readInto = [&](ChunkBuffer& buffer) {
+    const std::size_t capacity = std::max(fullChunk, PeakBlocks::taps);
+    std::array<PeakBlocks::ChunkBuffer, 2> buffers{PeakBlocks::ChunkBuffer(channels, capacity),
+                                                   PeakBlocks::ChunkBuffer(channels, capacity)};
+    const auto readInto = [&](PeakBlocks::ChunkBuffer& buffer) {
         const std::size_t frames = readChunk(reader, AudioFileMeter::chunkFrames);
         if (frames > 0 && !buffer.take(reader.channelData(), frames))
             unreadable("The file holds invalid samples (not a number or infinite).");
@@ -154,7 +55,7 @@ void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks& peaks,
     std::size_t current = 0;
     for (std::size_t frames = readInto(buffers[0]); frames > 0; current = 1 - current) {
         std::size_t next = 0;
-        ChunkBuffer& chunk = buffers[current];
+        PeakBlocks::ChunkBuffer& chunk = buffers[current];
         // The peaks are found here, so the meter only K-weights.
         const std::size_t parts = meter.weightingPartCount();
         auto task = [&](std::size_t i) {
@@ -172,9 +73,9 @@ void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks& peaks,
         if ((frames = next) > 0)
             stopIfCancelled(isCancelled);
     }
-    // The last points lag 16 frames behind; silence after the end completes them.
-    ChunkBuffer& tail = buffers[current];
-    tail.takeSilence(kept);
+    // The last points lag behind; silence after the end completes them.
+    PeakBlocks::ChunkBuffer& tail = buffers[current];
+    tail.takeSilence(PeakBlocks::taps - 1);
     peaks.add(tail, start);
 }
 
@@ -206,7 +107,7 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
         Analysis analysis;
         analysis.m_sampleRate = format.sampleRate;
         analysis.m_blockFrames = blockFramesFor(format.sampleRate);
-        PeakBlocks peaks(analysis.m_blockFrames, toLinear(floor));
+        PeakBlocks::Finder peaks(analysis.m_blockFrames, toLinear(floor));
         try {
             readAll(*reader, meter, peaks, isCancelled);
         } catch (const FfmpegError& e) {
@@ -262,22 +163,32 @@ Prediction Analysis::predict(const Setting& setting) const {
     return prediction;
 }
 
-std::optional<Setting> Analysis::solve(double aim, double threshold, double ceilingGain) const {
+std::optional<Solution> Analysis::solve(double aim, double threshold, double ceilingGain) const {
     const auto original = integrated();
     if (!original)
         return std::nullopt;
-    // Limiting takes away less loudness than gain adds, so each step closes most of the gap.
-    Setting setting{std::min(aim - *original, ceilingGain), threshold};
+    // The predicted loudness rises with the gain, dB for dB where nothing is limited and ever more
+    // slowly the more is: each step divides the miss by the slope of the last two passes.
+    double gain = std::min(aim - *original, ceilingGain);
+    std::optional<std::pair<double, double>> last; // gain, predicted loudness
     for (int pass = 0; pass < 12; ++pass) {
-        const auto predicted = predict(setting).integrated;
+        const auto predicted = predict({gain, threshold}).integrated;
         if (!predicted)
             return std::nullopt;
-        const double error = aim - *predicted;
-        if (std::abs(error) < 0.002)
-            break;
-        setting.gain = std::min(setting.gain + error, ceilingGain);
+        const double miss = aim - *predicted;
+        if (std::abs(miss) < 0.002)
+            return Solution{{gain, threshold}, true};
+        const double slope =
+            last && gain != last->first
+                ? std::clamp((*predicted - last->second) / (gain - last->first), 0.05, 1.0)
+                : 1.0;
+        last = {gain, *predicted};
+        const double next = std::min(gain + miss / slope, ceilingGain);
+        if (next == gain)
+            break; // held at its most
+        gain = next;
     }
-    return setting;
+    return Solution{{gain, threshold}, false};
 }
 
 Reduction::Reduction(const Analysis& analysis, const Setting& setting)

@@ -21,6 +21,7 @@ struct KernelTable {
                          double* const*);
     void (*splitPairs)(const float*, float*, float*, std::size_t);
     double (*maxMagnitude)(const double*, std::size_t);
+    double (*polyphasePeak)(const double*, std::size_t, const double*, std::size_t, std::size_t);
 };
 
 extern const KernelTable genericKernels;

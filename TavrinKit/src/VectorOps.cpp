@@ -141,6 +141,11 @@ PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const Pe
     return kernels().scanPeaks(in, n, taps, bounds, interpolated, run);
 }
 
+double polyphasePeak(const double* in, std::size_t n, const double* taps, std::size_t phases,
+                     std::size_t length) {
+    return kernels().polyphasePeak(in, n, taps, phases, length);
+}
+
 double maxMagnitude(const double* x, std::size_t n) {
     return kernels().maxMagnitude(x, n);
 }

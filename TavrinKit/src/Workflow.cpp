@@ -504,13 +504,14 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
     // again with room for the most reduction, which the solved gain never exceeds.
     const double plainGain = aim - *measured.integrated;
     double room = firstGainRoom;
+    double floor = 0;
     const auto read = [&] {
-        return Limiter::Analysis::read(original, dualMono, setting.threshold - plainGain - room - 1,
-                                       isCancelled);
+        floor = setting.threshold - plainGain - room - 1;
+        return Limiter::Analysis::read(original, dualMono, floor, isCancelled);
     };
     auto analysis = read();
     if (const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
-        solved && solved->gain >= plainGain + room - 0.01) {
+        solved && solved->setting.gain >= plainGain + room - 0.01) {
         room = Limiter::mostReduction;
         analysis = read();
     }
@@ -519,7 +520,7 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
         const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
         if (!solved)
             return {CopyOutcome::Refused{std::string(noReadingToLimit)}};
-        setting = *solved;
+        setting = solved->setting; // unconverged, it is still written: the copy's reading decides
         const double reduction = analysis.predict(setting).maxReduction;
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Refused{tooMuchReduction(reduction, spec)}};
@@ -537,6 +538,8 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
         const double over = *copy.truePeak - spec.ceiling(spec.target);
         if (over > 0)
             setting.threshold -= over + 0.02;
+        if (setting.threshold - plainGain - room - 1 < floor)
+            analysis = read(); // peaks once under the floor may now need holding
     }
 }
 

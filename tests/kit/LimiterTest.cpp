@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numeric>
 
 using namespace tavrin;
 using namespace tavrin::test;
@@ -36,7 +37,72 @@ bool clearOfBursts(std::size_t frame) {
     return fromBurst > 0.8 && fromBurst < burstEvery - 0.1;
 }
 
+/// The true peak of a file's interleaved samples at 16× oversampling, computed plainly: every
+/// point of every phase of a Kaiser-windowed sinc (β = 8, 48 taps), silence around the file.
+double truePeakAt16(const Audio& audio) {
+    constexpr int over = 16, half = 24;
+    const auto i0 = [](double z) {
+        double sum = 1, term = 1;
+        for (int m = 1; m < 60; ++m)
+            sum += term *= (z / 2 / m) * (z / 2 / m);
+        return sum;
+    };
+    std::vector<std::vector<double>> bank;
+    for (int q = 0; q < over; ++q) {
+        std::vector<double> phase;
+        for (int p = 0; p < 2 * half; ++p) {
+            const double t = double(q) / over - (p - (half - 1)), r = t / half;
+            phase.push_back((t == 0 ? 1 : std::sin(M_PI * t) / (M_PI * t)) *
+                            i0(8 * std::sqrt(std::max(0.0, 1 - r * r))) / i0(8));
+        }
+        const double sum = std::accumulate(phase.begin(), phase.end(), 0.0);
+        for (double& tap : phase)
+            tap /= sum;
+        bank.push_back(phase);
+    }
+    const auto channels = static_cast<std::size_t>(audio.info.channels);
+    const auto frames = static_cast<std::int64_t>(audio.samples.size() / channels);
+    double peak = 0;
+    for (std::size_t c = 0; c < channels; ++c)
+        for (std::int64_t i = -half; i < frames + half; ++i)
+            for (const auto& phase : bank) {
+                double sum = 0;
+                for (std::int64_t p = 0; p < 2 * half; ++p)
+                    if (const std::int64_t at = i - (half - 1) + p; at >= 0 && at < frames)
+                        sum +=
+                            phase[std::size_t(p)] * audio.samples[std::size_t(at) * channels + c];
+                peak = std::max(peak, std::abs(sum));
+            }
+    return 20 * std::log10(peak);
+}
+
 } // namespace
+
+// Peaks a 4× interpolator under-reads, near the Nyquist frequency, are still held under the
+// ceiling when read at 16× through a sharper interpolator: bursts at 19 kHz, and full-scale
+// samples alternating in sign at the file's very edges.
+TEST(Limiter, HoldsTheCeilingAtSixteenTimesOversampling) {
+    TempDir dir;
+    constexpr int cdRate = 44100;
+    std::vector<double> bursts = sine(997, -30, 3, cdRate), edges = bursts;
+    for (const double at : {1.0, 2.0})
+        for (std::size_t i = 0; i < frames(0.002, cdRate); ++i)
+            bursts[frames(at, cdRate) + i] +=
+                amplitude(-4) * std::sin(2 * M_PI * 19000 * double(i) / cdRate);
+    for (std::size_t i = 0; i < frames(0.005, cdRate); ++i)
+        edges[i] = edges[edges.size() - 1 - i] = (i % 2 ? -1 : 1) * amplitude(-2);
+    for (const auto& [name, audio] : {std::pair{"bursts", bursts}, std::pair{"edges", edges}}) {
+        SCOPED_TRACE(name);
+        const fs::path original = dir / (std::string(name) + ".wav");
+        encode({audio, audio}, cdRate, original, "-c:a pcm_s24le");
+        const LoudnessResult measured = *Workflow::measure(original, false).result;
+        const auto outcome = Workflow::writeLimitedCopy(original, measured, DeliverySpec::ebuR128(),
+                                                        dir.path(), false);
+        const auto& written = std::get<Workflow::CopyOutcome::Written>(outcome.value);
+        EXPECT_GT(written.limiting->maxReduction, 1);
+        EXPECT_LE(truePeakAt16(readAudio(written.copy)), DeliverySpec::ebuR128().maxTruePeak);
+    }
+}
 
 // What the limiter does with each kind of file: a file gain alone fixes is not its to take; a
 // file that needs peaks reduced by 6 dB (16-bit, dithered) or by a fraction of a dB (a partial

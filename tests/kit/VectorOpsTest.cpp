@@ -161,6 +161,19 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
             EXPECT_EQ(scan.sample, peak);
             EXPECT_NEAR(scan.sum, plain, 1e-12 * double(n));
         }
+        // Two phases of 24 taps, the inputs' own first 48 values, over every output.
+        if (n >= 23) {
+            double expected = 0;
+            for (std::size_t i = 0; i + 23 < n; ++i)
+                for (std::size_t k = 0; k < 2; ++k) {
+                    double out = 0;
+                    for (std::size_t p = 0; p < 24; ++p)
+                        out += x[i + p] * x[24 * k + p];
+                    expected = std::max(expected, std::fabs(out));
+                }
+            EXPECT_NEAR(VectorOps::polyphasePeak(x.data(), n - 23, x.data(), 2, 24), expected,
+                        1e-12);
+        }
         // 16- and 24-bit samples in either byte order read as the integer over full scale, and
         // split into pairs; the 24-bit reader may read 4 bytes past the last sample.
         std::vector<unsigned char> bytes(3 * n + 4);

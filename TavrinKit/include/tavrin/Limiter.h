@@ -12,8 +12,10 @@
 #include <vector>
 
 /// A look-ahead true-peak limiter for copies that gain alone can't bring to a target: gain to the
-/// target, and a smooth gain reduction only where the gained signal's oversampled peaks (as the
-/// meter finds them) would cross a threshold. Where it does not act the factor is exactly 1.
+/// target, and a smooth gain reduction only where the gained signal's peaks would cross a
+/// threshold. The peaks are found at 16× oversampling through a sharper interpolator than the
+/// meter's, so a copy's true peak stays under the threshold as finer meters read it too. Where it
+/// does not act the factor is exactly 1.
 namespace tavrin::Limiter {
 
 /// The most peak reduction the limiter makes, dB.
@@ -38,6 +40,13 @@ struct Prediction {
     double seconds = 0;      ///< how long the reduction exceeds actingReduction
 };
 
+/// A solved setting, and whether its prediction reached the aim (within 0.002 LU). When it did
+/// not (the gain held at its most, or the passes ran out), the copy's own reading decides.
+struct Solution {
+    Setting setting;
+    bool converged = false;
+};
+
 /// One read of an original: the largest oversampled peak of every block of about a millisecond
 /// (all channels together), and its K-weighted energy in 10 ms steps. Frames are counted from the
 /// first decoded one, as GainWriter counts them.
@@ -55,7 +64,7 @@ public:
     Prediction predict(const Setting& setting) const;
     /// The gain that puts the predicted integrated loudness at `aim` with peaks held at
     /// `threshold`, at most `ceilingGain` dB; absent without a reading.
-    std::optional<Setting> solve(double aim, double threshold, double ceilingGain) const;
+    std::optional<Solution> solve(double aim, double threshold, double ceilingGain) const;
 
     std::size_t blockFrames() const { return m_blockFrames; }
     double sampleRate() const { return m_sampleRate; }

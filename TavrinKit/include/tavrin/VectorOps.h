@@ -101,6 +101,12 @@ struct PeakBounds {
 PeakScan scanPeaks(const double* in, std::size_t n, const double* taps, const PeakBounds& bounds,
                    double interpolated, double run = HUGE_VAL);
 
+/// The largest output magnitude of `phases` interpolation phases of `length` taps each, laid out
+/// one after another in `taps`, over n outputs: output i of phase k is
+/// Σ_p in[i + p] · taps[length·k + p], reading n + length − 1 inputs. No output is skipped.
+double polyphasePeak(const double* in, std::size_t n, const double* taps, std::size_t phases,
+                     std::size_t length);
+
 /// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
 double maxMagnitude(const double* x, std::size_t n);
 
