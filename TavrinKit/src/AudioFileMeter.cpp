@@ -1,6 +1,7 @@
 #include "tavrin/AudioFileMeter.h"
 
 #include "FfmpegReader.h"
+#include "FileTime.h"
 #include "IntegrityScan.h"
 #include "ParallelTasks.h"
 #include "ProvenanceTags.h"
@@ -232,16 +233,19 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     }
     if (progress)
         progress(1.0);
+    const FileTime fileTime(reader->gapsInside(), format.sampleRate);
     FileMeasurement measurement{path, formatDescription(format, path), meter.finish()};
+    fileTime.place(measurement.result);
     measurement.findings = containerFindings(*reader, path, measurement.result);
-    for (Finding& finding : integrity.finish(meter.sampleSums()))
+    for (Finding& finding : integrity.finish(meter.sampleSums(), fileTime))
         measurement.findings.push_back(std::move(finding));
     if (const auto pair = meter.frontPair())
         if (auto phase = IntegrityScan::phase(pair->left, pair->right, pair->cross))
             measurement.findings.push_back(std::move(*phase));
     measurement.provenance = provenanceOf(*reader);
     if (withTimeline)
-        measurement.timeline = std::make_shared<const Timeline>(meter.takeTimeline());
+        measurement.timeline =
+            std::make_shared<const Timeline>(fileTime.place(meter.takeTimeline()));
     return measurement;
 }
 

@@ -4,6 +4,9 @@
 #include <cmath>
 
 namespace tavrin {
+namespace {
+constexpr std::size_t maxGaps = 4096;
+}
 
 void DecodingLossTally::decoded(std::int64_t frames) {
     m_decoded += double(frames);
@@ -27,13 +30,28 @@ void DecodingLossTally::lose(double frames) {
         m_inRun = true;
         m_run = 0;
         m_runAt = m_decoded + m_lost; // where the run begins in the stream as it should have been
+        if (m_gaps.size() < maxGaps)
+            m_gaps.push_back({m_decoded, 0});
     }
+    m_gaps.back().frames += frames;
     m_run += frames;
     m_lost += frames;
     if (m_run > m_longestRun) {
         m_longestRun = m_run;
         m_longestRunAt = m_runAt;
     }
+}
+
+std::vector<DecodingGap> DecodingLossTally::gapsInside(double room) const {
+    std::vector<DecodingGap> gaps = m_gaps;
+    if (m_inRun && !gaps.empty()) // a run at the very end may be a cut; nothing follows it
+        gaps.back().frames -= m_run;
+    for (DecodingGap& gap : gaps) {
+        gap.frames = std::clamp(gap.frames, 0.0, room);
+        room -= gap.frames;
+    }
+    std::erase_if(gaps, [](const DecodingGap& gap) { return !(gap.frames > 0); });
+    return gaps;
 }
 
 DecodingLoss DecodingLossTally::finish(std::optional<std::int64_t> declared, std::int64_t decoded,

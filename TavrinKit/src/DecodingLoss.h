@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace tavrin {
 
@@ -14,6 +15,12 @@ struct DecodingLoss {
     double seconds = 0;
     std::optional<double> at;
     double cutOffSeconds = 0;
+};
+
+/// A run of audio lost inside a stream: `at` frames decoded before it, `frames` lost.
+struct DecodingGap {
+    double at = 0;
+    double frames = 0;
 };
 
 /// Tallies, in frames, what a decoder drops: packets that fail to decode and jumps forward in the
@@ -36,6 +43,10 @@ public:
     /// could hold, leave.
     DecodingLoss finish(std::optional<std::int64_t> declared, std::int64_t decoded,
                         std::int64_t plausible, double rate) const;
+    /// The runs of losses that decoding went on after, in order, together at most `room` frames
+    /// (what the file could hold beyond what was decoded); past a few thousand runs, later ones
+    /// are counted into the last one kept.
+    std::vector<DecodingGap> gapsInside(double room) const;
 
 private:
     void lose(double frames);
@@ -49,6 +60,7 @@ private:
     double m_runAt = 0;
     double m_longestRun = 0;
     double m_longestRunAt = 0;
+    std::vector<DecodingGap> m_gaps;
 };
 
 } // namespace tavrin

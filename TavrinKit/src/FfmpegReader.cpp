@@ -651,6 +651,13 @@ DecodingLoss FfmpegReader::loss() const {
                            s.format.sampleRate);
 }
 
+std::vector<DecodingGap> FfmpegReader::gapsInside() const {
+    // What the container declares, when it does, bounds the gaps better than estimated lengths.
+    const State& s = *m_state;
+    const std::int64_t length = std::min(s.declaredLength.value_or(INT64_MAX), s.plausibleLength);
+    return s.losses.gapsInside(std::max(static_cast<double>(length - s.framesDecoded), 0.0));
+}
+
 bool FfmpegReader::formatGuessed() const {
     const std::string_view name = m_state->demuxer->iformat->name;
     return m_state->demuxer->probe_score < AVPROBE_SCORE_EXTENSION && name != "mp3" &&

@@ -44,6 +44,8 @@ public:
     /// The audio that damaged packets, or a stream shorter than its container declares exactly,
     /// kept out of the frames read. Complete once read() has returned 0.
     DecodingLoss loss() const;
+    /// Where audio was lost inside the stream, so far: decoding went on after each gap.
+    std::vector<DecodingGap> gapsInside() const;
     /// Whether the container had to be guessed: a format known by its signature whose signature
     /// wasn't there, so that FFmpeg took it with less confidence than a matching file extension
     /// alone gives. MP3 and ADTS have no signature, and short ones probe weakly: never guessed.

@@ -135,11 +135,14 @@ void IntegrityScan::scanSilence(const double* const* channels, std::size_t frame
         }
 }
 
-std::vector<Finding> IntegrityScan::finish(const std::vector<double>& sums) {
+std::vector<Finding> IntegrityScan::finish(const std::vector<double>& sums,
+                                           const FileTime& fileTime) {
     for (Channel& channel : m_channels)
         endRun(channel, m_seen);
     std::vector<Finding> findings;
-    const auto seconds = [&](std::int64_t frame) { return static_cast<double>(frame) / m_rate; };
+    const auto seconds = [&](std::int64_t frame) {
+        return fileTime.of(static_cast<double>(frame) / m_rate);
+    };
     if (m_clipRuns > 0)
         findings.push_back(Findings::clipping(m_clipRuns, seconds(m_firstClip)));
     if (m_dropouts > 0)

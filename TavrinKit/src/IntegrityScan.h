@@ -2,6 +2,7 @@
 
 // Private to TavrinKit: damage in the samples themselves, found in the meter's own pass over them.
 
+#include "FileTime.h"
 #include "tavrin/Finding.h"
 
 #include <cstddef>
@@ -34,9 +35,9 @@ public:
     void scanHeld(const double* const* channels, std::size_t frames,
                   const std::vector<double>& peaks);
 
-    /// What was found, in order of the kinds, given the sum of each channel's samples; call once
-    /// after the last chunk.
-    std::vector<Finding> finish(const std::vector<double>& sums);
+    /// What was found, in order of the kinds, given the sum of each channel's samples, placed in
+    /// the file's time; call once after the last chunk.
+    std::vector<Finding> finish(const std::vector<double>& sums, const FileTime& fileTime);
 
     /// A phase finding for a stereo pair whose K-weighted energies are `left` and `right` and the
     /// sum of whose products is `cross`: their correlation, weighted by loudness as the sums are,

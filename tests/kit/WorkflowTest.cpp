@@ -269,6 +269,14 @@ TEST(Workflow, FindingsOfDamagedAndCleanFiles) {
             EXPECT_EQ(status(DamagePolicy::fail), status(DamagePolicy::warn));
         }
     }
+    // Audio lost inside a file keeps its place in the timeline, empty, so what follows it is
+    // shown at its time in the file.
+    const auto zeroed = Workflow::measure(dir / "zeroed.flac", false, {}, {}, true);
+    const Timeline& timeline = *zeroed.timeline;
+    EXPECT_LT(zeroed.result->duration, 38);
+    EXPECT_NEAR(timeline.stepEnd(timeline.size() - 1), 40, 0.15);
+    EXPECT_FALSE(timeline.truePeak[static_cast<std::size_t>(17 / timeline.step)]);
+    EXPECT_TRUE(timeline.truePeak[static_cast<std::size_t>(39 / timeline.step)]);
 }
 
 TEST(Workflow, CustomSpecIdsCarryAllThreeNumbersAndReadBack) {
