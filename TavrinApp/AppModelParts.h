@@ -5,7 +5,7 @@
 
 #include "AppModel.h"
 #include "Paths.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QSettings>
 #include <QThreadPool>

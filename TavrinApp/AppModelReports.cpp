@@ -1,5 +1,5 @@
 #include "AppModelParts.h"
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <chrono>
 #include <system_error>

@@ -2,7 +2,7 @@
 
 #include "Paths.h"
 #include "ToneLabel.h"
-#include "tavrin/Fmt.h"
+#include "tavrin/core/Fmt.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QDialog>
 #include <array>

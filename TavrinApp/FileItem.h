@@ -1,11 +1,11 @@
 #pragma once
 
-#include "tavrin/Finding.h"
-#include "tavrin/GainWriter.h"
-#include "tavrin/Limiter.h"
-#include "tavrin/LoudnessResult.h"
-#include "tavrin/Provenance.h"
-#include "tavrin/Timeline.h"
+#include "tavrin/copies/GainWriter.h"
+#include "tavrin/copies/Limiter.h"
+#include "tavrin/core/Finding.h"
+#include "tavrin/decode/Provenance.h"
+#include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/meter/Timeline.h"
 
 #include <QUuid>
 #include <filesystem>

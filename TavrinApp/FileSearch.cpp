@@ -1,6 +1,6 @@
 #include "FileSearch.h"
 
-#include "tavrin/AudioTypes.h"
+#include "tavrin/core/AudioTypes.h"
 
 #include <QElapsedTimer>
 #include <QLocale>

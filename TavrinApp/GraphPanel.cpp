@@ -2,7 +2,7 @@
 
 #include "AppModel.h"
 #include "Theme.h"
-#include "tavrin/Fmt.h"
+#include "tavrin/core/Fmt.h"
 
 #include <QEvent>
 #include <QFontInfo>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Graph.h"
-#include "tavrin/LoudnessResult.h"
-#include "tavrin/Timeline.h"
+#include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/meter/Timeline.h"
+#include "tavrin/reports/Graph.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <QImage>
 #include <QUuid>

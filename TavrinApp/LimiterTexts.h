@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tavrin/DeliverySpec.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <QString>
 

@@ -4,7 +4,7 @@
 #include "ProgressText.h"
 #include "TallyButton.h"
 #include "ToneLabel.h"
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

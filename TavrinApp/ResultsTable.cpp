@@ -6,7 +6,7 @@
 #include "DamageTexts.h"
 #include "Paths.h"
 #include "RevealButton.h"
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -3,9 +3,9 @@
 #include "AppTexts.h"
 #include "DamageTexts.h"
 #include "Paths.h"
-#include "tavrin/FixPlan.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/Fmt.h"
+#include "tavrin/rules/FixPlan.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <array>
 #include <cmath>

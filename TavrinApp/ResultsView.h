@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ResultsTableModel.h"
-#include "tavrin/AudioTypes.h"
+#include "tavrin/core/AudioTypes.h"
 
 #include <QSortFilterProxyModel>
 

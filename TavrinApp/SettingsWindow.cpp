@@ -5,7 +5,7 @@
 #include "Paths.h"
 #include "Theme.h"
 #include "ToneLabel.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QCheckBox>
 #include <QComboBox>

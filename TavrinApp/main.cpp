@@ -3,7 +3,7 @@
 #include "TavrinApp.h"
 #include "Theme.h"
 #include "Updater.h"
-#include "tavrin/DecoderLog.h"
+#include "tavrin/decode/DecoderLog.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -1,9 +1,9 @@
 #include "Cli.h"
 
 #include "Commands.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Graph.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/reports/Graph.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tavrin/Cancellation.h"
+#include "tavrin/core/Cancellation.h"
 
 #include <ostream>
 #include <string>

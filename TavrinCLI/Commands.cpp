@@ -1,11 +1,11 @@
 #include "Commands.h"
 
 #include "Output.h"
-#include "tavrin/AudioTypes.h"
-#include "tavrin/Graph.h"
-#include "tavrin/Report.h"
-#include "tavrin/Verdict.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/AudioTypes.h"
+#include "tavrin/reports/Graph.h"
+#include "tavrin/reports/Report.h"
+#include "tavrin/rules/Verdict.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <algorithm>
 #include <chrono>

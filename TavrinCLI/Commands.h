@@ -2,10 +2,10 @@
 
 #include "Cli.h"
 #include "Measuring.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Finding.h"
-#include "tavrin/GainWriter.h"
-#include "tavrin/Report.h"
+#include "tavrin/copies/GainWriter.h"
+#include "tavrin/core/Finding.h"
+#include "tavrin/reports/Report.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tavrin/Cancellation.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/Cancellation.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <algorithm>
 #include <filesystem>

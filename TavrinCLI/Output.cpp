@@ -1,10 +1,10 @@
 #include "Output.h"
 
-#include "tavrin/FixPlan.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/Report.h"
-#include "tavrin/Verdict.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/Fmt.h"
+#include "tavrin/reports/Report.h"
+#include "tavrin/rules/FixPlan.h"
+#include "tavrin/rules/Verdict.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <algorithm>
 #include <cmath>

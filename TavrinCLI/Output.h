@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Measuring.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/FixPlan.h"
-#include "tavrin/Verdict.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/rules/FixPlan.h"
+#include "tavrin/rules/Verdict.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "Cli.h"
-#include "tavrin/DecoderLog.h"
-#include "tavrin/VectorOps.h"
+#include "tavrin/decode/DecoderLog.h"
+#include "tavrin/dsp/VectorOps.h"
 
 #include <csignal>
 #include <cstdlib>

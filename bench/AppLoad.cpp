@@ -13,7 +13,7 @@
 #include "SampleFiles.h"
 #include "ScriptedDesktop.h"
 #include "TavrinApp.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 // BM_Measure is what a user waits for, BM_Decode the share of it spent reading and decoding.
 // The files are made once with ffmpeg in $TMPDIR/tavrin-bench-files (kept for later runs).
 
-#include "FfmpegReader.h"
 #include "ProgrammeFile.h"
-#include "tavrin/AudioFileMeter.h"
+#include "decode/FfmpegReader.h"
+#include "tavrin/meter/AudioFileMeter.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // ffmpeg in $TMPDIR/tavrin-bench-files (kept for later runs); copies are deleted after each run.
 
 #include "ProgrammeFile.h"
-#include "tavrin/GainWriter.h"
+#include "tavrin/copies/GainWriter.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

@@ -6,10 +6,10 @@
 // workflow makes them, each measured again. Prints every run and the medians.
 // Usage: tavrin_limiter_bench [seconds] [runs]
 
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/GainWriter.h"
-#include "tavrin/Limiter.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/copies/GainWriter.h"
+#include "tavrin/copies/Limiter.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <algorithm>
 #include <chrono>

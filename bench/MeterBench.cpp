@@ -4,10 +4,10 @@
 // meter. Build in Release and run e.g. `tavrin_meter_bench --benchmark_repetitions=3`.
 
 #include "Signals.h"
-#include "tavrin/KWeighting.h"
-#include "tavrin/LoudnessMeter.h"
-#include "tavrin/TruePeakDetector.h"
-#include "tavrin/VectorOps.h"
+#include "tavrin/dsp/KWeighting.h"
+#include "tavrin/dsp/TruePeakDetector.h"
+#include "tavrin/dsp/VectorOps.h"
+#include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
 #include <array>

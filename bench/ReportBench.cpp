@@ -1,4 +1,4 @@
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -3,8 +3,8 @@
 // and its speed drifts), the memory of a day-long timeline, and drawing it at 1600 × 300 pixels.
 // The hour is made once with ffmpeg in $TMPDIR/tavrin-bench-files (kept for later runs).
 
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/Graph.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/reports/Graph.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>

@@ -2,8 +2,8 @@
 
 // Report rows made from fuzz input: arbitrary texts, and readings that the meter could give.
 
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/ReportRow.h"
+#include "tavrin/reports/ReportRow.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <cmath>
 #include <fuzzer/FuzzedDataProvider.h>

@@ -3,9 +3,9 @@
 // chunk and box sizes: they must return, without reading out of bounds, allocating without limit
 // or looping forever.
 
-#include "AppleChannelLayout.h"
 #include "FuzzInput.h"
-#include "WaveHeader.h"
+#include "decode/AppleChannelLayout.h"
+#include "decode/WaveHeader.h"
 
 using namespace tavrin;
 

@@ -7,7 +7,7 @@
 
 #include "FuzzInput.h"
 #include "ReportInput.h"
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <cstdlib>
 #include <optional>

@@ -5,8 +5,8 @@
 // caught as an internal error) is a finding.
 
 #include "FuzzInput.h"
-#include "tavrin/DecoderLog.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/decode/DecoderLog.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <cmath>
 #include <string>

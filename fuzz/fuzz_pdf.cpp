@@ -3,7 +3,7 @@
 
 #include "FuzzInput.h"
 #include "ReportInput.h"
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <string>
 

@@ -5,9 +5,9 @@
 // an internal error) is a finding.
 
 #include "FuzzInput.h"
-#include "tavrin/DecoderLog.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/decode/DecoderLog.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <string>
 #include <variant>

@@ -6,9 +6,9 @@
 #include "DamagedFiles.h"
 #include "FaultyMeasuring.h"
 #include "ResultsTableModel.h"
-#include "tavrin/AudioTypes.h"
-#include "tavrin/Report.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/AudioTypes.h"
+#include "tavrin/reports/Report.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QProcess>
 #include <QSignalSpy>

@@ -4,7 +4,7 @@
 #include "AppFixture.h"
 #include "AppTests.h"
 #include "CellDelegate.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>

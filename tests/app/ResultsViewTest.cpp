@@ -9,8 +9,8 @@
 #include "ProgressText.h"
 #include "ResultsTable.h"
 #include "TallyButton.h"
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QAction>
 #include <QFile>

@@ -9,7 +9,7 @@
 #include "FaultyMeasuring.h"
 #include "HandWritten.h"
 #include "SoundFiles.h"
-#include "tavrin/Provenance.h"
+#include "tavrin/decode/Provenance.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

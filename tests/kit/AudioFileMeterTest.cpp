@@ -1,10 +1,10 @@
-#include "tavrin/AudioFileMeter.h"
+#include "tavrin/meter/AudioFileMeter.h"
 
 #include "AudioFixtures.h"
-#include "FfmpegReader.h"
 #include "HandWritten.h"
-#include "ParallelTasks.h"
 #include "SoundFiles.h"
+#include "core/ParallelTasks.h"
+#include "decode/FfmpegReader.h"
 
 #include <bit>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tavrin/AudioTypes.h"
+#include "tavrin/core/AudioTypes.h"
 
 #include "AudioFixtures.h"
 

@@ -1,11 +1,11 @@
 // Copies in the original's delivery format: encoded by FFmpeg, read back with ffprobe.
 
 #include "AudioFixtures.h"
-#include "WaveHeader.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/GainWriter.h"
-#include "tavrin/Verdict.h"
-#include "tavrin/Workflow.h"
+#include "decode/WaveHeader.h"
+#include "tavrin/copies/GainWriter.h"
+#include "tavrin/core/Fmt.h"
+#include "tavrin/rules/Verdict.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

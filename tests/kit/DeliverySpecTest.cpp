@@ -1,4 +1,4 @@
-#include "tavrin/DeliverySpec.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -4,9 +4,9 @@
 // are recorded programme and cannot be synthesised.
 
 #include "Signals.h"
-#include "tavrin/ChannelRole.h"
-#include "tavrin/EnergyHistory.h"
-#include "tavrin/LoudnessMeter.h"
+#include "tavrin/decode/ChannelRole.h"
+#include "tavrin/meter/EnergyHistory.h"
+#include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tavrin/FixPlan.h"
+#include "tavrin/rules/FixPlan.h"
 
 #include "Results.h"
 

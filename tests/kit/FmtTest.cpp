@@ -1,4 +1,4 @@
-#include "tavrin/Fmt.h"
+#include "tavrin/core/Fmt.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -1,12 +1,12 @@
-#include "tavrin/GainWriter.h"
+#include "tavrin/copies/GainWriter.h"
 
-#include "AppleChannelLayout.h"
-#include "AtomicFile.h"
 #include "AudioFixtures.h"
 #include "ChildProcess.h"
 #include "HandWritten.h"
 #include "SoundFiles.h"
-#include "WaveHeader.h"
+#include "core/AtomicFile.h"
+#include "decode/AppleChannelLayout.h"
+#include "decode/WaveHeader.h"
 
 #include <algorithm>
 #include <chrono>

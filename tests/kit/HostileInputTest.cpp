@@ -1,14 +1,14 @@
 // Files built to break the reader: lying headers, impossible formats, files that are not files,
 // files that change while they are read. Each must end in a reading or in one whole sentence.
 
-#include "AppleChannelLayout.h"
 #include "AudioFixtures.h"
 #include "HandWritten.h"
-#include "tavrin/AudioFileError.h"
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/AudioTypes.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Workflow.h"
+#include "decode/AppleChannelLayout.h"
+#include "tavrin/core/AudioFileError.h"
+#include "tavrin/core/AudioTypes.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <chrono>
 #include <fstream>

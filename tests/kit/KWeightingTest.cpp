@@ -1,4 +1,4 @@
-#include "tavrin/KWeighting.h"
+#include "tavrin/dsp/KWeighting.h"
 
 #include <gtest/gtest.h>
 

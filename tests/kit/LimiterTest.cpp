@@ -1,9 +1,9 @@
-#include "tavrin/Limiter.h"
+#include "tavrin/copies/Limiter.h"
 
 #include "AudioFixtures.h"
 #include "SoundFiles.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/Fmt.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "Results.h"
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/Report.h"
+#include "tavrin/core/Fmt.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/reports/Report.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <clocale>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "tavrin/LoudnessMeter.h"
+#include "tavrin/meter/LoudnessMeter.h"
 
 #include "Signals.h"
-#include "tavrin/EnergyHistory.h"
+#include "tavrin/meter/EnergyHistory.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

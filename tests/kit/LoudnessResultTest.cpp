@@ -1,6 +1,6 @@
-#include "tavrin/LoudnessResult.h"
+#include "tavrin/meter/LoudnessResult.h"
 
-#include "tavrin/ChannelRole.h"
+#include "tavrin/decode/ChannelRole.h"
 
 #include <gtest/gtest.h>
 

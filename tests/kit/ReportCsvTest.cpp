@@ -1,5 +1,5 @@
 #include "Results.h"
-#include "tavrin/Report.h"
+#include "tavrin/reports/Report.h"
 
 #include <algorithm>
 #include <clocale>

@@ -1,7 +1,7 @@
 #include "AudioFixtures.h"
 #include "Results.h"
-#include "tavrin/LoudnessMeter.h"
-#include "tavrin/Report.h"
+#include "tavrin/meter/LoudnessMeter.h"
+#include "tavrin/reports/Report.h"
 
 #include <algorithm>
 #include <array>

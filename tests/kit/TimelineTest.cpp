@@ -1,9 +1,9 @@
-#include "tavrin/Timeline.h"
+#include "tavrin/meter/Timeline.h"
 
 #include "Signals.h"
-#include "tavrin/DeliverySpec.h"
-#include "tavrin/Graph.h"
-#include "tavrin/LoudnessMeter.h"
+#include "tavrin/meter/LoudnessMeter.h"
+#include "tavrin/reports/Graph.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "tavrin/VectorOps.h"
+#include "tavrin/dsp/VectorOps.h"
 
 #include "Signals.h"
-#include "tavrin/KWeighting.h"
-#include "tavrin/TruePeakDetector.h"
+#include "tavrin/dsp/KWeighting.h"
+#include "tavrin/dsp/TruePeakDetector.h"
 
 #include <array>
 #include <gtest/gtest.h>

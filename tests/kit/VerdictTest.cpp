@@ -1,4 +1,4 @@
-#include "tavrin/Verdict.h"
+#include "tavrin/rules/Verdict.h"
 
 #include "Results.h"
 

@@ -1,10 +1,10 @@
-#include "tavrin/Workflow.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include "AudioFixtures.h"
 #include "DamagedFiles.h"
 #include "SampleFiles.h"
-#include "tavrin/Fmt.h"
-#include "tavrin/Verdict.h"
+#include "tavrin/core/Fmt.h"
+#include "tavrin/rules/Verdict.h"
 
 #include <functional>
 #include <gtest/gtest.h>

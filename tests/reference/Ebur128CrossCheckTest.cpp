@@ -3,8 +3,8 @@
 // yardstick here: it is linked into this test and nowhere else.
 
 #include "Signals.h"
-#include "tavrin/ChannelRole.h"
-#include "tavrin/LoudnessMeter.h"
+#include "tavrin/decode/ChannelRole.h"
+#include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,10 +5,10 @@
 
 #include "Signals.h"
 #include "Throws.h"
-#include "tavrin/AudioFileError.h"
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/DecoderLog.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/core/AudioFileError.h"
+#include "tavrin/decode/DecoderLog.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <algorithm>
 #include <atomic>

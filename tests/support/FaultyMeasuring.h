@@ -3,8 +3,8 @@
 // A measuring step that fails as a fault of Tavrin's own would, for the tests that prove such a
 // fault ends as one file's failed reading.
 
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <filesystem>
 #include <stdexcept>

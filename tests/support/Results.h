@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tavrin/LoudnessResult.h"
-#include "tavrin/ReportRow.h"
+#include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/reports/ReportRow.h"
 
 #include <optional>
 #include <string>

@@ -93,7 +93,7 @@ inline Channels replicate(const std::vector<double>& x, std::size_t count) {
 
 } // namespace tavrin::test
 
-#include "tavrin/LoudnessMeter.h"
+#include "tavrin/meter/LoudnessMeter.h"
 
 namespace tavrin::test {
 

@@ -17,9 +17,9 @@
 #include "SettingsWindow.h"
 #include "TallyButton.h"
 #include "TavrinApp.h"
-#include "tavrin/AudioFileMeter.h"
-#include "tavrin/Report.h"
-#include "tavrin/Workflow.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/reports/Report.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QAbstractButton>
 #include <QAction>

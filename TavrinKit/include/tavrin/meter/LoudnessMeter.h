@@ -1,0 +1,137 @@
+#pragma once
+
+#include "tavrin/decode/ChannelRole.h"
+#include "tavrin/dsp/TruePeakDetector.h"
+#include "tavrin/dsp/VectorOps.h"
+#include "tavrin/meter/EnergyHistory.h"
+#include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/meter/Timeline.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tavrin {
+
+/// Turns a stream of multichannel samples into one LoudnessResult. Feed any number of buffers,
+/// split any way, then call finish() once. One meter per measurement; not thread-safe.
+///
+/// Energy is K-weighted, weighted per channel and summed into 10 ms steps; step k covers frames
+/// floor(fs·k/100) … floor(fs·(k+1)/100) − 1 of the stream whatever the buffer boundaries.
+class LoudnessMeter {
+public:
+    /// One weight per channel. Requires sampleRate > 0 and at least one weight.
+    LoudnessMeter(std::vector<double> weights, double sampleRate);
+    /// Weights from roles. Requires sampleRate > 0 and at least one role.
+    LoudnessMeter(const std::vector<ChannelRole>& roles, double sampleRate);
+
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+    LoudnessMeter(LoudnessMeter&&) = default;
+    LoudnessMeter& operator=(LoudnessMeter&&) = default;
+
+    /// Makes room for the history of about `frames` frames, when the length of the stream is
+    /// known beforehand. Optional: the history grows as needed either way.
+    void reserve(std::int64_t frames);
+
+    /// One planar float buffer: one pointer per channel (as many as weights), `frameCount`
+    /// frames each. Zero frames do nothing.
+    void process(std::span<const float* const> channelData, std::size_t frameCount);
+    /// One buffer as one list of doubles per channel, all of the same length.
+    void process(const std::vector<std::vector<double>>& channels);
+
+    /// The work of one buffer of doubles (one pointer per channel) in parts, for callers that
+    /// share it among threads: every part run once by processPart(), on any threads at once (the
+    /// parts touch nothing in common), then commit() on one thread once all are done. The longest
+    /// parts come first. The result is the same, to the bit, as process() gives.
+    std::size_t partCount() const { return m_groups.size() + m_weights.size(); }
+    /// The parts that K-weight come first: a caller that wants the loudness alone may run only
+    /// these before commit(), and the result then has no peaks.
+    std::size_t weightingPartCount() const { return m_groups.size(); }
+    void processPart(std::size_t part, const double* const* channels, std::size_t frameCount);
+    void commit(std::size_t frameCount);
+
+    /// Gathers the loudness timeline in the same pass as well. Call before the first buffer.
+    void keepTimeline();
+
+    /// Flushes the true-peak detectors and assembles the result. Call once, after the last buffer.
+    [[nodiscard]] LoudnessResult finish();
+
+    /// The timeline, once finish() has been called after keepTimeline(); empty otherwise. The
+    /// meter no longer holds it afterwards.
+    [[nodiscard]] Timeline takeTimeline() { return std::move(m_timeline); }
+
+    /// The K-weighted energies of the first two channels, and the sum of their products, over
+    /// every fourth 10 ms step metered: what the pair's correlation and its mono fold-down follow
+    /// from.
+    struct PairEnergy {
+        double left = 0;
+        double right = 0;
+        double cross = 0;
+    };
+    /// Absent unless the first two channels are both weighted (stereo, or 5.1's front pair).
+    std::optional<PairEnergy> frontPair() const;
+    /// Per channel, at least the largest sample magnitude of the last buffer.
+    const std::vector<double>& bufferPeaks() const { return m_bufferPeaks; }
+    /// Per channel, the sum of every sample metered.
+    std::vector<double> sampleSums() const;
+
+    const std::vector<double>& weights() const { return m_weights; }
+    std::size_t channelCount() const { return m_weights.size(); }
+    const EnergyHistory& history() const { return m_history; }
+
+private:
+    /// Weighted channels are K-weighted a few at a time, one per vector lane.
+    struct LaneGroup {
+        std::size_t first = 0; ///< index of its first channel in m_weighted
+        std::size_t lanes = 1; ///< 1 or 2
+    };
+
+    void processDoubles(const double* const* channels, std::size_t frameCount);
+    bool hasFrontPair() const;
+    /// Calls fn(first, count, endsStep) for each run of this buffer's frames within one step of
+    /// `stepsPerSpan` 10 ms steps (1 or 10, aligned to the start), in order, without changing
+    /// the meter.
+    template <class Fn>
+    void forEachSpan(std::size_t frameCount, std::int64_t stepsPerSpan, Fn fn) const;
+    /// The timeline's share of commit(): the runs' peaks, channel by channel, into the 100 ms
+    /// steps they belong to.
+    void commitPeaks(std::size_t frameCount);
+    /// The timeline's share of a completed 10 ms step: the 100 ms step it may end.
+    void stepCompleted();
+    /// Adds the 100 ms timeline step of the 10 ms steps after step `after`: the loudest windows
+    /// ending in it and its true peak `peak`, linear.
+    void addTimelineStep(std::size_t after, double peak);
+    void finishTimeline(double duration, double tailPeak);
+
+    double m_sampleRate;
+    std::vector<double> m_weights;
+    EnergyHistory m_history;
+    VectorOps::KWeightingFilter m_filter;
+    std::vector<std::size_t> m_weighted; ///< channels with weight > 0, in order
+    std::vector<LaneGroup> m_groups;
+    std::vector<double> m_filterState; ///< eight values per weighted channel
+    std::vector<TruePeakDetector> m_truePeaks;
+    std::vector<double> m_bufferPeaks;
+    PairEnergy m_frontPair;
+    std::int64_t m_framesSeen = 0;
+    std::int64_t m_stepIndex = 0;
+    double m_stepEnergy = 0;
+    std::int64_t m_stepFrames = 0;
+    std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
+    std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
+    std::vector<const double*> m_pointers;
+
+    // The timeline, when kept: the 100 ms step being gathered, and the finished steps.
+    bool m_keepTimeline = false;
+    std::vector<std::vector<double>> m_runPeaks; ///< per channel: each 100 ms run's peak, linear
+    std::vector<double> m_runMax;                ///< per run of this buffer: across channels
+    std::size_t m_runsClosed = 0;                ///< runs of this buffer whose step has ended
+    double m_stepPeak = 0;                       ///< linear, the open 100 ms step's so far
+    TimelineBuilder m_builder;
+    Timeline m_timeline;
+};
+
+} // namespace tavrin

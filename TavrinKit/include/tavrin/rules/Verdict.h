@@ -1,0 +1,50 @@
+#pragma once
+
+#include "tavrin/core/Finding.h"
+#include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/rules/DeliverySpec.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin {
+
+/// Whether one measurement meets one delivery spec, and why not, in sentences shown as they are.
+/// Loudness and true peak are compared after rounding to the one decimal the user sees, so a
+/// value displayed as within tolerance always passes. Recomputed wherever needed; never stored.
+struct Verdict {
+    enum class Status { pass, fail, unmeasurable };
+
+    Status status = Status::unmeasurable;
+    std::optional<double> delta{}; ///< LU, rounded loudness minus target; absent when unmeasurable
+    bool loudnessOK = false;       ///< within tolerance; false when unmeasurable
+    bool peakOK = true;            ///< at or under `ceiling`; true when unmeasurable
+    double ceiling = 0;            ///< dBTP, the ceiling that was applied
+    std::vector<std::string> problems{}; ///< loudness first, then true peak; one when unmeasured
+
+    bool operator==(const Verdict&) const = default;
+
+    /// Judges `result` against `spec`, on loudness and true peak alone. Pure; never fails.
+    static Verdict make(const LoudnessResult& result, const DeliverySpec& spec);
+    /// The same with `findings`: under DamagePolicy::fail, damage fails the file whatever its
+    /// loudness (or its lack of a reading), and comes first among the problems.
+    static Verdict make(const LoudnessResult& result, const DeliverySpec& spec,
+                        const std::vector<Finding>& findings, DamagePolicy damage);
+
+    /// The status label alone when there is nothing to explain, otherwise the label, ": " and the
+    /// problems joined with "; ", e.g. "Fail: 0.6 LU too quiet; true peak −0.9 dBTP is over
+    /// −1.0 dBTP".
+    std::string summary() const;
+};
+
+/// The display word: "Pass", "Fail" or "No reading".
+std::string_view label(Verdict::Status status);
+
+/// "pass", "fail" or "unmeasurable": the status's coded form.
+std::string_view rawValue(Verdict::Status status);
+/// The status whose raw value is `raw`, or nothing.
+std::optional<Verdict::Status> statusFromRawValue(std::string_view raw);
+
+} // namespace tavrin

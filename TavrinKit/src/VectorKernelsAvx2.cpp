@@ -1,8 +1,0 @@
-#include "VectorKernels.h"
-
-#include <cmath>
-#include <type_traits>
-
-#define TAVRIN_KERNEL_TABLE avx2Kernels
-#define TAVRIN_VECTOR_WIDTH 4
-#include "VectorKernels.inc"

@@ -1,8 +1,0 @@
-#include "VectorKernels.h"
-
-#include <cmath>
-#include <type_traits>
-
-#define TAVRIN_KERNEL_TABLE avx512Kernels
-#define TAVRIN_VECTOR_WIDTH 8
-#include "VectorKernels.inc"

@@ -1,8 +1,0 @@
-#include "VectorKernels.h"
-
-#include <cmath>
-#include <type_traits>
-
-#define TAVRIN_KERNEL_TABLE genericKernels
-#define TAVRIN_VECTOR_WIDTH 2
-#include "VectorKernels.inc"

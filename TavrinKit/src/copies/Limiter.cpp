@@ -1,0 +1,275 @@
+#include "tavrin/copies/Limiter.h"
+
+#include "copies/PeakBlocks.h"
+#include "core/ParallelTasks.h"
+#include "decode/FfmpegReader.h"
+#include "tavrin/core/AudioFileError.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/meter/LoudnessMeter.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <new>
+
+namespace tavrin::Limiter {
+namespace {
+
+namespace fs = std::filesystem;
+
+double toLinear(double decibels) {
+    return std::pow(10.0, decibels / 20);
+}
+
+[[noreturn]] void unreadable(std::string sentence) {
+    throw AudioFileError::unreadable(std::move(sentence));
+}
+
+/// About a millisecond, a power of two, and at least the interpolator's reach: a peak's hold then
+/// spans its own block and one on each side.
+std::size_t blockFramesFor(double sampleRate) {
+    const auto perMillisecond = static_cast<std::size_t>(std::ceil(sampleRate / 1000));
+    return std::bit_ceil(std::max<std::size_t>(PeakBlocks::reach, perMillisecond));
+}
+
+/// Reads the whole original, metering each chunk and finding its peaks while the next is read,
+/// on idle processors when this is the only file being measured or written.
+void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks::Finder& peaks,
+             const CancelCheck& isCancelled) {
+    const ParallelTasks::Running running;
+    const auto channels = static_cast<std::size_t>(reader.format().channelCount);
+    reader.reserve(AudioFileMeter::chunkFrames);
+    const std::size_t fullChunk = reader.framesPerRead(AudioFileMeter::chunkFrames);
+    const std::size_t capacity = std::max(fullChunk, PeakBlocks::taps);
+    std::array<PeakBlocks::ChunkBuffer, 2> buffers{PeakBlocks::ChunkBuffer(channels, capacity),
+                                                   PeakBlocks::ChunkBuffer(channels, capacity)};
+    const auto readInto = [&](PeakBlocks::ChunkBuffer& buffer) {
+        const std::size_t frames = readChunk(reader, AudioFileMeter::chunkFrames);
+        if (frames > 0 && !buffer.take(reader.channelData(), frames))
+            unreadable("The file holds invalid samples (not a number or infinite).");
+        return frames;
+    };
+    stopIfCancelled(isCancelled);
+    std::int64_t start = 0;
+    std::size_t current = 0;
+    for (std::size_t frames = readInto(buffers[0]); frames > 0; current = 1 - current) {
+        std::size_t next = 0;
+        PeakBlocks::ChunkBuffer& chunk = buffers[current];
+        // The peaks are found here, so the meter only K-weights.
+        const std::size_t parts = meter.weightingPartCount();
+        auto task = [&](std::size_t i) {
+            if (i == 0)
+                next = readInto(buffers[1 - current]);
+            else if (i == 1)
+                peaks.add(chunk, start);
+            else
+                meter.processPart(i - 2, chunk.channels(), frames);
+        };
+        ParallelTasks::run(parts + 2, task, running.alone() && frames == fullChunk);
+        meter.commit(frames);
+        start += static_cast<std::int64_t>(frames);
+        buffers[1 - current].follow(chunk);
+        if ((frames = next) > 0)
+            stopIfCancelled(isCancelled);
+    }
+    // The last points lag behind; silence after the end completes them.
+    PeakBlocks::ChunkBuffer& tail = buffers[current];
+    tail.takeSilence(PeakBlocks::taps - 1);
+    peaks.add(tail, start);
+}
+
+/// Where frame `frame` lies among the 10 ms steps of a stream at `rate` Hz.
+std::size_t stepOf(std::int64_t frame, double rate) {
+    return static_cast<std::size_t>(std::floor(static_cast<double>(frame) * 100 / rate));
+}
+
+} // namespace
+
+Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
+                        const CancelCheck& isCancelled) {
+    try {
+        std::optional<FfmpegReader> reader;
+        try {
+            reader.emplace(original);
+        } catch (const FfmpegError& e) {
+            unreadable(std::string("Can't open the original (") + e.what() + ").");
+        }
+        const AudioFileFormat& format = reader->format();
+        if (!reader->hasAudio() || format.sampleRate < AudioFileMeter::lowestSampleRate ||
+            format.sampleRate > AudioFileMeter::highestSampleRate)
+            unreadable("Can't open the original (it has no audio Tavrin can measure).");
+        std::vector<double> weights = dualMono && format.channelCount == 1
+                                          ? std::vector{2.0}
+                                          : tavrin::weights(AudioFileMeter::channelRoles(format));
+        LoudnessMeter meter(std::move(weights), format.sampleRate);
+
+        Analysis analysis;
+        analysis.m_sampleRate = format.sampleRate;
+        analysis.m_blockFrames = blockFramesFor(format.sampleRate);
+        PeakBlocks::Finder peaks(analysis.m_blockFrames, toLinear(floor));
+        try {
+            readAll(*reader, meter, peaks, isCancelled);
+        } catch (const FfmpegError& e) {
+            unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
+        }
+        analysis.m_history = meter.history();
+        analysis.m_peaks = std::move(peaks).decibels();
+        return analysis;
+    } catch (const std::bad_alloc&) {
+        unreadable(std::string(AudioFileError::outOfMemory));
+    }
+}
+
+Prediction Analysis::predict(const Setting& setting) const {
+    // Each step loses the share of its energy that the reduction takes from its frames, as if the
+    // energy were spread evenly over the step: close enough to aim, and the copy is measured.
+    const std::size_t steps = m_history.stepCount();
+    std::vector<double> lost(steps, 0.0);
+    Reduction reduction(*this, setting);
+    Prediction prediction;
+    const auto blockFrames = static_cast<std::int64_t>(m_blockFrames);
+    for (std::size_t b = 0; b < m_peaks.size(); ++b) {
+        const double decibels = reduction.next();
+        if (decibels <= 0)
+            continue;
+        prediction.maxReduction = std::max(prediction.maxReduction, decibels);
+        if (decibels > actingReduction)
+            prediction.seconds += static_cast<double>(blockFrames) / m_sampleRate;
+        const double share = 1 - std::pow(10.0, -decibels / 10);
+        for (std::int64_t frame = static_cast<std::int64_t>(b) * blockFrames,
+                          end = frame + blockFrames;
+             frame < end;) {
+            const std::size_t step = stepOf(frame, m_sampleRate);
+            if (step >= steps)
+                break;
+            const auto stepEnd = static_cast<std::int64_t>(
+                std::floor(static_cast<double>(step + 1) * m_sampleRate / 100));
+            const std::int64_t next = std::clamp(stepEnd, frame + 1, end);
+            lost[step] += share * static_cast<double>(next - frame);
+            frame = next;
+        }
+    }
+    EnergyHistory limited;
+    limited.reserve(steps);
+    const double power = std::pow(10.0, setting.gain / 10);
+    for (std::size_t j = 0; j < steps; ++j) {
+        const std::int64_t frames = m_history.frames(j, 1);
+        const double remaining = frames > 0 ? 1 - std::min(1.0, lost[j] / double(frames)) : 1;
+        limited.append(m_history.energy(j, 1) * power * remaining, frames);
+    }
+    prediction.integrated = limited.integratedLoudness();
+    prediction.loudnessRange = limited.loudnessRange();
+    return prediction;
+}
+
+std::optional<Solution> Analysis::solve(double aim, double threshold, double ceilingGain) const {
+    const auto original = integrated();
+    if (!original)
+        return std::nullopt;
+    // The predicted loudness rises with the gain, dB for dB where nothing is limited and ever more
+    // slowly the more is: each step divides the miss by the slope of the last two passes.
+    double gain = std::min(aim - *original, ceilingGain);
+    std::optional<std::pair<double, double>> last; // gain, predicted loudness
+    for (int pass = 0; pass < 12; ++pass) {
+        const auto predicted = predict({gain, threshold}).integrated;
+        if (!predicted)
+            return std::nullopt;
+        const double miss = aim - *predicted;
+        if (std::abs(miss) < 0.002)
+            return Solution{{gain, threshold}, true};
+        const double slope =
+            last && gain != last->first
+                ? std::clamp((*predicted - last->second) / (gain - last->first), 0.05, 1.0)
+                : 1.0;
+        last = {gain, *predicted};
+        const double next = std::min(gain + miss / slope, ceilingGain);
+        if (next == gain)
+            break; // held at its most
+        gain = next;
+    }
+    return Solution{{gain, threshold}, false};
+}
+
+Reduction::Reduction(const Analysis& analysis, const Setting& setting)
+    : m_analysis(analysis), m_setting(setting),
+      m_attackBlocks(std::max<std::size_t>(
+          1, static_cast<std::size_t>(std::ceil(attackSeconds * analysis.sampleRate() /
+                                                double(analysis.blockFrames()))))),
+      m_releaseFactor(
+          std::exp(-double(analysis.blockFrames()) / (releaseSeconds * analysis.sampleRate()))),
+      m_recent(m_attackBlocks, 0.0) {
+    // The attack of a peak at the very start begins before the file: the blocks before it are
+    // run through too, so the first block is already reduced in full.
+    m_block = 1 - static_cast<std::int64_t>(m_attackBlocks);
+    while (m_block < 0)
+        next();
+}
+
+double Reduction::excess(std::int64_t block) const {
+    const auto& peaks = m_analysis.peaks();
+    if (block < 0 || block >= static_cast<std::int64_t>(peaks.size()))
+        return 0;
+    return std::max(0.0,
+                    peaks[static_cast<std::size_t>(block)] + m_setting.gain - m_setting.threshold);
+}
+
+double Reduction::next() {
+    // A block's frames take their factors from its own reduction and the next block's, and the
+    // interpolator reaches into the blocks on either side: so each peak is held from two blocks
+    // before its own, and the attack looks ahead far enough that its ramp ends there.
+    const auto attack = static_cast<std::int64_t>(m_attackBlocks);
+    double held = 0;
+    for (std::int64_t b = m_block - 2; b <= m_block + attack; ++b)
+        held = std::max(held, excess(b));
+    m_released = std::max(held, m_released * m_releaseFactor);
+    if (m_released < 1e-4) // the release ends exactly, so the copy is gain-only again
+        m_released = 0;
+    const auto ring = static_cast<std::int64_t>(m_attackBlocks);
+    m_recent[static_cast<std::size_t>((m_block % ring + ring) % ring)] = m_released;
+    ++m_block;
+    // Summed afresh: a running sum would leave rounding residue where it should be exactly 0.
+    double sum = 0;
+    for (double value : m_recent)
+        sum += value;
+    return sum / double(m_attackBlocks);
+}
+
+Curve::Curve(const Analysis& analysis, const Setting& setting)
+    : m_reduction(analysis, setting), m_setting(setting),
+      m_blockFrames(static_cast<std::int64_t>(analysis.blockFrames())),
+      m_sampleRate(analysis.sampleRate()) {
+    m_toReduction = m_reduction.next();
+    m_to = toLinear(-m_toReduction);
+}
+
+void Curve::advance() {
+    ++m_block;
+    m_from = m_to;
+    m_maxReduction = std::max(m_maxReduction, m_toReduction);
+    m_toReduction = m_reduction.next();
+    m_to = toLinear(-m_toReduction);
+}
+
+void Curve::operator()(std::int64_t first, std::span<float> factors) {
+    static const double acting = toLinear(-actingReduction);
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+        const std::int64_t frame = first + static_cast<std::int64_t>(i);
+        while (frame >= (m_block + 1) * m_blockFrames || m_block < 0)
+            advance();
+        if (m_from == 1 && m_to == 1) {
+            factors[i] = 1;
+            continue;
+        }
+        const double along = double(frame - m_block * m_blockFrames) / double(m_blockFrames);
+        const double factor = m_from + (m_to - m_from) * along;
+        factors[i] = static_cast<float>(factor);
+        m_actingFrames += factor < acting;
+    }
+}
+
+Summary Curve::summary() const {
+    return {m_setting.gain, m_maxReduction, double(m_actingFrames) / m_sampleRate};
+}
+
+} // namespace tavrin::Limiter

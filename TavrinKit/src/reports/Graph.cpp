@@ -1,0 +1,227 @@
+#include "tavrin/reports/Graph.h"
+
+#include "reports/GraphPainter.h"
+#include "tavrin/core/AudioTypes.h"
+#include "tavrin/core/Fmt.h"
+
+#include <algorithm>
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
+#include <cmath>
+
+namespace tavrin::Graph {
+namespace {
+
+constexpr Colour rgb(int r, int g, int b, double alpha = 1) {
+    return {r / 255.0, g / 255.0, b / 255.0, alpha};
+}
+
+std::optional<double> largest(const std::vector<std::optional<double>>& series) {
+    std::optional<double> top;
+    for (const auto& v : series)
+        if (v && (!top || *v > *top))
+            top = v;
+    return top;
+}
+
+std::optional<double> smallest(const std::vector<std::optional<double>>& series) {
+    std::optional<double> bottom;
+    for (const auto& v : series)
+        if (v && (!bottom || *v < *bottom))
+            bottom = v;
+    return bottom;
+}
+
+/// The top of either lane at most, in LUFS or dBTP: louder values are drawn at the top. No
+/// recording goes much past full scale, but a float file can hold one absurd sample, which would
+/// otherwise squash the rest into a line under dozens of labels.
+constexpr double highestShown = 12;
+
+double duration(const Content& content) {
+    const double d = std::max(content.timeline.duration, content.result.duration);
+    return d > 0 ? d : Timeline::baseStep;
+}
+
+/// "−31" for a loudness in a sentence.
+std::string whole(double value) {
+    const long long n = std::llround(value);
+    return (n < 0 ? "−" : "") + std::to_string(n < 0 ? -n : n);
+}
+
+/// "41:07", or "41:07–41:09" when the span ends in a later second.
+std::string spanText(const TimeSpan& span) {
+    const std::string start = Fmt::duration(span.start), end = Fmt::duration(span.end);
+    return start == end ? start : start + "–" + end;
+}
+
+/// "at 0:05", "at 0:05 and 1:10", "at 0:05, 0:40, 1:10 and 3 more places".
+std::string placesText(const std::vector<TimeSpan>& spans) {
+    constexpr std::size_t listed = 3;
+    std::string text = "at ";
+    const std::size_t shown = std::min(spans.size(), listed);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const bool lastShown = i + 1 == shown && spans.size() <= listed;
+        text += (i == 0 ? "" : lastShown ? " and " : ", ") + spanText(spans[i]);
+    }
+    if (spans.size() > listed)
+        text += " and " + std::to_string(spans.size() - listed) + " more places";
+    return text;
+}
+
+cairo_status_t append(void* closure, const unsigned char* data, unsigned int length) {
+    auto* bytes = static_cast<std::vector<std::uint8_t>*>(closure);
+    bytes->insert(bytes->end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+/// Paints onto `surface` and finishes it; false when cairo reported an error.
+bool paintOn(cairo_surface_t* surface, double width, double height, const Content& content,
+             const Style& style, double columnsPerUnit, double scale = 1) {
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, scale, scale);
+    paint(cr, width, height, content, style, columnsPerUnit);
+    const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    return ok;
+}
+
+} // namespace
+
+Palette Palette::light() {
+    return {.background = rgb(255, 255, 255),
+            .text = rgb(60, 60, 67),
+            .grid = rgb(60, 60, 67, 0.18),
+            .shortTerm = rgb(0, 102, 204),
+            .momentary = rgb(150, 190, 236),
+            .target = rgb(36, 138, 61),
+            .integrated = rgb(28, 28, 30),
+            .truePeak = rgb(110, 110, 118),
+            .fail = rgb(215, 0, 21)};
+}
+
+Palette Palette::dark() {
+    return {.background = rgb(30, 30, 32),
+            .text = rgb(235, 235, 245, 0.75),
+            .grid = rgb(235, 235, 245, 0.16),
+            .shortTerm = rgb(64, 156, 255),
+            .momentary = rgb(44, 86, 140),
+            .target = rgb(48, 209, 88),
+            .integrated = rgb(242, 242, 247),
+            .truePeak = rgb(152, 152, 157),
+            .fail = rgb(255, 69, 58)};
+}
+
+double Geometry::xAt(double seconds) const {
+    return plotLeft + (plotRight - plotLeft) * seconds / duration;
+}
+
+double Geometry::secondsAt(double x) const {
+    return std::clamp((x - plotLeft) / (plotRight - plotLeft) * duration, 0.0, duration);
+}
+
+double Geometry::yAtLufs(double lufs) const {
+    return loudnessTop + (lufsTop - lufs) / (lufsTop - lufsBottom) * (loudnessBottom - loudnessTop);
+}
+
+double Geometry::yAtDbtp(double dbtp) const {
+    return peakTop + (dbtpTop - dbtp) / (dbtpTop - dbtpBottom) * (peakBottom - peakTop);
+}
+
+Geometry geometry(const Content& content, double width, double height, const Style& style) {
+    const double fs = style.fontSize;
+    Geometry g;
+    g.duration = duration(content);
+    g.plotLeft = fs * 4.2;
+    g.plotRight = std::max(g.plotLeft + 1, width - fs * 1.5);
+    g.loudnessTop = fs * 2.6;
+    g.peakBottom = std::max(g.loudnessTop + 4, height - fs * 2.2);
+    const double lane = std::max(fs * 3.2, (g.peakBottom - g.loudnessTop) * 0.22);
+    g.peakTop = g.peakBottom - lane;
+    g.loudnessBottom = std::max(g.loudnessTop + 1, g.peakTop - fs * 1.2);
+
+    // The target band and every value fit, on a grid of 6 LU, at least 18 LU tall.
+    const DeliverySpec& spec = content.spec;
+    const Timeline& timeline = content.timeline;
+    const double high = std::max(
+        {spec.target + spec.tolerance, content.result.maxMomentary.value_or(-100),
+         largest(timeline.momentary).value_or(-100), largest(timeline.shortTerm).value_or(-100)});
+    const double low =
+        std::min(spec.target - spec.tolerance, smallest(timeline.shortTerm).value_or(spec.target));
+    g.lufsTop = std::min(std::ceil((high + 2) / 6) * 6, highestShown);
+    g.lufsBottom = std::max(-72.0, std::min(std::floor((low - 4) / 6) * 6, g.lufsTop - 18));
+
+    const double ceiling = spec.ceiling(content.result.integrated);
+    g.dbtpTop = std::min(
+        std::ceil(std::max(ceiling + 2, content.result.truePeak.value_or(-100) + 1)), highestShown);
+    g.dbtpBottom = std::floor(std::min(ceiling - 20, content.result.truePeak.value_or(0) - 6));
+    return g;
+}
+
+void render(std::uint8_t* pixels, int width, int height, int stride, const Content& content,
+            const Style& style) {
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, width, height, stride);
+    const double scale = std::max(style.scale, 0.1);
+    paintOn(surface, width / scale, height / scale, content, style, scale, scale);
+    cairo_surface_destroy(surface);
+}
+
+std::optional<FileType> fileTypeFor(const std::filesystem::path& path) {
+    const std::string ext = AudioTypes::lowerExtension(path);
+    if (ext == "svg")
+        return FileType::svg;
+    if (ext == "png")
+        return FileType::png;
+    if (ext == "pdf")
+        return FileType::pdf;
+    return std::nullopt;
+}
+
+std::vector<std::uint8_t> encode(FileType type, double width, double height, const Content& content,
+                                 const Style& style) {
+    std::vector<std::uint8_t> bytes;
+    // Documents may be zoomed: four columns to a point keep the lines smooth.
+    constexpr double documentColumns = 4;
+    bool ok = false;
+    if (type == FileType::png) {
+        const double scale = std::max(style.scale, 0.1);
+        cairo_surface_t* surface = cairo_image_surface_create(
+            CAIRO_FORMAT_ARGB32, static_cast<int>(std::lround(width * scale)),
+            static_cast<int>(std::lround(height * scale)));
+        ok = paintOn(surface, width, height, content, style, scale, scale) &&
+             cairo_surface_write_to_png_stream(surface, append, &bytes) == CAIRO_STATUS_SUCCESS;
+        cairo_surface_destroy(surface);
+    } else {
+        cairo_surface_t* surface =
+            type == FileType::svg
+                ? cairo_svg_surface_create_for_stream(append, &bytes, width, height)
+                : cairo_pdf_surface_create_for_stream(append, &bytes, width, height);
+        ok = paintOn(surface, width, height, content, style, documentColumns);
+        cairo_surface_finish(surface);
+        ok = ok && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
+        cairo_surface_destroy(surface);
+    }
+    return ok ? bytes : std::vector<std::uint8_t>{};
+}
+
+std::string description(const Content& content) {
+    const Timeline& timeline = content.timeline;
+    const bool shortTerm = largest(timeline.shortTerm).has_value();
+    const auto& series = shortTerm ? timeline.shortTerm : timeline.momentary;
+    std::string text;
+    if (const auto high = largest(series)) {
+        const std::string low = whole(*smallest(series)), top = whole(*high);
+        text = std::string(shortTerm ? "Short-term" : "Momentary") + " loudness " +
+               (low == top ? "steady at " + top : "from " + low + " to " + top) + " LUFS";
+    } else {
+        text = "No loudness above −70 LUFS";
+    }
+    const double ceiling = content.spec.ceiling(content.result.integrated);
+    const std::vector<TimeSpan> spans = timeline.truePeakOver(ceiling);
+    const std::string limit = Fmt::number(ceiling, false) + " dBTP";
+    return text + (spans.empty() ? "; true peak never over " + limit
+                                 : "; true peak over " + limit + " " + placesText(spans));
+}
+
+} // namespace tavrin::Graph

@@ -1,0 +1,105 @@
+#include "tavrin/rules/Verdict.h"
+
+#include "core/Joined.h"
+#include "tavrin/core/Fmt.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tavrin {
+namespace {
+
+/// Absorbs floating-point error so that a rounded value exactly on a limit is within it.
+constexpr double epsilon = 1e-9;
+
+Verdict unmeasurable(const LoudnessResult& result, const DeliverySpec& spec) {
+    // Without any non-zero sample the file is digital silence; otherwise it was too short for one
+    // 400 ms gating block or every block fell under the absolute gate.
+    return {
+        .status = Verdict::Status::unmeasurable,
+        .ceiling = spec.maxTruePeak,
+        .problems = {result.samplePeak
+                         ? "Too short or too quiet to measure (needs 0.4 s above −70 LUFS)."
+                         : "The file is silent."},
+    };
+}
+
+} // namespace
+
+Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
+    if (!result.integrated)
+        return unmeasurable(result, spec);
+
+    Verdict verdict;
+    const double loudness = Fmt::round1(*result.integrated);
+    verdict.ceiling = spec.ceiling(result.integrated);
+    const double difference = Fmt::round1(loudness - spec.target);
+    verdict.delta = difference;
+    verdict.loudnessOK = std::abs(difference) <= spec.tolerance + epsilon;
+    // No true-peak reading (silent samples only) can never be over any ceiling.
+    const double peak =
+        result.truePeak ? Fmt::round1(*result.truePeak) : -std::numeric_limits<double>::infinity();
+    verdict.peakOK = peak <= verdict.ceiling + epsilon;
+
+    if (!verdict.loudnessOK)
+        verdict.problems.push_back(difference < 0 ? Fmt::oneDecimal(-difference) + " LU too quiet"
+                                                  : Fmt::oneDecimal(difference) + " LU too loud");
+    if (!verdict.peakOK)
+        verdict.problems.push_back("true peak " + Fmt::number(peak, true) + " dBTP is over " +
+                                   Fmt::number(verdict.ceiling, false) + " dBTP");
+    verdict.status = verdict.problems.empty() ? Status::pass : Status::fail;
+    return verdict;
+}
+
+Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec,
+                      const std::vector<Finding>& findings, DamagePolicy damage) {
+    Verdict verdict = make(result, spec);
+    if (damage == DamagePolicy::warn || !anyDamage(findings))
+        return verdict;
+    auto problems = damageProblems(findings);
+    problems.insert(problems.end(), verdict.problems.begin(), verdict.problems.end());
+    verdict.problems = std::move(problems);
+    verdict.status = Status::fail;
+    return verdict;
+}
+
+std::string Verdict::summary() const {
+    std::string text(label(status));
+    if (status == Status::pass || problems.empty())
+        return text;
+    return text + ": " + joined(problems, "; ");
+}
+
+std::string_view label(Verdict::Status status) {
+    switch (status) {
+    case Verdict::Status::pass:
+        return "Pass";
+    case Verdict::Status::fail:
+        return "Fail";
+    case Verdict::Status::unmeasurable:
+        return "No reading";
+    }
+    return "No reading";
+}
+
+std::string_view rawValue(Verdict::Status status) {
+    switch (status) {
+    case Verdict::Status::pass:
+        return "pass";
+    case Verdict::Status::fail:
+        return "fail";
+    case Verdict::Status::unmeasurable:
+        return "unmeasurable";
+    }
+    return "unmeasurable";
+}
+
+std::optional<Verdict::Status> statusFromRawValue(std::string_view raw) {
+    using enum Verdict::Status;
+    for (auto status : {pass, fail, unmeasurable})
+        if (rawValue(status) == raw)
+            return status;
+    return std::nullopt;
+}
+
+} // namespace tavrin
