@@ -1,0 +1,169 @@
+#pragma once
+
+// Private to the decode group: the state behind FfmpegReader, shared by the files that open a
+// file, decode its packets and answer for the reader.
+
+#include "decode/ChunkSizes.h"
+#include "decode/DecodingLoss.h"
+#include "decode/FfmpegCodecs.h"
+#include "decode/FfmpegLabels.h"
+#include "decode/FfmpegReader.h"
+#include "decode/PcmPackets.h"
+#include "decode/WaveHeader.h"
+#include "tavrin/core/AudioFileError.h"
+#include "tavrin/core/Expects.h"
+#include "tavrin/decode/DecoderLog.h"
+#include "tavrin/dsp/VectorOps.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <tuple>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace tavrin {
+
+/// Throws the FfmpegError for FFmpeg's error `code`.
+[[noreturn]] inline void fail(int code) {
+    throw FfmpegError(ffmpegErrorText(code));
+}
+
+/// Throws the FfmpegError for the system's error `code`.
+[[noreturn]] inline void failSystem(int code) {
+    throw FfmpegError(std::generic_category().message(code));
+}
+
+/// Reads like pread(), going on after interruptions; returns the bytes read, or −errno.
+inline std::int64_t readAt(int fd, std::uint8_t* out, std::size_t size, std::int64_t offset) {
+    for (;;) {
+        const ssize_t n = ::pread(fd, out, size, offset);
+        if (n >= 0 || errno != EINTR)
+            return n >= 0 ? n : -errno;
+    }
+}
+
+/// Whether a format has the channels and the rate any audio has.
+inline bool hasChannelsAndRate(const AudioFileFormat& format) {
+    return format.channelCount >= 1 && format.sampleRate > 0;
+}
+
+struct FfmpegReader::State {
+    std::filesystem::path path;
+    AudioFileFormat format;
+    std::int64_t length = 0;
+    std::int64_t position = 0;
+
+    // The file as FFmpeg reads it: through our own I/O, so that a chunk size claiming more than
+    // the file holds is cut at the end of the file before the demuxer allocates it.
+    int fd = -1;
+    std::optional<ChunkSizes::Clamp> clamp;
+    std::int64_t ioPosition = 0;
+    AVIOContext* io = nullptr;
+
+    AVFormatContext* demuxer = nullptr;
+    AVCodecContext* decoder = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    SwrContext* converter = nullptr;
+    int streamIndex = -1;
+    PcmLayout pcm; // set when packets are converted without the decoder
+    // Plain PCM WAV is read straight from the file, from `fileAt` up to `fileEnd`, past the
+    // demuxer: its stream probe would hunt for a compressed stream in every 16-bit file. `fileAt`
+    // is −1 for every other file.
+    std::int64_t fileAt = -1;
+    std::int64_t fileEnd = -1;
+    std::vector<std::uint8_t> raw;
+    double lengthScale = 1;
+
+    // What the converter was set up for.
+    int inFormat = -1;
+    int inRate = 0;
+    AVChannelLayout inLayout{};
+
+    // Converted frames not yet handed out.
+    std::vector<std::vector<float>> pending;
+    std::size_t pendingFrames = 0;
+    std::size_t pendingOffset = 0;
+
+    std::vector<std::vector<float>> channels;
+    std::vector<const float*> pointers;
+
+    // Where the next decoded frame goes when it fits: straight into `channels` at `directOffset`,
+    // saving a copy through `pending`. `directFrames` says how many frames it put there.
+    std::size_t directOffset = 0;
+    std::size_t directRoom = 0;
+    std::size_t directFrames = 0;
+    std::vector<std::uint8_t*> outPointers;
+    // Set while readDoubles() reads: where the converted frames go instead.
+    double* const* doublesOut = nullptr;
+
+    bool draining = false;
+    bool finished = false;
+    std::int64_t framesDecoded = 0;
+    int damage = 0; // last error of a damaged packet that was skipped
+    std::int64_t packetsSent = 0;
+    bool bytesPastHeader = false; // whether the file goes on after the header the demuxer read
+
+    // What decoding drops, against the length the container declares exactly, if it does.
+    DecodingLossTally losses;
+    std::optional<std::int64_t> declaredLength;
+    std::int64_t plausibleLength = 0;
+    std::int64_t nextPts = AV_NOPTS_VALUE; // where the previous packet ended
+    std::int64_t lastPacketDuration = 0;
+    double lastSentFrames = 0;
+    double framesPerTick = 0; // of the stream's time base
+
+    ~State() {
+        swr_free(&converter);
+        av_channel_layout_uninit(&inLayout);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&decoder);
+        avformat_close_input(&demuxer);
+        if (io)
+            av_freep(&io->buffer);
+        avio_context_free(&io);
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    void open();
+    void openFile();
+    void noteLengths(std::int64_t headerDuration);
+    void sendPacket();
+    void noteTimestamps(const AVPacket& p);
+    std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
+                                                     int channelCount) const;
+    static int readIo(void* opaque, std::uint8_t* buffer, int size);
+    static std::int64_t seekIo(void* opaque, std::int64_t offset, int whence);
+    bool decodeFrame();
+    bool readPcmPacket();
+    bool readPcmFromFile();
+    void convertPcmFrames(const std::uint8_t* data, std::size_t frames);
+    void convert();
+    void flushConverter();
+    void ensurePending(std::size_t frames);
+};
+
+} // namespace tavrin
