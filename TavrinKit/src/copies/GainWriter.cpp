@@ -103,20 +103,8 @@ void interleave(std::span<const float* const> channels, const std::vector<std::s
     }
 }
 
-[[noreturn]] void unreadable(std::string sentence) {
-    throw AudioFileError::unreadable(std::move(sentence));
-}
-
-[[noreturn]] void unwritable(std::string sentence) {
-    throw AudioFileError::unwritable(std::move(sentence));
-}
-
-[[noreturn]] void alreadyExists(const std::string& name) {
-    unwritable(name + " already exists; Tavrin never overwrites files.");
-}
-
-[[noreturn]] void writingStopped(const std::string& description) {
-    unwritable("Writing stopped part way (" + description + ").");
+[[noreturn]] void writingStopped(std::string_view reason) {
+    throw AudioFileError::writingStopped(reason);
 }
 
 std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
@@ -126,7 +114,7 @@ std::unique_ptr<FfmpegReader> openOriginal(const fs::path& from) {
             throw FfmpegError("The file has no audio channels");
         return reader;
     } catch (const FfmpegError& e) {
-        unreadable(std::string("Can't open the original (") + e.what() + ").");
+        throw AudioFileError::cantOpenOriginal(e.what());
     }
 }
 
@@ -181,7 +169,7 @@ void copySamples(FfmpegReader& reader, const FrameSink& sink, const std::vector<
                 stopIfCancelled(isCancelled);
         }
     } catch (const FfmpegError& e) {
-        unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
+        throw AudioFileError::originalStopped(e.what());
     }
 }
 
@@ -190,7 +178,7 @@ std::unique_ptr<AtomicFile> createTemporary(const fs::path& to) {
     try {
         return std::make_unique<AtomicFile>(to);
     } catch (const std::system_error& e) {
-        unwritable("Can't create " + to.filename().string() + " (" + e.code().message() + ").");
+        throw AudioFileError::cantCreate(to.filename().string(), e.code().message());
     }
 }
 
@@ -218,7 +206,7 @@ void writePcm(FfmpegReader& reader, AtomicFile& file, const fs::path& to, double
     try {
         writer.emplace(file.descriptor(), format);
     } catch (const SndfileError& e) {
-        unwritable("Can't create " + name + " (" + e.what() + ").");
+        throw AudioFileError::cantCreate(name, e.what());
     }
     const auto sink = [&](const float* interleaved, std::size_t frames) {
         try {
@@ -251,7 +239,7 @@ Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, AtomicFile& fil
     try {
         encoder.emplace(reader, codec, file.temporaryPath(), record ? record() : std::string());
     } catch (const FfmpegError& e) {
-        unwritable("Can't create " + name + " (" + e.what() + ").");
+        throw AudioFileError::cantCreate(name, e.what());
     }
     const auto sink = [&](const float* interleaved, std::size_t frames) {
         try {
@@ -324,7 +312,7 @@ fs::path PendingCopy::commit() {
                 writingStopped(e.code().message());
             // Another program took the name while the copy was written or measured.
             if (!s.numbering || attempt == 1000)
-                alreadyExists(s.name.filename().string());
+                throw AudioFileError::alreadyExists(s.name.filename().string());
             s.name = s.numbering->firstFree();
         }
     }
@@ -336,7 +324,7 @@ PendingCopy writeTo(const fs::path& from, const fs::path& to, std::optional<Copy
                     double gain, const GainCurve& curve, const RecordFn& record,
                     const ProgressFn& progress, const CancelCheck& isCancelled, CopyFormat format) {
     if (isTaken(to))
-        alreadyExists(to.filename().string());
+        throw AudioFileError::alreadyExists(to.filename().string());
     try {
         auto state = std::make_unique<PendingCopy::State>();
         state->file = createTemporary(to);
@@ -346,7 +334,7 @@ PendingCopy writeTo(const fs::path& from, const fs::path& to, std::optional<Copy
             writeCopy(from, *state->file, to, gain, curve, record, progress, isCancelled, format);
         return PendingCopy(std::move(state));
     } catch (const std::bad_alloc&) {
-        unwritable(std::string(outOfMemory));
+        throw AudioFileError::unwritable(std::string(AudioFileError::outOfMemoryWriting));
     }
 }
 

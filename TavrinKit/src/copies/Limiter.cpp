@@ -22,10 +22,6 @@ double toLinear(double decibels) {
     return std::pow(10.0, decibels / 20);
 }
 
-[[noreturn]] void unreadable(std::string sentence) {
-    throw AudioFileError::unreadable(std::move(sentence));
-}
-
 /// About a millisecond, a power of two, and at least the interpolator's reach: a peak's hold then
 /// spans its own block and one on each side.
 std::size_t blockFramesFor(double sampleRate) {
@@ -47,7 +43,7 @@ void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks::Finder& pea
     const auto readInto = [&](PeakBlocks::ChunkBuffer& buffer) {
         const std::size_t frames = readChunk(reader, AudioFileMeter::chunkFrames);
         if (frames > 0 && !buffer.take(reader.channelData(), frames))
-            unreadable("The file holds invalid samples (not a number or infinite).");
+            throw AudioFileError::unreadable(std::string(AudioFileError::invalidSamples));
         return frames;
     };
     stopIfCancelled(isCancelled);
@@ -93,12 +89,12 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
         try {
             reader.emplace(original);
         } catch (const FfmpegError& e) {
-            unreadable(std::string("Can't open the original (") + e.what() + ").");
+            throw AudioFileError::cantOpenOriginal(e.what());
         }
         const AudioFileFormat& format = reader->format();
         if (!reader->hasAudio() || format.sampleRate < AudioFileMeter::lowestSampleRate ||
             format.sampleRate > AudioFileMeter::highestSampleRate)
-            unreadable("Can't open the original (it has no audio Tavrin can measure).");
+            throw AudioFileError::cantOpenOriginal("it has no audio Tavrin can measure");
         std::vector<double> weights = dualMono && format.channelCount == 1
                                           ? std::vector{2.0}
                                           : tavrin::weights(AudioFileMeter::channelRoles(format));
@@ -111,13 +107,13 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
         try {
             readAll(*reader, meter, peaks, isCancelled);
         } catch (const FfmpegError& e) {
-            unreadable(std::string("Reading the original stopped part way (") + e.what() + ").");
+            throw AudioFileError::originalStopped(e.what());
         }
         analysis.m_history = meter.history();
         analysis.m_peaks = std::move(peaks).decibels();
         return analysis;
     } catch (const std::bad_alloc&) {
-        unreadable(std::string(AudioFileError::outOfMemory));
+        throw AudioFileError::unreadable(std::string(AudioFileError::outOfMemory));
     }
 }
 

@@ -140,7 +140,7 @@ public:
         const auto channels = m_reader.channelData();
         for (std::size_t c = 0; c < m_channels && frames > 0; ++c) {
             if (m_checkFinite && !VectorOps::allFinite(channels[c], frames))
-                unreadable("The file holds invalid samples (not a number or infinite).");
+                unreadable(std::string(AudioFileError::invalidSamples));
             VectorOps::floatToDouble(channels[c], out[c], frames);
         }
         return frames;
@@ -196,15 +196,13 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     try {
         reader.emplace(path);
     } catch (const FfmpegError& e) {
-        unreadable(std::string("Can't open this file as audio (") + e.what() + ").");
+        throw AudioFileError::cantOpenAsAudio(e.what());
     }
     const AudioFileFormat& format = reader->format();
     if (!reader->hasAudio())
-        unreadable("The file has no audio channels.");
+        unreadable(std::string(AudioFileError::noAudioChannels));
     if (format.sampleRate < lowestSampleRate || format.sampleRate > highestSampleRate)
-        unreadable("The file claims a sample rate of " +
-                   std::to_string(static_cast<long long>(format.sampleRate)) +
-                   " Hz, which can't be measured.");
+        throw AudioFileError::unmeasurableRate(format.sampleRate);
 
     std::vector<double> weights = dualMono && format.channelCount == 1
                                       ? std::vector{2.0}
@@ -229,7 +227,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
             }
         });
     } catch (const FfmpegError& e) {
-        unreadable(std::string("Reading stopped part way (") + e.what() + ").");
+        throw AudioFileError::readingStopped(e.what());
     }
     if (progress)
         progress(1.0);

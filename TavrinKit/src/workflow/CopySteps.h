@@ -33,7 +33,7 @@ template <typename Write> CopyOutcome outcomeOf(Write write) {
     } catch (const AudioFileError& error) {
         return {CopyOutcome::Failed{error.what()}};
     } catch (const std::bad_alloc&) {
-        return {CopyOutcome::Failed{std::string(GainWriter::outOfMemory)}};
+        return {CopyOutcome::Failed{std::string(AudioFileError::outOfMemoryWriting)}};
     } catch (...) {
         return {CopyOutcome::Failed{std::string(internalCopyError)}};
     }

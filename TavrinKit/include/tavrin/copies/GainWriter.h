@@ -38,9 +38,6 @@ struct Encoding {
 /// Frames read, scaled and written per buffer; cancellation is checked before each one.
 inline constexpr std::size_t bufferFrames = 65536;
 
-/// The sentence for a copy that needs more memory than there is.
-inline constexpr std::string_view outOfMemory = "Not enough memory to write the file.";
-
 /// Where the copy of `original` goes: in `folder`, or beside the original when there is none,
 /// named stem + " (" + label + ").wav" or ".aif" (AIFF originals keep AIFF, everything else becomes
 /// WAV), or with the extension of the original's delivery format as `format` says; when that name

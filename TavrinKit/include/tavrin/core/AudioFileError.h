@@ -15,13 +15,31 @@ public:
         unwritable  ///< a copy being written
     };
 
-    /// The sentence for a file that needs more memory than there is.
+    /// The sentences of the files Tavrin reads and writes, every one of them here.
     static constexpr std::string_view outOfMemory = "Not enough memory to read the file.";
-    /// The sentence for a file that declares audio of which not one frame could be decoded:
-    /// damaged throughout, or encoded in a way the decoder can't follow. Never a silent file.
+    static constexpr std::string_view outOfMemoryWriting = "Not enough memory to write the file.";
+    /// A file that declares audio of which not one frame could be decoded: damaged throughout, or
+    /// encoded in a way the decoder can't follow. Never a silent file.
     static constexpr std::string_view nothingDecoded =
         "None of the file’s audio could be decoded: it is damaged, or encoded in a way that can’t "
         "be read.";
+    static constexpr std::string_view invalidSamples =
+        "The file holds invalid samples (not a number or infinite).";
+    static constexpr std::string_view noAudioChannels = "The file has no audio channels.";
+    /// A file to measure that can't be opened, for `reason`.
+    static AudioFileError cantOpenAsAudio(std::string_view reason);
+    /// A file being measured that stopped being read, for `reason`.
+    static AudioFileError readingStopped(std::string_view reason);
+    /// A file that claims a rate outside those measured.
+    static AudioFileError unmeasurableRate(double rate);
+    /// An original to copy that can't be opened, or stopped being read, for `reason`.
+    static AudioFileError cantOpenOriginal(std::string_view reason);
+    static AudioFileError originalStopped(std::string_view reason);
+    /// A copy that can't be created, or stopped being written, for `reason`.
+    static AudioFileError cantCreate(std::string_view name, std::string_view reason);
+    static AudioFileError writingStopped(std::string_view reason);
+    /// A copy whose name another file took.
+    static AudioFileError alreadyExists(std::string_view name);
 
     static AudioFileError unreadable(std::string message);
     static AudioFileError unwritable(std::string message);
