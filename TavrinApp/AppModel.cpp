@@ -14,7 +14,6 @@ namespace {
 
 /// Whether measuring the list also gathers each row's timeline.
 constexpr bool gatherTimelines = false;
-constexpr auto addFilesFolderKey = "addFilesFolder";
 
 /// The notice naming the paths of a selection that aren't there, or nothing when all are.
 std::optional<QString> missingNotice(const std::vector<std::filesystem::path>& paths) {
@@ -44,8 +43,7 @@ struct AppModel::MeasuringLoop {
 };
 
 AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent)
-    : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors),
-      m_specID(DeliverySpec::ebuR128().id) {
+    : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
     m_timelinePool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
@@ -55,8 +53,6 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
     m_listingTurn.setSingleShot(true);
     connect(&m_listingTurn, &QTimer::timeout, this, &AppModel::listSomeFiles);
-    if (m_settings)
-        loadSettings();
 }
 
 AppModel::~AppModel() {
@@ -151,7 +147,7 @@ std::optional<AppModel::MeasuringProgress> AppModel::measuringProgress() const {
 
 std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
     if (const LoudnessResult* result = item.result())
-        return Verdict::make(*result, currentSpec(), item.findings(), m_damagePolicy);
+        return Verdict::make(*result, currentSpec(), item.findings(), damagePolicy());
     return std::nullopt;
 }
 
@@ -220,14 +216,14 @@ void AppModel::listSomeFiles() {
 }
 
 void AppModel::chooseFiles() {
-    m_desktop.chooseFiles(
-        "Choose audio files or folders to check against " + qs(currentSpec().name) + ".",
-        QStringLiteral("Check"), storedFolder(m_settings, addFilesFolderKey),
-        [this](std::vector<std::filesystem::path> urls) {
-            if (!urls.empty())
-                writeSetting(addFilesFolderKey, toQString(urls.front().parent_path()));
-            addFiles(urls);
-        });
+    m_desktop.chooseFiles("Choose audio files or folders to check against " +
+                              qs(currentSpec().name) + ".",
+                          QStringLiteral("Check"), m_settings.addFilesFolder(),
+                          [this](std::vector<std::filesystem::path> urls) {
+                              if (!urls.empty())
+                                  m_settings.setAddFilesFolder(urls.front().parent_path());
+                              addFiles(urls);
+                          });
 }
 
 void AppModel::removeItems(const QSet<QUuid>& ids) {
@@ -310,7 +306,7 @@ void AppModel::startMeasuring() {
     // A running loop takes new rows into its free slots at once, and the rest as slots free.
     if (!m_loop) {
         m_loop.reset(
-            new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
+            new MeasuringLoop{m_generation, dualMono(), Workflow::measuringWidth(m_processors)});
         m_loop->clock.start();
     }
     fillMeasuringSlots();
@@ -418,7 +414,7 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
 
 void AppModel::chooseOutputFolder() {
     m_desktop.chooseFolder(QStringLiteral("Fixed copies will be saved in this folder."),
-                           QStringLiteral("Use Folder"), m_outputFolder.value_or(""),
+                           QStringLiteral("Use Folder"), outputFolder().value_or(""),
                            [this](std::filesystem::path folder) { setOutputFolder(folder); });
 }
 
@@ -427,7 +423,7 @@ void AppModel::revealInFinder(const QSet<QUuid>& ids) {
     for (const FileItem& item : m_items) {
         if (!ids.contains(item.id))
             continue;
-        const auto* fix = item.fixFor(m_specID);
+        const auto* fix = item.fixFor(specID());
         const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
         files.push_back(done ? done->copy : item.url);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppSettings.h"
 #include "Desktop.h"
 #include "FileItem.h"
 #include "FileSearch.h"
@@ -73,30 +74,32 @@ public:
     void setDropTargeted(bool targeted);
 
     // Settings, stored as they are assigned.
-    const std::string& specID() const { return m_specID; }
+    const std::string& specID() const { return m_settings.specID(); }
     /// Makes the preset or custom target `id` names current; a custom one goes to the front of
     /// `customSpecs`.
     void setSpecID(const std::string& id);
     /// The preset or custom target `specID` names, or the default preset when it names none.
-    const DeliverySpec& currentSpec() const { return m_spec; }
+    const DeliverySpec& currentSpec() const { return m_settings.spec(); }
     /// The custom targets used last, most recent first: at most `customSpecLimit`, the current
     /// one among them when it is custom.
-    const std::vector<DeliverySpec>& customSpecs() const { return m_customSpecs; }
-    static constexpr std::size_t customSpecLimit = 5;
-    bool dualMono() const { return m_dualMono; }
+    const std::vector<DeliverySpec>& customSpecs() const { return m_settings.customSpecs(); }
+    static constexpr std::size_t customSpecLimit = AppSettings::customSpecLimit;
+    bool dualMono() const { return m_settings.dualMono(); }
     /// A change measures the whole list again; refused while a fix runs.
     void setDualMono(bool dualMono);
     /// Where copies go; absent: next to each original.
-    const std::optional<std::filesystem::path>& outputFolder() const { return m_outputFolder; }
+    const std::optional<std::filesystem::path>& outputFolder() const {
+        return m_settings.outputFolder();
+    }
     void setOutputFolder(const std::optional<std::filesystem::path>& folder);
     /// Whether copies are WAV or AIFF, or keep the original's delivery format (FLAC, ALAC, AAC,
     /// MP3) with its tags; a run keeps the choice it started with.
-    GainWriter::CopyFormat copyFormat() const { return m_copyFormat; }
+    GainWriter::CopyFormat copyFormat() const { return m_settings.copyFormat(); }
     void setCopyFormat(GainWriter::CopyFormat format);
     /// Whether damage in a file's audio fails it, or only warns; a change judges every row again.
-    DamagePolicy damagePolicy() const { return m_damagePolicy; }
+    DamagePolicy damagePolicy() const { return m_settings.damagePolicy(); }
     void setDamagePolicy(DamagePolicy policy);
-    bool persist() const { return m_settings != nullptr; }
+    bool persist() const { return m_settings.persist(); }
 
     // Adding and measuring.
     /// Adds the audio files among `urls` (folders searched off the GUI thread) that are not listed
@@ -174,7 +177,7 @@ public:
     /// What stopping the running fix would cost, for the question asked before it.
     QString stopFixingMessage() const;
     /// Whether the PDF report is laid out on A4 paper rather than US Letter.
-    bool a4Paper() const { return m_a4Paper; }
+    bool a4Paper() const { return m_settings.a4Paper(); }
     void setA4Paper(bool a4);
     void chooseOutputFolder();
     /// Shows the rows' files in the file browser: the copy made for the current preset, else the
@@ -235,9 +238,6 @@ private:
     struct FixJob;
     struct CopyResult;
 
-    void loadSettings();
-    void writeSetting(const char* key, const std::optional<QVariant>& value);
-    void rememberCustomSpec(const DeliverySpec& spec);
     void setNotice(std::optional<QString> notice);
     void setAlert(QString title, QString message);
     void setReading(int row, FileItem::Reading reading);
@@ -300,7 +300,7 @@ private:
     QString nothingToFixMessage(const FixRun& run) const;
 
     Desktop& m_desktop;
-    QSettings* m_settings;
+    AppSettings m_settings;
     unsigned m_processors;
 
     std::vector<FileItem> m_items;
@@ -309,14 +309,6 @@ private:
     std::optional<QString> m_notice;
     std::optional<AlertInfo> m_alert;
     bool m_dropTargeted = false;
-    std::string m_specID;
-    DeliverySpec m_spec = DeliverySpec::ebuR128();
-    std::vector<DeliverySpec> m_customSpecs;
-    bool m_dualMono = false;
-    bool m_a4Paper = false;
-    std::optional<std::filesystem::path> m_outputFolder;
-    GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
-    DamagePolicy m_damagePolicy = DamagePolicy::fail;
 
     std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
     int m_generation = 0;                  ///< bumped whenever measuring is stopped

@@ -40,7 +40,7 @@ std::vector<QUuid> AppModel::limiterCandidates() const {
 
 std::vector<QUuid> AppModel::fixAnywayCandidates(const QSet<QUuid>& rows) const {
     std::vector<QUuid> damaged;
-    if (m_damagePolicy == DamagePolicy::warn)
+    if (damagePolicy() == DamagePolicy::warn)
         return damaged;
     for (const FileItem& item : m_items) {
         const LoudnessResult* result = item.result();
@@ -86,9 +86,9 @@ void AppModel::fixAnyway() {
 }
 
 void AppModel::startFixRun(const std::vector<QUuid>& ids, bool limited, bool anyway) {
-    m_fixRun.reset(new FixRun{currentSpec(), m_outputFolder, m_copyFormat, m_dualMono,
+    m_fixRun.reset(new FixRun{currentSpec(), outputFolder(), copyFormat(), dualMono(),
                               !m_selection.empty(), limited,
-                              !anyway && m_damagePolicy == DamagePolicy::fail});
+                              !anyway && damagePolicy() == DamagePolicy::fail});
     // Fix Anyway takes the damaged rows as they were read, none still to be measured.
     for (const FileItem& item : m_items)
         if (!anyway && item.unmeasured() && inFixScope(item))

@@ -1,27 +1,18 @@
 #pragma once
 
-// What the model's source files share: its settings' folders, its readings, its work off the GUI
+// What the model's source files share: its readings, its work off the GUI
 // thread and the state of a fix run.
 
 #include "AppModel.h"
 #include "Paths.h"
 #include "tavrin/workflow/Workflow.h"
 
-#include <QSettings>
 #include <QThreadPool>
 #include <atomic>
 #include <deque>
 #include <memory>
 
 namespace tavrin::app {
-
-/// The folder stored under `key`: only an absolute path, whatever else the file holds.
-inline std::filesystem::path storedFolder(const QSettings* settings, const char* key) {
-    const QVariant stored = settings ? settings->value(key) : QVariant();
-    const auto folder =
-        stored.typeId() == QMetaType::QString ? toPath(stored.toString()) : std::filesystem::path();
-    return folder.is_absolute() ? folder : std::filesystem::path();
-}
 
 /// What a row holds of a measurement.
 inline FileItem::Reading readingOf(const Workflow::Reading& reading) {

@@ -8,8 +8,6 @@ namespace tavrin::app {
 
 namespace {
 
-constexpr auto exportFolderKey = "exportFolder";
-
 /// What the reports' Fix column says of a fix state; nothing while it is queued or being written,
 /// or when the row already passed.
 std::optional<std::string> reportFixText(const FileItem::FixState& fix, const DeliverySpec& spec) {
@@ -42,13 +40,13 @@ std::vector<ReportRow> AppModel::reportRows() const {
         std::optional<std::string> error;
         if (const auto* failed = std::get_if<FileItem::Reading::Failed>(&item.reading.value))
             error = failed->message;
-        const auto* fix = item.fixFor(m_specID);
+        const auto* fix = item.fixFor(specID());
         std::optional<std::string> fixText =
             fix ? reportFixText(*fix, currentSpec()) : std::nullopt;
         const LoudnessResult* result = item.result();
         rows.push_back(Workflow::reportRow(
             item.url, item.format, result ? std::optional(*result) : std::nullopt, std::move(error),
-            std::move(fixText), item.findings(), m_damagePolicy));
+            std::move(fixText), item.findings(), damagePolicy()));
     }
     return rows;
 }
@@ -63,8 +61,8 @@ void AppModel::exportCSV() {
 }
 
 void AppModel::exportPDF() {
-    const Report::PdfOptions options{m_a4Paper ? Report::Paper::a4 : Report::Paper::letter,
-                                     m_dualMono};
+    const Report::PdfOptions options{a4Paper() ? Report::Paper::a4 : Report::Paper::letter,
+                                     dualMono()};
     saveReport(
         [rows = reportRows(), spec = currentSpec(), date = std::chrono::system_clock::now(),
          options] {
@@ -78,12 +76,12 @@ void AppModel::exportPDF() {
 void AppModel::saveReport(std::function<std::string()> render, const FileType& type,
                           const QString& suggestedName) {
     // Where the last report went; the first time, beside the files it is about.
-    auto folder = storedFolder(m_settings, exportFolderKey);
+    auto folder = m_settings.exportFolder();
     if (folder.empty() && !m_items.empty())
         folder = m_items.front().url.parent_path();
     m_desktop.chooseSaveFile(folder, suggestedName, type,
                              [this, render = std::move(render)](std::filesystem::path path) {
-                                 writeSetting(exportFolderKey, toQString(path.parent_path()));
+                                 m_settings.setExportFolder(path.parent_path());
                                  saveReportOffThread(render, path);
                              });
 }

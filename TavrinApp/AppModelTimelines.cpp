@@ -88,7 +88,7 @@ void AppModel::measureTimeline(const FileItem& item) {
     m_timelineRequests.insert(item.id, request);
     runThen(
         m_timelinePool, this,
-        [url = item.url, dualMono = m_dualMono, stop = m_timelineStop, request]() {
+        [url = item.url, dualMono = dualMono(), stop = m_timelineStop, request]() {
             try {
                 return std::optional(Workflow::measure(
                     url, dualMono, {}, [&] { return stop->load() || request->load(); }, true));
