@@ -47,7 +47,6 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
     m_timelinePool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
-    m_reportPool.setMaxThreadCount(1); // reports are saved in the order they were asked for
     connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
     connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
@@ -65,7 +64,6 @@ AppModel::~AppModel() {
     m_measurePool.waitForDone();
     m_timelinePool.waitForDone();
     m_copyPool.waitForDone();
-    m_reportPool.waitForDone(); // a report being saved is finished, not left half-way
 }
 
 // MARK: state

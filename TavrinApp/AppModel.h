@@ -4,6 +4,7 @@
 #include "Desktop.h"
 #include "FileItem.h"
 #include "FileSearch.h"
+#include "ReportExport.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/copies/Limiter.h"
 #include "tavrin/core/Finding.h"
@@ -197,17 +198,13 @@ public:
 
     // Reports.
     /// One report row per list row, in list order.
-    std::vector<ReportRow> reportRows() const;
+    std::vector<ReportRow> reportRows() const { return m_reports.rows(); }
     /// "Loudness report – EBU R 128": the reports' file name without its extension.
-    QString reportBaseName() const;
+    QString reportBaseName() const { return m_reports.baseName(); }
     /// Export the list as it is at the call: what changes while the save panel is up or the
     /// report is being written stays out of it.
-    void exportCSV();
-    void exportPDF();
-    /// Asks where to save, then renders the report with `render` and saves it in one piece off
-    /// the GUI thread; a failure becomes an alert. `render` must work from its own copies.
-    void saveReport(std::function<std::string()> render, const FileType& type,
-                    const QString& suggestedName);
+    void exportCSV() { m_reports.exportCSV(); }
+    void exportPDF() { m_reports.exportPDF(); }
 
 signals:
     void itemsAboutToBeInserted(int first, int last);
@@ -249,8 +246,6 @@ private:
     /// loop, so that listing a big tree never holds the window up.
     void listSomeFiles();
     void showSearchProgress(std::size_t found);
-    void saveReportOffThread(const std::function<std::string()>& render,
-                             const std::filesystem::path& path);
 
     void startMeasuring();
     void stopMeasuring();
@@ -330,7 +325,6 @@ private:
     QThreadPool m_timelinePool;
     QThreadPool m_measurePool;
     QThreadPool m_copyPool;
-    QThreadPool m_reportPool;
     FileSearch m_search{this};
     std::deque<std::filesystem::path> m_unlisted; ///< found files waiting for a row, in order
     std::deque<std::optional<QString>> m_missingNotices; ///< per search asked for, in order
@@ -338,6 +332,9 @@ private:
     /// The count the running search last put in `notice`; once the user dismisses it, or another
     /// notice takes its place, the search stays quiet.
     std::optional<QString> m_searchNotice;
+    ReportExport m_reports{m_items, m_settings, m_desktop, [this](QString title, QString message) {
+                               setAlert(std::move(title), std::move(message));
+                           }};
 };
 
 } // namespace tavrin::app

@@ -1,9 +1,10 @@
 #pragma once
 
-// What the model's source files share: its readings, its work off the GUI
-// thread and the state of a fix run.
+// What the model's source files share: the state of a fix run.
 
 #include "AppModel.h"
+#include "Background.h"
+#include "MeasuredReading.h"
 #include "Paths.h"
 #include "tavrin/workflow/Workflow.h"
 
@@ -13,31 +14,6 @@
 #include <memory>
 
 namespace tavrin::app {
-
-/// What a row holds of a measurement.
-inline FileItem::Reading readingOf(const Workflow::Reading& reading) {
-    if (reading.result)
-        return {FileItem::Reading::Measured{*reading.result, reading.findings, reading.provenance,
-                                            reading.timeline}};
-    return {FileItem::Reading::Failed{reading.error.value_or("")}};
-}
-
-/// Runs `work` on `pool`, then `done` with its result on `context`'s thread, always from the event
-/// loop: never inside the call, even when the work is over at once, so `done` can't reenter the
-/// code that started it. The owner of `pool` must wait for it before `context` is destroyed.
-template <typename Work, typename Done>
-void runThen(QThreadPool& pool, QObject* context, Work work, Done done) {
-    pool.start([context, work = std::move(work), done = std::move(done)]() mutable {
-        QMetaObject::invokeMethod(
-            context,
-            [done = std::move(done), result = work()]() mutable { done(std::move(result)); },
-            Qt::QueuedConnection);
-    });
-}
-
-inline std::shared_ptr<std::atomic<bool>> newStopFlag() {
-    return std::make_shared<std::atomic<bool>>(false);
-}
 
 /// One copy to write: the row, its original and reading, the plan's gain and note, and the row's
 /// fix state for the preset before the run, which comes back if the copy is never made.
