@@ -45,8 +45,8 @@ struct AppModel::MeasuringLoop {
 AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent)
     : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
-    m_timelinePool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
+    connect(&m_timelines, &TimelineStore::ready, this, &AppModel::timelineReady);
     connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
     connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
@@ -55,14 +55,12 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
 }
 
 AppModel::~AppModel() {
-    m_timelineStop->store(true);
     if (m_loop)
         m_loop->stop->store(true);
     if (m_fixRun)
         m_fixRun->stop->store(true);
     // Progress reports are posted to this object from the workers, so they must end first.
     m_measurePool.waitForDone();
-    m_timelinePool.waitForDone();
     m_copyPool.waitForDone();
 }
 
@@ -250,7 +248,7 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
     }
     if (!removed)
         return;
-    forgetTimelines(ids);
+    m_timelines.forget(ids);
     m_firstMaybeWaiting = 0;
     setSelection(m_selection - ids);
     if (m_fixRun)
@@ -269,7 +267,7 @@ void AppModel::clearList() {
     m_searchNotice.reset();
     stopFixing();
     stopMeasuring();
-    forgetTimelines({});
+    m_timelines.forget({});
     if (!m_items.empty()) {
         emit itemsAboutToBeRemoved(0, static_cast<int>(m_items.size()) - 1);
         m_items.clear();
@@ -390,17 +388,14 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
     if (std::holds_alternative<FileItem::Reading::Failed>(reading.value))
         format = std::string();
     if ((!format || *format == item.format) && reading == item.reading) {
-        adoptTimeline(id, item.reading, reading);
+        m_timelines.adopt(id, item.reading, reading);
         return;
     }
     if (format)
         item.format = std::move(*format);
     const bool finishes = item.unmeasured() && !measuring(reading);
     item.reading = std::move(reading);
-    m_timelinesMissing.remove(id);
-    if (const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
-        measured && measured->timeline)
-        keepTimeline(id);
+    m_timelines.readingChanged(id);
     if (finishes && m_loop)
         ++m_loop->finished;
     emit itemChanged(row);

@@ -5,6 +5,7 @@
 #include "FileItem.h"
 #include "FileSearch.h"
 #include "ReportExport.h"
+#include "TimelineStore.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/copies/Limiter.h"
 #include "tavrin/core/Finding.h"
@@ -187,12 +188,12 @@ public:
     /// The row's loudness over time, when it is measured and its timeline is kept; marks it as
     /// used last. Otherwise, for a measured row, measures it again off the GUI thread and says
     /// `timelineReady` once it can be had.
-    std::shared_ptr<const Timeline> timeline(const QUuid& id);
+    std::shared_ptr<const Timeline> timeline(const QUuid& id) { return m_timelines.timeline(id); }
     /// Whether the row is being measured again for its timeline. Only the row asked for last is:
     /// asking for another stops it, and so does removing it.
-    bool measuringTimeline(const QUuid& id) const { return m_timelineRequests.contains(id); }
+    bool measuringTimeline(const QUuid& id) const { return m_timelines.measuring(id); }
     /// The timelines kept in all, in bytes: beyond it, those used longest ago are dropped.
-    static constexpr std::size_t timelineBudget = std::size_t{100} << 20;
+    static constexpr std::size_t timelineBudget = TimelineStore::budget;
     /// Opens a web page (help, a preset's source); when nothing can, the notice says so.
     void openLink(const QUrl& url);
 
@@ -265,17 +266,6 @@ private:
     bool leftAloneAsDamaged(int row);
     /// Damage only warns now: the Fix cells that said a fix left a file alone for it go.
     void forgetDamageRefusals();
-    /// Gives `kept` the timeline of `fresh`, a reading equal to it, when it has none.
-    void adoptTimeline(const QUuid& id, FileItem::Reading& kept, const FileItem::Reading& fresh);
-    /// Keeps the row's new timeline as the one used last, dropping the oldest beyond the budget.
-    void keepTimeline(const QUuid& id);
-    void dropOldestTimeline();
-    /// Stops measuring the rows `ids` (all rows when empty) for their timelines, and lets go of
-    /// the timelines kept for them: they are leaving the list.
-    void forgetTimelines(const QSet<QUuid>& ids);
-    /// Measures a measured row again, for its timeline alone.
-    void measureTimeline(const FileItem& item);
-
     /// Takes the row into the running fix: a copy to write when gain alone can fix it.
     void enlistInFixRun(int row);
     /// Queues a copy of the row, shown as being written, with its fix state from before kept.
@@ -310,19 +300,6 @@ private:
     std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
     std::unique_ptr<FixRun> m_fixRun;      ///< the running fix run, if any
 
-    struct KeptTimeline {
-        std::uint64_t lastUse = 0; ///< from `m_timelineUses`
-        std::size_t bytes = 0;
-    };
-    QHash<QUuid, KeptTimeline> m_keptTimelines; ///< by row
-    std::size_t m_keptTimelineBytes = 0;        ///< of all in `m_keptTimelines`
-    std::uint64_t m_timelineUses = 0;           ///< counts every use, for the order of dropping
-    /// Rows measured again for their timeline, each with the flag that stops it.
-    QHash<QUuid, std::shared_ptr<std::atomic<bool>>> m_timelineRequests;
-    QSet<QUuid> m_timelinesMissing; ///< measured again, but no longer as the row says: not retried
-    /// Set when the model goes, to stop measuring for a timeline.
-    std::shared_ptr<std::atomic<bool>> m_timelineStop = std::make_shared<std::atomic<bool>>(false);
-    QThreadPool m_timelinePool;
     QThreadPool m_measurePool;
     QThreadPool m_copyPool;
     FileSearch m_search{this};
@@ -332,6 +309,11 @@ private:
     /// The count the running search last put in `notice`; once the user dismisses it, or another
     /// notice takes its place, the search stays quiet.
     std::optional<QString> m_searchNotice;
+    TimelineStore m_timelines{[this](const QUuid& id) {
+                                  const int row = indexOf(id);
+                                  return row < 0 ? nullptr : &m_items[std::size_t(row)];
+                              },
+                              m_settings};
     ReportExport m_reports{m_items, m_settings, m_desktop, [this](QString title, QString message) {
                                setAlert(std::move(title), std::move(message));
                            }};
