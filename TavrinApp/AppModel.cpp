@@ -1,7 +1,9 @@
 #include "AppModel.h"
 
-#include "AppModelParts.h"
 #include "AppTexts.h"
+#include "Background.h"
+#include "MeasuredReading.h"
+#include "Paths.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -45,8 +47,9 @@ struct AppModel::MeasuringLoop {
 AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent)
     : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
-    m_copyPool.setMaxThreadCount(1);
     connect(&m_timelines, &TimelineStore::ready, this, &AppModel::timelineReady);
+    connect(&m_fixes, &FixRunner::fixingChanged, this, &AppModel::fixingChanged);
+    connect(&m_fixes, &FixRunner::fixProgressChanged, this, &AppModel::fixProgressChanged);
     connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
     connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
@@ -57,11 +60,8 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
 AppModel::~AppModel() {
     if (m_loop)
         m_loop->stop->store(true);
-    if (m_fixRun)
-        m_fixRun->stop->store(true);
     // Progress reports are posted to this object from the workers, so they must end first.
     m_measurePool.waitForDone();
-    m_copyPool.waitForDone();
 }
 
 // MARK: state
@@ -223,8 +223,7 @@ void AppModel::chooseFiles() {
 }
 
 void AppModel::removeItems(const QSet<QUuid>& ids) {
-    if (m_fixRun)
-        dropUnstartedCopies(ids);
+    m_fixes.rowsLeaving(ids);
     // Contiguous runs, from the end, so the indices of the runs still to go stay valid.
     bool removed = false;
     for (int last = static_cast<int>(m_items.size()) - 1; last >= 0;) {
@@ -251,8 +250,7 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
     m_timelines.forget(ids);
     m_firstMaybeWaiting = 0;
     setSelection(m_selection - ids);
-    if (m_fixRun)
-        finishFixRunWhenDone();
+    m_fixes.rowsLeft();
 }
 
 void AppModel::clearList() {
@@ -399,10 +397,8 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
     if (finishes && m_loop)
         ++m_loop->finished;
     emit itemChanged(row);
-    if (m_fixRun && !measuring(item.reading) && m_fixRun->awaited.remove(id)) {
-        enlistInFixRun(row);
-        startNextCopy();
-    }
+    if (!measuring(item.reading))
+        m_fixes.rowMeasured(id, row);
 }
 
 void AppModel::chooseOutputFolder() {

@@ -4,6 +4,7 @@
 #include "Desktop.h"
 #include "FileItem.h"
 #include "FileSearch.h"
+#include "FixRunner.h"
 #include "ReportExport.h"
 #include "TimelineStore.h"
 #include "tavrin/copies/GainWriter.h"
@@ -136,48 +137,47 @@ public:
     /// The ids of the rows a fix would take, in list order: the rows of the selection, or of the
     /// whole list when nothing is selected, that fail on loudness or true peak (damage is no
     /// gain's to mend).
-    std::vector<QUuid> fixCandidates() const;
+    std::vector<QUuid> fixCandidates() const { return m_fixes.fixCandidates(); }
     /// Whether a fix can start now: none is running, and some row of the scope fails or is still
     /// to be measured.
-    bool canFix() const;
+    bool canFix() const { return m_fixes.canFix(); }
     /// Writes a gain-adjusted copy of every candidate that gain alone can fix, one at a time in
     /// the background, then sums the run up in `alert`. Rows of the candidates' scope still waiting
     /// or being measured join the run when they turn out to be fixable failures. A copy Tavrin
     /// made earlier for the same row and preset is recognised and kept instead of written again.
     /// While damage fails files, damaged candidates are left alone, each with the reason. Does
     /// nothing while a run is in progress.
-    void fixFiles();
+    void fixFiles() { m_fixes.fixFiles(); }
     /// The ids of `rows`, in list order, that a fix would take but leaves alone because their
     /// audio is damaged; none when damage only warns.
-    std::vector<QUuid> fixAnywayCandidates(const QSet<QUuid>& rows) const;
+    std::vector<QUuid> fixAnywayCandidates(const QSet<QUuid>& rows) const {
+        return m_fixes.fixAnywayCandidates(rows);
+    }
     /// Whether Fix Anyway can start now for `rows`: no fix runs, and some of them are its.
-    bool canFixAnyway(const QSet<QUuid>& rows) const;
+    bool canFixAnyway(const QSet<QUuid>& rows) const { return m_fixes.canFixAnyway(rows); }
     bool canFixAnyway() const { return canFixAnyway(m_selection); }
     /// As fixFiles() for the selection's fixAnywayCandidates() alone, writing copies despite
     /// their damage.
-    void fixAnyway();
+    void fixAnyway() { m_fixes.fixAnyway(); }
     /// The ids of the rows Fix with Limiter would take, in list order: those of the selection, or
     /// of the whole list when nothing is selected, that gain alone can't fix fully.
-    std::vector<QUuid> limiterCandidates() const;
+    std::vector<QUuid> limiterCandidates() const { return m_fixes.limiterCandidates(); }
     /// Whether Fix with Limiter can start now, as canFix() for its own candidates.
-    bool canFixWithLimiter() const;
+    bool canFixWithLimiter() const { return m_fixes.canFixWithLimiter(); }
     /// As fixFiles(), writing gain-and-limiter copies of the rows gain alone can't fix fully; a
     /// row that would need more peak reduction than the limiter takes is refused with the reason.
     /// Copies made earlier are not looked for: each run writes new ones.
-    void fixWithLimiter();
-    bool fixing() const { return m_fixRun != nullptr; }
+    void fixWithLimiter() { m_fixes.fixWithLimiter(); }
+    bool fixing() const { return m_fixes.fixing(); }
     /// Where the running fix stands: the copy being written (from 1) of those known so far.
-    struct FixProgress {
-        int current = 0;
-        int total = 0;
-    };
-    std::optional<FixProgress> fixProgress() const;
+    using FixProgress = FixRunner::FixProgress;
+    std::optional<FixProgress> fixProgress() const { return m_fixes.fixProgress(); }
     /// Stops the running fix: the copy being written is removed, and the rows whose copy hasn't
     /// started get back their fix state from before the run. The summary follows once the
     /// copy being written has stopped.
-    void stopFixing();
+    void stopFixing() { m_fixes.stopFixing(); }
     /// What stopping the running fix would cost, for the question asked before it.
-    QString stopFixingMessage() const;
+    QString stopFixingMessage() const { return m_fixes.stopFixingMessage(); }
     /// Whether the PDF report is laid out on A4 paper rather than US Letter.
     bool a4Paper() const { return m_settings.a4Paper(); }
     void setA4Paper(bool a4);
@@ -232,9 +232,6 @@ signals:
 private:
     friend class AppModelTest;
     struct MeasuringLoop;
-    struct FixRun;
-    struct FixJob;
-    struct CopyResult;
 
     void setNotice(std::optional<QString> notice);
     void setAlert(QString title, QString message);
@@ -257,33 +254,6 @@ private:
     void applyReading(const QUuid& id, int generation, FileItem::Reading reading,
                       std::optional<std::string> format);
 
-    std::vector<QUuid> candidates(bool limited) const;
-    bool canStartFixRun(bool limited) const;
-    /// Starts a fix run over `ids`; `anyway` writes copies of damaged files too, and waits for no
-    /// row still to be measured.
-    void startFixRun(const std::vector<QUuid>& ids, bool limited, bool anyway);
-    /// Whether the running fix leaves the row alone for its damage, saying so in its Fix cell.
-    bool leftAloneAsDamaged(int row);
-    /// Damage only warns now: the Fix cells that said a fix left a file alone for it go.
-    void forgetDamageRefusals();
-    /// Takes the row into the running fix: a copy to write when gain alone can fix it.
-    void enlistInFixRun(int row);
-    /// Queues a copy of the row, shown as being written, with its fix state from before kept.
-    void queueCopy(int row, double gain, std::optional<std::string> note, bool limited);
-    /// Whether a fix would take the row: it is selected, or nothing is.
-    bool inFixScope(const FileItem& item) const;
-    /// As enlistInFixRun for a limiter run: a copy to write, or a refusal when it would need
-    /// more peak reduction than the limiter takes.
-    void enlistForLimiter(int row);
-    void startNextCopy();
-    void applyCopyResult(std::optional<CopyResult> result);
-    /// Rows whose copy hasn't started leave the run, their earlier fix state restored.
-    void dropUnstartedCopies(const QSet<QUuid>& ids);
-    void finishFixRunWhenDone();
-    void summariseLimiterRun(const FixRun& run);
-    /// Why `run` fixed nothing, counting its scope's rows as the tally does.
-    QString nothingToFixMessage(const FixRun& run) const;
-
     Desktop& m_desktop;
     AppSettings m_settings;
     unsigned m_processors;
@@ -298,10 +268,8 @@ private:
     std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
     int m_generation = 0;                  ///< bumped whenever measuring is stopped
     std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
-    std::unique_ptr<FixRun> m_fixRun;      ///< the running fix run, if any
 
     QThreadPool m_measurePool;
-    QThreadPool m_copyPool;
     FileSearch m_search{this};
     std::deque<std::filesystem::path> m_unlisted; ///< found files waiting for a row, in order
     std::deque<std::optional<QString>> m_missingNotices; ///< per search asked for, in order
@@ -314,6 +282,15 @@ private:
                                   return row < 0 ? nullptr : &m_items[std::size_t(row)];
                               },
                               m_settings};
+    FixRunner m_fixes{
+        {m_items, m_selection, [this](const QUuid& id) { return indexOf(id); },
+         [this](int row, const std::string& specID, std::optional<FileItem::FixState> fix) {
+             setFix(row, specID, std::move(fix));
+         },
+         [this](QString title, QString message) {
+             setAlert(std::move(title), std::move(message));
+         }},
+        m_settings};
     ReportExport m_reports{m_items, m_settings, m_desktop, [this](QString title, QString message) {
                                setAlert(std::move(title), std::move(message));
                            }};

@@ -1,4 +1,4 @@
-#include "AppModelParts.h"
+#include "AppModel.h"
 
 namespace tavrin::app {
 
@@ -31,7 +31,7 @@ void AppModel::setDamagePolicy(DamagePolicy policy) {
     if (!m_settings.setDamagePolicy(policy))
         return;
     if (policy == DamagePolicy::warn)
-        forgetDamageRefusals();
+        m_fixes.forgetDamageRefusals();
     emit damagePolicyChanged();
 }
 

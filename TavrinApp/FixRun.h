@@ -1,14 +1,12 @@
 #pragma once
 
-// What the model's source files share: the state of a fix run.
+// The state of a fix run, shared by the runner's source files.
 
-#include "AppModel.h"
 #include "Background.h"
-#include "MeasuredReading.h"
-#include "Paths.h"
+#include "FixRunner.h"
 #include "tavrin/workflow/Workflow.h"
 
-#include <QThreadPool>
+#include <QSet>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -17,7 +15,7 @@ namespace tavrin::app {
 
 /// One copy to write: the row, its original and reading, the plan's gain and note, and the row's
 /// fix state for the preset before the run, which comes back if the copy is never made.
-struct AppModel::FixJob {
+struct FixRunner::Job {
     QUuid id;
     std::filesystem::path url;
     LoudnessResult original;
@@ -29,7 +27,7 @@ struct AppModel::FixJob {
 };
 
 /// What a copy's worker gives back, unless it was stopped.
-struct AppModel::CopyResult {
+struct FixRunner::CopyResult {
     Workflow::CopyOutcome outcome;
     bool kept; ///< a copy made earlier, found instead of written
 };
@@ -38,7 +36,7 @@ struct AppModel::CopyResult {
 /// damage policy, so changing them meanwhile affects only later runs. Rows leave `queue` and
 /// `awaited` when they are handled, removed or the run is stopped; the run ends when both are empty
 /// and no copy is being written.
-struct AppModel::FixRun {
+struct FixRunner::Run {
     DeliverySpec spec;
     std::optional<std::filesystem::path> outputFolder;
     GainWriter::CopyFormat copyFormat;
@@ -48,8 +46,8 @@ struct AppModel::FixRun {
     bool leavesDamaged;     ///< damaged candidates get no copy: damage fails, and not Fix Anyway
     bool announced = false; ///< `fixingChanged` said it started
     QSet<QUuid> awaited{};  ///< rows of the run's scope still to be measured at the start
-    std::deque<FixJob> queue{};
-    std::optional<FixJob> writing{};
+    std::deque<Job> queue{};
+    std::optional<Job> writing{};
     int started = 0; ///< copies started, the one being written included
     int written = 0;
     int kept = 0;
