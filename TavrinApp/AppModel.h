@@ -48,7 +48,8 @@ struct AlertInfo {
 };
 
 /// The application's one model: the file list and its readings, the selection, the notice and
-/// alert, the three settings, measuring in the background and the fix run. Lives on the GUI thread
+/// alert, and measuring in the background. Its settings, the graph's timelines, the fix run and
+/// the reports are parts it owns and speaks for, so windows see one model. Lives on the GUI thread
 /// and is only ever touched there; windows read it and call its operations. Signals fire only for
 /// real changes; a row's change names the row.
 class AppModel : public QObject {
