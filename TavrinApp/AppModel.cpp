@@ -1,7 +1,9 @@
 #include "AppModel.h"
 
-#include "AppModelParts.h"
 #include "AppTexts.h"
+#include "Background.h"
+#include "MeasuredReading.h"
+#include "Paths.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -14,7 +16,6 @@ namespace {
 
 /// Whether measuring the list also gathers each row's timeline.
 constexpr bool gatherTimelines = false;
-constexpr auto addFilesFolderKey = "addFilesFolder";
 
 /// The notice naming the paths of a selection that aren't there, or nothing when all are.
 std::optional<QString> missingNotice(const std::vector<std::filesystem::path>& paths) {
@@ -44,32 +45,23 @@ struct AppModel::MeasuringLoop {
 };
 
 AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent)
-    : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors),
-      m_specID(DeliverySpec::ebuR128().id) {
+    : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors) {
     m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
-    m_timelinePool.setMaxThreadCount(1);
-    m_copyPool.setMaxThreadCount(1);
-    m_reportPool.setMaxThreadCount(1); // reports are saved in the order they were asked for
+    connect(&m_timelines, &TimelineStore::ready, this, &AppModel::timelineReady);
+    connect(&m_fixes, &FixRunner::fixingChanged, this, &AppModel::fixingChanged);
+    connect(&m_fixes, &FixRunner::fixProgressChanged, this, &AppModel::fixProgressChanged);
     connect(&m_search, &FileSearch::found, this, &AppModel::listFiles);
     connect(&m_search, &FileSearch::progress, this, &AppModel::showSearchProgress);
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
     m_listingTurn.setSingleShot(true);
     connect(&m_listingTurn, &QTimer::timeout, this, &AppModel::listSomeFiles);
-    if (m_settings)
-        loadSettings();
 }
 
 AppModel::~AppModel() {
-    m_timelineStop->store(true);
     if (m_loop)
         m_loop->stop->store(true);
-    if (m_fixRun)
-        m_fixRun->stop->store(true);
     // Progress reports are posted to this object from the workers, so they must end first.
     m_measurePool.waitForDone();
-    m_timelinePool.waitForDone();
-    m_copyPool.waitForDone();
-    m_reportPool.waitForDone(); // a report being saved is finished, not left half-way
 }
 
 // MARK: state
@@ -151,7 +143,7 @@ std::optional<AppModel::MeasuringProgress> AppModel::measuringProgress() const {
 
 std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
     if (const LoudnessResult* result = item.result())
-        return Verdict::make(*result, currentSpec(), item.findings(), m_damagePolicy);
+        return Verdict::make(*result, currentSpec(), item.findings(), damagePolicy());
     return std::nullopt;
 }
 
@@ -220,19 +212,18 @@ void AppModel::listSomeFiles() {
 }
 
 void AppModel::chooseFiles() {
-    m_desktop.chooseFiles(
-        "Choose audio files or folders to check against " + qs(currentSpec().name) + ".",
-        QStringLiteral("Check"), storedFolder(m_settings, addFilesFolderKey),
-        [this](std::vector<std::filesystem::path> urls) {
-            if (!urls.empty())
-                writeSetting(addFilesFolderKey, toQString(urls.front().parent_path()));
-            addFiles(urls);
-        });
+    m_desktop.chooseFiles("Choose audio files or folders to check against " +
+                              qs(currentSpec().name) + ".",
+                          QStringLiteral("Check"), m_settings.addFilesFolder(),
+                          [this](std::vector<std::filesystem::path> urls) {
+                              if (!urls.empty())
+                                  m_settings.setAddFilesFolder(urls.front().parent_path());
+                              addFiles(urls);
+                          });
 }
 
 void AppModel::removeItems(const QSet<QUuid>& ids) {
-    if (m_fixRun)
-        dropUnstartedCopies(ids);
+    m_fixes.rowsLeaving(ids);
     // Contiguous runs, from the end, so the indices of the runs still to go stay valid.
     bool removed = false;
     for (int last = static_cast<int>(m_items.size()) - 1; last >= 0;) {
@@ -256,11 +247,10 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
     }
     if (!removed)
         return;
-    forgetTimelines(ids);
+    m_timelines.forget(ids);
     m_firstMaybeWaiting = 0;
     setSelection(m_selection - ids);
-    if (m_fixRun)
-        finishFixRunWhenDone();
+    m_fixes.rowsLeft();
 }
 
 void AppModel::clearList() {
@@ -275,7 +265,7 @@ void AppModel::clearList() {
     m_searchNotice.reset();
     stopFixing();
     stopMeasuring();
-    forgetTimelines({});
+    m_timelines.forget({});
     if (!m_items.empty()) {
         emit itemsAboutToBeRemoved(0, static_cast<int>(m_items.size()) - 1);
         m_items.clear();
@@ -310,7 +300,7 @@ void AppModel::startMeasuring() {
     // A running loop takes new rows into its free slots at once, and the rest as slots free.
     if (!m_loop) {
         m_loop.reset(
-            new MeasuringLoop{m_generation, m_dualMono, Workflow::measuringWidth(m_processors)});
+            new MeasuringLoop{m_generation, dualMono(), Workflow::measuringWidth(m_processors)});
         m_loop->clock.start();
     }
     fillMeasuringSlots();
@@ -396,29 +386,24 @@ void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading r
     if (std::holds_alternative<FileItem::Reading::Failed>(reading.value))
         format = std::string();
     if ((!format || *format == item.format) && reading == item.reading) {
-        adoptTimeline(id, item.reading, reading);
+        m_timelines.adopt(id, item.reading, reading);
         return;
     }
     if (format)
         item.format = std::move(*format);
     const bool finishes = item.unmeasured() && !measuring(reading);
     item.reading = std::move(reading);
-    m_timelinesMissing.remove(id);
-    if (const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
-        measured && measured->timeline)
-        keepTimeline(id);
+    m_timelines.readingChanged(id);
     if (finishes && m_loop)
         ++m_loop->finished;
     emit itemChanged(row);
-    if (m_fixRun && !measuring(item.reading) && m_fixRun->awaited.remove(id)) {
-        enlistInFixRun(row);
-        startNextCopy();
-    }
+    if (!measuring(item.reading))
+        m_fixes.rowMeasured(id, row);
 }
 
 void AppModel::chooseOutputFolder() {
     m_desktop.chooseFolder(QStringLiteral("Fixed copies will be saved in this folder."),
-                           QStringLiteral("Use Folder"), m_outputFolder.value_or(""),
+                           QStringLiteral("Use Folder"), outputFolder().value_or(""),
                            [this](std::filesystem::path folder) { setOutputFolder(folder); });
 }
 
@@ -427,7 +412,7 @@ void AppModel::revealInFinder(const QSet<QUuid>& ids) {
     for (const FileItem& item : m_items) {
         if (!ids.contains(item.id))
             continue;
-        const auto* fix = item.fixFor(m_specID);
+        const auto* fix = item.fixFor(specID());
         const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
         files.push_back(done ? done->copy : item.url);
     }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "AppSettings.h"
 #include "Desktop.h"
 #include "FileItem.h"
 #include "FileSearch.h"
+#include "FixRunner.h"
+#include "ReportExport.h"
+#include "TimelineStore.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/copies/Limiter.h"
 #include "tavrin/core/Finding.h"
@@ -44,7 +48,8 @@ struct AlertInfo {
 };
 
 /// The application's one model: the file list and its readings, the selection, the notice and
-/// alert, the three settings, measuring in the background and the fix run. Lives on the GUI thread
+/// alert, and measuring in the background. Its settings, the graph's timelines, the fix run and
+/// the reports are parts it owns and speaks for, so windows see one model. Lives on the GUI thread
 /// and is only ever touched there; windows read it and call its operations. Signals fire only for
 /// real changes; a row's change names the row.
 class AppModel : public QObject {
@@ -73,30 +78,32 @@ public:
     void setDropTargeted(bool targeted);
 
     // Settings, stored as they are assigned.
-    const std::string& specID() const { return m_specID; }
+    const std::string& specID() const { return m_settings.specID(); }
     /// Makes the preset or custom target `id` names current; a custom one goes to the front of
     /// `customSpecs`.
     void setSpecID(const std::string& id);
     /// The preset or custom target `specID` names, or the default preset when it names none.
-    const DeliverySpec& currentSpec() const { return m_spec; }
+    const DeliverySpec& currentSpec() const { return m_settings.spec(); }
     /// The custom targets used last, most recent first: at most `customSpecLimit`, the current
     /// one among them when it is custom.
-    const std::vector<DeliverySpec>& customSpecs() const { return m_customSpecs; }
-    static constexpr std::size_t customSpecLimit = 5;
-    bool dualMono() const { return m_dualMono; }
+    const std::vector<DeliverySpec>& customSpecs() const { return m_settings.customSpecs(); }
+    static constexpr std::size_t customSpecLimit = AppSettings::customSpecLimit;
+    bool dualMono() const { return m_settings.dualMono(); }
     /// A change measures the whole list again; refused while a fix runs.
     void setDualMono(bool dualMono);
     /// Where copies go; absent: next to each original.
-    const std::optional<std::filesystem::path>& outputFolder() const { return m_outputFolder; }
+    const std::optional<std::filesystem::path>& outputFolder() const {
+        return m_settings.outputFolder();
+    }
     void setOutputFolder(const std::optional<std::filesystem::path>& folder);
     /// Whether copies are WAV or AIFF, or keep the original's delivery format (FLAC, ALAC, AAC,
     /// MP3) with its tags; a run keeps the choice it started with.
-    GainWriter::CopyFormat copyFormat() const { return m_copyFormat; }
+    GainWriter::CopyFormat copyFormat() const { return m_settings.copyFormat(); }
     void setCopyFormat(GainWriter::CopyFormat format);
     /// Whether damage in a file's audio fails it, or only warns; a change judges every row again.
-    DamagePolicy damagePolicy() const { return m_damagePolicy; }
+    DamagePolicy damagePolicy() const { return m_settings.damagePolicy(); }
     void setDamagePolicy(DamagePolicy policy);
-    bool persist() const { return m_settings != nullptr; }
+    bool persist() const { return m_settings.persist(); }
 
     // Adding and measuring.
     /// Adds the audio files among `urls` (folders searched off the GUI thread) that are not listed
@@ -131,50 +138,49 @@ public:
     /// The ids of the rows a fix would take, in list order: the rows of the selection, or of the
     /// whole list when nothing is selected, that fail on loudness or true peak (damage is no
     /// gain's to mend).
-    std::vector<QUuid> fixCandidates() const;
+    std::vector<QUuid> fixCandidates() const { return m_fixes.fixCandidates(); }
     /// Whether a fix can start now: none is running, and some row of the scope fails or is still
     /// to be measured.
-    bool canFix() const;
+    bool canFix() const { return m_fixes.canFix(); }
     /// Writes a gain-adjusted copy of every candidate that gain alone can fix, one at a time in
     /// the background, then sums the run up in `alert`. Rows of the candidates' scope still waiting
     /// or being measured join the run when they turn out to be fixable failures. A copy Tavrin
     /// made earlier for the same row and preset is recognised and kept instead of written again.
     /// While damage fails files, damaged candidates are left alone, each with the reason. Does
     /// nothing while a run is in progress.
-    void fixFiles();
+    void fixFiles() { m_fixes.fixFiles(); }
     /// The ids of `rows`, in list order, that a fix would take but leaves alone because their
     /// audio is damaged; none when damage only warns.
-    std::vector<QUuid> fixAnywayCandidates(const QSet<QUuid>& rows) const;
+    std::vector<QUuid> fixAnywayCandidates(const QSet<QUuid>& rows) const {
+        return m_fixes.fixAnywayCandidates(rows);
+    }
     /// Whether Fix Anyway can start now for `rows`: no fix runs, and some of them are its.
-    bool canFixAnyway(const QSet<QUuid>& rows) const;
+    bool canFixAnyway(const QSet<QUuid>& rows) const { return m_fixes.canFixAnyway(rows); }
     bool canFixAnyway() const { return canFixAnyway(m_selection); }
     /// As fixFiles() for the selection's fixAnywayCandidates() alone, writing copies despite
     /// their damage.
-    void fixAnyway();
+    void fixAnyway() { m_fixes.fixAnyway(); }
     /// The ids of the rows Fix with Limiter would take, in list order: those of the selection, or
     /// of the whole list when nothing is selected, that gain alone can't fix fully.
-    std::vector<QUuid> limiterCandidates() const;
+    std::vector<QUuid> limiterCandidates() const { return m_fixes.limiterCandidates(); }
     /// Whether Fix with Limiter can start now, as canFix() for its own candidates.
-    bool canFixWithLimiter() const;
+    bool canFixWithLimiter() const { return m_fixes.canFixWithLimiter(); }
     /// As fixFiles(), writing gain-and-limiter copies of the rows gain alone can't fix fully; a
     /// row that would need more peak reduction than the limiter takes is refused with the reason.
     /// Copies made earlier are not looked for: each run writes new ones.
-    void fixWithLimiter();
-    bool fixing() const { return m_fixRun != nullptr; }
+    void fixWithLimiter() { m_fixes.fixWithLimiter(); }
+    bool fixing() const { return m_fixes.fixing(); }
     /// Where the running fix stands: the copy being written (from 1) of those known so far.
-    struct FixProgress {
-        int current = 0;
-        int total = 0;
-    };
-    std::optional<FixProgress> fixProgress() const;
+    using FixProgress = FixRunner::FixProgress;
+    std::optional<FixProgress> fixProgress() const { return m_fixes.fixProgress(); }
     /// Stops the running fix: the copy being written is removed, and the rows whose copy hasn't
     /// started get back their fix state from before the run. The summary follows once the
     /// copy being written has stopped.
-    void stopFixing();
+    void stopFixing() { m_fixes.stopFixing(); }
     /// What stopping the running fix would cost, for the question asked before it.
-    QString stopFixingMessage() const;
+    QString stopFixingMessage() const { return m_fixes.stopFixingMessage(); }
     /// Whether the PDF report is laid out on A4 paper rather than US Letter.
-    bool a4Paper() const { return m_a4Paper; }
+    bool a4Paper() const { return m_settings.a4Paper(); }
     void setA4Paper(bool a4);
     void chooseOutputFolder();
     /// Shows the rows' files in the file browser: the copy made for the current preset, else the
@@ -183,28 +189,24 @@ public:
     /// The row's loudness over time, when it is measured and its timeline is kept; marks it as
     /// used last. Otherwise, for a measured row, measures it again off the GUI thread and says
     /// `timelineReady` once it can be had.
-    std::shared_ptr<const Timeline> timeline(const QUuid& id);
+    std::shared_ptr<const Timeline> timeline(const QUuid& id) { return m_timelines.timeline(id); }
     /// Whether the row is being measured again for its timeline. Only the row asked for last is:
     /// asking for another stops it, and so does removing it.
-    bool measuringTimeline(const QUuid& id) const { return m_timelineRequests.contains(id); }
+    bool measuringTimeline(const QUuid& id) const { return m_timelines.measuring(id); }
     /// The timelines kept in all, in bytes: beyond it, those used longest ago are dropped.
-    static constexpr std::size_t timelineBudget = std::size_t{100} << 20;
+    static constexpr std::size_t timelineBudget = TimelineStore::budget;
     /// Opens a web page (help, a preset's source); when nothing can, the notice says so.
     void openLink(const QUrl& url);
 
     // Reports.
     /// One report row per list row, in list order.
-    std::vector<ReportRow> reportRows() const;
+    std::vector<ReportRow> reportRows() const { return m_reports.rows(); }
     /// "Loudness report – EBU R 128": the reports' file name without its extension.
-    QString reportBaseName() const;
+    QString reportBaseName() const { return m_reports.baseName(); }
     /// Export the list as it is at the call: what changes while the save panel is up or the
     /// report is being written stays out of it.
-    void exportCSV();
-    void exportPDF();
-    /// Asks where to save, then renders the report with `render` and saves it in one piece off
-    /// the GUI thread; a failure becomes an alert. `render` must work from its own copies.
-    void saveReport(std::function<std::string()> render, const FileType& type,
-                    const QString& suggestedName);
+    void exportCSV() { m_reports.exportCSV(); }
+    void exportPDF() { m_reports.exportPDF(); }
 
 signals:
     void itemsAboutToBeInserted(int first, int last);
@@ -231,13 +233,7 @@ signals:
 private:
     friend class AppModelTest;
     struct MeasuringLoop;
-    struct FixRun;
-    struct FixJob;
-    struct CopyResult;
 
-    void loadSettings();
-    void writeSetting(const char* key, const std::optional<QVariant>& value);
-    void rememberCustomSpec(const DeliverySpec& spec);
     void setNotice(std::optional<QString> notice);
     void setAlert(QString title, QString message);
     void setReading(int row, FileItem::Reading reading);
@@ -249,8 +245,6 @@ private:
     /// loop, so that listing a big tree never holds the window up.
     void listSomeFiles();
     void showSearchProgress(std::size_t found);
-    void saveReportOffThread(const std::function<std::string()>& render,
-                             const std::filesystem::path& path);
 
     void startMeasuring();
     void stopMeasuring();
@@ -261,46 +255,8 @@ private:
     void applyReading(const QUuid& id, int generation, FileItem::Reading reading,
                       std::optional<std::string> format);
 
-    std::vector<QUuid> candidates(bool limited) const;
-    bool canStartFixRun(bool limited) const;
-    /// Starts a fix run over `ids`; `anyway` writes copies of damaged files too, and waits for no
-    /// row still to be measured.
-    void startFixRun(const std::vector<QUuid>& ids, bool limited, bool anyway);
-    /// Whether the running fix leaves the row alone for its damage, saying so in its Fix cell.
-    bool leftAloneAsDamaged(int row);
-    /// Damage only warns now: the Fix cells that said a fix left a file alone for it go.
-    void forgetDamageRefusals();
-    /// Gives `kept` the timeline of `fresh`, a reading equal to it, when it has none.
-    void adoptTimeline(const QUuid& id, FileItem::Reading& kept, const FileItem::Reading& fresh);
-    /// Keeps the row's new timeline as the one used last, dropping the oldest beyond the budget.
-    void keepTimeline(const QUuid& id);
-    void dropOldestTimeline();
-    /// Stops measuring the rows `ids` (all rows when empty) for their timelines, and lets go of
-    /// the timelines kept for them: they are leaving the list.
-    void forgetTimelines(const QSet<QUuid>& ids);
-    /// Measures a measured row again, for its timeline alone.
-    void measureTimeline(const FileItem& item);
-
-    /// Takes the row into the running fix: a copy to write when gain alone can fix it.
-    void enlistInFixRun(int row);
-    /// Queues a copy of the row, shown as being written, with its fix state from before kept.
-    void queueCopy(int row, double gain, std::optional<std::string> note, bool limited);
-    /// Whether a fix would take the row: it is selected, or nothing is.
-    bool inFixScope(const FileItem& item) const;
-    /// As enlistInFixRun for a limiter run: a copy to write, or a refusal when it would need
-    /// more peak reduction than the limiter takes.
-    void enlistForLimiter(int row);
-    void startNextCopy();
-    void applyCopyResult(std::optional<CopyResult> result);
-    /// Rows whose copy hasn't started leave the run, their earlier fix state restored.
-    void dropUnstartedCopies(const QSet<QUuid>& ids);
-    void finishFixRunWhenDone();
-    void summariseLimiterRun(const FixRun& run);
-    /// Why `run` fixed nothing, counting its scope's rows as the tally does.
-    QString nothingToFixMessage(const FixRun& run) const;
-
     Desktop& m_desktop;
-    QSettings* m_settings;
+    AppSettings m_settings;
     unsigned m_processors;
 
     std::vector<FileItem> m_items;
@@ -309,36 +265,12 @@ private:
     std::optional<QString> m_notice;
     std::optional<AlertInfo> m_alert;
     bool m_dropTargeted = false;
-    std::string m_specID;
-    DeliverySpec m_spec = DeliverySpec::ebuR128();
-    std::vector<DeliverySpec> m_customSpecs;
-    bool m_dualMono = false;
-    bool m_a4Paper = false;
-    std::optional<std::filesystem::path> m_outputFolder;
-    GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
-    DamagePolicy m_damagePolicy = DamagePolicy::fail;
 
     std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
     int m_generation = 0;                  ///< bumped whenever measuring is stopped
     std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
-    std::unique_ptr<FixRun> m_fixRun;      ///< the running fix run, if any
 
-    struct KeptTimeline {
-        std::uint64_t lastUse = 0; ///< from `m_timelineUses`
-        std::size_t bytes = 0;
-    };
-    QHash<QUuid, KeptTimeline> m_keptTimelines; ///< by row
-    std::size_t m_keptTimelineBytes = 0;        ///< of all in `m_keptTimelines`
-    std::uint64_t m_timelineUses = 0;           ///< counts every use, for the order of dropping
-    /// Rows measured again for their timeline, each with the flag that stops it.
-    QHash<QUuid, std::shared_ptr<std::atomic<bool>>> m_timelineRequests;
-    QSet<QUuid> m_timelinesMissing; ///< measured again, but no longer as the row says: not retried
-    /// Set when the model goes, to stop measuring for a timeline.
-    std::shared_ptr<std::atomic<bool>> m_timelineStop = std::make_shared<std::atomic<bool>>(false);
-    QThreadPool m_timelinePool;
     QThreadPool m_measurePool;
-    QThreadPool m_copyPool;
-    QThreadPool m_reportPool;
     FileSearch m_search{this};
     std::deque<std::filesystem::path> m_unlisted; ///< found files waiting for a row, in order
     std::deque<std::optional<QString>> m_missingNotices; ///< per search asked for, in order
@@ -346,6 +278,23 @@ private:
     /// The count the running search last put in `notice`; once the user dismisses it, or another
     /// notice takes its place, the search stays quiet.
     std::optional<QString> m_searchNotice;
+    TimelineStore m_timelines{[this](const QUuid& id) {
+                                  const int row = indexOf(id);
+                                  return row < 0 ? nullptr : &m_items[std::size_t(row)];
+                              },
+                              m_settings};
+    FixRunner m_fixes{
+        {m_items, m_selection, [this](const QUuid& id) { return indexOf(id); },
+         [this](int row, const std::string& specID, std::optional<FileItem::FixState> fix) {
+             setFix(row, specID, std::move(fix));
+         },
+         [this](QString title, QString message) {
+             setAlert(std::move(title), std::move(message));
+         }},
+        m_settings};
+    ReportExport m_reports{m_items, m_settings, m_desktop, [this](QString title, QString message) {
+                               setAlert(std::move(title), std::move(message));
+                           }};
 };
 
 } // namespace tavrin::app

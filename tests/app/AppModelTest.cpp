@@ -467,7 +467,7 @@ private slots:
         f.model.exportCSV();
         f.model.setSpecID(DeliverySpec::ebuR128().id);
         f.model.removeItems({f.model.items()[0].id});
-        f.model.m_reportPool.waitForDone();
+        f.model.m_reports.m_pool.waitForDone();
         std::ifstream saved(f.path("r.csv"), std::ios::binary);
         QVERIFY(std::string(std::istreambuf_iterator<char>(saved), {}) == atCommand);
 
@@ -501,7 +501,7 @@ private slots:
                         {[]() -> std::string { throw std::logic_error("drawing failed"); },
                          Workflow::internalReportError}};
         for (const auto& failure : failures) {
-            f.model.saveReportOffThread(failure.render, f.path("nothing.pdf"));
+            f.model.m_reports.saveOffThread(failure.render, f.path("nothing.pdf"));
             QTRY_VERIFY(f.model.alert());
             QCOMPARE(takeAlert(f.model),
                      alert(Workflow::cantSaveReportTitle, std::string(failure.sentence)));

@@ -1,6 +1,9 @@
-#include "AppModelParts.h"
+#include "FixRunner.h"
+
 #include "DamageTexts.h"
+#include "FixRun.h"
 #include "LimiterTexts.h"
+#include "Paths.h"
 
 namespace tavrin::app {
 
@@ -13,14 +16,43 @@ QString damagedLeftAfter(const Workflow::FixRunCounts& counts) {
 
 } // namespace
 
-bool AppModel::inFixScope(const FileItem& item) const {
-    return m_selection.empty() || m_selection.contains(item.id);
+FixRunner::FixRunner(List list, const AppSettings& settings)
+    : m_list(std::move(list)), m_settings(settings) {
+    m_pool.setMaxThreadCount(1);
 }
 
-std::vector<QUuid> AppModel::candidates(bool limited) const {
-    const DeliverySpec& spec = currentSpec();
+FixRunner::~FixRunner() {
+    if (m_run)
+        m_run->stop->store(true);
+    // Results are posted to this object from the worker, so it must end first.
+    m_pool.waitForDone();
+}
+
+void FixRunner::rowsLeaving(const QSet<QUuid>& ids) {
+    if (m_run)
+        dropUnstartedCopies(ids);
+}
+
+void FixRunner::rowsLeft() {
+    if (m_run)
+        finishRunWhenDone();
+}
+
+void FixRunner::rowMeasured(const QUuid& id, int row) {
+    if (m_run && m_run->awaited.remove(id)) {
+        enlistInRun(row);
+        startNextCopy();
+    }
+}
+
+bool FixRunner::inFixScope(const FileItem& item) const {
+    return m_list.selection.empty() || m_list.selection.contains(item.id);
+}
+
+std::vector<QUuid> FixRunner::candidates(bool limited) const {
+    const DeliverySpec& spec = m_settings.spec();
     std::vector<QUuid> candidates;
-    for (const FileItem& item : m_items) {
+    for (const FileItem& item : m_list.items) {
         const LoudnessResult* result = item.result();
         if (inFixScope(item) && result &&
             Verdict::make(*result, spec).status == Verdict::Status::fail &&
@@ -30,100 +62,100 @@ std::vector<QUuid> AppModel::candidates(bool limited) const {
     return candidates;
 }
 
-std::vector<QUuid> AppModel::fixCandidates() const {
+std::vector<QUuid> FixRunner::fixCandidates() const {
     return candidates(false);
 }
 
-std::vector<QUuid> AppModel::limiterCandidates() const {
+std::vector<QUuid> FixRunner::limiterCandidates() const {
     return candidates(true);
 }
 
-std::vector<QUuid> AppModel::fixAnywayCandidates(const QSet<QUuid>& rows) const {
+std::vector<QUuid> FixRunner::fixAnywayCandidates(const QSet<QUuid>& rows) const {
     std::vector<QUuid> damaged;
-    if (m_damagePolicy == DamagePolicy::warn)
+    if (m_settings.damagePolicy() == DamagePolicy::warn)
         return damaged;
-    for (const FileItem& item : m_items) {
+    for (const FileItem& item : m_list.items) {
         const LoudnessResult* result = item.result();
         if (rows.contains(item.id) && result && anyDamage(item.findings()) &&
-            Verdict::make(*result, currentSpec()).status == Verdict::Status::fail)
+            Verdict::make(*result, m_settings.spec()).status == Verdict::Status::fail)
             damaged.push_back(item.id);
     }
     return damaged;
 }
 
-bool AppModel::canStartFixRun(bool limited) const {
-    return !fixing() && (!candidates(limited).empty() ||
-                         std::ranges::any_of(m_items, [this](const FileItem& item) {
-                             return item.unmeasured() && inFixScope(item);
-                         }));
+bool FixRunner::canStartRun(bool limited) const {
+    return !m_run && (!candidates(limited).empty() ||
+                      std::ranges::any_of(m_list.items, [this](const FileItem& item) {
+                          return item.unmeasured() && inFixScope(item);
+                      }));
 }
 
-bool AppModel::canFix() const {
-    return canStartFixRun(false);
+bool FixRunner::canFix() const {
+    return canStartRun(false);
 }
 
-bool AppModel::canFixWithLimiter() const {
-    return canStartFixRun(true);
+bool FixRunner::canFixWithLimiter() const {
+    return canStartRun(true);
 }
 
-bool AppModel::canFixAnyway(const QSet<QUuid>& rows) const {
-    return !fixing() && !fixAnywayCandidates(rows).empty();
+bool FixRunner::canFixAnyway(const QSet<QUuid>& rows) const {
+    return !m_run && !fixAnywayCandidates(rows).empty();
 }
 
-void AppModel::fixFiles() {
-    if (!fixing())
-        startFixRun(candidates(false), false, false);
+void FixRunner::fixFiles() {
+    if (!m_run)
+        startRun(candidates(false), false, false);
 }
 
-void AppModel::fixWithLimiter() {
-    if (!fixing())
-        startFixRun(candidates(true), true, false);
+void FixRunner::fixWithLimiter() {
+    if (!m_run)
+        startRun(candidates(true), true, false);
 }
 
-void AppModel::fixAnyway() {
-    if (canFixAnyway())
-        startFixRun(fixAnywayCandidates(m_selection), false, true);
+void FixRunner::fixAnyway() {
+    if (canFixAnyway(m_list.selection))
+        startRun(fixAnywayCandidates(m_list.selection), false, true);
 }
 
-void AppModel::startFixRun(const std::vector<QUuid>& ids, bool limited, bool anyway) {
-    m_fixRun.reset(new FixRun{currentSpec(), m_outputFolder, m_copyFormat, m_dualMono,
-                              !m_selection.empty(), limited,
-                              !anyway && m_damagePolicy == DamagePolicy::fail});
+void FixRunner::startRun(const std::vector<QUuid>& ids, bool limited, bool anyway) {
+    m_run.reset(new Run{m_settings.spec(), m_settings.outputFolder(), m_settings.copyFormat(),
+                        m_settings.dualMono(), !m_list.selection.empty(), limited,
+                        !anyway && m_settings.damagePolicy() == DamagePolicy::fail});
     // Fix Anyway takes the damaged rows as they were read, none still to be measured.
-    for (const FileItem& item : m_items)
+    for (const FileItem& item : m_list.items)
         if (!anyway && item.unmeasured() && inFixScope(item))
-            m_fixRun->awaited.insert(item.id);
+            m_run->awaited.insert(item.id);
     for (const QUuid& id : ids)
-        enlistInFixRun(indexOf(id));
-    if (m_fixRun->queue.empty() && m_fixRun->awaited.empty()) {
-        finishFixRunWhenDone(); // nothing to write: says why at once
+        enlistInRun(m_list.indexOf(id));
+    if (m_run->queue.empty() && m_run->awaited.empty()) {
+        finishRunWhenDone(); // nothing to write: says why at once
         return;
     }
     startNextCopy();
-    m_fixRun->announced = true;
+    m_run->announced = true;
     emit fixingChanged();
 }
 
-bool AppModel::leftAloneAsDamaged(int row) {
-    FixRun& run = *m_fixRun;
-    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+bool FixRunner::leftAloneAsDamaged(int row) {
+    Run& run = *m_run;
+    const FileItem& item = m_list.items[static_cast<std::size_t>(row)];
     if (!run.leavesDamaged || !anyDamage(item.findings()))
         return false;
     ++run.damaged;
     using State = FileItem::FixState;
-    setFix(row, run.spec.id,
-           State{State::Refused{Workflow::fixTextDamaged(item.findings()),
-                                State::Refused::Reason::damaged}});
+    m_list.setFix(row, run.spec.id,
+                  State{State::Refused{Workflow::fixTextDamaged(item.findings()),
+                                       State::Refused::Reason::damaged}});
     return true;
 }
 
-void AppModel::enlistInFixRun(int row) {
-    if (m_fixRun->limited) {
+void FixRunner::enlistInRun(int row) {
+    if (m_run->limited) {
         enlistForLimiter(row);
         return;
     }
-    FixRun& run = *m_fixRun;
-    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+    Run& run = *m_run;
+    const FileItem& item = m_list.items[static_cast<std::size_t>(row)];
     const LoudnessResult* result = item.result();
     const auto plan =
         Workflow::fixPlanFor(result ? std::optional(*result) : std::nullopt, run.spec);
@@ -134,15 +166,16 @@ void AppModel::enlistInFixRun(int row) {
         queueCopy(row, gain->gain, gain->note, false);
     } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
         ++run.refused;
-        setFix(row, run.spec.id, State{State::Refused{refused->text(FixPlan::limiterInApp)}});
+        m_list.setFix(row, run.spec.id,
+                      State{State::Refused{refused->text(FixPlan::limiterInApp)}});
     } else {
-        setFix(row, run.spec.id, State{State::AlreadyPasses{}});
+        m_list.setFix(row, run.spec.id, State{State::AlreadyPasses{}});
     }
 }
 
-void AppModel::enlistForLimiter(int row) {
-    FixRun& run = *m_fixRun;
-    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+void FixRunner::enlistForLimiter(int row) {
+    Run& run = *m_run;
+    const FileItem& item = m_list.items[static_cast<std::size_t>(row)];
     const LoudnessResult* result = item.result();
     // Files gain alone fixes fully, and those that pass, are not the limiter's.
     if (!result || !Workflow::limiterTakes(*result, run.spec) || leftAloneAsDamaged(row))
@@ -150,59 +183,59 @@ void AppModel::enlistForLimiter(int row) {
     using State = FileItem::FixState;
     if (auto refusal = Workflow::limiterRefusal(*result, run.spec)) {
         ++run.refused;
-        setFix(row, run.spec.id,
-               State{State::Refused{std::move(*refusal), State::Refused::Reason::byLimiter}});
+        m_list.setFix(
+            row, run.spec.id,
+            State{State::Refused{std::move(*refusal), State::Refused::Reason::byLimiter}});
         return;
     }
     queueCopy(row, 0, std::nullopt, true);
 }
 
-void AppModel::forgetDamageRefusals() {
+void FixRunner::forgetDamageRefusals() {
     using Refused = FileItem::FixState::Refused;
-    for (int row = 0; row < static_cast<int>(m_items.size()); ++row) {
+    for (int row = 0; row < static_cast<int>(m_list.items.size()); ++row) {
         std::vector<std::string> presets; // each preset keeps its own fixes
-        for (const auto& [specID, fix] : m_items[static_cast<std::size_t>(row)].fixes)
+        for (const auto& [specID, fix] : m_list.items[static_cast<std::size_t>(row)].fixes)
             if (const auto* refused = std::get_if<Refused>(&fix.value);
                 refused && refused->reason == Refused::Reason::damaged)
                 presets.push_back(specID);
         for (const std::string& specID : presets)
-            setFix(row, specID, std::nullopt);
+            m_list.setFix(row, specID, std::nullopt);
     }
 }
 
-void AppModel::queueCopy(int row, double gain, std::optional<std::string> note, bool limited) {
-    FixRun& run = *m_fixRun;
-    const FileItem& item = m_items[static_cast<std::size_t>(row)];
+void FixRunner::queueCopy(int row, double gain, std::optional<std::string> note, bool limited) {
+    Run& run = *m_run;
+    const FileItem& item = m_list.items[static_cast<std::size_t>(row)];
     const FileItem::FixState* before = item.fixFor(run.spec.id);
     run.queue.push_back({item.id, item.url, *item.result(), item.findings(), gain, std::move(note),
                          before ? std::optional(*before) : std::nullopt, limited});
-    setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Queued{}});
+    m_list.setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Queued{}});
     emit fixProgressChanged();
 }
 
-std::optional<AppModel::FixProgress> AppModel::fixProgress() const {
-    if (!m_fixRun || !m_fixRun->writing)
+std::optional<FixRunner::FixProgress> FixRunner::fixProgress() const {
+    if (!m_run || !m_run->writing)
         return std::nullopt;
-    return FixProgress{m_fixRun->started,
-                       m_fixRun->started + static_cast<int>(m_fixRun->queue.size())};
+    return FixProgress{m_run->started, m_run->started + static_cast<int>(m_run->queue.size())};
 }
 
-void AppModel::startNextCopy() {
-    FixRun& run = *m_fixRun;
+void FixRunner::startNextCopy() {
+    Run& run = *m_run;
     if (run.writing)
         return;
     if (run.queue.empty()) {
-        finishFixRunWhenDone();
+        finishRunWhenDone();
         return;
     }
     run.writing = std::move(run.queue.front());
     run.queue.pop_front();
     ++run.started;
-    if (const int row = indexOf(run.writing->id); row >= 0)
-        setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Writing{}});
+    if (const int row = m_list.indexOf(run.writing->id); row >= 0)
+        m_list.setFix(row, run.spec.id, FileItem::FixState{FileItem::FixState::Writing{}});
     emit fixProgressChanged();
     runThen(
-        m_copyPool, this,
+        m_pool, this,
         [job = *run.writing, spec = run.spec, folder = run.outputFolder, format = run.copyFormat,
          dualMono = run.dualMono, stop = run.stop]() -> std::optional<CopyResult> {
             const CancelCheck stopped = [&stop] { return stop->load(); };
@@ -229,11 +262,11 @@ void AppModel::startNextCopy() {
         [this](std::optional<CopyResult> result) { applyCopyResult(std::move(result)); });
 }
 
-void AppModel::applyCopyResult(std::optional<CopyResult> result) {
-    FixRun& run = *m_fixRun;
-    const FixJob job = std::move(*run.writing);
+void FixRunner::applyCopyResult(std::optional<CopyResult> result) {
+    Run& run = *m_run;
+    const Job job = std::move(*run.writing);
     run.writing.reset();
-    const int row = indexOf(job.id);
+    const int row = m_list.indexOf(job.id);
     using State = FileItem::FixState;
     std::optional<State> state = job.before;
     if (!result) {
@@ -258,20 +291,20 @@ void AppModel::applyCopyResult(std::optional<CopyResult> result) {
                 std::get<Workflow::CopyOutcome::Failed>(result->outcome.value).message}};
     }
     if (row >= 0)
-        setFix(row, run.spec.id, std::move(state));
+        m_list.setFix(row, run.spec.id, std::move(state));
     emit fixProgressChanged();
     startNextCopy();
 }
 
-void AppModel::dropUnstartedCopies(const QSet<QUuid>& ids) {
-    FixRun& run = *m_fixRun;
+void FixRunner::dropUnstartedCopies(const QSet<QUuid>& ids) {
+    Run& run = *m_run;
     for (auto job = run.queue.begin(); job != run.queue.end();) {
         if (!ids.contains(job->id)) {
             ++job;
             continue;
         }
-        if (const int row = indexOf(job->id); row >= 0)
-            setFix(row, run.spec.id, job->before);
+        if (const int row = m_list.indexOf(job->id); row >= 0)
+            m_list.setFix(row, run.spec.id, job->before);
         ++run.notStarted;
         job = run.queue.erase(job);
     }
@@ -281,33 +314,33 @@ void AppModel::dropUnstartedCopies(const QSet<QUuid>& ids) {
     emit fixProgressChanged();
 }
 
-void AppModel::stopFixing() {
-    if (!m_fixRun)
+void FixRunner::stopFixing() {
+    if (!m_run)
         return;
-    m_fixRun->stop->store(true);
-    QSet<QUuid> unstarted = m_fixRun->awaited;
-    for (const FixJob& job : m_fixRun->queue)
+    m_run->stop->store(true);
+    QSet<QUuid> unstarted = m_run->awaited;
+    for (const Job& job : m_run->queue)
         unstarted.insert(job.id);
     dropUnstartedCopies(unstarted);
-    finishFixRunWhenDone();
+    finishRunWhenDone();
 }
 
-QString AppModel::stopFixingMessage() const {
-    if (!m_fixRun)
+QString FixRunner::stopFixingMessage() const {
+    if (!m_run)
         return {};
-    const int waiting = static_cast<int>(m_fixRun->queue.size() + m_fixRun->awaited.size());
+    const int waiting = static_cast<int>(m_run->queue.size() + m_run->awaited.size());
     const QString files = QString::number(waiting) +
                           (waiting == 1 ? " file isn’t fixed yet." : " files aren’t fixed yet.");
-    if (!m_fixRun->writing)
+    if (!m_run->writing)
         return files;
     return waiting == 0 ? QStringLiteral("The copy being written is removed.")
                         : "The copy being written is removed and " + files;
 }
 
-void AppModel::finishFixRunWhenDone() {
-    if (m_fixRun->writing || !m_fixRun->queue.empty() || !m_fixRun->awaited.empty())
+void FixRunner::finishRunWhenDone() {
+    if (m_run->writing || !m_run->queue.empty() || !m_run->awaited.empty())
         return;
-    const std::unique_ptr<FixRun> run = std::move(m_fixRun);
+    const std::unique_ptr<Run> run = std::move(m_run);
     if (run->announced)
         emit fixingChanged();
     if (run->limited) {
@@ -316,21 +349,21 @@ void AppModel::finishFixRunWhenDone() {
     }
     const Workflow::FixRunCounts counts = run->counts();
     if (counts.jobs + counts.kept + counts.notStarted > 0)
-        setAlert(qs(Workflow::fixedCopiesTitle),
-                 qs(Workflow::fixedCopiesMessage(counts, run->outputFolder)));
+        m_list.alert(qs(Workflow::fixedCopiesTitle),
+                     qs(Workflow::fixedCopiesMessage(counts, run->outputFolder)));
     else if (run->refused > 0)
-        setAlert(qs(Workflow::cantFixTitle),
-                 qs(Workflow::cantFixMessage(run->spec)) + damagedLeftAfter(counts));
+        m_list.alert(qs(Workflow::cantFixTitle),
+                     qs(Workflow::cantFixMessage(run->spec)) + damagedLeftAfter(counts));
     else if (run->damaged > 0)
-        setAlert(qs(Workflow::damagedNotFixedTitle),
-                 qs(Workflow::damagedLeftMessage(run->damaged)));
+        m_list.alert(qs(Workflow::damagedNotFixedTitle),
+                     qs(Workflow::damagedLeftMessage(run->damaged)));
     else
-        setAlert(qs(Workflow::nothingToFixTitle), nothingToFixMessage(*run));
+        m_list.alert(qs(Workflow::nothingToFixTitle), nothingToFixMessage(*run));
 }
 
-QString AppModel::nothingToFixMessage(const FixRun& run) const {
+QString FixRunner::nothingToFixMessage(const Run& run) const {
     int passing = 0, withoutReading = 0, failingOnDamage = 0;
-    for (const FileItem& item : m_items) {
+    for (const FileItem& item : m_list.items) {
         if (!inFixScope(item))
             continue;
         const LoudnessResult* result = item.result();
@@ -350,22 +383,23 @@ QString AppModel::nothingToFixMessage(const FixRun& run) const {
     return qs(Workflow::nothingToFixMessage(run.spec, run.fromSelection, passing, withoutReading));
 }
 
-void AppModel::summariseLimiterRun(const FixRun& run) {
+void FixRunner::summariseLimiterRun(const Run& run) {
     Workflow::FixRunCounts counts = run.counts();
     counts.skipped = 0; // the limiter's refusals have a sentence of their own
     if (counts.jobs + counts.notStarted > 0) {
         QString message = qs(Workflow::fixedCopiesMessage(counts, run.outputFolder));
         if (run.refused > 0)
             message += " " + qs(Workflow::limiterRefusedMessage(run.refused));
-        setAlert(LimiterTexts::limitedCopiesTitle(), message);
+        m_list.alert(LimiterTexts::limitedCopiesTitle(), message);
     } else if (run.refused > 0) {
-        setAlert(qs(Workflow::cantLimitTitle),
-                 qs(Workflow::limiterRefusedMessage(run.refused)) + damagedLeftAfter(counts));
+        m_list.alert(qs(Workflow::cantLimitTitle),
+                     qs(Workflow::limiterRefusedMessage(run.refused)) + damagedLeftAfter(counts));
     } else if (run.damaged > 0) {
-        setAlert(qs(Workflow::damagedNotFixedTitle), qs(Workflow::damagedLeftMessage(run.damaged)));
+        m_list.alert(qs(Workflow::damagedNotFixedTitle),
+                     qs(Workflow::damagedLeftMessage(run.damaged)));
     } else {
-        setAlert(LimiterTexts::nothingToLimitTitle(),
-                 LimiterTexts::nothingToLimit(run.spec, run.fromSelection));
+        m_list.alert(LimiterTexts::nothingToLimitTitle(),
+                     LimiterTexts::nothingToLimit(run.spec, run.fromSelection));
     }
 }
 

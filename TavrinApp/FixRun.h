@@ -1,56 +1,21 @@
 #pragma once
 
-// What the model's source files share: its settings' folders, its readings, its work off the GUI
-// thread and the state of a fix run.
+// The state of a fix run, shared by the runner's source files.
 
-#include "AppModel.h"
-#include "Paths.h"
+#include "Background.h"
+#include "FixRunner.h"
 #include "tavrin/workflow/Workflow.h"
 
-#include <QSettings>
-#include <QThreadPool>
+#include <QSet>
 #include <atomic>
 #include <deque>
 #include <memory>
 
 namespace tavrin::app {
 
-/// The folder stored under `key`: only an absolute path, whatever else the file holds.
-inline std::filesystem::path storedFolder(const QSettings* settings, const char* key) {
-    const QVariant stored = settings ? settings->value(key) : QVariant();
-    const auto folder =
-        stored.typeId() == QMetaType::QString ? toPath(stored.toString()) : std::filesystem::path();
-    return folder.is_absolute() ? folder : std::filesystem::path();
-}
-
-/// What a row holds of a measurement.
-inline FileItem::Reading readingOf(const Workflow::Reading& reading) {
-    if (reading.result)
-        return {FileItem::Reading::Measured{*reading.result, reading.findings, reading.provenance,
-                                            reading.timeline}};
-    return {FileItem::Reading::Failed{reading.error.value_or("")}};
-}
-
-/// Runs `work` on `pool`, then `done` with its result on `context`'s thread, always from the event
-/// loop: never inside the call, even when the work is over at once, so `done` can't reenter the
-/// code that started it. The owner of `pool` must wait for it before `context` is destroyed.
-template <typename Work, typename Done>
-void runThen(QThreadPool& pool, QObject* context, Work work, Done done) {
-    pool.start([context, work = std::move(work), done = std::move(done)]() mutable {
-        QMetaObject::invokeMethod(
-            context,
-            [done = std::move(done), result = work()]() mutable { done(std::move(result)); },
-            Qt::QueuedConnection);
-    });
-}
-
-inline std::shared_ptr<std::atomic<bool>> newStopFlag() {
-    return std::make_shared<std::atomic<bool>>(false);
-}
-
 /// One copy to write: the row, its original and reading, the plan's gain and note, and the row's
 /// fix state for the preset before the run, which comes back if the copy is never made.
-struct AppModel::FixJob {
+struct FixRunner::Job {
     QUuid id;
     std::filesystem::path url;
     LoudnessResult original;
@@ -62,7 +27,7 @@ struct AppModel::FixJob {
 };
 
 /// What a copy's worker gives back, unless it was stopped.
-struct AppModel::CopyResult {
+struct FixRunner::CopyResult {
     Workflow::CopyOutcome outcome;
     bool kept; ///< a copy made earlier, found instead of written
 };
@@ -71,7 +36,7 @@ struct AppModel::CopyResult {
 /// damage policy, so changing them meanwhile affects only later runs. Rows leave `queue` and
 /// `awaited` when they are handled, removed or the run is stopped; the run ends when both are empty
 /// and no copy is being written.
-struct AppModel::FixRun {
+struct FixRunner::Run {
     DeliverySpec spec;
     std::optional<std::filesystem::path> outputFolder;
     GainWriter::CopyFormat copyFormat;
@@ -81,8 +46,8 @@ struct AppModel::FixRun {
     bool leavesDamaged;     ///< damaged candidates get no copy: damage fails, and not Fix Anyway
     bool announced = false; ///< `fixingChanged` said it started
     QSet<QUuid> awaited{};  ///< rows of the run's scope still to be measured at the start
-    std::deque<FixJob> queue{};
-    std::optional<FixJob> writing{};
+    std::deque<Job> queue{};
+    std::optional<Job> writing{};
     int started = 0; ///< copies started, the one being written included
     int written = 0;
     int kept = 0;

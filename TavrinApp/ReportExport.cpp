@@ -1,5 +1,9 @@
-#include "AppModelParts.h"
+#include "ReportExport.h"
+
+#include "Background.h"
+#include "Paths.h"
 #include "tavrin/reports/Report.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <chrono>
 #include <system_error>
@@ -7,8 +11,6 @@
 namespace tavrin::app {
 
 namespace {
-
-constexpr auto exportFolderKey = "exportFolder";
 
 /// What the reports' Fix column says of a fix state; nothing while it is queued or being written,
 /// or when the row already passed.
@@ -35,67 +37,77 @@ std::optional<std::string> reportFixText(const FileItem::FixState& fix, const De
 
 } // namespace
 
-std::vector<ReportRow> AppModel::reportRows() const {
+ReportExport::ReportExport(const std::vector<FileItem>& items, AppSettings& settings,
+                           Desktop& desktop, AlertFn alert)
+    : m_items(items), m_settings(settings), m_desktop(desktop), m_alert(std::move(alert)) {
+    m_pool.setMaxThreadCount(1); // reports are saved in the order they were asked for
+}
+
+ReportExport::~ReportExport() {
+    m_pool.waitForDone();
+}
+
+std::vector<ReportRow> ReportExport::rows() const {
     std::vector<ReportRow> rows;
     rows.reserve(m_items.size());
     for (const FileItem& item : m_items) {
         std::optional<std::string> error;
         if (const auto* failed = std::get_if<FileItem::Reading::Failed>(&item.reading.value))
             error = failed->message;
-        const auto* fix = item.fixFor(m_specID);
+        const auto* fix = item.fixFor(m_settings.specID());
         std::optional<std::string> fixText =
-            fix ? reportFixText(*fix, currentSpec()) : std::nullopt;
+            fix ? reportFixText(*fix, m_settings.spec()) : std::nullopt;
         const LoudnessResult* result = item.result();
         rows.push_back(Workflow::reportRow(
             item.url, item.format, result ? std::optional(*result) : std::nullopt, std::move(error),
-            std::move(fixText), item.findings(), m_damagePolicy));
+            std::move(fixText), item.findings(), m_settings.damagePolicy()));
     }
     return rows;
 }
 
-QString AppModel::reportBaseName() const {
-    return "Loudness report – " + qs(currentSpec().shortName());
+QString ReportExport::baseName() const {
+    return "Loudness report – " + qs(m_settings.spec().shortName());
 }
 
-void AppModel::exportCSV() {
-    saveReport([rows = reportRows(), spec = currentSpec()] { return Report::csv(rows, spec); },
-               {QStringLiteral("CSV"), "csv"}, reportBaseName() + ".csv");
+void ReportExport::exportCSV() {
+    save([reportRows = rows(), spec = m_settings.spec()] { return Report::csv(reportRows, spec); },
+         {QStringLiteral("CSV"), "csv"}, baseName() + ".csv");
 }
 
-void AppModel::exportPDF() {
-    const Report::PdfOptions options{m_a4Paper ? Report::Paper::a4 : Report::Paper::letter,
-                                     m_dualMono};
-    saveReport(
-        [rows = reportRows(), spec = currentSpec(), date = std::chrono::system_clock::now(),
+void ReportExport::exportPDF() {
+    const Report::PdfOptions options{
+        m_settings.a4Paper() ? Report::Paper::a4 : Report::Paper::letter, m_settings.dualMono()};
+    save(
+        [reportRows = rows(), spec = m_settings.spec(), date = std::chrono::system_clock::now(),
          options] {
-            const auto pdf =
-                Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin", date, options);
+            const auto pdf = Report::pdf(reportRows, spec, "Loudness report: " + spec.name,
+                                         "Tavrin", date, options);
             return std::string(pdf.begin(), pdf.end());
         },
-        {QStringLiteral("PDF"), "pdf"}, reportBaseName() + ".pdf");
+        {QStringLiteral("PDF"), "pdf"}, baseName() + ".pdf");
 }
 
-void AppModel::saveReport(std::function<std::string()> render, const FileType& type,
-                          const QString& suggestedName) {
+void ReportExport::save(std::function<std::string()> render, const FileType& type,
+                        const QString& suggestedName) {
     // Where the last report went; the first time, beside the files it is about.
-    auto folder = storedFolder(m_settings, exportFolderKey);
+    auto folder = m_settings.exportFolder();
     if (folder.empty() && !m_items.empty())
         folder = m_items.front().url.parent_path();
     m_desktop.chooseSaveFile(folder, suggestedName, type,
                              [this, render = std::move(render)](std::filesystem::path path) {
-                                 writeSetting(exportFolderKey, toQString(path.parent_path()));
-                                 saveReportOffThread(render, path);
+                                 m_settings.setExportFolder(path.parent_path());
+                                 saveOffThread(render, path);
                              });
 }
 
-void AppModel::saveReportOffThread(const std::function<std::string()>& render,
-                                   const std::filesystem::path& path) {
+void ReportExport::saveOffThread(const std::function<std::string()>& render,
+                                 const std::filesystem::path& path) {
     std::vector<std::filesystem::path> listed;
     listed.reserve(m_items.size());
     for (const FileItem& item : m_items)
         listed.push_back(item.url);
     runThen(
-        m_reportPool, this,
+        m_pool, this,
         [render, path, listed = std::move(listed)]() -> std::optional<std::string> {
             try {
                 // The save panel lets a name be typed over any file, a listed one included.
@@ -114,7 +126,7 @@ void AppModel::saveReportOffThread(const std::function<std::string()>& render,
         },
         [this](std::optional<std::string> problem) {
             if (problem)
-                setAlert(qs(Workflow::cantSaveReportTitle), qs(*problem));
+                m_alert(qs(Workflow::cantSaveReportTitle), qs(*problem));
         });
 }
 

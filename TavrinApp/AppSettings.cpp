@@ -1,0 +1,161 @@
+#include "AppSettings.h"
+
+#include "Paths.h"
+#include "tavrin/workflow/Workflow.h"
+
+#include <QSettings>
+#include <algorithm>
+
+namespace tavrin::app {
+
+namespace {
+
+constexpr auto presetKey = "preset";
+constexpr auto dualMonoKey = "dualMono";
+constexpr auto outputFolderKey = "outputFolder";
+constexpr auto paperKey = "paperSize";
+constexpr auto copyFormatKey = "copyFormat";
+constexpr auto damagedAudioKey = "damagedAudio";
+constexpr auto customTargetsKey = "customTargets";
+constexpr auto addFilesFolderKey = "addFilesFolder";
+constexpr auto exportFolderKey = "exportFolder";
+
+} // namespace
+
+AppSettings::AppSettings(QSettings* settings) : m_settings(settings) {
+    if (m_settings)
+        load();
+}
+
+void AppSettings::load() {
+    // Stored ids are checked like any text from a file: unknown ones and repeats are dropped.
+    for (const QString& id : m_settings->value(customTargetsKey).toStringList()) {
+        if (m_customSpecs.size() == customSpecLimit)
+            break;
+        if (const auto spec = Workflow::customSpecForId(id.toStdString());
+            spec &&
+            std::ranges::find(m_customSpecs, spec->id, &DeliverySpec::id) == m_customSpecs.end())
+            m_customSpecs.push_back(*spec);
+    }
+    if (const QVariant stored = m_settings->value(presetKey); stored.canConvert<QString>())
+        if (const auto spec = Workflow::specForId(stored.toString().toStdString())) {
+            m_specID = spec->id;
+            m_spec = *spec;
+            if (!DeliverySpec::preset(m_specID))
+                rememberCustomSpec(m_spec);
+        }
+    m_dualMono = m_settings->value(dualMonoKey, false).toBool();
+    m_a4Paper = m_settings->value(paperKey).toString() == QStringLiteral("a4");
+    if (m_settings->value(copyFormatKey).toString() == QStringLiteral("original"))
+        m_copyFormat = GainWriter::CopyFormat::original;
+    // Anything but a stored "warns" keeps the safe default: damage fails.
+    if (m_settings->value(damagedAudioKey).toString() == QStringLiteral("warns"))
+        m_damagePolicy = DamagePolicy::warn;
+    const QVariant folder = m_settings->value(outputFolderKey);
+    setOutputFolder(folder.isValid() ? std::optional(toPath(folder.toString())) : std::nullopt);
+}
+
+void AppSettings::write(const char* key, const std::optional<QVariant>& value) {
+    if (!m_settings)
+        return;
+    if (value)
+        m_settings->setValue(key, *value);
+    else
+        m_settings->remove(key);
+}
+
+std::filesystem::path AppSettings::storedFolder(const char* key) const {
+    // Only an absolute path, whatever else the file holds.
+    const QVariant stored = m_settings ? m_settings->value(key) : QVariant();
+    const auto folder =
+        stored.typeId() == QMetaType::QString ? toPath(stored.toString()) : std::filesystem::path();
+    return folder.is_absolute() ? folder : std::filesystem::path();
+}
+
+AppSettings::SpecChange AppSettings::setSpecID(const std::string& id) {
+    write(presetKey, qs(id));
+    SpecChange change;
+    const auto spec = Workflow::specForId(id);
+    if (spec && !DeliverySpec::preset(id))
+        change.customSpecs = rememberCustomSpec(*spec);
+    if (id == m_specID)
+        return change;
+    m_specID = id;
+    m_spec = spec.value_or(DeliverySpec::ebuR128());
+    change.spec = true;
+    return change;
+}
+
+bool AppSettings::rememberCustomSpec(const DeliverySpec& spec) {
+    if (!m_customSpecs.empty() && m_customSpecs.front().id == spec.id)
+        return false;
+    std::erase_if(m_customSpecs, [&](const DeliverySpec& other) { return other.id == spec.id; });
+    m_customSpecs.insert(m_customSpecs.begin(), spec);
+    if (m_customSpecs.size() > customSpecLimit)
+        m_customSpecs.pop_back();
+    QStringList ids;
+    for (const DeliverySpec& remembered : m_customSpecs)
+        ids << qs(remembered.id);
+    write(customTargetsKey, ids);
+    return true;
+}
+
+bool AppSettings::setDualMono(bool dualMono) {
+    if (dualMono == m_dualMono)
+        return false;
+    write(dualMonoKey, dualMono);
+    m_dualMono = dualMono;
+    return true;
+}
+
+bool AppSettings::setA4Paper(bool a4) {
+    write(paperKey, a4 ? QStringLiteral("a4") : QStringLiteral("letter"));
+    if (a4 == m_a4Paper)
+        return false;
+    m_a4Paper = a4;
+    return true;
+}
+
+bool AppSettings::setCopyFormat(GainWriter::CopyFormat format) {
+    const bool original = format == GainWriter::CopyFormat::original;
+    write(copyFormatKey, original ? QStringLiteral("original") : QStringLiteral("wav"));
+    if (format == m_copyFormat)
+        return false;
+    m_copyFormat = format;
+    return true;
+}
+
+bool AppSettings::setDamagePolicy(DamagePolicy policy) {
+    const bool warns = policy == DamagePolicy::warn;
+    write(damagedAudioKey, warns ? QStringLiteral("warns") : QStringLiteral("fails"));
+    if (policy == m_damagePolicy)
+        return false;
+    m_damagePolicy = policy;
+    return true;
+}
+
+bool AppSettings::setOutputFolder(const std::optional<std::filesystem::path>& folder) {
+    write(outputFolderKey, folder ? std::optional<QVariant>(toQString(*folder)) : std::nullopt);
+    if (folder == m_outputFolder)
+        return false;
+    m_outputFolder = folder;
+    return true;
+}
+
+std::filesystem::path AppSettings::addFilesFolder() const {
+    return storedFolder(addFilesFolderKey);
+}
+
+void AppSettings::setAddFilesFolder(const std::filesystem::path& folder) {
+    write(addFilesFolderKey, toQString(folder));
+}
+
+std::filesystem::path AppSettings::exportFolder() const {
+    return storedFolder(exportFolderKey);
+}
+
+void AppSettings::setExportFolder(const std::filesystem::path& folder) {
+    write(exportFolderKey, toQString(folder));
+}
+
+} // namespace tavrin::app

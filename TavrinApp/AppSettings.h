@@ -1,0 +1,75 @@
+#pragma once
+
+#include "tavrin/copies/GainWriter.h"
+#include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/rules/Verdict.h"
+
+#include <QVariant>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QSettings;
+
+namespace tavrin::app {
+
+/// The settings the app keeps between runs, and the one place that knows their keys and how
+/// they are stored. Without a store it starts from the defaults and never writes. Setters store
+/// what they are given and say whether the value changed; the model tells the windows.
+class AppSettings {
+public:
+    explicit AppSettings(QSettings* settings);
+
+    bool persist() const { return m_settings != nullptr; }
+
+    const std::string& specID() const { return m_specID; }
+    /// The preset or custom target `specID` names, or the default preset when it names none.
+    const DeliverySpec& spec() const { return m_spec; }
+    const std::vector<DeliverySpec>& customSpecs() const { return m_customSpecs; }
+    static constexpr std::size_t customSpecLimit = 5;
+    /// What making a spec current changed.
+    struct SpecChange {
+        bool customSpecs = false;
+        bool spec = false;
+    };
+    /// Makes `id` current; a custom target goes to the front of `customSpecs`.
+    SpecChange setSpecID(const std::string& id);
+
+    bool dualMono() const { return m_dualMono; }
+    bool setDualMono(bool dualMono);
+    bool a4Paper() const { return m_a4Paper; }
+    bool setA4Paper(bool a4);
+    const std::optional<std::filesystem::path>& outputFolder() const { return m_outputFolder; }
+    bool setOutputFolder(const std::optional<std::filesystem::path>& folder);
+    GainWriter::CopyFormat copyFormat() const { return m_copyFormat; }
+    bool setCopyFormat(GainWriter::CopyFormat format);
+    DamagePolicy damagePolicy() const { return m_damagePolicy; }
+    bool setDamagePolicy(DamagePolicy policy);
+
+    /// Where the panels open: the folder files were last added from, and the one the last report
+    /// went to; empty when none is stored.
+    std::filesystem::path addFilesFolder() const;
+    void setAddFilesFolder(const std::filesystem::path& folder);
+    std::filesystem::path exportFolder() const;
+    void setExportFolder(const std::filesystem::path& folder);
+
+private:
+    void load();
+    void write(const char* key, const std::optional<QVariant>& value);
+    std::filesystem::path storedFolder(const char* key) const;
+    /// Puts `spec` at the front of `customSpecs`; whether that changed them.
+    bool rememberCustomSpec(const DeliverySpec& spec);
+
+    QSettings* m_settings;
+    std::string m_specID = DeliverySpec::ebuR128().id;
+    DeliverySpec m_spec = DeliverySpec::ebuR128();
+    std::vector<DeliverySpec> m_customSpecs;
+    bool m_dualMono = false;
+    bool m_a4Paper = false;
+    std::optional<std::filesystem::path> m_outputFolder;
+    GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
+    DamagePolicy m_damagePolicy = DamagePolicy::fail;
+};
+
+} // namespace tavrin::app
