@@ -1,11 +1,9 @@
 #include "AppModel.h"
 
 #include "AppTexts.h"
-#include "Background.h"
-#include "MeasuredReading.h"
 #include "Paths.h"
+#include "tavrin/workflow/Workflow.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <algorithm>
 #include <unordered_set>
@@ -13,9 +11,6 @@
 namespace tavrin::app {
 
 namespace {
-
-/// Whether measuring the list also gathers each row's timeline.
-constexpr bool gatherTimelines = false;
 
 /// The notice naming the paths of a selection that aren't there, or nothing when all are.
 std::optional<QString> missingNotice(const std::vector<std::filesystem::path>& paths) {
@@ -32,21 +27,8 @@ std::optional<QString> missingNotice(const std::vector<std::filesystem::path>& p
 
 } // namespace
 
-/// The running measuring loop: what it measures with, how many of its files are running, and
-/// how many it has finished since it started from idle.
-struct AppModel::MeasuringLoop {
-    int generation;
-    bool dualMono;
-    int width;
-    int running = 0;
-    int finished = 0;
-    QElapsedTimer clock{};
-    std::shared_ptr<std::atomic<bool>> stop = newStopFlag();
-};
-
 AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, QObject* parent)
     : QObject(parent), m_desktop(desktop), m_settings(settings), m_processors(processors) {
-    m_measurePool.setMaxThreadCount(Workflow::measuringWidth(processors));
     connect(&m_timelines, &TimelineStore::ready, this, &AppModel::timelineReady);
     connect(&m_fixes, &FixRunner::fixingChanged, this, &AppModel::fixingChanged);
     connect(&m_fixes, &FixRunner::fixProgressChanged, this, &AppModel::fixProgressChanged);
@@ -57,12 +39,7 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
     connect(&m_listingTurn, &QTimer::timeout, this, &AppModel::listSomeFiles);
 }
 
-AppModel::~AppModel() {
-    if (m_loop)
-        m_loop->stop->store(true);
-    // Progress reports are posted to this object from the workers, so they must end first.
-    m_measurePool.waitForDone();
-}
+AppModel::~AppModel() = default;
 
 // MARK: state
 
@@ -136,9 +113,8 @@ std::optional<AppModel::MeasuringProgress> AppModel::measuringProgress() const {
     if (unmeasured == 0)
         return std::nullopt;
     // Rows removed before they were measured leave the batch; those measured stay counted.
-    const int finished = m_loop ? m_loop->finished : 0;
-    return MeasuringProgress{finished, finished + unmeasured,
-                             m_loop ? static_cast<double>(m_loop->clock.elapsed()) / 1000 : 0};
+    const int finished = m_measurer.finished();
+    return MeasuringProgress{finished, finished + unmeasured, m_measurer.seconds()};
 }
 
 std::optional<Verdict> AppModel::verdict(const FileItem& item) const {
@@ -204,7 +180,7 @@ void AppModel::listSomeFiles() {
         m_unlisted.pop_front();
     }
     emit itemsInserted();
-    startMeasuring();
+    m_measurer.start(dualMono());
     if (!m_unlisted.empty())
         m_listingTurn.start(0);
     else if (!m_search.busy())
@@ -248,7 +224,7 @@ void AppModel::removeItems(const QSet<QUuid>& ids) {
     if (!removed)
         return;
     m_timelines.forget(ids);
-    m_firstMaybeWaiting = 0;
+    m_measurer.rowsChanged();
     setSelection(m_selection - ids);
     m_fixes.rowsLeft();
 }
@@ -264,7 +240,7 @@ void AppModel::clearList() {
         emit addingChanged();
     m_searchNotice.reset();
     stopFixing();
-    stopMeasuring();
+    m_measurer.stop();
     m_timelines.forget({});
     if (!m_items.empty()) {
         emit itemsAboutToBeRemoved(0, static_cast<int>(m_items.size()) - 1);
@@ -272,7 +248,7 @@ void AppModel::clearList() {
         m_rows.clear();
         emit itemsRemoved();
     }
-    m_firstMaybeWaiting = 0;
+    m_measurer.rowsChanged();
     setSelection({});
     setNotice(std::nullopt);
 }
@@ -280,7 +256,7 @@ void AppModel::clearList() {
 void AppModel::measureAgain() {
     if (m_items.empty() || fixing())
         return;
-    stopMeasuring();
+    m_measurer.stop();
     for (int row = 0; row < static_cast<int>(m_items.size()); ++row) {
         FileItem& item = m_items[static_cast<std::size_t>(row)];
         const FileItem::Reading waiting{FileItem::Reading::Waiting{}};
@@ -290,115 +266,39 @@ void AppModel::measureAgain() {
         item.fixes.clear();
         emit itemChanged(row);
     }
-    m_firstMaybeWaiting = 0;
-    startMeasuring();
+    m_measurer.rowsChanged();
+    m_measurer.start(dualMono());
 }
 
 // MARK: measuring
 
-void AppModel::startMeasuring() {
-    // A running loop takes new rows into its free slots at once, and the rest as slots free.
-    if (!m_loop) {
-        m_loop.reset(
-            new MeasuringLoop{m_generation, dualMono(), Workflow::measuringWidth(m_processors)});
-        m_loop->clock.start();
-    }
-    fillMeasuringSlots();
-}
-
-void AppModel::stopMeasuring() {
-    if (m_loop) {
-        m_loop->stop->store(true);
-        m_loop.reset();
-    }
-    ++m_generation;
-}
-
-void AppModel::fillMeasuringSlots() {
-    while (m_loop->running < m_loop->width) {
-        while (m_firstMaybeWaiting < m_items.size() &&
-               !std::holds_alternative<FileItem::Reading::Waiting>(
-                   m_items[m_firstMaybeWaiting].reading.value))
-            ++m_firstMaybeWaiting;
-        if (m_firstMaybeWaiting == m_items.size())
-            break;
-        const int row = static_cast<int>(m_firstMaybeWaiting);
-        setReading(row, {FileItem::Reading::Measuring{0}});
-        ++m_loop->running;
-        startMeasurement(m_items[m_firstMaybeWaiting]);
-    }
-    if (m_loop->running == 0)
-        m_loop.reset();
-}
-
-void AppModel::startMeasurement(const FileItem& item) {
-    const QUuid id = item.id;
-    const int generation = m_loop->generation;
-    const bool dualMono = m_loop->dualMono;
-    const auto stop = m_loop->stop;
-    // Runs on the worker; the report hops to this object's thread. The destructor waits for the
-    // workers, so `this` outlives every call.
-    ProgressFn progress = [this, id, generation](double fraction) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, generation, fraction] {
-                applyReading(id, generation, {FileItem::Reading::Measuring{fraction}},
-                             std::nullopt);
-            },
-            Qt::QueuedConnection);
-    };
-    runThen(
-        m_measurePool, this,
-        [url = item.url, dualMono, stop,
-         progress = std::move(progress)]() -> std::optional<Workflow::Reading> {
-            try {
-                // The timeline still costs nearly half as much again as the reading; until it
-                // doesn't, it is gathered for the rows the graph shows, when they are selected.
-                return Workflow::measure(
-                    url, dualMono, progress, [&stop] { return stop->load(); }, gatherTimelines);
-            } catch (const Cancelled&) {
-                return std::nullopt;
-            }
-        },
-        [this, id, generation](std::optional<Workflow::Reading> reading) {
-            if (reading)
-                applyReading(id, generation, readingOf(*reading),
-                             reading->result ? std::optional(reading->format) : std::nullopt);
-            if (m_loop && m_loop->generation == generation) {
-                --m_loop->running;
-                fillMeasuringSlots();
-            }
-        });
-}
-
-void AppModel::applyReading(const QUuid& id, int generation, FileItem::Reading reading,
+bool AppModel::applyReading(const QUuid& id, FileItem::Reading reading,
                             std::optional<std::string> format) {
     const int row = indexOf(id);
-    if (generation != m_generation || row < 0)
-        return;
+    if (row < 0)
+        return false;
     FileItem& item = m_items[static_cast<std::size_t>(row)];
     const auto measuring = [](const FileItem::Reading& r) {
         return std::holds_alternative<FileItem::Reading::Measuring>(r.value);
     };
     if (measuring(reading) && !measuring(item.reading))
-        return;
+        return false;
     // A file that can no longer be read has no format to show either.
     if (std::holds_alternative<FileItem::Reading::Failed>(reading.value))
         format = std::string();
     if ((!format || *format == item.format) && reading == item.reading) {
         m_timelines.adopt(id, item.reading, reading);
-        return;
+        return false;
     }
     if (format)
         item.format = std::move(*format);
     const bool finishes = item.unmeasured() && !measuring(reading);
     item.reading = std::move(reading);
     m_timelines.readingChanged(id);
-    if (finishes && m_loop)
-        ++m_loop->finished;
     emit itemChanged(row);
     if (!measuring(item.reading))
         m_fixes.rowMeasured(id, row);
+    return finishes;
 }
 
 void AppModel::chooseOutputFolder() {

@@ -5,6 +5,7 @@
 #include "FileItem.h"
 #include "FileSearch.h"
 #include "FixRunner.h"
+#include "Measurer.h"
 #include "ReportExport.h"
 #include "TimelineStore.h"
 #include "tavrin/copies/GainWriter.h"
@@ -48,8 +49,8 @@ struct AlertInfo {
 };
 
 /// The application's one model: the file list and its readings, the selection, the notice and
-/// alert, and measuring in the background. Its settings, the graph's timelines, the fix run and
-/// the reports are parts it owns and speaks for, so windows see one model. Lives on the GUI thread
+/// alert. Its settings, measuring, the graph's timelines, the fix run and the reports are parts
+/// it owns and speaks for, so windows see one model. Lives on the GUI thread
 /// and is only ever touched there; windows read it and call its operations. Signals fire only for
 /// real changes; a row's change names the row.
 class AppModel : public QObject {
@@ -232,7 +233,6 @@ signals:
 
 private:
     friend class AppModelTest;
-    struct MeasuringLoop;
 
     void setNotice(std::optional<QString> notice);
     void setAlert(QString title, QString message);
@@ -246,13 +246,9 @@ private:
     void listSomeFiles();
     void showSearchProgress(std::size_t found);
 
-    void startMeasuring();
-    void stopMeasuring();
-    void fillMeasuringSlots();
-    void startMeasurement(const FileItem& item);
-    /// A measurement's report: dropped when it is from an older generation, its row is gone, or
-    /// it is progress for a row that is no longer being measured.
-    void applyReading(const QUuid& id, int generation, FileItem::Reading reading,
+    /// A measurement's report: dropped when its row is gone, or it is progress for a row that is
+    /// no longer being measured. Says whether it finished the row.
+    bool applyReading(const QUuid& id, FileItem::Reading reading,
                       std::optional<std::string> format);
 
     Desktop& m_desktop;
@@ -266,11 +262,6 @@ private:
     std::optional<AlertInfo> m_alert;
     bool m_dropTargeted = false;
 
-    std::unique_ptr<MeasuringLoop> m_loop; ///< the running measuring loop, if any
-    int m_generation = 0;                  ///< bumped whenever measuring is stopped
-    std::size_t m_firstMaybeWaiting = 0;   ///< rows before it are known not to be waiting
-
-    QThreadPool m_measurePool;
     FileSearch m_search{this};
     std::deque<std::filesystem::path> m_unlisted; ///< found files waiting for a row, in order
     std::deque<std::optional<QString>> m_missingNotices; ///< per search asked for, in order
@@ -295,6 +286,14 @@ private:
     ReportExport m_reports{m_items, m_settings, m_desktop, [this](QString title, QString message) {
                                setAlert(std::move(title), std::move(message));
                            }};
+    /// Last, so it goes first: its reports reach the parts above.
+    Measurer m_measurer{
+        {m_items,
+         [this](int row, FileItem::Reading reading) { setReading(row, std::move(reading)); },
+         [this](const QUuid& id, FileItem::Reading reading, std::optional<std::string> format) {
+             return applyReading(id, std::move(reading), std::move(format));
+         }},
+        m_processors};
 };
 
 } // namespace tavrin::app

@@ -61,8 +61,9 @@ class AppModelTest : public QObject {
 
     /// Stands in for a worker's report reaching the model.
     static void report(AppModel& model, int row, Reading reading, int generationsBack = 0) {
-        model.applyReading(model.items()[std::size_t(row)].id, model.m_generation - generationsBack,
-                           std::move(reading), std::nullopt);
+        Measurer& measurer = model.m_measurer;
+        measurer.report(model.items()[std::size_t(row)].id, measurer.m_generation - generationsBack,
+                        std::move(reading), std::nullopt);
     }
 
 private slots:
@@ -194,7 +195,7 @@ private slots:
         QSignalSpy changed(&f.model, &AppModel::itemChanged);
         f.model.clearList();
         QVERIFY(f.model.items().empty());
-        f.model.m_measurePool.waitForDone();
+        f.model.m_measurer.m_pool.waitForDone();
         QCoreApplication::processEvents();
         QCOMPARE(changed.size(), 0);
         QVERIFY(!f.model.isBusy());
