@@ -3,6 +3,7 @@
 #include "reports/GraphPainter.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/core/Fmt.h"
+#include "tavrin/reports/ReportTexts.h"
 
 #include <algorithm>
 #include <cairo-pdf.h>
@@ -40,32 +41,6 @@ constexpr double highestShown = 12;
 double duration(const Content& content) {
     const double d = std::max(content.timeline.duration, content.result.duration);
     return d > 0 ? d : Timeline::baseStep;
-}
-
-/// "−31" for a loudness in a sentence.
-std::string whole(double value) {
-    const long long n = std::llround(value);
-    return (n < 0 ? "−" : "") + std::to_string(n < 0 ? -n : n);
-}
-
-/// "41:07", or "41:07–41:09" when the span ends in a later second.
-std::string spanText(const TimeSpan& span) {
-    const std::string start = Fmt::duration(span.start), end = Fmt::duration(span.end);
-    return start == end ? start : start + "–" + end;
-}
-
-/// "at 0:05", "at 0:05 and 1:10", "at 0:05, 0:40, 1:10 and 3 more places".
-std::string placesText(const std::vector<TimeSpan>& spans) {
-    constexpr std::size_t listed = 3;
-    std::string text = "at ";
-    const std::size_t shown = std::min(spans.size(), listed);
-    for (std::size_t i = 0; i < shown; ++i) {
-        const bool lastShown = i + 1 == shown && spans.size() <= listed;
-        text += (i == 0 ? "" : lastShown ? " and " : ", ") + spanText(spans[i]);
-    }
-    if (spans.size() > listed)
-        text += " and " + std::to_string(spans.size() - listed) + " more places";
-    return text;
 }
 
 cairo_status_t append(void* closure, const unsigned char* data, unsigned int length) {
@@ -209,19 +184,9 @@ std::string description(const Content& content) {
     const Timeline& timeline = content.timeline;
     const bool shortTerm = largest(timeline.shortTerm).has_value();
     const auto& series = shortTerm ? timeline.shortTerm : timeline.momentary;
-    std::string text;
-    if (const auto high = largest(series)) {
-        const std::string low = whole(*smallest(series)), top = whole(*high);
-        text = std::string(shortTerm ? "Short-term" : "Momentary") + " loudness " +
-               (low == top ? "steady at " + top : "from " + low + " to " + top) + " LUFS";
-    } else {
-        text = "No loudness above −70 LUFS";
-    }
     const double ceiling = content.spec.ceiling(content.result.integrated);
-    const std::vector<TimeSpan> spans = timeline.truePeakOver(ceiling);
-    const std::string limit = Fmt::number(ceiling, false) + " dBTP";
-    return text + (spans.empty() ? "; true peak never over " + limit
-                                 : "; true peak over " + limit + " " + placesText(spans));
+    return Report::graphDescription(shortTerm, smallest(series), largest(series), ceiling,
+                                    timeline.truePeakOver(ceiling));
 }
 
 } // namespace tavrin::Graph

@@ -2,6 +2,7 @@
 
 #include "reports/SharedFontMap.h"
 #include "tavrin/core/Fmt.h"
+#include "tavrin/reports/ReportTexts.h"
 
 #include <algorithm>
 #include <array>
@@ -367,16 +368,13 @@ private:
             x += swatch + fontSize() * 0.4;
             x += m_pen.draw(text, x, y, Align::left, m_palette.text) + gap;
         };
-        entry("Short-term", m_palette.shortTerm, false);
-        entry("Momentary", m_palette.momentary, false);
-        entry("Target " + Fmt::number(spec.target, false) + " ±" + Fmt::oneDecimal(spec.tolerance) +
-                  " LU",
-              m_palette.target, false);
+        entry(std::string(Report::legendShortTerm), m_palette.shortTerm, false);
+        entry(std::string(Report::legendMomentary), m_palette.momentary, false);
+        entry(Report::legendTarget(spec), m_palette.target, false);
         if (m_content.result.integrated)
-            entry("Integrated " + Fmt::number(*m_content.result.integrated, false) + " LUFS",
-                  m_palette.integrated, true);
-        entry("True peak ceiling " + Fmt::number(m_ceiling, false) + " dBTP", m_palette.fail,
-              false);
+            entry(Report::legendIntegrated(*m_content.result.integrated), m_palette.integrated,
+                  true);
+        entry(Report::legendCeiling(m_ceiling), m_palette.fail, false);
     }
 
     cairo_t* m_cr;

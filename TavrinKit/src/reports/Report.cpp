@@ -9,27 +9,6 @@
 namespace tavrin::Report {
 namespace {
 
-constexpr const char* titles[] = {
-    "File",
-    "Folder",
-    "Format",
-    "Duration (s)",
-    "Integrated (LUFS)",
-    "Target (LUFS)",
-    "Difference (LU)",
-    "Tolerance (LU)",
-    "Loudness range (LU)",
-    "Max short-term (LUFS)",
-    "Max momentary (LUFS)",
-    "True peak (dBTP)",
-    "Ceiling (dBTP)",
-    "Sample peak (dBFS)",
-    "Result",
-    "Notes",
-    "Fix",
-    "Findings",
-};
-
 /// Whether strtod in the C locale would read all of `text` as one number: an optional sign, then
 /// a decimal literal, a "0x" hexadecimal literal, inf, infinity or nan (optionally with a
 /// parenthesised tail), in any letter case. std::from_chars reads the same forms without ever
@@ -131,7 +110,7 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
 }
 
 std::string table(const std::vector<ReportRow>& rows, const DeliverySpec& spec, char separator) {
-    std::string document = line({std::begin(titles), std::end(titles)}, separator);
+    std::string document = line({columnTitles.begin(), columnTitles.end()}, separator);
     for (const auto& row : rows)
         document += line(fields(row, spec), separator);
     return document;
@@ -159,13 +138,7 @@ Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
 
 std::string tallyText(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
     const Counts c = counts(rows, spec);
-    std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " file: " : " files: ") +
-                       std::to_string(c.passed) + " pass, " + std::to_string(c.failed) + " fail";
-    if (c.other >= 1)
-        text += ", " + std::to_string(c.other) + " without a reading";
-    if (c.damaged >= 1)
-        text += ", " + std::to_string(c.damaged) + " damaged";
-    return text;
+    return tally(rows.size(), c.passed, c.failed, c.other, c.damaged);
 }
 
 std::string escapeCSV(std::string_view field) {

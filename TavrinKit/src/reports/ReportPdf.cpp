@@ -86,8 +86,6 @@ Columns columnsFor(const Sheet& sheet) {
     return columns;
 }
 
-constexpr const char* missing = "—";
-
 /// Medium date and short time in the user's locale, e.g. "Mar 4, 2025, 3:07 PM".
 std::string dateText(std::chrono::system_clock::time_point date) {
     const std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
@@ -102,19 +100,16 @@ std::string dateText(std::chrono::system_clock::time_point date) {
     return text.toUTF8String(utf8);
 }
 
-/// Marks the Result of a row with findings.
-constexpr std::string_view caution = "⚠ ";
-
 std::string resultText(const ReportRow& row, const std::optional<Verdict>& verdict) {
     std::string text(row.findings.empty() ? "" : caution);
     if (row.error)
-        text += "Error: " + *row.error;
+        text += errorText(*row.error);
     else if (verdict)
         text += verdict->summary();
     else
         text += missing;
     if (row.fix)
-        text += " · Fix: " + *row.fix;
+        text += fixText(*row.fix);
     return text;
 }
 
@@ -138,7 +133,7 @@ Cells cells(const ReportRow& row, const std::optional<Verdict>& verdict) {
 std::string folderLine(const ReportRow& row, bool showFolders) {
     if (!showFolders)
         return {};
-    return row.folder.empty() ? missing : row.folder;
+    return row.folder.empty() ? std::string(missing) : row.folder;
 }
 
 /// One table row ready to draw: its one-line cells, its Result cell broken into lines: the
@@ -215,10 +210,7 @@ private:
             lines.push_back({std::string(dualMonoNote), dualMonoFont, 0, y});
             y -= 13;
         }
-        std::string source = "Source: " + spec.sourceName;
-        if (spec.sourceURL)
-            source += " · " + *spec.sourceURL;
-        lines.push_back({source, sourceFont, sourceGray, y});
+        lines.push_back({sourceLine(spec), sourceFont, sourceGray, y});
         if (spec.caution) {
             y -= 13;
             lines.push_back({*spec.caution, sourceFont, sourceGray, y});
@@ -346,9 +338,8 @@ double drawRows(PdfCanvas& canvas, const Layout& layout, const Page& page, doubl
 void drawFooter(PdfCanvas& canvas, const Sheet& sheet, std::string_view creator, std::size_t page,
                 std::size_t pages) {
     canvas.drawParagraph(footerText, margin, 15, sheet.width - 160, 28, captionFont, secondaryGray);
-    const std::string label =
-        std::string(creator) + " · page " + std::to_string(page) + " of " + std::to_string(pages);
-    canvas.drawLine(label, sheet.width - margin, 36, captionFont, secondaryGray, 150, Align::right);
+    canvas.drawLine(pageLabel(creator, page, pages), sheet.width - margin, 36, captionFont,
+                    secondaryGray, 150, Align::right);
 }
 
 void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::string_view title,
@@ -360,30 +351,16 @@ void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::s
             canvas.drawLine(line.text, margin, line.baseline, line.font, line.gray,
                             sheet.textWidth());
     } else {
-        canvas.drawLine(std::string(title) + " (continued)", margin, sheet.top() - 14,
-                        continuedFont, 0, sheet.textWidth());
+        canvas.drawLine(continued(title), margin, sheet.top() - 14, continuedFont, 0,
+                        sheet.textWidth());
     }
     const double header = index == 0 ? layout.firstTableHeader : sheet.laterTableHeader();
     drawColumnTitles(canvas, layout, header);
     drawRows(canvas, layout, page, header - 5);
     if (layout.tableRows.empty())
-        canvas.drawLine("No files.", margin, header - rowPitch, noFilesFont, 0, 300);
+        canvas.drawLine(std::string(noFiles), margin, header - rowPitch, noFilesFont, 0, 300);
     drawFooter(canvas, sheet, creator, index + 1, pageCount);
     canvas.endPage();
-}
-
-/// "Integrated −23.1 LUFS · LRA 5.2 LU · True peak −0.4 dBTP at 41:07 · …", the numbers a graph
-/// page stands on.
-std::string numbersLine(const LoudnessResult& r) {
-    const auto at = [](std::optional<double> seconds) {
-        return seconds ? " at " + Fmt::duration(*seconds) : std::string();
-    };
-    return "Integrated " + Fmt::number(r.integrated, false, missing) + " LUFS · LRA " +
-           Fmt::number(r.loudnessRange, false, missing) + " LU · True peak " +
-           Fmt::number(r.truePeak, true, missing) + " dBTP" + at(r.truePeakAt) +
-           " · Max momentary " + Fmt::number(r.maxMomentary, false, missing) + " LUFS" +
-           at(r.maxMomentaryAt) + " · Max short-term " +
-           Fmt::number(r.maxShortTerm, false, missing) + " LUFS" + at(r.maxShortTermAt);
 }
 
 void drawGraphPage(PdfCanvas& canvas, const Sheet& sheet, const ReportRow& row,

@@ -2,6 +2,7 @@
 
 #include "core/Joined.h"
 #include "tavrin/core/Fmt.h"
+#include "tavrin/rules/RuleTexts.h"
 
 #include <cmath>
 #include <limits>
@@ -18,9 +19,8 @@ Verdict unmeasurable(const LoudnessResult& result, const DeliverySpec& spec) {
     return {
         .status = Verdict::Status::unmeasurable,
         .ceiling = spec.maxTruePeak,
-        .problems = {result.samplePeak
-                         ? "Too short or too quiet to measure (needs 0.4 s above −70 LUFS)."
-                         : "The file is silent."},
+        .problems = {std::string(result.samplePeak ? RuleTexts::tooShortToMeasure
+                                                   : RuleTexts::silent)},
     };
 }
 
@@ -42,11 +42,9 @@ Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
     verdict.peakOK = peak <= verdict.ceiling + epsilon;
 
     if (!verdict.loudnessOK)
-        verdict.problems.push_back(difference < 0 ? Fmt::oneDecimal(-difference) + " LU too quiet"
-                                                  : Fmt::oneDecimal(difference) + " LU too loud");
+        verdict.problems.push_back(RuleTexts::loudnessOff(difference));
     if (!verdict.peakOK)
-        verdict.problems.push_back("true peak " + Fmt::number(peak, true) + " dBTP is over " +
-                                   Fmt::number(verdict.ceiling, false) + " dBTP");
+        verdict.problems.push_back(RuleTexts::truePeakOver(peak, verdict.ceiling));
     verdict.status = verdict.problems.empty() ? Status::pass : Status::fail;
     return verdict;
 }

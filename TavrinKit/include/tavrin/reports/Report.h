@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tavrin/reports/ReportRow.h"
+#include "tavrin/reports/ReportTexts.h"
 #include "tavrin/rules/DeliverySpec.h"
 
 #include <chrono>
@@ -45,9 +46,6 @@ std::string csv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 /// them: a field is quoted when it holds a tab, double quote, CR or LF (commas stay as they are).
 std::string tsv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 
-/// Said wherever results are summed up while mono files are measured as dual mono.
-inline constexpr std::string_view dualMonoNote = "Mono files count as dual mono (+3 dB)";
-
 /// The paper a PDF report is laid out on, landscape.
 enum class Paper { letter, a4 };
 
@@ -63,13 +61,6 @@ struct PdfOptions {
 /// The steps a graph page's timeline needs: its plot is some 3,000 columns wide, and a timeline
 /// reduced to this many (Timeline::reduced) still gives each column several steps.
 inline constexpr std::size_t graphPageSteps = std::size_t{1} << 13;
-
-/// The methodology note at the foot of every PDF page.
-inline constexpr std::string_view footerText =
-    "Measured per ITU-R BS.1770-4 (gated integrated loudness, EBU Tech 3342 loudness range, "
-    "4x-oversampled true peak). The meter is checked against the EBU Tech 3341 and 3342 "
-    "minimum-requirements test signals. This is a quality-control report, not a certified "
-    "broadcast compliance test.";
 
 /// The pass/fail report as the bytes of a PDF document, on landscape pages of `options.paper`
 /// (Letter unless A4 is asked for; A4's extra width goes to the File and Result columns). The

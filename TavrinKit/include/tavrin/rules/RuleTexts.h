@@ -1,0 +1,37 @@
+#pragma once
+
+#include "tavrin/rules/DeliverySpec.h"
+
+#include <string>
+#include <string_view>
+
+/// Every sentence the delivery rules say of a file: why it fails, and why gain alone can or can't
+/// fix it.
+namespace tavrin::RuleTexts {
+
+/// Why a file with samples above silence has no reading.
+inline constexpr std::string_view tooShortToMeasure =
+    "Too short or too quiet to measure (needs 0.4 s above −70 LUFS).";
+inline constexpr std::string_view silent = "The file is silent.";
+
+/// "0.6 LU too quiet" or "1.2 LU too loud", for the rounded difference from the target.
+std::string loudnessOff(double difference);
+/// "true peak −0.9 dBTP is over −1.0 dBTP".
+std::string truePeakOver(double truePeak, double ceiling);
+
+/// Why there is nothing to fix: the first of the verdict's problems, if any.
+std::string noReadingToFix(std::string_view firstProblem);
+/// Why no gain lands the file inside the window without pushing its true peak over `ceiling`.
+std::string gainRefusal(double loudness, double truePeak, double gain, double ceiling,
+                        const DeliverySpec& spec);
+/// A refusal that needs a limiter, followed by the command that brings one.
+std::string needsLimiter(std::string_view refusal, std::string_view limiterCommand);
+/// The note of a fix that stops `under` LU short of the target to keep the peak under `ceiling`.
+std::string shortOfTargetNote(double under, double ceiling, const DeliverySpec& spec);
+
+/// A plan in a few words: "−3.2 dB → −16.0 LUFS", with " (short of target)" when it is.
+std::string gainLabel(double gain, double loudness, bool shortOfTarget);
+inline constexpr std::string_view cantFixLabel = "Can't fix with gain alone";
+inline constexpr std::string_view alreadyPassesLabel = "Already passes";
+
+} // namespace tavrin::RuleTexts
