@@ -2,7 +2,6 @@
 
 #include "AppTexts.h"
 #include "CustomTargetSheet.h"
-#include "DamageTexts.h"
 #include "Updater.h"
 
 #include <QActionGroup>
@@ -60,7 +59,7 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
     fixWithLimiter =
         add("Fix with Limiter", QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F),
             [&model] { model.fixWithLimiter(); });
-    fixAnyway = add(DamageTexts::fixAnyway(), {}, [&model] { model.fixAnyway(); });
+    fixAnyway = add(AppTexts::fixAnyway(), {}, [&model] { model.fixAnyway(); });
     stopFixing = add("Stop Fixing", QKeySequence(Qt::Key_Escape), [&model] { model.stopFixing(); });
     reveal = add(AppTexts::showInFileManager(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
                  [&model] { model.revealInFinder(model.selection()); });

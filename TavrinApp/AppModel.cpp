@@ -158,7 +158,7 @@ void AppModel::listFiles(const std::vector<std::filesystem::path>& files) {
         if (!listed.contains(file.native()))
             m_unlisted.push_back(file);
     if (m_unlisted.size() == waitingBefore) {
-        setNotice(missing.value_or(QStringLiteral("Those files are already in the list.")));
+        setNotice(missing.value_or(AppTexts::alreadyListed()));
         return;
     }
     setNotice(missing);
@@ -188,9 +188,8 @@ void AppModel::listSomeFiles() {
 }
 
 void AppModel::chooseFiles() {
-    m_desktop.chooseFiles("Choose audio files or folders to check against " +
-                              qs(currentSpec().name) + ".",
-                          QStringLiteral("Check"), m_settings.addFilesFolder(),
+    m_desktop.chooseFiles(AppTexts::chooseFilesPrompt(currentSpec()), QStringLiteral("Check"),
+                          m_settings.addFilesFolder(),
                           [this](std::vector<std::filesystem::path> urls) {
                               if (!urls.empty())
                                   m_settings.setAddFilesFolder(urls.front().parent_path());
@@ -302,8 +301,8 @@ bool AppModel::applyReading(const QUuid& id, FileItem::Reading reading,
 }
 
 void AppModel::chooseOutputFolder() {
-    m_desktop.chooseFolder(QStringLiteral("Fixed copies will be saved in this folder."),
-                           QStringLiteral("Use Folder"), outputFolder().value_or(""),
+    m_desktop.chooseFolder(AppTexts::outputFolderPrompt(), QStringLiteral("Use Folder"),
+                           outputFolder().value_or(""),
                            [this](std::filesystem::path folder) { setOutputFolder(folder); });
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "Updater.h"
+#include "tavrin/rules/DeliverySpec.h"
 
 #include <QString>
 
-/// Texts shown in more than one place, and the words that name the platform the app runs on.
+/// Every sentence the app says beyond the kit's own, and the words that name the platform it runs
+/// on: the notices, prompts and explanations, the damage and limiter texts, and the graph's
+/// placeholders. Labels of buttons and menus stay with their widgets.
 namespace tavrin::app::AppTexts {
 
 /// What the platform calls its file browser: "Show in Finder" on a Mac.
@@ -47,6 +50,163 @@ inline const QString& measurementStatement() {
         "3341/3342 minimum-requirements test signals. It is a quality-control tool, not a "
         "certified broadcast compliance meter.");
     return text;
+}
+
+// MARK: adding files
+
+/// The notice when every file of a selection is listed already.
+inline QString alreadyListed() {
+    return QStringLiteral("Those files are already in the list.");
+}
+
+/// The prompt of the panel that adds files.
+inline QString chooseFilesPrompt(const DeliverySpec& spec) {
+    return "Choose audio files or folders to check against " + QString::fromStdString(spec.name) +
+           ".";
+}
+
+/// The drop zone's explanation of what happens to a file.
+inline QString dropZoneExplanation(const DeliverySpec& spec) {
+    return "Each file is measured (integrated loudness, loudness range, true peak) and marked pass "
+           "or fail against " +
+           QString::fromStdString(spec.name) + ".";
+}
+
+// MARK: settings
+
+/// The prompt of the panel that picks the folder for copies.
+inline QString outputFolderPrompt() {
+    return QStringLiteral("Fixed copies will be saved in this folder.");
+}
+
+/// The privacy tab's first paragraph.
+inline QString audioStaysHere() {
+    return "Your audio never leaves " + thisComputer() +
+           ". Files are read where they are, and fixed copies are written as new files; the "
+           "originals are never changed. Nothing is collected or sent anywhere.";
+}
+
+/// The privacy tab's second paragraph.
+inline QString whatIsStored() {
+    return onlineUse() + " Settings (the chosen preset, dual mono, how damage counts, where copies "
+                         "go, where the windows and panels were left) are kept in the app’s "
+                         "preferences.";
+}
+
+/// What the sentence under a custom target's field says when it holds no number.
+inline QString targetNotANumber() {
+    return QStringLiteral("The target needs a number, such as −19.0.");
+}
+
+inline QString toleranceNotANumber() {
+    return QStringLiteral("The tolerance needs a number, such as 1.0.");
+}
+
+inline QString ceilingNotANumber() {
+    return QStringLiteral("The true-peak ceiling needs a number, such as −1.0.");
+}
+
+// MARK: fixing
+
+/// What stopping a fix costs: `waiting` files not fixed yet, and whether a copy is being written.
+inline QString stopFixingCost(int waiting, bool writing) {
+    const QString files = QString::number(waiting) +
+                          (waiting == 1 ? " file isn’t fixed yet." : " files aren’t fixed yet.");
+    if (!writing)
+        return files;
+    return waiting == 0 ? QStringLiteral("The copy being written is removed.")
+                        : "The copy being written is removed and " + files;
+}
+
+// MARK: damage
+
+/// The command that writes copies of damaged files that Fix left alone.
+inline QString fixAnyway() {
+    return QStringLiteral("Fix Anyway");
+}
+
+/// The Fix cell of a damaged file a fix left alone; its tooltip has the whole sentence.
+inline QString notFixedLabel() {
+    return QStringLiteral("Damaged, not fixed");
+}
+
+/// The line under a copy's name: "Copy of Episode 12.wav".
+inline QString copyOf(const QString& original) {
+    return "Copy of " + original;
+}
+
+/// Said over that line before the sentences of what was found in the original.
+inline QString foundInOriginal() {
+    return QStringLiteral("Found in the original:");
+}
+
+/// Said over that line when the original's findings hold nothing at all.
+inline QString noDamageInOriginal() {
+    return QStringLiteral("No damage was found in the original.");
+}
+
+/// The plan's tooltip for a damaged file that Fix leaves alone while damage fails files.
+inline QString planLeftAlone() {
+    return QStringLiteral("Fix leaves this file alone because its audio is damaged; Fix Anyway "
+                          "would apply this gain to a new file.");
+}
+
+/// The setting: its label, its two choices in the order of DamagePolicy, and what it means.
+inline QString settingLabel() {
+    return QStringLiteral("Damaged audio");
+}
+
+inline QString failsChoice() {
+    return QStringLiteral("Fails the file");
+}
+
+inline QString warnsChoice() {
+    return QStringLiteral("Only warns");
+}
+
+inline QString settingExplanation() {
+    return QStringLiteral("Cut-off or undecodable audio, a damaged container, clipping and "
+                          "drop-outs are damage. When it fails the file, Fix leaves the file alone "
+                          "unless you choose Fix Anyway. A DC offset or a phase problem only ever "
+                          "warns.");
+}
+
+// MARK: the limiter
+
+inline QString limitedCopiesTitle() {
+    return QStringLiteral("Limited copies");
+}
+
+inline QString nothingToLimitTitle() {
+    return QStringLiteral("Nothing to limit");
+}
+
+/// Why nothing was limited: the candidates were the selected rows (`fromSelection`) or all rows.
+inline QString nothingToLimit(const DeliverySpec& spec, bool fromSelection) {
+    const QString name = QString::fromStdString(spec.name);
+    return fromSelection ? "None of the selected files needs a limiter for " + name + "."
+                         : "No measured file needs a limiter for " + name +
+                               "; gain alone fixes those that fail.";
+}
+
+// MARK: the graph
+
+/// What the graph panel says in place of a graph.
+inline QString graphAfterMeasuring() {
+    return QStringLiteral("The graph appears once the file is measured.");
+}
+
+inline QString noGraphUnmeasurable() {
+    return QStringLiteral("There is no graph for a file Tavrin couldn’t measure.");
+}
+
+inline QString measuringForGraph() {
+    return QStringLiteral("Measuring the file again for its graph…");
+}
+
+inline QString graphFileChanged() {
+    return QStringLiteral(
+        "The file has changed since it was measured. Measure it again to see its graph.");
 }
 
 } // namespace tavrin::app::AppTexts

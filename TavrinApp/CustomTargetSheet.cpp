@@ -1,5 +1,6 @@
 #include "CustomTargetSheet.h"
 
+#include "AppTexts.h"
 #include "Paths.h"
 #include "ToneLabel.h"
 #include "tavrin/core/Fmt.h"
@@ -37,13 +38,13 @@ std::optional<double> typedNumber(QString text) {
 QString notANumber(CustomNumber number) {
     switch (number) {
     case CustomNumber::target:
-        return QStringLiteral("The target needs a number, such as −19.0.");
+        return AppTexts::targetNotANumber();
     case CustomNumber::tolerance:
-        return QStringLiteral("The tolerance needs a number, such as 1.0.");
+        return AppTexts::toleranceNotANumber();
     case CustomNumber::maxTruePeak:
         break;
     }
-    return QStringLiteral("The true-peak ceiling needs a number, such as −1.0.");
+    return AppTexts::ceilingNotANumber();
 }
 
 std::size_t indexOf(CustomNumber number) {

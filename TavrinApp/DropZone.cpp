@@ -1,5 +1,6 @@
 #include "DropZone.h"
 
+#include "AppTexts.h"
 #include "ToneLabel.h"
 
 #include <QPainter>
@@ -72,9 +73,7 @@ QColor DropZone::symbolColour() const {
 
 void DropZone::refresh() {
     m_symbol->setTone(m_model.dropTargeted() ? Tone::accent : Tone::secondary);
-    m_message->setText("Each file is measured (integrated loudness, loudness range, true peak) "
-                       "and marked pass or fail against " +
-                       QString::fromStdString(m_model.currentSpec().name) + ".");
+    m_message->setText(AppTexts::dropZoneExplanation(m_model.currentSpec()));
     // A wrapped label that is centred in its layout gets one line unless told its height.
     m_message->setFixedHeight(m_message->heightForWidth(m_message->width()));
     QWidget::update();

@@ -1,8 +1,7 @@
 #include "FixRunner.h"
 
-#include "DamageTexts.h"
+#include "AppTexts.h"
 #include "FixRun.h"
-#include "LimiterTexts.h"
 #include "Paths.h"
 
 namespace tavrin::app {
@@ -329,12 +328,7 @@ QString FixRunner::stopFixingMessage() const {
     if (!m_run)
         return {};
     const int waiting = static_cast<int>(m_run->queue.size() + m_run->awaited.size());
-    const QString files = QString::number(waiting) +
-                          (waiting == 1 ? " file isn’t fixed yet." : " files aren’t fixed yet.");
-    if (!m_run->writing)
-        return files;
-    return waiting == 0 ? QStringLiteral("The copy being written is removed.")
-                        : "The copy being written is removed and " + files;
+    return AppTexts::stopFixingCost(waiting, m_run->writing.has_value());
 }
 
 void FixRunner::finishRunWhenDone() {
@@ -390,7 +384,7 @@ void FixRunner::summariseLimiterRun(const Run& run) {
         QString message = qs(Workflow::fixedCopiesMessage(counts, run.outputFolder));
         if (run.refused > 0)
             message += " " + qs(Workflow::limiterRefusedMessage(run.refused));
-        m_list.alert(LimiterTexts::limitedCopiesTitle(), message);
+        m_list.alert(AppTexts::limitedCopiesTitle(), message);
     } else if (run.refused > 0) {
         m_list.alert(qs(Workflow::cantLimitTitle),
                      qs(Workflow::limiterRefusedMessage(run.refused)) + damagedLeftAfter(counts));
@@ -398,8 +392,8 @@ void FixRunner::summariseLimiterRun(const Run& run) {
         m_list.alert(qs(Workflow::damagedNotFixedTitle),
                      qs(Workflow::damagedLeftMessage(run.damaged)));
     } else {
-        m_list.alert(LimiterTexts::nothingToLimitTitle(),
-                     LimiterTexts::nothingToLimit(run.spec, run.fromSelection));
+        m_list.alert(AppTexts::nothingToLimitTitle(),
+                     AppTexts::nothingToLimit(run.spec, run.fromSelection));
     }
 }
 

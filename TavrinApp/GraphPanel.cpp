@@ -1,6 +1,7 @@
 #include "GraphPanel.h"
 
 #include "AppModel.h"
+#include "AppTexts.h"
 #include "Theme.h"
 #include "tavrin/core/Fmt.h"
 
@@ -133,13 +134,13 @@ void GraphPanel::paintPlaceholder(QPainter& painter) {
     painter.fillRect(rect(), palette().color(QPalette::Base));
     const int row = m_model.indexOf(m_row);
     const FileItem* item = row < 0 ? nullptr : &m_model.items()[std::size_t(row)];
-    QString text = "The graph appears once the file is measured.";
+    QString text = AppTexts::graphAfterMeasuring();
     if (item && std::holds_alternative<FileItem::Reading::Failed>(item->reading.value))
-        text = "There is no graph for a file Tavrin couldn’t measure.";
+        text = AppTexts::noGraphUnmeasurable();
     else if (item && item->result() && m_model.measuringTimeline(item->id))
-        text = "Measuring the file again for its graph…";
+        text = AppTexts::measuringForGraph();
     else if (item && item->result())
-        text = "The file has changed since it was measured. Measure it again to see its graph.";
+        text = AppTexts::graphFileChanged();
     painter.setFont(Theme::callout());
     painter.setPen(Theme::colour(Tone::secondary, palette()));
     painter.drawText(rect(), Qt::AlignCenter, text);

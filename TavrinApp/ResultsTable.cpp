@@ -3,7 +3,6 @@
 #include "AppTexts.h"
 #include "CellDelegate.h"
 #include "ColumnFitter.h"
-#include "DamageTexts.h"
 #include "Paths.h"
 #include "RevealButton.h"
 #include "tavrin/reports/Report.h"
@@ -243,7 +242,7 @@ void ResultsTable::showContextMenu(const QPoint& position) {
         m_model.setSelection(ids);
         m_model.fixWithLimiter();
     });
-    QAction* anyway = menu->addAction(DamageTexts::fixAnyway(), this, [this, ids] {
+    QAction* anyway = menu->addAction(AppTexts::fixAnyway(), this, [this, ids] {
         m_model.setSelection(ids);
         m_model.fixAnyway();
     });

@@ -1,7 +1,6 @@
 #include "ResultsTableModel.h"
 
 #include "AppTexts.h"
-#include "DamageTexts.h"
 #include "Paths.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/rules/FixPlan.h"
@@ -106,11 +105,11 @@ Cell maximumCell(Cell cell, std::optional<double> seconds) {
 /// A copy's file cell, whose second line starts with the original's name and says over itself
 /// what was found in the original.
 Cell namingOriginal(Cell cell, const Provenance& provenance) {
-    const QString copyOf = DamageTexts::copyOf(qs(provenance.original));
+    const QString copyOf = AppTexts::copyOf(qs(provenance.original));
     cell.caption = cell.caption.isEmpty() ? copyOf : copyOf + " · " + cell.caption;
     const auto sentences = findingSentences(provenance.findings);
     cell.captionToolTip =
-        sentences.empty() ? DamageTexts::noDamageInOriginal() : DamageTexts::foundInOriginal();
+        sentences.empty() ? AppTexts::noDamageInOriginal() : AppTexts::foundInOriginal();
     for (const std::string& sentence : sentences)
         cell.captionToolTip += "\n" + qs(sentence);
     return cell;
@@ -173,7 +172,7 @@ Cell refusedCell(const FileItem& item, const FixState::Refused& refused) {
     case Reason::damaged:
         break;
     }
-    Cell cell = labelled(DamageTexts::notFixedLabel(), Symbol::handRaised, Tone::caution, false,
+    Cell cell = labelled(AppTexts::notFixedLabel(), Symbol::handRaised, Tone::caution, false,
                          message, message);
     if (const Finding* damage = firstDamage(item.findings()))
         cell.caption = qs(damage->brief());
@@ -203,7 +202,7 @@ Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec, bool le
     const FixPlan plan = FixPlan::make(result, spec);
     Cell cell{.text = qs(plan.label()), .tone = Tone::secondary};
     if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value))
-        cell.toolTip = leftAlone    ? DamageTexts::planLeftAlone()
+        cell.toolTip = leftAlone    ? AppTexts::planLeftAlone()
                        : gain->note ? "A fix would apply this gain. " + qs(*gain->note)
                                     : QStringLiteral("A fix would apply this gain and write a new "
                                                      "file; the original stays as it is.");

@@ -1,7 +1,6 @@
 #include "SettingsWindow.h"
 
 #include "AppTexts.h"
-#include "DamageTexts.h"
 #include "Paths.h"
 #include "Theme.h"
 #include "ToneLabel.h"
@@ -131,14 +130,14 @@ QWidget* SettingsWindow::makeGeneralTab() {
     auto* damage = new QFormLayout;
     damage->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     m_damage = new QComboBox;
-    m_damage->addItems({DamageTexts::failsChoice(), DamageTexts::warnsChoice()});
+    m_damage->addItems({AppTexts::failsChoice(), AppTexts::warnsChoice()});
     connect(m_damage, &QComboBox::activated, this, [this](int index) {
         m_model.setDamagePolicy(index == 1 ? DamagePolicy::warn : DamagePolicy::fail);
     });
-    damage->addRow(DamageTexts::settingLabel(), m_damage);
+    damage->addRow(AppTexts::settingLabel(), m_damage);
     measuring->addSpacing(6);
     measuring->addLayout(damage);
-    measuring->addWidget(explanation(DamageTexts::settingExplanation()));
+    measuring->addWidget(explanation(AppTexts::settingExplanation()));
 
     auto* copies = new QVBoxLayout;
     auto* form = new QFormLayout;
@@ -189,16 +188,8 @@ QWidget* SettingsWindow::makeGeneralTab() {
 QWidget* SettingsWindow::makePrivacyTab() {
     auto* texts = new QVBoxLayout;
     texts->setSpacing(12);
-    texts->addWidget(explanation("Your audio never leaves " + AppTexts::thisComputer() +
-                                     ". Files are read where they are, and fixed copies are "
-                                     "written as new files; the originals are never changed. "
-                                     "Nothing is collected or sent anywhere.",
-                                 Tone::primary, false));
-    texts->addWidget(explanation(AppTexts::onlineUse() +
-                                     " Settings (the chosen preset, dual mono, how damage "
-                                     "counts, where copies go, where the windows and panels were "
-                                     "left) are kept in the app’s preferences.",
-                                 Tone::secondary, false));
+    texts->addWidget(explanation(AppTexts::audioStaysHere(), Tone::primary, false));
+    texts->addWidget(explanation(AppTexts::whatIsStored(), Tone::secondary, false));
     texts->addWidget(explanation(AppTexts::measurementStatement()));
     auto* tab = new QWidget;
     auto* column = new QVBoxLayout(tab);

@@ -1,5 +1,6 @@
 #include "Cli.h"
 
+#include "CliTexts.h"
 #include "Commands.h"
 #include "tavrin/reports/Graph.h"
 #include "tavrin/rules/DeliverySpec.h"
@@ -14,8 +15,6 @@
 
 namespace tavrin::cli {
 namespace {
-
-constexpr std::string_view commandList = "check, fix, graph, presets or help";
 
 bool isCommand(std::string_view name) {
     return name == "check" || name == "fix" || name == "graph" || name == "presets" ||
@@ -40,7 +39,7 @@ int delivered(int status, std::ostream& out, std::ostream& err) {
     if (out.flush())
         return status;
     // No reason is given: a stream that failed earlier keeps no trace of why.
-    err << "The results couldn’t be written to standard output.\n";
+    err << CliTexts::resultsNotWritten << "\n";
     return exitUnreadable;
 }
 
@@ -119,26 +118,24 @@ std::optional<double> numberOption(const std::string& text, std::string_view opt
         return std::nullopt;
     if (const auto value = number(text))
         return value;
-    throw UsageError(std::string(option) + " needs a number such as " + std::string(example) +
-                     " (it was \"" + text + "\").");
+    throw UsageError(CliTexts::needs(option, "a number such as " + std::string(example), text));
 }
 
 /// The preset named in any letter case, or the custom target.
 DeliverySpec specFor(const Typed& typed) {
     if (typed.target.empty()) {
         if (!typed.tolerance.empty() || !typed.maxTruePeak.empty())
-            throw UsageError("--tolerance and --max-true-peak go with --target.");
+            throw UsageError(std::string(CliTexts::limitsGoWithTarget));
         std::string id = typed.preset.empty() ? DeliverySpec::ebuR128().id : typed.preset;
         std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) {
             return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         });
         if (auto spec = DeliverySpec::preset(id))
             return *spec;
-        throw UsageError("There is no preset \"" + typed.preset + "\". Use one of: " + presetIDs() +
-                         ".");
+        throw UsageError(CliTexts::noPreset(typed.preset, presetIDs()));
     }
     if (!typed.preset.empty())
-        throw UsageError("Give --preset or --target, not both.");
+        throw UsageError(std::string(CliTexts::presetOrTarget));
     try {
         return Workflow::customSpec(*numberOption(typed.target, "--target", "-19"),
                                     numberOption(typed.tolerance, "--tolerance", "1"),
@@ -153,7 +150,7 @@ Report::Paper paperFor(const std::string& name, const Options& options) {
     if (name.empty())
         return Report::Paper::letter;
     if (options.pdf.empty())
-        throw UsageError("--paper goes with --pdf.");
+        throw UsageError(CliTexts::goesWith("--paper", "--pdf"));
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
         return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -162,7 +159,7 @@ Report::Paper paperFor(const std::string& name, const Options& options) {
         return Report::Paper::a4;
     if (lower == "letter")
         return Report::Paper::letter;
-    throw UsageError("--paper needs a4 or letter (it was \"" + name + "\").");
+    throw UsageError(CliTexts::needs("--paper", "a4 or letter", name));
 }
 
 GainWriter::CopyFormat copyFormatFor(const std::string& name) {
@@ -170,7 +167,7 @@ GainWriter::CopyFormat copyFormatFor(const std::string& name) {
         return GainWriter::CopyFormat::wav;
     if (name == "original")
         return GainWriter::CopyFormat::original;
-    throw UsageError("--copy-format needs wav or original (it was \"" + name + "\").");
+    throw UsageError(CliTexts::needs("--copy-format", "wav or original", name));
 }
 
 DamagePolicy damagePolicyFor(const std::string& name) {
@@ -178,13 +175,13 @@ DamagePolicy damagePolicyFor(const std::string& name) {
         return DamagePolicy::fail;
     if (name == "warn")
         return DamagePolicy::warn;
-    throw UsageError("--damage needs fail or warn (it was \"" + name + "\").");
+    throw UsageError(CliTexts::needs("--damage", "fail or warn", name));
 }
 
 /// Fills in what needs checking beyond the parser: files to name, jobs, one format on stdout.
 void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     if (typed.paths.empty())
-        throw UsageError("Name at least one audio file or folder.");
+        throw UsageError(std::string(CliTexts::nameFiles));
     options.paths.assign(typed.paths.begin(), typed.paths.end());
     if (!typed.out.empty())
         options.out = std::filesystem::absolute(typed.out).lexically_normal();
@@ -192,8 +189,7 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     if (!typed.jobs.empty()) {
         const auto jobs = number(typed.jobs);
         if (!jobs || *jobs < 1 || *jobs != std::floor(*jobs))
-            throw UsageError("--jobs needs a whole number of at least 1 (it was \"" + typed.jobs +
-                             "\").");
+            throw UsageError(CliTexts::needs("--jobs", "a whole number of at least 1", typed.jobs));
         // More threads than files, or than any machine has, would only wait.
         options.jobs = static_cast<int>(std::min(*jobs, 1024.0));
     }
@@ -201,25 +197,24 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
     options.copyFormat = copyFormatFor(typed.copyFormat);
     options.damage = damagePolicyFor(typed.damage);
     if (options.timeline && !options.json)
-        throw UsageError("--timeline goes with --json.");
+        throw UsageError(CliTexts::goesWith("--timeline", "--json"));
     if (options.graphs && options.pdf.empty())
-        throw UsageError("--graphs goes with --pdf.");
+        throw UsageError(CliTexts::goesWith("--graphs", "--pdf"));
     if (options.json + (options.csv == "-") + (options.pdf == "-") > 1)
-        throw UsageError("Only one of --json, --csv - and --pdf - can use standard output.");
+        throw UsageError(std::string(CliTexts::oneOnStandardOutput));
     if (options.pdf == "-" && terminal.outputIsTerminal)
-        throw UsageError("A PDF can’t be shown in a terminal: send standard output to a file or a "
-                         "pipe, or give --pdf a file name.");
+        throw UsageError(std::string(CliTexts::pdfInTerminal));
 }
 
 /// The file and picture graph is to draw, checked.
 void finishGraph(Options& options, const Typed& typed) {
     if (typed.paths.empty())
-        throw UsageError("Name the audio file to draw.");
+        throw UsageError(std::string(CliTexts::nameFileToDraw));
     if (typed.out.empty())
-        throw UsageError("graph needs --out with a name ending in .svg, .png or .pdf.");
+        throw UsageError(std::string(CliTexts::graphNeedsOut));
     if (!Graph::fileTypeFor(typed.out))
-        throw UsageError("--out needs a name ending in .svg, .png or .pdf (it was \"" + typed.out +
-                         "\").");
+        throw UsageError(
+            CliTexts::needs("--out", "a name ending in .svg, .png or .pdf", typed.out));
     options.paths.assign(typed.paths.begin(), typed.paths.end());
     options.out = std::filesystem::absolute(typed.out).lexically_normal();
 }
@@ -239,11 +234,7 @@ int presets(bool json, std::ostream& out) {
 
 /// CLI11's description of a parse error as a sentence, with where to look.
 std::string parseErrorSentence(const CLI::ParseError& e, std::string_view command) {
-    std::string sentence = e.what();
-    if (!sentence.empty() && sentence.back() != '.')
-        sentence += '.';
-    return sentence + " See: tavrin-cli help" +
-           (command.empty() ? "" : " " + std::string(command)) + ".";
+    return CliTexts::seeHelp(e.what(), command);
 }
 
 /// The commands and their options, bound to `options` and `typed`.
@@ -295,7 +286,7 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
 /// `help [COMMAND]`, answered before parsing: the parser would take "help check" for two commands.
 int help(const CLI::App& app, const std::string& topic, std::ostream& out, std::ostream& err) {
     if (!topic.empty() && !isCommand(topic)) {
-        err << "There is no command \"" << topic << "\". Use " << commandList << ".\n";
+        err << CliTexts::noCommand(topic, true) << "\n";
         return exitUsage;
     }
     out << (topic.empty() ? app.help() : app.get_subcommand(topic)->help("tavrin-cli"));
@@ -306,17 +297,13 @@ int help(const CLI::App& app, const std::string& topic, std::ostream& out, std::
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const Terminal& terminal, const CancelCheck& isCancelled) {
-    CLI::App app("Checks audio files against a loudness delivery spec (EBU R 128, Apple Podcasts, "
-                 "Spotify, YouTube, ATSC A/85, or a target of your own) and writes gain-adjusted "
-                 "copies of files that fail only on level.",
-                 "tavrin-cli");
+    CLI::App app(std::string(CliTexts::description), "tavrin-cli");
     Options options;
     Typed typed;
     const Commands commands = describe(app, options, typed);
     if (args.empty() || (!args.front().starts_with("-") && !isCommand(args.front()))) {
-        err << (args.empty() ? "Name a command: "
-                             : "There is no command \"" + args.front() + "\". Use ")
-            << commandList << " (tavrin-cli help lists them).\n";
+        err << (args.empty() ? CliTexts::nameACommand() : CliTexts::noCommand(args.front(), false))
+            << "\n";
         return exitUsage;
     }
     if (args.front() == "help")

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "CliTexts.h"
 #include "Output.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/reports/Graph.h"
@@ -51,7 +52,7 @@ std::optional<std::string> replacedByReport(std::string_view option, const std::
     if (AudioTypes::isExistingAudio(report) || AudioTypes::isAmong(report, selection.files))
         return Workflow::reportReplacesAudioMessage(named);
     if (AudioTypes::isAmong(report, options.paths))
-        return named + " is one of the paths to check; give the report its own name.";
+        return CliTexts::reportIsAPath(named);
     return std::nullopt;
 }
 
@@ -149,7 +150,7 @@ bool writeReports(const Measured& measured, const std::vector<std::optional<std:
     if (!options.csv.empty())
         written &= saveReport(options.csv, Report::csv(rows, spec), context);
     if (!options.pdf.empty()) {
-        const auto pdf = Report::pdf(rows, spec, "Loudness report: " + spec.name, "Tavrin",
+        const auto pdf = Report::pdf(rows, spec, CliTexts::reportTitle(spec.name), "Tavrin",
                                      std::chrono::system_clock::now(),
                                      {options.paper, options.dualMono, options.graphs});
         if (pdf.empty())
@@ -214,8 +215,9 @@ std::vector<FileFix> writeCopies(const Measured& measured, const DeliverySpec& s
         const auto [index, job] = jobs[done];
         const fs::path& file = measured.files[index];
         if (progress)
-            *progress << "\r\033[K" << (job == Job::limited ? "Limiting" : "Writing") << " copy "
-                      << done + 1 << "/" << jobs.size() << ": " << file.filename().string()
+            *progress << "\r\033[K"
+                      << CliTexts::writingCopy(job == Job::limited, done + 1, jobs.size(),
+                                               file.filename().string())
                       << std::flush;
         FileFix& fix = fixes[index];
         const Reading& reading = measured.readings[index];
@@ -297,7 +299,7 @@ std::string copyNote(const FileFix& fix, const DeliverySpec& spec) {
     if (!fix.written() ||
         Verdict::make(fix.written()->result, spec).status == Verdict::Status::pass)
         return {};
-    return "The copy: " + Verdict::make(fix.written()->result, spec).summary();
+    return CliTexts::theCopy(Verdict::make(fix.written()->result, spec).summary());
 }
 
 /// Makes the folder for the copies when one is asked for; false after saying why it can't.
@@ -386,11 +388,7 @@ int graph(const Options& options, const DeliverySpec& spec, Context& context) {
     if (!selection.unusable.empty())
         return exitUnreadable;
     if (selection.files.size() != 1) {
-        context.err << "graph draws one audio file; "
-                    << (selection.files.empty()
-                            ? "none was found"
-                            : std::to_string(selection.files.size()) + " were found")
-                    << ".\n";
+        context.err << CliTexts::graphDrawsOne(selection.files.size()) << "\n";
         return exitUsage;
     }
     const fs::path& file = selection.files.front();
@@ -409,7 +407,7 @@ int graph(const Options& options, const DeliverySpec& spec, Context& context) {
         !saveReport(options.out->string(),
                     {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, context)) {
         if (bytes.empty())
-            context.err << "The graph couldn’t be drawn.\n";
+            context.err << CliTexts::graphNotDrawn << "\n";
         return exitUnreadable;
     }
     context.out << Graph::description(content) << "\n";

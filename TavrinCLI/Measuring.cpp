@@ -1,5 +1,7 @@
 #include "Measuring.h"
 
+#include "CliTexts.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -44,7 +46,7 @@ struct Board {
 void drawProgress(std::ostream& out, const Board& board, std::size_t done,
                   const std::vector<std::filesystem::path>& files) {
     // The first file still being measured, with its percentage.
-    std::string line = "Measuring " + std::to_string(done) + "/" + std::to_string(files.size());
+    std::string line = CliTexts::measuring(done, files.size());
     for (std::size_t i = done; i < files.size(); ++i)
         if (!board.readings[i] && board.fractions[i] >= 0) {
             line += ": " + files[i].filename().string() + " " +

@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include "CliTexts.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/reports/Report.h"
 #include "tavrin/rules/FixPlan.h"
@@ -150,7 +151,7 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
     const std::string name = shortenMiddle(file.filename().string(), m_fileWidth);
     std::vector<std::string> notes;
     if (!reading.result) {
-        out << coloured(padRight("Can’t read", resultColumn.width), Colour::caution, m_colour)
+        out << coloured(padRight(CliTexts::cantRead, resultColumn.width), Colour::caution, m_colour)
             << "  " << name << "\n";
         notes.push_back(reading.error.value_or(""));
     } else {
@@ -167,7 +168,7 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
             notes.push_back(refused->text(FixPlan::limiterInCommandLine));
     }
     for (const Finding& finding : reading.findings)
-        notes.push_back((finding.isDamage() ? "Damage: " : "Warning: ") + finding.text);
+        notes.push_back(CliTexts::findingNote(finding.isDamage(), finding.text));
     if (!note.empty())
         notes.emplace_back(note);
     const std::string indent(resultColumn.width + 2, ' ');
@@ -277,8 +278,7 @@ std::string tallyLine(const std::vector<Reading>& readings, const DeliverySpec& 
                                            reading.findings, damage));
     std::string tally = Report::tallyText(rows, spec);
     if (otherFiles > 0)
-        tally += "; " + std::to_string(otherFiles) +
-                 (otherFiles == 1 ? " other file" : " other files") + " skipped";
+        tally += CliTexts::otherFilesSkipped(otherFiles);
     if (dualMono)
         tally += "; " + std::string(Report::dualMonoNote);
     return tally;

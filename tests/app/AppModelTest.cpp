@@ -2,7 +2,7 @@
 
 #include "AppFixture.h"
 #include "AppTests.h"
-#include "DamageTexts.h"
+#include "AppTexts.h"
 #include "DamagedFiles.h"
 #include "FaultyMeasuring.h"
 #include "ResultsTableModel.h"
