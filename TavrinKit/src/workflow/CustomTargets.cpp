@@ -1,6 +1,7 @@
 #include "tavrin/workflow/CustomTargets.h"
 
 #include "tavrin/core/Fmt.h"
+#include "tavrin/workflow/WorkflowTexts.h"
 
 #include <charconv>
 #include <cmath>
@@ -13,8 +14,6 @@ namespace {
 /// What a custom spec's number is called in sentences, its unit and the range it must be in:
 /// wide enough for every delivery in use, narrow enough to catch a lost sign or a dB slip.
 struct CustomRange {
-    std::string_view what;
-    std::string_view unit;
     double low;
     double high;
 };
@@ -22,13 +21,13 @@ struct CustomRange {
 CustomRange customRange(CustomNumber number) {
     switch (number) {
     case CustomNumber::target:
-        return {"The target", "LUFS", -50, -5};
+        return {-50, -5};
     case CustomNumber::tolerance:
-        return {"The tolerance", "LU", 0, 5};
+        return {0, 5};
     case CustomNumber::maxTruePeak:
         break;
     }
-    return {"The true-peak ceiling", "dBTP", -20, 0};
+    return {-20, 0};
 }
 
 void requireWithin(CustomNumber number, double value) {
@@ -66,9 +65,7 @@ std::optional<std::string> customNumberProblem(CustomNumber number, double value
     const CustomRange range = customRange(number);
     if (std::isfinite(value) && value >= range.low && value <= range.high)
         return std::nullopt;
-    return std::string(range.what) + " must be between " + Fmt::number(range.low, false) + " and " +
-           Fmt::number(range.high, false) + " " + std::string(range.unit) + " (it was " +
-           Fmt::number(value, false) + ").";
+    return customNumberOutOfRange(number, range.low, range.high, value);
 }
 
 DeliverySpec customSpec(double target, std::optional<double> tolerance,
@@ -85,8 +82,8 @@ DeliverySpec customSpec(double target, std::optional<double> tolerance,
                       .maxTruePeak = maxTruePeak.value_or(-1),
                       .toleranceIsOurs = !tolerance,
                       .summary = {},
-                      .sourceName = "A target given by the user"};
-    spec.summary = "A target of your own, for a delivery the presets don’t cover.";
+                      .sourceName = std::string(customTargetSource)};
+    spec.summary = customTargetSummary;
     return spec;
 }
 

@@ -184,4 +184,15 @@ std::string encodedPeakNeedsLimiterMessage(std::string_view encoding,
            " LU tolerance. It needs a limiter first.";
 }
 
+std::string customNumberOutOfRange(CustomNumber number, double low, double high, double value) {
+    std::string_view what = "The true-peak ceiling", unit = "dBTP";
+    if (number == CustomNumber::target)
+        what = "The target", unit = "LUFS";
+    else if (number == CustomNumber::tolerance)
+        what = "The tolerance", unit = "LU";
+    return std::string(what) + " must be between " + Fmt::number(low, false) + " and " +
+           Fmt::number(high, false) + " " + std::string(unit) + " (it was " +
+           Fmt::number(value, false) + ").";
+}
+
 } // namespace tavrin::Workflow

@@ -4,6 +4,7 @@
 #include "tavrin/core/Finding.h"
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/workflow/Copies.h"
+#include "tavrin/workflow/CustomTargets.h"
 
 #include <filesystem>
 #include <optional>
@@ -127,5 +128,13 @@ std::string encodedStillFailsMessage(std::string_view encoding, int corrections,
 std::string encodedPeakNeedsLimiterMessage(std::string_view encoding,
                                            std::optional<double> truePeak, double ceiling,
                                            double loudness, const DeliverySpec& spec);
+
+/// Why a custom target's number is refused: "The target must be between −50 and −5 LUFS (it was
+/// −60)."
+std::string customNumberOutOfRange(CustomNumber number, double low, double high, double value);
+/// What a custom target says of itself where a preset names its source.
+inline constexpr std::string_view customTargetSource = "A target given by the user";
+inline constexpr std::string_view customTargetSummary =
+    "A target of your own, for a delivery the presets don’t cover.";
 
 } // namespace tavrin::Workflow
