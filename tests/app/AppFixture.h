@@ -49,4 +49,26 @@ struct AppFixture {
     }
 };
 
+/// An alert's title and message.
+using Alert = std::pair<QString, QString>;
+
+/// The alert's title and message, dismissed; both empty when there is none.
+inline Alert takeAlert(app::AppModel& model) {
+    Alert shown;
+    if (model.alert())
+        shown = {model.alert()->title, model.alert()->message};
+    model.dismissAlert();
+    return shown;
+}
+
+inline Alert alert(std::string_view title, const std::string& message) {
+    return {app::qs(title), app::qs(message)};
+}
+
+/// The row's copy for EBU R 128, when one was written or found.
+inline const app::FileItem::FixState::Done* done(const app::FileItem& item) {
+    const auto* fix = item.fixFor(DeliverySpec::ebuR128().id);
+    return fix ? std::get_if<app::FileItem::FixState::Done>(&fix->value) : nullptr;
+}
+
 } // namespace tavrin::test
