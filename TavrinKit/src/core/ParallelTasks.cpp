@@ -74,18 +74,8 @@ public:
 
 private:
     Helpers() {
-        for (int i = 1; i < std::min(processorsAllowed(), 16); ++i)
+        for (int i = 1; i < std::min(ParallelTasks::processorsAllowed(), 16); ++i)
             m_threads.emplace_back([this] { serve(); });
-    }
-
-    /// The processors this process may run on (fewer than the machine's under taskset or in a
-    /// container), so that helpers never wait their turn on the processor of the thread they help.
-    static int processorsAllowed() {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (sched_getaffinity(0, sizeof set, &set) == 0)
-            return CPU_COUNT(&set);
-        return int(std::thread::hardware_concurrency());
     }
 
     ~Helpers() {
@@ -132,6 +122,18 @@ private:
 };
 
 } // namespace
+
+int processorsAllowed() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return CPU_COUNT(&set);
+    return int(std::thread::hardware_concurrency());
+}
+
+int idleProcessors() {
+    return std::max(processorsAllowed() - filesAtWork.load(), 0);
+}
 
 void run(std::size_t count, TaskRef task, bool shared) {
     Job job{count, task};

@@ -17,6 +17,13 @@ struct TaskRef {
 
 void run(std::size_t count, TaskRef task, bool shared);
 
+/// The processors this process may run on: fewer than the machine's under taskset or in a
+/// container, so that helpers never wait their turn on the processor of the thread they help.
+int processorsAllowed();
+/// The processors allowed that no file being measured or written holds: what one file may borrow
+/// for threads of its own.
+int idleProcessors();
+
 /// Runs task(0) … task(count − 1), each once, and returns when all are done: on the calling
 /// thread, joined by the helpers when `shared` and no other caller has them. Tasks are taken in
 /// index order, so put the longest first. Rethrows the first exception a task threw, once every

@@ -103,6 +103,10 @@ std::size_t FfmpegReader::read(std::size_t maxFrames) {
     return filled;
 }
 
+void FfmpegReader::decodeInSpans(Spans spans) {
+    m_state->spanChoice = spans;
+}
+
 std::span<const float* const> FfmpegReader::channelData() const {
     return m_state->pointers;
 }

@@ -67,6 +67,20 @@ public:
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;
 
+    /// How a compressed stream is decoded: in spans of about `spanSeconds` on `helpers` threads
+    /// besides the reader's, or one packet after another when `helpers` is 0.
+    struct Spans {
+        int helpers = 0;
+        double spanSeconds = defaultSpanSeconds;
+    };
+    /// Long enough that a span's early packets cost little, short enough that the spans decoded
+    /// ahead stay within some tens of megabytes.
+    static constexpr double defaultSpanSeconds = 16;
+    /// Decodes as `spans` says, instead of as the file's length and the idle processors do:
+    /// in spans when the stream lasts three spans or more and a processor is idle. Call it before
+    /// the first read.
+    void decodeInSpans(Spans spans);
+
     /// Whether readDoubles() can be used: plain 16- or 24-bit PCM WAV of one or two channels, read
     /// straight from the file, whose samples convert to double precision in one pass.
     bool readsDoubles() const;

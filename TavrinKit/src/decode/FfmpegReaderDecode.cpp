@@ -1,64 +1,85 @@
+#include "core/ParallelTasks.h"
 #include "decode/FfmpegReaderState.h"
 
 namespace tavrin {
 
-/// Sends the packet to the decoder, tallying it as lost when it is damaged.
+/// Sends the packet to the decoder.
 void FfmpegReader::State::sendPacket() {
-    noteTimestamps(*packet);
+    packetSent(packet->pts, packet->duration, avcodec_send_packet(decoder, packet));
+}
+
+/// Notes a packet sent to the decoder, tallying it as lost when it is damaged.
+void FfmpegReader::State::packetSent(std::int64_t pts, std::int64_t duration, int result) {
+    noteTimestamps(pts, duration);
     // No codec frame lasts longer (FLAC's longest block): a longer one is a container's lie.
     constexpr double longestFrame = 65536;
-    const double frames = double(packet->duration) * framesPerTick;
+    const double frames = double(duration) * framesPerTick;
     lastSentFrames = frames > 0 && frames <= longestFrame ? frames : 0;
     ++packetsSent;
-    const int r = avcodec_send_packet(decoder, packet);
-    if (r == AVERROR_INVALIDDATA) {
-        damage = r;
+    if (result == AVERROR_INVALIDDATA) {
+        damage = result;
         losses.dropped(lastSentFrames);
-    } else if (r < 0) {
-        fail(r);
+    } else if (result < 0) {
+        fail(result);
     }
 }
 
 /// Tallies a jump of the timestamps past the end of the previous packet as skipped audio.
-void FfmpegReader::State::noteTimestamps(const AVPacket& p) {
-    if (p.pts == AV_NOPTS_VALUE)
+void FfmpegReader::State::noteTimestamps(std::int64_t pts, std::int64_t duration) {
+    if (pts == AV_NOPTS_VALUE)
         return;
     // Half a packet of leeway for timestamps rounded to a coarse time base.
-    const double jump = double(p.pts) - double(nextPts);
+    const double jump = double(pts) - double(nextPts);
     if (nextPts != AV_NOPTS_VALUE && jump > double(lastPacketDuration) / 2)
         losses.skipped(jump * framesPerTick);
-    const bool ends = p.duration > 0 && p.pts <= INT64_MAX - p.duration;
-    nextPts = ends ? p.pts + p.duration : AV_NOPTS_VALUE;
-    lastPacketDuration = ends ? p.duration : 0;
+    const bool ends = duration > 0 && pts <= INT64_MAX - duration;
+    nextPts = ends ? pts + duration : AV_NOPTS_VALUE;
+    lastPacketDuration = ends ? duration : 0;
 }
 
-/// Decodes the next frame into `pending`; false at the end of the stream. Damaged packets are
-/// skipped as players skip them.
+void FfmpegReader::State::frameDecoded(const AVFrame& decoded) {
+    framesDecoded += decoded.nb_samples;
+    losses.decoded(decoded.nb_samples);
+    convert(decoded);
+}
+
+/// What receiving gave when it was neither a frame nor a wish for the next packet: false at the
+/// end of the stream, true after a damaged packet, which is skipped as players skip it. Throws
+/// for any other error.
+bool FfmpegReader::State::receiveFailed(int r) {
+    if (r == AVERROR_EOF) {
+        finished = true;
+        flushConverter();
+        return false;
+    }
+    if (r != AVERROR_INVALIDDATA)
+        fail(r);
+    // The packet sent last: a packet fails as it is sent unless a frame was waiting.
+    damage = r;
+    losses.dropped(lastSentFrames);
+    return true;
+}
+
+/// Decodes the next frame into `pending`; false at the end of the stream.
 bool FfmpegReader::State::decodeFrame() {
     if (pcm.sample != PcmSample::none)
         return readPcmPacket();
+    if (!spansChosen)
+        chooseSpans();
+    if (spans)
+        return decodeFrameFromSpans();
     while (!finished) {
         int r = avcodec_receive_frame(decoder, frame);
         if (r == 0) {
-            framesDecoded += frame->nb_samples;
-            losses.decoded(frame->nb_samples);
-            convert();
+            frameDecoded(*frame);
             av_frame_unref(frame);
             return true;
         }
-        if (r == AVERROR_EOF) {
-            finished = true;
-            flushConverter();
-            return pendingFrames > 0;
-        }
-        if (r == AVERROR_INVALIDDATA) {
-            // The packet sent last: a packet fails as it is sent unless a frame was waiting.
-            damage = r;
-            losses.dropped(lastSentFrames);
+        if (r != AVERROR(EAGAIN)) {
+            if (!receiveFailed(r))
+                return pendingFrames > 0;
             continue;
         }
-        if (r != AVERROR(EAGAIN))
-            fail(r);
         if (draining)
             fail(AVERROR_BUG);
         r = av_read_frame(demuxer, packet);
@@ -72,6 +93,49 @@ bool FfmpegReader::State::decodeFrame() {
         if (packet->stream_index == streamIndex)
             sendPacket();
         av_packet_unref(packet);
+    }
+    return false;
+}
+
+/// Decodes in spans when the codec allows it, the stream lasts three spans or more and a
+/// processor is idle, unless told otherwise.
+void FfmpegReader::State::chooseSpans() {
+    spansChosen = true;
+    if (!spanChoice) {
+        const int idle =
+            std::min(ParallelTasks::idleProcessors(), ParallelTasks::processorsAllowed() - 1);
+        const bool lasts = double(length) >= 3 * defaultSpanSeconds * format.sampleRate;
+        spanChoice = Spans{lasts ? std::max(idle, 0) : 0};
+    }
+    if (spanChoice->helpers > 0 &&
+        SpanDecoding::decodesExactly(demuxer->streams[streamIndex]->codecpar->codec_id))
+        spans = std::make_unique<SpanDecoding>(*demuxer, streamIndex, framesPerTick,
+                                               spanChoice->helpers, spanChoice->spanSeconds);
+}
+
+/// The next frame as decoding in spans gave it, with everything one decoder would have met on
+/// the way, in the same order.
+bool FfmpegReader::State::decodeFrameFromSpans() {
+    while (!finished) {
+        if (!step || stepReceived == step->received.size()) {
+            step = &spans->next();
+            stepReceived = 0;
+            if (step->kind == DecodeStep::Kind::readError)
+                fail(step->result);
+            if (step->kind == DecodeStep::Kind::drain)
+                draining = true;
+            else
+                packetSent(step->pts, step->duration, step->result);
+            continue;
+        }
+        DecodeStep::Received& got = step->received[stepReceived++];
+        if (got.frame) {
+            frameDecoded(*got.frame);
+            got.frame.reset();
+            return true;
+        }
+        if (!receiveFailed(got.error))
+            return pendingFrames > 0;
     }
     return false;
 }
@@ -154,27 +218,27 @@ void FfmpegReader::State::ensurePending(std::size_t frames) {
             channel.resize(frames);
 }
 
-/// Converts `frame` to planar float at the file's rate into `pending`.
-void FfmpegReader::State::convert() {
-    if (frame->ch_layout.nb_channels != format.channelCount)
+/// Converts a decoded frame to planar float at the file's rate into `pending`.
+void FfmpegReader::State::convert(const AVFrame& decoded) {
+    if (decoded.ch_layout.nb_channels != format.channelCount)
         throw FfmpegError("The number of channels changes within the file");
-    if (!converter || frame->format != inFormat || frame->sample_rate != inRate ||
-        av_channel_layout_compare(&frame->ch_layout, &inLayout) != 0) {
+    if (!converter || decoded.format != inFormat || decoded.sample_rate != inRate ||
+        av_channel_layout_compare(&decoded.ch_layout, &inLayout) != 0) {
         swr_free(&converter);
         av_channel_layout_uninit(&inLayout);
-        int r = av_channel_layout_copy(&inLayout, &frame->ch_layout);
+        int r = av_channel_layout_copy(&inLayout, &decoded.ch_layout);
         if (r >= 0)
-            r = swr_alloc_set_opts2(&converter, &inLayout, AV_SAMPLE_FMT_FLTP,
-                                    int(format.sampleRate), &inLayout,
-                                    AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+            r = swr_alloc_set_opts2(
+                &converter, &inLayout, AV_SAMPLE_FMT_FLTP, int(format.sampleRate), &inLayout,
+                AVSampleFormat(decoded.format), decoded.sample_rate, 0, nullptr);
         if (r >= 0)
             r = swr_init(converter);
         if (r < 0)
             fail(r);
-        inFormat = frame->format;
-        inRate = frame->sample_rate;
+        inFormat = decoded.format;
+        inRate = decoded.sample_rate;
     }
-    const int capacity = swr_get_out_samples(converter, frame->nb_samples);
+    const int capacity = swr_get_out_samples(converter, decoded.nb_samples);
     if (capacity < 0)
         fail(capacity);
     const bool direct = std::size_t(capacity) <= directRoom;
@@ -186,7 +250,7 @@ void FfmpegReader::State::convert() {
                                                                 : pending[c].data());
     const int got =
         swr_convert(converter, outPointers.data(), capacity,
-                    const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+                    const_cast<const std::uint8_t**>(decoded.extended_data), decoded.nb_samples);
     if (got < 0)
         fail(got);
     directFrames = direct ? std::size_t(got) : 0;

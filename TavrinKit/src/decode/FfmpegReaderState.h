@@ -9,6 +9,7 @@
 #include "decode/FfmpegLabels.h"
 #include "decode/FfmpegReader.h"
 #include "decode/PcmPackets.h"
+#include "decode/SpanDecoding.h"
 #include "decode/WaveHeader.h"
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/core/Expects.h"
@@ -118,6 +119,14 @@ struct FfmpegReader::State {
     // Set while readDoubles() reads: where the converted frames go instead.
     double* const* doublesOut = nullptr;
 
+    // Decoding in spans on several threads, when it is chosen: the step being replayed, and how
+    // many of what it received have been.
+    std::optional<Spans> spanChoice; // as decodeInSpans() asked
+    bool spansChosen = false;
+    std::unique_ptr<SpanDecoding> spans;
+    DecodeStep* step = nullptr;
+    std::size_t stepReceived = 0;
+
     bool draining = false;
     bool finished = false;
     std::int64_t framesDecoded = 0;
@@ -135,6 +144,7 @@ struct FfmpegReader::State {
     double framesPerTick = 0; // of the stream's time base
 
     ~State() {
+        spans.reset(); // its helpers first
         swr_free(&converter);
         av_channel_layout_uninit(&inLayout);
         av_frame_free(&frame);
@@ -152,7 +162,12 @@ struct FfmpegReader::State {
     void openFile();
     void noteLengths(std::int64_t headerDuration);
     void sendPacket();
-    void noteTimestamps(const AVPacket& p);
+    void packetSent(std::int64_t pts, std::int64_t duration, int result);
+    void noteTimestamps(std::int64_t pts, std::int64_t duration);
+    void frameDecoded(const AVFrame& decoded);
+    bool receiveFailed(int r);
+    void chooseSpans();
+    bool decodeFrameFromSpans();
     std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
                                                      int channelCount) const;
     static int readIo(void* opaque, std::uint8_t* buffer, int size);
@@ -161,7 +176,7 @@ struct FfmpegReader::State {
     bool readPcmPacket();
     bool readPcmFromFile();
     void convertPcmFrames(const std::uint8_t* data, std::size_t frames);
-    void convert();
+    void convert(const AVFrame& decoded);
     void flushConverter();
     void ensurePending(std::size_t frames);
 };

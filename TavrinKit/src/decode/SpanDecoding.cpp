@@ -1,0 +1,374 @@
+#include "decode/SpanDecoding.h"
+
+#include "decode/FfmpegCodecs.h"
+#include "decode/FfmpegReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace tavrin {
+namespace {
+
+/// However short its packets, a span ends after this many.
+constexpr std::size_t mostPacketsPerSpan = 2048;
+/// The early packets a span's decoder starts with: enough to fill MP3's bit reservoir and every
+/// codec's overlap many times over.
+constexpr double earlySeconds = 0.2;
+constexpr std::size_t fewestEarlyPackets = 3;
+constexpr std::size_t mostEarlyPackets = 64;
+/// The early packets whose output is checked against the span before.
+constexpr std::size_t checkedSteps = 2;
+/// After this many spans that had to be decoded again, the rest are decoded one after another.
+constexpr int mostMismatches = 2;
+
+[[noreturn]] void fail(int code) {
+    throw FfmpegError(ffmpegErrorText(code));
+}
+
+PacketPtr newPacket() {
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        throw std::bad_alloc();
+    return packet;
+}
+
+PacketPtr clonePacket(const AVPacket& packet) {
+    PacketPtr clone(av_packet_clone(&packet));
+    if (!clone)
+        throw std::bad_alloc();
+    return clone;
+}
+
+/// Sends `packet` (null: the end of the stream) and receives until the decoder wants more.
+DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet) {
+    DecodeStep step;
+    step.kind = packet ? DecodeStep::Kind::packet : DecodeStep::Kind::drain;
+    if (packet) {
+        step.pts = packet->pts;
+        step.duration = packet->duration;
+    }
+    const int sent = avcodec_send_packet(&decoder, packet);
+    if (packet) {
+        step.result = sent;
+        if (sent < 0 && sent != AVERROR_INVALIDDATA)
+            return step;
+    }
+    for (;;) {
+        FramePtr frame(av_frame_alloc());
+        if (!frame)
+            throw std::bad_alloc();
+        const int r = avcodec_receive_frame(&decoder, frame.get());
+        if (r == 0) {
+            step.received.push_back({std::move(frame), 0});
+            continue;
+        }
+        if (r == AVERROR(EAGAIN)) {
+            if (!packet) // a drained decoder has nothing more to wait for
+                step.received.push_back({nullptr, AVERROR_BUG});
+            return step;
+        }
+        step.received.push_back({nullptr, r});
+        if (r != AVERROR_INVALIDDATA)
+            return step;
+    }
+}
+
+bool sameFrame(const AVFrame& a, const AVFrame& b) {
+    if (a.nb_samples != b.nb_samples || a.format != b.format || a.sample_rate != b.sample_rate ||
+        av_channel_layout_compare(&a.ch_layout, &b.ch_layout) != 0)
+        return false;
+    const int channels = a.ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(AVSampleFormat(a.format));
+    const int bytes =
+        av_get_bytes_per_sample(AVSampleFormat(a.format)) * a.nb_samples * (planar ? 1 : channels);
+    for (int p = 0; p < (planar ? channels : 1); ++p)
+        if (std::memcmp(a.extended_data[p], b.extended_data[p], std::size_t(bytes)) != 0)
+            return false;
+    return true;
+}
+
+bool sameStep(const DecodeStep& a, const DecodeStep& b) {
+    if (a.kind != b.kind || a.result != b.result || a.received.size() != b.received.size())
+        return false;
+    for (std::size_t i = 0; i < a.received.size(); ++i) {
+        const auto &x = a.received[i], &y = b.received[i];
+        if (x.error != y.error || bool(x.frame) != bool(y.frame) ||
+            (x.frame && !sameFrame(*x.frame, *y.frame)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase) {
+    const AVCodec* codec = avcodec_find_decoder(params.codec_id);
+    if (!codec)
+        throw FfmpegError("No decoder for this kind of audio");
+    DecoderPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder)
+        throw std::bad_alloc();
+    int r = avcodec_parameters_to_context(decoder.get(), &params);
+    if (r < 0)
+        fail(r);
+    decoder->pkt_timebase = timebase;
+    if ((r = avcodec_open2(decoder.get(), codec, nullptr)) < 0)
+        fail(r);
+    return decoder;
+}
+
+bool SpanDecoding::decodesExactly(AVCodecID codec) {
+    return codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_FLAC ||
+           codec == AV_CODEC_ID_ALAC || codec == AV_CODEC_ID_VORBIS;
+}
+
+struct SpanDecoding::Span {
+    enum class State { read, decoding, decoded };
+    /// The packets before the span that bring a fresh decoder to where one that decoded the
+    /// stream from its start would be.
+    std::vector<PacketPtr> early;
+    bool earlyFromStart = false; ///< `early` starts at the stream's first packet
+    std::vector<PacketPtr> packets;
+    bool drains = false; ///< the stream ends after it
+    int readError = 0;   ///< reading the stream failed after it
+    State state = State::read;
+    std::vector<DecodeStep> warmup; ///< the steps of the last early packets
+    std::vector<DecodeStep> steps;
+    DecoderPtr decoder;      ///< the fresh decoder that decoded it
+    bool onPrevious = false; ///< decoded by the decoder of the span before
+    std::exception_ptr error;
+};
+
+SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
+                           int helpers, double spanSeconds)
+    : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
+      m_timebase(demuxer.streams[streamIndex]->time_base), m_framesPerTick(framesPerTick) {
+    // A copy, for the helpers: reading packets may change the stream's own.
+    if (!m_params)
+        throw std::bad_alloc();
+    if (const int r =
+            avcodec_parameters_copy(m_params.get(), demuxer.streams[streamIndex]->codecpar);
+        r < 0)
+        fail(r);
+    m_spanFrames = spanSeconds * m_params->sample_rate;
+    // Decoded spans waiting to be handed out hold some 50 MB at most, as 32-bit samples.
+    const double spanBytes = m_spanFrames * std::max(m_params->ch_layout.nb_channels, 1) * 4;
+    m_window = std::size_t(std::clamp(std::min(helpers + 2, int(50e6 / spanBytes)), 2, 8));
+    m_decoder = openDecoder(*m_params, m_timebase);
+    for (int i = 0; i < helpers; ++i)
+        m_helpers.emplace_back([this] { serve(); });
+}
+
+SpanDecoding::~SpanDecoding() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    for (auto& helper : m_helpers)
+        helper.join();
+}
+
+DecodeStep& SpanDecoding::next() {
+    while (!m_current || m_stepIndex == m_current->steps.size())
+        advance();
+    return m_current->steps[m_stepIndex++];
+}
+
+/// Reads spans until the window is full or the stream has ended.
+void SpanDecoding::readSpans() {
+    for (;;) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_ended || m_spans.size() >= m_window)
+                return;
+        }
+        std::unique_ptr<Span> span = readSpan();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_spans.push_back(std::move(span));
+        }
+        m_changed.notify_all();
+    }
+}
+
+std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
+    auto span = std::make_unique<Span>();
+    // The early packets: at least a few, and a fifth of a second when their durations say so.
+    std::size_t early = 0;
+    double earlyFrames = 0;
+    while (early < m_recent.size() &&
+           (early < fewestEarlyPackets || earlyFrames < earlySeconds * m_params->sample_rate)) {
+        ++early;
+        earlyFrames += double(m_recent[m_recent.size() - early]->duration) * m_framesPerTick;
+    }
+    span->earlyFromStart = std::int64_t(early) == m_packetsRead;
+    for (std::size_t i = m_recent.size() - early; i < m_recent.size(); ++i)
+        span->early.push_back(clonePacket(*m_recent[i]));
+
+    double frames = 0;
+    while (frames < m_spanFrames && span->packets.size() < mostPacketsPerSpan) {
+        PacketPtr packet = newPacket();
+        const int r = av_read_frame(&m_demuxer, packet.get());
+        if (r < 0) {
+            if (r == AVERROR_EOF)
+                span->drains = true;
+            else
+                span->readError = r;
+            m_ended = true;
+            break;
+        }
+        if (packet->stream_index != m_streamIndex)
+            continue;
+        frames += std::max(double(packet->duration) * m_framesPerTick, 1.0);
+        m_recent.push_back(clonePacket(*packet));
+        if (m_recent.size() > mostEarlyPackets)
+            m_recent.pop_front();
+        ++m_packetsRead;
+        span->packets.push_back(std::move(packet));
+    }
+    return span;
+}
+
+/// Hands out the next span: checked, and decoded again where its start differs.
+void SpanDecoding::advance() {
+    m_current.reset();
+    readSpans();
+    std::unique_ptr<Span> span;
+    {
+        std::unique_lock lock(m_mutex);
+        waitForFront(lock);
+        span = std::move(m_spans.front());
+        m_spans.pop_front();
+    }
+    readSpans();
+    if (span->error)
+        std::rethrow_exception(span->error);
+    if (!span->onPrevious) {
+        const bool matches =
+            span->earlyFromStart ||
+            (span->warmup.size() == m_tail.size() &&
+             std::equal(span->warmup.begin(), span->warmup.end(), m_tail.begin(), sameStep));
+        if (matches) {
+            m_decoder = std::move(span->decoder);
+        } else {
+            {
+                const std::lock_guard lock(m_mutex);
+                ++m_mismatches;
+            }
+            span->steps.clear();
+            decodeOn(*span);
+        }
+    }
+    span->early.clear();
+    span->warmup.clear();
+    keepTail(span->steps);
+    m_current = std::move(span);
+    m_stepIndex = 0;
+}
+
+/// Keeps the last steps of a span about to be handed out, to check the next span's early steps
+/// by: whoever takes the steps may let go of their frames.
+void SpanDecoding::keepTail(const std::vector<DecodeStep>& steps) {
+    const std::size_t keep = std::min(steps.size(), checkedSteps);
+    for (auto step = steps.end() - std::ptrdiff_t(keep); step != steps.end(); ++step) {
+        DecodeStep copy{step->kind, step->pts, step->duration, step->result, {}};
+        for (const auto& got : step->received) {
+            FramePtr frame(got.frame ? av_frame_clone(got.frame.get()) : nullptr);
+            if (got.frame && !frame)
+                throw std::bad_alloc();
+            copy.received.push_back({std::move(frame), got.error});
+        }
+        m_tail.push_back(std::move(copy));
+    }
+    m_tail.erase(m_tail.begin(),
+                 m_tail.end() - std::ptrdiff_t(std::min(m_tail.size(), checkedSteps)));
+}
+
+/// Waits until the first span is decoded, decoding it on this thread when no helper has taken
+/// it, and others further on while a helper has.
+void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
+    const auto decodeHere = [&](Span& span, bool onPrevious) {
+        span.state = Span::State::decoding;
+        lock.unlock();
+        try {
+            onPrevious ? decodeOn(span) : decodeAhead(span);
+        } catch (...) {
+            span.error = std::current_exception();
+        }
+        lock.lock();
+        span.state = Span::State::decoded;
+        m_changed.notify_all();
+    };
+    for (;;) {
+        Span& front = *m_spans.front();
+        if (front.state == Span::State::decoded)
+            return;
+        if (front.state == Span::State::read) {
+            decodeHere(front, true);
+            return;
+        }
+        if (Span* ahead = unclaimed())
+            decodeHere(*ahead, false);
+        else
+            m_changed.wait(lock);
+    }
+}
+
+/// The first span further on that no thread has taken, while spans are still decoded ahead.
+SpanDecoding::Span* SpanDecoding::unclaimed() const {
+    if (m_mismatches >= mostMismatches)
+        return nullptr;
+    const auto span =
+        std::ranges::find_if(m_spans, [](const auto& s) { return s->state == Span::State::read; });
+    return span == m_spans.end() ? nullptr : span->get();
+}
+
+void SpanDecoding::decodeAhead(Span& span) const {
+    span.decoder = openDecoder(*m_params, m_timebase);
+    for (std::size_t i = 0; i < span.early.size(); ++i) {
+        DecodeStep step = decodePacket(*span.decoder, span.early[i].get());
+        if (span.early.size() - i <= checkedSteps)
+            span.warmup.push_back(std::move(step));
+    }
+    decodeSpan(span, *span.decoder);
+}
+
+void SpanDecoding::decodeOn(Span& span) {
+    span.onPrevious = true;
+    decodeSpan(span, *m_decoder);
+}
+
+void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
+    for (const PacketPtr& packet : span.packets)
+        span.steps.push_back(decodePacket(decoder, packet.get()));
+    if (span.drains)
+        span.steps.push_back(decodePacket(decoder, nullptr));
+    if (span.readError)
+        span.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
+}
+
+/// A helper: decodes spans further on than the one being handed out.
+void SpanDecoding::serve() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        Span* ahead = nullptr;
+        m_changed.wait(lock, [&] { return m_stopping || (ahead = unclaimed()); });
+        if (m_stopping)
+            return;
+        Span& span = *ahead;
+        span.state = Span::State::decoding;
+        lock.unlock();
+        try {
+            decodeAhead(span);
+        } catch (...) {
+            span.error = std::current_exception();
+        }
+        lock.lock();
+        span.state = Span::State::decoded;
+        m_changed.notify_all();
+    }
+}
+
+} // namespace tavrin

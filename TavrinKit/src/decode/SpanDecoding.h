@@ -1,0 +1,126 @@
+#pragma once
+
+// Private to the decode group: one compressed stream decoded on several threads at once, a span
+// of packets on each, handed out in stream order exactly as one decoder gives it.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tavrin {
+
+struct FrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+struct DecoderFree {
+    void operator()(AVCodecContext* decoder) const { avcodec_free_context(&decoder); }
+};
+using DecoderPtr = std::unique_ptr<AVCodecContext, DecoderFree>;
+
+struct ParamsFree {
+    void operator()(AVCodecParameters* params) const { avcodec_parameters_free(&params); }
+};
+
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+
+/// Opens a decoder for the stream, as every decoder of a file is opened. Throws FfmpegError.
+DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase);
+
+/// What the decoder gave for one packet of the stream, as a loop that sends a packet and then
+/// receives until the decoder asks for the next one meets it.
+struct DecodeStep {
+    enum class Kind { packet, drain, readError };
+    Kind kind = Kind::packet;
+    std::int64_t pts = AV_NOPTS_VALUE; ///< of the packet
+    std::int64_t duration = 0;         ///< of the packet
+    /// The send's result for a packet; av_read_frame's error for a read error.
+    int result = 0;
+    /// A frame, or an error: AVERROR_INVALIDDATA (decoding goes on), AVERROR_EOF after the drain,
+    /// or any other error, which ends decoding.
+    struct Received {
+        FramePtr frame;
+        int error = 0;
+    };
+    std::vector<Received> received;
+};
+
+/// Decodes the stream a span of packets per thread. A span's decoder starts a few packets early,
+/// and its output for those packets is checked against the span before it: where they differ,
+/// the span is decoded again by the decoder that decoded the span before, so that every step is
+/// what one decoder would give. Packets are read on the calling thread, which decodes too while
+/// it waits. Decoded spans waiting to be handed out are bounded, and so is the memory.
+class SpanDecoding {
+public:
+    /// Decodes `streamIndex` of `demuxer`, whose packets it reads from where the demuxer stands,
+    /// in spans of about `spanSeconds`, with `helpers` threads besides the caller's.
+    /// `framesPerTick` turns packet durations into frames. Throws FfmpegError.
+    SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick, int helpers,
+                 double spanSeconds);
+    /// Stops the helpers, after the span each is decoding.
+    ~SpanDecoding();
+    SpanDecoding(const SpanDecoding&) = delete;
+    SpanDecoding& operator=(const SpanDecoding&) = delete;
+
+    /// Whether spans of the codec decode exactly as one decoder does: its decoder's state is only
+    /// what its last packets leave. Not AAC, whose noise substitution draws on a random sequence
+    /// that runs through the whole stream, nor Opus or AC-3, for the same reason.
+    static bool decodesExactly(AVCodecID codec);
+
+    /// The next step in stream order, valid until the next call. The stream ends with a drain
+    /// step or a read error; nothing may be asked after either.
+    DecodeStep& next();
+
+private:
+    struct Span;
+    void readSpans();
+    std::unique_ptr<Span> readSpan();
+    void advance();
+    void keepTail(const std::vector<DecodeStep>& steps);
+    void waitForFront(std::unique_lock<std::mutex>& lock);
+    /// Decodes `span` with a fresh decoder, its early packets first.
+    void decodeAhead(Span& span) const;
+    /// Decodes `span` with the decoder that decoded the one before.
+    void decodeOn(Span& span);
+    static void decodeSpan(Span& span, AVCodecContext& decoder);
+    Span* unclaimed() const;
+    void serve();
+
+    AVFormatContext& m_demuxer;
+    int m_streamIndex;
+    std::unique_ptr<AVCodecParameters, ParamsFree> m_params;
+    AVRational m_timebase;
+    double m_framesPerTick;
+    double m_spanFrames = 0;
+    std::size_t m_window = 2;
+    std::int64_t m_packetsRead = 0;
+    bool m_ended = false;            ///< the last span has been read
+    std::deque<PacketPtr> m_recent;  ///< the packets last read, for the next span's start
+    DecoderPtr m_decoder;            ///< has decoded every span handed out
+    std::vector<DecodeStep> m_tail;  ///< the last steps handed out, to check the next span by
+    std::unique_ptr<Span> m_current; ///< the span being handed out
+    std::size_t m_stepIndex = 0;
+
+    std::mutex m_mutex;
+    int m_mismatches = 0; ///< spans decoded again; changed under m_mutex
+    std::condition_variable m_changed;
+    std::deque<std::unique_ptr<Span>> m_spans; ///< read, in stream order
+    bool m_stopping = false;
+    std::vector<std::thread> m_helpers;
+};
+
+} // namespace tavrin
