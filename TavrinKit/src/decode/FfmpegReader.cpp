@@ -107,6 +107,10 @@ void FfmpegReader::decodeInSpans(Spans spans) {
     m_state->spanChoice = spans;
 }
 
+bool FfmpegReader::decodesInSpans() const {
+    return m_state->spans != nullptr;
+}
+
 std::span<const float* const> FfmpegReader::channelData() const {
     return m_state->pointers;
 }

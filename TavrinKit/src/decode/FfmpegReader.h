@@ -73,13 +73,16 @@ public:
         int helpers = 0;
         double spanSeconds = defaultSpanSeconds;
     };
-    /// Long enough that a span's early packets cost little, short enough that the spans decoded
-    /// ahead stay within some tens of megabytes.
-    static constexpr double defaultSpanSeconds = 16;
+    /// Long enough that a span's early packets cost little, short enough that the frames decoded
+    /// ahead stay in the processor's cache, which matters more than either.
+    static constexpr double defaultSpanSeconds = 6;
     /// Decodes as `spans` says, instead of as the file's length and the idle processors do:
     /// in spans when the stream lasts three spans or more and a processor is idle. Call it before
     /// the first read.
     void decodeInSpans(Spans spans);
+    /// Whether the stream is being decoded in spans, on threads of its own: the idle processors
+    /// are busy with it. Known once the first read is done.
+    bool decodesInSpans() const;
 
     /// Whether readDoubles() can be used: plain 16- or 24-bit PCM WAV of one or two channels, read
     /// straight from the file, whose samples convert to double precision in one pass.

@@ -131,7 +131,7 @@ bool FfmpegReader::State::decodeFrameFromSpans() {
         DecodeStep::Received& got = step->received[stepReceived++];
         if (got.frame) {
             frameDecoded(*got.frame);
-            got.frame.reset();
+            av_frame_unref(got.frame.get());
             return true;
         }
         if (!receiveFailed(got.error))

@@ -4,6 +4,8 @@
 #include "decode/FfmpegReader.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -40,8 +42,10 @@ PacketPtr clonePacket(const AVPacket& packet) {
     return clone;
 }
 
-/// Sends `packet` (null: the end of the stream) and receives until the decoder wants more.
-DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet) {
+/// Sends `packet` (null: the end of the stream) and receives until the decoder wants more, into
+/// frames from `spares` or new ones.
+DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet,
+                        std::vector<FramePtr>& spares) {
     DecodeStep step;
     step.kind = packet ? DecodeStep::Kind::packet : DecodeStep::Kind::drain;
     if (packet) {
@@ -55,12 +59,14 @@ DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet) {
             return step;
     }
     for (;;) {
-        FramePtr frame(av_frame_alloc());
-        if (!frame)
+        if (spares.empty())
+            spares.emplace_back(av_frame_alloc());
+        if (!spares.back())
             throw std::bad_alloc();
-        const int r = avcodec_receive_frame(&decoder, frame.get());
+        const int r = avcodec_receive_frame(&decoder, spares.back().get());
         if (r == 0) {
-            step.received.push_back({std::move(frame), 0});
+            step.received.push_back({std::move(spares.back()), 0});
+            spares.pop_back();
             continue;
         }
         if (r == AVERROR(EAGAIN)) {
@@ -102,7 +108,8 @@ bool sameStep(const DecodeStep& a, const DecodeStep& b) {
 
 } // namespace
 
-DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase) {
+DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase,
+                       const std::function<void(AVCodecContext&)>& prepare) {
     const AVCodec* codec = avcodec_find_decoder(params.codec_id);
     if (!codec)
         throw FfmpegError("No decoder for this kind of audio");
@@ -113,10 +120,67 @@ DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase) {
     if (r < 0)
         fail(r);
     decoder->pkt_timebase = timebase;
+    if (prepare)
+        prepare(*decoder);
     if ((r = avcodec_open2(decoder.get(), codec, nullptr)) < 0)
         fail(r);
     return decoder;
 }
+
+/// Buffers for the frames of every span's decoder, reused as the frames handed out are let go: a
+/// fresh decoder's own pool would allocate, and clear, every frame of its span anew.
+class SpanDecoding::FramePool {
+public:
+    ~FramePool() {
+        for (AVBufferPool*& pool : m_pools)
+            av_buffer_pool_uninit(&pool); // freed once their last buffer is let go
+    }
+
+    /// Lends `decoder` its frames' buffers.
+    void lendTo(AVCodecContext& decoder) {
+        decoder.opaque = this;
+        decoder.get_buffer2 = getBuffer;
+    }
+
+private:
+    static int getBuffer(AVCodecContext* decoder, AVFrame* frame, int flags) {
+        const auto format = AVSampleFormat(frame->format);
+        const int channels = frame->ch_layout.nb_channels;
+        const int planes = av_sample_fmt_is_planar(format) ? channels : 1;
+        int linesize = 0;
+        if (planes > AV_NUM_DATA_POINTERS ||
+            av_samples_get_buffer_size(&linesize, channels, frame->nb_samples, format, 1) < 0)
+            return avcodec_default_get_buffer2(decoder, frame, flags);
+        AVBufferPool* pool = static_cast<FramePool*>(decoder->opaque)->poolFor(linesize);
+        if (!pool)
+            return AVERROR(ENOMEM);
+        frame->linesize[0] = linesize;
+        for (int p = 0; p < planes; ++p) {
+            if (!(frame->buf[p] = av_buffer_pool_get(pool)))
+                return AVERROR(ENOMEM);
+            frame->data[p] = frame->buf[p]->data;
+        }
+        frame->extended_data = frame->data;
+        return 0;
+    }
+
+    /// The pool of the smallest power of two that holds `bytes` and the padding decoders may
+    /// write past the samples.
+    AVBufferPool* poolFor(int bytes) {
+        const auto size = std::bit_ceil(std::size_t(bytes) + padding);
+        const auto index = std::size_t(std::countr_zero(size));
+        if (index >= m_pools.size())
+            return nullptr;
+        const std::lock_guard lock(m_mutex);
+        if (!m_pools[index])
+            m_pools[index] = av_buffer_pool_init(size, av_buffer_allocz);
+        return m_pools[index];
+    }
+
+    static constexpr std::size_t padding = 64;
+    std::mutex m_mutex;
+    std::array<AVBufferPool*, 32> m_pools{};
+};
 
 bool SpanDecoding::decodesExactly(AVCodecID codec) {
     return codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_FLAC ||
@@ -143,7 +207,8 @@ struct SpanDecoding::Span {
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
                            int helpers, double spanSeconds)
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
-      m_timebase(demuxer.streams[streamIndex]->time_base), m_framesPerTick(framesPerTick) {
+      m_frames(std::make_shared<FramePool>()), m_timebase(demuxer.streams[streamIndex]->time_base),
+      m_framesPerTick(framesPerTick) {
     // A copy, for the helpers: reading packets may change the stream's own.
     if (!m_params)
         throw std::bad_alloc();
@@ -155,7 +220,7 @@ SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double fra
     // Decoded spans waiting to be handed out hold some 50 MB at most, as 32-bit samples.
     const double spanBytes = m_spanFrames * std::max(m_params->ch_layout.nb_channels, 1) * 4;
     m_window = std::size_t(std::clamp(std::min(helpers + 2, int(50e6 / spanBytes)), 2, 8));
-    m_decoder = openDecoder(*m_params, m_timebase);
+    m_decoder = newDecoder();
     for (int i = 0; i < helpers; ++i)
         m_helpers.emplace_back([this] { serve(); });
 }
@@ -222,22 +287,30 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
         if (packet->stream_index != m_streamIndex)
             continue;
         frames += std::max(double(packet->duration) * m_framesPerTick, 1.0);
-        m_recent.push_back(clonePacket(*packet));
-        if (m_recent.size() > mostEarlyPackets)
-            m_recent.pop_front();
         ++m_packetsRead;
         span->packets.push_back(std::move(packet));
     }
+    // The packets the next span may start with.
+    const std::size_t kept = std::min(span->packets.size(), mostEarlyPackets);
+    for (auto packet = span->packets.end() - std::ptrdiff_t(kept); packet != span->packets.end();
+         ++packet)
+        m_recent.push_back(clonePacket(**packet));
+    while (m_recent.size() > mostEarlyPackets)
+        m_recent.pop_front();
     return span;
 }
 
 /// Hands out the next span: checked, and decoded again where its start differs.
 void SpanDecoding::advance() {
+    if (m_current)
+        recycle(m_current->steps);
     m_current.reset();
     readSpans();
     std::unique_ptr<Span> span;
     {
         std::unique_lock lock(m_mutex);
+        if (m_spans.empty()) // asked past the end of the stream
+            fail(AVERROR_BUG);
         waitForFront(lock);
         span = std::move(m_spans.front());
         m_spans.pop_front();
@@ -250,22 +323,57 @@ void SpanDecoding::advance() {
             span->earlyFromStart ||
             (span->warmup.size() == m_tail.size() &&
              std::equal(span->warmup.begin(), span->warmup.end(), m_tail.begin(), sameStep));
-        if (matches) {
-            m_decoder = std::move(span->decoder);
-        } else {
-            {
-                const std::lock_guard lock(m_mutex);
-                ++m_mismatches;
-            }
+        if (matches)
+            std::swap(m_decoder, span->decoder); // goes on from the span's decoder
+        {
+            const std::lock_guard lock(m_mutex);
+            m_spareDecoders.push_back(std::move(span->decoder));
+            m_mismatches += matches ? 0 : 1;
+        }
+        if (!matches) {
+            recycle(span->steps);
             span->steps.clear();
             decodeOn(*span);
         }
     }
     span->early.clear();
+    recycle(span->warmup);
     span->warmup.clear();
     keepTail(span->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
+}
+
+/// Up to `count` frames let go of, to decode into.
+std::vector<FramePtr> SpanDecoding::spareFrames(std::size_t count) {
+    const std::lock_guard lock(m_mutex);
+    const auto first = m_spareFrames.end() - std::ptrdiff_t(std::min(count, m_spareFrames.size()));
+    std::vector<FramePtr> frames(std::make_move_iterator(first),
+                                 std::make_move_iterator(m_spareFrames.end()));
+    m_spareFrames.erase(first, m_spareFrames.end());
+    return frames;
+}
+
+/// Keeps the frames of steps handed out, or no longer needed, for further spans: allocating a
+/// frame on one thread and freeing it on another costs more than decoding into it.
+void SpanDecoding::recycle(std::vector<DecodeStep>& steps) {
+    std::vector<FramePtr> frames;
+    for (DecodeStep& step : steps)
+        takeFrames(step, frames);
+    giveBack(frames);
+}
+
+void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
+    for (auto& got : step.received)
+        if (got.frame) {
+            av_frame_unref(got.frame.get());
+            into.push_back(std::move(got.frame));
+        }
+}
+
+void SpanDecoding::giveBack(std::vector<FramePtr>& frames) {
+    const std::lock_guard lock(m_mutex);
+    std::move(frames.begin(), frames.end(), std::back_inserter(m_spareFrames));
 }
 
 /// Keeps the last steps of a span about to be handed out, to check the next span's early steps
@@ -316,6 +424,21 @@ void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
     }
 }
 
+/// A decoder as a fresh one starts: one no longer needed, flushed, or a new one.
+DecoderPtr SpanDecoding::newDecoder() {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_spareDecoders.empty()) {
+            DecoderPtr decoder = std::move(m_spareDecoders.back());
+            m_spareDecoders.pop_back();
+            avcodec_flush_buffers(decoder.get());
+            return decoder;
+        }
+    }
+    return openDecoder(*m_params, m_timebase,
+                       [this](AVCodecContext& decoder) { m_frames->lendTo(decoder); });
+}
+
 /// The first span further on that no thread has taken, while spans are still decoded ahead.
 SpanDecoding::Span* SpanDecoding::unclaimed() const {
     if (m_mismatches >= mostMismatches)
@@ -325,26 +448,33 @@ SpanDecoding::Span* SpanDecoding::unclaimed() const {
     return span == m_spans.end() ? nullptr : span->get();
 }
 
-void SpanDecoding::decodeAhead(Span& span) const {
-    span.decoder = openDecoder(*m_params, m_timebase);
+void SpanDecoding::decodeAhead(Span& span) {
+    span.decoder = newDecoder();
+    std::vector<FramePtr> spares = spareFrames(span.early.size() + span.packets.size() + 1);
     for (std::size_t i = 0; i < span.early.size(); ++i) {
-        DecodeStep step = decodePacket(*span.decoder, span.early[i].get());
+        DecodeStep step = decodePacket(*span.decoder, span.early[i].get(), spares);
         if (span.early.size() - i <= checkedSteps)
             span.warmup.push_back(std::move(step));
+        else
+            takeFrames(step, spares);
     }
-    decodeSpan(span, *span.decoder);
+    decodeSpan(span, *span.decoder, spares);
+    giveBack(spares);
 }
 
 void SpanDecoding::decodeOn(Span& span) {
     span.onPrevious = true;
-    decodeSpan(span, *m_decoder);
+    std::vector<FramePtr> spares = spareFrames(span.packets.size() + 1);
+    decodeSpan(span, *m_decoder, spares);
+    giveBack(spares);
 }
 
-void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
+void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder, std::vector<FramePtr>& spares) {
+    span.steps.reserve(span.packets.size() + 2);
     for (const PacketPtr& packet : span.packets)
-        span.steps.push_back(decodePacket(decoder, packet.get()));
+        span.steps.push_back(decodePacket(decoder, packet.get(), spares));
     if (span.drains)
-        span.steps.push_back(decodePacket(decoder, nullptr));
+        span.steps.push_back(decodePacket(decoder, nullptr, spares));
     if (span.readError)
         span.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
 }

@@ -12,6 +12,7 @@ extern "C" {
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,8 +39,10 @@ struct PacketFree {
 };
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 
-/// Opens a decoder for the stream, as every decoder of a file is opened. Throws FfmpegError.
-DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase);
+/// Opens a decoder for the stream, as every decoder of a file is opened, calling `prepare` (when
+/// given) just before. Throws FfmpegError.
+DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase,
+                       const std::function<void(AVCodecContext&)>& prepare = {});
 
 /// What the decoder gave for one packet of the stream, as a loop that sends a packet and then
 /// receives until the decoder asks for the next one meets it.
@@ -81,28 +84,36 @@ public:
     /// that runs through the whole stream, nor Opus or AC-3, for the same reason.
     static bool decodesExactly(AVCodecID codec);
 
-    /// The next step in stream order, valid until the next call. The stream ends with a drain
+    /// The next step in stream order, valid until the next call: its frames may be unreferenced,
+    /// never freed. The stream ends with a drain
     /// step or a read error; nothing may be asked after either.
     DecodeStep& next();
 
 private:
     struct Span;
+    class FramePool;
+    DecoderPtr newDecoder();
     void readSpans();
     std::unique_ptr<Span> readSpan();
     void advance();
     void keepTail(const std::vector<DecodeStep>& steps);
+    std::vector<FramePtr> spareFrames(std::size_t count);
+    void recycle(std::vector<DecodeStep>& steps);
+    static void takeFrames(DecodeStep& step, std::vector<FramePtr>& into);
+    void giveBack(std::vector<FramePtr>& frames);
     void waitForFront(std::unique_lock<std::mutex>& lock);
     /// Decodes `span` with a fresh decoder, its early packets first.
-    void decodeAhead(Span& span) const;
+    void decodeAhead(Span& span);
     /// Decodes `span` with the decoder that decoded the one before.
     void decodeOn(Span& span);
-    static void decodeSpan(Span& span, AVCodecContext& decoder);
+    static void decodeSpan(Span& span, AVCodecContext& decoder, std::vector<FramePtr>& spares);
     Span* unclaimed() const;
     void serve();
 
     AVFormatContext& m_demuxer;
     int m_streamIndex;
     std::unique_ptr<AVCodecParameters, ParamsFree> m_params;
+    std::shared_ptr<FramePool> m_frames; ///< outlives the decoders, which hand frames back to it
     AVRational m_timebase;
     double m_framesPerTick;
     double m_spanFrames = 0;
@@ -116,7 +127,9 @@ private:
     std::size_t m_stepIndex = 0;
 
     std::mutex m_mutex;
-    int m_mismatches = 0; ///< spans decoded again; changed under m_mutex
+    int m_mismatches = 0;                    ///< spans decoded again; changed under m_mutex
+    std::vector<DecoderPtr> m_spareDecoders; ///< no longer needed, to decode further spans with
+    std::vector<FramePtr> m_spareFrames;     ///< let go of, to decode into
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<Span>> m_spans; ///< read, in stream order
     bool m_stopping = false;

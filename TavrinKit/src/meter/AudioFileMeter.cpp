@@ -179,8 +179,10 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
             else
                 integrity.scanSilence(buffers.channels(current), frames);
         };
-        // Helpers join full chunks only: waking them costs more than a short file's meter.
-        ParallelTasks::run(parts + 2, task, running.alone() && frames == fullChunk);
+        // Helpers join full chunks only: waking them costs more than a short file's meter. They
+        // stay away while the file is decoded in spans, which keeps every processor busy.
+        ParallelTasks::run(parts + 2, task,
+                           running.alone() && frames == fullChunk && !reader.decodesInSpans());
         integrity.scanHeld(buffers.channels(current), frames, meter.bufferPeaks());
         meter.commit(frames);
         metered(frames);
