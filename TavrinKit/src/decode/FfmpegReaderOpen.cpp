@@ -169,17 +169,9 @@ void FfmpegReader::State::open() {
     if (!hasChannelsAndRate(format))
         return; // nothing to decode; the caller reports it
 
-    const AVCodec* codec = avcodec_find_decoder(params->codec_id);
-    if (!codec)
-        throw FfmpegError("No decoder for this kind of audio");
-    if (!(decoder = avcodec_alloc_context3(codec)) || !(packet = av_packet_alloc()) ||
-        !(frame = av_frame_alloc()))
+    decoder = openDecoder(*params, stream->time_base).release();
+    if (!(packet = av_packet_alloc()) || !(frame = av_frame_alloc()))
         throw std::bad_alloc();
-    if ((r = avcodec_parameters_to_context(decoder, params)) < 0)
-        fail(r);
-    decoder->pkt_timebase = stream->time_base;
-    if ((r = avcodec_open2(decoder, codec, nullptr)) < 0)
-        fail(r);
     format.sampleRate = decoder->sample_rate;
     format.channelCount = decoder->ch_layout.nb_channels;
     noteLengths(std::size_t(streamIndex) < headerDurations.size()

@@ -45,11 +45,6 @@ extern "C" {
 
 namespace tavrin {
 
-/// Throws the FfmpegError for FFmpeg's error `code`.
-[[noreturn]] inline void fail(int code) {
-    throw FfmpegError(ffmpegErrorText(code));
-}
-
 /// Throws the FfmpegError for the system's error `code`.
 [[noreturn]] inline void failSystem(int code) {
     throw FfmpegError(std::generic_category().message(code));

@@ -1,12 +1,8 @@
 #include "decode/SpanDecoding.h"
 
-#include "decode/FfmpegCodecs.h"
 #include "decode/FfmpegReader.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cstring>
 #include <new>
 
 namespace tavrin {
@@ -24,10 +20,6 @@ constexpr std::size_t checkedSteps = 2;
 /// After this many spans that had to be decoded again, the rest are decoded one after another.
 constexpr int mostMismatches = 2;
 
-[[noreturn]] void fail(int code) {
-    throw FfmpegError(ffmpegErrorText(code));
-}
-
 PacketPtr newPacket() {
     PacketPtr packet(av_packet_alloc());
     if (!packet)
@@ -42,145 +34,7 @@ PacketPtr clonePacket(const AVPacket& packet) {
     return clone;
 }
 
-/// Sends `packet` (null: the end of the stream) and receives until the decoder wants more, into
-/// frames from `spares` or new ones.
-DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet,
-                        std::vector<FramePtr>& spares) {
-    DecodeStep step;
-    step.kind = packet ? DecodeStep::Kind::packet : DecodeStep::Kind::drain;
-    if (packet) {
-        step.pts = packet->pts;
-        step.duration = packet->duration;
-    }
-    const int sent = avcodec_send_packet(&decoder, packet);
-    if (packet) {
-        step.result = sent;
-        if (sent < 0 && sent != AVERROR_INVALIDDATA)
-            return step;
-    }
-    for (;;) {
-        if (spares.empty())
-            spares.emplace_back(av_frame_alloc());
-        if (!spares.back())
-            throw std::bad_alloc();
-        const int r = avcodec_receive_frame(&decoder, spares.back().get());
-        if (r == 0) {
-            step.received.push_back({std::move(spares.back()), 0});
-            spares.pop_back();
-            continue;
-        }
-        if (r == AVERROR(EAGAIN)) {
-            if (!packet) // a drained decoder has nothing more to wait for
-                step.received.push_back({nullptr, AVERROR_BUG});
-            return step;
-        }
-        step.received.push_back({nullptr, r});
-        if (r != AVERROR_INVALIDDATA)
-            return step;
-    }
-}
-
-bool sameFrame(const AVFrame& a, const AVFrame& b) {
-    if (a.nb_samples != b.nb_samples || a.format != b.format || a.sample_rate != b.sample_rate ||
-        av_channel_layout_compare(&a.ch_layout, &b.ch_layout) != 0)
-        return false;
-    const int channels = a.ch_layout.nb_channels;
-    const bool planar = av_sample_fmt_is_planar(AVSampleFormat(a.format));
-    const int bytes =
-        av_get_bytes_per_sample(AVSampleFormat(a.format)) * a.nb_samples * (planar ? 1 : channels);
-    for (int p = 0; p < (planar ? channels : 1); ++p)
-        if (std::memcmp(a.extended_data[p], b.extended_data[p], std::size_t(bytes)) != 0)
-            return false;
-    return true;
-}
-
-bool sameStep(const DecodeStep& a, const DecodeStep& b) {
-    if (a.kind != b.kind || a.result != b.result || a.received.size() != b.received.size())
-        return false;
-    for (std::size_t i = 0; i < a.received.size(); ++i) {
-        const auto &x = a.received[i], &y = b.received[i];
-        if (x.error != y.error || bool(x.frame) != bool(y.frame) ||
-            (x.frame && !sameFrame(*x.frame, *y.frame)))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
-
-DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase,
-                       const std::function<void(AVCodecContext&)>& prepare) {
-    const AVCodec* codec = avcodec_find_decoder(params.codec_id);
-    if (!codec)
-        throw FfmpegError("No decoder for this kind of audio");
-    DecoderPtr decoder(avcodec_alloc_context3(codec));
-    if (!decoder)
-        throw std::bad_alloc();
-    int r = avcodec_parameters_to_context(decoder.get(), &params);
-    if (r < 0)
-        fail(r);
-    decoder->pkt_timebase = timebase;
-    if (prepare)
-        prepare(*decoder);
-    if ((r = avcodec_open2(decoder.get(), codec, nullptr)) < 0)
-        fail(r);
-    return decoder;
-}
-
-/// Buffers for the frames of every span's decoder, reused as the frames handed out are let go: a
-/// fresh decoder's own pool would allocate, and clear, every frame of its span anew.
-class SpanDecoding::FramePool {
-public:
-    ~FramePool() {
-        for (AVBufferPool*& pool : m_pools)
-            av_buffer_pool_uninit(&pool); // freed once their last buffer is let go
-    }
-
-    /// Lends `decoder` its frames' buffers.
-    void lendTo(AVCodecContext& decoder) {
-        decoder.opaque = this;
-        decoder.get_buffer2 = getBuffer;
-    }
-
-private:
-    static int getBuffer(AVCodecContext* decoder, AVFrame* frame, int flags) {
-        const auto format = AVSampleFormat(frame->format);
-        const int channels = frame->ch_layout.nb_channels;
-        const int planes = av_sample_fmt_is_planar(format) ? channels : 1;
-        int linesize = 0;
-        if (planes > AV_NUM_DATA_POINTERS ||
-            av_samples_get_buffer_size(&linesize, channels, frame->nb_samples, format, 1) < 0)
-            return avcodec_default_get_buffer2(decoder, frame, flags);
-        AVBufferPool* pool = static_cast<FramePool*>(decoder->opaque)->poolFor(linesize);
-        if (!pool)
-            return AVERROR(ENOMEM);
-        frame->linesize[0] = linesize;
-        for (int p = 0; p < planes; ++p) {
-            if (!(frame->buf[p] = av_buffer_pool_get(pool)))
-                return AVERROR(ENOMEM);
-            frame->data[p] = frame->buf[p]->data;
-        }
-        frame->extended_data = frame->data;
-        return 0;
-    }
-
-    /// The pool of the smallest power of two that holds `bytes` and the padding decoders may
-    /// write past the samples.
-    AVBufferPool* poolFor(int bytes) {
-        const auto size = std::bit_ceil(std::size_t(bytes) + padding);
-        const auto index = std::size_t(std::countr_zero(size));
-        if (index >= m_pools.size())
-            return nullptr;
-        const std::lock_guard lock(m_mutex);
-        if (!m_pools[index])
-            m_pools[index] = av_buffer_pool_init(size, av_buffer_allocz);
-        return m_pools[index];
-    }
-
-    static constexpr std::size_t padding = 64;
-    std::mutex m_mutex;
-    std::array<AVBufferPool*, 32> m_pools{};
-};
 
 bool SpanDecoding::decodesExactly(AVCodecID codec) {
     return codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_FLAC ||

@@ -3,10 +3,8 @@
 // Private to the decode group: one compressed stream decoded on several threads at once, a span
 // of packets on each, handed out in stream order exactly as one decoder gives it.
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "decode/DecodeStep.h"
+#include "decode/FramePool.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -19,48 +17,6 @@ extern "C" {
 #include <vector>
 
 namespace tavrin {
-
-struct FrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-struct DecoderFree {
-    void operator()(AVCodecContext* decoder) const { avcodec_free_context(&decoder); }
-};
-using DecoderPtr = std::unique_ptr<AVCodecContext, DecoderFree>;
-
-struct ParamsFree {
-    void operator()(AVCodecParameters* params) const { avcodec_parameters_free(&params); }
-};
-
-struct PacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
-/// Opens a decoder for the stream, as every decoder of a file is opened, calling `prepare` (when
-/// given) just before. Throws FfmpegError.
-DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase,
-                       const std::function<void(AVCodecContext&)>& prepare = {});
-
-/// What the decoder gave for one packet of the stream, as a loop that sends a packet and then
-/// receives until the decoder asks for the next one meets it.
-struct DecodeStep {
-    enum class Kind { packet, drain, readError };
-    Kind kind = Kind::packet;
-    std::int64_t pts = AV_NOPTS_VALUE; ///< of the packet
-    std::int64_t duration = 0;         ///< of the packet
-    /// The send's result for a packet; av_read_frame's error for a read error.
-    int result = 0;
-    /// A frame, or an error: AVERROR_INVALIDDATA (decoding goes on), AVERROR_EOF after the drain,
-    /// or any other error, which ends decoding.
-    struct Received {
-        FramePtr frame;
-        int error = 0;
-    };
-    std::vector<Received> received;
-};
 
 /// Decodes the stream a span of packets per thread. A span's decoder starts a few packets early,
 /// and its output for those packets is checked against the span before it: where they differ,
@@ -91,7 +47,6 @@ public:
 
 private:
     struct Span;
-    class FramePool;
     DecoderPtr newDecoder();
     void readSpans();
     std::unique_ptr<Span> readSpan();
