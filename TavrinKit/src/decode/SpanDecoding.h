@@ -41,8 +41,8 @@ public:
     static bool decodesExactly(AVCodecID codec);
 
     /// The next step in stream order, valid until the next call: its frames may be unreferenced,
-    /// never freed. The stream ends with a drain
-    /// step or a read error; nothing may be asked after either.
+    /// never freed. The stream ends with a drain step or a read error; nothing may be asked after
+    /// either.
     DecodeStep& next();
 
 private:
@@ -57,7 +57,7 @@ private:
     static void takeFrames(DecodeStep& step, std::vector<FramePtr>& into);
     void giveBack(std::vector<FramePtr>& frames);
     void waitForFront(std::unique_lock<std::mutex>& lock);
-    /// Decodes `span` with a fresh decoder, its early packets first.
+    /// Decodes `span` with a decoder as a fresh one starts, its early packets first.
     void decodeAhead(Span& span);
     /// Decodes `span` with the decoder that decoded the one before.
     void decodeOn(Span& span);
