@@ -127,8 +127,10 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
         span->early.push_back(clonePacket(*m_recent[i]));
 
     double frames = 0;
+    PacketPtr packet;
     while (frames < m_spanFrames && span->packets.size() < mostPacketsPerSpan) {
-        PacketPtr packet = newPacket();
+        if (!packet)
+            packet = newPacket();
         const int r = av_read_frame(&m_demuxer, packet.get());
         if (r < 0) {
             if (r == AVERROR_EOF)
@@ -138,17 +140,19 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
             m_ended = true;
             break;
         }
-        if (packet->stream_index != m_streamIndex)
+        if (packet->stream_index != m_streamIndex) {
+            av_packet_unref(packet.get());
             continue;
+        }
         frames += std::max(double(packet->duration) * m_framesPerTick, 1.0);
         ++m_packetsRead;
         span->packets.push_back(std::move(packet));
     }
     // The packets the next span may start with.
     const std::size_t kept = std::min(span->packets.size(), mostEarlyPackets);
-    for (auto packet = span->packets.end() - std::ptrdiff_t(kept); packet != span->packets.end();
-         ++packet)
-        m_recent.push_back(clonePacket(**packet));
+    for (auto last = span->packets.end() - std::ptrdiff_t(kept); last != span->packets.end();
+         ++last)
+        m_recent.push_back(clonePacket(**last));
     while (m_recent.size() > mostEarlyPackets)
         m_recent.pop_front();
     return span;
@@ -251,31 +255,34 @@ void SpanDecoding::keepTail(const std::vector<DecodeStep>& steps) {
 /// Waits until the first span is decoded, decoding it on this thread when no helper has taken
 /// it, and others further on while a helper has.
 void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
-    const auto decodeHere = [&](Span& span, bool onPrevious) {
-        span.state = Span::State::decoding;
-        lock.unlock();
-        try {
-            onPrevious ? decodeOn(span) : decodeAhead(span);
-        } catch (...) {
-            span.error = std::current_exception();
-        }
-        lock.lock();
-        span.state = Span::State::decoded;
-        m_changed.notify_all();
-    };
     for (;;) {
         Span& front = *m_spans.front();
         if (front.state == Span::State::decoded)
             return;
         if (front.state == Span::State::read) {
-            decodeHere(front, true);
+            claimAndDecode(lock, front, true);
             return;
         }
         if (Span* ahead = unclaimed())
-            decodeHere(*ahead, false);
+            claimAndDecode(lock, *ahead, false);
         else
             m_changed.wait(lock);
     }
+}
+
+/// Decodes `span` outside the lock, as the thread that claimed it, keeping what it throws for
+/// whoever hands it out.
+void SpanDecoding::claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span, bool onPrevious) {
+    span.state = Span::State::decoding;
+    lock.unlock();
+    try {
+        onPrevious ? decodeOn(span) : decodeAhead(span);
+    } catch (...) {
+        span.error = std::current_exception();
+    }
+    lock.lock();
+    span.state = Span::State::decoded;
+    m_changed.notify_all();
 }
 
 /// A decoder as a fresh one starts: one no longer needed, flushed, or a new one.
@@ -341,17 +348,7 @@ void SpanDecoding::serve() {
         m_changed.wait(lock, [&] { return m_stopping || (ahead = unclaimed()); });
         if (m_stopping)
             return;
-        Span& span = *ahead;
-        span.state = Span::State::decoding;
-        lock.unlock();
-        try {
-            decodeAhead(span);
-        } catch (...) {
-            span.error = std::current_exception();
-        }
-        lock.lock();
-        span.state = Span::State::decoded;
-        m_changed.notify_all();
+        claimAndDecode(lock, *ahead, false);
     }
 }
 

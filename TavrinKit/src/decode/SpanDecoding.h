@@ -57,6 +57,7 @@ private:
     static void takeFrames(DecodeStep& step, std::vector<FramePtr>& into);
     void giveBack(std::vector<FramePtr>& frames);
     void waitForFront(std::unique_lock<std::mutex>& lock);
+    void claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span, bool onPrevious);
     /// Decodes `span` with a decoder as a fresh one starts, its early packets first.
     void decodeAhead(Span& span);
     /// Decodes `span` with the decoder that decoded the one before.
