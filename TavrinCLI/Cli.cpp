@@ -2,6 +2,7 @@
 
 #include "CliTexts.h"
 #include "Commands.h"
+#include "Sessions.h"
 #include "tavrin/reports/Graph.h"
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/workflow/Workflow.h"
@@ -17,8 +18,8 @@ namespace tavrin::cli {
 namespace {
 
 bool isCommand(std::string_view name) {
-    return name == "check" || name == "fix" || name == "graph" || name == "presets" ||
-           name == "help";
+    return name == "check" || name == "fix" || name == "verify" || name == "graph" ||
+           name == "presets" || name == "help";
 }
 
 /// A mistake in the command line, as the sentence that explains it.
@@ -86,6 +87,19 @@ void addCommonOptions(CLI::App& command, Options& options, Typed& typed) {
         ->default_str("letter");
     command.add_flag("--graphs", options.graphs,
                      "Add a page with each file's loudness over time to the PDF report");
+    command
+        .add_option("--operator", options.signOff.operatorName,
+                    "Who checked the files, printed on the PDF report")
+        ->type_name("NAME");
+    command.add_option("--job", options.signOff.job, "The job or order number, on the PDF report")
+        ->type_name("ID");
+    command.add_option("--notes", options.signOff.notes, "Notes for the PDF report's first page")
+        ->type_name("TEXT");
+    command
+        .add_option("--session", options.session,
+                    "Save the run as a session (the files, their readings and copies) to FILE, "
+                    "to open in the app or check with verify")
+        ->type_name("FILE.tavrin");
     command.add_flag("--json", options.json,
                      "One JSON object per file per line instead of the table");
     command.add_flag("--quiet", options.quiet, "No progress line");
@@ -200,6 +214,8 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
         throw UsageError(CliTexts::goesWith("--timeline", "--json"));
     if (options.graphs && options.pdf.empty())
         throw UsageError(CliTexts::goesWith("--graphs", "--pdf"));
+    if (!options.signOff.empty() && options.pdf.empty())
+        throw UsageError(std::string(CliTexts::signOffGoesWithPdf));
     if (options.json + (options.csv == "-") + (options.pdf == "-") > 1)
         throw UsageError(std::string(CliTexts::oneOnStandardOutput));
     if (options.pdf == "-" && terminal.outputIsTerminal)
@@ -241,6 +257,7 @@ std::string parseErrorSentence(const CLI::ParseError& e, std::string_view comman
 struct Commands {
     CLI::App* check;
     CLI::App* fix;
+    CLI::App* verify;
     CLI::App* graph;
     CLI::App* presets;
 };
@@ -270,6 +287,11 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
         ->default_str("wav");
     fixCommand->add_flag("--damaged", options.fixDamaged,
                          "Write copies of damaged files too, marked as copies of damaged audio");
+    auto* verifyCommand =
+        app.add_subcommand("verify", "Check a saved session's files and copies against the disk");
+    verifyCommand->add_flag("--json", options.json, "One JSON object per line for what changed");
+    verifyCommand->add_flag("--quiet", options.quiet, "No progress line");
+    verifyCommand->add_option("session", typed.paths, "The session file")->type_name("FILE.tavrin");
     auto* graphCommand =
         app.add_subcommand("graph", "Draw one file's loudness over time as SVG, PNG or PDF");
     addSpecOptions(*graphCommand, options, typed);
@@ -280,7 +302,7 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
     auto* presetsCommand = app.add_subcommand("presets", "List the delivery specs");
     presetsCommand->add_flag("--json", typed.presetsJson, "One JSON object per preset per line");
     app.add_subcommand("help", "Show these commands, or a command's options: help COMMAND");
-    return {checkCommand, fixCommand, graphCommand, presetsCommand};
+    return {checkCommand, fixCommand, verifyCommand, graphCommand, presetsCommand};
 }
 
 /// `help [COMMAND]`, answered before parsing: the parser would take "help check" for two commands.
@@ -322,6 +344,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     Context context{out, err, terminal, isCancelled};
     try {
+        if (commands.verify->parsed()) {
+            if (typed.paths.size() != 1)
+                throw UsageError(std::string(CliTexts::nameSession));
+            return delivered(verify(typed.paths.front(), options, context), out, err);
+        }
         const DeliverySpec spec = specFor(typed);
         if (commands.graph->parsed()) {
             finishGraph(options, typed);

@@ -12,7 +12,7 @@ inline constexpr std::string_view description =
     "Checks audio files against a loudness delivery spec (EBU R 128, Apple Podcasts, Spotify, "
     "YouTube, ATSC A/85, or a target of your own) and writes gain-adjusted copies of files that "
     "fail only on level.";
-inline constexpr std::string_view commandList = "check, fix, graph, presets or help";
+inline constexpr std::string_view commandList = "check, fix, verify, graph, presets or help";
 
 // MARK: mistakes in the command line
 
@@ -46,6 +46,8 @@ inline std::string noPreset(std::string_view typed, std::string_view ids) {
 }
 inline constexpr std::string_view limitsGoWithTarget =
     "--tolerance and --max-true-peak go with --target.";
+inline constexpr std::string_view signOffGoesWithPdf =
+    "--operator, --job and --notes go with --pdf.";
 inline constexpr std::string_view presetOrTarget = "Give --preset or --target, not both.";
 inline constexpr std::string_view nameFiles = "Name at least one audio file or folder.";
 inline constexpr std::string_view oneOnStandardOutput =
@@ -90,6 +92,35 @@ inline std::string writingCopy(bool limited, std::size_t number, std::size_t cop
 inline std::string theCopy(std::string_view summary) {
     return "The copy: " + std::string(summary);
 }
+/// "Verifying 3/12: Take 4.wav".
+inline std::string verifying(std::size_t number, std::size_t files, std::string_view file) {
+    return "Verifying " + std::to_string(number) + "/" + std::to_string(files) + ": " +
+           std::string(file);
+}
+/// What verifying a session found.
+struct VerifyCounts {
+    std::size_t files = 0, changed = 0, missing = 0;
+    std::size_t copies = 0, copiesChanged = 0, copiesMissing = 0;
+    bool allAsSaved() const { return changed + missing + copiesChanged + copiesMissing == 0; }
+};
+/// "12 files: 10 as saved, 1 changed, 1 missing; 3 copies: 2 as saved, 1 missing".
+inline std::string verified(const VerifyCounts& c) {
+    const auto part = [](std::size_t n, std::string_view what) {
+        return n > 0 ? ", " + std::to_string(n) + " " + std::string(what) : std::string();
+    };
+    const auto count = [](std::size_t n, std::string_view one, std::string_view many) {
+        return std::to_string(n) + " " + std::string(n == 1 ? one : many) + ": ";
+    };
+    std::string text = count(c.files, "file", "files") +
+                       std::to_string(c.files - c.changed - c.missing) + " as saved" +
+                       part(c.changed, "changed") + part(c.missing, "missing");
+    if (c.copies > 0)
+        text += "; " + count(c.copies, "copy", "copies") +
+                std::to_string(c.copies - c.copiesChanged - c.copiesMissing) + " as saved" +
+                part(c.copiesChanged, "changed") + part(c.copiesMissing, "missing");
+    return text;
+}
+inline constexpr std::string_view nameSession = "Name the session file to verify.";
 /// The table's Result for a file that couldn't be read.
 inline constexpr std::string_view cantRead = "Can’t read";
 /// What starts the line of a finding under its row.

@@ -2,6 +2,7 @@
 
 #include "CliTexts.h"
 #include "Output.h"
+#include "Sessions.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/reports/Graph.h"
 #include "tavrin/reports/Report.h"
@@ -60,7 +61,9 @@ std::optional<std::string> replacedByReport(std::string_view option, const std::
 /// after saying which one a report would replace.
 bool reportsReplaceNothing(const Options& options, const AudioTypes::Selection& selection,
                            Context& context) {
-    for (const auto& [option, report] : {std::pair{"--csv", &options.csv}, {"--pdf", &options.pdf}})
+    for (const auto& [option, report] : {std::pair{"--csv", &options.csv},
+                                         {"--pdf", &options.pdf},
+                                         {"--session", &options.session}})
         if (const auto replaced = replacedByReport(option, *report, options, selection)) {
             context.err << *replaced << "\n";
             return false;
@@ -136,23 +139,29 @@ bool saveReport(const std::string& path, std::string_view bytes, Context& contex
     }
 }
 
-/// Writes the requested reports; false (after saying why) when one could not be written.
-bool writeReports(const Measured& measured, const std::vector<std::optional<std::string>>& fixTexts,
+/// Writes the requested reports, with the fix run's `fixes` when there was one; false (after
+/// saying why) when one could not be written.
+bool writeReports(const Measured& measured, const std::vector<FileFix>& fixes,
                   const Options& options, const DeliverySpec& spec, Context& context) {
     std::vector<ReportRow> rows;
     for (std::size_t i = 0; i < measured.files.size(); ++i) {
         const Reading& reading = measured.readings[i];
+        const FileFix* fix = fixes.empty() ? nullptr : &fixes[i];
         rows.push_back(Workflow::reportRow(measured.files[i], reading.format, reading.result,
-                                           reading.error, fixTexts[i], reading.findings,
-                                           options.damage, reading.timeline));
+                                           reading.error, fix ? fix->text(spec) : std::nullopt,
+                                           reading.findings, options.damage, reading.timeline));
+        if (const auto* written = fix ? fix->written() : nullptr)
+            rows.back().copy =
+                ReportRow::Copy{written->limiting.has_value(), written->encoding.has_value()};
     }
     bool written = true;
     if (!options.csv.empty())
         written &= saveReport(options.csv, Report::csv(rows, spec), context);
     if (!options.pdf.empty()) {
-        const auto pdf = Report::pdf(rows, spec, CliTexts::reportTitle(spec.name), "Tavrin",
-                                     std::chrono::system_clock::now(),
-                                     {options.paper, options.dualMono, options.graphs});
+        const auto pdf =
+            Report::pdf(rows, spec, CliTexts::reportTitle(spec.name), "Tavrin",
+                        std::chrono::system_clock::now(),
+                        {options.paper, options.dualMono, options.graphs, options.signOff});
         if (pdf.empty())
             context.err << Workflow::reportNotDrawn << "\n";
         written &= !pdf.empty() &&
@@ -160,6 +169,17 @@ bool writeReports(const Measured& measured, const std::vector<std::optional<std:
                               context);
     }
     return written;
+}
+
+/// Writes the reports and the session asked for, each whatever became of the others; false when
+/// one could not be written.
+bool writeRecords(const Measured& measured, const std::vector<FileFix>& fixes,
+                  const Options& options, const DeliverySpec& spec, Context& context) {
+    const bool reports = writeReports(measured, fixes, options, spec, context);
+    const bool session = options.session.empty() ||
+                         saveSession(options.session, measured.files, measured.readings,
+                                     fixes.empty() ? nullptr : &fixes, options, spec, context);
+    return reports && session;
 }
 
 /// 3 when something could not be read or written, else 0 when every file passes, else 1.
@@ -344,9 +364,7 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
     const Measured measured = measureSelection(selection, options, spec, context, options.json);
     if (measured.files.empty())
         return nothingMeasured(measured);
-    const bool reportsWritten =
-        writeReports(measured, std::vector<std::optional<std::string>>(measured.files.size()),
-                     options, spec, context);
+    const bool reportsWritten = writeRecords(measured, {}, options, spec, context);
     std::vector<bool> passing;
     for (const Reading& reading : measured.readings)
         passing.push_back(passes(reading, spec, options.damage));
@@ -367,17 +385,15 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     const std::vector<FileFix> fixes = writeCopies(measured, spec, options, context);
     showOutcomes(measured, fixes, spec, options, context);
 
-    std::vector<std::optional<std::string>> fixTexts;
     std::vector<bool> passing; // the original or its copy passes
     bool copyFailed = false;
     for (std::size_t i = 0; i < fixes.size(); ++i) {
-        fixTexts.push_back(fixes[i].text(spec));
         passing.push_back(
             passes(measured.readings[i], spec, options.damage) ||
             (fixes[i].written() && copyPasses(*fixes[i].written(), spec, options.damage)));
         copyFailed |= fixes[i].copyFailed();
     }
-    const bool reportsWritten = writeReports(measured, fixTexts, options, spec, context);
+    const bool reportsWritten = writeRecords(measured, fixes, options, spec, context);
     return exitStatus(anyUnread(measured) || !reportsWritten || copyFailed, passing);
 }
 

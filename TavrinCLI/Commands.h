@@ -35,6 +35,8 @@ struct Options {
     bool fixDamaged = false;                  ///< fix: write copies of damaged files too
     std::optional<std::filesystem::path> out;
     std::vector<std::filesystem::path> paths;
+    std::string session;     ///< check, fix: where to save the run's session
+    Report::SignOff signOff; ///< printed on the PDF report
 
     /// JSON lines, the CSV or the PDF take standard output instead of the table.
     bool dataOnStdout() const { return json || csv == "-" || pdf == "-"; }

@@ -102,15 +102,17 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     const Case cases[] = {
         // Commands and usage.
         {"", 2, "", 0,
-         "Name a command: check, fix, graph, presets or help (tavrin-cli help lists them).\n"},
+         "Name a command: check, fix, verify, graph, presets or help (tavrin-cli help lists "
+         "them).\n"},
         {"chek {ex}", 2, "", 0,
-         "There is no command \"chek\". Use check, fix, graph, presets or help (tavrin-cli help "
+         "There is no command \"chek\". Use check, fix, verify, graph, presets or help (tavrin-cli "
+         "help "
          "lists "
          "them).\n"},
         {"help", 0, "Checks audio files against a loudness delivery spec", -1, ""},
         {"help fix", 0, "Measure files, then write a gain-adjusted copy", -1, ""},
         {"help fly", 2, "", 0,
-         "There is no command \"fly\". Use check, fix, graph, presets or help.\n"},
+         "There is no command \"fly\". Use check, fix, verify, graph, presets or help.\n"},
         {"--version", 0, "tavrin-cli ", 1, ""},
         {"check", 2, "", 0, "Name at least one audio file or folder.\n"},
         {"check --bogus {p}", 2, "", 0, "*See: tavrin-cli help check.\n"},
@@ -202,6 +204,15 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"graph {ex} --out {d}/graph.svg", 2, "", 0, "graph draws one audio file; 5 were found.\n"},
         {"graph {d}/nothere.wav --out {d}/graph.svg", 3, "", 0,
          "Nothing at {d}/nothere.wav; skipped.\n"},
+        // Sessions and signed reports.
+        {"check --operator Ann {p}", 2, "", 0, "--operator, --job and --notes go with --pdf.\n"},
+        {"check --session {d}/a.flac {p}", 2, "", 0, "--session {d}/a.flac" + ownName},
+        {"check --session {d}/no/s.tavrin {p}", 3, table, 3,
+         "s.tavrin couldn’t be saved in {d}/no (No such file or directory).\n"},
+        {"verify", 2, "", 0, "Name the session file to verify.\n"},
+        {"verify {d}/none.tavrin", 3, "", 0,
+         "none.tavrin couldn’t be read (No such file or directory).\n"},
+        {"verify {p}", 3, "", 0, "Passes.flac isn’t a Tavrin session.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -291,6 +302,41 @@ TEST(Cli, FixShowsTheTableThenAgainWithTheFixColumnAndNeverOverwrites) {
     EXPECT_NE(readBytes(dir / "fix.csv")
                   .find(",\"Too quiet (EBU R 128) 2.wav: −23.0 LUFS, −20.0 dBTP\",\r\n"),
               std::string::npos);
+}
+
+// A fix run saved as a session; verify then names what changed on the disk since, and only that.
+TEST(Cli, VerifyNamesTheFilesAndCopiesThatChangedSinceTheSessionWasSaved) {
+    TempDir dir;
+    fs::copy(examples, dir / "in", fs::copy_options::recursive);
+    const std::string session = (dir / "day.tavrin").string();
+    ASSERT_EQ(run({"fix", "--session", session, (dir / "in").string()}).status, 1);
+    const Outcome asSaved = run({"verify", session});
+    EXPECT_EQ(asSaved.status, 0) << asSaved.err;
+    EXPECT_EQ(asSaved.out, "5 files: 5 as saved; 1 copy: 1 as saved\n");
+    // Touched is not changed; changed bytes, a deleted original and a deleted copy are.
+    fs::last_write_time(dir / "in/Passes.flac", fs::file_time_type::clock::now());
+    writeBytes(dir / "in/Too short.wav", readBytes(dir / "in/Too short.wav") + "x");
+    fs::remove(dir / "in/Silence.flac");
+    fs::remove(dir / "in/Too quiet (EBU R 128).wav");
+    const std::string in = (dir / "in").string();
+    const Outcome changed = run({"verify", session});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_EQ(changed.out,
+              "Missing: " + in + "/Silence.flac\nCopy missing: " + in +
+                  "/Too quiet (EBU R 128).wav\nChanged since the session was saved: " + in +
+                  "/Too short.wav\n5 files: 3 as saved, 1 changed, 1 missing; 1 "
+                  "copy: 0 as saved, 1 missing\n");
+    const Outcome json = run({"verify", "--json", session});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.err,
+              "5 files: 3 as saved, 1 changed, 1 missing; 1 copy: 0 as saved, 1 missing\n");
+    const auto objects = lines(json.out);
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(Json::parse(objects[1]),
+              Json::parse(R"({"file":")" + in +
+                          R"(/Too quiet.flac","state":"unchanged","copies":[)" +
+                          R"({"preset":"ebu-r128","copy":")" + in +
+                          R"(/Too quiet (EBU R 128).wav","state":"missing"}]})"));
 }
 
 // Fix's JSON lines: what check says of each file, and what became of it. Damage fails its file

@@ -54,7 +54,9 @@ std::string hexOf(const unsigned char* bytes, unsigned size) {
     return hex;
 }
 
-std::string hashFile(const fs::path& file, const CancelCheck& isCancelled) {
+} // namespace
+
+std::string freshSha256Of(const fs::path& file, const CancelCheck& isCancelled) {
     const OpenFile opened(file, O_RDONLY);
     const int fd = opened.descriptor();
     if (fd < 0)
@@ -81,6 +83,8 @@ std::string hashFile(const fs::path& file, const CancelCheck& isCancelled) {
     return hexOf(digest.data(), size);
 }
 
+namespace {
+
 /// A file as it was when its digest was taken.
 struct Digested {
     fs::path file;
@@ -105,7 +109,7 @@ std::string sha256Of(const fs::path& file, const CancelCheck& isCancelled) {
             if (d.file == file && d.size == size && d.modified == modified)
                 return d.sha256;
     }
-    std::string sha256 = hashFile(file, isCancelled);
+    std::string sha256 = freshSha256Of(file, isCancelled);
     const std::lock_guard lock(mutex);
     remembered.push_front({file, size, modified, sha256});
     if (remembered.size() > 8)

@@ -124,6 +124,11 @@ Counts counts(const std::vector<ReportRow>& rows, const DeliverySpec& spec) {
         const auto verdict = row.verdict(spec);
         if (anyDamage(row.findings))
             ++tally.damaged;
+        if (row.copy) {
+            ++tally.copies;
+            tally.limitedCopies += row.copy->limited;
+            tally.encodedCopies += row.copy->inOriginalFormat;
+        }
         if (!verdict)
             ++tally.other;
         else if (verdict->status == Verdict::Status::pass)

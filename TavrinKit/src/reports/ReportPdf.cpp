@@ -32,6 +32,7 @@ constexpr Font boldCellFont{8.5, true};
 constexpr Font noFilesFont{9, false};
 constexpr Font captionFont{7, false};
 constexpr double sourceGray = 0.35;
+constexpr std::size_t mostNoteLines = 3; // of a sign-off's notes on the first page
 constexpr double secondaryGray = 0.4;
 
 /// A landscape page of one paper size, with 40-point margins; y grows upwards from the bottom.
@@ -173,7 +174,7 @@ public:
     Layout(PdfCanvas& canvas, const std::vector<ReportRow>& rows, const DeliverySpec& spec,
            std::string_view title, const std::string& tally, const PdfOptions& options)
         : sheet(sheetFor(options.paper)), columns(columnsFor(sheet)) {
-        firstHeader = headerLines(spec, title, tally, options.dualMono);
+        firstHeader = headerLines(canvas, spec, title, tally, options);
         firstTableHeader = firstHeader.back().baseline - 26;
         const bool showFolders = std::ranges::any_of(
             rows, [&](const ReportRow& row) { return row.folder != rows.front().folder; });
@@ -197,23 +198,33 @@ public:
     std::vector<Page> pages;
 
 private:
-    std::vector<HeaderLine> headerLines(const DeliverySpec& spec, std::string_view title,
-                                        const std::string& tally, bool dualMono) const {
+    std::vector<HeaderLine> headerLines(PdfCanvas& canvas, const DeliverySpec& spec,
+                                        std::string_view title, const std::string& tally,
+                                        const PdfOptions& options) const {
         const double top = sheet.top();
         std::vector<HeaderLine> lines = {
             {std::string(title), titleFont, 0, top - 20},
             {spec.name + ": " + spec.ruleText(), headingFont, 0, top - 40},
         };
-        double y = top - 54;
-        if (dualMono) {
-            // Stands with the rule it changes: every mono reading above is 3 dB louder.
-            lines.push_back({std::string(dualMonoNote), dualMonoFont, 0, y});
+        double y = top - 41; // the baseline of the last line added
+        const auto add = [&](std::string text, Font font, double gray) {
             y -= 13;
-        }
-        lines.push_back({sourceLine(spec), sourceFont, sourceGray, y});
-        if (spec.caution) {
-            y -= 13;
-            lines.push_back({*spec.caution, sourceFont, sourceGray, y});
+            lines.push_back({std::move(text), font, gray, y});
+        };
+        // Stands with the rule it changes: every mono reading above is 3 dB louder.
+        if (options.dualMono)
+            add(std::string(dualMonoNote), dualMonoFont, 0);
+        add(sourceLine(spec), sourceFont, sourceGray);
+        if (spec.caution)
+            add(*spec.caution, sourceFont, sourceGray);
+        const SignOff& signOff = options.signOff;
+        if (const std::string line = signOffLine(signOff.operatorName, signOff.job); !line.empty())
+            add(line, sourceFont, 0);
+        if (!signOff.notes.empty()) {
+            auto notes = canvas.wrap(notesLine(signOff.notes), sourceFont, sheet.textWidth());
+            notes.resize(std::min<std::size_t>(notes.size(), mostNoteLines));
+            for (std::string& line : notes)
+                add(std::move(line), sourceFont, 0);
         }
         lines.push_back({tally, tallyFont, 0, y - 18});
         return lines;
@@ -335,15 +346,27 @@ double drawRows(PdfCanvas& canvas, const Layout& layout, const Page& page, doubl
     return top;
 }
 
-void drawFooter(PdfCanvas& canvas, const Sheet& sheet, std::string_view creator, std::size_t page,
+/// What every page's footer says besides its number.
+struct Footer {
+    std::string_view creator;
+    std::string exported; ///< "Exported Dec 8, 2026, 10:32 AM"
+    std::string signedBy; ///< the operator and the job; empty without them
+};
+
+void drawFooter(PdfCanvas& canvas, const Sheet& sheet, const Footer& footer, std::size_t page,
                 std::size_t pages) {
     canvas.drawParagraph(footerText, margin, 15, sheet.width - 160, 28, captionFont, secondaryGray);
-    canvas.drawLine(pageLabel(creator, page, pages), sheet.width - margin, 36, captionFont,
+    canvas.drawLine(pageLabel(footer.creator, page, pages), sheet.width - margin, 36, captionFont,
                     secondaryGray, 150, Align::right);
+    canvas.drawLine(footer.exported, sheet.width - margin, 27, captionFont, secondaryGray, 150,
+                    Align::right);
+    if (!footer.signedBy.empty())
+        canvas.drawLine(footer.signedBy, sheet.width - margin, 18, captionFont, secondaryGray, 150,
+                        Align::right);
 }
 
 void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::string_view title,
-              std::string_view creator, std::size_t pageCount) {
+              const Footer& footer, std::size_t pageCount) {
     const Page& page = layout.pages[index];
     const Sheet& sheet = layout.sheet;
     if (index == 0) {
@@ -359,7 +382,7 @@ void drawPage(PdfCanvas& canvas, const Layout& layout, std::size_t index, std::s
     drawRows(canvas, layout, page, header - 5);
     if (layout.tableRows.empty())
         canvas.drawLine(std::string(noFiles), margin, header - rowPitch, noFilesFont, 0, 300);
-    drawFooter(canvas, sheet, creator, index + 1, pageCount);
+    drawFooter(canvas, sheet, footer, index + 1, pageCount);
     canvas.endPage();
 }
 
@@ -389,7 +412,15 @@ std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const Delivery
     PdfCanvas canvas(sheet.width, sheet.height, title, creator);
     if (!canvas.isValid())
         return {};
-    const std::string tally = tallyText(rows, spec) + " · " + dateText(date);
+    const Counts tallied = counts(rows, spec);
+    std::string tally = tallyText(rows, spec);
+    if (tallied.copies > 0)
+        tally +=
+            " · " + copiesWritten(tallied.copies, tallied.limitedCopies, tallied.encodedCopies);
+    const std::string exported = dateText(date);
+    tally += " · " + exported;
+    const Footer footer{creator, exportedAt(exported),
+                        signedBy(options.signOff.operatorName, options.signOff.job)};
     const Layout layout(canvas, rows, spec, title, tally, options);
     std::vector<const ReportRow*> graphed;
     for (const ReportRow& row : rows)
@@ -397,10 +428,10 @@ std::vector<std::uint8_t> pdf(const std::vector<ReportRow>& rows, const Delivery
             graphed.push_back(&row);
     const std::size_t pages = layout.pages.size() + graphed.size();
     for (std::size_t page = 0; page < layout.pages.size(); ++page)
-        drawPage(canvas, layout, page, title, creator, pages);
+        drawPage(canvas, layout, page, title, footer, pages);
     for (std::size_t i = 0; i < graphed.size(); ++i) {
         drawGraphPage(canvas, layout.sheet, *graphed[i], spec);
-        drawFooter(canvas, layout.sheet, creator, layout.pages.size() + i + 1, pages);
+        drawFooter(canvas, layout.sheet, footer, layout.pages.size() + i + 1, pages);
         canvas.endPage();
     }
     return canvas.finish();

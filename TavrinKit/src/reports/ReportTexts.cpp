@@ -1,5 +1,6 @@
 #include "tavrin/reports/ReportTexts.h"
 
+#include "core/Joined.h"
 #include "tavrin/core/Fmt.h"
 
 #include <algorithm>
@@ -80,6 +81,44 @@ std::string numbersLine(const LoudnessResult& r) {
            " · Max momentary " + Fmt::number(r.maxMomentary, false, missing) + " LUFS" +
            at(r.maxMomentaryAt) + " · Max short-term " +
            Fmt::number(r.maxShortTerm, false, missing) + " LUFS" + at(r.maxShortTermAt);
+}
+
+std::string copiesWritten(int copies, int limited, int inOriginalFormat) {
+    if (copies == 0)
+        return {};
+    std::vector<std::string> parts;
+    if (limited > 0)
+        parts.push_back(std::to_string(limited) + " limited");
+    if (inOriginalFormat > 0)
+        parts.push_back(std::to_string(inOriginalFormat) + " in the original’s format");
+    std::string text = std::to_string(copies) + (copies == 1 ? " copy" : " copies") + " written";
+    return parts.empty() ? text : text + " (" + joined(parts, ", ") + ")";
+}
+
+std::string signOffLine(std::string_view operatorName, std::string_view job) {
+    std::vector<std::string> parts;
+    if (!operatorName.empty())
+        parts.push_back("Operator: " + std::string(operatorName));
+    if (!job.empty())
+        parts.push_back("Job: " + std::string(job));
+    return joined(parts, " · ");
+}
+
+std::string notesLine(std::string_view notes) {
+    return notes.empty() ? std::string() : "Notes: " + std::string(notes);
+}
+
+std::string exportedAt(std::string_view date) {
+    return "Exported " + std::string(date);
+}
+
+std::string signedBy(std::string_view operatorName, std::string_view job) {
+    std::vector<std::string> parts;
+    if (!operatorName.empty())
+        parts.emplace_back(operatorName);
+    if (!job.empty())
+        parts.push_back("Job " + std::string(job));
+    return joined(parts, " · ");
 }
 
 std::string graphDescription(bool shortTerm, std::optional<double> quietest,

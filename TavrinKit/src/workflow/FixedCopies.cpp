@@ -60,7 +60,7 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                                     : std::nullopt;
             const auto keep = [&]() -> CopyOutcome {
                 return {CopyOutcome::Written{
-                    copy.commit(), result, {}, copy.encoding(), anyDamage(findings)}};
+                    copy.commit(), result, {}, copy.encoding(), anyDamage(findings), gain}};
             };
             if (!change)
                 return keep();
@@ -94,7 +94,8 @@ earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
                                         *reading.result,
                                         {},
                                         GainWriter::encoding(original, format),
-                                        anyDamage(provenance->findings)};
+                                        anyDamage(provenance->findings),
+                                        provenance->gain};
     }
     return std::nullopt;
 }

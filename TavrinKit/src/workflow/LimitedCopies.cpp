@@ -43,7 +43,8 @@ struct LimitedCopy {
     bool ofDamaged;
 
     CopyOutcome commit() {
-        return {CopyOutcome::Written{copy.commit(), result, limiting, copy.encoding(), ofDamaged}};
+        return {CopyOutcome::Written{copy.commit(), result, limiting, copy.encoding(), ofDamaged,
+                                     limiting.gain}};
     }
 };
 

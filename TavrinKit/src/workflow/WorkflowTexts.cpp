@@ -3,6 +3,7 @@
 #include "core/Joined.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/rules/Verdict.h"
+#include "tavrin/workflow/Session.h"
 
 #include <system_error>
 
@@ -146,6 +147,35 @@ std::string fixTextFailed(std::string_view message) {
 std::string cantSaveReportMessage(const std::filesystem::path& path, const std::error_code& error) {
     return path.filename().string() + " couldn’t be written in " + path.parent_path().string() +
            " (" + error.message() + ").";
+}
+
+std::string sessionCantReadMessage(std::string_view name, const std::error_code& error) {
+    return std::string(name) + " couldn’t be read (" + error.message() + ").";
+}
+
+std::string sessionNotASessionMessage(std::string_view name) {
+    return std::string(name) + " isn’t a Tavrin session.";
+}
+
+std::string sessionTooNewMessage(std::string_view name, long long version) {
+    return std::string(name) + " was saved by a newer Tavrin (session version " +
+           std::to_string(version) + "); this one opens sessions of version " +
+           std::to_string(Session::version) + ".";
+}
+
+std::string sessionDamagedMessage(std::string_view name, std::string_view where) {
+    return std::string(name) + " is damaged: " + std::string(where) +
+           " isn’t what a session holds there.";
+}
+
+std::string sessionCantSaveMessage(const std::filesystem::path& path,
+                                   const std::error_code& error) {
+    return path.filename().string() + " couldn’t be saved in " + path.parent_path().string() +
+           " (" + error.message() + ").";
+}
+
+std::string missingMessage(const std::filesystem::path& file) {
+    return "Missing: " + file.string();
 }
 
 std::string reportReplacesAudioMessage(std::string_view named) {

@@ -168,16 +168,20 @@ TEST(ReportPdf, PagesHoldTwentyTwoRowsThenTwentySevenUnderTheColumnsAndOverTheFo
         ASSERT_EQ(pdf.words.size(), pages);
         for (std::size_t page = 0; page < pages; ++page) {
             SCOPED_TRACE(page + 1);
-            // Under the footer rectangle's top, 43 points up: the footer, and right of 672 the
-            // page label. A line may break after the hyphen of "minimum-requirements".
+            // Under the footer rectangle's top, 43 points up: the footer, and ending right of 672
+            // the page label and the time of export. A line may break after the hyphen of
+            // "minimum-requirements".
             std::string footer, label;
             for (const auto& word : pdf.words[page]) {
-                std::string& text = word.left < 672 ? footer : label;
+                std::string& text = word.right <= 672 ? footer : label;
                 if (word.baseline < 43)
                     text += (text.empty() || text.ends_with('-') ? "" : " ") + word.text;
             }
             EXPECT_EQ(footer, Report::footerText);
-            EXPECT_EQ(label, "Tavrin · page " + std::to_string(page + 1) + " of " + count);
+            EXPECT_TRUE(label.starts_with("Tavrin · page " + std::to_string(page + 1) + " of " +
+                                          count + " Exported "))
+                << label;
+            EXPECT_NE(label.find("2025"), std::string::npos) << label;
             if (page > 0) {
                 EXPECT_TRUE(
                     hasLine(pdf.pages[page], "Loudness report: Apple Podcasts (continued)"));
@@ -196,10 +200,11 @@ TEST(ReportPdf, PagesHoldTwentyTwoRowsThenTwentySevenUnderTheColumnsAndOverTheFo
 }
 
 TEST(ReportPdf, HeaderNamesTheSpecItsSourceCautionAndTally) {
-    const std::vector<ReportRow> mixed = {
-        passingRows(1)[0], row("Loud.wav", measured(-13.0, -1.6)),
-        row("Silent.wav", LoudnessResult{}),
-        row("Broken.m4a", std::nullopt, "This file isn't audio.")};
+    std::vector<ReportRow> mixed = {passingRows(1)[0], row("Loud.wav", measured(-13.0, -1.6)),
+                                    row("Silent.wav", LoudnessResult{}),
+                                    row("Broken.m4a", std::nullopt, "This file isn't audio.")};
+    mixed[0].copy = ReportRow::Copy{.limited = true};
+    mixed[1].copy = ReportRow::Copy{.inOriginalFormat = true};
     const struct {
         const DeliverySpec& spec;
         std::vector<ReportRow> rows;
@@ -220,7 +225,9 @@ TEST(ReportPdf, HeaderNamesTheSpecItsSourceCautionAndTally) {
         if (c.spec.caution) {
             EXPECT_TRUE(shortenedFrom(page[3], *c.spec.caution)) << page[3];
         }
-        EXPECT_TRUE(page[tallyLine].starts_with(Report::tallyText(c.rows, c.spec) + " · "))
+        const std::string copies =
+            c.rows.empty() ? "" : "2 copies written (1 limited, 1 in the original’s format) · ";
+        EXPECT_TRUE(page[tallyLine].starts_with(Report::tallyText(c.rows, c.spec) + " · " + copies))
             << page[tallyLine];
         EXPECT_NE(page[tallyLine].find("2025"), std::string::npos); // the date, in any locale
         EXPECT_EQ(hasLine(pdf.pages[0], "No files."), c.rows.empty());
@@ -305,6 +312,7 @@ TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
                               {Finding::Kind::phase, 1, 0.0, "Second of " + warned[i].name + "."}};
     }
     const Report::PdfOptions a4{Report::Paper::a4, false};
+    const Report::SignOff signOff{"Ann Lee", "4711", "Checked after the remaster."};
     const struct {
         const char* name;
         std::vector<ReportRow> rows;
@@ -317,6 +325,7 @@ TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
         {"A4, dual mono", {loud, broken}, {Report::Paper::a4, true}, 1, false},
         {"A4 holds 21 one-line rows", passingRows(22), a4, 2, false},
         {"findings over pages", warned, {}, 0, true},
+        {"signed off", passingRows(30), {.signOff = signOff}, 2, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -346,6 +355,11 @@ TEST(ReportPdf, SaysWhatTheRowsAndOptionsHoldWholeOnEitherPaper) {
             marked += !r.findings.empty();
         }
         EXPECT_EQ(occurrences(words, "⚠"), marked);
+        // The sign-off under the source on the first page, its names in every footer.
+        const bool signedOff = !c.options.signOff.empty();
+        EXPECT_EQ(hasLine(pdf.pages[0], "Operator: Ann Lee · Job: 4711"), signedOff);
+        EXPECT_EQ(hasLine(pdf.pages[0], "Notes: Checked after the remaster."), signedOff);
+        EXPECT_EQ(occurrences(words, "Ann Lee · Job 4711"), signedOff ? pdf.pages.size() : 0u);
     }
     // Wrapped, not shortened: each Result reads whole, line after line.
     const std::string words = allWords(render({loud, broken}, DeliverySpec::applePodcasts()));

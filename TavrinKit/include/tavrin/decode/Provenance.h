@@ -61,6 +61,10 @@ inline constexpr std::string_view provenanceTag = "TAVRIN_PROVENANCE";
 /// Cancelled when `isCancelled` stops the work.
 std::string sha256Of(const std::filesystem::path& file, const CancelCheck& isCancelled = {});
 
+/// The SHA-256 of the bytes of `file` as they are now, read in full whatever sha256Of remembers.
+/// Throws as sha256Of does.
+std::string freshSha256Of(const std::filesystem::path& file, const CancelCheck& isCancelled = {});
+
 /// sha256Of(`file`) worked out on a thread of its own from construction, so that hashing an
 /// original overlaps with writing its copy. Destruction stops the work and waits for the thread.
 class BackgroundDigest {

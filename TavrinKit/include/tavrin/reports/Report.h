@@ -21,6 +21,9 @@ struct Counts {
     int failed = 0;
     int other = 0;   ///< unmeasurable, or no result at all
     int damaged = 0; ///< with damage among their findings, whatever their verdict
+    int copies = 0;  ///< with a copy on disk, of which
+    int limitedCopies = 0;
+    int encodedCopies = 0; ///< in the original's format
     bool operator==(const Counts&) const = default;
 };
 
@@ -49,6 +52,15 @@ std::string tsv(const std::vector<ReportRow>& rows, const DeliverySpec& spec);
 /// The paper a PDF report is laid out on, landscape.
 enum class Paper { letter, a4 };
 
+/// Who signs a PDF report off and for what; each part may be empty.
+struct SignOff {
+    std::string operatorName;
+    std::string job; ///< a job or order number
+    std::string notes;
+    bool empty() const { return operatorName.empty() && job.empty() && notes.empty(); }
+    bool operator==(const SignOff&) const = default;
+};
+
 /// How a PDF report is laid out and what its first page says besides the preset.
 struct PdfOptions {
     Paper paper = Paper::letter;
@@ -56,6 +68,7 @@ struct PdfOptions {
     /// After everything else, a page per row that has a timeline: the file's numbers, its
     /// verdict and its loudness over time.
     bool graphs = false;
+    SignOff signOff{};
 };
 
 /// The steps a graph page's timeline needs: its plot is some 3,000 columns wide, and a timeline
@@ -64,14 +77,17 @@ inline constexpr std::size_t graphPageSteps = std::size_t{1} << 13;
 
 /// The pass/fail report as the bytes of a PDF document, on landscape pages of `options.paper`
 /// (Letter unless A4 is asked for; A4's extra width goes to the File and Result columns). The
-/// first page names `spec` and its rule, with `dualMonoNote` under it when `options.dualMono`,
-/// then the tally (dated `date` in the user's locale); then one table row per row in order, its
+/// first page names `spec` and its rule, with `dualMonoNote` under it when `options.dualMono` and
+/// the sign-off's operator, job and notes (wrapped onto three lines at most) after the source,
+/// then the tally with the copies written (dated `date` in the user's locale); then one table row
+/// per row in order, its
 /// Result cell wrapped onto as many lines as it needs, and each file's folder under its name when
 /// the rows come from more than one folder. A row starts a new page when it doesn't fit (a row
 /// taller than a page goes on over the next), so one-line rows fill 22 rows of the first Letter
 /// page and 27 of each later one (21 and 26 on A4). After the table, when any row has warnings, a
 /// "Warnings" section lists each such file with its sentences, going on over further pages as
-/// needed. Every page carries `footerText` and "`creator` · page N of M". `title` heads the first
+/// needed. Every page carries `footerText`, "`creator` · page N of M", the time of export and
+/// the operator and job. `title` heads the first
 /// page; `title` and `creator` are also the document's metadata. File names and other one-line
 /// texts wider than their place are shortened in the middle with "…"; Result texts never are.
 /// Empty only when the PDF document can't be created. Safe to call on any thread.

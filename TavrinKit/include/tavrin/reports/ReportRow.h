@@ -15,6 +15,13 @@ namespace tavrin {
 
 /// One file as the reports see it, built by the application from its list.
 struct ReportRow {
+    /// A copy the Fix command wrote of the file, and that is still there.
+    struct Copy {
+        bool limited = false;
+        bool inOriginalFormat = false; ///< encoded like the original (FLAC, ALAC, AAC, MP3)
+        bool operator==(const Copy&) const = default;
+    };
+
     std::string name;                         ///< the file's name as listed
     std::string folder;                       ///< the folder holding it, as text
     std::string format;                       ///< the one-line format description
@@ -25,6 +32,7 @@ struct ReportRow {
     DamagePolicy damage = DamagePolicy::fail; ///< whether its damage fails it
     /// Loudness over time, for a PDF report with graphs; absent when not gathered.
     std::shared_ptr<const Timeline> timeline{};
+    std::optional<Copy> copy{}; ///< the copy `fix` names, when it is on disk
 
     bool operator==(const ReportRow&) const = default;
 

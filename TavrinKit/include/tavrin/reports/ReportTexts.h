@@ -59,6 +59,17 @@ std::string errorText(std::string_view error);
 std::string fixText(std::string_view fix);
 /// "Source: EBU R 128 (…) · https://…", the line under the rule on the first page.
 std::string sourceLine(const DeliverySpec& spec);
+/// "3 copies written (1 limited, 2 in the original’s format)", the parts in parentheses only when
+/// they count something; empty when no copy was written.
+std::string copiesWritten(int copies, int limited, int inOriginalFormat);
+/// The first page's sign-off lines: "Operator: Ann Lee · Job: 4711", "Notes: …"; each empty when
+/// it has nothing to say.
+std::string signOffLine(std::string_view operatorName, std::string_view job);
+std::string notesLine(std::string_view notes);
+/// The footer's lines under the page label: "Exported Dec 8, 2026, 10:32 AM", then "Ann Lee ·
+/// Job 4711" (empty when the sign-off names neither).
+std::string exportedAt(std::string_view date);
+std::string signedBy(std::string_view operatorName, std::string_view job);
 /// "Tavrin · page 2 of 3".
 std::string pageLabel(std::string_view creator, std::size_t page, std::size_t pages);
 /// The heading of every page after the first: "Loudness report (continued)".

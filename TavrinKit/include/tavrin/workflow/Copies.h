@@ -26,6 +26,7 @@ struct CopyOutcome {
         std::optional<GainWriter::Encoding>
             encoding{};         ///< only for a copy in the original's format
         bool ofDamaged = false; ///< the original was damaged: the copy was made anyway
+        double gain = 0;        ///< dB, as written (under the limiting, for a limited copy)
         bool operator==(const Written&) const = default;
     };
     struct Failed {

@@ -133,6 +133,23 @@ std::string encodedPeakNeedsLimiterMessage(std::string_view encoding,
 /// −60)."
 std::string customNumberOutOfRange(CustomNumber number, double low, double high, double value);
 /// What a custom target says of itself where a preset names its source.
+/// Why a session file can't be opened: it couldn't be read, isn't a session at all, comes from
+/// a newer Tavrin, or holds something a session doesn't at `where` ("file 12’s “size”").
+std::string sessionCantReadMessage(std::string_view name, const std::error_code& error);
+std::string sessionNotASessionMessage(std::string_view name);
+std::string sessionTooNewMessage(std::string_view name, long long version);
+std::string sessionDamagedMessage(std::string_view name, std::string_view where);
+/// Alert title when a session can't be opened or saved.
+inline constexpr std::string_view cantOpenSessionTitle = "Couldn’t open the session";
+inline constexpr std::string_view cantSaveSessionTitle = "Couldn’t save the session";
+/// Why a session was not saved: "Day 1.tavrin couldn’t be saved (No space left on device)."
+std::string sessionCantSaveMessage(const std::filesystem::path& path, const std::error_code& error);
+/// What reopening a session found: an original that changed or is gone, a copy that did.
+inline constexpr std::string_view changedSinceSaved = "Changed since the session was saved";
+std::string missingMessage(const std::filesystem::path& file);
+inline constexpr std::string_view copyMissing = "Copy missing";
+inline constexpr std::string_view copyChanged = "Copy changed";
+
 inline constexpr std::string_view customTargetSource = "A target given by the user";
 inline constexpr std::string_view customTargetSummary =
     "A target of your own, for a delivery the presets don’t cover.";

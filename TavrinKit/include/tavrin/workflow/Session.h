@@ -1,0 +1,117 @@
+#pragma once
+
+#include "tavrin/copies/GainWriter.h"
+#include "tavrin/core/Cancellation.h"
+#include "tavrin/core/Finding.h"
+#include "tavrin/core/LimiterSummary.h"
+#include "tavrin/decode/Provenance.h"
+#include "tavrin/meter/LoudnessResult.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// A checked list saved as a file, so that what was checked, against what, and which copies were
+/// made can be opened again and verified against the disk later. One JSON document, documented in
+/// the README; `version` changes whenever a reader of an older one would misread it.
+namespace tavrin::Session {
+
+inline constexpr int version = 1;
+/// The extension of session files.
+inline constexpr std::string_view extension = ".tavrin";
+
+/// A file as it was on disk when it was measured or written.
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::int64_t modified = 0; ///< nanoseconds since 1970-01-01 UTC
+    std::string sha256{};      ///< of its bytes, lowercase hex
+    bool operator==(const FileStamp&) const = default;
+};
+
+/// A fixed copy written for one preset.
+struct Copy {
+    std::filesystem::path path;
+    FileStamp stamp;
+    double gain = 0; ///< dB, under any limiting
+    std::optional<Limiter::Summary> limiting{};
+    std::optional<GainWriter::Encoding> encoding{}; ///< absent for a WAV or AIFF copy
+    bool ofDamaged = false;
+    LoudnessResult result{};           ///< the copy, measured
+    std::optional<std::string> note{}; ///< the plan's note for a fix short of the target
+    bool operator==(const Copy&) const = default;
+};
+
+/// One original as it was measured.
+struct Row {
+    std::filesystem::path path;
+    /// Absent when the file couldn't be read to the end to take its digest.
+    std::optional<FileStamp> stamp{};
+    std::string format{};
+    std::optional<LoudnessResult> result{};
+    std::optional<std::string> error{}; ///< why there is no result
+    std::vector<Finding> findings{};
+    std::optional<Provenance> provenance{}; ///< the file is itself a copy Tavrin wrote
+    std::map<std::string, Copy> copies{};   ///< by preset id
+    bool operator==(const Row&) const = default;
+};
+
+/// When reopening a session reads a file's bytes again to compare its SHA-256.
+enum class Verify {
+    always,          ///< every file, even when its size and time are as saved
+    onlyWhenChanged, ///< only files whose time changed while their size didn't
+};
+
+/// The whole saved list and the settings its verdicts depend on.
+struct Record {
+    std::string preset = "ebu-r128"; ///< the id of a preset or a custom target
+    bool dualMono = false;
+    DamagePolicy damage = DamagePolicy::fail;
+    Verify verify = Verify::onlyWhenChanged;
+    std::vector<Row> rows{};
+    bool operator==(const Record&) const = default;
+};
+
+/// Why a session file can't be opened, as a whole sentence naming the file.
+class Unreadable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The document, one key a line at the top and one file a line below, so that a diff of two
+/// sessions reads like a diff of lists. Paths that aren't UTF-8 are kept exactly, as bytes.
+std::string toJson(const Record& record);
+/// Reads what toJson writes; every value is checked. Throws Unreadable naming `name` and what is
+/// wrong (not JSON, not a session, a newer version, a key of the wrong kind and where).
+Record fromJson(std::string_view json, std::string_view name);
+
+/// Saves `record` at `path` in one step: readers see the old file or the whole new one. Throws
+/// std::system_error with the system's error code.
+void save(const std::filesystem::path& path, const Record& record);
+/// The session saved at `path`; throws Unreadable.
+Record load(const std::filesystem::path& path);
+
+/// The stamp of `file` now; throws AudioFileError when it can't be read to the end, and
+/// Cancelled when `isCancelled` stops the work.
+FileStamp stampOf(const std::filesystem::path& file, const CancelCheck& isCancelled = {});
+
+/// What became of a file since its stamp was taken.
+enum class State { unchanged, changed, missing };
+
+/// Whether `file` is still as `stamp` says from its size and modification time alone, without
+/// reading it: missing when it is gone (or no longer a file), changed when either differs.
+State look(const std::filesystem::path& file, const FileStamp& stamp);
+
+/// Whether `file` still holds the bytes `stamp` names. Its size settles a difference; a file of
+/// the same size whose time changed is read and its SHA-256 compared, and one whose time is the
+/// same too only under Verify::always. A file that can't be read counts as changed (measuring it
+/// again says why). Throws
+/// Cancelled when `isCancelled` stops the work.
+State verify(const std::filesystem::path& file, const FileStamp& stamp, Verify how,
+             const CancelCheck& isCancelled = {});
+
+} // namespace tavrin::Session
