@@ -2,6 +2,7 @@
 
 #include "AppTexts.h"
 #include "CustomTargetSheet.h"
+#include "Paths.h"
 #include "Updater.h"
 
 #include <QActionGroup>
@@ -32,6 +33,8 @@ AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar),
           &AppModel::damagePolicyChanged})
         connect(&model, changed, this, &AppCommands::refresh);
     connect(&model, &AppModel::customSpecsChanged, this, &AppCommands::showCustomTargets);
+    connect(&model, &AppModel::sessionChanged, this, &AppCommands::showRecentSessions);
+    showRecentSessions();
     refresh();
 }
 
@@ -49,6 +52,13 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
     AppModel& model = m_model;
     addFiles = add("Add Files or Folders…", QKeySequence(Qt::CTRL | Qt::Key_O),
                    [&model] { model.chooseFiles(); });
+    menu->addSeparator();
+    openSession = add("Open Session…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+                      [this] { emit openSessionRequested({}); });
+    openRecent = menu->addMenu(QStringLiteral("Open Recent"));
+    saveSession = add("Save Session", QKeySequence::Save, [&model] { model.saveSession(); });
+    saveSessionAs = add("Save Session As…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+                        [&model] { model.saveSessionAs(); });
     menu->addSeparator();
     exportCSV =
         add("Export CSV…", QKeySequence(Qt::CTRL | Qt::Key_E), [&model] { model.exportCSV(); });
@@ -76,6 +86,16 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
     settings->setMenuRole(QAction::PreferencesRole);
     quit = add("Quit", QKeySequence::Quit, [this] { emit quitRequested(); });
     quit->setMenuRole(QAction::QuitRole);
+}
+
+void AppCommands::showRecentSessions() {
+    openRecent->clear();
+    for (const auto& session : m_model.recentSessions())
+        openRecent
+            ->addAction(toQString(session.filename()), this,
+                        [this, session] { emit openSessionRequested(session); })
+            ->setToolTip(toQString(session));
+    openRecent->setEnabled(!openRecent->isEmpty());
 }
 
 void AppCommands::buildPresetMenu(QMenuBar* menuBar) {

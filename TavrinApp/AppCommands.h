@@ -4,6 +4,7 @@
 #include "SummaryTimer.h"
 
 #include <QObject>
+#include <filesystem>
 #include <vector>
 
 class QAction;
@@ -28,6 +29,10 @@ public:
     AppCommands(AppModel& model, QMenuBar* menuBar);
 
     QAction* addFiles;
+    QAction* openSession;
+    QMenu* openRecent; ///< the sessions opened or saved last
+    QAction* saveSession;
+    QAction* saveSessionAs;
     QAction* exportCSV;
     QAction* exportPDF;
     QAction* fix;
@@ -56,6 +61,9 @@ signals:
     void quitRequested();
     /// Clear List was chosen; the window asks first when a fix is running.
     void clearListRequested();
+    /// Open Session or an entry of Open Recent was chosen (`session` empty: ask which); the window
+    /// asks first to save a modified one.
+    void openSessionRequested(const std::filesystem::path& session);
     void checkForUpdatesRequested();
     void aboutRequested();
 
@@ -65,6 +73,7 @@ private:
     void buildHelpMenu(QMenuBar* menuBar);
     /// Lists the model's custom targets between the presets and "Custom…".
     void showCustomTargets();
+    void showRecentSessions();
     void refresh();
 
     AppModel& m_model;

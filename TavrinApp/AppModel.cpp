@@ -37,6 +37,13 @@ AppModel::AppModel(Desktop& desktop, QSettings* settings, unsigned processors, Q
     connect(&m_search, &FileSearch::busyChanged, this, &AppModel::addingChanged);
     m_listingTurn.setSingleShot(true);
     connect(&m_listingTurn, &QTimer::timeout, this, &AppModel::listSomeFiles);
+    // What a saved session would no longer match.
+    for (const auto changed :
+         {&AppModel::itemsInserted, &AppModel::itemsRemoved, &AppModel::specIDChanged,
+          &AppModel::dualMonoChanged, &AppModel::damagePolicyChanged})
+        connect(this, changed, this, &AppModel::markSessionModified);
+    connect(this, &AppModel::itemChanged, this, &AppModel::markSessionModified);
+    connect(&m_verifier, &SessionVerifier::busyChanged, this, &AppModel::sessionChanged);
 }
 
 AppModel::~AppModel() = default;
@@ -239,6 +246,7 @@ void AppModel::clearList() {
         emit addingChanged();
     m_searchNotice.reset();
     stopFixing();
+    m_verifier.stop();
     m_measurer.stop();
     m_timelines.forget({});
     if (!m_items.empty()) {
@@ -300,6 +308,22 @@ bool AppModel::applyReading(const QUuid& id, FileItem::Reading reading,
     return finishes;
 }
 
+void AppModel::checkCopies() {
+    using Done = FileItem::FixState::Done;
+    for (int row = 0; row < static_cast<int>(m_items.size()); ++row) {
+        std::vector<std::pair<std::string, Done>> changed;
+        for (const auto& [specID, fix] : m_items[static_cast<std::size_t>(row)].fixes)
+            if (const auto* done = std::get_if<Done>(&fix.value)) {
+                Done now = *done;
+                now.onDisk = Session::look(done->copy, done->stamp);
+                if (now.onDisk != done->onDisk)
+                    changed.emplace_back(specID, std::move(now));
+            }
+        for (auto& [specID, done] : changed)
+            setFix(row, specID, FileItem::FixState{std::move(done)});
+    }
+}
+
 void AppModel::chooseOutputFolder() {
     m_desktop.chooseFolder(AppTexts::outputFolderPrompt(), QStringLiteral("Use Folder"),
                            outputFolder().value_or(""),
@@ -313,7 +337,7 @@ void AppModel::revealInFinder(const QSet<QUuid>& ids) {
             continue;
         const auto* fix = item.fixFor(specID());
         const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
-        files.push_back(done ? done->copy : item.url);
+        files.push_back(done && done->onDisk != Session::State::missing ? done->copy : item.url);
     }
     if (files.empty())
         return;

@@ -7,6 +7,7 @@
 #include "FixRunner.h"
 #include "Measurer.h"
 #include "ReportExport.h"
+#include "SessionVerifier.h"
 #include "TimelineStore.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/copies/Limiter.h"
@@ -149,7 +150,10 @@ public:
     /// made earlier for the same row and preset is recognised and kept instead of written again.
     /// While damage fails files, damaged candidates are left alone, each with the reason. Does
     /// nothing while a run is in progress.
-    void fixFiles() { m_fixes.fixFiles(); }
+    void fixFiles() {
+        checkCopies();
+        m_fixes.fixFiles();
+    }
     /// The ids of `rows`, in list order, that a fix would take but leaves alone because their
     /// audio is damaged; none when damage only warns.
     std::vector<QUuid> fixAnywayCandidates(const QSet<QUuid>& rows) const {
@@ -160,7 +164,10 @@ public:
     bool canFixAnyway() const { return canFixAnyway(m_selection); }
     /// As fixFiles() for the selection's fixAnywayCandidates() alone, writing copies despite
     /// their damage.
-    void fixAnyway() { m_fixes.fixAnyway(); }
+    void fixAnyway() {
+        checkCopies();
+        m_fixes.fixAnyway();
+    }
     /// The ids of the rows Fix with Limiter would take, in list order: those of the selection, or
     /// of the whole list when nothing is selected, that gain alone can't fix fully.
     std::vector<QUuid> limiterCandidates() const { return m_fixes.limiterCandidates(); }
@@ -169,7 +176,10 @@ public:
     /// As fixFiles(), writing gain-and-limiter copies of the rows gain alone can't fix fully; a
     /// row that would need more peak reduction than the limiter takes is refused with the reason.
     /// Copies made earlier are not looked for: each run writes new ones.
-    void fixWithLimiter() { m_fixes.fixWithLimiter(); }
+    void fixWithLimiter() {
+        checkCopies();
+        m_fixes.fixWithLimiter();
+    }
     bool fixing() const { return m_fixes.fixing(); }
     /// Where the running fix stands: the copy being written (from 1) of those known so far.
     using FixProgress = FixRunner::FixProgress;
@@ -206,8 +216,43 @@ public:
     QString reportBaseName() const { return m_reports.baseName(); }
     /// Export the list as it is at the call: what changes while the save panel is up or the
     /// report is being written stays out of it.
-    void exportCSV() { m_reports.exportCSV(); }
-    void exportPDF() { m_reports.exportPDF(); }
+    void exportCSV() {
+        checkCopies();
+        m_reports.exportCSV();
+    }
+    void exportPDF() {
+        checkCopies();
+        m_reports.exportPDF();
+    }
+    /// Looks at every copy the rows' fixes wrote: one that is gone, or whose size or time changed,
+    /// is shown and reported as such rather than as a copy. Stat only, no reading; done before an
+    /// export or a fix run and when the app comes back to the front.
+    void checkCopies();
+
+    // Sessions.
+    /// The session file the list was opened from or last saved to; absent when there is none.
+    const std::optional<std::filesystem::path>& sessionPath() const { return m_sessionPath; }
+    /// Whether the list or the settings its verdicts depend on changed since then.
+    bool sessionModified() const { return m_sessionModified; }
+    /// Saves the list to its session file, asking where first when it has none; `saved` is called
+    /// once the file is written, never when it can't be (the alert says why).
+    void saveSession(std::function<void()> saved = {});
+    void saveSessionAs(std::function<void()> saved = {});
+    /// Asks for a session file, then opens it.
+    void chooseSession();
+    /// Replaces the list with the session saved at `path`: its rows at once as they were saved,
+    /// with its preset and settings, then every file and copy checked against the disk in the
+    /// background. A file that changed is measured again and says so, a missing one says
+    /// "Missing: …", and a copy that is gone or changed says so in its Fix cell.
+    void openSession(const std::filesystem::path& path);
+    /// True while a reopened session's files are being checked.
+    bool verifyingSession() const { return m_verifier.busy(); }
+    std::vector<std::filesystem::path> recentSessions() const {
+        return m_settings.recentSessions();
+    }
+    /// How a session saved now has its files checked when it is opened again.
+    Session::Verify sessionVerify() const { return m_settings.sessionVerify(); }
+    void setSessionVerify(Session::Verify how) { m_settings.setSessionVerify(how); }
 
 signals:
     void itemsAboutToBeInserted(int first, int last);
@@ -230,6 +275,8 @@ signals:
     void fixProgressChanged();
     void paperChanged();
     void timelineReady(const QUuid& id);
+    /// The session file, whether it is modified, or the recent sessions changed.
+    void sessionChanged();
 
 private:
     friend class AppModelTest;
@@ -250,6 +297,12 @@ private:
     /// no longer being measured. Says whether it finished the row.
     bool applyReading(const QUuid& id, FileItem::Reading reading,
                       std::optional<std::string> format);
+
+    /// Replaces the rows with `items`, measuring those without a reading.
+    void replaceItems(std::vector<FileItem> items);
+    void writeSession(const std::filesystem::path& path, std::function<void()> saved);
+    void markSessionModified();
+    void applyVerification(std::vector<SessionVerifier::Found> found);
 
     Desktop& m_desktop;
     AppSettings m_settings;
@@ -286,6 +339,12 @@ private:
     ReportExport m_reports{m_items, m_settings, m_desktop, [this](QString title, QString message) {
                                setAlert(std::move(title), std::move(message));
                            }};
+    std::optional<std::filesystem::path> m_sessionPath;
+    bool m_sessionModified = false;
+    int m_listChanges = 0; ///< changes to the list or its settings, for a save under way
+    QThreadPool m_sessionPool;
+    SessionVerifier m_verifier{
+        [this](std::vector<SessionVerifier::Found> found) { applyVerification(std::move(found)); }};
     /// Last, so it goes first: its reports reach the parts above.
     Measurer m_measurer{
         {m_items,

@@ -19,6 +19,8 @@ constexpr auto damagedAudioKey = "damagedAudio";
 constexpr auto customTargetsKey = "customTargets";
 constexpr auto addFilesFolderKey = "addFilesFolder";
 constexpr auto exportFolderKey = "exportFolder";
+constexpr auto sessionVerifyKey = "sessionVerify";
+constexpr auto recentSessionsKey = "recentSessions";
 
 } // namespace
 
@@ -51,6 +53,8 @@ void AppSettings::load() {
     // Anything but a stored "warns" keeps the safe default: damage fails.
     if (m_settings->value(damagedAudioKey).toString() == QStringLiteral("warns"))
         m_damagePolicy = DamagePolicy::warn;
+    if (m_settings->value(sessionVerifyKey).toString() == QStringLiteral("always"))
+        m_sessionVerify = Session::Verify::always;
     const QVariant folder = m_settings->value(outputFolderKey);
     setOutputFolder(folder.isValid() ? std::optional(toPath(folder.toString())) : std::nullopt);
 }
@@ -156,6 +160,33 @@ std::filesystem::path AppSettings::exportFolder() const {
 
 void AppSettings::setExportFolder(const std::filesystem::path& folder) {
     write(exportFolderKey, toQString(folder));
+}
+
+bool AppSettings::setSessionVerify(Session::Verify how) {
+    const bool always = how == Session::Verify::always;
+    write(sessionVerifyKey, always ? QStringLiteral("always") : QStringLiteral("onlyWhenChanged"));
+    if (how == m_sessionVerify)
+        return false;
+    m_sessionVerify = how;
+    return true;
+}
+
+std::vector<std::filesystem::path> AppSettings::recentSessions() const {
+    std::vector<std::filesystem::path> sessions;
+    const QVariant stored = m_settings ? m_settings->value(recentSessionsKey) : QVariant();
+    for (const QString& text : stored.toStringList())
+        if (const auto path = toPath(text);
+            path.is_absolute() && static_cast<int>(sessions.size()) < recentSessionLimit)
+            sessions.push_back(path);
+    return sessions;
+}
+
+void AppSettings::addRecentSession(const std::filesystem::path& session) {
+    QStringList sessions{toQString(session)};
+    for (const auto& path : recentSessions())
+        if (path != session && sessions.size() < recentSessionLimit)
+            sessions << toQString(path);
+    write(recentSessionsKey, sessions);
 }
 
 } // namespace tavrin::app

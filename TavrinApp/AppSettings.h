@@ -3,6 +3,7 @@
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/rules/Verdict.h"
+#include "tavrin/workflow/FileStamp.h"
 
 #include <QVariant>
 #include <filesystem>
@@ -54,6 +55,14 @@ public:
     std::filesystem::path exportFolder() const;
     void setExportFolder(const std::filesystem::path& folder);
 
+    /// How a session saved now has its files verified when it is opened again.
+    Session::Verify sessionVerify() const { return m_sessionVerify; }
+    bool setSessionVerify(Session::Verify how);
+    /// The sessions opened or saved last, most recent first, at most `recentSessionLimit`.
+    std::vector<std::filesystem::path> recentSessions() const;
+    void addRecentSession(const std::filesystem::path& session);
+    static constexpr int recentSessionLimit = 8;
+
 private:
     void load();
     void write(const char* key, const std::optional<QVariant>& value);
@@ -70,6 +79,7 @@ private:
     std::optional<std::filesystem::path> m_outputFolder;
     GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
     DamagePolicy m_damagePolicy = DamagePolicy::fail;
+    Session::Verify m_sessionVerify = Session::Verify::onlyWhenChanged;
 };
 
 } // namespace tavrin::app

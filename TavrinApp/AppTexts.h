@@ -171,6 +171,48 @@ inline QString settingExplanation() {
                           "warns.");
 }
 
+/// The tooltip of a copy Tavrin wrote that is gone, or changed since: it names where it was.
+inline QString copyGoneToolTip(const QString& copy, bool missing) {
+    return missing
+               ? "Tavrin wrote " + copy + ", and it is no longer there. Fix again to write it anew."
+               : "Tavrin wrote " + copy +
+                     ", and it has changed since: it is no longer the copy that was measured.";
+}
+
+// MARK: sessions
+
+inline QString saveSessionTitle() {
+    return QStringLiteral("Save Session");
+}
+
+inline QString openSessionTitle() {
+    return QStringLiteral("Open Session");
+}
+
+/// The name a new session is offered under.
+inline QString untitledSession() {
+    return QStringLiteral("Untitled");
+}
+
+/// The question before the list of a modified session goes, and its buttons.
+inline QString saveChangesQuestion(const QString& session) {
+    return "Save the changes to " + session + "?";
+}
+
+inline QString saveChangesCost() {
+    return QStringLiteral("Without saving, the session file keeps the list as it was last saved.");
+}
+
+/// What the window's title says with a session open: "Day 1.tavrin[*] — Tavrin".
+inline QString windowTitle(const QString& session) {
+    return session.isEmpty() ? QStringLiteral("Tavrin") : session + "[*] — Tavrin";
+}
+
+/// Said over the list while a reopened session's files are checked.
+inline QString verifyingSession() {
+    return QStringLiteral("Checking the session’s files against the disk…");
+}
+
 // MARK: the limiter
 
 inline QString limitedCopiesTitle() {

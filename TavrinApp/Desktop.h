@@ -30,9 +30,13 @@ public:
     virtual void chooseFolder(const QString& message, const QString& prompt,
                               const std::filesystem::path& startFolder,
                               std::function<void(std::filesystem::path)> chosen) = 0;
-    /// A save panel for one file of `type`, its name field holding `suggestedName`.
-    virtual void chooseSaveFile(const std::filesystem::path& startFolder,
+    /// A save panel titled `title` for one file of `type`, its name field holding `suggestedName`.
+    virtual void chooseSaveFile(const QString& title, const std::filesystem::path& startFolder,
                                 const QString& suggestedName, const FileType& type,
+                                std::function<void(std::filesystem::path)> chosen) = 0;
+    /// An open panel titled `title` for one existing file of `type`.
+    virtual void chooseOpenFile(const QString& title, const std::filesystem::path& startFolder,
+                                const FileType& type,
                                 std::function<void(std::filesystem::path)> chosen) = 0;
     /// Shows the files selected in the file browser, all at once. Calls `failed` once, maybe
     /// after returning, when nothing on the computer can show them.

@@ -6,6 +6,7 @@
 #include "tavrin/decode/Provenance.h"
 #include "tavrin/meter/LoudnessResult.h"
 #include "tavrin/meter/Timeline.h"
+#include "tavrin/workflow/Session.h"
 
 #include <QUuid>
 #include <filesystem>
@@ -37,10 +38,18 @@ struct FileItem {
             std::optional<Provenance> provenance{};
             /// Loudness over time; null once dropped to keep within the timelines' budget.
             std::shared_ptr<const Timeline> timeline{};
-            /// The timeline follows from the result, and dropping it changes nothing shown.
+            /// The file as it was measured: its size and time, and its digest once a session
+            /// needed it.
+            std::optional<Session::FileStamp> stamp{};
+            /// The timeline follows from the result, and dropping it changes nothing shown; the
+            /// digest follows from the file, and is only worked out when a session needs it.
             bool operator==(const Measured& other) const {
+                const auto sizeAndTime = [](const std::optional<Session::FileStamp>& s) {
+                    return s ? std::optional(std::pair(s->size, s->modified)) : std::nullopt;
+                };
                 return result == other.result && findings == other.findings &&
-                       provenance == other.provenance;
+                       provenance == other.provenance &&
+                       sizeAndTime(stamp) == sizeAndTime(other.stamp);
             }
         };
         struct Failed {
@@ -66,7 +75,14 @@ struct FileItem {
             std::optional<Limiter::Summary> limiting{};     ///< set for a limited copy
             std::optional<GainWriter::Encoding> encoding{}; ///< a copy in the original's format
             bool ofDamaged = false; ///< the original's audio is damaged: made anyway
+            double gain = 0;        ///< dB, under any limiting
+            /// The copy as written; its digest is empty when it couldn't be read back.
+            Session::FileStamp stamp{};
+            /// What the disk said of the copy when it was last looked at.
+            Session::State onDisk = Session::State::unchanged;
             bool operator==(const Done&) const = default;
+            /// Whether the copy is still there as it was written, as far as was last seen.
+            bool onDiskAsWritten() const { return onDisk == Session::State::unchanged; }
         };
         struct Refused {
             enum class Reason {
@@ -93,6 +109,8 @@ struct FileItem {
     std::filesystem::path url; ///< the original, absolute and normalised
     std::string format;        ///< "WAV · 24-bit · 48 kHz · stereo"; empty until measured
     Reading reading;
+    /// A reopened session found the file changed since it was saved; the row says so.
+    bool changedSinceSaved = false;
     std::map<std::string, FixState> fixes{}; ///< by preset id; a preset's entry from its first fix
 
     bool operator==(const FileItem&) const = default;

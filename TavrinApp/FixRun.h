@@ -29,7 +29,8 @@ struct FixRunner::Job {
 /// What a copy's worker gives back, unless it was stopped.
 struct FixRunner::CopyResult {
     Workflow::CopyOutcome outcome;
-    bool kept; ///< a copy made earlier, found instead of written
+    bool kept;                     ///< a copy made earlier, found instead of written
+    Session::FileStamp stamp = {}; ///< of a copy written or kept, read back while it is fresh
 };
 
 /// The running fix run, working from its own copies of the preset, folder, dual-mono flag and

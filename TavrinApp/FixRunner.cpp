@@ -3,10 +3,21 @@
 #include "AppTexts.h"
 #include "FixRun.h"
 #include "Paths.h"
+#include "tavrin/core/AudioFileError.h"
 
 namespace tavrin::app {
 
 namespace {
+
+/// The stamp of a copy just written; empty when it can't be read back, so that the next look at
+/// the disk says it is no longer as written.
+Session::FileStamp stampOfCopy(const std::filesystem::path& copy, const CancelCheck& stopped) {
+    try {
+        return Session::stampOf(copy, stopped);
+    } catch (const AudioFileError&) {
+        return {};
+    }
+}
 
 /// The sentence on the damaged files a run left alone, after another; empty when there are none.
 QString damagedLeftAfter(const Workflow::FixRunCounts& counts) {
@@ -239,17 +250,22 @@ void FixRunner::startNextCopy() {
          dualMono = run.dualMono, stop = run.stop]() -> std::optional<CopyResult> {
             const CancelCheck stopped = [&stop] { return stop->load(); };
             try {
-                if (job.limited)
-                    return CopyResult{Workflow::writeLimitedCopy(job.url, job.original, spec,
-                                                                 folder, dualMono, stopped, format,
-                                                                 job.findings),
-                                      false};
-                if (auto earlier =
-                        Workflow::earlierCopy(job.url, spec, folder, dualMono, stopped, format))
-                    return CopyResult{{std::move(*earlier)}, true};
-                return CopyResult{Workflow::writeFixedCopy(job.url, job.gain, spec, folder,
+                auto result = [&]() -> CopyResult {
+                    if (job.limited)
+                        return {Workflow::writeLimitedCopy(job.url, job.original, spec, folder,
                                                            dualMono, stopped, format, job.findings),
-                                  false};
+                                false};
+                    if (auto earlier =
+                            Workflow::earlierCopy(job.url, spec, folder, dualMono, stopped, format))
+                        return {{std::move(*earlier)}, true};
+                    return {Workflow::writeFixedCopy(job.url, job.gain, spec, folder, dualMono,
+                                                     stopped, format, job.findings),
+                            false};
+                }();
+                if (const auto* written =
+                        std::get_if<Workflow::CopyOutcome::Written>(&result.outcome.value))
+                    result.stamp = stampOfCopy(written->copy, stopped);
+                return result;
             } catch (const Cancelled&) {
                 return std::nullopt;
             } catch (...) {
@@ -277,7 +293,7 @@ void FixRunner::applyCopyResult(std::optional<CopyResult> result) {
         run.stillFailing +=
             !result->kept && Verdict::make(copy->result, run.spec).status != Verdict::Status::pass;
         state = State{State::Done{copy->copy, copy->result, job.note, copy->limiting,
-                                  copy->encoding, copy->ofDamaged}};
+                                  copy->encoding, copy->ofDamaged, copy->gain, result->stamp}};
     } else if (const auto* refused =
                    std::get_if<Workflow::CopyOutcome::Refused>(&result->outcome.value)) {
         ++run.refused;

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AppCommands.h"
+#include "AppTexts.h"
 #include "CustomTargetSheet.h"
 #include "DropZone.h"
 #include "FilterBar.h"
@@ -130,8 +131,50 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
         if (stopFixingFirst())
             m_model.clearList();
     });
+    connect(m_commands, &AppCommands::openSessionRequested, this, &MainWindow::openSession);
+    connect(&model, &AppModel::sessionChanged, this, &MainWindow::showSession);
     showPreset();
     showList();
+    showSession();
+}
+
+void MainWindow::showSession() {
+    const auto& session = m_model.sessionPath();
+    setWindowTitle(AppTexts::windowTitle(session ? toQString(session->filename()) : QString()));
+    setWindowModified(session && m_model.sessionModified());
+}
+
+void MainWindow::openSession(const std::filesystem::path& session) {
+    const auto open = [this, session] {
+        if (session.empty())
+            m_model.chooseSession();
+        else
+            m_model.openSession(session);
+    };
+    if (stopFixingFirst() && saveChangesFirst(open))
+        open();
+}
+
+bool MainWindow::saveChangesFirst(const std::function<void()>& retry) {
+    const auto& session = m_model.sessionPath();
+    if (!session || !m_model.sessionModified())
+        return true;
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tavrin"),
+                    AppTexts::saveChangesQuestion(toQString(session->filename())),
+                    QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(AppTexts::saveChangesCost());
+    QPushButton* save = box.addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
+    QPushButton* discard =
+        box.addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    styleAlert(box);
+    box.exec();
+    if (box.clickedButton() == save)
+        m_model.saveSession(retry);
+    return box.clickedButton() == discard;
 }
 
 void MainWindow::buildToolbar() {
@@ -318,7 +361,7 @@ bool MainWindow::stopFixingFirst() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!stopFixingFirst()) {
+    if (!stopFixingFirst() || !saveChangesFirst([this] { close(); })) {
         event->ignore();
         return;
     }

@@ -49,6 +49,13 @@ public:
     /// While a fix runs, asks whether to stop it, and stops it when the user agrees. True when
     /// no fix runs any more, so what waited for the answer can go ahead.
     bool stopFixingFirst();
+    /// With a session whose changes aren't saved, asks whether to save them: true when the list
+    /// can go (nothing to save, or the user chose not to); false when the user cancelled, or chose
+    /// to save, in which case `retry` is called once the session is saved.
+    bool saveChangesFirst(const std::function<void()>& retry);
+    /// Opens the session at `session` (empty: asks which), once a modified one is saved or given
+    /// up.
+    void openSession(const std::filesystem::path& session);
 
 signals:
     /// The window was closed; the app quits.
@@ -71,6 +78,7 @@ private:
     void refreshButtons();
     void showAlert();
     void connectFilter();
+    void showSession();
 
     AppModel& m_model;
     AppCommands* m_commands;

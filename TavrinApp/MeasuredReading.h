@@ -9,7 +9,7 @@ namespace tavrin::app {
 inline FileItem::Reading readingOf(const Workflow::Reading& reading) {
     if (reading.result)
         return {FileItem::Reading::Measured{*reading.result, reading.findings, reading.provenance,
-                                            reading.timeline}};
+                                            reading.timeline, reading.stamp}};
     return {FileItem::Reading::Failed{reading.error.value_or("")}};
 }
 

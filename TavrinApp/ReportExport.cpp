@@ -16,9 +16,14 @@ namespace {
 /// or when the row already passed.
 std::optional<std::string> reportFixText(const FileItem::FixState& fix, const DeliverySpec& spec) {
     using State = FileItem::FixState;
-    if (const auto* done = std::get_if<State::Done>(&fix.value))
+    if (const auto* done = std::get_if<State::Done>(&fix.value)) {
+        // Never a name that isn't on disk as it was written.
+        if (!done->onDiskAsWritten())
+            return std::string(done->onDisk == Session::State::missing ? Workflow::copyMissing
+                                                                       : Workflow::copyChanged);
         return Workflow::fixTextWritten(
             {done->copy, done->result, done->limiting, done->encoding, done->ofDamaged}, spec);
+    }
     if (const auto* failed = std::get_if<State::Failed>(&fix.value))
         return Workflow::fixTextFailed(failed->message);
     const auto* refused = std::get_if<State::Refused>(&fix.value);
@@ -61,6 +66,10 @@ std::vector<ReportRow> ReportExport::rows() const {
         rows.push_back(Workflow::reportRow(
             item.url, item.format, result ? std::optional(*result) : std::nullopt, std::move(error),
             std::move(fixText), item.findings(), m_settings.damagePolicy()));
+        if (const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
+            done && done->onDiskAsWritten())
+            rows.back().copy =
+                ReportRow::Copy{done->limiting.has_value(), done->encoding.has_value()};
     }
     return rows;
 }
@@ -93,7 +102,7 @@ void ReportExport::save(std::function<std::string()> render, const FileType& typ
     auto folder = m_settings.exportFolder();
     if (folder.empty() && !m_items.empty())
         folder = m_items.front().url.parent_path();
-    m_desktop.chooseSaveFile(folder, suggestedName, type,
+    m_desktop.chooseSaveFile(QStringLiteral("Export"), folder, suggestedName, type,
                              [this, render = std::move(render)](std::filesystem::path path) {
                                  m_settings.setExportFolder(path.parent_path());
                                  saveOffThread(render, path);

@@ -124,6 +124,10 @@ Cell fileCell(const FileItem& item) {
     }
     if (const Provenance* provenance = item.provenance())
         cell = namingOriginal(std::move(cell), *provenance);
+    if (item.changedSinceSaved) {
+        const QString changed = qs(Workflow::changedSinceSaved);
+        cell.caption = cell.caption.isEmpty() ? changed : changed + " · " + cell.caption;
+    }
     cell.toolTip = toQString(item.url);
     cell.accessibleText = cell.caption.isEmpty() ? cell.text : cell.text + ", " + cell.caption;
     return cell;
@@ -159,6 +163,15 @@ Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
     return cell;
 }
 
+/// A copy Tavrin wrote that is no longer on disk as it was written.
+Cell copyGoneCell(const FixState::Done& done) {
+    const bool missing = done.onDisk == Session::State::missing;
+    const QString text = qs(missing ? Workflow::copyMissing : Workflow::copyChanged);
+    return labelled(text, Symbol::exclamationmarkTriangle, Tone::caution, false,
+                    AppTexts::copyGoneToolTip(toQString(done.copy), missing),
+                    text + ": " + fileName(done.copy));
+}
+
 Cell refusedCell(const FileItem& item, const FixState::Refused& refused) {
     using Reason = FixState::Refused::Reason;
     const QString message = qs(refused.message);
@@ -188,7 +201,8 @@ Cell fixStateCell(const FileItem& item, const FixState& fix, const DeliverySpec&
         return cell;
     }
     if (const auto* done = std::get_if<FixState::Done>(&fix.value))
-        return withFindings(fixedCopyCell(*done, spec), item.findings());
+        return done->onDiskAsWritten() ? withFindings(fixedCopyCell(*done, spec), item.findings())
+                                       : copyGoneCell(*done);
     if (const auto* refused = std::get_if<FixState::Refused>(&fix.value))
         return refusedCell(item, *refused);
     if (const auto* failed = std::get_if<FixState::Failed>(&fix.value))

@@ -147,14 +147,26 @@ void SystemDesktop::chooseFolder(const QString& message, const QString& prompt,
     dialog->open();
 }
 
-void SystemDesktop::chooseSaveFile(const std::filesystem::path& startFolder,
+void SystemDesktop::chooseSaveFile(const QString& title, const std::filesystem::path& startFolder,
                                    const QString& suggestedName, const FileType& type,
                                    std::function<void(std::filesystem::path)> chosen) {
-    auto* dialog = newDialog<QFileDialog>(panelParent(), QStringLiteral("Export"), startFolder);
+    auto* dialog = newDialog<QFileDialog>(panelParent(), title, startFolder);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setNameFilter(type.name + " (*." + type.suffix + ")");
     dialog->setDefaultSuffix(type.suffix);
     dialog->selectFile(suggestedName);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
+                     [chosen = std::move(chosen)](const QString& file) { chosen(toPath(file)); });
+    dialog->open();
+}
+
+void SystemDesktop::chooseOpenFile(const QString& title, const std::filesystem::path& startFolder,
+                                   const FileType& type,
+                                   std::function<void(std::filesystem::path)> chosen) {
+    auto* dialog = newDialog<QFileDialog>(panelParent(), title, startFolder);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilter(type.name + " (*." + type.suffix + ")");
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
                      [chosen = std::move(chosen)](const QString& file) { chosen(toPath(file)); });
     dialog->open();

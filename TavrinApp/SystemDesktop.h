@@ -21,7 +21,10 @@ public:
     void chooseFolder(const QString& message, const QString& prompt,
                       const std::filesystem::path& startFolder,
                       std::function<void(std::filesystem::path)> chosen) override;
-    void chooseSaveFile(const std::filesystem::path& startFolder, const QString& suggestedName,
+    void chooseSaveFile(const QString& title, const std::filesystem::path& startFolder,
+                        const QString& suggestedName, const FileType& type,
+                        std::function<void(std::filesystem::path)> chosen) override;
+    void chooseOpenFile(const QString& title, const std::filesystem::path& startFolder,
                         const FileType& type,
                         std::function<void(std::filesystem::path)> chosen) override;
     void reveal(const std::vector<std::filesystem::path>& files,

@@ -45,6 +45,12 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
             Qt::QueuedConnection);
     // Closing the main window quits, even with the settings window still open.
     connect(m_window.get(), &MainWindow::closed, qApp, &QApplication::quit, Qt::QueuedConnection);
+    // Copies deleted or changed in another program while Tavrin was behind it show as such.
+    connect(qApp, &QGuiApplication::applicationStateChanged, m_model.get(),
+            [model = m_model.get()](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    model->checkCopies();
+            });
     qApp->installEventFilter(this);
     if (!instanceName.isEmpty())
         m_channel = new InstanceChannel(
@@ -109,7 +115,10 @@ bool TavrinApp::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TavrinApp::openFiles(const std::vector<std::filesystem::path>& files) {
-    if (!files.empty())
+    // A session named alone is opened; among audio files it would only be skipped as not audio.
+    if (files.size() == 1 && files.front().extension() == Session::extension)
+        m_window->openSession(files.front());
+    else if (!files.empty())
         m_model->addFiles(files);
     bringForward();
 }

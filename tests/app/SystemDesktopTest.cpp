@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -78,14 +79,22 @@ private slots:
                                          toPath(folder.filePath("Trailer.wav"))}));
     }
 
-    void saveFileOffersTheSuggestedName() {
+    void saveAndOpenPanelsHandBackOneFile() {
         QTemporaryDir folder;
         SystemDesktop desktop;
         std::optional<std::filesystem::path> chosen;
-        desktop.chooseSaveFile({}, "Loudness report – EBU R 128.csv", {"CSV", "csv"},
+        desktop.chooseSaveFile("Export", {}, "Loudness report – EBU R 128.csv", {"CSV", "csv"},
                                [&](std::filesystem::path file) { chosen = file; });
+        QCOMPARE(openDialog()->windowTitle(), "Export");
         answerDialog(folder.path());
         QCOMPARE(chosen, toPath(folder.filePath("Loudness report – EBU R 128.csv")));
+        // The open panel takes only an existing file of its type.
+        QFile(folder.filePath("Day 1.tavrin")).open(QIODevice::WriteOnly);
+        desktop.chooseOpenFile("Open Session", toPath(folder.path()), {"Tavrin session", "tavrin"},
+                               [&](std::filesystem::path file) { chosen = file; });
+        QCOMPARE(openDialog()->nameFilters(), QStringList{"Tavrin session (*.tavrin)"});
+        answerDialog(folder.path(), "Day 1.tavrin");
+        QCOMPARE(chosen, toPath(folder.filePath("Day 1.tavrin")));
     }
 };
 

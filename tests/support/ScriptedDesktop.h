@@ -13,6 +13,7 @@ public:
     std::optional<std::vector<std::filesystem::path>> files;
     std::optional<std::filesystem::path> folder;
     std::optional<std::filesystem::path> saveAs;
+    std::optional<std::filesystem::path> openFile;
     bool canOpen = true;
 
     QString lastSuggestedName;
@@ -32,13 +33,20 @@ public:
         if (folder)
             chosen(*folder);
     }
-    void chooseSaveFile(const std::filesystem::path& startFolder, const QString& suggestedName,
-                        const app::FileType&,
+    void chooseSaveFile(const QString&, const std::filesystem::path& startFolder,
+                        const QString& suggestedName, const app::FileType&,
                         std::function<void(std::filesystem::path)> chosen) override {
         lastStartFolder = startFolder;
         lastSuggestedName = suggestedName;
         if (saveAs)
             chosen(*saveAs);
+    }
+    void chooseOpenFile(const QString&, const std::filesystem::path& startFolder,
+                        const app::FileType&,
+                        std::function<void(std::filesystem::path)> chosen) override {
+        lastStartFolder = startFolder;
+        if (openFile)
+            chosen(*openFile);
     }
     void reveal(const std::vector<std::filesystem::path>& paths,
                 std::function<void()> failed) override {

@@ -42,8 +42,9 @@ void replaceMeasuringStepForTesting(MeasuringStep step) {
 
 Reading measure(const std::filesystem::path& file, bool dualMono, const ProgressFn& progress,
                 const CancelCheck& isCancelled, bool withTimeline) {
-    const auto failed = [](std::string_view sentence) {
-        return Reading{{}, std::nullopt, std::string(sentence)};
+    const auto stamp = Session::sizeAndTimeOf(file);
+    const auto failed = [&stamp](std::string_view sentence) {
+        return Reading{{}, std::nullopt, std::string(sentence), {}, {}, {}, stamp};
     };
     try {
         auto measurement = measureWithStep(file, dualMono, progress, isCancelled, withTimeline);
@@ -53,7 +54,8 @@ Reading measure(const std::filesystem::path& file, bool dualMono, const Progress
                 std::nullopt,
                 std::move(findings),
                 std::move(measurement.provenance),
-                std::move(measurement.timeline)};
+                std::move(measurement.timeline),
+                stamp};
     } catch (const Cancelled&) {
         throw;
     } catch (const AudioFileError& error) {

@@ -9,6 +9,7 @@
 #include "tavrin/reports/ReportRow.h"
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/rules/FixPlan.h"
+#include "tavrin/workflow/FileStamp.h"
 
 #include <filesystem>
 #include <functional>
@@ -37,6 +38,8 @@ struct Reading {
     std::optional<Provenance> provenance{};
     /// Loudness over time, when it was asked for and the file was measured.
     std::shared_ptr<const Timeline> timeline{};
+    /// The file's size and time as it was measured (no digest); absent when it isn't a file.
+    std::optional<Session::FileStamp> stamp{};
     bool operator==(const Reading&) const = default;
 };
 

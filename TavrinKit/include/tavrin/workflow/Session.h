@@ -6,8 +6,8 @@
 #include "tavrin/core/LimiterSummary.h"
 #include "tavrin/decode/Provenance.h"
 #include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/workflow/FileStamp.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -24,14 +24,6 @@ namespace tavrin::Session {
 inline constexpr int version = 1;
 /// The extension of session files.
 inline constexpr std::string_view extension = ".tavrin";
-
-/// A file as it was on disk when it was measured or written.
-struct FileStamp {
-    std::uintmax_t size = 0;
-    std::int64_t modified = 0; ///< nanoseconds since 1970-01-01 UTC
-    std::string sha256{};      ///< of its bytes, lowercase hex
-    bool operator==(const FileStamp&) const = default;
-};
 
 /// A fixed copy written for one preset.
 struct Copy {
@@ -58,12 +50,6 @@ struct Row {
     std::optional<Provenance> provenance{}; ///< the file is itself a copy Tavrin wrote
     std::map<std::string, Copy> copies{};   ///< by preset id
     bool operator==(const Row&) const = default;
-};
-
-/// When reopening a session reads a file's bytes again to compare its SHA-256.
-enum class Verify {
-    always,          ///< every file, even when its size and time are as saved
-    onlyWhenChanged, ///< only files whose time changed while their size didn't
 };
 
 /// The whole saved list and the settings its verdicts depend on.
@@ -94,24 +80,5 @@ Record fromJson(std::string_view json, std::string_view name);
 void save(const std::filesystem::path& path, const Record& record);
 /// The session saved at `path`; throws Unreadable.
 Record load(const std::filesystem::path& path);
-
-/// The stamp of `file` now; throws AudioFileError when it can't be read to the end, and
-/// Cancelled when `isCancelled` stops the work.
-FileStamp stampOf(const std::filesystem::path& file, const CancelCheck& isCancelled = {});
-
-/// What became of a file since its stamp was taken.
-enum class State { unchanged, changed, missing };
-
-/// Whether `file` is still as `stamp` says from its size and modification time alone, without
-/// reading it: missing when it is gone (or no longer a file), changed when either differs.
-State look(const std::filesystem::path& file, const FileStamp& stamp);
-
-/// Whether `file` still holds the bytes `stamp` names. Its size settles a difference; a file of
-/// the same size whose time changed is read and its SHA-256 compared, and one whose time is the
-/// same too only under Verify::always. A file that can't be read counts as changed (measuring it
-/// again says why). Throws
-/// Cancelled when `isCancelled` stops the work.
-State verify(const std::filesystem::path& file, const FileStamp& stamp, Verify how,
-             const CancelCheck& isCancelled = {});
 
 } // namespace tavrin::Session

@@ -1,17 +1,15 @@
 #include "tavrin/core/AudioFileError.h"
-#include "tavrin/workflow/Session.h"
+#include "tavrin/decode/Provenance.h"
+#include "tavrin/workflow/FileStamp.h"
 #include "tavrin/workflow/WorkflowTexts.h"
 
 #include <chrono>
 #include <system_error>
 
 namespace tavrin::Session {
-namespace {
-
 namespace fs = std::filesystem;
 
-/// The size and time of `file` as a stamp without its digest; absent when it is not a file.
-std::optional<FileStamp> sizeAndTime(const fs::path& file) {
+std::optional<FileStamp> sizeAndTimeOf(const fs::path& file) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
         return std::nullopt;
@@ -23,10 +21,8 @@ std::optional<FileStamp> sizeAndTime(const fs::path& file) {
     return FileStamp{size, std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count()};
 }
 
-} // namespace
-
 FileStamp stampOf(const fs::path& file, const CancelCheck& isCancelled) {
-    auto stamp = sizeAndTime(file);
+    auto stamp = sizeAndTimeOf(file);
     if (!stamp)
         throw AudioFileError::unreadable(Workflow::sessionCantReadMessage(
             file.filename().string(), std::make_error_code(std::errc::no_such_file_or_directory)));
@@ -34,8 +30,21 @@ FileStamp stampOf(const fs::path& file, const CancelCheck& isCancelled) {
     return *stamp;
 }
 
+std::optional<FileStamp> digested(const fs::path& file, FileStamp measured,
+                                  const CancelCheck& isCancelled) {
+    if (look(file, measured) != State::unchanged)
+        return std::nullopt;
+    try {
+        measured.sha256 = sha256Of(file, isCancelled);
+    } catch (const AudioFileError&) {
+        return std::nullopt;
+    }
+    // Changed while it was read: the digest may be of neither version.
+    return look(file, measured) == State::unchanged ? std::optional(measured) : std::nullopt;
+}
+
 State look(const fs::path& file, const FileStamp& stamp) {
-    const auto now = sizeAndTime(file);
+    const auto now = sizeAndTimeOf(file);
     if (!now)
         return State::missing;
     return now->size == stamp.size && now->modified == stamp.modified ? State::unchanged
@@ -44,7 +53,7 @@ State look(const fs::path& file, const FileStamp& stamp) {
 
 State verify(const fs::path& file, const FileStamp& stamp, Verify how,
              const CancelCheck& isCancelled) {
-    const auto now = sizeAndTime(file);
+    const auto now = sizeAndTimeOf(file);
     if (!now)
         return State::missing;
     if (now->size != stamp.size)

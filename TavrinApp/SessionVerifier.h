@@ -1,0 +1,67 @@
+#pragma once
+
+#include "tavrin/workflow/FileStamp.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QThreadPool>
+#include <QUuid>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrin::app {
+
+/// Checks a reopened session's files and copies against the disk on a thread of its own, and
+/// hands back what isn't as saved in small batches, so the window stays responsive however long
+/// the list.
+class SessionVerifier : public QObject {
+    Q_OBJECT
+
+public:
+    /// A file or copy and its stamp as saved.
+    struct Saved {
+        std::filesystem::path path;
+        std::optional<Session::FileStamp> stamp; ///< absent: nothing to compare but its presence
+    };
+    /// One row to check: its original and its copies by preset id.
+    struct Row {
+        QUuid id;
+        Saved original;
+        std::vector<std::pair<std::string, Saved>> copies{};
+    };
+    /// What differs of one row; a state for each of its copies that isn't as saved.
+    struct Found {
+        QUuid id;
+        Session::State original = Session::State::unchanged;
+        std::vector<std::pair<std::string, Session::State>> copies{};
+    };
+    using Apply = std::function<void(std::vector<Found>)>;
+
+    explicit SessionVerifier(Apply apply);
+    /// Stops and waits for the thread.
+    ~SessionVerifier() override;
+
+    /// Stops any check under way and checks `rows`, reading files as `how` says.
+    void start(std::vector<Row> rows, Session::Verify how);
+    void stop();
+    bool busy() const { return m_busy; }
+
+signals:
+    void busyChanged();
+
+private:
+    void deliver(int generation, std::vector<Found> found, bool last);
+
+    Apply m_apply;
+    QThreadPool m_pool;
+    std::shared_ptr<std::atomic<bool>> m_stop;
+    int m_generation = 0;
+    bool m_busy = false;
+};
+
+} // namespace tavrin::app
