@@ -1,6 +1,7 @@
+#include "tavrin/workflow/FileStamp.h"
+
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/decode/Provenance.h"
-#include "tavrin/workflow/FileStamp.h"
 #include "tavrin/workflow/WorkflowTexts.h"
 
 #include <chrono>
