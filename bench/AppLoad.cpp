@@ -4,8 +4,10 @@
 // frame, and memory; then the CLI checking the same files at the same width, for the ratio.
 // With --tree, a folder tree is added once measuring runs: its entries, its audio files and the
 // longest the event loop went without turning from the add until its rows are listed (no CLI run).
-// Usage: tavrin_app_load [--tree DIR] [files = 5000] [seconds per file = 0.5] [a WAV file to use
-// instead] (offscreen unless QT_QPA_PLATFORM says otherwise)
+// With --reopen, the list is then saved as a session and opened again: the save, the time until
+// its rows are on screen, and the longest event-loop gap while its files are verified (no CLI run).
+// Usage: tavrin_app_load [--reopen] [--tree DIR] [files = 5000] [seconds per file = 0.5] [a WAV
+// file to use instead] (offscreen unless QT_QPA_PLATFORM says otherwise)
 
 #include "MainWindow.h"
 #include "Paths.h"
@@ -27,6 +29,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,6 +108,62 @@ struct TreeAdd {
     }
 };
 
+/// Runs the event loop, ticking every millisecond, until `done()` holds; returns the longest the
+/// loop went between ticks. `turned` hears each gap.
+double longestGapUntil(const std::function<bool()>& done,
+                       const std::function<void(double)>& turned = {}) {
+    QElapsedTimer tick;
+    tick.start();
+    double longestGap = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    // A loop of its own: the application's quit would close the window.
+    QEventLoop loop;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const double gap = milliseconds(tick);
+        longestGap = std::max(longestGap, gap);
+        if (turned)
+            turned(gap);
+        tick.restart();
+        if (done())
+            loop.quit();
+    });
+    ticker.start(1);
+    loop.exec();
+    return longestGap;
+}
+
+/// Saves the measured list as a session whose files are all read again when it is opened, then
+/// opens it in a window of its own as after a restart: the save, the time until its rows are on
+/// screen, and the longest event-loop gap while every file is verified.
+void benchSession(app::AppModel& model, test::ScriptedDesktop& desktop, const fs::path& root,
+                  unsigned processors) {
+    desktop.saveAs = root / "bench.tavrin";
+    model.setSessionVerify(Session::Verify::always);
+    QElapsedTimer timer;
+    timer.start();
+    model.saveSessionAs();
+    longestGapUntil([&] { return model.sessionPath().has_value(); });
+    const double saved = milliseconds(timer);
+
+    test::ScriptedDesktop elsewhere;
+    app::AppModel reopened(elsewhere, nullptr, processors);
+    app::MainWindow window(reopened);
+    window.show();
+    QCoreApplication::processEvents();
+    timer.restart();
+    reopened.openSession(*desktop.saveAs);
+    window.repaint();
+    const double shown = milliseconds(timer);
+    timer.restart();
+    const double gap = longestGapUntil([&] { return !reopened.verifyingSession(); });
+    std::printf(
+        "session of %zu rows: saved (every file hashed) in %.1f ms; opened and on screen in "
+        "%.1f ms; every file read again and verified in %.1f ms, longest event-loop gap "
+        "%.1f ms\n",
+        reopened.items().size(), saved, shown, milliseconds(timer), gap);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +172,11 @@ int main(int argc, char** argv) {
     app::keepFreedMemoryForReuse(); // as the app does
     QApplication app(argc, argv);
     std::optional<fs::path> tree;
+    const bool session = argc > 1 && std::string_view(argv[1]) == "--reopen";
+    if (session) {
+        --argc;
+        ++argv;
+    }
     if (argc > 2 && std::string_view(argv[1]) == "--tree") {
         tree = fs::absolute(argv[2]);
         argc -= 2;
@@ -157,31 +221,15 @@ int main(int argc, char** argv) {
         QTimer::singleShot(100, &model, [&] { treeAdd.start(model, *tree); });
 
     // Until the last row is measured, a 1 ms ticker times the gaps in the event loop.
-    QElapsedTimer measuring, tick;
+    QElapsedTimer measuring;
     measuring.start();
-    tick.start();
     const double guiBefore = threadSeconds();
-    double longestGap = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    // A loop of its own: the application's quit would close the window.
-    QEventLoop loop;
-    const auto quitWhenDone = [&] {
-        const bool treeListed = !tree || treeAdd.stage == TreeAdd::Stage::done;
-        if (!model.isBusy() && !model.adding() && treeListed)
-            loop.quit();
-    };
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const double gap = milliseconds(tick);
-        longestGap = std::max(longestGap, gap);
-        treeAdd.loopTurned(gap);
-        tick.restart();
-        quitWhenDone();
-    });
-    QObject::connect(&model, &app::AppModel::itemChanged, quitWhenDone);
-    ticker.start(1);
-    loop.exec();
-    ticker.stop();
+    const double longestGap = longestGapUntil(
+        [&] {
+            const bool treeListed = !tree || treeAdd.stage == TreeAdd::Stage::done;
+            return !model.isBusy() && !model.adding() && treeListed;
+        },
+        [&](double gap) { treeAdd.loopTurned(gap); });
     const double measured = milliseconds(measuring);
     const double guiBusy = threadSeconds() - guiBefore;
     QCoreApplication::processEvents();
@@ -219,6 +267,11 @@ int main(int argc, char** argv) {
     if (tree) {
         std::printf("tree: %zu entries, %zu audio files, longest event-loop gap %.1f ms\n",
                     treeEntries, treeAdd.rowsAfter - treeAdd.rowsBefore, treeAdd.longestGap);
+        return 0;
+    }
+
+    if (session) {
+        benchSession(model, desktop, root, processors);
         return 0;
     }
 
