@@ -63,7 +63,7 @@ void AppCommands::buildFileMenu(QMenuBar* menuBar) {
     exportCSV =
         add("Export CSV…", QKeySequence(Qt::CTRL | Qt::Key_E), [&model] { model.exportCSV(); });
     exportPDF = add("Export PDF Report…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
-                    [&model] { model.exportPDF(); });
+                    [this] { emit exportPDFRequested(); });
     menu->addSeparator();
     fix = add({}, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [&model] { model.fixFiles(); });
     fixWithLimiter =

@@ -61,6 +61,8 @@ signals:
     void quitRequested();
     /// Clear List was chosen; the window asks first when a fix is running.
     void clearListRequested();
+    /// Export PDF Report was chosen; the window asks for its options first.
+    void exportPDFRequested();
     /// Open Session or an entry of Open Recent was chosen (`session` empty: ask which); the window
     /// asks first to save a modified one.
     void openSessionRequested(const std::filesystem::path& session);

@@ -224,6 +224,13 @@ public:
         checkCopies();
         m_reports.exportPDF();
     }
+    /// Who signs the PDF report off, and whether it adds each file's loudness graph; remembered.
+    Report::SignOff signOff() const { return m_settings.signOff(); }
+    bool graphsInReports() const { return m_settings.graphsInReports(); }
+    void setReportOptions(const Report::SignOff& signOff, bool graphs) {
+        m_settings.setSignOff(signOff);
+        m_settings.setGraphsInReports(graphs);
+    }
     /// Looks at every copy the rows' fixes wrote: one that is gone, or whose size or time changed,
     /// is shown and reported as such rather than as a copy. Stat only, no reading; done before an
     /// export or a fix run and when the app comes back to the front.

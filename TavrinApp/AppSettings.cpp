@@ -21,6 +21,10 @@ constexpr auto addFilesFolderKey = "addFilesFolder";
 constexpr auto exportFolderKey = "exportFolder";
 constexpr auto sessionVerifyKey = "sessionVerify";
 constexpr auto recentSessionsKey = "recentSessions";
+constexpr auto operatorKey = "report/operator";
+constexpr auto jobKey = "report/job";
+constexpr auto notesKey = "report/notes";
+constexpr auto graphsKey = "report/graphs";
 
 } // namespace
 
@@ -53,6 +57,7 @@ void AppSettings::load() {
     // Anything but a stored "warns" keeps the safe default: damage fails.
     if (m_settings->value(damagedAudioKey).toString() == QStringLiteral("warns"))
         m_damagePolicy = DamagePolicy::warn;
+    m_graphsInReports = m_settings->value(graphsKey, false).toBool();
     if (m_settings->value(sessionVerifyKey).toString() == QStringLiteral("always"))
         m_sessionVerify = Session::Verify::always;
     const QVariant folder = m_settings->value(outputFolderKey);
@@ -187,6 +192,24 @@ void AppSettings::addRecentSession(const std::filesystem::path& session) {
         if (path != session && sessions.size() < recentSessionLimit)
             sessions << toQString(path);
     write(recentSessionsKey, sessions);
+}
+
+Report::SignOff AppSettings::signOff() const {
+    const auto text = [this](const char* key) {
+        return m_settings ? m_settings->value(key).toString().toStdString() : std::string();
+    };
+    return {text(operatorKey), text(jobKey), text(notesKey)};
+}
+
+void AppSettings::setSignOff(const Report::SignOff& signOff) {
+    write(operatorKey, qs(signOff.operatorName));
+    write(jobKey, qs(signOff.job));
+    write(notesKey, qs(signOff.notes));
+}
+
+void AppSettings::setGraphsInReports(bool graphs) {
+    m_graphsInReports = graphs;
+    write(graphsKey, graphs);
 }
 
 } // namespace tavrin::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tavrin/copies/GainWriter.h"
+#include "tavrin/reports/Report.h"
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/rules/Verdict.h"
 #include "tavrin/workflow/FileStamp.h"
@@ -55,6 +56,13 @@ public:
     std::filesystem::path exportFolder() const;
     void setExportFolder(const std::filesystem::path& folder);
 
+    /// Who signs the PDF report off, and whether it adds a page with each file's loudness over
+    /// time: remembered from one export to the next.
+    Report::SignOff signOff() const;
+    void setSignOff(const Report::SignOff& signOff);
+    bool graphsInReports() const { return m_graphsInReports; }
+    void setGraphsInReports(bool graphs);
+
     /// How a session saved now has its files verified when it is opened again.
     Session::Verify sessionVerify() const { return m_sessionVerify; }
     bool setSessionVerify(Session::Verify how);
@@ -80,6 +88,7 @@ private:
     GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
     DamagePolicy m_damagePolicy = DamagePolicy::fail;
     Session::Verify m_sessionVerify = Session::Verify::onlyWhenChanged;
+    bool m_graphsInReports = false;
 };
 
 } // namespace tavrin::app

@@ -179,6 +179,21 @@ inline QString copyGoneToolTip(const QString& copy, bool missing) {
                      ", and it has changed since: it is no longer the copy that was measured.";
 }
 
+// MARK: reports
+
+inline QString pdfReportTitle() {
+    return QStringLiteral("PDF Report");
+}
+
+inline QString pdfReportExplanation() {
+    return QStringLiteral("The operator, job and notes print on the first page, and the operator "
+                          "and job with the time of export at the foot of every page.");
+}
+
+inline QString graphsInReports() {
+    return QStringLiteral("Include loudness graphs in PDF reports");
+}
+
 // MARK: sessions
 
 inline QString saveSessionTitle() {
@@ -192,6 +207,27 @@ inline QString openSessionTitle() {
 /// The name a new session is offered under.
 inline QString untitledSession() {
     return QStringLiteral("Untitled");
+}
+
+/// The setting of how a reopened session's files are checked: its label, its two choices as the
+/// picker lists them, and what it means.
+inline QString verifySettingLabel() {
+    return QStringLiteral("Reopening a session reads");
+}
+
+inline QString verifyWhenChangedChoice() {
+    return QStringLiteral("Files whose time changed");
+}
+
+inline QString verifyAlwaysChoice() {
+    return QStringLiteral("Every file");
+}
+
+inline QString verifySettingExplanation() {
+    return QStringLiteral("A reopened session compares each file and copy with the one it saved: "
+                          "its size and time, and, read again, its SHA-256. Reading every file "
+                          "proves the most and takes as long as the disk needs; it applies to "
+                          "sessions saved from now on.");
 }
 
 /// The question before the list of a modified session goes, and its buttons.

@@ -8,6 +8,7 @@
 #include "GraphPanel.h"
 #include "NoticeBar.h"
 #include "Paths.h"
+#include "PdfReportSheet.h"
 #include "PresetBox.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
@@ -132,6 +133,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
             m_model.clearList();
     });
     connect(m_commands, &AppCommands::openSessionRequested, this, &MainWindow::openSession);
+    connect(m_commands, &AppCommands::exportPDFRequested, this, &MainWindow::exportPDF);
     connect(&model, &AppModel::sessionChanged, this, &MainWindow::showSession);
     showPreset();
     showList();
@@ -226,7 +228,7 @@ void MainWindow::buildToolbar() {
                       QStringLiteral("Save the results as a CSV spreadsheet or a PDF report"));
     auto* exportMenu = new QMenu(m_export);
     exportMenu->addAction(QStringLiteral("CSV Spreadsheet…"), &m_model, &AppModel::exportCSV);
-    exportMenu->addAction(QStringLiteral("PDF Report…"), &m_model, &AppModel::exportPDF);
+    exportMenu->addAction(QStringLiteral("PDF Report…"), this, &MainWindow::exportPDF);
     m_export->setMenu(exportMenu);
     m_export->setPopupMode(QToolButton::InstantPopup);
     m_export->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
@@ -249,6 +251,16 @@ void MainWindow::fillPresetBox() {
         m_preset->insertSeparator(m_preset->count());
     m_preset->addItem(QStringLiteral("Custom…"));
     m_preset->setCurrentIndex(m_preset->findData(QString::fromStdString(m_model.currentSpec().id)));
+}
+
+void MainWindow::exportPDF() {
+    auto* sheet = new PdfReportSheet(m_model.signOff(), m_model.graphsInReports(), this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &QDialog::accepted, this, [this, sheet] {
+        m_model.setReportOptions(sheet->signOff(), sheet->graphs());
+        m_model.exportPDF();
+    });
+    sheet->open();
 }
 
 void MainWindow::chooseCustomTarget() {

@@ -72,6 +72,8 @@ private:
     void showPreset();
     /// The five presets, the custom targets most recent first, then "Custom…".
     void fillPresetBox();
+    /// Asks for the PDF report's sign-off and graphs, then for where to save it.
+    void exportPDF();
     /// Opens the sheet that asks for a target of one's own; OK makes it current.
     void chooseCustomTarget();
     void showList();

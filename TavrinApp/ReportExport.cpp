@@ -40,6 +40,25 @@ std::optional<std::string> reportFixText(const FileItem::FixState& fix, const De
     return refused->message; // the damage text is the reports' own
 }
 
+/// Gives every measured row of `rows` the timeline its graph page draws: the one the list keeps,
+/// or else its file's (`files`, in the same order) measured again, when it reads as it did.
+void addTimelines(std::vector<ReportRow>& rows, const std::vector<std::filesystem::path>& files,
+                  bool dualMono, const CancelCheck& isCancelled) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ReportRow& row = rows[i];
+        if (!row.result)
+            continue;
+        if (!row.timeline) {
+            const auto reading = Workflow::measure(files[i], dualMono, {}, isCancelled, true);
+            if (reading.result != row.result)
+                continue;
+            row.timeline = reading.timeline;
+        }
+        row.timeline =
+            std::make_shared<const Timeline>(row.timeline->reduced(Report::graphPageSteps));
+    }
+}
+
 } // namespace
 
 ReportExport::ReportExport(const std::vector<FileItem>& items, AppSettings& settings,
@@ -49,6 +68,7 @@ ReportExport::ReportExport(const std::vector<FileItem>& items, AppSettings& sett
 }
 
 ReportExport::~ReportExport() {
+    m_stop->store(true); // a report still gathering graphs stops
     m_pool.waitForDone();
 }
 
@@ -63,9 +83,11 @@ std::vector<ReportRow> ReportExport::rows() const {
         std::optional<std::string> fixText =
             fix ? reportFixText(*fix, m_settings.spec()) : std::nullopt;
         const LoudnessResult* result = item.result();
+        const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
         rows.push_back(Workflow::reportRow(
             item.url, item.format, result ? std::optional(*result) : std::nullopt, std::move(error),
-            std::move(fixText), item.findings(), m_settings.damagePolicy()));
+            std::move(fixText), item.findings(), m_settings.damagePolicy(),
+            measured ? measured->timeline : nullptr));
         if (const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
             done && done->onDiskAsWritten())
             rows.back().copy =
@@ -85,10 +107,16 @@ void ReportExport::exportCSV() {
 
 void ReportExport::exportPDF() {
     const Report::PdfOptions options{
-        m_settings.a4Paper() ? Report::Paper::a4 : Report::Paper::letter, m_settings.dualMono()};
+        m_settings.a4Paper() ? Report::Paper::a4 : Report::Paper::letter, m_settings.dualMono(),
+        m_settings.graphsInReports(), m_settings.signOff()};
+    std::vector<std::filesystem::path> files;
+    for (const FileItem& item : m_items)
+        files.push_back(item.url);
     save(
-        [reportRows = rows(), spec = m_settings.spec(), date = std::chrono::system_clock::now(),
-         options] {
+        [reportRows = rows(), files = std::move(files), spec = m_settings.spec(),
+         date = std::chrono::system_clock::now(), options, stop = m_stop]() mutable {
+            if (options.graphs)
+                addTimelines(reportRows, files, options.dualMono, [&stop] { return stop->load(); });
             const auto pdf = Report::pdf(reportRows, spec, "Loudness report: " + spec.name,
                                          "Tavrin", date, options);
             return std::string(pdf.begin(), pdf.end());

@@ -8,8 +8,10 @@
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,7 @@ private:
     Desktop& m_desktop;
     AlertFn m_alert;
     QThreadPool m_pool;
+    std::shared_ptr<std::atomic<bool>> m_stop = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace tavrin::app

@@ -176,11 +176,26 @@ QWidget* SettingsWindow::makeGeneralTab() {
             [this](int index) { m_model.setA4Paper(index == 1); });
     reports->addRow(QStringLiteral("Paper size"), m_paper);
 
+    auto* sessions = new QVBoxLayout;
+    auto* verifyForm = new QFormLayout;
+    verifyForm->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    m_sessionVerify = new QComboBox;
+    m_sessionVerify->addItems(
+        {AppTexts::verifyWhenChangedChoice(), AppTexts::verifyAlwaysChoice()});
+    connect(m_sessionVerify, &QComboBox::activated, this, [this](int index) {
+        m_model.setSessionVerify(index == 1 ? Session::Verify::always
+                                            : Session::Verify::onlyWhenChanged);
+    });
+    verifyForm->addRow(AppTexts::verifySettingLabel(), m_sessionVerify);
+    sessions->addLayout(verifyForm);
+    sessions->addWidget(explanation(AppTexts::verifySettingExplanation()));
+
     auto* tab = new QWidget;
     auto* column = new QVBoxLayout(tab);
     column->addWidget(section(QStringLiteral("Measuring"), measuring));
     column->addWidget(section(QStringLiteral("Fixed copies"), copies));
     column->addWidget(section(QStringLiteral("PDF reports"), reports));
+    column->addWidget(section(QStringLiteral("Sessions"), sessions));
     column->addStretch();
     return tab;
 }
@@ -209,6 +224,7 @@ void SettingsWindow::showSettings() {
                                             : QString());
     m_paper->setCurrentIndex(m_model.a4Paper() ? 1 : 0);
     m_damage->setCurrentIndex(m_model.damagePolicy() == DamagePolicy::warn ? 1 : 0);
+    m_sessionVerify->setCurrentIndex(m_model.sessionVerify() == Session::Verify::always ? 1 : 0);
     const auto& folder = m_model.outputFolder();
     m_destination->setItemText(1, folder ? "In " + qs(Workflow::folderName(*folder))
                                          : QStringLiteral("In a folder…"));

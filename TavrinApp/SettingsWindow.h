@@ -29,6 +29,7 @@ public:
     QCheckBox* dualMonoToggle() const { return m_dualMono; }
     /// "Fails the file" or "Only warns", in the order of DamagePolicy.
     QComboBox* damagePicker() const { return m_damage; }
+    QComboBox* sessionVerifyPicker() const { return m_sessionVerify; }
     QComboBox* destinationPicker() const { return m_destination; }
     QComboBox* copyFormatPicker() const { return m_copyFormat; }
     /// The sentence under the fixed-copy settings, which says what a copy keeps.
@@ -55,6 +56,7 @@ private:
     QComboBox* m_paper = nullptr;
     QCheckBox* m_dualMono = nullptr;
     QComboBox* m_damage = nullptr;
+    QComboBox* m_sessionVerify = nullptr;
     QComboBox* m_destination = nullptr;
     QComboBox* m_copyFormat = nullptr;
     QLabel* m_copiesText = nullptr;

@@ -6,6 +6,7 @@
 #include "DropZone.h"
 #include "GraphPanel.h"
 #include "NoticeBar.h"
+#include "PdfReportSheet.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "ResultsTableModel.h"
@@ -14,10 +15,14 @@
 #include "ToneLabel.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
@@ -307,6 +312,43 @@ private slots:
         // The row above the selected one goes: the graph stays the selected row's.
         f.model.removeItems({f.model.items()[0].id});
         QCOMPARE(window.graphPanel()->accessibleDescription(), steps[2].description);
+    }
+
+    // Export PDF Report asks who signs it off and whether to add the graphs, remembers the
+    // answers, and the report carries them: on the first page, and at the foot of every page.
+    void pdfExportAsksForItsSignOffAndRemembersIt() {
+        AppFixture f;
+        MainWindow window(f.model);
+        QVERIFY(f.addAndMeasure({f.tone("passes.wav", -23), f.tone("quiet.wav", -30)}));
+        f.desktop.saveAs = f.path("signed.pdf");
+        QTRY_VERIFY(window.commands().exportPDF->isEnabled());
+        window.commands().exportPDF->trigger();
+        auto* sheet = window.findChild<PdfReportSheet*>();
+        QVERIFY(sheet && sheet->isVisible());
+        QTest::keyClicks(sheet->operatorField(), "Ann Lee");
+        QTest::keyClicks(sheet->jobField(), "4711");
+        QTest::keyClicks(sheet->notesField(), "Checked after the remaster.");
+        sheet->graphsBox()->click();
+        QTest::mouseClick(sheet->exportButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(f.path("signed.pdf")), 30000);
+        const auto page = [&](int number) {
+            QProcess text;
+            text.start("pdftotext", {"-f", QString::number(number), "-l", QString::number(number),
+                                     toQString(f.path("signed.pdf")), "-"});
+            text.waitForFinished();
+            return QString::fromUtf8(text.readAllStandardOutput());
+        };
+        QVERIFY(page(1).contains("Operator: Ann Lee · Job: 4711"));
+        QVERIFY(page(1).contains("Notes: Checked after the remaster."));
+        // After the table, a graph page per file, signed like every other.
+        QVERIFY(page(3).contains("quiet.wav"));
+        QVERIFY(page(3).contains("Tavrin · page 3 of 3"));
+        QVERIFY(page(3).contains("Ann Lee · Job 4711"));
+        window.commands().exportPDF->trigger();
+        sheet = window.findChildren<PdfReportSheet*>().back();
+        QCOMPARE(sheet->operatorField()->text(), "Ann Lee");
+        QVERIFY(sheet->graphsBox()->isChecked());
+        sheet->reject();
     }
 };
 
