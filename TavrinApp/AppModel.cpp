@@ -300,6 +300,10 @@ bool AppModel::applyReading(const QUuid& id, FileItem::Reading reading,
     if (format)
         item.format = std::move(*format);
     const bool finishes = item.unmeasured() && !measuring(reading);
+    // A file a reopened session missed that reads again is back, not necessarily as it was.
+    if (item.sinceSaved == Session::State::missing &&
+        std::holds_alternative<FileItem::Reading::Measured>(reading.value))
+        item.sinceSaved = Session::State::changed;
     item.reading = std::move(reading);
     m_timelines.readingChanged(id);
     emit itemChanged(row);

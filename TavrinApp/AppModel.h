@@ -245,6 +245,8 @@ public:
     /// once the file is written, never when it can't be (the alert says why).
     void saveSession(std::function<void()> saved = {});
     void saveSessionAs(std::function<void()> saved = {});
+    /// Saves the list as the session at `path`, which becomes the list's session file.
+    void saveSessionTo(const std::filesystem::path& path, std::function<void()> saved = {});
     /// Asks for a session file, then opens it.
     void chooseSession();
     /// Replaces the list with the session saved at `path`: its rows at once as they were saved,
@@ -307,7 +309,6 @@ private:
 
     /// Replaces the rows with `items`, measuring those without a reading.
     void replaceItems(std::vector<FileItem> items);
-    void writeSession(const std::filesystem::path& path, std::function<void()> saved);
     void markSessionModified();
     void applyVerification(std::vector<SessionVerifier::Found> found);
 

@@ -38,7 +38,7 @@ void AppModel::markSessionModified() {
 
 void AppModel::saveSession(std::function<void()> saved) {
     if (m_sessionPath)
-        writeSession(*m_sessionPath, std::move(saved));
+        saveSessionTo(*m_sessionPath, std::move(saved));
     else
         saveSessionAs(std::move(saved));
 }
@@ -49,11 +49,11 @@ void AppModel::saveSessionAs(std::function<void()> saved) {
                                        : AppTexts::untitledSession() + "." + sessionType.suffix;
     m_desktop.chooseSaveFile(AppTexts::saveSessionTitle(), folder, name, sessionType,
                              [this, saved = std::move(saved)](std::filesystem::path path) {
-                                 writeSession(path, saved);
+                                 saveSessionTo(path, saved);
                              });
 }
 
-void AppModel::writeSession(const std::filesystem::path& path, std::function<void()> saved) {
+void AppModel::saveSessionTo(const std::filesystem::path& path, std::function<void()> saved) {
     Session::Record record{specID(), dualMono(), damagePolicy(), m_settings.sessionVerify()};
     std::vector<QUuid> ids;
     for (const FileItem& item : m_items) {
@@ -100,7 +100,8 @@ void AppModel::writeSession(const std::filesystem::path& path, std::function<voi
             }
             const bool changedMeanwhile = changes != m_listChanges;
             for (int row = 0; row < static_cast<int>(m_items.size()); ++row)
-                if (std::exchange(m_items[static_cast<std::size_t>(row)].changedSinceSaved, false))
+                if (std::exchange(m_items[static_cast<std::size_t>(row)].sinceSaved,
+                                  Session::State::unchanged) != Session::State::unchanged)
                     emit itemChanged(row);
             m_settings.addRecentSession(path);
             m_sessionPath = path;
@@ -174,10 +175,10 @@ void AppModel::applyVerification(std::vector<SessionVerifier::Found> found) {
                     gone.onDisk = state;
                     setFix(row, specID, FileItem::FixState{std::move(gone)});
                 }
+        item.sinceSaved = differs.original;
         if (differs.original == Session::State::missing) {
             setReading(row, {FileItem::Reading::Failed{Workflow::missingMessage(item.url)}});
         } else if (differs.original == Session::State::changed) {
-            item.changedSinceSaved = true;
             setReading(row, {FileItem::Reading::Waiting{}});
             remeasure = true;
         }

@@ -109,8 +109,9 @@ struct FileItem {
     std::filesystem::path url; ///< the original, absolute and normalised
     std::string format;        ///< "WAV · 24-bit · 48 kHz · stereo"; empty until measured
     Reading reading;
-    /// A reopened session found the file changed since it was saved; the row says so.
-    bool changedSinceSaved = false;
+    /// What a reopened session found of the file: changed since it was saved, or missing; the
+    /// row says so until the session is saved again.
+    Session::State sinceSaved = Session::State::unchanged;
     std::map<std::string, FixState> fixes{}; ///< by preset id; a preset's entry from its first fix
 
     bool operator==(const FileItem&) const = default;

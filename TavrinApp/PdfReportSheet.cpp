@@ -49,9 +49,13 @@ PdfReportSheet::PdfReportSheet(const Report::SignOff& signOff, bool graphs, QWid
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
     m_export = buttons->addButton(QStringLiteral("Export…"), QDialogButtonBox::AcceptRole);
-    m_export->setDefault(true);
-    for (QAbstractButton* button : buttons->buttons())
+    for (QAbstractButton* button : buttons->buttons()) {
         button->setIcon({}); // plain, like the app's alerts
+        // Return exports, wherever the focus is but in the notes.
+        if (auto* push = qobject_cast<QPushButton*>(button))
+            push->setAutoDefault(push == m_export);
+    }
+    m_export->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &PdfReportSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &PdfReportSheet::reject);
     layout->addWidget(buttons);

@@ -59,9 +59,13 @@ Cell verdictCell(const FileItem& item, const std::optional<Verdict>& verdict) {
     }
     if (std::holds_alternative<Reading::Waiting>(item.reading.value))
         return labelled("Waiting", Symbol::clock, Tone::secondary, false, {}, "Waiting");
-    if (const auto* failed = std::get_if<Reading::Failed>(&item.reading.value))
-        return labelled("Can’t read", Symbol::exclamationmarkTriangle, Tone::caution, false,
-                        qs(failed->message), "Can’t read: " + qs(failed->message));
+    if (const auto* failed = std::get_if<Reading::Failed>(&item.reading.value)) {
+        const QString label = item.sinceSaved == Session::State::missing
+                                  ? QStringLiteral("Missing")
+                                  : QStringLiteral("Can’t read");
+        return labelled(label, Symbol::exclamationmarkTriangle, Tone::caution, false,
+                        qs(failed->message), label + ": " + qs(failed->message));
+    }
     if (!verdict)
         return {};
     const QString summary = qs(verdict->summary());
@@ -124,10 +128,11 @@ Cell fileCell(const FileItem& item) {
     }
     if (const Provenance* provenance = item.provenance())
         cell = namingOriginal(std::move(cell), *provenance);
-    if (item.changedSinceSaved) {
-        const QString changed = qs(Workflow::changedSinceSaved);
-        cell.caption = cell.caption.isEmpty() ? changed : changed + " · " + cell.caption;
-    }
+    if (item.sinceSaved == Session::State::missing)
+        cell.caption = qs(Workflow::missingMessage(item.url));
+    else if (item.sinceSaved == Session::State::changed)
+        cell.caption = qs(Workflow::changedSinceSaved) +
+                       (cell.caption.isEmpty() ? QString() : " · " + cell.caption);
     cell.toolTip = toQString(item.url);
     cell.accessibleText = cell.caption.isEmpty() ? cell.text : cell.text + ", " + cell.caption;
     return cell;

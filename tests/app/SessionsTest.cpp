@@ -81,7 +81,8 @@ private slots:
         AppFixture later;
         QVERIFY(opened(later, session));
         const auto& rows = later.model.items();
-        QVERIFY(rows[0].changedSinceSaved);
+        QCOMPARE(rows[0].sinceSaved, Session::State::changed);
+        QCOMPARE(rows[3].sinceSaved, Session::State::missing);
         QCOMPARE(std::round(*rows[0].result()->integrated), -20.0);
         QCOMPARE(std::get<FileItem::Reading::Failed>(rows[3].reading.value).message,
                  Workflow::missingMessage(f.path("gone.wav")));
@@ -102,7 +103,7 @@ private slots:
         // Saving takes the changes in, and the row no longer says it changed.
         later.model.saveSession();
         QVERIFY(QTest::qWaitFor([&] { return !later.model.sessionModified(); }));
-        QVERIFY(!later.model.items()[0].changedSinceSaved);
+        QCOMPARE(later.model.items()[0].sinceSaved, Session::State::unchanged);
         QVERIFY(Session::load(session).rows[0].stamp->size > 0);
     }
 

@@ -11,6 +11,7 @@
 #include "GraphPanel.h"
 #include "MainWindow.h"
 #include "Paths.h"
+#include "PdfReportSheet.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "SampleFiles.h"
@@ -34,6 +35,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -414,6 +416,30 @@ int main(int argc, char** argv) {
     settingsWindow.tabs()->setCurrentIndex(0);
     model.setCopyFormat(GainWriter::CopyFormat::original);
     shoot("settings-general-original-format", settingsWindow);
+    settingsWindow.close();
+
+    // The PDF report's sign-off, asked at export.
+    window.commands().exportPDF->trigger();
+    auto* pdfSheet = window.findChild<PdfReportSheet*>();
+    waitUntil([&] { return pdfSheet && pdfSheet->isVisible(); });
+    pdfSheet->operatorField()->setText(QStringLiteral("Ann Lee"));
+    pdfSheet->jobField()->setText(QStringLiteral("SP-2026-114"));
+    pdfSheet->notesField()->setPlainText(QStringLiteral("Season 3, episodes 11–16 and promos."));
+    shoot("pdf-report-sheet", window, true);
+    pdfSheet->reject();
+
+    // The list saved as a session, then reopened after the disk changed: a master was replaced,
+    // a file deleted, and a copy deleted outside the app.
+    bool saved = false;
+    model.saveSessionTo(folder / "Season 3 QC.tavrin", [&] { saved = true; });
+    waitUntil([&] { return saved; });
+    test::writeTone(file("Trailer (final).wav"), -16, 2);
+    fs::remove(file("Bonus – Outtakes.wav"));
+    fs::remove(file("Episode 14 – Listener Mail (Apple Podcasts).wav"));
+    model.openSession(folder / "Season 3 QC.tavrin");
+    waitUntil([&] { return !model.verifyingSession() && !model.isBusy(); });
+    window.table()->scrollToTop();
+    shoot("session-reopened", window);
     model.clearList();
     return 0;
 }
