@@ -212,22 +212,23 @@ inline QString untitledSession() {
 /// The setting of how a reopened session's files are checked: its label, its two choices as the
 /// picker lists them, and what it means.
 inline QString verifySettingLabel() {
-    return QStringLiteral("Reopening a session reads");
+    return QStringLiteral("Check SHA-256 on reopening");
 }
 
 inline QString verifyWhenChangedChoice() {
-    return QStringLiteral("Files whose time changed");
+    return QStringLiteral("Only when changed");
 }
 
 inline QString verifyAlwaysChoice() {
-    return QStringLiteral("Every file");
+    return QStringLiteral("Always");
 }
 
 inline QString verifySettingExplanation() {
-    return QStringLiteral("A reopened session compares each file and copy with the one it saved: "
-                          "its size and time, and, read again, its SHA-256. Reading every file "
-                          "proves the most and takes as long as the disk needs; it applies to "
-                          "sessions saved from now on.");
+    return QStringLiteral("A reopened session compares each file and copy with the one it saved "
+                          "by size and time. Only when changed: a file whose time changed is read "
+                          "again and compared by SHA-256. Always: every file is, which proves the "
+                          "most and takes as long as the disk needs. It applies to sessions saved "
+                          "from now on.");
 }
 
 /// The question before the list of a modified session goes, and its buttons.

@@ -116,7 +116,8 @@ std::pair<std::int64_t, std::int64_t> FfmpegReader::State::plainAudio(const AVSt
         start < 0 || !declared || ::fstat(fd, &info) != 0 || info.st_size < start)
         return {-1, -1};
     const auto bytes = std::min<std::uint64_t>(*declared, std::uint64_t(info.st_size - start));
-    if (stream.duration == AV_NOPTS_VALUE || std::uint64_t(stream.duration) != bytes / frameBytes)
+    if (stream.duration == AV_NOPTS_VALUE ||
+        std::uint64_t(stream.duration) != bytes / std::uint64_t(frameBytes))
         return {-1, -1};
     return {start, start + stream.duration * frameBytes};
 }

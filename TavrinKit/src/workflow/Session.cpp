@@ -38,7 +38,8 @@ bool isUtf8(const std::string& text) {
 std::string hexOf(const std::string& bytes) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string hex;
-    for (const unsigned char byte : bytes) {
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
         hex.push_back(digits[byte >> 4]);
         hex.push_back(digits[byte & 15]);
     }
@@ -178,7 +179,15 @@ public:
         return value.is_null() ? nullptr : &value;
     }
 
+    /// An absolute path: a list's paths never depend on where the session is opened from.
     fs::path path(const Json& o, const std::string& key, const std::string& where) const {
+        fs::path path = pathText(o, key, where);
+        if (!path.is_absolute())
+            damaged(place(where, key));
+        return path;
+    }
+
+    fs::path pathText(const Json& o, const std::string& key, const std::string& where) const {
         const auto bytes = o.find(key + "Bytes");
         if (bytes == o.end())
             return text(o, key.c_str(), where);

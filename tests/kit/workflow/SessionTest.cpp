@@ -94,6 +94,7 @@ TEST(Session, WhatIsntASessionIsRefusedSayingWhere) {
         {withRow("\"lossy\":true", "\"lossy\":1"),
          "fix for custom:-19.0:1.0:-1.0’s “encoding”’s “lossy” isn’t"},
         {withRow("\"path\":", "\"pathBytes\":\"zz\",\"path\":"), "file 1’s “pathBytes” isn’t"},
+        {withRow("\"path\":\"/", "\"path\":\""), "file 1’s “path” isn’t"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
