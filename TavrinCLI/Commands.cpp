@@ -2,7 +2,7 @@
 
 #include "CliTexts.h"
 #include "Output.h"
-#include "Sessions.h"
+#include "Records.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/reports/Graph.h"
 #include "tavrin/reports/Report.h"
@@ -10,8 +10,6 @@
 #include "tavrin/workflow/Workflow.h"
 
 #include <algorithm>
-#include <chrono>
-#include <system_error>
 
 namespace tavrin::cli {
 namespace {
@@ -40,35 +38,6 @@ bool copyPasses(const Workflow::CopyOutcome::Written& copy, const DeliverySpec& 
 
 std::ostream* progressStream(const Options& options, Context& context) {
     return context.terminal.progress && !options.quiet ? &context.err : nullptr;
-}
-
-/// Why the report `option` names would replace a file that must stay: any audio, or a file named
-/// to be checked; absent when it replaces neither (or goes to standard output).
-std::optional<std::string> replacedByReport(std::string_view option, const std::string& report,
-                                            const Options& options,
-                                            const AudioTypes::Selection& selection) {
-    if (report.empty() || report == "-")
-        return std::nullopt;
-    const std::string named = std::string(option) + " " + report;
-    if (AudioTypes::isExistingAudio(report) || AudioTypes::isAmong(report, selection.files))
-        return Workflow::reportReplacesAudioMessage(named);
-    if (AudioTypes::isAmong(report, options.paths))
-        return CliTexts::reportIsAPath(named);
-    return std::nullopt;
-}
-
-/// Whether the reports leave every audio file and every path named to be checked as it is; false
-/// after saying which one a report would replace.
-bool reportsReplaceNothing(const Options& options, const AudioTypes::Selection& selection,
-                           Context& context) {
-    for (const auto& [option, report] : {std::pair{"--csv", &options.csv},
-                                         {"--pdf", &options.pdf},
-                                         {"--session", &options.session}})
-        if (const auto replaced = replacedByReport(option, *report, options, selection)) {
-            context.err << *replaced << "\n";
-            return false;
-        }
-    return true;
 }
 
 /// What the reports need of a reading once its line is printed: a timeline only for a graph page,
@@ -122,64 +91,6 @@ Measured measureSelection(const AudioTypes::Selection& selection, const Options&
 /// empty selection a usage mistake.
 int nothingMeasured(const Measured& measured) {
     return measured.unusablePaths ? exitUnreadable : exitUsage;
-}
-
-/// Saves one report to `path`, or to standard output for "-"; false after saying why it can't.
-bool saveReport(const std::string& path, std::string_view bytes, Context& context) {
-    if (path == "-") {
-        context.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return static_cast<bool>(context.out.flush());
-    }
-    try {
-        Report::save(path, bytes);
-        return true;
-    } catch (const std::system_error& e) {
-        context.err << Workflow::cantSaveReportMessage(path, e.code()) << "\n";
-        return false;
-    }
-}
-
-/// Writes the requested reports, with the fix run's `fixes` when there was one; false (after
-/// saying why) when one could not be written.
-bool writeReports(const Measured& measured, const std::vector<FileFix>& fixes,
-                  const Options& options, const DeliverySpec& spec, Context& context) {
-    std::vector<ReportRow> rows;
-    for (std::size_t i = 0; i < measured.files.size(); ++i) {
-        const Reading& reading = measured.readings[i];
-        const FileFix* fix = fixes.empty() ? nullptr : &fixes[i];
-        rows.push_back(Workflow::reportRow(measured.files[i], reading.format, reading.result,
-                                           reading.error, fix ? fix->text(spec) : std::nullopt,
-                                           reading.findings, options.damage, reading.timeline));
-        if (const auto* written = fix ? fix->written() : nullptr)
-            rows.back().copy =
-                ReportRow::Copy{written->limiting.has_value(), written->encoding.has_value()};
-    }
-    bool written = true;
-    if (!options.csv.empty())
-        written &= saveReport(options.csv, Report::csv(rows, spec), context);
-    if (!options.pdf.empty()) {
-        const auto pdf =
-            Report::pdf(rows, spec, CliTexts::reportTitle(spec.name), "Tavrin",
-                        std::chrono::system_clock::now(),
-                        {options.paper, options.dualMono, options.graphs, options.signOff});
-        if (pdf.empty())
-            context.err << Workflow::reportNotDrawn << "\n";
-        written &= !pdf.empty() &&
-                   saveReport(options.pdf, {reinterpret_cast<const char*>(pdf.data()), pdf.size()},
-                              context);
-    }
-    return written;
-}
-
-/// Writes the reports and the session asked for, each whatever became of the others; false when
-/// one could not be written.
-bool writeRecords(const Measured& measured, const std::vector<FileFix>& fixes,
-                  const Options& options, const DeliverySpec& spec, Context& context) {
-    const bool reports = writeReports(measured, fixes, options, spec, context);
-    const bool session = options.session.empty() ||
-                         saveSession(options.session, measured.files, measured.readings,
-                                     fixes.empty() ? nullptr : &fixes, options, spec, context);
-    return reports && session;
 }
 
 /// 3 when something could not be read or written, else 0 when every file passes, else 1.
@@ -364,7 +275,8 @@ int check(const Options& options, const DeliverySpec& spec, Context& context) {
     const Measured measured = measureSelection(selection, options, spec, context, options.json);
     if (measured.files.empty())
         return nothingMeasured(measured);
-    const bool reportsWritten = writeRecords(measured, {}, options, spec, context);
+    const bool reportsWritten =
+        writeRecords(measured.files, measured.readings, {}, options, spec, context);
     std::vector<bool> passing;
     for (const Reading& reading : measured.readings)
         passing.push_back(passes(reading, spec, options.damage));
@@ -393,7 +305,8 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
             (fixes[i].written() && copyPasses(*fixes[i].written(), spec, options.damage)));
         copyFailed |= fixes[i].copyFailed();
     }
-    const bool reportsWritten = writeRecords(measured, fixes, options, spec, context);
+    const bool reportsWritten =
+        writeRecords(measured.files, measured.readings, fixes, options, spec, context);
     return exitStatus(anyUnread(measured) || !reportsWritten || copyFailed, passing);
 }
 
