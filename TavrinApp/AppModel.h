@@ -105,6 +105,10 @@ public:
     /// Whether damage in a file's audio fails it, or only warns; a change judges every row again.
     DamagePolicy damagePolicy() const { return m_settings.damagePolicy(); }
     void setDamagePolicy(DamagePolicy policy);
+    /// Whether Fix limits the files gain alone can't fix fully, as Fix with Limiter does, rather
+    /// than leaving them; a run keeps the choice it started with.
+    bool limitWhereGainCant() const { return m_settings.limitWhereGainCant(); }
+    void setLimitWhereGainCant(bool limit);
     bool persist() const { return m_settings.persist(); }
 
     // Adding and measuring.
@@ -280,6 +284,7 @@ signals:
     void outputFolderChanged();
     void copyFormatChanged();
     void damagePolicyChanged();
+    void limitWhereGainCantChanged();
     void fixingChanged();
     void fixProgressChanged();
     void paperChanged();

@@ -35,6 +35,11 @@ void AppModel::setDamagePolicy(DamagePolicy policy) {
     emit damagePolicyChanged();
 }
 
+void AppModel::setLimitWhereGainCant(bool limit) {
+    if (m_settings.setLimitWhereGainCant(limit))
+        emit limitWhereGainCantChanged();
+}
+
 void AppModel::setOutputFolder(const std::optional<std::filesystem::path>& folder) {
     if (m_settings.setOutputFolder(folder))
         emit outputFolderChanged();

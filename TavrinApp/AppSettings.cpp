@@ -25,6 +25,7 @@ constexpr auto operatorKey = "report/operator";
 constexpr auto jobKey = "report/job";
 constexpr auto notesKey = "report/notes";
 constexpr auto graphsKey = "report/graphs";
+constexpr auto gainCantKey = "whenGainCant";
 
 } // namespace
 
@@ -58,6 +59,8 @@ void AppSettings::load() {
     if (m_settings->value(damagedAudioKey).toString() == QStringLiteral("warns"))
         m_damagePolicy = DamagePolicy::warn;
     m_graphsInReports = m_settings->value(graphsKey, false).toBool();
+    // Anything but a stored "limit" keeps the described default: such files are left.
+    m_limitWhereGainCant = m_settings->value(gainCantKey).toString() == QStringLiteral("limit");
     if (m_settings->value(sessionVerifyKey).toString() == QStringLiteral("always"))
         m_sessionVerify = Session::Verify::always;
     const QVariant folder = m_settings->value(outputFolderKey);
@@ -210,6 +213,14 @@ void AppSettings::setSignOff(const Report::SignOff& signOff) {
 void AppSettings::setGraphsInReports(bool graphs) {
     m_graphsInReports = graphs;
     write(graphsKey, graphs);
+}
+
+bool AppSettings::setLimitWhereGainCant(bool limit) {
+    write(gainCantKey, limit ? QStringLiteral("limit") : QStringLiteral("leave"));
+    if (limit == m_limitWhereGainCant)
+        return false;
+    m_limitWhereGainCant = limit;
+    return true;
 }
 
 } // namespace tavrin::app

@@ -48,6 +48,9 @@ public:
     bool setCopyFormat(GainWriter::CopyFormat format);
     DamagePolicy damagePolicy() const { return m_damagePolicy; }
     bool setDamagePolicy(DamagePolicy policy);
+    /// Whether Fix limits the files gain alone can't fix fully, rather than leaving them.
+    bool limitWhereGainCant() const { return m_limitWhereGainCant; }
+    bool setLimitWhereGainCant(bool limit);
 
     /// Where the panels open: the folder files were last added from, and the one the last report
     /// went to; empty when none is stored.
@@ -89,6 +92,7 @@ private:
     DamagePolicy m_damagePolicy = DamagePolicy::fail;
     Session::Verify m_sessionVerify = Session::Verify::onlyWhenChanged;
     bool m_graphsInReports = false;
+    bool m_limitWhereGainCant = false;
 };
 
 } // namespace tavrin::app

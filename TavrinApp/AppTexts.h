@@ -252,6 +252,20 @@ inline QString verifyingSession() {
 
 // MARK: the limiter
 
+/// The setting of what Fix does with a file gain alone can't bring to the target: its label and
+/// its two choices as the picker lists them.
+inline QString whenGainCantLabel() {
+    return QStringLiteral("When gain alone can’t reach the target");
+}
+
+inline QString leaveFileChoice() {
+    return QStringLiteral("Leave the file");
+}
+
+inline QString useLimiterChoice() {
+    return QStringLiteral("Use the limiter");
+}
+
 inline QString limitedCopiesTitle() {
     return QStringLiteral("Limited copies");
 }

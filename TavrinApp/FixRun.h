@@ -43,8 +43,11 @@ struct FixRunner::Run {
     GainWriter::CopyFormat copyFormat;
     bool dualMono;
     bool fromSelection;
-    bool limited;           ///< Fix with Limiter rather than Fix
-    bool leavesDamaged;     ///< damaged candidates get no copy: damage fails, and not Fix Anyway
+    bool limited;       ///< Fix with Limiter rather than Fix
+    bool leavesDamaged; ///< damaged candidates get no copy: damage fails, and not Fix Anyway
+    /// Fix limits the files gain alone can't fix fully, as Fix with Limiter would, and gives the
+    /// rest gain copies: the setting "Use the limiter".
+    bool limitsWhereGainCant = false;
     bool announced = false; ///< `fixingChanged` said it started
     QSet<QUuid> awaited{};  ///< rows of the run's scope still to be measured at the start
     std::deque<Job> queue{};

@@ -130,7 +130,8 @@ void FixRunner::fixAnyway() {
 void FixRunner::startRun(const std::vector<QUuid>& ids, bool limited, bool anyway) {
     m_run.reset(new Run{m_settings.spec(), m_settings.outputFolder(), m_settings.copyFormat(),
                         m_settings.dualMono(), !m_list.selection.empty(), limited,
-                        !anyway && m_settings.damagePolicy() == DamagePolicy::fail});
+                        !anyway && m_settings.damagePolicy() == DamagePolicy::fail,
+                        !limited && m_settings.limitWhereGainCant()});
     // Fix Anyway takes the damaged rows as they were read, none still to be measured.
     for (const FileItem& item : m_list.items)
         if (!anyway && item.unmeasured() && inFixScope(item))
@@ -160,13 +161,14 @@ bool FixRunner::leftAloneAsDamaged(int row) {
 }
 
 void FixRunner::enlistInRun(int row) {
-    if (m_run->limited) {
-        enlistForLimiter(row);
-        return;
-    }
     Run& run = *m_run;
     const FileItem& item = m_list.items[static_cast<std::size_t>(row)];
     const LoudnessResult* result = item.result();
+    if (run.limited ||
+        (run.limitsWhereGainCant && result && Workflow::limiterTakes(*result, run.spec))) {
+        enlistForLimiter(row);
+        return;
+    }
     const auto plan =
         Workflow::fixPlanFor(result ? std::optional(*result) : std::nullopt, run.spec);
     if (!plan || leftAloneAsDamaged(row))
@@ -357,10 +359,19 @@ void FixRunner::finishRunWhenDone() {
         summariseLimiterRun(*run);
         return;
     }
-    const Workflow::FixRunCounts counts = run->counts();
+    Workflow::FixRunCounts counts = run->counts();
+    // Files the limiter refused have a sentence of their own, as after Fix with Limiter.
+    const bool limiterRefused = run->limitsWhereGainCant && run->refused > 0;
+    if (run->limitsWhereGainCant)
+        counts.skipped = 0;
     if (counts.jobs + counts.kept + counts.notStarted > 0)
         m_list.alert(qs(Workflow::fixedCopiesTitle),
-                     qs(Workflow::fixedCopiesMessage(counts, run->outputFolder)));
+                     qs(Workflow::fixedCopiesMessage(counts, run->outputFolder)) +
+                         (limiterRefused ? " " + qs(Workflow::limiterRefusedMessage(run->refused))
+                                         : QString()));
+    else if (limiterRefused)
+        m_list.alert(qs(Workflow::cantLimitTitle),
+                     qs(Workflow::limiterRefusedMessage(run->refused)) + damagedLeftAfter(counts));
     else if (run->refused > 0)
         m_list.alert(qs(Workflow::cantFixTitle),
                      qs(Workflow::cantFixMessage(run->spec)) + damagedLeftAfter(counts));

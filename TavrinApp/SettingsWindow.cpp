@@ -87,6 +87,7 @@ SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* pa
     connect(&m_model, &AppModel::fixingChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::paperChanged, this, &SettingsWindow::showSettings);
     connect(&m_model, &AppModel::damagePolicyChanged, this, &SettingsWindow::showSettings);
+    connect(&m_model, &AppModel::limitWhereGainCantChanged, this, &SettingsWindow::showSettings);
     showSettings();
     placeWindow();
 }
@@ -165,6 +166,11 @@ QWidget* SettingsWindow::makeGeneralTab() {
                                          : GainWriter::CopyFormat::wav);
     });
     form->addRow(QStringLiteral("Fixed copies"), m_copyFormat);
+    m_whenGainCant = new QComboBox;
+    m_whenGainCant->addItems({AppTexts::leaveFileChoice(), AppTexts::useLimiterChoice()});
+    connect(m_whenGainCant, &QComboBox::activated, this,
+            [this](int index) { m_model.setLimitWhereGainCant(index == 1); });
+    form->addRow(AppTexts::whenGainCantLabel(), m_whenGainCant);
     copies->addLayout(form);
     m_copiesText = explanation({});
     copies->addWidget(m_copiesText);
@@ -224,6 +230,7 @@ void SettingsWindow::showSettings() {
                                             : QString());
     m_paper->setCurrentIndex(m_model.a4Paper() ? 1 : 0);
     m_damage->setCurrentIndex(m_model.damagePolicy() == DamagePolicy::warn ? 1 : 0);
+    m_whenGainCant->setCurrentIndex(m_model.limitWhereGainCant() ? 1 : 0);
     m_sessionVerify->setCurrentIndex(m_model.sessionVerify() == Session::Verify::always ? 1 : 0);
     const auto& folder = m_model.outputFolder();
     m_destination->setItemText(1, folder ? "In " + qs(Workflow::folderName(*folder))

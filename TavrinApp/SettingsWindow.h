@@ -32,6 +32,7 @@ public:
     QComboBox* sessionVerifyPicker() const { return m_sessionVerify; }
     QComboBox* destinationPicker() const { return m_destination; }
     QComboBox* copyFormatPicker() const { return m_copyFormat; }
+    QComboBox* whenGainCantPicker() const { return m_whenGainCant; }
     /// The sentence under the fixed-copy settings, which says what a copy keeps.
     QString copiesText() const;
     /// The "Folder" row's path, empty while the row is hidden.
@@ -57,6 +58,7 @@ private:
     QCheckBox* m_dualMono = nullptr;
     QComboBox* m_damage = nullptr;
     QComboBox* m_sessionVerify = nullptr;
+    QComboBox* m_whenGainCant = nullptr;
     QComboBox* m_destination = nullptr;
     QComboBox* m_copyFormat = nullptr;
     QLabel* m_copiesText = nullptr;

@@ -206,6 +206,34 @@ private slots:
         QVERIFY(ResultsTableModel::cell(mp3, spec, DamagePolicy::warn, ResultsTableModel::fix)
                     .warningMark);
     }
+
+    /// With "Use the limiter", Fix does what `fix --limiter` does in one run: the files gain
+    /// alone fixes get the very gain copies a plain Fix writes, the rest limited copies.
+    void useTheLimiterFixesEverythingInOneRun() {
+        AppFixture plain, oneStep;
+        for (AppFixture* f : {&plain, &oneStep})
+            QVERIFY(
+                f->addAndMeasure({f->tone("quiet.wav", -30), f->tone("peaky.wav", -30, 1, -3)}));
+        oneStep.model.setLimitWhereGainCant(true);
+        for (AppFixture* f : {&plain, &oneStep}) {
+            f->model.fixFiles();
+            QVERIFY(f->settled());
+        }
+        QCOMPARE(takeAlert(oneStep.model),
+                 alert(Workflow::fixedCopiesTitle,
+                       Workflow::fixedCopiesMessage({.written = 2, .jobs = 2}, std::nullopt)));
+        const auto *gain = done(oneStep.model.items()[0]), *same = done(plain.model.items()[0]);
+        QVERIFY(gain && same && !gain->limiting);
+        QCOMPARE(gain->copy.filename(), same->copy.filename());
+        QCOMPARE(gain->result, same->result);
+        QCOMPARE(gain->gain, same->gain);
+        QCOMPARE(gain->stamp.size, same->stamp.size);
+        const auto* limited = done(oneStep.model.items()[1]);
+        QVERIFY(limited && limited->limiting);
+        QCOMPARE(toQString(limited->copy.filename()), "peaky (EBU R 128, limited).wav");
+        QVERIFY(!done(plain.model.items()[1])); // left, as described, without the setting
+        QCOMPARE(AppSettings(&oneStep.settings).limitWhereGainCant(), true);
+    }
 };
 
 TAVRIN_APP_TEST(FixRunnerTest);
