@@ -23,6 +23,7 @@ bool canFix(const AppModel& model) {
 AppCommands::AppCommands(AppModel& model, QMenuBar* menuBar) : QObject(menuBar), m_model(model) {
     buildFileMenu(menuBar);
     buildPresetMenu(menuBar);
+    buildViewMenu(menuBar);
     buildHelpMenu(menuBar);
 
     connect(&m_refreshPending, &QTimer::timeout, this, &AppCommands::refresh);
@@ -140,6 +141,23 @@ void AppCommands::showCustomTargets() {
         customTargets.push_back(item);
     }
     refresh();
+}
+
+void AppCommands::buildViewMenu(QMenuBar* menuBar) {
+    QMenu* appearance = menuBar->addMenu(QStringLiteral("&View"))->addMenu(AppTexts::appearance());
+    auto* group = new QActionGroup(this);
+    const std::pair<Theme::Appearance, QString> choices[] = {
+        {Theme::Appearance::system, AppTexts::systemAppearance()},
+        {Theme::Appearance::light, AppTexts::lightAppearance()},
+        {Theme::Appearance::dark, AppTexts::darkAppearance()}};
+    for (const auto& [look, title] : choices) {
+        QAction* item =
+            appearance->addAction(title, this, [this, look] { m_model.setAppearance(look); });
+        item->setCheckable(true);
+        item->setChecked(m_model.appearance() == look);
+        group->addAction(item);
+        appearances.push_back(item);
+    }
 }
 
 void AppCommands::buildHelpMenu(QMenuBar* menuBar) {

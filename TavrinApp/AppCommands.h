@@ -48,6 +48,7 @@ public:
     std::vector<QAction*> presets;       ///< in menu order, one checked
     std::vector<QAction*> customTargets; ///< the model's custom targets, most recent first
     QAction* customTarget;               ///< "Custom…": asks for a target of one's own
+    std::vector<QAction*> appearances;   ///< View › Appearance: System, Light, Dark
     QAction* help;
     QAction* checkForUpdates = nullptr; ///< null: this build has no update feed
     QAction* about;
@@ -72,6 +73,7 @@ signals:
 private:
     void buildFileMenu(QMenuBar* menuBar);
     void buildPresetMenu(QMenuBar* menuBar);
+    void buildViewMenu(QMenuBar* menuBar);
     void buildHelpMenu(QMenuBar* menuBar);
     /// Lists the model's custom targets between the presets and "Custom…".
     void showCustomTargets();

@@ -105,6 +105,9 @@ public:
     /// Whether damage in a file's audio fails it, or only warns; a change judges every row again.
     DamagePolicy damagePolicy() const { return m_settings.damagePolicy(); }
     void setDamagePolicy(DamagePolicy policy);
+    /// How the windows look; the app applies it at once.
+    Theme::Appearance appearance() const { return m_settings.appearance(); }
+    void setAppearance(Theme::Appearance appearance);
     /// Whether Fix limits the files gain alone can't fix fully, as Fix with Limiter does, rather
     /// than leaving them; a run keeps the choice it started with.
     bool limitWhereGainCant() const { return m_settings.limitWhereGainCant(); }
@@ -285,6 +288,7 @@ signals:
     void copyFormatChanged();
     void damagePolicyChanged();
     void limitWhereGainCantChanged();
+    void appearanceChanged();
     void fixingChanged();
     void fixProgressChanged();
     void paperChanged();

@@ -35,6 +35,11 @@ void AppModel::setDamagePolicy(DamagePolicy policy) {
     emit damagePolicyChanged();
 }
 
+void AppModel::setAppearance(Theme::Appearance appearance) {
+    if (m_settings.setAppearance(appearance))
+        emit appearanceChanged();
+}
+
 void AppModel::setLimitWhereGainCant(bool limit) {
     if (m_settings.setLimitWhereGainCant(limit))
         emit limitWhereGainCantChanged();

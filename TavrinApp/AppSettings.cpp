@@ -26,6 +26,7 @@ constexpr auto jobKey = "report/job";
 constexpr auto notesKey = "report/notes";
 constexpr auto graphsKey = "report/graphs";
 constexpr auto gainCantKey = "whenGainCant";
+constexpr auto appearanceKey = "appearance";
 
 } // namespace
 
@@ -59,6 +60,10 @@ void AppSettings::load() {
     if (m_settings->value(damagedAudioKey).toString() == QStringLiteral("warns"))
         m_damagePolicy = DamagePolicy::warn;
     m_graphsInReports = m_settings->value(graphsKey, false).toBool();
+    const QString appearance = m_settings->value(appearanceKey).toString();
+    if (appearance == QStringLiteral("light") || appearance == QStringLiteral("dark"))
+        m_appearance = appearance == QStringLiteral("dark") ? Theme::Appearance::dark
+                                                            : Theme::Appearance::light;
     // Anything but a stored "limit" keeps the described default: such files are left.
     m_limitWhereGainCant = m_settings->value(gainCantKey).toString() == QStringLiteral("limit");
     if (m_settings->value(sessionVerifyKey).toString() == QStringLiteral("always"))
@@ -220,6 +225,16 @@ bool AppSettings::setLimitWhereGainCant(bool limit) {
     if (limit == m_limitWhereGainCant)
         return false;
     m_limitWhereGainCant = limit;
+    return true;
+}
+
+bool AppSettings::setAppearance(Theme::Appearance appearance) {
+    static const QString names[] = {QStringLiteral("system"), QStringLiteral("light"),
+                                    QStringLiteral("dark")};
+    write(appearanceKey, names[static_cast<int>(appearance)]);
+    if (appearance == m_appearance)
+        return false;
+    m_appearance = appearance;
     return true;
 }
 

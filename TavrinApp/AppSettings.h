@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Theme.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/reports/Report.h"
 #include "tavrin/rules/DeliverySpec.h"
@@ -48,6 +49,9 @@ public:
     bool setCopyFormat(GainWriter::CopyFormat format);
     DamagePolicy damagePolicy() const { return m_damagePolicy; }
     bool setDamagePolicy(DamagePolicy policy);
+    /// How the windows look: as the desktop has them, light or dark.
+    Theme::Appearance appearance() const { return m_appearance; }
+    bool setAppearance(Theme::Appearance appearance);
     /// Whether Fix limits the files gain alone can't fix fully, rather than leaving them.
     bool limitWhereGainCant() const { return m_limitWhereGainCant; }
     bool setLimitWhereGainCant(bool limit);
@@ -93,6 +97,7 @@ private:
     Session::Verify m_sessionVerify = Session::Verify::onlyWhenChanged;
     bool m_graphsInReports = false;
     bool m_limitWhereGainCant = false;
+    Theme::Appearance m_appearance = Theme::Appearance::system;
 };
 
 } // namespace tavrin::app

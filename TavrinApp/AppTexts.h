@@ -179,6 +179,24 @@ inline QString copyGoneToolTip(const QString& copy, bool missing) {
                      ", and it has changed since: it is no longer the copy that was measured.";
 }
 
+// MARK: appearance
+
+inline QString appearance() {
+    return QStringLiteral("Appearance");
+}
+
+inline QString systemAppearance() {
+    return QStringLiteral("System");
+}
+
+inline QString lightAppearance() {
+    return QStringLiteral("Light");
+}
+
+inline QString darkAppearance() {
+    return QStringLiteral("Dark");
+}
+
 // MARK: reports
 
 inline QString pdfReportTitle() {

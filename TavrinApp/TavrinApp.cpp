@@ -45,6 +45,9 @@ TavrinApp::TavrinApp(QSettings& settings, const QString& instanceName, QObject* 
             Qt::QueuedConnection);
     // Closing the main window quits, even with the settings window still open.
     connect(m_window.get(), &MainWindow::closed, qApp, &QApplication::quit, Qt::QueuedConnection);
+    Theme::apply(m_model->appearance());
+    connect(m_model.get(), &AppModel::appearanceChanged, this,
+            [this] { Theme::apply(m_model->appearance()); });
     // Copies deleted or changed in another program while Tavrin was behind it show as such.
     connect(qApp, &QGuiApplication::applicationStateChanged, m_model.get(),
             [model = m_model.get()](Qt::ApplicationState state) {

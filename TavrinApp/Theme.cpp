@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPainter>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <array>
 
@@ -56,6 +57,50 @@ QFont sized(double delta) {
 }
 
 } // namespace
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2d), text(0xe8, 0xe8, 0xea);
+    for (auto role : {QPalette::Window, QPalette::ToolTipBase})
+        p.setColor(role, window);
+    for (auto role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
+        p.setColor(role, text);
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x29));
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xe0));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6c, 0xa6, 0xff));
+    p.setColor(QPalette::Light, QColor(0x48, 0x48, 0x4c));
+    p.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x44));
+    p.setColor(QPalette::Mid, QColor(0x38, 0x38, 0x3b));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+    p.setColor(QPalette::Shadow, Qt::black);
+    QColor placeholder = text;
+    placeholder.setAlphaF(0.55f);
+    p.setColor(QPalette::PlaceholderText, placeholder);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x78, 0x78, 0x7c));
+    return p;
+}
+
+void apply(Appearance appearance) {
+    // The desktop's own style, kept from before the first change away from it.
+    static QString systemStyle;
+    if (appearance == Appearance::system) {
+        if (systemStyle.isEmpty())
+            return; // never changed: the desktop's look, following the desktop as it changes
+        QApplication::setStyle(systemStyle);
+        QApplication::setPalette(QPalette()); // the platform's own again
+        return;
+    }
+    if (systemStyle.isEmpty())
+        systemStyle = QApplication::style()->name();
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(
+        appearance == Appearance::dark ? darkPalette() : QApplication::style()->standardPalette());
+}
 
 bool isDark(const QPalette& palette) {
     return palette.color(QPalette::Window).lightness() < 128;

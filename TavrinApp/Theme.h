@@ -35,6 +35,15 @@ enum class Symbol {
 /// Colours, fonts and symbols shared by every window, so the table, footer and settings agree.
 namespace Theme {
 
+/// How the windows look: as the desktop has them, or light or dark whatever it says.
+enum class Appearance { system, light, dark };
+
+/// Applies `appearance` to the whole application at once: the desktop's own style and palette for
+/// system, else Fusion with a light or a dark palette, whose focus rings show in both.
+void apply(Appearance appearance);
+/// The palette of the dark appearance.
+QPalette darkPalette();
+
 /// True when the palette's window colour is dark: the dark variants of the status colours apply.
 bool isDark(const QPalette& palette);
 QColor colour(Tone tone, const QPalette& palette);

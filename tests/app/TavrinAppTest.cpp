@@ -54,6 +54,32 @@ private slots:
         QCOMPARE(inserted.size(), 1);
     }
 
+    /// View › Appearance changes every window at once, is remembered, and System gives the
+    /// desktop's look back.
+    void appearanceFromTheViewMenu() {
+        AppFixture f;
+        const QString systemStyle = QApplication::style()->name();
+        const QPalette systemPalette = QApplication::palette();
+        {
+            TavrinApp tavrin(f.settings, {});
+            const auto& looks = tavrin.mainWindow().commands().appearances;
+            QVERIFY(looks[0]->isChecked());
+            looks[2]->trigger();
+            QVERIFY(Theme::isDark(QApplication::palette()));
+            QTRY_VERIFY(Theme::isDark(tavrin.mainWindow().palette()));
+            looks[1]->trigger();
+            QVERIFY(!Theme::isDark(QApplication::palette()));
+            looks[2]->trigger();
+        }
+        TavrinApp again(f.settings, {}); // a relaunch keeps it
+        QVERIFY(again.mainWindow().commands().appearances[2]->isChecked());
+        QVERIFY(Theme::isDark(QApplication::palette()));
+        again.mainWindow().commands().appearances[0]->trigger();
+        QCOMPARE(QApplication::style()->name(), systemStyle);
+        QCOMPARE(QApplication::palette().color(QPalette::Window),
+                 systemPalette.color(QPalette::Window));
+    }
+
     void windowsCommandsAndSettings() {
         AppFixture f;
         f.settings.setValue("preset", "spotify");

@@ -56,33 +56,6 @@ using namespace tavrin::app;
 
 namespace {
 
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(0x2b, 0x2b, 0x2d), text(0xe8, 0xe8, 0xea);
-    for (auto role : {QPalette::Window, QPalette::ToolTipBase})
-        p.setColor(role, window);
-    for (auto role :
-         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
-        p.setColor(role, text);
-    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
-    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x29));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xe0));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x6c, 0xa6, 0xff));
-    p.setColor(QPalette::Light, QColor(0x48, 0x48, 0x4c));
-    p.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x44));
-    p.setColor(QPalette::Mid, QColor(0x38, 0x38, 0x3b));
-    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
-    p.setColor(QPalette::Shadow, Qt::black);
-    QColor placeholder = text;
-    placeholder.setAlphaF(0.55f);
-    p.setColor(QPalette::PlaceholderText, placeholder);
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, QColor(0x78, 0x78, 0x7c));
-    return p;
-}
-
 /// Lets the event loop run until `done`, or for `milliseconds` at most.
 bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
     QDeadlineTimer deadline(milliseconds);
@@ -151,7 +124,7 @@ int main(int argc, char** argv) {
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(output);
-    const QPalette light = QApplication::style()->standardPalette(), dark = darkPalette();
+    const QPalette light = QApplication::style()->standardPalette(), dark = Theme::darkPalette();
     /// Saves `widget` as NAME-light.png and NAME-dark.png; `wholeScreenArea` also takes in what
     /// lies over it, such as a dialog.
     const auto shoot = [&](const QString& name, QWidget& widget, bool wholeScreenArea = false) {
