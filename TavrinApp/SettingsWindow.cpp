@@ -61,7 +61,7 @@ QGroupBox* section(const QString& title, QLayout* content) {
 SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* parent)
     : QWidget(parent, Qt::Window), m_model(model), m_settings(settings), m_tabs(new QTabWidget) {
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(560, 530);
+    setFixedSize(560, 672);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_tabs);
