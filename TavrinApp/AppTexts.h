@@ -258,9 +258,11 @@ inline QString saveChangesCost() {
     return QStringLiteral("Without saving, the session file keeps the list as it was last saved.");
 }
 
-/// What the window's title says with a session open: "Day 1.tavrin[*] — Tavrin".
-inline QString windowTitle(const QString& session) {
-    return session.isEmpty() ? QStringLiteral("Tavrin") : session + "[*] — Tavrin";
+/// The window's title: "Tavrin — EBU R 128", after the session's name when one is open:
+/// "Day 1.tavrin[*] — Tavrin — EBU R 128" (the mark shows unsaved changes).
+inline QString windowTitle(const QString& session, const QString& preset) {
+    const QString app = "Tavrin — " + preset;
+    return session.isEmpty() ? app : session + "[*] — " + app;
 }
 
 /// Said over the list while a reopened session's files are checked.

@@ -135,14 +135,14 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     connect(m_commands, &AppCommands::openSessionRequested, this, &MainWindow::openSession);
     connect(m_commands, &AppCommands::exportPDFRequested, this, &MainWindow::exportPDF);
     connect(&model, &AppModel::sessionChanged, this, &MainWindow::showSession);
-    showPreset();
+    showPreset(); // and the title
     showList();
-    showSession();
 }
 
 void MainWindow::showSession() {
     const auto& session = m_model.sessionPath();
-    setWindowTitle(AppTexts::windowTitle(session ? toQString(session->filename()) : QString()));
+    setWindowTitle(AppTexts::windowTitle(session ? toQString(session->filename()) : QString(),
+                                         qs(m_model.currentSpec().name)));
     setWindowModified(session && m_model.sessionModified());
 }
 
@@ -286,7 +286,7 @@ void MainWindow::connectFilter() {
 void MainWindow::showPreset() {
     const DeliverySpec& spec = m_model.currentSpec();
     m_preset->setCurrentIndex(m_preset->findData(QString::fromStdString(spec.id)));
-    setWindowTitle("Tavrin — " + QString::fromStdString(spec.name));
+    showSession(); // the title names the preset
     refreshButtons();
 }
 

@@ -141,12 +141,12 @@ private slots:
     void theWindowNamesTheSessionAndAsksBeforeChangesAreLost() {
         AppFixture f;
         MainWindow window(f.model);
-        QCOMPARE(window.windowTitle(), "Tavrin");
+        QCOMPARE(window.windowTitle(), "Tavrin — EBU R 128");
         QVERIFY(f.addAndMeasure({f.tone("passes.wav", -23)}));
         f.desktop.saveAs = f.path("Day 1.tavrin");
         window.commands().saveSessionAs->trigger();
         QVERIFY(QTest::qWaitFor([&] { return f.model.sessionPath().has_value(); }));
-        QCOMPARE(window.windowTitle(), "Day 1.tavrin[*] — Tavrin");
+        QCOMPARE(window.windowTitle(), "Day 1.tavrin[*] — Tavrin — EBU R 128");
         QVERIFY(!window.isWindowModified());
         QVERIFY(f.addAndMeasure({f.tone("quiet.wav", -30)}));
         QVERIFY(window.isWindowModified());
