@@ -111,7 +111,9 @@ void AppCommands::buildPresetMenu(QMenuBar* menuBar) {
                                         [this, id] { m_model.setSpecID(id); });
         item->setCheckable(true);
         item->setData(QString::fromStdString(id));
-        item->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + int(position))));
+        // Ctrl+1…5 stay on the first five, whatever follows them.
+        if (position < 5)
+            item->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + int(position))));
         m_presetGroup->addAction(item);
         presets.push_back(item);
     }

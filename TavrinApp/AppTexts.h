@@ -242,11 +242,9 @@ inline QString verifyAlwaysChoice() {
 }
 
 inline QString verifySettingExplanation() {
-    return QStringLiteral("A reopened session compares each file and copy with the one it saved "
-                          "by size and time. Only when changed: a file whose time changed is read "
-                          "again and compared by SHA-256. Always: every file is, which proves the "
-                          "most and takes as long as the disk needs. It applies to sessions saved "
-                          "from now on.");
+    return QStringLiteral("A reopened session compares each file with the one it saved. Only "
+                          "when changed reads a file again when its time changed; Always reads "
+                          "every file, taking as long as the disk needs.");
 }
 
 /// The question before the list of a modified session goes, and its buttons.

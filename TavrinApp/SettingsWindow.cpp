@@ -25,7 +25,8 @@ namespace {
 
 constexpr auto tabKey = "settingsTab";
 constexpr auto placeKey = "settingsWindowGeometry";
-const QStringList tabTags{QStringLiteral("general"), QStringLiteral("privacy")};
+const QStringList tabTags{QStringLiteral("general"), QStringLiteral("reports"),
+                          QStringLiteral("privacy")};
 
 /// A one-line label that shortens its text in the middle, as paths are.
 class MiddleElidedLabel : public QLabel {
@@ -61,11 +62,12 @@ QGroupBox* section(const QString& title, QLayout* content) {
 SettingsWindow::SettingsWindow(AppModel& model, QSettings* settings, QWidget* parent)
     : QWidget(parent, Qt::Window), m_model(model), m_settings(settings), m_tabs(new QTabWidget) {
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(560, 672);
+    setFixedSize(560, 530);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_tabs);
     m_tabs->addTab(makeGeneralTab(), QStringLiteral("General"));
+    m_tabs->addTab(makeReportsTab(), QStringLiteral("Reports"));
     m_tabs->addTab(makePrivacyTab(), QStringLiteral("Privacy"));
     tintTabIcons();
     const QString stored = m_settings ? m_settings->value(tabKey).toString() : QString();
@@ -110,7 +112,8 @@ void SettingsWindow::hideEvent(QHideEvent* event) {
 void SettingsWindow::tintTabIcons() {
     const QColor ink = palette().color(QPalette::WindowText);
     m_tabs->setTabIcon(0, Theme::symbolIcon(Symbol::gear, ink));
-    m_tabs->setTabIcon(1, Theme::symbolIcon(Symbol::handRaised, ink));
+    m_tabs->setTabIcon(1, Theme::symbolIcon(Symbol::share, ink));
+    m_tabs->setTabIcon(2, Theme::symbolIcon(Symbol::handRaised, ink));
 }
 
 void SettingsWindow::changeEvent(QEvent* event) {
@@ -175,7 +178,17 @@ QWidget* SettingsWindow::makeGeneralTab() {
     m_copiesText = explanation({});
     copies->addWidget(m_copiesText);
 
+    auto* tab = new QWidget;
+    auto* column = new QVBoxLayout(tab);
+    column->addWidget(section(QStringLiteral("Measuring"), measuring));
+    column->addWidget(section(QStringLiteral("Fixed copies"), copies));
+    column->addStretch();
+    return tab;
+}
+
+QWidget* SettingsWindow::makeReportsTab() {
     auto* reports = new QFormLayout;
+    reports->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     m_paper = new QComboBox;
     m_paper->addItems({QStringLiteral("US Letter"), QStringLiteral("A4")});
     connect(m_paper, &QComboBox::activated, this,
@@ -183,8 +196,8 @@ QWidget* SettingsWindow::makeGeneralTab() {
     reports->addRow(QStringLiteral("Paper size"), m_paper);
 
     auto* sessions = new QVBoxLayout;
-    auto* verifyForm = new QFormLayout;
-    verifyForm->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    auto* verify = new QFormLayout;
+    verify->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     m_sessionVerify = new QComboBox;
     m_sessionVerify->addItems(
         {AppTexts::verifyWhenChangedChoice(), AppTexts::verifyAlwaysChoice()});
@@ -192,14 +205,12 @@ QWidget* SettingsWindow::makeGeneralTab() {
         m_model.setSessionVerify(index == 1 ? Session::Verify::always
                                             : Session::Verify::onlyWhenChanged);
     });
-    verifyForm->addRow(AppTexts::verifySettingLabel(), m_sessionVerify);
-    sessions->addLayout(verifyForm);
+    verify->addRow(AppTexts::verifySettingLabel(), m_sessionVerify);
+    sessions->addLayout(verify);
     sessions->addWidget(explanation(AppTexts::verifySettingExplanation()));
 
     auto* tab = new QWidget;
     auto* column = new QVBoxLayout(tab);
-    column->addWidget(section(QStringLiteral("Measuring"), measuring));
-    column->addWidget(section(QStringLiteral("Fixed copies"), copies));
     column->addWidget(section(QStringLiteral("PDF reports"), reports));
     column->addWidget(section(QStringLiteral("Sessions"), sessions));
     column->addStretch();

@@ -47,6 +47,7 @@ private:
     void placeWindow();
     void tintTabIcons();
     QWidget* makeGeneralTab();
+    QWidget* makeReportsTab();
     QWidget* makePrivacyTab();
     void showSettings();
     void destinationChosen(int index);

@@ -384,7 +384,7 @@ int main(int argc, char** argv) {
     settingsWindow.move(0, 0);
     for (int tab = 0; tab < settingsWindow.tabs()->count(); ++tab) {
         settingsWindow.tabs()->setCurrentIndex(tab);
-        shoot(tab == 0 ? "settings-general" : "settings-privacy", settingsWindow);
+        shoot("settings-" + settingsWindow.tabs()->tabText(tab).toLower(), settingsWindow);
     }
     settingsWindow.tabs()->setCurrentIndex(0);
     model.setCopyFormat(GainWriter::CopyFormat::original);

@@ -83,6 +83,28 @@ std::vector<DeliverySpec> makePresets() {
                          "a85-techniques-for-establishing-and-maintaining-audio-loudness-for-"
                          "digital-television/",
         },
+        {
+            .id = "op-59",
+            .name = "Free TV OP-59",
+            .target = -24.0,
+            .tolerance = 1.0,
+            .maxTruePeak = -2.0,
+            .summary = "Australian commercial television: −24 LKFS ±1 LU integrated, true peak at "
+                       "most −2 dBTP, measured per ITU-R BS.1770.",
+            .sourceName = "Free TV Australia Operational Practice OP-59 (Measurement and "
+                          "Management of Loudness for Soundtracks for Television Broadcasting)",
+        },
+        {
+            .id = "arib-tr-b32",
+            .name = "ARIB TR-B32",
+            .target = -24.0,
+            .tolerance = 1.0,
+            .maxTruePeak = -1.0,
+            .summary = "Japanese digital television: −24 LKFS ±1 LU integrated, true peak at most "
+                       "−1 dBTP, measured per ITU-R BS.1770.",
+            .sourceName = "ARIB TR-B32 (Operational Guidelines for Loudness of Digital Television "
+                          "Programs)",
+        },
     };
 }
 

@@ -10,8 +10,8 @@
 namespace tavrin {
 
 /// One named loudness delivery rule: an integrated-loudness target with a tolerance window and a
-/// true-peak ceiling, optionally stricter for programmes louder than the target. The five
-/// built-in presets are the only specs; `id` identifies one and is what settings store.
+/// true-peak ceiling, optionally stricter for programmes louder than the target. The built-in
+/// presets and custom targets are the specs; `id` identifies one and is what settings store.
 struct DeliverySpec {
     std::string id;                         ///< stable key, lower case with hyphens
     std::string name;                       ///< display name
@@ -27,7 +27,8 @@ struct DeliverySpec {
 
     bool operator==(const DeliverySpec&) const = default;
 
-    /// The five presets, in menu order: EBU R 128, Apple Podcasts, Spotify, YouTube, ATSC A/85.
+    /// The presets, in menu order: EBU R 128, Apple Podcasts, Spotify, YouTube, ATSC A/85 (the five
+    /// with shortcuts), then Free TV OP-59 and ARIB TR-B32.
     static const std::vector<DeliverySpec>& all();
     static const DeliverySpec& ebuR128(); ///< the default spec
     static const DeliverySpec& applePodcasts();
