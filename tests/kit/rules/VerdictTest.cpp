@@ -23,6 +23,8 @@ using Status = Verdict::Status;
 TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
     const DeliverySpec& ebu = DeliverySpec::ebuR128();
     const DeliverySpec& spotify = DeliverySpec::spotify();
+    const DeliverySpec op59 = *DeliverySpec::preset("op-59"),
+                       arib = *DeliverySpec::preset("arib-tr-b32");
     const struct {
         const DeliverySpec& spec;
         LoudnessResult result;
@@ -42,6 +44,11 @@ TEST(Verdict, JudgesRoundedLoudnessAndTruePeakAgainstTheSpec) {
         {ebu, measured(-23.0, std::nullopt), {Status::pass, 0.0, true, true, -1.0, {}}}, // no true peak is never over
         {spotify, measured(-13.0, -1.5), {Status::fail, 1.0, true, false, -2.0, {"true peak −1.5 dBTP is over −2.0 dBTP"}}}, // louder ceiling
         {ebu, measured(std::nullopt, std::nullopt, std::nullopt), {Status::unmeasurable, std::nullopt, false, true, -1.0, {"The file is silent."}}},
+        // The broadcast presets after the five, at their edges.
+        {op59, measured(-25.04, -1.96), {Status::pass, -1.0, true, true, -2.0, {}}},
+        {op59, measured(-22.9, -2.5), {Status::fail, 1.1, false, true, -2.0, {"1.1 LU too loud"}}},
+        {arib, measured(-24.0, -1.5), {Status::pass, 0.0, true, true, -1.0, {}}},
+        {arib, measured(-24.0, -0.94), {Status::fail, 0.0, true, false, -1.0, {"true peak −0.9 dBTP is over −1.0 dBTP"}}},
         {spotify, measured(std::nullopt, 3.0, 2.0), {Status::unmeasurable, std::nullopt, false, true, -1.0, {"Too short or too quiet to measure (needs 0.4 s above −70 LUFS)."}}},
         // clang-format on
     };
