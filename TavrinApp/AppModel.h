@@ -232,7 +232,7 @@ public:
         m_reports.exportPDF();
     }
     /// Who signs the PDF report off, and whether it adds each file's loudness graph; remembered.
-    Report::SignOff signOff() const { return m_settings.signOff(); }
+    const Report::SignOff& signOff() const { return m_settings.signOff(); }
     bool graphsInReports() const { return m_settings.graphsInReports(); }
     void setReportOptions(const Report::SignOff& signOff, bool graphs) {
         m_settings.setSignOff(signOff);

@@ -16,16 +16,6 @@ namespace {
 
 const FileType sessionType{QStringLiteral("Tavrin session"), QStringLiteral("tavrin")};
 
-/// What checking a row of a reopened session needs: its file and copies as they were saved.
-SessionVerifier::Row verifierRow(const FileItem& item) {
-    const auto* measured = std::get_if<FileItem::Reading::Measured>(&item.reading.value);
-    SessionVerifier::Row row{item.id, {item.url, measured ? measured->stamp : std::nullopt}, {}};
-    for (const auto& [specID, fix] : item.fixes)
-        if (const auto* done = std::get_if<FileItem::FixState::Done>(&fix.value))
-            row.copies.emplace_back(specID, SessionVerifier::Saved{done->copy, done->stamp});
-    return row;
-}
-
 } // namespace
 
 void AppModel::markSessionModified() {
@@ -144,8 +134,8 @@ void AppModel::openSession(const std::filesystem::path& path) {
     emit sessionChanged();
     std::vector<SessionVerifier::Row> rows;
     rows.reserve(m_items.size());
-    for (const FileItem& item : m_items)
-        rows.push_back(verifierRow(item));
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        rows.push_back({m_items[i].id, std::move(record.rows[i])});
     m_verifier.start(std::move(rows), record.verify);
 }
 
@@ -168,17 +158,17 @@ void AppModel::applyVerification(std::vector<SessionVerifier::Found> found) {
         if (row < 0)
             continue;
         FileItem& item = m_items[static_cast<std::size_t>(row)];
-        for (const auto& [specID, state] : differs.copies)
+        for (const auto& [specID, state] : differs.check.copies)
             if (const auto* fix = item.fixFor(specID))
                 if (const auto* done = std::get_if<FileItem::FixState::Done>(&fix->value)) {
                     auto gone = *done;
                     gone.onDisk = state;
                     setFix(row, specID, FileItem::FixState{std::move(gone)});
                 }
-        item.sinceSaved = differs.original;
-        if (differs.original == Session::State::missing) {
+        item.sinceSaved = differs.check.original;
+        if (item.sinceSaved == Session::State::missing) {
             setReading(row, {FileItem::Reading::Failed{Workflow::missingMessage(item.url)}});
-        } else if (differs.original == Session::State::changed) {
+        } else if (item.sinceSaved == Session::State::changed) {
             setReading(row, {FileItem::Reading::Waiting{}});
             remeasure = true;
         }

@@ -59,6 +59,10 @@ void AppSettings::load() {
     // Anything but a stored "warns" keeps the safe default: damage fails.
     if (m_settings->value(damagedAudioKey).toString() == QStringLiteral("warns"))
         m_damagePolicy = DamagePolicy::warn;
+    const auto text = [this](const char* key) {
+        return m_settings->value(key).toString().toStdString();
+    };
+    m_signOff = {text(operatorKey), text(jobKey), text(notesKey)};
     m_graphsInReports = m_settings->value(graphsKey, false).toBool();
     const QString appearance = m_settings->value(appearanceKey).toString();
     if (appearance == QStringLiteral("light") || appearance == QStringLiteral("dark"))
@@ -118,45 +122,29 @@ bool AppSettings::rememberCustomSpec(const DeliverySpec& spec) {
 }
 
 bool AppSettings::setDualMono(bool dualMono) {
-    if (dualMono == m_dualMono)
-        return false;
-    write(dualMonoKey, dualMono);
-    m_dualMono = dualMono;
-    return true;
+    return store(dualMonoKey, dualMono, m_dualMono, dualMono);
 }
 
 bool AppSettings::setA4Paper(bool a4) {
-    write(paperKey, a4 ? QStringLiteral("a4") : QStringLiteral("letter"));
-    if (a4 == m_a4Paper)
-        return false;
-    m_a4Paper = a4;
-    return true;
+    return store(paperKey, a4 ? QStringLiteral("a4") : QStringLiteral("letter"), m_a4Paper, a4);
 }
 
 bool AppSettings::setCopyFormat(GainWriter::CopyFormat format) {
     const bool original = format == GainWriter::CopyFormat::original;
-    write(copyFormatKey, original ? QStringLiteral("original") : QStringLiteral("wav"));
-    if (format == m_copyFormat)
-        return false;
-    m_copyFormat = format;
-    return true;
+    return store(copyFormatKey, original ? QStringLiteral("original") : QStringLiteral("wav"),
+                 m_copyFormat, format);
 }
 
 bool AppSettings::setDamagePolicy(DamagePolicy policy) {
     const bool warns = policy == DamagePolicy::warn;
-    write(damagedAudioKey, warns ? QStringLiteral("warns") : QStringLiteral("fails"));
-    if (policy == m_damagePolicy)
-        return false;
-    m_damagePolicy = policy;
-    return true;
+    return store(damagedAudioKey, warns ? QStringLiteral("warns") : QStringLiteral("fails"),
+                 m_damagePolicy, policy);
 }
 
 bool AppSettings::setOutputFolder(const std::optional<std::filesystem::path>& folder) {
-    write(outputFolderKey, folder ? std::optional<QVariant>(toQString(*folder)) : std::nullopt);
-    if (folder == m_outputFolder)
-        return false;
-    m_outputFolder = folder;
-    return true;
+    return store(outputFolderKey,
+                 folder ? std::optional<QVariant>(toQString(*folder)) : std::nullopt,
+                 m_outputFolder, folder);
 }
 
 std::filesystem::path AppSettings::addFilesFolder() const {
@@ -177,11 +165,9 @@ void AppSettings::setExportFolder(const std::filesystem::path& folder) {
 
 bool AppSettings::setSessionVerify(Session::Verify how) {
     const bool always = how == Session::Verify::always;
-    write(sessionVerifyKey, always ? QStringLiteral("always") : QStringLiteral("onlyWhenChanged"));
-    if (how == m_sessionVerify)
-        return false;
-    m_sessionVerify = how;
-    return true;
+    return store(sessionVerifyKey,
+                 always ? QStringLiteral("always") : QStringLiteral("onlyWhenChanged"),
+                 m_sessionVerify, how);
 }
 
 std::vector<std::filesystem::path> AppSettings::recentSessions() const {
@@ -202,40 +188,26 @@ void AppSettings::addRecentSession(const std::filesystem::path& session) {
     write(recentSessionsKey, sessions);
 }
 
-Report::SignOff AppSettings::signOff() const {
-    const auto text = [this](const char* key) {
-        return m_settings ? m_settings->value(key).toString().toStdString() : std::string();
-    };
-    return {text(operatorKey), text(jobKey), text(notesKey)};
-}
-
 void AppSettings::setSignOff(const Report::SignOff& signOff) {
     write(operatorKey, qs(signOff.operatorName));
     write(jobKey, qs(signOff.job));
     write(notesKey, qs(signOff.notes));
+    m_signOff = signOff;
 }
 
 void AppSettings::setGraphsInReports(bool graphs) {
-    m_graphsInReports = graphs;
-    write(graphsKey, graphs);
+    store(graphsKey, graphs, m_graphsInReports, graphs);
 }
 
 bool AppSettings::setLimitWhereGainCant(bool limit) {
-    write(gainCantKey, limit ? QStringLiteral("limit") : QStringLiteral("leave"));
-    if (limit == m_limitWhereGainCant)
-        return false;
-    m_limitWhereGainCant = limit;
-    return true;
+    return store(gainCantKey, limit ? QStringLiteral("limit") : QStringLiteral("leave"),
+                 m_limitWhereGainCant, limit);
 }
 
 bool AppSettings::setAppearance(Theme::Appearance appearance) {
     static const QString names[] = {QStringLiteral("system"), QStringLiteral("light"),
                                     QStringLiteral("dark")};
-    write(appearanceKey, names[static_cast<int>(appearance)]);
-    if (appearance == m_appearance)
-        return false;
-    m_appearance = appearance;
-    return true;
+    return store(appearanceKey, names[static_cast<int>(appearance)], m_appearance, appearance);
 }
 
 } // namespace tavrin::app

@@ -65,7 +65,7 @@ public:
 
     /// Who signs the PDF report off, and whether it adds a page with each file's loudness over
     /// time: remembered from one export to the next.
-    Report::SignOff signOff() const;
+    const Report::SignOff& signOff() const { return m_signOff; }
     void setSignOff(const Report::SignOff& signOff);
     bool graphsInReports() const { return m_graphsInReports; }
     void setGraphsInReports(bool graphs);
@@ -81,6 +81,15 @@ public:
 private:
     void load();
     void write(const char* key, const std::optional<QVariant>& value);
+    /// Writes `stored` under `key` and keeps `value` in `member`; whether that changed it.
+    template <typename T>
+    bool store(const char* key, const std::optional<QVariant>& stored, T& member, const T& value) {
+        write(key, stored);
+        if (member == value)
+            return false;
+        member = value;
+        return true;
+    }
     std::filesystem::path storedFolder(const char* key) const;
     /// Puts `spec` at the front of `customSpecs`; whether that changed them.
     bool rememberCustomSpec(const DeliverySpec& spec);
@@ -95,6 +104,7 @@ private:
     GainWriter::CopyFormat m_copyFormat = GainWriter::CopyFormat::wav;
     DamagePolicy m_damagePolicy = DamagePolicy::fail;
     Session::Verify m_sessionVerify = Session::Verify::onlyWhenChanged;
+    Report::SignOff m_signOff;
     bool m_graphsInReports = false;
     bool m_limitWhereGainCant = false;
     Theme::Appearance m_appearance = Theme::Appearance::system;

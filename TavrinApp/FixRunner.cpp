@@ -3,21 +3,10 @@
 #include "AppTexts.h"
 #include "FixRun.h"
 #include "Paths.h"
-#include "tavrin/core/AudioFileError.h"
 
 namespace tavrin::app {
 
 namespace {
-
-/// The stamp of a copy just written; empty when it can't be read back, so that the next look at
-/// the disk says it is no longer as written.
-Session::FileStamp stampOfCopy(const std::filesystem::path& copy, const CancelCheck& stopped) {
-    try {
-        return Session::stampOf(copy, stopped);
-    } catch (const AudioFileError&) {
-        return {};
-    }
-}
 
 /// The sentence on the damaged files a run left alone, after another; empty when there are none.
 QString damagedLeftAfter(const Workflow::FixRunCounts& counts) {
@@ -266,7 +255,9 @@ void FixRunner::startNextCopy() {
                 }();
                 if (const auto* written =
                         std::get_if<Workflow::CopyOutcome::Written>(&result.outcome.value))
-                    result.stamp = stampOfCopy(written->copy, stopped);
+                    // Empty when it can't be read back: the next look says it isn't as written.
+                    result.stamp =
+                        Session::stampOf(written->copy, stopped).value_or(Session::FileStamp{});
                 return result;
             } catch (const Cancelled&) {
                 return std::nullopt;

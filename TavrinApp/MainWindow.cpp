@@ -134,12 +134,12 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     });
     connect(m_commands, &AppCommands::openSessionRequested, this, &MainWindow::openSession);
     connect(m_commands, &AppCommands::exportPDFRequested, this, &MainWindow::exportPDF);
-    connect(&model, &AppModel::sessionChanged, this, &MainWindow::showSession);
-    showPreset(); // and the title
+    connect(&model, &AppModel::sessionChanged, this, &MainWindow::showTitle);
+    showPreset();
     showList();
 }
 
-void MainWindow::showSession() {
+void MainWindow::showTitle() {
     const auto& session = m_model.sessionPath();
     setWindowTitle(AppTexts::windowTitle(session ? toQString(session->filename()) : QString(),
                                          qs(m_model.currentSpec().name)));
@@ -286,7 +286,7 @@ void MainWindow::connectFilter() {
 void MainWindow::showPreset() {
     const DeliverySpec& spec = m_model.currentSpec();
     m_preset->setCurrentIndex(m_preset->findData(QString::fromStdString(spec.id)));
-    showSession(); // the title names the preset
+    showTitle();
     refreshButtons();
 }
 

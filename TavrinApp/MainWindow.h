@@ -80,7 +80,8 @@ private:
     void refreshButtons();
     void showAlert();
     void connectFilter();
-    void showSession();
+    /// The title: the session, if any, with its unsaved changes marked, and the preset.
+    void showTitle();
 
     AppModel& m_model;
     AppCommands* m_commands;

@@ -19,8 +19,7 @@ std::optional<std::string> reportFixText(const FileItem::FixState& fix, const De
     if (const auto* done = std::get_if<State::Done>(&fix.value)) {
         // Never a name that isn't on disk as it was written.
         if (!done->onDiskAsWritten())
-            return std::string(done->onDisk == Session::State::missing ? Workflow::copyMissing
-                                                                       : Workflow::copyChanged);
+            return std::string(Workflow::copyNotAsWritten(done->onDisk));
         return Workflow::fixTextWritten(
             {done->copy, done->result, done->limiting, done->encoding, done->ofDamaged}, spec);
     }

@@ -170,11 +170,11 @@ Cell fixedCopyCell(const FixState::Done& done, const DeliverySpec& spec) {
 
 /// A copy Tavrin wrote that is no longer on disk as it was written.
 Cell copyGoneCell(const FixState::Done& done) {
-    const bool missing = done.onDisk == Session::State::missing;
-    const QString text = qs(missing ? Workflow::copyMissing : Workflow::copyChanged);
-    return labelled(text, Symbol::exclamationmarkTriangle, Tone::caution, false,
-                    AppTexts::copyGoneToolTip(toQString(done.copy), missing),
-                    text + ": " + fileName(done.copy));
+    const QString text = qs(Workflow::copyNotAsWritten(done.onDisk));
+    return labelled(
+        text, Symbol::exclamationmarkTriangle, Tone::caution, false,
+        AppTexts::copyGoneToolTip(toQString(done.copy), done.onDisk == Session::State::missing),
+        text + ": " + fileName(done.copy));
 }
 
 Cell refusedCell(const FileItem& item, const FixState::Refused& refused) {

@@ -12,15 +12,6 @@ namespace {
 /// How long the thread gathers findings before handing them over.
 constexpr qint64 batchMilliseconds = 40;
 
-Session::State stateOf(const SessionVerifier::Saved& saved, Session::Verify how,
-                       const CancelCheck& stopped) {
-    if (saved.stamp)
-        return Session::verify(saved.path, *saved.stamp, how, stopped);
-    std::error_code error;
-    return std::filesystem::exists(saved.path, error) ? Session::State::unchanged
-                                                      : Session::State::missing;
-}
-
 } // namespace
 
 SessionVerifier::SessionVerifier(Apply apply) : m_apply(std::move(apply)) {
@@ -65,13 +56,8 @@ void SessionVerifier::start(std::vector<Row> rows, Session::Verify how) {
         };
         try {
             for (const Row& row : rows) {
-                Found differs{row.id, stateOf(row.original, how, stopped)};
-                for (const auto& [specID, copy] : row.copies)
-                    if (const auto state = stateOf(copy, how, stopped);
-                        state != Session::State::unchanged)
-                        differs.copies.emplace_back(specID, state);
-                if (differs.original != Session::State::unchanged || !differs.copies.empty())
-                    found.push_back(std::move(differs));
+                if (auto check = Session::check(row.saved, how, stopped); !check.asSaved())
+                    found.push_back({row.id, std::move(check)});
                 if (!found.empty() && sinceHanded.elapsed() >= batchMilliseconds)
                     hand(false);
             }

@@ -1,17 +1,14 @@
 #pragma once
 
-#include "tavrin/workflow/FileStamp.h"
+#include "tavrin/workflow/Session.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QThreadPool>
 #include <QUuid>
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <string>
 #include <vector>
 
 namespace tavrin::app {
@@ -23,22 +20,15 @@ class SessionVerifier : public QObject {
     Q_OBJECT
 
 public:
-    /// A file or copy and its stamp as saved.
-    struct Saved {
-        std::filesystem::path path;
-        std::optional<Session::FileStamp> stamp; ///< absent: nothing to compare but its presence
-    };
-    /// One row to check: its original and its copies by preset id.
+    /// One list row to check, as its session saved it.
     struct Row {
         QUuid id;
-        Saved original;
-        std::vector<std::pair<std::string, Saved>> copies{};
+        Session::Row saved;
     };
-    /// What differs of one row; a state for each of its copies that isn't as saved.
+    /// What differs of one row.
     struct Found {
         QUuid id;
-        Session::State original = Session::State::unchanged;
-        std::vector<std::pair<std::string, Session::State>> copies{};
+        Session::RowCheck check;
     };
     using Apply = std::function<void(std::vector<Found>)>;
 

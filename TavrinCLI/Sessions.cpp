@@ -1,7 +1,6 @@
 #include "Sessions.h"
 
 #include "CliTexts.h"
-#include "tavrin/core/AudioFileError.h"
 #include "tavrin/workflow/Session.h"
 #include "tavrin/workflow/WorkflowTexts.h"
 
@@ -14,18 +13,11 @@ namespace {
 namespace fs = std::filesystem;
 using Session::State;
 
-/// The stamp of `file`, or nothing when it can't be read to the end.
-std::optional<Session::FileStamp> stamped(const fs::path& file, const CancelCheck& isCancelled) {
-    try {
-        return Session::stampOf(file, isCancelled);
-    } catch (const AudioFileError&) {
-        return std::nullopt;
-    }
-}
-
+/// The file as `reading` measured it: stamped with the size and time it had then, and its digest
+/// while it still has them.
 Session::Row rowOf(const fs::path& file, const Reading& reading, const CancelCheck& isCancelled) {
     return {fs::absolute(file).lexically_normal(),
-            stamped(file, isCancelled),
+            reading.stamp ? Session::digested(file, *reading.stamp, isCancelled) : std::nullopt,
             reading.format,
             reading.result,
             reading.error,
@@ -38,7 +30,7 @@ std::optional<Session::Copy> copyOf(const FileFix& fix, const CancelCheck& isCan
     const auto* written = fix.written();
     if (!written)
         return std::nullopt;
-    const auto stamp = stamped(written->copy, isCancelled);
+    const auto stamp = Session::stampOf(written->copy, isCancelled);
     if (!stamp)
         return std::nullopt;
     const auto* gain = fix.plan ? std::get_if<FixPlan::Gain>(&fix.plan->value) : nullptr;
@@ -50,25 +42,6 @@ std::optional<Session::Copy> copyOf(const FileFix& fix, const CancelCheck& isCan
                          written->ofDamaged,
                          written->result,
                          gain && !written->limiting ? gain->note : std::nullopt};
-}
-
-/// What became of one file and its copies since the session was saved.
-struct RowState {
-    State original = State::unchanged;
-    std::vector<std::pair<const std::string*, State>> changedCopies; ///< by preset id
-    bool asSaved() const { return original == State::unchanged && changedCopies.empty(); }
-};
-
-RowState verifyRow(const Session::Row& row, Session::Verify how, const CancelCheck& isCancelled) {
-    RowState state;
-    state.original = row.stamp ? Session::verify(row.path, *row.stamp, how, isCancelled)
-                     : fs::exists(row.path) ? State::unchanged
-                                            : State::missing;
-    for (const auto& [preset, copy] : row.copies)
-        if (const State copyState = Session::verify(copy.path, copy.stamp, how, isCancelled);
-            copyState != State::unchanged)
-            state.changedCopies.emplace_back(&preset, copyState);
-    return state;
 }
 
 std::string_view rawValue(State state) {
@@ -83,25 +56,26 @@ std::string_view rawValue(State state) {
     return {};
 }
 
-void printRow(std::ostream& out, const Session::Row& row, const RowState& state, bool json) {
+void printRow(std::ostream& out, const Session::Row& row, const Session::RowCheck& found,
+              bool json) {
     if (json) {
         nlohmann::ordered_json line = {{"file", row.path.string()},
-                                       {"state", rawValue(state.original)},
+                                       {"state", rawValue(found.original)},
                                        {"copies", nlohmann::ordered_json::array()}};
-        for (const auto& [preset, copyState] : state.changedCopies)
-            line["copies"].push_back({{"preset", *preset},
-                                      {"copy", row.copies.at(*preset).path.string()},
+        for (const auto& [preset, copyState] : found.copies)
+            line["copies"].push_back({{"preset", preset},
+                                      {"copy", row.copies.at(preset).path.string()},
                                       {"state", rawValue(copyState)}});
         out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         return;
     }
-    if (state.original == State::changed)
+    if (found.original == State::changed)
         out << Workflow::changedSinceSaved << ": " << row.path.string() << "\n";
-    else if (state.original == State::missing)
+    else if (found.original == State::missing)
         out << Workflow::missingMessage(row.path) << "\n";
-    for (const auto& [preset, copyState] : state.changedCopies)
-        out << (copyState == State::missing ? Workflow::copyMissing : Workflow::copyChanged) << ": "
-            << row.copies.at(*preset).path.string() << "\n";
+    for (const auto& [preset, copyState] : found.copies)
+        out << Workflow::copyNotAsWritten(copyState) << ": " << row.copies.at(preset).path.string()
+            << "\n";
 }
 
 } // namespace
@@ -141,16 +115,16 @@ int verify(const fs::path& path, const Options& options, Context& context) {
                         << CliTexts::verifying(i + 1, record.rows.size(),
                                                row.path.filename().string())
                         << std::flush;
-        const RowState state = verifyRow(row, record.verify, context.isCancelled);
-        counts.changed += state.original == State::changed;
-        counts.missing += state.original == State::missing;
+        const Session::RowCheck found = Session::check(row, record.verify, context.isCancelled);
+        counts.changed += found.original == State::changed;
+        counts.missing += found.original == State::missing;
         counts.copies += row.copies.size();
-        for (const auto& [preset, copyState] : state.changedCopies)
+        for (const auto& [preset, copyState] : found.copies)
             (copyState == State::missing ? counts.copiesMissing : counts.copiesChanged) += 1;
-        if (!state.asSaved()) {
+        if (!found.asSaved()) {
             if (progress)
                 context.err << "\r\033[K" << std::flush;
-            printRow(context.out, row, state, options.json);
+            printRow(context.out, row, found, options.json);
         }
     }
     if (progress)

@@ -2,7 +2,6 @@
 
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/decode/Provenance.h"
-#include "tavrin/workflow/WorkflowTexts.h"
 
 #include <chrono>
 #include <system_error>
@@ -22,15 +21,6 @@ std::optional<FileStamp> sizeAndTimeOf(const fs::path& file) {
     return FileStamp{size, std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count()};
 }
 
-FileStamp stampOf(const fs::path& file, const CancelCheck& isCancelled) {
-    auto stamp = sizeAndTimeOf(file);
-    if (!stamp)
-        throw AudioFileError::unreadable(Workflow::sessionCantReadMessage(
-            file.filename().string(), std::make_error_code(std::errc::no_such_file_or_directory)));
-    stamp->sha256 = sha256Of(file, isCancelled);
-    return *stamp;
-}
-
 std::optional<FileStamp> digested(const fs::path& file, FileStamp measured,
                                   const CancelCheck& isCancelled) {
     if (look(file, measured) != State::unchanged)
@@ -42,6 +32,11 @@ std::optional<FileStamp> digested(const fs::path& file, FileStamp measured,
     }
     // Changed while it was read: the digest may be of neither version.
     return look(file, measured) == State::unchanged ? std::optional(measured) : std::nullopt;
+}
+
+std::optional<FileStamp> stampOf(const fs::path& file, const CancelCheck& isCancelled) {
+    const auto now = sizeAndTimeOf(file);
+    return now ? digested(file, *now, isCancelled) : std::nullopt;
 }
 
 State look(const fs::path& file, const FileStamp& stamp) {
@@ -66,6 +61,14 @@ State verify(const fs::path& file, const FileStamp& stamp, Verify how,
     } catch (const AudioFileError&) {
         return State::changed;
     }
+}
+
+State verify(const fs::path& file, const std::optional<FileStamp>& stamp, Verify how,
+             const CancelCheck& isCancelled) {
+    if (stamp)
+        return verify(file, *stamp, how, isCancelled);
+    std::error_code error;
+    return fs::exists(file, error) ? State::unchanged : State::missing;
 }
 
 } // namespace tavrin::Session

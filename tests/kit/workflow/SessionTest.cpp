@@ -123,7 +123,7 @@ TEST(Session, AFileIsUnchangedChangedOrMissingByItsSizeTimeAndBytes) {
     const TempDir dir;
     const fs::path file = dir / "take.wav";
     writeBytes(file, "RIFF one");
-    const Session::FileStamp stamp = Session::stampOf(file);
+    const Session::FileStamp stamp = *Session::stampOf(file);
     const auto setTime = [&](fs::file_time_type time) { fs::last_write_time(file, time); };
     const auto saved = fs::last_write_time(file);
     const struct {
@@ -152,5 +152,5 @@ TEST(Session, AFileIsUnchangedChangedOrMissingByItsSizeTimeAndBytes) {
     fs::create_directory(file);
     EXPECT_EQ(Session::look(file, stamp), missing);
     EXPECT_EQ(Session::verify(file, stamp, Session::Verify::always), missing);
-    EXPECT_THROW(Session::stampOf(dir / "none.wav"), AudioFileError);
+    EXPECT_FALSE(Session::stampOf(dir / "none.wav"));
 }

@@ -22,14 +22,14 @@ struct FileStamp {
 /// The size and time of `file` now, without its digest; absent when it isn't a regular file.
 std::optional<FileStamp> sizeAndTimeOf(const std::filesystem::path& file);
 
-/// The stamp of `file` now; throws AudioFileError when it can't be read to the end, and
-/// Cancelled when `isCancelled` stops the work.
-FileStamp stampOf(const std::filesystem::path& file, const CancelCheck& isCancelled = {});
-
 /// `measured`, the size and time `file` had when it was measured, with the digest of its bytes;
 /// absent when it has changed since or can't be read. Throws Cancelled.
 std::optional<FileStamp> digested(const std::filesystem::path& file, FileStamp measured,
                                   const CancelCheck& isCancelled = {});
+/// The stamp of `file` as it is now, digest included; absent when it can't be read. Throws
+/// Cancelled.
+std::optional<FileStamp> stampOf(const std::filesystem::path& file,
+                                 const CancelCheck& isCancelled = {});
 
 /// What became of a file since its stamp was taken.
 enum class State { unchanged, changed, missing };
@@ -49,6 +49,10 @@ State look(const std::filesystem::path& file, const FileStamp& stamp);
 /// same too only under Verify::always. A file that can't be read counts as changed (measuring it
 /// again says why). Throws Cancelled when `isCancelled` stops the work.
 State verify(const std::filesystem::path& file, const FileStamp& stamp, Verify how,
+             const CancelCheck& isCancelled = {});
+/// As verify(), for a file that may have been saved without a stamp (it couldn't be read then):
+/// such a file can only be found missing.
+State verify(const std::filesystem::path& file, const std::optional<FileStamp>& stamp, Verify how,
              const CancelCheck& isCancelled = {});
 
 } // namespace tavrin::Session

@@ -62,6 +62,17 @@ struct Record {
     bool operator==(const Record&) const = default;
 };
 
+/// What became of a saved row's file and of its copies since the session was saved.
+struct RowCheck {
+    State original = State::unchanged;
+    std::vector<std::pair<std::string, State>> copies{}; ///< by preset id, those not as saved
+    bool asSaved() const { return original == State::unchanged && copies.empty(); }
+};
+
+/// Checks `row`'s file and copies against the disk, reading them as `how` says. Throws Cancelled
+/// when `isCancelled` stops the work.
+RowCheck check(const Row& row, Verify how, const CancelCheck& isCancelled = {});
+
 /// Why a session file can't be opened, as a whole sentence naming the file.
 class Unreadable : public std::runtime_error {
 public:

@@ -5,6 +5,7 @@
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/workflow/Copies.h"
 #include "tavrin/workflow/CustomTargets.h"
+#include "tavrin/workflow/FileStamp.h"
 
 #include <filesystem>
 #include <optional>
@@ -149,6 +150,10 @@ inline constexpr std::string_view changedSinceSaved = "Changed since the session
 std::string missingMessage(const std::filesystem::path& file);
 inline constexpr std::string_view copyMissing = "Copy missing";
 inline constexpr std::string_view copyChanged = "Copy changed";
+/// What a copy no longer as it was written is called: copyMissing or copyChanged.
+inline std::string_view copyNotAsWritten(Session::State state) {
+    return state == Session::State::missing ? copyMissing : copyChanged;
+}
 
 inline constexpr std::string_view customTargetSource = "A target given by the user";
 inline constexpr std::string_view customTargetSummary =
