@@ -90,6 +90,27 @@ public:
     /// one among them when it is custom.
     const std::vector<DeliverySpec>& customSpecs() const { return m_settings.customSpecs(); }
     static constexpr std::size_t customSpecLimit = AppSettings::customSpecLimit;
+    /// The preset, custom or named target `id` names; absent when it names none.
+    std::optional<DeliverySpec> settingsSpecFor(std::string_view id) const {
+        return m_settings.specFor(id);
+    }
+    /// The named targets Manage Targets keeps, listed after the presets.
+    const std::vector<DeliverySpec>& namedTargets() const { return m_settings.namedTargets(); }
+    /// Stores `target` in place of the named target `replacing` (or adds it), and judges the list
+    /// by it at once when the one it replaces is current.
+    void putNamedTarget(const std::string& replacing, const DeliverySpec& target);
+    /// Forgets a named target; when it was current, the default preset takes its place.
+    void removeNamedTarget(const std::string& id);
+    /// `name`, or with the first number after it that no named target has ("Promos 2").
+    std::string freeTargetName(const std::string& name) const;
+    /// Keeps a target read from a file or a session, beside a different one of the same name
+    /// under a free name; the target as kept.
+    DeliverySpec keepTarget(DeliverySpec target);
+    /// Asks for a target file and keeps its target, beside a different one of the same name;
+    /// `imported` gets it. A file that isn't a target is an alert naming it.
+    void importTarget(std::function<void(const DeliverySpec&)> imported);
+    /// Asks where to save `target` as a file to share.
+    void exportTarget(const DeliverySpec& target);
     bool dualMono() const { return m_settings.dualMono(); }
     /// A change measures the whole list again; refused while a fix runs.
     void setDualMono(bool dualMono);

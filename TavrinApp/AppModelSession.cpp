@@ -45,6 +45,8 @@ void AppModel::saveSessionAs(std::function<void()> saved) {
 
 void AppModel::saveSessionTo(const std::filesystem::path& path, std::function<void()> saved) {
     Session::Record record{specID(), dualMono(), damagePolicy(), m_settings.sessionVerify()};
+    if (Workflow::isNamedTargetId(specID()))
+        record.target = currentSpec();
     std::vector<QUuid> ids;
     for (const FileItem& item : m_items) {
         record.rows.push_back(sessionRow(item));
@@ -119,7 +121,9 @@ void AppModel::openSession(const std::filesystem::path& path) {
         return;
     }
     clearList();
-    if (Workflow::specForId(record.preset))
+    if (record.target)
+        setSpecID(keepTarget(*record.target).id);
+    else if (m_settings.specFor(record.preset))
         setSpecID(record.preset);
     setDamagePolicy(record.damage);
     setDualMono(record.dualMono);

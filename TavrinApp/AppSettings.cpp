@@ -17,6 +17,7 @@ constexpr auto paperKey = "paperSize";
 constexpr auto copyFormatKey = "copyFormat";
 constexpr auto damagedAudioKey = "damagedAudio";
 constexpr auto customTargetsKey = "customTargets";
+constexpr auto namedTargetsKey = "namedTargets";
 constexpr auto addFilesFolderKey = "addFilesFolder";
 constexpr auto exportFolderKey = "exportFolder";
 constexpr auto sessionVerifyKey = "sessionVerify";
@@ -45,11 +46,22 @@ void AppSettings::load() {
             std::ranges::find(m_customSpecs, spec->id, &DeliverySpec::id) == m_customSpecs.end())
             m_customSpecs.push_back(*spec);
     }
+    // Named targets are read like target files: a damaged or repeated one is dropped.
+    for (const QString& document : m_settings->value(namedTargetsKey).toStringList()) {
+        if (m_namedTargets.size() == namedTargetLimit)
+            break;
+        try {
+            DeliverySpec target = Workflow::targetFromJson(document.toStdString());
+            if (!specFor(target.id))
+                m_namedTargets.push_back(std::move(target));
+        } catch (const std::invalid_argument&) {
+        }
+    }
     if (const QVariant stored = m_settings->value(presetKey); stored.canConvert<QString>())
-        if (const auto spec = Workflow::specForId(stored.toString().toStdString())) {
+        if (const auto spec = specFor(stored.toString().toStdString())) {
             m_specID = spec->id;
             m_spec = *spec;
-            if (!DeliverySpec::preset(m_specID))
+            if (Workflow::customSpecForId(m_specID))
                 rememberCustomSpec(m_spec);
         }
     m_dualMono = m_settings->value(dualMonoKey, false).toBool();
@@ -96,15 +108,31 @@ std::filesystem::path AppSettings::storedFolder(const char* key) const {
 AppSettings::SpecChange AppSettings::setSpecID(const std::string& id) {
     write(presetKey, qs(id));
     SpecChange change;
-    const auto spec = Workflow::specForId(id);
-    if (spec && !DeliverySpec::preset(id))
+    const auto spec = specFor(id);
+    if (spec && Workflow::customSpecForId(id))
         change.customSpecs = rememberCustomSpec(*spec);
-    if (id == m_specID)
+    const DeliverySpec current = spec.value_or(DeliverySpec::ebuR128());
+    if (id == m_specID && current == m_spec)
         return change;
     m_specID = id;
-    m_spec = spec.value_or(DeliverySpec::ebuR128());
+    m_spec = current;
     change.spec = true;
     return change;
+}
+
+std::optional<DeliverySpec> AppSettings::specFor(std::string_view id) const {
+    if (!Workflow::isNamedTargetId(id))
+        return Workflow::specForId(id);
+    const auto named = std::ranges::find(m_namedTargets, id, &DeliverySpec::id);
+    return named == m_namedTargets.end() ? std::nullopt : std::optional(*named);
+}
+
+void AppSettings::setNamedTargets(std::vector<DeliverySpec> targets) {
+    QStringList documents;
+    for (const DeliverySpec& target : targets)
+        documents << qs(Workflow::targetToJson(target));
+    write(namedTargetsKey, documents);
+    m_namedTargets = std::move(targets);
 }
 
 bool AppSettings::rememberCustomSpec(const DeliverySpec& spec) {

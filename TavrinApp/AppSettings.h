@@ -36,8 +36,15 @@ public:
         bool customSpecs = false;
         bool spec = false;
     };
-    /// Makes `id` current; a custom target goes to the front of `customSpecs`.
+    /// Makes `id` current; a custom target goes to the front of `customSpecs`. Making a named
+    /// target current again after its numbers changed counts as a change of spec.
     SpecChange setSpecID(const std::string& id);
+    /// The named targets, in the order they were made.
+    const std::vector<DeliverySpec>& namedTargets() const { return m_namedTargets; }
+    void setNamedTargets(std::vector<DeliverySpec> targets);
+    static constexpr std::size_t namedTargetLimit = 200;
+    /// The preset, custom or named target `id` names; absent when it names none.
+    std::optional<DeliverySpec> specFor(std::string_view id) const;
 
     bool dualMono() const { return m_dualMono; }
     bool setDualMono(bool dualMono);
@@ -98,6 +105,7 @@ private:
     std::string m_specID = DeliverySpec::ebuR128().id;
     DeliverySpec m_spec = DeliverySpec::ebuR128();
     std::vector<DeliverySpec> m_customSpecs;
+    std::vector<DeliverySpec> m_namedTargets;
     bool m_dualMono = false;
     bool m_a4Paper = false;
     std::optional<std::filesystem::path> m_outputFolder;

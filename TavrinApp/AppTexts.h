@@ -1,7 +1,9 @@
 #pragma once
 
+#include "Paths.h"
 #include "Updater.h"
 #include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/WorkflowTexts.h"
 
 #include <QString>
 
@@ -94,16 +96,35 @@ inline QString whatIsStored() {
 }
 
 /// What the sentence under a custom target's field says when it holds no number.
-inline QString targetNotANumber() {
-    return QStringLiteral("The target needs a number, such as −19.0.");
+/// What the sentence under a target's number field says when it holds no number: "The target
+/// needs a number, such as −19.0."
+inline QString notANumber(Workflow::CustomNumber number) {
+    static const char* const examples[] = {"−19.0", "1.0",   "−1.0", "−2.0",
+                                           "8.0",   "−10.0", "−8.0", "−3.0"};
+    return qs(std::string(Workflow::numberWords(number).what)) + " needs a number, such as " +
+           QString::fromUtf8(examples[static_cast<int>(number)]) + ".";
 }
 
-inline QString toleranceNotANumber() {
-    return QStringLiteral("The tolerance needs a number, such as 1.0.");
+inline QString targetLimitsNote() {
+    return QStringLiteral("Leave a limit empty when the delivery sets none. Fix never claims to "
+                          "cure a range or short-term failure: gain can’t change the loudness "
+                          "range, and it moves the maxima with the loudness.");
+}
+inline QString targetNameTaken(const QString& name) {
+    return "Another target is already called “" + name + "”.";
 }
 
-inline QString ceilingNotANumber() {
-    return QStringLiteral("The true-peak ceiling needs a number, such as −1.0.");
+inline QString importTargetTitle() {
+    return QStringLiteral("Import Target");
+}
+inline QString exportTargetTitle() {
+    return QStringLiteral("Export Target");
+}
+inline QString cantImportTargetTitle() {
+    return QStringLiteral("The target couldn’t be imported");
+}
+inline QString cantExportTargetTitle() {
+    return QStringLiteral("The target couldn’t be exported");
 }
 
 // MARK: fixing

@@ -2,56 +2,18 @@
 
 #include "AppTexts.h"
 #include "Paths.h"
+#include "TargetFields.h"
 #include "ToneLabel.h"
 #include "tavrin/core/Fmt.h"
 
 #include <QDialogButtonBox>
-#include <QGridLayout>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <cmath>
 
 namespace tavrin::app {
 
-namespace {
-
 using Workflow::CustomNumber;
-
-/// What a person typed as a number: "−19", "-19", "+1" and "0,5" all count. Every target is shown
-/// with one decimal, so that is what it keeps; two targets that look alike are alike.
-std::optional<double> typedNumber(QString text) {
-    text = text.trimmed();
-    text.replace(QChar(0x2212), QLatin1Char('-'));
-    text.replace(QLatin1Char(','), QLatin1Char('.'));
-    if (text.startsWith(QLatin1Char('+')))
-        text.remove(0, 1);
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text, &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return Fmt::round1(value);
-}
-
-/// What the sentence under a field says when it holds no number.
-QString notANumber(CustomNumber number) {
-    switch (number) {
-    case CustomNumber::target:
-        return AppTexts::targetNotANumber();
-    case CustomNumber::tolerance:
-        return AppTexts::toleranceNotANumber();
-    case CustomNumber::maxTruePeak:
-        break;
-    }
-    return AppTexts::ceilingNotANumber();
-}
-
-std::size_t indexOf(CustomNumber number) {
-    return static_cast<std::size_t>(number);
-}
-
-} // namespace
 
 QString customTargetOption(const DeliverySpec& spec) {
     return qs(spec.name + " (±" + Fmt::oneDecimal(spec.tolerance) + " LU, ≤ " +
@@ -82,18 +44,12 @@ CustomTargetSheet::CustomTargetSheet(const DeliverySpec& current, QWidget* paren
     layout->addSpacing(4 - layout->spacing());
     layout->addWidget(intro);
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(4);
-    grid->setColumnStretch(3, 1);
-    layout->addLayout(grid);
+    m_fields = new TargetFields;
     const bool custom = !DeliverySpec::preset(current.id);
-    addRow(grid, CustomNumber::target, QStringLiteral("Target:"), QStringLiteral("LUFS"),
-           current.target);
-    addRow(grid, CustomNumber::tolerance, QStringLiteral("Tolerance:"), QStringLiteral("LU"),
-           custom ? current.tolerance : 1.0);
-    addRow(grid, CustomNumber::maxTruePeak, QStringLiteral("True-peak ceiling:"),
-           QStringLiteral("dBTP"), custom ? current.maxTruePeak : -1.0);
+    m_fields->addRow(CustomNumber::target, current.target);
+    m_fields->addRow(CustomNumber::tolerance, custom ? current.tolerance : 1.0);
+    m_fields->addRow(CustomNumber::maxTruePeak, custom ? current.maxTruePeak : -1.0);
+    layout->addWidget(m_fields);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     m_ok = buttons->button(QDialogButtonBox::Ok);
@@ -106,69 +62,21 @@ CustomTargetSheet::CustomTargetSheet(const DeliverySpec& current, QWidget* paren
     field(CustomNumber::target)->selectAll();
 }
 
-void CustomTargetSheet::addRow(QGridLayout* grid, CustomNumber number, const QString& title,
-                               const QString& unit, double value) {
-    const int line = grid->rowCount();
-    auto* field = new QLineEdit(qs(Fmt::number(value, false)));
-    field->setFixedWidth(80);
-    field->setAlignment(Qt::AlignRight);
-    field->setAccessibleName(title.chopped(1) + " in " + unit);
-    auto* caption = new QLabel(title);
-    caption->setBuddy(field);
-    auto* problem = new ToneLabel({}, Tone::fail);
-    problem->setFont(Theme::caption());
-    problem->setWordWrap(true);
-    problem->hide();
-    grid->addWidget(caption, line, 0, Qt::AlignRight);
-    grid->addWidget(field, line, 1);
-    grid->addWidget(new ToneLabel(unit, Tone::secondary), line, 2);
-    grid->addWidget(problem, line + 1, 1, 1, 3);
-    m_rows[indexOf(number)] = {field, problem};
-
-    // A mistake is pointed out when the field is left, and the sentence goes as soon as it is put
-    // right, so typing "-1" on the way to "-19" says nothing.
-    connect(field, &QLineEdit::editingFinished, this, [this, number] { check(number); });
-    connect(field, &QLineEdit::textEdited, this, [this, number] {
-        if (!problemLabel(number)->isHidden())
-            check(number);
-    });
-}
-
 QLineEdit* CustomTargetSheet::field(CustomNumber number) const {
-    return m_rows[indexOf(number)].field;
+    return m_fields->field(number);
 }
 
 QLabel* CustomTargetSheet::problemLabel(CustomNumber number) const {
-    return m_rows[indexOf(number)].problem;
-}
-
-std::optional<double> CustomTargetSheet::check(CustomNumber number) {
-    const Row& row = m_rows[indexOf(number)];
-    const auto value = typedNumber(row.field->text());
-    QString problem;
-    if (!value)
-        problem = notANumber(number);
-    else if (const auto outside = Workflow::customNumberProblem(number, *value))
-        problem = qs(*outside);
-    row.problem->setText(problem);
-    row.problem->setVisible(!problem.isEmpty());
-    row.field->setAccessibleDescription(problem);
-    return problem.isEmpty() ? value : std::nullopt;
+    return m_fields->problemLabel(number);
 }
 
 void CustomTargetSheet::accept() {
-    const auto target = check(CustomNumber::target);
-    const auto tolerance = check(CustomNumber::tolerance);
-    const auto maxTruePeak = check(CustomNumber::maxTruePeak);
-    if (!target || !tolerance || !maxTruePeak) {
-        for (const Row& row : m_rows)
-            if (!row.problem->isHidden()) {
-                row.field->setFocus();
-                row.field->selectAll();
-                break;
-            }
+    if (!m_fields->checkAll())
         return;
-    }
+    std::optional<double> target, tolerance, maxTruePeak;
+    m_fields->check(CustomNumber::target, target);
+    m_fields->check(CustomNumber::tolerance, tolerance);
+    m_fields->check(CustomNumber::maxTruePeak, maxTruePeak);
     m_spec = Workflow::customSpec(*target, tolerance, maxTruePeak);
     QDialog::accept();
 }

@@ -4,10 +4,8 @@
 #include "tavrin/workflow/Workflow.h"
 
 #include <QDialog>
-#include <array>
 #include <optional>
 
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,17 +38,7 @@ public:
     void accept() override;
 
 private:
-    struct Row {
-        QLineEdit* field;
-        QLabel* problem;
-    };
-
-    void addRow(QGridLayout* grid, Workflow::CustomNumber number, const QString& title,
-                const QString& unit, double value);
-    /// The field's number, or absent after saying under it what is wrong.
-    std::optional<double> check(Workflow::CustomNumber number);
-
-    std::array<Row, 3> m_rows{};
+    class TargetFields* m_fields;
     QPushButton* m_ok = nullptr;
     std::optional<DeliverySpec> m_spec;
 };

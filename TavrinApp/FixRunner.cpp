@@ -164,7 +164,7 @@ void FixRunner::enlistInRun(int row) {
         return;
     using State = FileItem::FixState;
     if (const auto* gain = std::get_if<FixPlan::Gain>(&plan->value)) {
-        queueCopy(row, gain->gain, gain->note, false);
+        queueCopy(row, gain->gain, gain->remark(), false);
     } else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value)) {
         ++run.refused;
         m_list.setFix(row, run.spec.id,

@@ -221,10 +221,11 @@ Cell fixPlanCell(const LoudnessResult& result, const DeliverySpec& spec, bool le
     const FixPlan plan = FixPlan::make(result, spec);
     Cell cell{.text = qs(plan.label()), .tone = Tone::secondary};
     if (const auto* gain = std::get_if<FixPlan::Gain>(&plan.value))
-        cell.toolTip = leftAlone    ? AppTexts::planLeftAlone()
-                       : gain->note ? "A fix would apply this gain. " + qs(*gain->note)
-                                    : QStringLiteral("A fix would apply this gain and write a new "
-                                                     "file; the original stays as it is.");
+        cell.toolTip = leftAlone ? AppTexts::planLeftAlone()
+                       : gain->remark()
+                           ? "A fix would apply this gain. " + qs(*gain->remark())
+                           : QStringLiteral("A fix would apply this gain and write a new "
+                                            "file; the original stays as it is.");
     else if (const auto* refused = std::get_if<FixPlan::Refused>(&plan.value))
         cell.toolTip = qs(refused->text(FixPlan::limiterInApp));
     return cell;

@@ -29,7 +29,8 @@ struct UsageError : std::runtime_error {
 
 /// The options as typed; numbers are read after parsing so that each mistake gets a sentence.
 struct Typed {
-    std::string preset, target, tolerance, maxTruePeak, jobs, out, paper, copyFormat, damage;
+    std::string preset, target, tolerance, maxTruePeak, targetFile, jobs, out, paper, copyFormat,
+        damage;
     std::vector<std::string> paths;
     bool presetsJson = false;
 };
@@ -66,6 +67,10 @@ void addSpecOptions(CLI::App& command, Options& options, Typed& typed) {
     command.add_option("--max-true-peak", typed.maxTruePeak, "With --target: the ceiling")
         ->type_name("dBTP")
         ->default_str("-1.0");
+    command
+        .add_option("--target-file", typed.targetFile,
+                    "A named target kept as a JSON file (see the README), instead of a preset")
+        ->type_name("FILE");
     command.add_flag("--dual-mono", options.dualMono,
                      "Count mono files as the same signal on two speakers (+3 dB)");
 }
@@ -135,8 +140,19 @@ std::optional<double> numberOption(const std::string& text, std::string_view opt
     throw UsageError(CliTexts::needs(option, "a number such as " + std::string(example), text));
 }
 
-/// The preset named in any letter case, or the custom target.
+/// The preset named in any letter case, the custom target, or the target file's.
 DeliverySpec specFor(const Typed& typed) {
+    if (!typed.targetFile.empty()) {
+        if (!typed.preset.empty() || !typed.target.empty())
+            throw UsageError(std::string(CliTexts::presetOrTarget));
+        if (!typed.tolerance.empty() || !typed.maxTruePeak.empty())
+            throw UsageError(std::string(CliTexts::limitsGoWithTarget));
+        try {
+            return Workflow::readTargetFile(typed.targetFile);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+    }
     if (typed.target.empty()) {
         if (!typed.tolerance.empty() || !typed.maxTruePeak.empty())
             throw UsageError(std::string(CliTexts::limitsGoWithTarget));

@@ -48,7 +48,8 @@ inline constexpr std::string_view limitsGoWithTarget =
     "--tolerance and --max-true-peak go with --target.";
 inline constexpr std::string_view signOffGoesWithPdf =
     "--operator, --job and --notes go with --pdf.";
-inline constexpr std::string_view presetOrTarget = "Give --preset or --target, not both.";
+inline constexpr std::string_view presetOrTarget =
+    "Give one of --preset, --target and --target-file.";
 inline constexpr std::string_view nameFiles = "Name at least one audio file or folder.";
 inline constexpr std::string_view oneOnStandardOutput =
     "Only one of --json, --csv - and --pdf - can use standard output.";

@@ -166,6 +166,8 @@ void Table::printRow(std::ostream& out, const std::filesystem::path& file, const
         if (const auto* refused = plan ? std::get_if<FixPlan::Refused>(&plan->value) : nullptr;
             refused && !limited)
             notes.push_back(refused->text(FixPlan::limiterInCommandLine));
+        else if (const auto* gain = plan ? std::get_if<FixPlan::Gain>(&plan->value) : nullptr)
+            notes.insert(notes.end(), gain->unfixed.begin(), gain->unfixed.end());
     }
     for (const Finding& finding : reading.findings)
         notes.push_back(CliTexts::findingNote(finding.isDamage(), finding.text));

@@ -2,6 +2,7 @@
 
 #include "CliTexts.h"
 #include "tavrin/workflow/Session.h"
+#include "tavrin/workflow/TargetFiles.h"
 #include "tavrin/workflow/WorkflowTexts.h"
 
 #include <nlohmann/json.hpp>
@@ -41,7 +42,7 @@ std::optional<Session::Copy> copyOf(const FileFix& fix, const CancelCheck& isCan
                          written->encoding,
                          written->ofDamaged,
                          written->result,
-                         gain && !written->limiting ? gain->note : std::nullopt};
+                         gain && !written->limiting ? gain->remark() : std::nullopt};
 }
 
 std::string_view rawValue(State state) {
@@ -84,6 +85,8 @@ bool saveSession(const std::string& path, const std::vector<fs::path>& files,
                  const std::vector<Reading>& readings, const std::vector<FileFix>* fixes,
                  const Options& options, const DeliverySpec& spec, Context& context) {
     Session::Record record{spec.id, options.dualMono, options.damage};
+    if (Workflow::isNamedTargetId(spec.id))
+        record.target = spec;
     for (std::size_t i = 0; i < files.size(); ++i) {
         record.rows.push_back(rowOf(files[i], readings[i], context.isCancelled));
         if (const auto copy = fixes ? copyOf((*fixes)[i], context.isCancelled) : std::nullopt)

@@ -82,6 +82,11 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
     fs::create_directories(dir / "in");
     writeBytes(dir / "in/notes.wav", "not audio either");
     fs::create_symlink(dir / "in/notes.wav", dir / "link.csv");
+    // Named targets: one that only the short-term limit fails, one with a key no target has.
+    const std::string quiet = R"({"version": 1, "name": "Quiet promos", "target": -23,
+        "tolerance": 1, "maxTruePeak": -1, "maxShortTerm": -30})";
+    writeBytes(dir / "quiet.json", quiet);
+    writeBytes(dir / "typo.json", quiet.substr(0, quiet.size() - 1) + R"(, "maxRange": 8})");
     const std::string summary = "5 files: 1 pass, 2 fail, 2 without a reading\n";
     const std::string nothingToFix =
         "1 file: 1 pass, 0 fail\nNothing to fix: Every measured file passes EBU R 128.\n";
@@ -141,7 +146,12 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"check --tolerance 1 {p}", 2, "", 0,
          "--tolerance and --max-true-peak go with --target.\n"},
         {"check --preset spotify --target -19 {p}", 2, "", 0,
-         "Give --preset or --target, not both.\n"},
+         "Give one of --preset, --target and --target-file.\n"},
+        {"check --target-file {d}/quiet.json {p}", 1, table, 5, ""},
+        {"check --target-file {d}/typo.json {p}", 2, "", 0,
+         "typo.json isn’t a target Tavrin can use: “maxRange” isn’t a key a target has.\n"},
+        {"check --target-file {d}/none.json {p}", 2, "", 0,
+         "none.json couldn’t be read (No such file or directory).\n"},
         // One format on standard output; the other sentences go to standard error.
         {"check --json --csv - {p}", 2, "", 0, oneFormat},
         {"check --csv - --pdf - {p}", 2, "", 0, oneFormat},
@@ -228,11 +238,11 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
             EXPECT_EQ(r.err, err);
     }
     // "-" is standard output, never a file; no temporary is left behind.
-    EXPECT_EQ(
-        namesIn(dir.path()),
-        (std::vector<std::string>{"a.flac", "a4.pdf", "album", "copies", "graph.png", "graphs.pdf",
-                                  "in", "link.csv", "noise-frames.flac", "pictures", "pipe.wav",
-                                  "r.csv", "r.pdf", "readme.txt", "take.bin"}));
+    EXPECT_EQ(namesIn(dir.path()),
+              (std::vector<std::string>{"a.flac", "a4.pdf", "album", "copies", "graph.png",
+                                        "graphs.pdf", "in", "link.csv", "noise-frames.flac",
+                                        "pictures", "pipe.wav", "quiet.json", "r.csv", "r.pdf",
+                                        "readme.txt", "take.bin", "typo.json"}));
     for (const char* kept : {"a.flac", "take.bin"})
         EXPECT_EQ(readBytes(dir / kept), readBytes(passes)) << kept;
     EXPECT_EQ(readBytes(dir / "link.csv"), "not audio either");

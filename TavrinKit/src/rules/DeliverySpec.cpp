@@ -175,6 +175,10 @@ std::size_t hashOf(const DeliverySpec& spec) {
     combine(seed, spec.summary);
     combine(seed, spec.sourceName);
     combine(seed, spec.sourceURL);
+    combine(seed, spec.limits.loudnessRange);
+    combine(seed, spec.limits.shortTerm);
+    combine(seed, spec.limits.momentary);
+    combine(seed, spec.limits.samplePeak);
     return seed;
 }
 
@@ -229,6 +233,15 @@ std::string DeliverySpec::ruleText() const {
     if (louderCeiling)
         rule += " (≤ " + Fmt::number(*louderCeiling, false) + " dBTP when louder than " +
                 Fmt::number(target, false) + " LUFS)";
+    const auto add = [&rule](const std::optional<double>& limit, const char* what,
+                             const char* unit) {
+        if (limit)
+            rule += std::string(", ") + what + " ≤ " + Fmt::number(*limit, false) + unit;
+    };
+    add(limits.loudnessRange, "range", " LU");
+    add(limits.shortTerm, "short-term", " LUFS");
+    add(limits.momentary, "momentary", " LUFS");
+    add(limits.samplePeak, "sample peak", " dBFS");
     return rule;
 }
 
@@ -248,6 +261,14 @@ std::string DeliverySpec::toJson() const {
     j["sourceName"] = sourceName;
     if (sourceURL)
         j["sourceURL"] = *sourceURL;
+    const auto put = [&j](const char* key, const std::optional<double>& limit) {
+        if (limit)
+            j[key] = *limit;
+    };
+    put("maxLoudnessRange", limits.loudnessRange);
+    put("maxShortTerm", limits.shortTerm);
+    put("maxMomentary", limits.momentary);
+    put("maxSamplePeak", limits.samplePeak);
     return j.dump();
 }
 
@@ -270,6 +291,10 @@ DeliverySpec DeliverySpec::fromJson(std::string_view json) {
         .summary = text(member(j, "summary"), "summary"),
         .sourceName = text(member(j, "sourceName"), "sourceName"),
         .sourceURL = optionalMember(j, "sourceURL", text),
+        .limits = {optionalMember(j, "maxLoudnessRange", number),
+                   optionalMember(j, "maxShortTerm", number),
+                   optionalMember(j, "maxMomentary", number),
+                   optionalMember(j, "maxSamplePeak", number)},
     };
 }
 

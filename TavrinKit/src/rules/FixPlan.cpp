@@ -1,10 +1,36 @@
 #include "tavrin/rules/FixPlan.h"
 
+#include "core/Joined.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/rules/RuleTexts.h"
 #include "tavrin/rules/Verdict.h"
 
 namespace tavrin {
+namespace {
+
+/// What a copy with `gain` dB would still be over among the spec's further limits: the loudness
+/// range doesn't move with gain; the maxima and the sample peak move with it.
+std::vector<std::string> unfixedAfter(const LoudnessResult& result, const DeliverySpec& spec,
+                                      double gain) {
+    std::vector<std::string> unfixed;
+    const double loudness = *result.integrated + gain;
+    const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
+                           const std::optional<double>& value, double moved) {
+        if (!most || !value)
+            return;
+        const double after = Fmt::round1(*value + moved);
+        if (after > *most + 1e-9)
+            unfixed.push_back(RuleTexts::gainLeaves(limit, after, *most, loudness));
+    };
+    check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange, 0);
+    check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm, gain);
+    check(RuleTexts::Limit::momentary, spec.limits.momentary, result.maxMomentary, gain);
+    check(RuleTexts::Limit::samplePeak, spec.limits.samplePeak, result.samplePeak, gain);
+    return unfixed;
+}
+
+} // namespace
+
 FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
     const Verdict verdict = Verdict::make(result, spec);
     if (verdict.status == Verdict::Status::pass)
@@ -12,6 +38,8 @@ FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
     if (!result.integrated || !result.truePeak)
         return {Refused{RuleTexts::noReadingToFix(
             verdict.problems.empty() ? std::string_view() : verdict.problems.front())}};
+    if (verdict.levelOK())
+        return {Refused{joined(unfixedAfter(result, spec, 0), " ")}};
 
     const double loudness = *result.integrated;
     const double truePeak = *result.truePeak;
@@ -19,7 +47,8 @@ FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
     // The copy will sit at the target, so the louder ceiling never applies to it.
     const double ceiling = spec.ceiling(spec.target);
     if (Fmt::round1(truePeak + gain) <= ceiling)
-        return {Gain{gain, spec.target, truePeak + gain, std::nullopt}};
+        return {Gain{gain, spec.target, truePeak + gain, std::nullopt,
+                     unfixedAfter(result, spec, gain)}};
 
     // Stop short of the target, keeping the margin under the ceiling, if that is still in the
     // window.
@@ -28,9 +57,17 @@ FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
     const double shown = Fmt::round1(partialLoudness);
     if (spec.target - spec.tolerance <= shown && shown <= spec.target + spec.tolerance)
         return {Gain{partialGain, partialLoudness, truePeak + partialGain,
-                     RuleTexts::shortOfTargetNote(spec.target - partialLoudness, ceiling, spec)}};
+                     RuleTexts::shortOfTargetNote(spec.target - partialLoudness, ceiling, spec),
+                     unfixedAfter(result, spec, partialGain)}};
 
     return {Refused{RuleTexts::gainRefusal(loudness, truePeak, gain, ceiling, spec), true}};
+}
+
+std::optional<std::string> FixPlan::Gain::remark() const {
+    std::vector<std::string> parts = unfixed;
+    if (note)
+        parts.insert(parts.begin(), *note);
+    return parts.empty() ? std::nullopt : std::optional(joined(parts, " "));
 }
 
 std::string FixPlan::Refused::text(std::string_view limiterCommand) const {

@@ -14,6 +14,46 @@ std::string truePeakOver(double truePeak, double ceiling) {
            Fmt::number(ceiling, false) + " dBTP";
 }
 
+namespace {
+
+struct LimitWords {
+    const char* name;
+    const char* unit;
+};
+
+LimitWords wordsFor(Limit limit) {
+    switch (limit) {
+    case Limit::loudnessRange:
+        return {"loudness range", " LU"};
+    case Limit::shortTerm:
+        return {"maximum short-term loudness", " LUFS"};
+    case Limit::momentary:
+        return {"maximum momentary loudness", " LUFS"};
+    case Limit::samplePeak:
+        break;
+    }
+    return {"sample peak", " dBFS"};
+}
+
+} // namespace
+
+std::string overLimit(Limit limit, double value, double most) {
+    const auto [name, unit] = wordsFor(limit);
+    const bool isSigned = limit == Limit::samplePeak;
+    return std::string(name) + " " + Fmt::number(value, isSigned) + unit + " is over " +
+           Fmt::number(most, false) + unit;
+}
+
+std::string gainLeaves(Limit limit, double value, double most, double loudness) {
+    const auto [name, unit] = wordsFor(limit);
+    if (limit == Limit::loudnessRange)
+        return "Gain can't change the loudness range: " + Fmt::number(value, false) +
+               " LU stays over " + Fmt::number(most, false) + " LU.";
+    return std::string("Gain can't fix the ") + name + ": at " + Fmt::number(loudness, false) +
+           " LUFS it would be " + Fmt::number(value, limit == Limit::samplePeak) + unit +
+           ", over " + Fmt::number(most, false) + unit + ".";
+}
+
 std::string noReadingToFix(std::string_view firstProblem) {
     return "There's no loudness reading to fix: " +
            (firstProblem.empty() ? std::string("nothing measured") : std::string(firstProblem));

@@ -24,6 +24,22 @@ Verdict unmeasurable(const LoudnessResult& result, const DeliverySpec& spec) {
     };
 }
 
+/// The problem of each further limit `result` is over, in the spec's order; a quantity without a
+/// reading is never over.
+std::vector<std::string> limitProblems(const LoudnessResult& result, const DeliverySpec& spec) {
+    std::vector<std::string> problems;
+    const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
+                           const std::optional<double>& value) {
+        if (most && value && Fmt::round1(*value) > *most + epsilon)
+            problems.push_back(RuleTexts::overLimit(limit, Fmt::round1(*value), *most));
+    };
+    check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange);
+    check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm);
+    check(RuleTexts::Limit::momentary, spec.limits.momentary, result.maxMomentary);
+    check(RuleTexts::Limit::samplePeak, spec.limits.samplePeak, result.samplePeak);
+    return problems;
+}
+
 } // namespace
 
 Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
@@ -45,6 +61,9 @@ Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
         verdict.problems.push_back(RuleTexts::loudnessOff(difference));
     if (!verdict.peakOK)
         verdict.problems.push_back(RuleTexts::truePeakOver(peak, verdict.ceiling));
+    const auto overLimits = limitProblems(result, spec);
+    verdict.limitsOK = overLimits.empty();
+    verdict.problems.insert(verdict.problems.end(), overLimits.begin(), overLimits.end());
     verdict.status = verdict.problems.empty() ? Status::pass : Status::fail;
     return verdict;
 }

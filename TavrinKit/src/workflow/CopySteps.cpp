@@ -19,7 +19,8 @@ GainWriter::RecordFn provenanceRecord(const std::filesystem::path& original,
 }
 
 bool fails(const LoudnessResult& copy, const DeliverySpec& spec) {
-    return Verdict::make(copy, spec).status == Verdict::Status::fail;
+    const Verdict verdict = Verdict::make(copy, spec);
+    return verdict.status == Verdict::Status::fail && !verdict.levelOK();
 }
 
 CopyOutcome stillFails(const GainWriter::PendingCopy& copy, const LoudnessResult& result,

@@ -50,7 +50,8 @@ GainWriter::RecordFn provenanceRecord(const std::filesystem::path& original,
                                       const BackgroundDigest& digest, const DeliverySpec& spec,
                                       double gain, std::optional<Limiter::Summary> limiting);
 
-/// Whether a copy as measured fails `spec`.
+/// Whether a copy as measured misses what it was written for: the loudness or true peak of `spec`.
+/// Limits gain leaves as they were don't count against it.
 bool fails(const LoudnessResult& copy, const DeliverySpec& spec);
 
 /// Why an encoded copy that fails `spec` after its last encode, `corrections` after the first, is

@@ -24,7 +24,15 @@ CustomRange customRange(CustomNumber number) {
         return {-50, -5};
     case CustomNumber::tolerance:
         return {0, 5};
+    case CustomNumber::maxLoudnessRange:
+        return {1, 40};
+    case CustomNumber::maxShortTerm:
+    case CustomNumber::maxMomentary:
+        return {-50, 0};
+    case CustomNumber::maxSamplePeak:
+        return {-30, 0};
     case CustomNumber::maxTruePeak:
+    case CustomNumber::louderMaxTruePeak:
         break;
     }
     return {-20, 0};

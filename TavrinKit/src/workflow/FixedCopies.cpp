@@ -89,7 +89,7 @@ earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
             !provenance->isOf(original, isCancelled))
             continue;
         const Reading reading = measure(copy, dualMono, {}, isCancelled);
-        if (reading.result && Verdict::make(*reading.result, spec).status == Verdict::Status::pass)
+        if (reading.result && Verdict::make(*reading.result, spec).levelOK())
             return CopyOutcome::Written{copy,
                                         *reading.result,
                                         {},

@@ -129,8 +129,8 @@ bool limiterTakes(const std::optional<LoudnessResult>& result, const DeliverySpe
     const auto plan = fixPlanFor(result, spec);
     if (!plan)
         return false;
-    if (std::holds_alternative<FixPlan::Refused>(plan->value))
-        return true;
+    if (const auto* refused = std::get_if<FixPlan::Refused>(&plan->value))
+        return refused->needsLimiter;
     const auto* gain = std::get_if<FixPlan::Gain>(&plan->value);
     return gain && gain->note;
 }

@@ -2,11 +2,10 @@
 
 #include "core/FindingJson.h"
 #include "tavrin/reports/Report.h"
+#include "tavrin/workflow/TargetFiles.h"
 #include "tavrin/workflow/WorkflowTexts.h"
+#include "workflow/SmallFile.h"
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
@@ -112,9 +111,14 @@ std::string toJson(const Record& record) {
                        {"dualMono", record.dualMono},
                        {"damage", rawValue(record.damage)},
                        {"verify", rawValue(record.verify)}};
+    Json target = nullptr;
+    if (record.target)
+        target = Json::parse(Workflow::targetToJson(*record.target));
     std::string text = "{\n";
     for (const auto& [key, value] : head.items())
         text += dumped(key) + ": " + dumped(value) + ",\n";
+    if (record.target)
+        text += "\"target\": " + dumped(target) + ",\n";
     text += "\"files\": [";
     for (std::size_t i = 0; i < record.rows.size(); ++i)
         text += (i == 0 ? "\n" : ",\n") + dumped(rowJson(record.rows[i]));
@@ -279,6 +283,21 @@ Verify verifyFrom(const std::string& raw, const Reader& reader) {
     return raw == "always" ? Verify::always : Verify::onlyWhenChanged;
 }
 
+/// The named target saved with the session; it must be the one `preset` names.
+std::optional<DeliverySpec> targetFrom(const Json& document, const std::string& preset,
+                                       const Reader& reader) {
+    const auto saved = document.find("target");
+    if (saved == document.end() && !Workflow::isNamedTargetId(preset))
+        return std::nullopt;
+    try {
+        if (saved != document.end())
+            if (DeliverySpec target = Workflow::targetFromJson(saved->dump()); target.id == preset)
+                return target;
+    } catch (const std::invalid_argument&) {
+    }
+    reader.damaged("“target”");
+}
+
 } // namespace
 
 Record fromJson(std::string_view text, std::string_view name) {
@@ -298,6 +317,7 @@ Record fromJson(std::string_view text, std::string_view name) {
     record.dualMono = reader.flag(document, "dualMono", "");
     record.damage = damageFrom(reader.text(document, "damage", ""), reader);
     record.verify = verifyFrom(reader.text(document, "verify", ""), reader);
+    record.target = targetFrom(document, record.preset, reader);
     const Json& files = reader.at(document, "files", "");
     if (!files.is_array())
         reader.damaged("“files”");
@@ -314,24 +334,12 @@ void save(const fs::path& path, const Record& record) {
 Record load(const fs::path& path) {
     const std::string name = path.filename().string();
     // Far more than any list holds; a file this large is not a session, and isn't read whole.
-    constexpr std::uintmax_t largest = std::uintmax_t{1} << 30;
-    std::error_code error;
-    if (fs::is_directory(path, error))
-        error = std::make_error_code(std::errc::is_a_directory);
-    else if (!error && fs::file_size(path, error) > largest && !error)
+    const Workflow::SmallFile file = Workflow::readSmallFile(path, std::uintmax_t{1} << 30);
+    if (file.tooLarge)
         throw Unreadable(Workflow::sessionNotASessionMessage(name));
-    std::ifstream in(path, std::ios::binary);
-    if (!error && !in)
-        error = {errno ? errno : EIO, std::generic_category()};
-    std::string text;
-    if (!error) {
-        text.assign(std::istreambuf_iterator<char>(in), {});
-        if (in.bad())
-            error = std::make_error_code(std::errc::io_error);
-    }
-    if (error)
-        throw Unreadable(Workflow::sessionCantReadMessage(name, error));
-    return fromJson(text, name);
+    if (file.error)
+        throw Unreadable(Workflow::cantReadFileMessage(name, file.error));
+    return fromJson(file.text, name);
 }
 
 } // namespace tavrin::Session

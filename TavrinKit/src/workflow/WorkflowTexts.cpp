@@ -149,7 +149,7 @@ std::string cantSaveReportMessage(const std::filesystem::path& path, const std::
            " (" + error.message() + ").";
 }
 
-std::string sessionCantReadMessage(std::string_view name, const std::error_code& error) {
+std::string cantReadFileMessage(std::string_view name, const std::error_code& error) {
     return std::string(name) + " couldn’t be read (" + error.message() + ").";
 }
 
@@ -214,15 +214,41 @@ std::string encodedPeakNeedsLimiterMessage(std::string_view encoding,
            " LU tolerance. It needs a limiter first.";
 }
 
+NumberWords numberWords(CustomNumber number) {
+    switch (number) {
+    case CustomNumber::target:
+        return {"The target", "LUFS"};
+    case CustomNumber::tolerance:
+        return {"The tolerance", "LU"};
+    case CustomNumber::maxTruePeak:
+        return {"The true-peak ceiling", "dBTP"};
+    case CustomNumber::louderMaxTruePeak:
+        return {"The true-peak ceiling when louder than the target", "dBTP"};
+    case CustomNumber::maxLoudnessRange:
+        return {"The loudness range limit", "LU"};
+    case CustomNumber::maxShortTerm:
+        return {"The short-term limit", "LUFS"};
+    case CustomNumber::maxMomentary:
+        return {"The momentary limit", "LUFS"};
+    case CustomNumber::maxSamplePeak:
+        break;
+    }
+    return {"The sample-peak limit", "dBFS"};
+}
+
 std::string customNumberOutOfRange(CustomNumber number, double low, double high, double value) {
-    std::string_view what = "The true-peak ceiling", unit = "dBTP";
-    if (number == CustomNumber::target)
-        what = "The target", unit = "LUFS";
-    else if (number == CustomNumber::tolerance)
-        what = "The tolerance", unit = "LU";
+    const auto [what, unit] = numberWords(number);
     return std::string(what) + " must be between " + Fmt::number(low, false) + " and " +
            Fmt::number(high, false) + " " + std::string(unit) + " (it was " +
            Fmt::number(value, false) + ").";
+}
+
+std::string targetFileProblem(const std::filesystem::path& file, std::string_view problem) {
+    return file.filename().string() + " isn’t a target Tavrin can use: " + std::string(problem);
+}
+
+std::string targetKeyProblem(std::string_view key, std::string_view problem) {
+    return "“" + std::string(key) + "” " + std::string(problem);
 }
 
 } // namespace tavrin::Workflow

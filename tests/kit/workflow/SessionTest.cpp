@@ -4,6 +4,7 @@
 #include "tavrin/workflow/Session.h"
 
 #include "AudioFixtures.h"
+#include "tavrin/workflow/TargetFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -56,12 +57,18 @@ Session::Record fullRecord() {
 
 TEST(Session, SavedAndLoadedIsTheSameRecordOneFileALine) {
     const TempDir dir;
-    for (const Session::Record& record : {fullRecord(), Session::Record{}}) {
+    // A named target travels with the session, on a line of its own.
+    Session::Record named = fullRecord();
+    named.target = Workflow::targetFromJson(R"({"version": 1, "name": "Promos", "target": -18,
+        "tolerance": 1, "maxTruePeak": -2, "maxLoudnessRange": 8})");
+    named.preset = named.target->id;
+    for (const Session::Record& record : {fullRecord(), Session::Record{}, named}) {
         Session::save(dir / "day.tavrin", record);
         EXPECT_EQ(Session::load(dir / "day.tavrin"), record);
         const std::string text = readBytes(dir / "day.tavrin");
         EXPECT_TRUE(text.starts_with("{\n\"format\": \"tavrin-session\",\n\"version\": 1,\n"));
-        EXPECT_EQ(std::ranges::count(text, '\n'), 11 + static_cast<long>(record.rows.size()));
+        EXPECT_EQ(std::ranges::count(text, '\n'),
+                  11 + static_cast<long>(record.rows.size()) + record.target.has_value());
     }
 }
 
@@ -87,6 +94,9 @@ TEST(Session, WhatIsntASessionIsRefusedSayingWhere) {
          "day.tavrin was saved by a newer Tavrin (session version 2); this one opens sessions of "
          "version 1."},
         {head + R"("files":{}})", "day.tavrin is damaged: “files” isn’t"},
+        {R"({"format":"tavrin-session","version":1,"preset":"target:Promos","dualMono":false,)"
+         R"("damage":"fail","verify":"always","files":[]})",
+         "day.tavrin is damaged: “target” isn’t"},
         {head + R"("files":[7]})", "day.tavrin is damaged: file 1 isn’t"},
         {withRow("\"size\":54781", "\"size\":-1"), "file 1’s “size” isn’t"},
         {withRow(digest, "xyz"), "file 1’s “sha256” isn’t"},

@@ -10,9 +10,19 @@
 namespace tavrin {
 
 /// One named loudness delivery rule: an integrated-loudness target with a tolerance window and a
-/// true-peak ceiling, optionally stricter for programmes louder than the target. The built-in
-/// presets and custom targets are the specs; `id` identifies one and is what settings store.
+/// true-peak ceiling, optionally stricter for programmes louder than the target, and the further
+/// limits some deliveries set. The built-in presets, custom and named targets are the specs; `id`
+/// identifies one and is what settings store.
 struct DeliverySpec {
+    /// Limits beyond loudness and true peak, each "at most" and absent when the spec sets none.
+    struct Limits {
+        std::optional<double> loudnessRange{}; ///< LU
+        std::optional<double> shortTerm{};     ///< LUFS, the maximum short-term loudness
+        std::optional<double> momentary{};     ///< LUFS, the maximum momentary loudness
+        std::optional<double> samplePeak{};    ///< dBFS
+        bool operator==(const Limits&) const = default;
+    };
+
     std::string id;                         ///< stable key, lower case with hyphens
     std::string name;                       ///< display name
     double target = 0;                      ///< LUFS
@@ -24,6 +34,7 @@ struct DeliverySpec {
     std::string summary;                    ///< one paragraph for the user
     std::string sourceName;                 ///< title of the published source
     std::optional<std::string> sourceURL{}; ///< link to that source, when there is one
+    Limits limits{};
 
     bool operator==(const DeliverySpec&) const = default;
 
@@ -49,7 +60,7 @@ struct DeliverySpec {
     std::string shortName() const;
 
     /// The one-line rule, e.g. "−23.0 LUFS ±0.5 LU, true peak ≤ −1.0 dBTP", with the louder
-    /// ceiling in parentheses when there is one.
+    /// ceiling in parentheses when there is one and then each further limit ("range ≤ 8.0 LU").
     std::string ruleText() const;
 
     /// JSON object keyed by the field names; absent optionals are omitted.
@@ -61,7 +72,7 @@ struct DeliverySpec {
 
 } // namespace tavrin
 
-/// Combines all eleven fields in order, optionals as a presence flag followed by the value, so
+/// Combines all fields in order, optionals as a presence flag followed by the value, so
 /// that equal specs (including +0.0 and -0.0) hash alike.
 template <> struct std::hash<tavrin::DeliverySpec> {
     std::size_t operator()(const tavrin::DeliverySpec& spec) const noexcept;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace tavrin {
 
@@ -19,7 +20,12 @@ struct FixPlan {
         double loudness = 0;               ///< LUFS, predicted
         double truePeak = 0;               ///< dBTP, predicted, unrounded
         std::optional<std::string> note{}; ///< only for a partial fix short of the target
+        /// What the copy will still fail, gain being unable to fix it, a whole sentence each.
+        std::vector<std::string> unfixed{};
         bool operator==(const Gain&) const = default;
+
+        /// The note and what stays unfixed, as one text; absent when there is neither.
+        std::optional<std::string> remark() const;
     };
     /// No gain-only fix; `message` explains why in full sentences.
     struct Refused {
@@ -47,7 +53,9 @@ struct FixPlan {
 
     bool operator==(const FixPlan&) const = default;
 
-    /// Plans the fix of `result` for `spec`. Pure; never fails.
+    /// Plans the fix of `result` for `spec`: gain aims at loudness and true peak, and the plan
+    /// names each further limit the copy would still be over. A file over those limits alone is
+    /// refused. Pure; never fails.
     static FixPlan make(const LoudnessResult& result, const DeliverySpec& spec);
 
     /// The fix column's short text: "+3.4 dB → −16.6 LUFS (short of target)",

@@ -19,6 +19,15 @@ std::string loudnessOff(double difference);
 /// "true peak −0.9 dBTP is over −1.0 dBTP".
 std::string truePeakOver(double truePeak, double ceiling);
 
+/// The further limits a spec can set, as sentences name them.
+enum class Limit { loudnessRange, shortTerm, momentary, samplePeak };
+/// "loudness range 11.2 LU is over 8.0 LU", for rounded `value` over the limit `most`.
+std::string overLimit(Limit limit, double value, double most);
+/// Why gain leaves a limit failed, `value` being what the copy would read at `loudness`:
+/// "Gain can't change the loudness range: 11.2 LU stays over 8.0 LU." or "Gain can't fix the
+/// maximum short-term loudness: at −18.0 LUFS it would be −9.1 LUFS, over −10.0 LUFS."
+std::string gainLeaves(Limit limit, double value, double most, double loudness);
+
 /// Why there is nothing to fix: the first of the verdict's problems, if any.
 std::string noReadingToFix(std::string_view firstProblem);
 /// Why no gain lands the file inside the window without pushing its true peak over `ceiling`.

@@ -22,11 +22,16 @@ struct Verdict {
     bool loudnessOK = false;       ///< within tolerance; false when unmeasurable
     bool peakOK = true;            ///< at or under `ceiling`; true when unmeasurable
     double ceiling = 0;            ///< dBTP, the ceiling that was applied
-    std::vector<std::string> problems{}; ///< loudness first, then true peak; one when unmeasured
+    /// Loudness first, then true peak, then each further limit; one when unmeasured.
+    std::vector<std::string> problems{};
+    bool limitsOK = true; ///< within the spec's further limits; true when unmeasurable
 
     bool operator==(const Verdict&) const = default;
 
-    /// Judges `result` against `spec`, on loudness and true peak alone. Pure; never fails.
+    /// Whether loudness and true peak, the two that gain and the limiter aim at, are met.
+    bool levelOK() const { return status != Status::unmeasurable && loudnessOK && peakOK; }
+
+    /// Judges `result` against `spec`, on its reading alone. Pure; never fails.
     static Verdict make(const LoudnessResult& result, const DeliverySpec& spec);
     /// The same with `findings`: under DamagePolicy::fail, damage fails the file whatever its
     /// loudness (or its lack of a reading), and comes first among the problems.

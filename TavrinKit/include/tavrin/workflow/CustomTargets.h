@@ -9,12 +9,22 @@
 /// Targets outside the presets: their numbers checked, named and stored by id.
 namespace tavrin::Workflow {
 
-/// The three numbers of a custom spec.
-enum class CustomNumber { target, tolerance, maxTruePeak };
+/// The numbers of a custom or named target: the three every target has, then the optional ones.
+enum class CustomNumber {
+    target,
+    tolerance,
+    maxTruePeak,
+    louderMaxTruePeak,
+    maxLoudnessRange,
+    maxShortTerm,
+    maxMomentary,
+    maxSamplePeak,
+};
 
-/// Why `value` can't be that number of a custom spec, as a whole sentence ("The target must be
+/// Why `value` can't be that number of a target, as a whole sentence ("The target must be
 /// between −50.0 and −5.0 LUFS (it was −100.0)."); absent when it can. The ranges are −50…−5
-/// LUFS, 0…5 LU and −20…0 dBTP.
+/// LUFS, 0…5 LU, −20…0 dBTP for either ceiling, 1…40 LU for the range, −50…0 LUFS for the
+/// short-term and momentary maxima and −30…0 dBFS for the sample peak.
 std::optional<std::string> customNumberProblem(CustomNumber number, double value);
 
 /// A delivery spec for a target outside the presets, named after its numbers ("−19.0 LUFS"), with

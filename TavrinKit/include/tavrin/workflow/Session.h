@@ -6,6 +6,7 @@
 #include "tavrin/core/LimiterSummary.h"
 #include "tavrin/decode/Provenance.h"
 #include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/workflow/FileStamp.h"
 
 #include <filesystem>
@@ -54,11 +55,13 @@ struct Row {
 
 /// The whole saved list and the settings its verdicts depend on.
 struct Record {
-    std::string preset = "ebu-r128"; ///< the id of a preset or a custom target
+    std::string preset = "ebu-r128"; ///< the id of a preset, a custom or a named target
     bool dualMono = false;
     DamagePolicy damage = DamagePolicy::fail;
     Verify verify = Verify::onlyWhenChanged;
     std::vector<Row> rows{};
+    /// The named target itself when `preset` is one, so the session judges as it did anywhere.
+    std::optional<DeliverySpec> target{};
     bool operator==(const Record&) const = default;
 };
 

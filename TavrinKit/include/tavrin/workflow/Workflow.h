@@ -6,4 +6,5 @@
 #include "tavrin/workflow/Copies.h"
 #include "tavrin/workflow/CustomTargets.h"
 #include "tavrin/workflow/Measuring.h"
+#include "tavrin/workflow/TargetFiles.h"
 #include "tavrin/workflow/WorkflowTexts.h"

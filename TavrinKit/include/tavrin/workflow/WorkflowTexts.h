@@ -133,10 +133,34 @@ std::string encodedPeakNeedsLimiterMessage(std::string_view encoding,
 /// Why a custom target's number is refused: "The target must be between −50 and −5 LUFS (it was
 /// −60)."
 std::string customNumberOutOfRange(CustomNumber number, double low, double high, double value);
+/// What a target's number is called in sentences, and its unit.
+struct NumberWords {
+    std::string_view what; ///< "The loudness range limit"
+    std::string_view unit; ///< "LU"
+};
+NumberWords numberWords(CustomNumber number);
+
+/// Why a target file can't be used: "Promos.json isn’t a target Tavrin can use: …".
+std::string targetFileProblem(const std::filesystem::path& file, std::string_view problem);
+/// A key's problem in a target document: "“maxShortTerm” isn’t a number."
+std::string targetKeyProblem(std::string_view key, std::string_view problem);
+inline constexpr std::string_view targetNotAnObject = "It isn’t a JSON object.";
+inline constexpr std::string_view targetWrongVersion =
+    "Its “version” isn’t 1, the only version this Tavrin reads.";
+inline constexpr std::string_view targetUnknownKey = "isn’t a key a target has.";
+inline constexpr std::string_view targetMissingKey = "is missing.";
+inline constexpr std::string_view targetNotNumber = "isn’t a number.";
+inline constexpr std::string_view targetNameProblem =
+    "“name” must be text of 1 to 80 characters, without line breaks.";
+inline constexpr std::string_view targetTooLarge =
+    "It is over 64 KB, far more than a target holds.";
+inline constexpr std::string_view namedTargetSource = "A target file";
+inline constexpr std::string_view namedTargetSummary =
+    "A named target of your own, kept as a file to share.";
 /// What a custom target says of itself where a preset names its source.
 /// Why a session file can't be opened: it couldn't be read, isn't a session at all, comes from
 /// a newer Tavrin, or holds something a session doesn't at `where` ("file 12’s “size”").
-std::string sessionCantReadMessage(std::string_view name, const std::error_code& error);
+std::string cantReadFileMessage(std::string_view name, const std::error_code& error);
 std::string sessionNotASessionMessage(std::string_view name);
 std::string sessionTooNewMessage(std::string_view name, long long version);
 std::string sessionDamagedMessage(std::string_view name, std::string_view where);
