@@ -122,6 +122,8 @@ void AppCommands::buildPresetMenu(QMenuBar* menuBar) {
     m_customTargetsEnd = menu->addSeparator();
     customTarget =
         menu->addAction(QStringLiteral("Custom…"), this, [this] { emit customTargetRequested(); });
+    manageTargets = menu->addAction(QStringLiteral("Manage Targets…"), this,
+                                    [this] { emit manageTargetsRequested(); });
     showCustomTargets();
 }
 
@@ -133,11 +135,17 @@ void AppCommands::showCustomTargets() {
         item->deleteLater();
     }
     customTargets.clear();
-    for (const DeliverySpec& spec : m_model.customSpecs()) {
-        auto* item = new QAction(customTargetOption(spec), m_presetMenu);
+    std::vector<std::pair<QString, std::string>> targets;
+    for (const DeliverySpec& spec : m_model.customSpecs())
+        targets.emplace_back(customTargetOption(spec), spec.id);
+    for (const DeliverySpec& spec : m_model.namedTargets())
+        targets.emplace_back(qs(spec.name).replace(QLatin1Char('&'), QStringLiteral("&&")),
+                             spec.id);
+    for (const auto& [title, id] : targets) {
+        auto* item = new QAction(title, m_presetMenu);
         item->setCheckable(true);
-        item->setData(QString::fromStdString(spec.id));
-        connect(item, &QAction::triggered, this, [this, id = spec.id] { m_model.setSpecID(id); });
+        item->setData(QString::fromStdString(id));
+        connect(item, &QAction::triggered, this, [this, id] { m_model.setSpecID(id); });
         m_presetMenu->insertAction(m_customTargetsEnd, item);
         m_presetGroup->addAction(item);
         customTargets.push_back(item);

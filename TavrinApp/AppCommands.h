@@ -45,10 +45,12 @@ public:
     QAction* measureAgain;
     QAction* settings;
     QAction* quit;
-    std::vector<QAction*> presets;       ///< in menu order, one checked
-    std::vector<QAction*> customTargets; ///< the model's custom targets, most recent first
-    QAction* customTarget;               ///< "Custom…": asks for a target of one's own
-    std::vector<QAction*> appearances;   ///< View › Appearance: System, Light, Dark
+    std::vector<QAction*> presets; ///< in menu order, one checked
+    /// The model's custom targets, most recent first, then its named targets.
+    std::vector<QAction*> customTargets;
+    QAction* customTarget;             ///< "Custom…": asks for a target of one's own
+    QAction* manageTargets;            ///< "Manage Targets…": the named targets' window
+    std::vector<QAction*> appearances; ///< View › Appearance: System, Light, Dark
     QAction* help;
     QAction* checkForUpdates = nullptr; ///< null: this build has no update feed
     QAction* about;
@@ -59,6 +61,7 @@ public:
 signals:
     void settingsRequested();
     void customTargetRequested();
+    void manageTargetsRequested();
     void quitRequested();
     /// Clear List was chosen; the window asks first when a fix is running.
     void clearListRequested();

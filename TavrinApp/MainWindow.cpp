@@ -12,6 +12,7 @@
 #include "PresetBox.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
+#include "TargetsWindow.h"
 #include "Theme.h"
 #include "ToneLabel.h"
 
@@ -127,6 +128,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     connect(&model, &AppModel::specIDChanged, this, &MainWindow::showPreset);
     connect(&model, &AppModel::customSpecsChanged, this, &MainWindow::fillPresetBox);
     connect(m_commands, &AppCommands::customTargetRequested, this, &MainWindow::chooseCustomTarget);
+    connect(m_commands, &AppCommands::manageTargetsRequested, this, [this] { manageTargets(); });
     connect(&model, &AppModel::alertChanged, this, &MainWindow::showAlert);
     connect(m_commands, &AppCommands::clearListRequested, this, [this] {
         if (stopFixingFirst())
@@ -197,9 +199,13 @@ void MainWindow::buildToolbar() {
     fillPresetBox();
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
         const QVariant id = m_preset->itemData(index);
-        if (!id.isValid()) { // "Custom…" asks first; the box keeps showing the current target
+        // "Custom…" and "Manage Targets…" ask first; the box keeps showing the current target.
+        if (id.typeId() == QMetaType::Int) {
             showPreset();
-            chooseCustomTarget();
+            if (id.toInt() == customItem)
+                chooseCustomTarget();
+            else
+                manageTargets();
             return;
         }
         m_model.setSpecID(id.toString().toStdString());
@@ -247,9 +253,14 @@ void MainWindow::fillPresetBox() {
     m_preset->insertSeparator(m_preset->count());
     for (const DeliverySpec& spec : m_model.customSpecs())
         m_preset->addItem(customTargetOption(spec), QString::fromStdString(spec.id));
-    if (!m_model.customSpecs().empty())
+    for (const DeliverySpec& spec : m_model.namedTargets()) {
+        m_preset->addItem(qs(spec.name), QString::fromStdString(spec.id));
+        m_preset->setItemData(m_preset->count() - 1, qs(spec.ruleText()), Qt::ToolTipRole);
+    }
+    if (!m_model.customSpecs().empty() || !m_model.namedTargets().empty())
         m_preset->insertSeparator(m_preset->count());
-    m_preset->addItem(QStringLiteral("Custom…"));
+    m_preset->addItem(QStringLiteral("Custom…"), customItem);
+    m_preset->addItem(QStringLiteral("Manage Targets…"), manageItem);
     m_preset->setCurrentIndex(m_preset->findData(QString::fromStdString(m_model.currentSpec().id)));
 }
 
@@ -269,6 +280,17 @@ void MainWindow::chooseCustomTarget() {
     connect(sheet, &QDialog::accepted, this,
             [this, sheet] { m_model.setSpecID(sheet->spec()->id); });
     sheet->open();
+}
+
+TargetsWindow& MainWindow::manageTargets() {
+    if (!m_targets) {
+        m_targets = new TargetsWindow(m_model, this);
+        m_targets->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_targets->show();
+    m_targets->raise();
+    m_targets->activateWindow();
+    return *m_targets;
 }
 
 void MainWindow::connectFilter() {

@@ -4,6 +4,7 @@
 #include "SummaryTimer.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QComboBox;
 class QMessageBox;
@@ -19,6 +20,7 @@ class GraphPanel;
 class NoticeBar;
 class PresetFooter;
 class ResultsTable;
+class TargetsWindow;
 
 /// Gives an alert the look of the platform's: a bold title over the message, a plain OK.
 void styleAlert(QMessageBox& box);
@@ -39,6 +41,8 @@ public:
     GraphPanel* graphPanel() const { return m_graph; }
     PresetFooter* footer() const { return m_footer; }
     QComboBox* presetPicker() const { return m_preset; }
+    /// Opens Manage Targets, or brings it forward.
+    TargetsWindow& manageTargets();
     QToolButton* addButton() const { return m_add; }
     QToolButton* fixButton() const { return m_fix; }
     QToolButton* exportButton() const { return m_export; }
@@ -70,8 +74,12 @@ protected:
 private:
     void buildToolbar();
     void showPreset();
-    /// The five presets, the custom targets most recent first, then "Custom…".
+    /// The presets, the custom targets most recent first, the named targets, then "Custom…" and
+    /// "Manage Targets…".
     void fillPresetBox();
+    /// What the preset box's two last items hold instead of an id.
+    static constexpr int customItem = 0;
+    static constexpr int manageItem = 1;
     /// Asks for the PDF report's sign-off and graphs, then for where to save it.
     void exportPDF();
     /// Opens the sheet that asks for a target of one's own; OK makes it current.
@@ -95,6 +103,7 @@ private:
     PresetFooter* m_footer;
     QWidget* m_overlay;
     QComboBox* m_preset = nullptr;
+    QPointer<TargetsWindow> m_targets;
     QToolButton* m_add = nullptr;
     QToolButton* m_fix = nullptr;
     QToolButton* m_export = nullptr;

@@ -5,6 +5,7 @@
 #include "TallyButton.h"
 #include "ToneLabel.h"
 #include "tavrin/reports/Report.h"
+#include "tavrin/workflow/CustomTargets.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -129,8 +130,8 @@ QWidget* PresetFooter::makeTallyColumn() {
 void PresetFooter::showSpec() {
     const DeliverySpec& spec = m_model.currentSpec();
     // A custom target's name is its loudness, which the rule beside it already starts with.
-    m_name->setText(DeliverySpec::preset(spec.id) ? qs(spec.name)
-                                                  : QStringLiteral("Custom target"));
+    m_name->setText(Workflow::customSpecForId(spec.id) ? QStringLiteral("Custom target")
+                                                       : qs(spec.name));
     m_rule->setText(qs(spec.ruleText()));
     m_summary->setText(qs(spec.summary));
     m_caution->setText(spec.caution ? qs(*spec.caution) : QString());

@@ -253,6 +253,11 @@ Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Dam
         return result ? result->*field : std::nullopt;
     };
     const bool loudBad = verdict && !verdict->loudnessOK;
+    const auto over = [&](std::optional<double> LoudnessResult::*field,
+                          std::optional<double> most) {
+        return verdict && Verdict::overLimit(value(field), most);
+    };
+    const DeliverySpec::Limits& limits = spec.limits;
     switch (column) {
     case Column::result:
         return statusCell(item, verdict);
@@ -267,12 +272,15 @@ Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Dam
             numberCell(value(&LoudnessResult::truePeak), "dBTP", true, verdict && !verdict->peakOK),
             value(&LoudnessResult::truePeakAt));
     case Column::range:
-        return numberCell(value(&LoudnessResult::loudnessRange), "LU", false, false);
+        return numberCell(value(&LoudnessResult::loudnessRange), "LU", false,
+                          over(&LoudnessResult::loudnessRange, limits.loudnessRange));
     case Column::maxShortTerm:
-        return maximumCell(numberCell(value(&LoudnessResult::maxShortTerm), "LUFS", false, false),
+        return maximumCell(numberCell(value(&LoudnessResult::maxShortTerm), "LUFS", false,
+                                      over(&LoudnessResult::maxShortTerm, limits.shortTerm)),
                            value(&LoudnessResult::maxShortTermAt));
     case Column::samplePeak:
-        return numberCell(value(&LoudnessResult::samplePeak), "dBFS", true, false);
+        return numberCell(value(&LoudnessResult::samplePeak), "dBFS", true,
+                          over(&LoudnessResult::samplePeak, limits.samplePeak));
     case Column::fix:
         break;
     }

@@ -101,6 +101,8 @@ TargetsWindow::TargetsWindow(AppModel& model, QWidget* parent)
       m_export(plainButton(QStringLiteral("Export…"))), m_save(new QPushButton("Save")),
       m_editor(new QWidget) {
     setWindowTitle(QStringLiteral("Manage Targets"));
+    // Wide enough that a sentence under a field takes two lines at most.
+    setMinimumSize(680, 420);
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(16, 16, 16, 12);
     layout->setHorizontalSpacing(16);

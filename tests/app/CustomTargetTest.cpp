@@ -1,13 +1,18 @@
 #include "AppCommands.h"
 #include "AppFixture.h"
 #include "AppTests.h"
+#include "AudioFixtures.h"
 #include "CustomTargetSheet.h"
 #include "MainWindow.h"
+#include "TargetFields.h"
+#include "TargetsWindow.h"
+#include "tavrin/workflow/TargetFiles.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
 using namespace tavrin;
@@ -94,6 +99,67 @@ private slots:
         QCOMPARE(again.commands().customTargets.size(), 2u);
         QCOMPARE(again.commands().customTargets[1]->text(), "−19.0 LUFS (±1.0 LU, ≤ −1.0 dBTP)");
         QCOMPARE(again.presetPicker()->currentText(), "−19.0 LUFS (±1.0 LU, ≤ −2.0 dBTP)");
+    }
+
+    void manageTargetsFromNewToExportImportAndRelaunch() {
+        AppFixture f;
+        auto window = std::make_unique<MainWindow>(f.model);
+        window->show();
+        QVERIFY(f.addAndMeasure({f.tone("Promo.wav", -23, 4)}));
+        QComboBox* box = window->presetPicker();
+        emit box->activated(box->findText("Manage Targets…"));
+        auto* targets = window->findChild<TargetsWindow*>();
+        QVERIFY(targets && targets->isVisible() && !targets->deleteButton()->isEnabled());
+        const auto problemsOf = [&f] { return f.model.verdict(f.model.items()[0])->problems; };
+
+        // A new target, named and limited, then chosen like a preset: the limit fails the file.
+        QTest::mouseClick(targets->newButton(), Qt::LeftButton);
+        targets->nameField()->setText("Network X & promos");
+        targets->fields()->field(Number::maxShortTerm)->setText("-30");
+        emit targets->fields()->edited();
+        QTest::mouseClick(targets->saveButton(), Qt::LeftButton);
+        const std::string id = "target:Network X & promos";
+        QCOMPARE(targets->list()->currentItem()->text(), "Network X & promos");
+        QCOMPARE(window->commands().customTargets.back()->text(), "Network X && promos");
+        window->commands().customTargets.back()->trigger();
+        QCOMPARE(box->currentText(), "Network X & promos");
+        QCOMPARE(problemsOf(), std::vector<std::string>{
+                                   "maximum short-term loudness −23.0 LUFS is over −30.0 LUFS"});
+
+        // A wrong edit stays to say why; a right one re-judges the list at once.
+        targets->fields()->field(Number::tolerance)->setText("9");
+        emit targets->fields()->edited();
+        QVERIFY(!targets->save());
+        QVERIFY(targets->fields()->problemLabel(Number::tolerance)->isVisibleTo(targets));
+        targets->fields()->field(Number::tolerance)->setText("1");
+        targets->fields()->field(Number::maxShortTerm)->clear();
+        QVERIFY(targets->save());
+        QVERIFY(problemsOf().empty());
+
+        // Exported, imported back beside it when different, and a file that isn't a target.
+        f.desktop.saveAs = f.path("promos.json");
+        QTest::mouseClick(targets->exportButton(), Qt::LeftButton);
+        QCOMPARE(Workflow::readTargetFile(*f.desktop.saveAs), f.model.currentSpec());
+        writeBytes(*f.desktop.saveAs,
+                   R"({"version": 1, "name": "Network X & promos", "target": -18,
+                       "tolerance": 1, "maxTruePeak": -2})");
+        f.desktop.openFile = f.desktop.saveAs;
+        QTest::mouseClick(targets->importButton(), Qt::LeftButton);
+        QCOMPARE(targets->list()->currentItem()->text(), "Network X & promos 2");
+        writeBytes(*f.desktop.openFile, "{}");
+        QTest::mouseClick(targets->importButton(), Qt::LeftButton);
+        QCOMPARE(f.model.alert()->message,
+                 "promos.json isn’t a target Tavrin can use: Its “version” isn’t 1, the only "
+                 "version this Tavrin reads.");
+
+        // Kept across a relaunch; deleting the current one goes back to the default preset.
+        targets->close();
+        window.reset();
+        AppModel relaunched(f.desktop, &f.settings, 1);
+        QCOMPARE(relaunched.namedTargets().size(), 2u);
+        QCOMPARE(relaunched.specID(), id);
+        relaunched.removeNamedTarget(id);
+        QCOMPARE(relaunched.currentSpec(), DeliverySpec::ebuR128());
     }
 };
 

@@ -17,6 +17,8 @@
 #include "SampleFiles.h"
 #include "SettingsWindow.h"
 #include "TallyButton.h"
+#include "TargetFields.h"
+#include "TargetsWindow.h"
 #include "TavrinApp.h"
 #include "tavrin/meter/AudioFileMeter.h"
 #include "tavrin/reports/Report.h"
@@ -375,6 +377,27 @@ int main(int argc, char** argv) {
     window.presetPicker()->showPopup();
     shoot("preset-box", window, true);
     window.presetPicker()->hidePopup();
+
+    // Named targets: Manage Targets with one chosen, then with a mistake, and the list judged by
+    // a target with range and short-term limits.
+    for (const char* document :
+         {R"({"version": 1, "name": "Network X promos", "target": -18, "tolerance": 1,
+              "maxTruePeak": -2, "maxLoudnessRange": 8, "maxShortTerm": -10})",
+          R"({"version": 1, "name": "Audible-style spoken word", "target": -19, "tolerance": 2,
+              "maxTruePeak": -3, "maxSamplePeak": -3})"}) {
+        const DeliverySpec target = Workflow::targetFromJson(document);
+        model.putNamedTarget(target.id, target);
+    }
+    model.setSpecID("target:Network X promos");
+    TargetsWindow& targets = window.manageTargets();
+    targets.move(0, 0);
+    waitUntil([&] { return targets.isVisible(); });
+    shoot("manage-targets", targets);
+    targets.fields()->field(Workflow::CustomNumber::maxShortTerm)->setText(QStringLiteral("+3"));
+    targets.save();
+    shoot("manage-targets-error", targets);
+    targets.close();
+    shoot("list-named-target", window);
     model.setSpecID(DeliverySpec::applePodcasts().id);
 
     model.setOutputFolder(folder / "Fixed copies");

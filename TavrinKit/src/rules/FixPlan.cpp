@@ -16,11 +16,9 @@ std::vector<std::string> unfixedAfter(const LoudnessResult& result, const Delive
     const double loudness = *result.integrated + gain;
     const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
                            const std::optional<double>& value, double moved) {
-        if (!most || !value)
-            return;
-        const double after = Fmt::round1(*value + moved);
-        if (after > *most + 1e-9)
-            unfixed.push_back(RuleTexts::gainLeaves(limit, after, *most, loudness));
+        if (value && Verdict::overLimit(*value + moved, most))
+            unfixed.push_back(
+                RuleTexts::gainLeaves(limit, Fmt::round1(*value + moved), *most, loudness));
     };
     check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange, 0);
     check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm, gain);

@@ -30,7 +30,7 @@ std::vector<std::string> limitProblems(const LoudnessResult& result, const Deliv
     std::vector<std::string> problems;
     const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
                            const std::optional<double>& value) {
-        if (most && value && Fmt::round1(*value) > *most + epsilon)
+        if (Verdict::overLimit(value, most))
             problems.push_back(RuleTexts::overLimit(limit, Fmt::round1(*value), *most));
     };
     check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange);
@@ -41,6 +41,10 @@ std::vector<std::string> limitProblems(const LoudnessResult& result, const Deliv
 }
 
 } // namespace
+
+bool Verdict::overLimit(std::optional<double> value, std::optional<double> most) {
+    return value && most && Fmt::round1(*value) > *most + epsilon;
+}
 
 Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
     if (!result.integrated)

@@ -28,6 +28,10 @@ struct Verdict {
 
     bool operator==(const Verdict&) const = default;
 
+    /// Whether a reading is over a further limit, compared rounded as it is shown; a missing
+    /// reading or limit never is.
+    static bool overLimit(std::optional<double> value, std::optional<double> most);
+
     /// Whether loudness and true peak, the two that gain and the limiter aim at, are met.
     bool levelOK() const { return status != Status::unmeasurable && loudnessOK && peakOK; }
 
