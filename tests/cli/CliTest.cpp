@@ -122,7 +122,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"check", 2, "", 0, "Name at least one audio file or folder.\n"},
         {"check --bogus {p}", 2, "", 0, "*See: tavrin-cli help check.\n"},
         {"presets", 0, "ebu-r128\tEBU R 128\t", -1, ""},
-        {"presets --json", 0, "{\"", 7, ""},
+        {"presets --json", 0, "{\"", 8, ""},
         // Numbers and presets.
         {"check --jobs 0 {p}", 2, "", 0,
          "--jobs needs a whole number of at least 1 (it was \"0\").\n"},
@@ -132,7 +132,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"check --preset EBU-R128 {p}", 0, table, 3, ""},
         {"check --preset ebu {p}", 2, "", 0,
          "There is no preset \"ebu\". Use one of: ebu-r128, apple-podcasts, spotify, youtube, "
-         "atsc-a85, op-59, arib-tr-b32.\n"},
+         "atsc-a85, audiobook, op-59, arib-tr-b32.\n"},
         {"check --target -23 {p}", 0, table, 3, ""},
         {"check --target −19 --tolerance 0.5 --max-true-peak -2 {p}", 1, table, 4, ""},
         {"check --target -100 {p}", 2, "", 0,

@@ -22,6 +22,7 @@ struct KernelTable {
     void (*splitPairs)(const float*, float*, float*, std::size_t);
     double (*maxMagnitude)(const double*, std::size_t);
     double (*polyphasePeak)(const double*, std::size_t, const double*, std::size_t, std::size_t);
+    double (*sumOfSquares)(const double*, std::size_t);
 };
 
 extern const KernelTable genericKernels;

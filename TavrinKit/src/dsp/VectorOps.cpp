@@ -150,6 +150,10 @@ double maxMagnitude(const double* x, std::size_t n) {
     return kernels().maxMagnitude(x, n);
 }
 
+double sumOfSquares(const double* x, std::size_t n) {
+    return kernels().sumOfSquares(x, n);
+}
+
 void scale(float* x, std::size_t n, float factor) {
     kernels().scale(x, n, factor);
 }

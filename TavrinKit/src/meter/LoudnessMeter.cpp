@@ -70,7 +70,8 @@ private:
 } // namespace
 
 LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
-    : m_sampleRate(sampleRate), m_weights(std::move(weights)) {
+    : m_sampleRate(sampleRate), m_weights(std::move(weights)),
+      m_level(static_cast<int>(m_weights.size())) {
     TAVRIN_EXPECTS(sampleRate > 0);
     TAVRIN_EXPECTS(!m_weights.empty());
     const auto stages = KWeighting::stages(sampleRate);
@@ -89,6 +90,7 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     m_bufferPeaks.resize(m_weights.size());
     m_input.resize(m_weights.size());
     m_spanSums.resize(m_groups.size());
+    m_spanSquares.resize(m_weights.size());
     m_pointers.resize(m_weights.size());
 }
 
@@ -183,8 +185,14 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
             step += endsStep;
         });
     } else {
-        // Peaks are taken on the unweighted input of every channel, LFE included.
+        // Peaks and the plain level are taken on the unweighted input of every channel, LFE
+        // included.
         const std::size_t c = part - m_groups.size();
+        auto& squares = m_spanSquares[c];
+        squares.clear();
+        forEachSpan(frameCount, 1, [&](std::size_t first, std::size_t count, bool) {
+            squares.push_back(VectorOps::sumOfSquares(channels[c] + first, count));
+        });
         if (!m_keepTimeline) {
             m_truePeaks[c].process(channels[c], frameCount);
             m_bufferPeaks[c] = m_truePeaks[c].lastSamplePeak();
@@ -272,11 +280,16 @@ void LoudnessMeter::commit(std::size_t frameCount) {
                 m_stepEnergy +=
                     m_weights[m_weighted[group.first + j]] * m_spanSums[g][span * group.lanes + j];
         }
+        for (const auto& squares : m_spanSquares)
+            if (span < squares.size()) // absent when only the weighting parts ran
+                m_stepSquares += squares[span];
         ++span;
         m_stepFrames += static_cast<std::int64_t>(count);
         m_framesSeen += static_cast<std::int64_t>(count);
         if (endsStep) {
             m_history.append(m_stepEnergy, m_stepFrames);
+            m_level.addStep(m_stepSquares, m_stepFrames);
+            m_stepSquares = 0;
             m_stepEnergy = 0;
             m_stepFrames = 0;
             ++m_stepIndex;
@@ -284,6 +297,8 @@ void LoudnessMeter::commit(std::size_t frameCount) {
                 stepCompleted();
         }
     });
+    for (auto& squares : m_spanSquares)
+        squares.clear();
     // The buffer's last run may leave its 100 ms step open for the next buffer.
     if (m_keepTimeline && m_runsClosed < m_runMax.size())
         m_stepPeak = std::max(m_stepPeak, m_runMax[m_runsClosed]);
@@ -328,6 +343,8 @@ LoudnessResult LoudnessMeter::finish() {
     result.truePeak = decibels(std::max(truePeak, samplePeak));
     if (result.truePeak)
         result.truePeakAt = seconds(truePeak > samplePeak ? truePeakAt : samplePeakAt);
+    result.rms = m_level.rms(m_stepSquares, m_stepFrames);
+    result.noiseFloor = m_level.noiseFloor();
     result.sampleRate = m_sampleRate;
     result.channels = static_cast<int>(m_weights.size());
     if (m_keepTimeline)

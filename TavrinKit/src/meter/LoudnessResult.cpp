@@ -23,6 +23,8 @@ constexpr OptionalField optionalFields[] = {
     {"truePeakAt", &LoudnessResult::truePeakAt},
     {"maxMomentaryAt", &LoudnessResult::maxMomentaryAt},
     {"maxShortTermAt", &LoudnessResult::maxShortTermAt},
+    {"rms", &LoudnessResult::rms},
+    {"noiseFloor", &LoudnessResult::noiseFloor},
 };
 
 const Json& required(const Json& object, const char* key) {

@@ -84,6 +84,19 @@ std::vector<DeliverySpec> makePresets() {
                          "digital-television/",
         },
         {
+            .id = "audiobook",
+            .name = "Audiobook (ACX-style)",
+            .target = -20.5,
+            .tolerance = 2.5,
+            .maxTruePeak = -3.0,
+            .summary = "Audiobook chapters as ACX and most audiobook retailers ask for them: each "
+                       "file's RMS level between −23 and −18 dB, sample peaks at or under −3 "
+                       "dBFS and a noise floor at or under −60 dB, measured unweighted.",
+            .sourceName = "ACX Audio Submission Requirements",
+            .limits = {.noiseFloor = -60.0},
+            .measure = DeliverySpec::Measure::rms,
+        },
+        {
             .id = "op-59",
             .name = "Free TV OP-59",
             .target = -24.0,
@@ -179,6 +192,8 @@ std::size_t hashOf(const DeliverySpec& spec) {
     combine(seed, spec.limits.shortTerm);
     combine(seed, spec.limits.momentary);
     combine(seed, spec.limits.samplePeak);
+    combine(seed, spec.limits.noiseFloor);
+    combine(seed, spec.measure == DeliverySpec::Measure::rms);
     return seed;
 }
 
@@ -227,7 +242,22 @@ std::string DeliverySpec::shortName() const {
     return shortened;
 }
 
+std::optional<double> DeliverySpec::level(const LoudnessResult& result) const {
+    return measure == Measure::rms ? result.rms : result.integrated;
+}
+
+std::optional<double> DeliverySpec::peak(const LoudnessResult& result) const {
+    return measure == Measure::rms ? result.samplePeak : result.truePeak;
+}
+
 std::string DeliverySpec::ruleText() const {
+    if (measure == Measure::rms)
+        return "RMS " + Fmt::number(target - tolerance, false) + " to " +
+               Fmt::number(target + tolerance, false) + " dB, sample peak ≤ " +
+               Fmt::number(maxTruePeak, false) + " dBFS" +
+               (limits.noiseFloor
+                    ? ", noise floor ≤ " + Fmt::number(*limits.noiseFloor, false) + " dB"
+                    : "");
     std::string rule = Fmt::number(target, false) + " LUFS ±" + Fmt::oneDecimal(tolerance) +
                        " LU, true peak ≤ " + Fmt::number(maxTruePeak, false) + " dBTP";
     if (louderCeiling)
@@ -269,6 +299,9 @@ std::string DeliverySpec::toJson() const {
     put("maxShortTerm", limits.shortTerm);
     put("maxMomentary", limits.momentary);
     put("maxSamplePeak", limits.samplePeak);
+    put("maxNoiseFloor", limits.noiseFloor);
+    if (measure == Measure::rms)
+        j["measure"] = "rms";
     return j.dump();
 }
 
@@ -294,7 +327,9 @@ DeliverySpec DeliverySpec::fromJson(std::string_view json) {
         .limits = {optionalMember(j, "maxLoudnessRange", number),
                    optionalMember(j, "maxShortTerm", number),
                    optionalMember(j, "maxMomentary", number),
-                   optionalMember(j, "maxSamplePeak", number)},
+                   optionalMember(j, "maxSamplePeak", number),
+                   optionalMember(j, "maxNoiseFloor", number)},
+        .measure = optionalMember(j, "measure", text) == "rms" ? Measure::rms : Measure::loudness,
     };
 }
 

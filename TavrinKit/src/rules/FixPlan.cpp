@@ -13,17 +13,18 @@ namespace {
 std::vector<std::string> unfixedAfter(const LoudnessResult& result, const DeliverySpec& spec,
                                       double gain) {
     std::vector<std::string> unfixed;
-    const double loudness = *result.integrated + gain;
+    const double loudness = *spec.level(result) + gain;
     const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
                            const std::optional<double>& value, double moved) {
         if (value && Verdict::overLimit(*value + moved, most))
             unfixed.push_back(
-                RuleTexts::gainLeaves(limit, Fmt::round1(*value + moved), *most, loudness));
+                RuleTexts::gainLeaves(limit, Fmt::round1(*value + moved), *most, loudness, spec));
     };
     check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange, 0);
     check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm, gain);
     check(RuleTexts::Limit::momentary, spec.limits.momentary, result.maxMomentary, gain);
     check(RuleTexts::Limit::samplePeak, spec.limits.samplePeak, result.samplePeak, gain);
+    check(RuleTexts::Limit::noiseFloor, spec.limits.noiseFloor, result.noiseFloor, gain);
     return unfixed;
 }
 
@@ -33,20 +34,21 @@ FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
     const Verdict verdict = Verdict::make(result, spec);
     if (verdict.status == Verdict::Status::pass)
         return {AlreadyPasses{}};
-    if (!result.integrated || !result.truePeak)
+    if (!spec.level(result) || !spec.peak(result))
         return {Refused{RuleTexts::noReadingToFix(
             verdict.problems.empty() ? std::string_view() : verdict.problems.front())}};
     if (verdict.levelOK())
         return {Refused{joined(unfixedAfter(result, spec, 0), " ")}};
 
-    const double loudness = *result.integrated;
-    const double truePeak = *result.truePeak;
+    const double loudness = *spec.level(result);
+    const double truePeak = *spec.peak(result);
+    const std::string_view unit = RuleTexts::unitsOf(spec).level;
     const double gain = spec.target - loudness;
     // The copy will sit at the target, so the louder ceiling never applies to it.
     const double ceiling = spec.ceiling(spec.target);
     if (Fmt::round1(truePeak + gain) <= ceiling)
         return {Gain{gain, spec.target, truePeak + gain, std::nullopt,
-                     unfixedAfter(result, spec, gain)}};
+                     unfixedAfter(result, spec, gain), unit}};
 
     // Stop short of the target, keeping the margin under the ceiling, if that is still in the
     // window.
@@ -56,9 +58,11 @@ FixPlan FixPlan::make(const LoudnessResult& result, const DeliverySpec& spec) {
     if (spec.target - spec.tolerance <= shown && shown <= spec.target + spec.tolerance)
         return {Gain{partialGain, partialLoudness, truePeak + partialGain,
                      RuleTexts::shortOfTargetNote(spec.target - partialLoudness, ceiling, spec),
-                     unfixedAfter(result, spec, partialGain)}};
+                     unfixedAfter(result, spec, partialGain), unit}};
 
-    return {Refused{RuleTexts::gainRefusal(loudness, truePeak, gain, ceiling, spec), true}};
+    // The limiter holds true peaks at a loudness target; the RMS level's sample peaks are not its.
+    return {Refused{RuleTexts::gainRefusal(loudness, truePeak, gain, ceiling, spec),
+                    spec.measure == DeliverySpec::Measure::loudness}};
 }
 
 std::optional<std::string> FixPlan::Gain::remark() const {
@@ -76,7 +80,7 @@ std::string FixPlan::Refused::text(std::string_view limiterCommand) const {
 
 std::string FixPlan::label() const {
     if (const auto* plan = std::get_if<Gain>(&value))
-        return RuleTexts::gainLabel(plan->gain, plan->loudness, plan->note.has_value());
+        return RuleTexts::gainLabel(plan->gain, plan->loudness, plan->note.has_value(), plan->unit);
     if (std::holds_alternative<Refused>(value))
         return std::string(RuleTexts::cantFixLabel);
     return std::string(RuleTexts::alreadyPassesLabel);

@@ -19,8 +19,10 @@ Verdict unmeasurable(const LoudnessResult& result, const DeliverySpec& spec) {
     return {
         .status = Verdict::Status::unmeasurable,
         .ceiling = spec.maxTruePeak,
-        .problems = {std::string(result.samplePeak ? RuleTexts::tooShortToMeasure
-                                                   : RuleTexts::silent)},
+        .problems = {std::string(result.samplePeak &&
+                                         spec.measure == DeliverySpec::Measure::loudness
+                                     ? RuleTexts::tooShortToMeasure
+                                     : RuleTexts::silent)},
     };
 }
 
@@ -37,6 +39,7 @@ std::vector<std::string> limitProblems(const LoudnessResult& result, const Deliv
     check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm);
     check(RuleTexts::Limit::momentary, spec.limits.momentary, result.maxMomentary);
     check(RuleTexts::Limit::samplePeak, spec.limits.samplePeak, result.samplePeak);
+    check(RuleTexts::Limit::noiseFloor, spec.limits.noiseFloor, result.noiseFloor);
     return problems;
 }
 
@@ -47,24 +50,26 @@ bool Verdict::overLimit(std::optional<double> value, std::optional<double> most)
 }
 
 Verdict Verdict::make(const LoudnessResult& result, const DeliverySpec& spec) {
-    if (!result.integrated)
+    const auto level = spec.level(result);
+    if (!level)
         return unmeasurable(result, spec);
 
     Verdict verdict;
-    const double loudness = Fmt::round1(*result.integrated);
+    const double loudness = Fmt::round1(*level);
     verdict.ceiling = spec.ceiling(result.integrated);
     const double difference = Fmt::round1(loudness - spec.target);
     verdict.delta = difference;
     verdict.loudnessOK = std::abs(difference) <= spec.tolerance + epsilon;
-    // No true-peak reading (silent samples only) can never be over any ceiling.
+    // No peak reading (silent samples only) can never be over any ceiling.
+    const auto measuredPeak = spec.peak(result);
     const double peak =
-        result.truePeak ? Fmt::round1(*result.truePeak) : -std::numeric_limits<double>::infinity();
+        measuredPeak ? Fmt::round1(*measuredPeak) : -std::numeric_limits<double>::infinity();
     verdict.peakOK = peak <= verdict.ceiling + epsilon;
 
     if (!verdict.loudnessOK)
-        verdict.problems.push_back(RuleTexts::loudnessOff(difference));
+        verdict.problems.push_back(RuleTexts::levelOff(difference, spec));
     if (!verdict.peakOK)
-        verdict.problems.push_back(RuleTexts::truePeakOver(peak, verdict.ceiling));
+        verdict.problems.push_back(RuleTexts::peakOver(peak, verdict.ceiling, spec));
     const auto overLimits = limitProblems(result, spec);
     verdict.limitsOK = overLimits.empty();
     verdict.problems.insert(verdict.problems.end(), overLimits.begin(), overLimits.end());

@@ -21,13 +21,14 @@ constexpr double encodedAim = 0.2;
 /// by what its loudness missed, or lower by what its true peak came too close to the ceiling,
 /// whichever is lower. Absent when the copy is there, or has no loudness reading.
 std::optional<double> encodedCorrection(const LoudnessResult& copy, const DeliverySpec& spec) {
-    if (!copy.integrated)
+    const auto level = spec.level(copy), peak = spec.peak(copy);
+    if (!level)
         return std::nullopt;
-    const double missed = spec.target - *copy.integrated;
+    const double missed = spec.target - *level;
     double change = std::abs(missed) > encodedAim ? missed : 0;
     const double highest = Verdict::make(copy, spec).ceiling - encodedAim;
-    if (copy.truePeak && *copy.truePeak > highest)
-        change = std::min(change, highest - *copy.truePeak);
+    if (peak && *peak > highest)
+        change = std::min(change, highest - *peak);
     return change != 0 ? std::optional(change) : std::nullopt;
 }
 
@@ -36,7 +37,7 @@ std::optional<double> encodedCorrection(const LoudnessResult& copy, const Delive
 CopyOutcome peakNeedsLimiter(const GainWriter::PendingCopy& copy, const LoudnessResult& result,
                              const DeliverySpec& spec, double loudness) {
     return {CopyOutcome::Failed{encodedPeakNeedsLimiterMessage(
-        copy.encoding().value_or(GainWriter::Encoding{}).name, result.truePeak,
+        copy.encoding().value_or(GainWriter::Encoding{}).name, spec.peak(result),
         Verdict::make(result, spec).ceiling, loudness, spec)}};
 }
 
@@ -69,7 +70,7 @@ CopyOutcome writeFixedCopy(const std::filesystem::path& original, double gain,
                 return fails(result, spec) ? stillFails(copy, result, spec, mostEncodes - 1)
                                            : keep();
             // The copy's loudness moves with the gain; it must stay within the tolerance.
-            const double loudness = *result.integrated + *change;
+            const double loudness = *spec.level(result) + *change;
             if (std::abs(Fmt::round1(loudness) - spec.target) > spec.tolerance + 1e-9)
                 return fails(result, spec) ? peakNeedsLimiter(copy, result, spec, loudness)
                                            : keep();

@@ -124,7 +124,8 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
 } // namespace
 
 bool limiterTakes(const std::optional<LoudnessResult>& result, const DeliverySpec& spec) {
-    if (!result || !result->integrated || !result->truePeak)
+    if (!result || !result->integrated || !result->truePeak ||
+        spec.measure != DeliverySpec::Measure::loudness)
         return false;
     const auto plan = fixPlanFor(result, spec);
     if (!plan)

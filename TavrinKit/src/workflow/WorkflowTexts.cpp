@@ -2,6 +2,7 @@
 
 #include "core/Joined.h"
 #include "tavrin/core/Fmt.h"
+#include "tavrin/rules/RuleTexts.h"
 #include "tavrin/rules/Verdict.h"
 #include "tavrin/workflow/Session.h"
 
@@ -207,11 +208,15 @@ std::string encodedStillFailsMessage(std::string_view encoding, int corrections,
 std::string encodedPeakNeedsLimiterMessage(std::string_view encoding,
                                            std::optional<double> truePeak, double ceiling,
                                            double loudness, const DeliverySpec& spec) {
-    return "Encoded as " + std::string(encoding) + ", the copy’s true peak is " +
-           Fmt::number(truePeak, true, "—") + " dBTP, over the " + Fmt::number(ceiling, false) +
-           " dBTP ceiling; holding it under would leave the copy at " +
-           Fmt::number(loudness, false) + " LUFS, outside the ±" + Fmt::oneDecimal(spec.tolerance) +
-           " LU tolerance. It needs a limiter first.";
+    const RuleTexts::Units units = RuleTexts::unitsOf(spec);
+    const std::string unit = " " + std::string(units.peakUnit);
+    return "Encoded as " + std::string(encoding) + ", the copy’s " + std::string(units.peak) +
+           " is " + Fmt::number(truePeak, true, "—") + unit + ", over the " +
+           Fmt::number(ceiling, false) + unit +
+           " ceiling; holding it under would leave the copy at " + Fmt::number(loudness, false) +
+           " " + std::string(units.level) + ", outside the ±" + Fmt::oneDecimal(spec.tolerance) +
+           " " + std::string(units.difference) + " tolerance." +
+           (spec.measure == DeliverySpec::Measure::loudness ? " It needs a limiter first." : "");
 }
 
 NumberWords numberWords(CustomNumber number) {

@@ -161,6 +161,10 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
             EXPECT_EQ(scan.sample, peak);
             EXPECT_NEAR(scan.sum, plain, 1e-12 * double(n));
         }
+        double squares = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            squares += x[i] * x[i];
+        EXPECT_NEAR(VectorOps::sumOfSquares(x.data(), n), squares, 1e-12 * double(n + 1));
         // Two phases of 24 taps, the inputs' own first 48 values, over every output.
         if (n >= 23) {
             double expected = 0;

@@ -110,6 +110,9 @@ double polyphasePeak(const double* in, std::size_t n, const double* taps, std::s
 /// The largest |x[i]| of finite values x[i], i < n; 0 when n is 0.
 double maxMagnitude(const double* x, std::size_t n);
 
+/// Σ x[i]², i < n; 0 when n is 0.
+double sumOfSquares(const double* x, std::size_t n);
+
 /// x[i] *= factor, for i < n.
 void scale(float* x, std::size_t n, float factor);
 

@@ -5,6 +5,7 @@
 #include "tavrin/dsp/VectorOps.h"
 #include "tavrin/meter/EnergyHistory.h"
 #include "tavrin/meter/LoudnessResult.h"
+#include "tavrin/meter/SignalLevel.h"
 #include "tavrin/meter/Timeline.h"
 
 #include <array>
@@ -48,7 +49,7 @@ public:
     /// parts come first. The result is the same, to the bit, as process() gives.
     std::size_t partCount() const { return m_groups.size() + m_weights.size(); }
     /// The parts that K-weight come first: a caller that wants the loudness alone may run only
-    /// these before commit(), and the result then has no peaks.
+    /// these before commit(), and the result then has no peaks and no plain level.
     std::size_t weightingPartCount() const { return m_groups.size(); }
     void processPart(std::size_t part, const double* const* channels, std::size_t frameCount);
     void commit(std::size_t frameCount);
@@ -120,7 +121,10 @@ private:
     std::int64_t m_stepIndex = 0;
     double m_stepEnergy = 0;
     std::int64_t m_stepFrames = 0;
-    std::vector<std::vector<double>> m_input;    ///< per channel: the buffer in double precision
+    double m_stepSquares = 0; ///< unweighted, over every channel
+    SignalLevel m_level;
+    std::vector<std::vector<double>> m_spanSquares; ///< per channel: each span's sum of squares
+    std::vector<std::vector<double>> m_input;       ///< per channel: the buffer in double precision
     std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
     std::vector<const double*> m_pointers;
 

@@ -6,7 +6,7 @@
 
 namespace tavrin {
 
-/// The nine values of one measurement, and when its maxima happen. An absent optional means "no
+/// The values of one measurement, and when its maxima happen. An absent optional means "no
 /// reading" for that quantity; it is never replaced by a sentinel such as -inf or 0.
 struct LoudnessResult {
     std::optional<double> integrated{};    ///< LUFS, gated (BS.1770-4)
@@ -22,6 +22,9 @@ struct LoudnessResult {
     std::optional<double> truePeakAt{};     ///< s, the true peak (or sample peak, when higher)
     std::optional<double> maxMomentaryAt{}; ///< s, the end of the loudest 400 ms window
     std::optional<double> maxShortTermAt{}; ///< s, the end of the loudest 3 s window
+    /// The unweighted level over every channel, dBFS (a full-scale sine reads −3.0).
+    std::optional<double> rms{};        ///< the whole stream's
+    std::optional<double> noiseFloor{}; ///< the quietest 0.5 s window's
 
     bool operator==(const LoudnessResult&) const = default;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tavrin/meter/LoudnessResult.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -20,8 +22,12 @@ struct DeliverySpec {
         std::optional<double> shortTerm{};     ///< LUFS, the maximum short-term loudness
         std::optional<double> momentary{};     ///< LUFS, the maximum momentary loudness
         std::optional<double> samplePeak{};    ///< dBFS
+        std::optional<double> noiseFloor{};    ///< dB RMS, the quietest 0.5 s
         bool operator==(const Limits&) const = default;
     };
+    /// What the target and the ceiling are measured in: integrated loudness and true peak, or
+    /// the plain RMS level and the sample peak, as audiobook deliveries have them.
+    enum class Measure { loudness, rms };
 
     std::string id;                         ///< stable key, lower case with hyphens
     std::string name;                       ///< display name
@@ -35,11 +41,12 @@ struct DeliverySpec {
     std::string sourceName;                 ///< title of the published source
     std::optional<std::string> sourceURL{}; ///< link to that source, when there is one
     Limits limits{};
+    Measure measure = Measure::loudness;
 
     bool operator==(const DeliverySpec&) const = default;
 
     /// The presets, in menu order: EBU R 128, Apple Podcasts, Spotify, YouTube, ATSC A/85 (the five
-    /// with shortcuts), then Free TV OP-59 and ARIB TR-B32.
+    /// with shortcuts), then Audiobook (ACX-style), Free TV OP-59 and ARIB TR-B32.
     static const std::vector<DeliverySpec>& all();
     static const DeliverySpec& ebuR128(); ///< the default spec
     static const DeliverySpec& applePodcasts();
@@ -55,6 +62,11 @@ struct DeliverySpec {
     /// there is one and the loudness, rounded to one decimal, is strictly above `target`;
     /// otherwise `maxTruePeak`.
     double ceiling(std::optional<double> integrated) const;
+
+    /// The level the target is for: integrated loudness, or the RMS level.
+    std::optional<double> level(const LoudnessResult& result) const;
+    /// The peak the ceiling is for: true peak, or the sample peak.
+    std::optional<double> peak(const LoudnessResult& result) const;
 
     /// `name` cut before the first " (" with every "/" removed ("ATSC A85"); names fixed copies.
     std::string shortName() const;

@@ -14,7 +14,8 @@ namespace tavrin {
 /// What a gain-only fix would do to a file: a gain with the loudness and true peak the copy is
 /// predicted to have, a refusal saying why gain alone can't make it pass, or nothing to do.
 struct FixPlan {
-    /// Apply `gain`; the copy should measure `loudness` integrated and `truePeak` true peak.
+    /// Apply `gain`; the copy should measure `loudness` integrated and `truePeak` true peak (or the
+    /// RMS level and sample peak, for a spec measured so).
     struct Gain {
         double gain = 0;                   ///< dB
         double loudness = 0;               ///< LUFS, predicted
@@ -22,6 +23,7 @@ struct FixPlan {
         std::optional<std::string> note{}; ///< only for a partial fix short of the target
         /// What the copy will still fail, gain being unable to fix it, a whole sentence each.
         std::vector<std::string> unfixed{};
+        std::string_view unit = "LUFS"; ///< what `loudness` is in
         bool operator==(const Gain&) const = default;
 
         /// The note and what stays unfixed, as one text; absent when there is neither.
