@@ -7,11 +7,21 @@
 namespace tavrin::Report::PdfLayout {
 namespace {
 
-Cells cells(const ReportRow& row, const std::optional<Verdict>& verdict) {
+Cells cells(const ReportRow& row, const std::optional<Verdict>& verdict, const DeliverySpec& spec) {
     const auto measured = [&row](std::optional<double> LoudnessResult::*value, bool isSigned) {
         return row.result ? Fmt::number((*row.result).*value, isSigned, missing)
                           : std::string(missing);
     };
+    if (spec.measure == DeliverySpec::Measure::rms)
+        return {
+            row.name,
+            measured(&LoudnessResult::rms, false),
+            verdict ? Fmt::number(verdict->delta, true, missing) : std::string(missing),
+            measured(&LoudnessResult::noiseFloor, false),
+            measured(&LoudnessResult::samplePeak, true),
+            measured(&LoudnessResult::integrated, false),
+            resultText(row, verdict),
+        };
     return {
         row.name,
         measured(&LoudnessResult::integrated, false),
@@ -47,7 +57,7 @@ std::string resultText(const ReportRow& row, const std::optional<Verdict>& verdi
 
 Layout::Layout(PdfCanvas& canvas, const std::vector<ReportRow>& rows, const DeliverySpec& spec,
                std::string_view title, const std::string& tally, const PdfOptions& options)
-    : sheet(sheetFor(options.paper)), columns(columnsFor(sheet)) {
+    : sheet(sheetFor(options.paper)), columns(columnsFor(sheet, spec)) {
     firstHeader = headerLines(canvas, spec, title, tally, options);
     firstTableHeader = firstHeader.back().baseline - 26;
     const bool showFolders = std::ranges::any_of(
@@ -93,7 +103,7 @@ TableRow Layout::tableRow(PdfCanvas& canvas, const ReportRow& row, const Deliver
                           bool showFolders) const {
     const std::optional<Verdict> verdict = row.verdict(spec);
     const bool passes = verdict && verdict->status == Verdict::Status::pass;
-    TableRow laidOut{cells(row, verdict), {}, 0, !passes, folderLine(row, showFolders)};
+    TableRow laidOut{cells(row, verdict, spec), {}, 0, !passes, folderLine(row, showFolders)};
     const double width = columns[resultColumn].width - columnGap;
     laidOut.resultLines =
         canvas.wrap(laidOut.cells[resultColumn], passes ? cellFont : boldCellFont, width);

@@ -75,6 +75,16 @@ constexpr std::array<Column, 7> letterColumns{{
     {"Max S", 50, Align::right},
     {"Result", 218, Align::left},
 }};
+// A spec measured in RMS shows its own numbers in the same places.
+constexpr std::array<Column, 7> letterRmsColumns{{
+    {"File", 238, Align::left},
+    {"RMS", 64, Align::right},
+    {"Diff.", 44, Align::right},
+    {"Floor", 40, Align::right},
+    {"Sample pk", 58, Align::right},
+    {"LUFS", 50, Align::right},
+    {"Result", 218, Align::left},
+}};
 constexpr std::size_t fileColumn = 0;
 constexpr std::size_t resultColumn = letterColumns.size() - 1;
 
@@ -82,8 +92,8 @@ using Columns = std::array<Column, letterColumns.size()>;
 using Cells = std::array<std::string, letterColumns.size()>;
 
 /// The numbers keep their widths on any paper; the two text columns share what a wider page adds.
-inline Columns columnsFor(const Sheet& sheet) {
-    Columns columns = letterColumns;
+inline Columns columnsFor(const Sheet& sheet, const DeliverySpec& spec) {
+    Columns columns = spec.measure == DeliverySpec::Measure::rms ? letterRmsColumns : letterColumns;
     const double extra = (sheet.textWidth() - 712) / 2;
     columns[fileColumn].width += extra;
     columns[resultColumn].width += extra;

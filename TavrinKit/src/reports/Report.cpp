@@ -87,7 +87,7 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
     std::vector<std::string> kinds;
     for (const Finding& finding : row.findings)
         kinds.emplace_back(rawValue(finding.kind));
-    return {
+    std::vector<std::string> values{
         row.name,
         row.folder,
         row.format,
@@ -107,10 +107,21 @@ std::vector<std::string> fields(const ReportRow& row, const DeliverySpec& spec) 
         row.fix.value_or(""),
         joined(kinds, "; "),
     };
+    if (spec.measure == DeliverySpec::Measure::rms)
+        values.insert(values.begin() + rmsColumnsAt,
+                      {measured(&LoudnessResult::rms), measured(&LoudnessResult::noiseFloor)});
+    return values;
 }
 
 std::string table(const std::vector<ReportRow>& rows, const DeliverySpec& spec, char separator) {
-    std::string document = line({columnTitles.begin(), columnTitles.end()}, separator);
+    std::vector<std::string> titles(columnTitles.begin(), columnTitles.end());
+    if (spec.measure == DeliverySpec::Measure::rms) {
+        for (const auto& [column, title] : rmsRetitled)
+            titles[column] = title;
+        titles.insert(titles.begin() + rmsColumnsAt, rmsColumnTitles.begin(),
+                      rmsColumnTitles.end());
+    }
+    std::string document = line(titles, separator);
     for (const auto& row : rows)
         document += line(fields(row, spec), separator);
     return document;

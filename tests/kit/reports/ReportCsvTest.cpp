@@ -123,7 +123,7 @@ TEST(ReportCsv, TabSeparatedKeepsTheColumnsAndQuotesOnlyTabs) {
                   "-23.0\t0.0\t0.5\t6.3\t-18.9\t-15.5\t-3.0\t-1.0\t-3.1\tPass\t\t\t\r\n");
 }
 
-TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdict) {
+TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdictAndRmsSpecsAddTheirLevels) {
     const std::vector<ReportRow> rows = {
         row("loud.wav", LoudnessResult{-13.0, 4.0, -9.0, -11.0, -1.7, -1.5, 1.5, 48000, 2}),
         row("quiet.wav", LoudnessResult{-14.96, 4.0, -9.0, -11.0, -1.7, -1.5, 1.5, 48000, 2}),
@@ -134,6 +134,22 @@ TEST(ReportCsv, CeilingColumnFollowsEachRowsVerdict) {
                   "4.0,-11.0,-9.0,-1.5,-2.0,-1.7,Fail,true peak −1.5 dBTP is over −2.0 dBTP,,\r\n"
                   "quiet.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,1.50,-15.0,-14.0,-1.0,1.0,"
                   "4.0,-11.0,-9.0,-1.5,-1.0,-1.7,Pass,,,\r\n");
+    // The audiobook's columns in its own units, its RMS level and noise floor after the sample
+    // peak.
+    LoudnessResult chapter{-19.0, 4.0, -9.0, -11.0, -3.5, -3.2, 60.0, 48000, 1};
+    chapter.rms = -24.04;
+    chapter.noiseFloor = -65.0;
+    std::string header = titles;
+    for (const auto& [from, to] :
+         {std::pair{"Target (LUFS),Difference (LU),Tolerance (LU)",
+                    "Target (dB RMS),Difference (dB),Tolerance (dB)"},
+          {"Ceiling (dBTP),Sample peak (dBFS)",
+           "Sample-peak ceiling (dBFS),Sample peak (dBFS),RMS (dB),Noise floor (dB)"}})
+        header.replace(header.find(from), std::string_view(from).size(), to);
+    EXPECT_EQ(Report::csv({row("ch1.wav", chapter)}, *DeliverySpec::preset("audiobook")),
+              header + "ch1.wav,/audio/show,WAV · 24-bit · 48 kHz · stereo,60.00,-19.0,-20.5,-3.5,"
+                       "2.5,4.0,-11.0,-9.0,-3.2,-3.0,-3.5,-24.0,-65.0,Fail,"
+                       "RMS −24.0 dB is under −23.0 dB,,\r\n");
 }
 
 TEST(Report, TallyCountsEverythingButPassAndFailAsWithoutAReading) {

@@ -273,6 +273,19 @@ TEST(ReportPdf, CellsSignOnlyDiffAndTruePeakExplainTheResultAndFitTheirColumn) {
     ASSERT_NE(word, pdf.words[0].end());
     EXPECT_NEAR(word->left, 40, 0.5);
     EXPECT_LE(word->right, 40 + 232 + 0.5); // the File column less its 6-point gap
+
+    // A spec measured in RMS shows its own numbers in the same columns.
+    LoudnessResult chapter = measured(-19.0, -3.2);
+    chapter.samplePeak = -3.5;
+    chapter.rms = -20.04;
+    chapter.noiseFloor = -65.0;
+    const auto audiobook =
+        render({row("Chapter 1.wav", chapter)}, *DeliverySpec::preset("audiobook"));
+    for (const char* line : {"File RMS Diff. Floor Sample pk LUFS Result",
+                             "Chapter 1.wav −20.0 +0.5 −65.0 −3.5 −19.0 Pass"})
+        EXPECT_TRUE(hasLine(audiobook.pages[0], line))
+            << line << "\n"
+            << testing::PrintToString(audiobook.pages[0]);
 }
 
 TEST(ReportPdf, RendersOnTwoThreadsAtOnce) {

@@ -8,12 +8,14 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 /// Every word the reports and graphs print beyond the readings themselves.
 namespace tavrin::Report {
 
-/// The CSV and TSV documents' column titles, in order.
+/// The CSV and TSV documents' column titles, in order, for every spec; a spec measured in RMS
+/// adds rmsColumnTitles.
 inline constexpr std::array<std::string_view, 18> columnTitles{
     "File",
     "Folder",
@@ -34,6 +36,18 @@ inline constexpr std::array<std::string_view, 18> columnTitles{
     "Fix",
     "Findings",
 };
+
+/// The two columns a spec measured in RMS adds after "Sample peak (dBFS)".
+inline constexpr std::array<std::string_view, 2> rmsColumnTitles{"RMS (dB)", "Noise floor (dB)"};
+/// Where they go.
+inline constexpr std::size_t rmsColumnsAt = 14;
+/// The titles such a spec's target, difference, tolerance and ceiling take instead.
+inline constexpr std::array<std::pair<std::size_t, std::string_view>, 4> rmsRetitled{{
+    {5, "Target (dB RMS)"},
+    {6, "Difference (dB)"},
+    {7, "Tolerance (dB)"},
+    {12, "Sample-peak ceiling (dBFS)"},
+}};
 
 /// Said wherever results are summed up while mono files are measured as dual mono.
 inline constexpr std::string_view dualMonoNote = "Mono files count as dual mono (+3 dB)";
