@@ -258,16 +258,23 @@ Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Dam
         return verdict && Verdict::overLimit(value(field), most);
     };
     const DeliverySpec::Limits& limits = spec.limits;
+    // A spec measured in RMS shows its level where the loudness stands, and its noise floor where
+    // the true peak does.
+    const bool rms = spec.measure == DeliverySpec::Measure::rms;
     switch (column) {
     case Column::result:
         return statusCell(item, verdict);
     case Column::file:
         return fileCell(item);
     case Column::integrated:
-        return numberCell(value(&LoudnessResult::integrated), "LUFS", false, loudBad);
+        return rms ? numberCell(value(&LoudnessResult::rms), "dB", false, loudBad)
+                   : numberCell(value(&LoudnessResult::integrated), "LUFS", false, loudBad);
     case Column::difference:
         return numberCell(verdict ? verdict->delta : std::nullopt, "LU", true, loudBad);
     case Column::truePeak:
+        if (rms)
+            return numberCell(value(&LoudnessResult::noiseFloor), "dB", false,
+                              over(&LoudnessResult::noiseFloor, limits.noiseFloor));
         return maximumCell(
             numberCell(value(&LoudnessResult::truePeak), "dBTP", true, verdict && !verdict->peakOK),
             value(&LoudnessResult::truePeakAt));
@@ -280,7 +287,8 @@ Cell ResultsTableModel::cell(const FileItem& item, const DeliverySpec& spec, Dam
                            value(&LoudnessResult::maxShortTermAt));
     case Column::samplePeak:
         return numberCell(value(&LoudnessResult::samplePeak), "dBFS", true,
-                          over(&LoudnessResult::samplePeak, limits.samplePeak));
+                          over(&LoudnessResult::samplePeak, limits.samplePeak) ||
+                              (rms && verdict && !verdict->peakOK));
     case Column::fix:
         break;
     }
@@ -298,6 +306,8 @@ ResultsTableModel::ResultsTableModel(AppModel& model, QObject* parent)
     connect(&model, &AppModel::itemChanged, this, [this](int row) { rowsChanged(row, row); });
     for (auto judged : {&AppModel::specIDChanged, &AppModel::damagePolicyChanged})
         connect(&model, judged, this, [this] { rowsChanged(0, rowCount() - 1); });
+    connect(&model, &AppModel::specIDChanged, this,
+            [this] { emit headerDataChanged(Qt::Horizontal, 0, columns - 1); });
 }
 
 void ResultsTableModel::rowsChanged(int first, int last) {
@@ -358,8 +368,13 @@ QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation,
                                    "Max short-term", "Sample peak", "Fix"};
     if (orientation != Qt::Horizontal || section < 0 || section >= columns)
         return {};
-    if (role == Qt::DisplayRole)
+    if (role == Qt::DisplayRole) {
+        if (m_model.currentSpec().measure == DeliverySpec::Measure::rms &&
+            (section == Column::integrated || section == Column::truePeak))
+            return section == Column::integrated ? QStringLiteral("RMS")
+                                                 : QStringLiteral("Noise floor");
         return QString(titles.at(std::size_t(section)));
+    }
     if (role == Qt::TextAlignmentRole) {
         const bool number = section >= Column::integrated && section <= Column::samplePeak;
         return int((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);

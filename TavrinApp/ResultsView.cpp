@@ -44,9 +44,10 @@ std::optional<double> sortValue(const FileItem& item, const DeliverySpec& spec, 
     // loudness does.
     case Column::integrated:
     case Column::difference:
-        return value(&LoudnessResult::integrated);
+        return result ? spec.level(*result) : std::nullopt;
     case Column::truePeak:
-        return value(&LoudnessResult::truePeak);
+        return value(spec.measure == DeliverySpec::Measure::rms ? &LoudnessResult::noiseFloor
+                                                                : &LoudnessResult::truePeak);
     case Column::range:
         return value(&LoudnessResult::loudnessRange);
     case Column::maxShortTerm:

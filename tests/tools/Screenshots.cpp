@@ -398,6 +398,14 @@ int main(int argc, char** argv) {
     shoot("manage-targets-error", targets);
     targets.close();
     shoot("list-named-target", window);
+    model.setSpecID("audiobook");
+    shoot("list-audiobook", window);
+    const auto audiobookPdf =
+        Report::pdf(model.reportRows(), model.currentSpec(), "Loudness report", "Tavrin",
+                    std::chrono::system_clock::now());
+    std::ofstream(toPath(output) / "report-audiobook.pdf", std::ios::binary)
+        .write(reinterpret_cast<const char*>(audiobookPdf.data()),
+               std::streamsize(audiobookPdf.size()));
     model.setSpecID(DeliverySpec::applePodcasts().id);
 
     model.setOutputFolder(folder / "Fixed copies");
