@@ -91,8 +91,14 @@ Table::Table(const std::vector<std::filesystem::path>& files, const DeliverySpec
 void Table::printHeader(std::ostream& out) const {
     std::string line =
         padRight(resultColumn.title, resultColumn.width) + "  " + padRight("File", m_fileWidth);
-    for (const auto& column : numberColumns)
-        line += "  " + padLeft(column.title, column.width);
+    // A spec measured in RMS shows its level and noise floor where loudness and true peak stand.
+    const bool rms = m_spec.measure == DeliverySpec::Measure::rms;
+    for (std::size_t i = 0; i < std::size(numberColumns); ++i) {
+        const std::string_view title = rms && i == 0   ? "RMS"
+                                       : rms && i == 2 ? "Floor"
+                                                       : numberColumns[i].title;
+        line += "  " + padLeft(title, numberColumns[i].width);
+    }
     out << line << "  Fix\n";
 }
 
@@ -122,17 +128,23 @@ std::string Table::numbersLine(const std::string& name, const LoudnessResult& r,
                                               ? Colour::fail
                                               : Colour::secondary;
     const bool hasVerdict = verdict.status != Verdict::Status::unmeasurable;
-    const struct {
+    const bool rms = m_spec.measure == DeliverySpec::Measure::rms;
+    struct Number {
         std::optional<double> value;
         bool isSigned;
         bool bad;
-    } numbers[] = {
-        {r.integrated, false, hasVerdict && !verdict.loudnessOK},
+    };
+    const Number numbers[] = {
+        {m_spec.level(r), false, hasVerdict && !verdict.loudnessOK},
         {verdict.delta, true, hasVerdict && !verdict.loudnessOK},
-        {r.truePeak, true, hasVerdict && !verdict.peakOK},
-        {r.loudnessRange, false, false},
-        {r.maxShortTerm, false, false},
-        {r.samplePeak, true, false},
+        rms ? Number{r.noiseFloor, false,
+                     Verdict::overLimit(r.noiseFloor, m_spec.limits.noiseFloor)}
+            : Number{r.truePeak, true, hasVerdict && !verdict.peakOK},
+        {r.loudnessRange, false, Verdict::overLimit(r.loudnessRange, m_spec.limits.loudnessRange)},
+        {r.maxShortTerm, false, Verdict::overLimit(r.maxShortTerm, m_spec.limits.shortTerm)},
+        {r.samplePeak, true,
+         Verdict::overLimit(r.samplePeak, m_spec.limits.samplePeak) ||
+             (rms && hasVerdict && !verdict.peakOK)},
     };
     std::string line =
         coloured(padRight(label(verdict.status), resultColumn.width), statusColour, m_colour) +
