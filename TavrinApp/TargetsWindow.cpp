@@ -32,57 +32,6 @@ constexpr std::pair<CustomNumber, bool> editorNumbers[] = {
     {CustomNumber::maxMomentary, true},     {CustomNumber::maxSamplePeak, true},
 };
 
-std::optional<double> valueOf(const DeliverySpec& spec, CustomNumber number) {
-    switch (number) {
-    case CustomNumber::target:
-        return spec.target;
-    case CustomNumber::tolerance:
-        return spec.tolerance;
-    case CustomNumber::maxTruePeak:
-        return spec.maxTruePeak;
-    case CustomNumber::louderMaxTruePeak:
-        return spec.louderCeiling;
-    case CustomNumber::maxLoudnessRange:
-        return spec.limits.loudnessRange;
-    case CustomNumber::maxShortTerm:
-        return spec.limits.shortTerm;
-    case CustomNumber::maxMomentary:
-        return spec.limits.momentary;
-    case CustomNumber::maxSamplePeak:
-        break;
-    }
-    return spec.limits.samplePeak;
-}
-
-void setValue(DeliverySpec& spec, CustomNumber number, std::optional<double> value) {
-    switch (number) {
-    case CustomNumber::target:
-        spec.target = *value;
-        break;
-    case CustomNumber::tolerance:
-        spec.tolerance = *value;
-        break;
-    case CustomNumber::maxTruePeak:
-        spec.maxTruePeak = *value;
-        break;
-    case CustomNumber::louderMaxTruePeak:
-        spec.louderCeiling = value;
-        break;
-    case CustomNumber::maxLoudnessRange:
-        spec.limits.loudnessRange = value;
-        break;
-    case CustomNumber::maxShortTerm:
-        spec.limits.shortTerm = value;
-        break;
-    case CustomNumber::maxMomentary:
-        spec.limits.momentary = value;
-        break;
-    case CustomNumber::maxSamplePeak:
-        spec.limits.samplePeak = value;
-        break;
-    }
-}
-
 QPushButton* plainButton(const QString& text) {
     auto* button = new QPushButton(text);
     button->setAutoDefault(false);
@@ -237,7 +186,7 @@ void TargetsWindow::showTarget() {
     m_name->setText(target ? qs(target->name) : QString());
     m_nameProblem->hide();
     for (const auto& [number, optional] : editorNumbers)
-        m_fields->setValue(number, target ? valueOf(*target, number) : std::nullopt);
+        m_fields->setValue(number, target ? Workflow::targetNumber(*target, number) : std::nullopt);
     setEdited(false);
 }
 
@@ -261,7 +210,7 @@ bool TargetsWindow::save() {
         std::optional<double> value;
         m_fields->check(number, value);
         if (numbersFine)
-            setValue(draft, number, value);
+            Workflow::setTargetNumber(draft, number, value);
     }
     QString problem;
     try {

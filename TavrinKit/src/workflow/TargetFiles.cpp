@@ -35,8 +35,9 @@ constexpr NumberKey numberKeys[] = {
     {"maxSamplePeak", CustomNumber::maxSamplePeak, false},
 };
 
-/// Where the spec keeps each number.
-std::optional<double>* optionalSlot(DeliverySpec& spec, CustomNumber number) {
+/// Where the spec keeps each optional number; null for the three every target has.
+template <class Spec>
+auto optionalSlot(Spec& spec, CustomNumber number) -> decltype(&spec.louderCeiling) {
     switch (number) {
     case CustomNumber::louderMaxTruePeak:
         return &spec.louderCeiling;
@@ -53,14 +54,15 @@ std::optional<double>* optionalSlot(DeliverySpec& spec, CustomNumber number) {
     }
 }
 
-double* requiredSlot(DeliverySpec& spec, CustomNumber number) {
+template <class Spec>
+auto requiredSlot(Spec& spec, CustomNumber number) -> decltype((spec.target)) {
     switch (number) {
     case CustomNumber::target:
-        return &spec.target;
+        return spec.target;
     case CustomNumber::tolerance:
-        return &spec.tolerance;
+        return spec.tolerance;
     default:
-        return &spec.maxTruePeak;
+        return spec.maxTruePeak;
     }
 }
 
@@ -90,6 +92,19 @@ std::string nameFrom(const Json& document) {
 }
 
 } // namespace
+
+std::optional<double> targetNumber(const DeliverySpec& spec, CustomNumber number) {
+    if (const auto* optional = optionalSlot(spec, number))
+        return *optional;
+    return requiredSlot(spec, number);
+}
+
+void setTargetNumber(DeliverySpec& spec, CustomNumber number, std::optional<double> value) {
+    if (auto* optional = optionalSlot(spec, number))
+        *optional = value;
+    else if (value)
+        requiredSlot(spec, number) = *value;
+}
 
 std::string namedTargetId(std::string_view name) {
     return std::string(idPrefix) + std::string(name);
@@ -127,23 +142,16 @@ DeliverySpec targetFromJson(std::string_view json) {
         const double value = it->get<double>();
         if (auto problem = customNumberProblem(key.number, value))
             refuse(key.key, "is out of range. " + *problem);
-        if (key.required)
-            *requiredSlot(spec, key.number) = value;
-        else
-            *optionalSlot(spec, key.number) = value;
+        setTargetNumber(spec, key.number, value);
     }
     return spec;
 }
 
 std::string targetToJson(const DeliverySpec& spec) {
     Json document{{"version", 1}, {"name", spec.name}};
-    DeliverySpec copy = spec;
-    for (const NumberKey& key : numberKeys) {
-        if (key.required)
-            document[key.key] = *requiredSlot(copy, key.number);
-        else if (const auto& value = *optionalSlot(copy, key.number))
+    for (const NumberKey& key : numberKeys)
+        if (const auto value = targetNumber(spec, key.number))
             document[key.key] = *value;
-    }
     return document.dump(2) + "\n";
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/workflow/CustomTargets.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +13,11 @@
 ///  "maxTruePeak": -2.0} with optional "louderMaxTruePeak", "maxLoudnessRange", "maxShortTerm",
 /// "maxMomentary" and "maxSamplePeak".
 namespace tavrin::Workflow {
+
+/// A target's number as the spec holds it: absent for a limit it doesn't set.
+std::optional<double> targetNumber(const DeliverySpec& spec, CustomNumber number);
+/// Sets it; an absent value clears a limit (and is ignored for the three every target has).
+void setTargetNumber(DeliverySpec& spec, CustomNumber number, std::optional<double> value);
 
 /// The id of the named target called `name`: "target:Network X promos".
 std::string namedTargetId(std::string_view name);
