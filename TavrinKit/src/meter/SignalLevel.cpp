@@ -1,5 +1,6 @@
 #include "tavrin/meter/SignalLevel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tavrin {
@@ -14,19 +15,23 @@ std::optional<double> decibelsOfMeanSquare(double meanSquare) {
 void SignalLevel::addStep(double squares, std::int64_t frames) {
     m_squares += squares;
     m_frames += frames;
-    m_recentSquares[m_steps % floorSteps] = squares;
-    m_recentFrames[m_steps % floorSteps] = frames;
+    const std::size_t slot = m_steps % floorSteps;
+    m_windowSquares += squares - m_recentSquares[slot];
+    m_windowFrames += frames - m_recentFrames[slot];
+    m_recentSquares[slot] = squares;
+    m_recentFrames[slot] = frames;
+    // Summed afresh once a round: a running sum would carry a loud passage's rounding on into the
+    // quiet one after it, which is exactly where the floor is; within a round it stays far below
+    // any floor that matters (1e-16 of full scale).
+    if (slot == floorSteps - 1) {
+        m_windowSquares = 0;
+        for (const double recent : m_recentSquares)
+            m_windowSquares += recent;
+    }
     if (++m_steps < floorSteps)
         return;
-    // Summed afresh every step: a running sum would carry a loud passage's rounding into the
-    // quiet one after it, which is exactly where the floor is.
-    double window = 0;
-    std::int64_t frameCount = 0;
-    for (std::size_t i = 0; i < floorSteps; ++i) {
-        window += m_recentSquares[i];
-        frameCount += m_recentFrames[i];
-    }
-    const double meanSquare = window / static_cast<double>(frameCount * m_channels);
+    const double meanSquare =
+        std::max(0.0, m_windowSquares) / static_cast<double>(m_windowFrames * m_channels);
     if (!m_quietest || meanSquare < *m_quietest)
         m_quietest = meanSquare;
 }

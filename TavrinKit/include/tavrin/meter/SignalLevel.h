@@ -30,6 +30,8 @@ private:
     std::int64_t m_frames = 0;
     std::array<double, floorSteps> m_recentSquares{};
     std::array<std::int64_t, floorSteps> m_recentFrames{};
+    double m_windowSquares = 0;
+    std::int64_t m_windowFrames = 0;
     std::size_t m_steps = 0;
     std::optional<double> m_quietest; ///< mean square
 };
