@@ -73,11 +73,9 @@ QLabel* CustomTargetSheet::problemLabel(CustomNumber number) const {
 void CustomTargetSheet::accept() {
     if (!m_fields->checkAll())
         return;
-    std::optional<double> target, tolerance, maxTruePeak;
-    m_fields->check(CustomNumber::target, target);
-    m_fields->check(CustomNumber::tolerance, tolerance);
-    m_fields->check(CustomNumber::maxTruePeak, maxTruePeak);
-    m_spec = Workflow::customSpec(*target, tolerance, maxTruePeak);
+    m_spec = Workflow::customSpec(*m_fields->value(CustomNumber::target),
+                                  m_fields->value(CustomNumber::tolerance),
+                                  m_fields->value(CustomNumber::maxTruePeak));
     QDialog::accept();
 }
 

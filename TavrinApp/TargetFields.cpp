@@ -73,15 +73,10 @@ void TargetFields::addRow(CustomNumber number, std::optional<double> value, bool
     m_rows[indexOf(number)] = {field, problem, optional};
     setValue(number, value);
 
-    connect(field, &QLineEdit::editingFinished, this, [this, number] {
-        std::optional<double> ignored;
-        check(number, ignored);
-    });
+    connect(field, &QLineEdit::editingFinished, this, [this, number] { check(number); });
     connect(field, &QLineEdit::textEdited, this, [this, number] {
-        if (!problemLabel(number)->isHidden()) {
-            std::optional<double> ignored;
-            check(number, ignored);
-        }
+        if (!problemLabel(number)->isHidden())
+            check(number);
         emit edited();
     });
 }
@@ -101,10 +96,14 @@ QLabel* TargetFields::problemLabel(CustomNumber number) const {
     return m_rows[indexOf(number)].problem;
 }
 
-bool TargetFields::check(CustomNumber number, std::optional<double>& value) {
+std::optional<double> TargetFields::value(CustomNumber number) const {
+    return typedNumber(field(number)->text());
+}
+
+bool TargetFields::check(CustomNumber number) {
     const Row& row = m_rows[indexOf(number)];
     const bool empty = row.field->text().trimmed().isEmpty();
-    value = typedNumber(row.field->text());
+    const auto value = this->value(number);
     QString problem;
     if (!value && !(empty && row.optional))
         problem = AppTexts::notANumber(number);
@@ -120,8 +119,7 @@ bool TargetFields::check(CustomNumber number, std::optional<double>& value) {
 bool TargetFields::checkAll() {
     QLineEdit* firstWrong = nullptr;
     for (std::size_t i = 0; i < numberCount; ++i) {
-        std::optional<double> value;
-        if (m_rows[i].field && !check(static_cast<CustomNumber>(i), value) && !firstWrong)
+        if (m_rows[i].field && !check(static_cast<CustomNumber>(i)) && !firstWrong)
             firstWrong = m_rows[i].field;
     }
     if (firstWrong) {

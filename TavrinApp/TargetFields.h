@@ -32,9 +32,10 @@ public:
     /// The sentence under the field; hidden while the field is fine.
     QLabel* problemLabel(Workflow::CustomNumber number) const;
 
-    /// The field's number, absent when an optional field is empty; false after saying what is
-    /// wrong under it.
-    bool check(Workflow::CustomNumber number, std::optional<double>& value);
+    /// The field's number as typed, absent when it holds none (an empty optional field).
+    std::optional<double> value(Workflow::CustomNumber number) const;
+    /// Whether the field is fine; false after saying what is wrong under it.
+    bool check(Workflow::CustomNumber number);
     /// Checks every field; false after moving to the first one that is wrong.
     bool checkAll();
 

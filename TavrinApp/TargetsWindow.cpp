@@ -206,12 +206,9 @@ bool TargetsWindow::save() {
     const bool numbersFine = m_fields->checkAll();
     DeliverySpec draft;
     draft.name = m_name->text().trimmed().toStdString();
-    for (const auto& [number, optional] : editorNumbers) {
-        std::optional<double> value;
-        m_fields->check(number, value);
-        if (numbersFine)
-            Workflow::setTargetNumber(draft, number, value);
-    }
+    if (numbersFine)
+        for (const auto& [number, optional] : editorNumbers)
+            Workflow::setTargetNumber(draft, number, m_fields->value(number));
     QString problem;
     try {
         draft = Workflow::targetFromJson(Workflow::targetToJson(draft));

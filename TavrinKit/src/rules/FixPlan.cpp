@@ -14,17 +14,12 @@ std::vector<std::string> unfixedAfter(const LoudnessResult& result, const Delive
                                       double gain) {
     std::vector<std::string> unfixed;
     const double loudness = *spec.level(result) + gain;
-    const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
-                           const std::optional<double>& value, double moved) {
-        if (value && Verdict::overLimit(*value + moved, most))
+    for (const auto& [limit, most, value, moves] : limitReadings(result, spec)) {
+        const double after = value.value_or(0) + (moves ? gain : 0);
+        if (value && Verdict::overLimit(after, most))
             unfixed.push_back(
-                RuleTexts::gainLeaves(limit, Fmt::round1(*value + moved), *most, loudness, spec));
-    };
-    check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange, 0);
-    check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm, gain);
-    check(RuleTexts::Limit::momentary, spec.limits.momentary, result.maxMomentary, gain);
-    check(RuleTexts::Limit::samplePeak, spec.limits.samplePeak, result.samplePeak, gain);
-    check(RuleTexts::Limit::noiseFloor, spec.limits.noiseFloor, result.noiseFloor, gain);
+                RuleTexts::gainLeaves(limit, Fmt::round1(after), *most, loudness, spec));
+    }
     return unfixed;
 }
 

@@ -30,16 +30,9 @@ Verdict unmeasurable(const LoudnessResult& result, const DeliverySpec& spec) {
 /// reading is never over.
 std::vector<std::string> limitProblems(const LoudnessResult& result, const DeliverySpec& spec) {
     std::vector<std::string> problems;
-    const auto check = [&](RuleTexts::Limit limit, const std::optional<double>& most,
-                           const std::optional<double>& value) {
+    for (const auto& [limit, most, value, moves] : limitReadings(result, spec))
         if (Verdict::overLimit(value, most))
             problems.push_back(RuleTexts::overLimit(limit, Fmt::round1(*value), *most));
-    };
-    check(RuleTexts::Limit::loudnessRange, spec.limits.loudnessRange, result.loudnessRange);
-    check(RuleTexts::Limit::shortTerm, spec.limits.shortTerm, result.maxShortTerm);
-    check(RuleTexts::Limit::momentary, spec.limits.momentary, result.maxMomentary);
-    check(RuleTexts::Limit::samplePeak, spec.limits.samplePeak, result.samplePeak);
-    check(RuleTexts::Limit::noiseFloor, spec.limits.noiseFloor, result.noiseFloor);
     return problems;
 }
 
@@ -94,6 +87,18 @@ std::string Verdict::summary() const {
     if (status == Status::pass || problems.empty())
         return text;
     return text + ": " + joined(problems, "; ");
+}
+
+std::array<LimitReading, 5> limitReadings(const LoudnessResult& result, const DeliverySpec& spec) {
+    using enum RuleTexts::Limit;
+    const DeliverySpec::Limits& limits = spec.limits;
+    return {{
+        {loudnessRange, limits.loudnessRange, result.loudnessRange, false},
+        {shortTerm, limits.shortTerm, result.maxShortTerm, true},
+        {momentary, limits.momentary, result.maxMomentary, true},
+        {samplePeak, limits.samplePeak, result.samplePeak, true},
+        {noiseFloor, limits.noiseFloor, result.noiseFloor, true},
+    }};
 }
 
 std::string_view label(Verdict::Status status) {

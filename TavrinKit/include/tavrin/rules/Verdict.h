@@ -3,7 +3,9 @@
 #include "tavrin/core/Finding.h"
 #include "tavrin/meter/LoudnessResult.h"
 #include "tavrin/rules/DeliverySpec.h"
+#include "tavrin/rules/RuleTexts.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +49,16 @@ struct Verdict {
     /// −1.0 dBTP".
     std::string summary() const;
 };
+
+/// One further limit of a spec beside the reading it holds down.
+struct LimitReading {
+    RuleTexts::Limit limit;
+    std::optional<double> most;  ///< absent when the spec sets none
+    std::optional<double> value; ///< absent when there is no reading
+    bool movesWithGain;          ///< all but the loudness range
+};
+/// Every further limit of `spec` with `result`'s reading, in the order problems are told.
+std::array<LimitReading, 5> limitReadings(const LoudnessResult& result, const DeliverySpec& spec);
 
 /// The display word: "Pass", "Fail" or "No reading".
 std::string_view label(Verdict::Status status);
