@@ -137,6 +137,25 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
     return frames;
 }
 
+FfmpegReader::FileFrames FfmpegReader::lastFileFrames() const {
+    return m_state->lastFileFrames;
+}
+
+bool FfmpegReader::readDoublesAgain(FileFrames at, double* const* out,
+                                    std::vector<std::uint8_t>& bytes) const {
+    TAVRIN_EXPECTS(readsDoubles());
+    const State& s = *m_state;
+    const std::size_t channelCount = std::size_t(s.format.channelCount);
+    const std::size_t size = at.frames * s.pcm.bytes * channelCount;
+    // Three-byte samples are loaded four bytes at a time, as from a packet's padding.
+    if (bytes.size() < size + AV_INPUT_BUFFER_PADDING_SIZE)
+        bytes.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (readAt(s.fd, bytes.data(), size, at.offset) != std::int64_t(size))
+        return false;
+    VectorOps::pcmToDoubles(bytes.data(), at.frames, channelCount, s.pcm.bytes, out);
+    return true;
+}
+
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {
     const std::size_t frames = reader.read(maxFrames);
     if (frames == 0 && reader.decodedNothing())

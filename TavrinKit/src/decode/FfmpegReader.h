@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 struct AVFormatContext;
 
@@ -91,6 +92,16 @@ public:
     /// precision, with the values read() would give; channelData() is left as it was. Requires
     /// readsDoubles().
     std::size_t readDoubles(std::size_t maxFrames, double* const* out);
+    /// Where the frames of the last readDoubles() lie in the file.
+    struct FileFrames {
+        std::int64_t offset = 0;
+        std::size_t frames = 0;
+    };
+    FileFrames lastFileFrames() const;
+    /// Reads `at` again into `out`, through `bytes`, as readDoubles() did: safe on another thread
+    /// beside this reader's own reads. False when the file no longer holds them all.
+    bool readDoublesAgain(FileFrames at, double* const* out,
+                          std::vector<std::uint8_t>& bytes) const;
 
     /// The opened file as FFmpeg sees it (tags, chapters, pictures, codec parameters), and which
     /// of its streams is the audio read; valid while the reader lives.

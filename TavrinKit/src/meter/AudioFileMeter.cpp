@@ -13,7 +13,6 @@
 #include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -111,18 +110,20 @@ std::vector<Finding> containerFindings(const FfmpegReader& reader,
     throw AudioFileError::unreadable(std::move(sentence));
 }
 
-/// The file's samples in double precision, a chunk at a time, in two buffers: the next chunk is
-/// read into one while the other is metered. Plain 16- and 24-bit PCM is converted straight into
+/// The file's samples in double precision, a chunk at a time, in `count` buffers: the next chunk
+/// is read into one while another is metered. Plain 16- and 24-bit PCM is converted straight into
 /// them; anything else is read in single precision first.
 class ChunkBuffers {
 public:
-    explicit ChunkBuffers(FfmpegReader& reader)
+    ChunkBuffers(FfmpegReader& reader, std::size_t count)
         : m_reader(reader), m_channels(static_cast<std::size_t>(reader.format().channelCount)),
           m_capacity(reader.framesPerRead(chunkFrames)),
           // A float file or a decoder can give NaN or infinite samples, which would turn every
           // reading into "nan"; integers can't.
           m_checkFinite(reader.format().codec != AudioCodec::linearPCM || reader.format().isFloat) {
-        for (std::size_t b = 0; b < 2; ++b) {
+        m_buffers.resize(count);
+        m_pointers.resize(count);
+        for (std::size_t b = 0; b < count; ++b) {
             // Left uninitialised: most files are shorter than one chunk, and only what is read is
             // ever touched.
             m_buffers[b].reset(new double[m_capacity * m_channels]);
@@ -146,6 +147,12 @@ public:
         return frames;
     }
 
+    /// Reads the frames at `at`, taken by an earlier read(), again into buffer `b`, on any thread;
+    /// false when the file no longer holds them.
+    bool readAgain(FfmpegReader::FileFrames at, std::size_t b) {
+        return m_reader.readDoublesAgain(at, m_pointers[b].data(), m_bytes);
+    }
+
     const double* const* channels(std::size_t b) const { return m_pointers[b].data(); }
 
 private:
@@ -153,19 +160,74 @@ private:
     std::size_t m_channels;
     std::size_t m_capacity;
     bool m_checkFinite;
-    std::array<std::unique_ptr<double[]>, 2> m_buffers;
-    std::array<std::vector<double*>, 2> m_pointers;
+    std::vector<std::unique_ptr<double[]>> m_buffers;
+    std::vector<std::vector<double*>> m_pointers;
+    std::vector<std::uint8_t> m_bytes; // for readAgain()
 };
+
+using Metered = std::function<void(std::size_t)>;
+
+/// The chunk just metered handed to the integrity scan's held-sample check, the meter and
+/// progress; then cancellation is asked, unless `next`, the frames read ahead, says it was the
+/// last.
+void chunkDone(LoudnessMeter& meter, IntegrityScan& integrity, const double* const* channels,
+               std::size_t frames, std::size_t next, const CancelCheck& isCancelled,
+               const Metered& metered) {
+    integrity.scanHeld(channels, frames, meter.bufferPeaks());
+    meter.commit(frames);
+    metered(frames);
+    if (next > 0)
+        stopIfCancelled(isCancelled);
+}
+
+/// Meters a plain PCM file on two processors, each with its own copy of every chunk: this thread
+/// K-weights a chunk and reads the next, while a helper reads the same chunk again from the file
+/// and takes its peaks, plain level and silences. Reading the bytes twice costs less than handing
+/// the samples from one processor to the other: where the two have separate caches, each write
+/// into a buffer the other has read waits on the other's cache. Where the file has lost the chunk
+/// meanwhile, the helper takes this thread's copy.
+void meterInTwoCopies(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
+                      const CancelCheck& isCancelled, const Metered& metered) {
+    constexpr std::size_t helpersCopy = 2;
+    ChunkBuffers buffers(reader, 3);
+    stopIfCancelled(isCancelled);
+    const std::size_t weighting = meter.weightingPartCount();
+    std::size_t current = 0;
+    for (std::size_t frames = buffers.read(current), next = 0; frames > 0;
+         frames = next, current = 1 - current) {
+        const FfmpegReader::FileFrames at = reader.lastFileFrames();
+        std::size_t copy = current;
+        auto task = [&](std::size_t side) {
+            if (side == 0) {
+                for (std::size_t part = 0; part < weighting; ++part)
+                    meter.processPart(part, buffers.channels(current), frames);
+                next = buffers.read(1 - current);
+                return;
+            }
+            if (buffers.readAgain(at, helpersCopy))
+                copy = helpersCopy;
+            for (std::size_t part = weighting; part < meter.partCount(); ++part)
+                meter.processPart(part, buffers.channels(copy), frames);
+            integrity.scanSilence(buffers.channels(copy), frames);
+        };
+        ParallelTasks::run(2, task, true);
+        chunkDone(meter, integrity, buffers.channels(copy), frames, next, isCancelled, metered);
+    }
+}
 
 /// Meters the rest of the file, calling `metered(frames)` after each chunk. While one chunk is
 /// metered the next is read, the reading and the meter's parts shared among the idle processors
-/// when this is the only file being measured. Cancellation is asked before each chunk is metered,
-/// on this thread: a chunk read ahead meanwhile is dropped.
+/// when this is the only file being measured (a long plain PCM file in two copies). Cancellation
+/// is asked before each chunk is metered, on this thread: a chunk read ahead meanwhile is dropped.
 void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
-               const CancelCheck& isCancelled, const std::function<void(std::size_t)>& metered) {
+               const CancelCheck& isCancelled, const Metered& metered) {
     const ParallelTasks::Running running;
     const std::size_t fullChunk = reader.framesPerRead(chunkFrames);
-    ChunkBuffers buffers(reader);
+    // A file of a few chunks isn't worth a helper's second reading.
+    if (running.alone() && reader.readsDoubles() && ParallelTasks::processorsAllowed() >= 2 &&
+        reader.length() >= std::int64_t(4 * fullChunk))
+        return meterInTwoCopies(reader, meter, integrity, isCancelled, metered);
+    ChunkBuffers buffers(reader, 2);
     stopIfCancelled(isCancelled);
     std::size_t current = 0;
     for (std::size_t frames = buffers.read(current); frames > 0; current = 1 - current) {
@@ -183,11 +245,8 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
         // stay away while the file is decoded in spans, which keeps every processor busy.
         ParallelTasks::run(parts + 2, task,
                            running.alone() && frames == fullChunk && !reader.decodesInSpans());
-        integrity.scanHeld(buffers.channels(current), frames, meter.bufferPeaks());
-        meter.commit(frames);
-        metered(frames);
-        if ((frames = next) > 0)
-            stopIfCancelled(isCancelled);
+        chunkDone(meter, integrity, buffers.channels(current), frames, next, isCancelled, metered);
+        frames = next;
     }
 }
 

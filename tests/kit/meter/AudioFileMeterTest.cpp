@@ -187,15 +187,18 @@ TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
               AudioFileMeter::measure(dir / "stereo.wav", false));
 }
 
-// A file measured alone shares its channels among every processor; while another measurement
-// runs it keeps to one thread. Both give the same reading, to the bit.
+// A file measured alone shares its channels among every processor (a plain WAV read twice, a
+// copy for each); while another measurement runs it keeps to one thread. Both give the same
+// reading, to the bit.
 TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
     TempDir dir;
     const struct {
         const char* name;
         std::size_t channels;
         const char* args;
-    } cases[] = {{"stereo.wav", 2, "-c:a pcm_s24le"}, {"surround.flac", 6, "-c:a flac"}};
+    } cases[] = {{"stereo.wav", 2, "-c:a pcm_s24le"},
+                 {"mono.wav", 1, "-c:a pcm_s16le"},
+                 {"surround.flac", 6, "-c:a flac"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Channels channels;
