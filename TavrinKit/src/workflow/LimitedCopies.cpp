@@ -88,18 +88,33 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
         return Limiter::Analysis::read(original, dualMono, floor, isCancelled);
     };
     auto analysis = read();
-    if (const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
-        solved && solved->setting.gain >= plainGain + room - 0.01) {
-        room = Limiter::mostReduction;
-        analysis = read();
-    }
+    // A gain held at the room the analysis was read for is read again with the most room: on the
+    // first pass, and on a later one whose threshold came down.
+    const auto solve = [&] {
+        auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
+        if (solved && room < Limiter::mostReduction &&
+            solved->setting.gain >= plainGain + room - 0.01) {
+            room = Limiter::mostReduction;
+            analysis = read();
+            solved = analysis.solve(aim, setting.threshold, plainGain + room);
+        }
+        return solved;
+    };
     constexpr int writes = 3;
+    struct Overshoot {
+        std::string encoding;
+        double truePeak;
+    };
+    std::optional<Overshoot> encodedOver; // the last copy's, when encoding lifted its peaks over
     for (int pass = 1;; ++pass) {
-        const auto solved = analysis.solve(aim, setting.threshold, plainGain + room);
+        const auto solved = solve();
         if (!solved)
             return {CopyOutcome::Refused{std::string(noReadingToLimit)}};
         setting = solved->setting; // unconverged, it is still written: the copy's reading decides
         const double reduction = analysis.predict(setting).maxReduction;
+        if (reduction > Limiter::mostReduction + 1e-9 && encodedOver)
+            return {CopyOutcome::Failed{encodedLimitOverMessage(
+                encodedOver->encoding, encodedOver->truePeak, reduction, spec)}};
         if (reduction > Limiter::mostReduction + 1e-9)
             return {CopyOutcome::Refused{tooMuchReductionMessage(reduction, spec)}};
         LimitedCopy written = writeLimited(original, findings, digest, analysis, setting, spec,
@@ -116,6 +131,8 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
         const double over = *copy.truePeak - spec.ceiling(spec.target);
         if (over > 0)
             setting.threshold -= over + 0.02;
+        if (over > 0 && encoding && encoding->lossy)
+            encodedOver = Overshoot{encoding->name, *copy.truePeak};
         if (setting.threshold - plainGain - room - 1 < floor)
             analysis = read(); // peaks once under the floor may now need holding
     }

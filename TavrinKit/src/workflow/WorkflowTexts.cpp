@@ -198,6 +198,17 @@ std::string tooMuchReductionMessage(double reduction, const DeliverySpec& spec) 
            " dB off the peaks at most.";
 }
 
+std::string encodedLimitOverMessage(std::string_view encoding, double truePeak, double reduction,
+                                    const DeliverySpec& spec) {
+    return "Encoded as " + std::string(encoding) + ", the limited copy’s true peak came out at " +
+           Fmt::number(truePeak, true) + " dBTP, over the " +
+           Fmt::number(spec.ceiling(spec.target), false) +
+           " dBTP ceiling; holding it under would need " + Fmt::oneDecimal(reduction) +
+           " dB of peak reduction, and Tavrin’s limiter takes " +
+           Fmt::oneDecimal(Limiter::mostReduction) +
+           " dB at most. A WAV copy keeps the peaks where the limiter holds them.";
+}
+
 std::string encodedStillFailsMessage(std::string_view encoding, int corrections,
                                      std::string_view summary) {
     return "Encoded as " + std::string(encoding) + ", the copy still fails after " +

@@ -172,3 +172,33 @@ TEST(Limiter, LimitsOnlyWhatGainCantFixAndLandsInTheWindow) {
         fs::remove(dir / "gain only.wav");
     }
 }
+
+// A bright programme whose square-wave bursts AAC at 96 kbps lifts over the ceiling however low
+// the limiter holds them: the threshold comes down by the overshoot, the gain is solved again
+// with room for the most reduction, and where that is more than the limiter takes, the copy is
+// not written and the sentence says encoding did it.
+TEST(Limiter, AnEncodedCopyWhosePeaksEncodingLiftsIsNotWrittenAndSaysWhy) {
+    TempDir dir;
+    std::vector<double> x = noise(-30.5, 8, rate, 7);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double t = double(i) / rate;
+        x[i] +=
+            0.7 * (std::sin(2 * M_PI * 2500 * t) >= 0 ? 1 : -1) * std::exp(-60 * std::fmod(t, 0.7));
+    }
+    const fs::path original = dir / "bright.m4a";
+    encode({x, x}, rate, original, "-c:a aac -b:a 96k");
+    const LoudnessResult measured = *Workflow::measure(original, false).result;
+    const fs::path folder = dir / "copies";
+    fs::create_directory(folder);
+    const auto outcome =
+        Workflow::writeLimitedCopy(original, measured, DeliverySpec::applePodcasts(), folder, false,
+                                   {}, GainWriter::CopyFormat::original);
+    const auto* failed = std::get_if<Workflow::CopyOutcome::Failed>(&outcome.value);
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(failed->message.starts_with(
+        "Encoded as AAC 96 kbps, the limited copy’s true peak came out at "))
+        << failed->message;
+    EXPECT_TRUE(failed->message.ends_with(
+        " dB at most. A WAV copy keeps the peaks where the limiter holds them."));
+    EXPECT_TRUE(namesIn(folder).empty());
+}

@@ -120,6 +120,10 @@ inline constexpr std::string_view noReadingToLimit =
     "There’s no loudness reading, so Tavrin can’t tell how much limiting it would need.";
 /// Why the limiter won't take a file: reaching the target would need `reduction` dB.
 std::string tooMuchReductionMessage(double reduction, const DeliverySpec& spec);
+/// Why a limited copy in a lossy format isn't kept: encoding lifted its true peak to `truePeak`,
+/// and holding it under the ceiling would take `reduction` dB, more than the limiter takes.
+std::string encodedLimitOverMessage(std::string_view encoding, double truePeak, double reduction,
+                                    const DeliverySpec& spec);
 /// Why an encoded copy (encoded as `encoding`) that fails after `corrections` more encodes is not
 /// kept, with the verdict's `summary`.
 std::string encodedStillFailsMessage(std::string_view encoding, int corrections,
