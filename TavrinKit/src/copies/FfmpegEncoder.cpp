@@ -1,10 +1,12 @@
 #include "copies/FfmpegEncoder.h"
 
+#include "copies/CarriedTags.h"
 #include "copies/Mp3Header.h"
 #include "copies/Mp4Freeform.h"
 #include "copies/PictureSize.h"
 #include "core/OpenFile.h"
 #include "decode/FfmpegCodecs.h"
+#include "tavrin/core/AudioTypes.h"
 #include "tavrin/decode/Provenance.h"
 
 extern "C" {
@@ -17,7 +19,6 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -35,22 +36,6 @@ int check(int result) {
     if (result < 0)
         throw FfmpegError(ffmpegErrorText(result));
     return result;
-}
-
-std::string lowerCase(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
-/// Tags the gain makes wrong (a player would apply them on top of it), and the container's own
-/// bookkeeping, which the muxer writes afresh.
-bool dropsTag(std::string_view key) {
-    const std::string k = lowerCase(key);
-    return k.starts_with("replaygain_") || (k.starts_with("r128_") && k.ends_with("_gain")) ||
-           k == "itunnorm" || k == "itunsmpb" || k == "tavrin_provenance" || k == "encoder" ||
-           k == "major_brand" || k == "minor_version" || k == "compatible_brands";
 }
 
 void copyTags(AVDictionary** to, const AVDictionary* from) {
@@ -168,7 +153,7 @@ void keepSize(AVCodecParameters& params, const AVPacket& picture) {
 } // namespace
 
 std::optional<DeliveryCodec> deliveryCodec(const fs::path& original, AudioCodec codec) {
-    const std::string extension = lowerCase(original.extension().string());
+    const std::string extension = "." + AudioTypes::lowerExtension(original);
     const auto is = [&](std::initializer_list<std::string_view> names) {
         return std::find(names.begin(), names.end(), extension) != names.end();
     };
@@ -212,6 +197,8 @@ struct FfmpegEncoder::State {
     std::int64_t pts = 0;
     fs::path path;      // the file being written
     std::string record; // the provenance record, for close() to add to an MP4 file
+    // The original's ID3v2 tag as the copy carries it, frame by frame; the muxer then writes none.
+    std::optional<std::string> id3Tag;
 
     ~State() {
         if (muxer)
@@ -271,7 +258,8 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
     check(av_frame_get_buffer(frame, 0));
 }
 
-/// The audio stream, then the original's tags, chapters and pictures.
+/// The audio stream, then the original's tags, chapters and pictures, unless its ID3v2 tag carries
+/// them.
 void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
     const AVFormatContext& in = original.demuxer();
     AVStream* audio = avformat_new_stream(muxer, nullptr);
@@ -279,6 +267,8 @@ void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
         throw std::bad_alloc();
     check(avcodec_parameters_from_context(audio->codecpar, encoder));
     audio->time_base = encoder->time_base;
+    if (id3Tag)
+        return;
     if (const auto* language =
             av_dict_get(in.streams[original.streamIndex()]->metadata, "language", nullptr, 0))
         check(av_dict_set(&audio->metadata, "language", language->value, 0));
@@ -394,17 +384,24 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
     s.settings = settingsFor(codec, original);
     check(avformat_alloc_output_context2(&s.muxer, nullptr, s.settings.muxer, path.c_str()));
     s.openEncoder(original);
+    if (codec == DeliveryCodec::mp3)
+        s.id3Tag = carriedId3Tag(original.path(), record);
     s.addStreams(original);
     // The MP4 muxer drops tags it doesn't know; close() adds the record to MP4 files itself.
     s.path = path;
     s.record = record;
-    if (!record.empty())
+    if (!record.empty() && !s.id3Tag)
         check(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
     // The temporary exists already; FFmpeg opens it again by name to write and seek in it.
     check(avio_open(&s.muxer->pb, ("file:" + path.string()).c_str(), AVIO_FLAG_WRITE));
     AVDictionary* options = nullptr;
-    if (codec == DeliveryCodec::mp3) // ID3v2.3: what podcast apps and players read most widely
+    if (s.id3Tag) { // the muxer's own positions, for its Xing header, count from the file's start
+        avio_write(s.muxer->pb, reinterpret_cast<const unsigned char*>(s.id3Tag->data()),
+                   int(s.id3Tag->size()));
+        av_dict_set(&options, "id3v2_version", "0", 0); // none of the muxer's own
+    } else if (codec == DeliveryCodec::mp3) { // ID3v2.3: what podcast apps read most widely
         av_dict_set(&options, "id3v2_version", "3", 0);
+    }
     const int result = avformat_write_header(s.muxer, &options);
     av_dict_free(&options);
     check(result);

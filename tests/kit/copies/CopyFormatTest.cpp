@@ -4,6 +4,7 @@
 #include "decode/WaveHeader.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/core/Fmt.h"
+#include "tavrin/decode/Provenance.h"
 #include "tavrin/rules/Verdict.h"
 #include "tavrin/workflow/Workflow.h"
 
@@ -207,6 +208,90 @@ TEST(CopyFormat, EncodesAgainLowerWhenEncodingPushedThePeakOver) {
     EXPECT_TRUE(failed->message.ends_with(" LU tolerance. It needs a limiter first."))
         << failed->message;
     EXPECT_TRUE(namesIn(dir / "out").empty());
+}
+
+/// A string literal's bytes, zeros included.
+template <std::size_t N> std::string raw(const char (&bytes)[N]) {
+    return std::string(bytes, N - 1);
+}
+
+/// An ID3v2.3 frame: `id`, the body's size big-endian, no flags, the body.
+std::string id3Frame(const std::string& id, const std::string& body) {
+    std::string out = id;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += char((body.size() >> shift) & 0xFF);
+    return out + std::string(2, '\0') + body;
+}
+
+/// A CHAP frame from `from` to `to` ms, its title inside.
+std::string chapter(const std::string& id, std::uint32_t from, std::uint32_t to,
+                    const std::string& title) {
+    std::string body = id + '\0';
+    for (const std::uint32_t v : {from, to, 0xFFFFFFFFu, 0xFFFFFFFFu})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            body += char((v >> shift) & 0xFF);
+    return id3Frame("CHAP", body + id3Frame("TIT2", '\0' + title));
+}
+
+// An MP3's tag is carried frame by frame, in each frame's own type and order: comment, lyrics,
+// link, chapters behind a table of contents listing them out of time order, a picture that isn't
+// an image; only the gain's tag is dropped, and the provenance record (naming a non-ASCII file)
+// added.
+TEST(CopyFormat, AnMp3CarriesEveryFrameOfItsTagAsItWas) {
+    TempDir dir;
+    const fs::path plain = dir / "plain.mp3", episode = dir / "Épisode.mp3";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                                "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 -c:a "
+                                "libmp3lame -b:a 128k -id3v2_version 0 '" +
+                                plain.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<std::string> kept = {
+        id3Frame("TIT2", raw("\0Episode 12")),
+        id3Frame("COMM", raw("\0eng\0Notes for the episode")),
+        id3Frame("USLT", raw("\0eng\0Line one\nLine two")),
+        id3Frame("WXXX", raw("\0\0https://example.com/12")),
+        id3Frame("CTOC", raw("toc\0\x03\x02"
+                             "ch1\0ch0\0")),
+        chapter("ch0", 0, 4000, "Intro"),
+        chapter("ch1", 4000, 8000, "Talk"),
+        id3Frame("APIC", raw("\0image/png\0\x03\0") + std::string(2048, '\0')),
+    };
+    std::string frames;
+    for (const std::string& frame : kept)
+        frames += frame;
+    frames += id3Frame("TXXX", raw("\0REPLAYGAIN_TRACK_GAIN\0-3.1 dB"));
+    std::string header = "ID3\x03";
+    header += {'\0', '\0', '\0', '\0', char(frames.size() >> 7), char(frames.size() & 0x7F)};
+    writeBytes(episode, header + frames + readBytes(plain));
+
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    const auto outcome = Workflow::writeFixedCopy(episode, planGain(episode, spec), spec,
+                                                  std::nullopt, false, {}, original);
+    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
+    const std::string copy = readBytes(written->copy);
+    const std::size_t size = std::size_t(copy[8]) << 7 | std::size_t(copy[9]);
+    ASSERT_EQ(copy.substr(0, 4), "ID3\x03");
+    std::string expected;
+    for (const std::string& frame : kept)
+        expected += frame;
+    ASSERT_GT(size, expected.size());
+    EXPECT_EQ(copy.substr(10, expected.size()), expected);
+    EXPECT_EQ(copy.substr(10 + expected.size(), 4), "TXXX"); // the provenance record
+    const auto record = Provenance::read(written->copy);     // as UTF-16, which ID3v2.3 has
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->original, "Épisode.mp3");
+
+    // FFmpeg reads the frames too, chapters where the table of contents puts them.
+    const Json probed = probe(written->copy);
+    const Json& tags = probed["format"]["tags"];
+    EXPECT_EQ(tags.value("title", ""), "Episode 12");
+    EXPECT_EQ(tags.value("comment", ""), "Notes for the episode");
+    EXPECT_EQ(tags.value("lyrics-eng", ""), "Line one\nLine two");
+    EXPECT_FALSE(tags.contains("REPLAYGAIN_TRACK_GAIN"));
+    ASSERT_EQ(probed["chapters"].size(), 2u);
+    EXPECT_EQ(probed["chapters"][1]["start_time"], "4.000000");
+    EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Talk");
 }
 
 } // namespace

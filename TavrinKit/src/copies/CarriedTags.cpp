@@ -1,0 +1,44 @@
+#include "copies/CarriedTags.h"
+
+#include "copies/Id3v2Tag.h"
+#include "tavrin/decode/Provenance.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tavrin {
+namespace {
+
+std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+bool dropsFrame(const Id3v2Tag::Frame& frame) {
+    return frame.id == "TSSE" || frame.id == "RVA2" || frame.id == "RVAD" ||
+           ((frame.id == "TXXX" || frame.id == "COMM") && dropsTag(Id3v2Tag::description(frame)));
+}
+
+} // namespace
+
+bool dropsTag(std::string_view key) {
+    const std::string k = lowerCase(key);
+    return k.starts_with("replaygain_") || (k.starts_with("r128_") && k.ends_with("_gain")) ||
+           k == "itunnorm" || k == "itunsmpb" || k == lowerCase(provenanceTag) || k == "encoder" ||
+           k == "major_brand" || k == "minor_version" || k == "compatible_brands";
+}
+
+std::optional<std::string> carriedId3Tag(const std::filesystem::path& original,
+                                         const std::string& record) {
+    auto tag = Id3v2Tag::read(original);
+    if (!tag)
+        return std::nullopt;
+    std::erase_if(tag->frames, dropsFrame);
+    if (!record.empty())
+        tag->frames.push_back(Id3v2Tag::userText(tag->version, provenanceTag, record));
+    return Id3v2Tag::bytes(*tag);
+}
+
+} // namespace tavrin
