@@ -41,4 +41,31 @@ std::optional<std::string> carriedId3Tag(const std::filesystem::path& original,
     return Id3v2Tag::bytes(*tag);
 }
 
+std::optional<std::vector<FlacBlocks::Block>>
+carriedFlacBlocks(const std::filesystem::path& original, const std::string& record,
+                  const std::string& vendor) {
+    const auto blocks = FlacBlocks::read(original);
+    if (!blocks)
+        return std::nullopt;
+    FlacBlocks::Comments comments{vendor, {}};
+    std::vector<FlacBlocks::Block> kept;
+    for (const FlacBlocks::Block& block : *blocks) {
+        if (block.type == FlacBlocks::vorbisComment) {
+            const auto found = FlacBlocks::comments(block);
+            if (!found)
+                return std::nullopt;
+            for (const std::string& entry : found->entries)
+                if (!dropsTag(entry.substr(0, entry.find('='))))
+                    comments.entries.push_back(entry);
+        } else if (block.type == FlacBlocks::picture || block.type == FlacBlocks::cueSheet ||
+                   block.type == FlacBlocks::application) {
+            kept.push_back(block);
+        }
+    }
+    if (!record.empty())
+        comments.entries.push_back(std::string(provenanceTag) + "=" + record);
+    kept.insert(kept.begin(), FlacBlocks::commentBlock(comments));
+    return kept;
+}
+
 } // namespace tavrin

@@ -2,6 +2,8 @@
 
 // Private to TavrinKit: what of an original's tags a copy carries.
 
+#include "copies/FlacBlocks.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,5 +21,14 @@ bool dropsTag(std::string_view key);
 /// empty) as a TXXX frame. Absent when the original's tag can't be carried frame by frame.
 std::optional<std::string> carriedId3Tag(const std::filesystem::path& original,
                                          const std::string& record);
+
+/// The metadata blocks a FLAC copy of `original` carries after its STREAMINFO: the original's
+/// Vorbis comments in order, every value of a repeated name apart, under `vendor` (the copy's
+/// encoder) but for those dropsTag() names, with `record` (when not empty) added; then its
+/// pictures, cue sheet and application blocks as they are. Absent when the original's metadata
+/// can't be read.
+std::optional<std::vector<FlacBlocks::Block>>
+carriedFlacBlocks(const std::filesystem::path& original, const std::string& record,
+                  const std::string& vendor);
 
 } // namespace tavrin

@@ -12,6 +12,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavformat/version.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/mem.h>
@@ -197,8 +198,10 @@ struct FfmpegEncoder::State {
     std::int64_t pts = 0;
     fs::path path;      // the file being written
     std::string record; // the provenance record, for close() to add to an MP4 file
-    // The original's ID3v2 tag as the copy carries it, frame by frame; the muxer then writes none.
+    // The original's ID3v2 tag or FLAC metadata as the copy carries it, frame by frame or block
+    // by block, in place of what the muxer would write from FFmpeg's tag names.
     std::optional<std::string> id3Tag;
+    std::optional<std::vector<FlacBlocks::Block>> flacBlocks;
 
     ~State() {
         if (muxer)
@@ -267,7 +270,7 @@ void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
         throw std::bad_alloc();
     check(avcodec_parameters_from_context(audio->codecpar, encoder));
     audio->time_base = encoder->time_base;
-    if (id3Tag)
+    if (id3Tag || flacBlocks)
         return;
     if (const auto* language =
             av_dict_get(in.streams[original.streamIndex()]->metadata, "language", nullptr, 0))
@@ -386,12 +389,16 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
     s.openEncoder(original);
     if (codec == DeliveryCodec::mp3)
         s.id3Tag = carriedId3Tag(original.path(), record);
+    if (codec == DeliveryCodec::flac)
+        s.flacBlocks = carriedFlacBlocks(original.path(), record, LIBAVFORMAT_IDENT);
     s.addStreams(original);
     // The MP4 muxer drops tags it doesn't know; close() adds the record to MP4 files itself.
     s.path = path;
     s.record = record;
-    if (!record.empty() && !s.id3Tag)
+    if (!record.empty() && !s.id3Tag && !s.flacBlocks)
         check(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
+    if (s.flacBlocks) // room for close() to put them in
+        s.muxer->metadata_header_padding = int(FlacBlocks::bytes(*s.flacBlocks).size()) + 8;
     // The temporary exists already; FFmpeg opens it again by name to write and seek in it.
     check(avio_open(&s.muxer->pb, ("file:" + path.string()).c_str(), AVIO_FLAG_WRITE));
     AVDictionary* options = nullptr;
@@ -438,6 +445,13 @@ void FfmpegEncoder::close() {
     s.sendFrame(nullptr);
     check(av_write_trailer(s.muxer));
     check(avio_closep(&s.muxer->pb));
+    if (s.flacBlocks) {
+        const OpenFile file(s.path, O_RDWR);
+        if (file.descriptor() < 0)
+            throw FfmpegError(std::generic_category().message(errno));
+        if (!FlacBlocks::replaceAfterStreamInfo(file.descriptor(), *s.flacBlocks))
+            throw FfmpegError("the original’s tags didn’t fit where the encoder left room");
+    }
     if (s.settings.muxer == std::string_view("ipod") && !s.record.empty()) {
         const OpenFile file(s.path, O_RDWR);
         if (file.descriptor() < 0)

@@ -294,5 +294,74 @@ TEST(CopyFormat, AnMp3CarriesEveryFrameOfItsTagAsItWas) {
     EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Talk");
 }
 
+/// `count` as four bytes, `bigEndian` or little.
+std::string fourBytes(std::size_t count, bool bigEndian) {
+    std::string out;
+    for (int i = 0; i < 4; ++i)
+        out += char((count >> (8 * (bigEndian ? 3 - i : i))) & 0xFF);
+    return out;
+}
+
+/// The FLAC file `flac` with the metadata after its STREAMINFO replaced by `blocks` (a block's
+/// type, then its body).
+std::string withFlacBlocks(const std::string& flac,
+                           const std::vector<std::pair<int, std::string>>& blocks) {
+    std::size_t end = 4;
+    for (bool last = false; !last;) {
+        last = flac[end] & 0x80;
+        end += 4 + (std::size_t(std::uint8_t(flac[end + 1])) << 16 |
+                    std::size_t(std::uint8_t(flac[end + 2])) << 8 | std::uint8_t(flac[end + 3]));
+    }
+    std::string out = flac.substr(0, 4) + char(flac[4] & 0x7F) + flac.substr(5, 37);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        out += char(blocks[i].first | (i + 1 == blocks.size() ? 0x80 : 0)) +
+               fourBytes(blocks[i].second.size(), true).substr(1) + blocks[i].second;
+    return out + flac.substr(end);
+}
+
+// A FLAC copy carries its Vorbis comments one by one (two ARTIST values, COMMENT as COMMENT, the
+// chapters) and a picture that isn't an image byte for byte; only the gain's comment is dropped.
+TEST(CopyFormat, AFlacCarriesEveryCommentAndBlockAsItWas) {
+    TempDir dir;
+    const fs::path plain = dir / "plain.flac", song = dir / "Song.flac";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                                "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 -c:a flac '" +
+                                plain.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<std::string> kept = {"TITLE=Song",
+                                           "ARTIST=A",
+                                           "ARTIST=B",
+                                           "COMMENT=Live take",
+                                           "CHAPTER001=00:00:00.000",
+                                           "CHAPTER001NAME=Intro",
+                                           "CHAPTER002=00:00:04.000",
+                                           "CHAPTER002NAME=Verse"};
+    std::string comments = fourBytes(6, false) + "vendor" + fourBytes(kept.size() + 1, false);
+    for (const std::string& entry : kept)
+        comments += fourBytes(entry.size(), false) + entry;
+    comments += fourBytes(26, false) + "REPLAYGAIN_TRACK_GAIN=-3.1";
+    const std::string picture = fourBytes(3, true) + fourBytes(9, true) + "image/png" +
+                                fourBytes(0, true) + std::string(16, '\0') + fourBytes(1024, true) +
+                                std::string(1024, '\0');
+    writeBytes(song, withFlacBlocks(readBytes(plain), {{4, comments}, {6, picture}}));
+
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    const auto outcome = Workflow::writeFixedCopy(song, planGain(song, spec), spec, std::nullopt,
+                                                  false, {}, original);
+    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
+    const std::string copy = readBytes(written->copy);
+    std::string expected;
+    for (const std::string& entry : kept)
+        expected += fourBytes(entry.size(), false) + entry;
+    EXPECT_NE(copy.find(expected), std::string::npos); // in order, one by one
+    EXPECT_EQ(copy.find("REPLAYGAIN"), std::string::npos);
+    EXPECT_NE(copy.find(picture), std::string::npos);
+    EXPECT_TRUE(Provenance::read(written->copy));
+    const Json probed = probe(written->copy);
+    ASSERT_EQ(probed["chapters"].size(), 2u);
+    EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Verse");
+}
+
 } // namespace
 } // namespace tavrin
