@@ -1,9 +1,9 @@
 #include "copies/FfmpegEncoder.h"
 
 #include "copies/CarriedTags.h"
+#include "copies/FfmpegTags.h"
 #include "copies/Mp3Header.h"
 #include "copies/Mp4Freeform.h"
-#include "copies/PictureSize.h"
 #include "core/OpenFile.h"
 #include "decode/FfmpegCodecs.h"
 #include "tavrin/core/AudioTypes.h"
@@ -15,7 +15,6 @@ extern "C" {
 #include <libavformat/version.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
-#include <libavutil/mem.h>
 }
 
 #include <algorithm>
@@ -32,19 +31,6 @@ namespace tavrin {
 namespace {
 
 namespace fs = std::filesystem;
-
-int check(int result) {
-    if (result < 0)
-        throw FfmpegError(ffmpegErrorText(result));
-    return result;
-}
-
-void copyTags(AVDictionary** to, const AVDictionary* from) {
-    const AVDictionaryEntry* entry = nullptr;
-    while ((entry = av_dict_get(from, "", entry, AV_DICT_IGNORE_SUFFIX)))
-        if (!dropsTag(entry->key))
-            check(av_dict_set(to, entry->key, entry->value, 0));
-}
 
 /// The LAME VBR quality (V0…V9) whose typical average bit rate for stereo music is closest to
 /// `bitRate`; a mono stream counts as half a stereo one.
@@ -140,17 +126,6 @@ template <typename Sample> struct ToInteger {
     int shift;
 };
 
-/// Muxers refuse a picture without a size. The reader never decodes pictures, so where the
-/// container doesn't say their size, the picture's own header tells. One whose header can't be
-/// read gets a nominal 1 × 1, which of the formats written only FLAC stores.
-void keepSize(AVCodecParameters& params, const AVPacket& picture) {
-    if (params.width > 0 && params.height > 0)
-        return;
-    const auto size = pictureSize({picture.data, std::size_t(picture.size)});
-    params.width = size ? size->width : 1;
-    params.height = size ? size->height : 1;
-}
-
 } // namespace
 
 std::optional<DeliveryCodec> deliveryCodec(const fs::path& original, AudioCodec codec) {
@@ -214,7 +189,6 @@ struct FfmpegEncoder::State {
 
     void openEncoder(const FfmpegReader& original);
     void addStreams(const FfmpegReader& original);
-    void writePictures(const FfmpegReader& original);
     void encodePending();
     void sendFrame(const AVFrame* toSend);
 };
@@ -233,7 +207,7 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
     encoder->time_base = {1, encoder->sample_rate};
     if (params.ch_layout.order == AV_CHANNEL_ORDER_NATIVE &&
         params.ch_layout.nb_channels == format.channelCount)
-        check(av_channel_layout_copy(&encoder->ch_layout, &params.ch_layout));
+        ffmpegChecked(av_channel_layout_copy(&encoder->ch_layout, &params.ch_layout));
     else
         av_channel_layout_default(&encoder->ch_layout, format.channelCount);
     encoder->sample_fmt = settings.sampleFormat;
@@ -249,7 +223,7 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
     }
     if (muxer->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    check(avcodec_open2(encoder, codec, nullptr));
+    ffmpegChecked(avcodec_open2(encoder, codec, nullptr));
     channels = static_cast<std::size_t>(format.channelCount);
     // An encoder that takes frames of any size still gets them in chunks of a useful size.
     frameSize = encoder->frame_size > 0 ? static_cast<std::size_t>(encoder->frame_size) : 4096;
@@ -257,87 +231,35 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
     frame->format = encoder->sample_fmt;
     frame->sample_rate = encoder->sample_rate;
     frame->nb_samples = static_cast<int>(frameSize);
-    check(av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout));
-    check(av_frame_get_buffer(frame, 0));
+    ffmpegChecked(av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout));
+    ffmpegChecked(av_frame_get_buffer(frame, 0));
 }
 
-/// The audio stream, then the original's tags, chapters and pictures, unless its ID3v2 tag carries
-/// them.
+/// The audio stream, then the original's tags, chapters and pictures under FFmpeg's names, unless
+/// the original's own ID3v2 tag or FLAC metadata is carried.
 void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
-    const AVFormatContext& in = original.demuxer();
     AVStream* audio = avformat_new_stream(muxer, nullptr);
     if (!audio)
         throw std::bad_alloc();
-    check(avcodec_parameters_from_context(audio->codecpar, encoder));
+    ffmpegChecked(avcodec_parameters_from_context(audio->codecpar, encoder));
     audio->time_base = encoder->time_base;
     if (id3Tag || flacBlocks)
         return;
-    if (const auto* language =
-            av_dict_get(in.streams[original.streamIndex()]->metadata, "language", nullptr, 0))
-        check(av_dict_set(&audio->metadata, "language", language->value, 0));
-    copyTags(&muxer->metadata, in.metadata);
-
-    if (in.nb_chapters > 0) {
-        muxer->chapters = static_cast<AVChapter**>(av_calloc(in.nb_chapters, sizeof(AVChapter*)));
-        if (!muxer->chapters)
-            throw std::bad_alloc();
-        for (unsigned i = 0; i < in.nb_chapters; ++i) {
-            const AVChapter& from = *in.chapters[i];
-            auto* to = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
-            if (!to)
-                throw std::bad_alloc();
-            muxer->chapters[muxer->nb_chapters++] = to;
-            to->id = from.id;
-            to->time_base = from.time_base;
-            to->start = from.start;
-            to->end = from.end;
-            copyTags(&to->metadata, from.metadata);
-        }
-    }
-
-    for (unsigned i = 0; i < in.nb_streams; ++i) {
-        const AVStream& from = *in.streams[i];
-        const AVCodecID id = from.codecpar->codec_id;
-        if (!(from.disposition & AV_DISPOSITION_ATTACHED_PIC) || from.attached_pic.size <= 0 ||
-            (id != AV_CODEC_ID_MJPEG && id != AV_CODEC_ID_PNG && id != AV_CODEC_ID_BMP))
-            continue;
-        AVStream* picture = avformat_new_stream(muxer, nullptr);
-        if (!picture)
-            throw std::bad_alloc();
-        check(avcodec_parameters_copy(picture->codecpar, from.codecpar));
-        picture->codecpar->codec_tag = 0;
-        keepSize(*picture->codecpar, from.attached_pic);
-        picture->disposition = AV_DISPOSITION_ATTACHED_PIC;
-        picture->time_base = from.time_base;
-        check(av_dict_copy(&picture->metadata, from.metadata, 0));
-        pictureSources.push_back(i);
-    }
-}
-
-/// The pictures go first: the MP3 and FLAC muxers hold the audio back until they have them all.
-void FfmpegEncoder::State::writePictures(const FfmpegReader& original) {
-    for (std::size_t k = 0; k < pictureSources.size(); ++k) {
-        check(av_packet_ref(packet, &original.demuxer().streams[pictureSources[k]]->attached_pic));
-        packet->stream_index = static_cast<int>(k + 1);
-        packet->pts = packet->dts = 0;
-        const int result = av_write_frame(muxer, packet);
-        av_packet_unref(packet);
-        check(result);
-    }
+    pictureSources = addFfmpegTags(*muxer, original);
 }
 
 void FfmpegEncoder::State::sendFrame(const AVFrame* toSend) {
-    check(avcodec_send_frame(encoder, toSend));
+    ffmpegChecked(avcodec_send_frame(encoder, toSend));
     for (;;) {
         const int result = avcodec_receive_packet(encoder, packet);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
             return;
-        check(result);
+        ffmpegChecked(result);
         packet->stream_index = 0;
         av_packet_rescale_ts(packet, encoder->time_base, muxer->streams[0]->time_base);
         const int written = av_write_frame(muxer, packet);
         av_packet_unref(packet);
-        check(written);
+        ffmpegChecked(written);
     }
 }
 
@@ -353,7 +275,7 @@ void fillChannel(AVFrame& frame, std::size_t c, std::size_t channels, bool plana
 
 /// Sends the pending frames as one frame in the encoder's sample format.
 void FfmpegEncoder::State::encodePending() {
-    check(av_frame_make_writable(frame)); // the encoder may still hold the last one
+    ffmpegChecked(av_frame_make_writable(frame)); // the encoder may still hold the last one
     frame->nb_samples = static_cast<int>(pendingFrames);
     const int bits = settings.integerBits;
     const bool planar = av_sample_fmt_is_planar(encoder->sample_fmt) != 0;
@@ -385,7 +307,8 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
     : m_state(std::make_unique<State>()) {
     State& s = *m_state;
     s.settings = settingsFor(codec, original);
-    check(avformat_alloc_output_context2(&s.muxer, nullptr, s.settings.muxer, path.c_str()));
+    ffmpegChecked(
+        avformat_alloc_output_context2(&s.muxer, nullptr, s.settings.muxer, path.c_str()));
     s.openEncoder(original);
     if (codec == DeliveryCodec::mp3)
         s.id3Tag = carriedId3Tag(original.path(), record);
@@ -396,11 +319,11 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
     s.path = path;
     s.record = record;
     if (!record.empty() && !s.id3Tag && !s.flacBlocks)
-        check(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
+        ffmpegChecked(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
     if (s.flacBlocks) // room for close() to put them in
         s.muxer->metadata_header_padding = int(FlacBlocks::bytes(*s.flacBlocks).size()) + 8;
     // The temporary exists already; FFmpeg opens it again by name to write and seek in it.
-    check(avio_open(&s.muxer->pb, ("file:" + path.string()).c_str(), AVIO_FLAG_WRITE));
+    ffmpegChecked(avio_open(&s.muxer->pb, ("file:" + path.string()).c_str(), AVIO_FLAG_WRITE));
     AVDictionary* options = nullptr;
     if (s.id3Tag) { // the muxer's own positions, for its Xing header, count from the file's start
         avio_write(s.muxer->pb, reinterpret_cast<const unsigned char*>(s.id3Tag->data()),
@@ -411,8 +334,8 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
     }
     const int result = avformat_write_header(s.muxer, &options);
     av_dict_free(&options);
-    check(result);
-    s.writePictures(original);
+    ffmpegChecked(result);
+    writeFfmpegPictures(*s.muxer, original, s.pictureSources, *s.packet);
 }
 
 FfmpegEncoder::~FfmpegEncoder() = default;
@@ -443,8 +366,8 @@ void FfmpegEncoder::close() {
         s.encodePending();
     }
     s.sendFrame(nullptr);
-    check(av_write_trailer(s.muxer));
-    check(avio_closep(&s.muxer->pb));
+    ffmpegChecked(av_write_trailer(s.muxer));
+    ffmpegChecked(avio_closep(&s.muxer->pb));
     if (s.flacBlocks) {
         const OpenFile file(s.path, O_RDWR);
         if (file.descriptor() < 0)

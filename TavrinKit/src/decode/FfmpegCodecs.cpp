@@ -1,5 +1,7 @@
 #include "decode/FfmpegCodecs.h"
 
+#include "decode/FfmpegReader.h"
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -56,6 +58,12 @@ std::string ffmpegErrorText(int code) {
     if (av_strerror(code, text, sizeof text) == 0)
         return text;
     return "Unknown decoding error";
+}
+
+int ffmpegChecked(int result) {
+    if (result < 0)
+        throw FfmpegError(ffmpegErrorText(result));
+    return result;
 }
 
 } // namespace tavrin

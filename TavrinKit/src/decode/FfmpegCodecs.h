@@ -22,4 +22,7 @@ CodecInfo codecInfo(AVCodecID id);
 /// A readable description of an FFmpeg error code, never a bare number.
 std::string ffmpegErrorText(int code);
 
+/// `result`, unless it is an FFmpeg error code: then throws FfmpegError with its text.
+int ffmpegChecked(int result);
+
 } // namespace tavrin

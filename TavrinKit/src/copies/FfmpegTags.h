@@ -1,0 +1,26 @@
+#pragma once
+
+// Private to TavrinKit: an original's tags, chapters and pictures handed to an FFmpeg muxer under
+// FFmpeg's tag names, for the copies whose tags aren't carried as the original holds them.
+
+#include "decode/FfmpegReader.h"
+
+#include <vector>
+
+struct AVFormatContext;
+struct AVPacket;
+
+namespace tavrin {
+
+/// Gives `muxer`, whose audio stream is added, the language of `original`'s audio, its tags but
+/// those dropsTag() names, its chapters and, as streams after the audio, its JPEG, PNG and BMP
+/// pictures. Returns the original's streams whose pictures were added, in order. Throws
+/// FfmpegError.
+std::vector<unsigned> addFfmpegTags(AVFormatContext& muxer, const FfmpegReader& original);
+
+/// Writes the pictures addFfmpegTags() added, through `packet`. They go first: the MP3 and FLAC
+/// muxers hold the audio back until they have them all. Throws FfmpegError.
+void writeFfmpegPictures(AVFormatContext& muxer, const FfmpegReader& original,
+                         const std::vector<unsigned>& sources, AVPacket& packet);
+
+} // namespace tavrin
