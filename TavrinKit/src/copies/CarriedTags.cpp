@@ -1,6 +1,7 @@
 #include "copies/CarriedTags.h"
 
 #include "copies/Id3v2Tag.h"
+#include "copies/Mp4Items.h"
 #include "tavrin/decode/Provenance.h"
 
 #include <algorithm>
@@ -66,6 +67,19 @@ carriedFlacBlocks(const std::filesystem::path& original, const std::string& reco
         comments.entries.push_back(std::string(provenanceTag) + "=" + record);
     kept.insert(kept.begin(), FlacBlocks::commentBlock(comments));
     return kept;
+}
+
+std::optional<std::vector<std::string>> carriedMp4Items(const std::filesystem::path& original,
+                                                        const std::string& record) {
+    auto items = Mp4Items::read(original);
+    if (!items)
+        return std::nullopt;
+    std::erase_if(*items, [](const std::string& item) {
+        return Mp4Items::type(item) == "\xA9too" || dropsTag(Mp4Items::freeformName(item));
+    });
+    if (!record.empty())
+        items->push_back(Mp4Items::freeform(provenanceTag, record));
+    return items;
 }
 
 } // namespace tavrin

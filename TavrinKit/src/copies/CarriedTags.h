@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrin {
 
@@ -30,5 +31,12 @@ std::optional<std::string> carriedId3Tag(const std::filesystem::path& original,
 std::optional<std::vector<FlacBlocks::Block>>
 carriedFlacBlocks(const std::filesystem::path& original, const std::string& record,
                   const std::string& vendor);
+
+/// The items a copy of the MP4 `original` carries in its metadata list: every item of the
+/// original's as it was (cover art, podcast flags and links, categories, episode ids, freeform
+/// tags), but freeform ones dropsTag() names and the encoder's name ('©too'), with `record` (when
+/// not empty) as a freeform item. Absent when the original has no metadata list that can be read.
+std::optional<std::vector<std::string>> carriedMp4Items(const std::filesystem::path& original,
+                                                        const std::string& record);
 
 } // namespace tavrin

@@ -3,7 +3,7 @@
 #include "copies/CarriedTags.h"
 #include "copies/FfmpegTags.h"
 #include "copies/Mp3Header.h"
-#include "copies/Mp4Freeform.h"
+#include "copies/Mp4Items.h"
 #include "core/OpenFile.h"
 #include "decode/FfmpegCodecs.h"
 #include "tavrin/core/AudioTypes.h"
@@ -173,10 +173,12 @@ struct FfmpegEncoder::State {
     std::int64_t pts = 0;
     fs::path path;      // the file being written
     std::string record; // the provenance record, for close() to add to an MP4 file
-    // The original's ID3v2 tag or FLAC metadata as the copy carries it, frame by frame or block
-    // by block, in place of what the muxer would write from FFmpeg's tag names.
+    // The original's ID3v2 tag, FLAC metadata or MP4 metadata list as the copy carries it, frame
+    // by frame, block by block or item by item, in place of what the muxer would write from
+    // FFmpeg's tag names.
     std::optional<std::string> id3Tag;
     std::optional<std::vector<FlacBlocks::Block>> flacBlocks;
+    std::optional<std::vector<std::string>> mp4Items;
 
     ~State() {
         if (muxer)
@@ -243,9 +245,10 @@ void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
         throw std::bad_alloc();
     ffmpegChecked(avcodec_parameters_from_context(audio->codecpar, encoder));
     audio->time_base = encoder->time_base;
-    if (id3Tag || flacBlocks)
-        return;
-    pictureSources = addFfmpegTags(*muxer, original);
+    if (mp4Items)
+        addFfmpegChapters(*muxer, original);
+    else if (!id3Tag && !flacBlocks)
+        pictureSources = addFfmpegTags(*muxer, original);
 }
 
 void FfmpegEncoder::State::sendFrame(const AVFrame* toSend) {
@@ -314,11 +317,13 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
         s.id3Tag = carriedId3Tag(original.path(), record);
     if (codec == DeliveryCodec::flac)
         s.flacBlocks = carriedFlacBlocks(original.path(), record, LIBAVFORMAT_IDENT);
+    if (s.settings.muxer == std::string_view("ipod"))
+        s.mp4Items = carriedMp4Items(original.path(), record);
     s.addStreams(original);
     // The MP4 muxer drops tags it doesn't know; close() adds the record to MP4 files itself.
     s.path = path;
     s.record = record;
-    if (!record.empty() && !s.id3Tag && !s.flacBlocks)
+    if (!record.empty() && !s.id3Tag && !s.flacBlocks && !s.mp4Items)
         ffmpegChecked(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
     if (s.flacBlocks) // room for close() to put them in
         s.muxer->metadata_header_padding = int(FlacBlocks::bytes(*s.flacBlocks).size()) + 8;
@@ -375,11 +380,16 @@ void FfmpegEncoder::close() {
         if (!FlacBlocks::replaceAfterStreamInfo(file.descriptor(), *s.flacBlocks))
             throw FfmpegError("the original’s tags didn’t fit where the encoder left room");
     }
-    if (s.settings.muxer == std::string_view("ipod") && !s.record.empty()) {
+    // The MP4 muxer writes only the items it knows: the record, or the carried list, goes in now.
+    if (s.settings.muxer == std::string_view("ipod") && (s.mp4Items || !s.record.empty())) {
         const OpenFile file(s.path, O_RDWR);
         if (file.descriptor() < 0)
             throw FfmpegError(std::generic_category().message(errno));
-        addMp4FreeformTag(file.descriptor(), provenanceTag, s.record);
+        auto items =
+            s.mp4Items ? *s.mp4Items : Mp4Items::read(s.path).value_or(std::vector<std::string>{});
+        if (!s.mp4Items)
+            items.push_back(Mp4Items::freeform(provenanceTag, s.record));
+        Mp4Items::replace(file.descriptor(), items);
     }
 }
 

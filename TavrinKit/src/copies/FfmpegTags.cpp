@@ -36,15 +36,8 @@ void keepSize(AVCodecParameters& params, const AVPacket& picture) {
 
 } // namespace
 
-std::vector<unsigned> addFfmpegTags(AVFormatContext& muxer, const FfmpegReader& original) {
+void addFfmpegChapters(AVFormatContext& muxer, const FfmpegReader& original) {
     const AVFormatContext& in = original.demuxer();
-    AVStream* audio = muxer.streams[0];
-    std::vector<unsigned> sources;
-    if (const auto* language =
-            av_dict_get(in.streams[original.streamIndex()]->metadata, "language", nullptr, 0))
-        ffmpegChecked(av_dict_set(&audio->metadata, "language", language->value, 0));
-    copyTags(&muxer.metadata, in.metadata);
-
     if (in.nb_chapters > 0) {
         muxer.chapters = static_cast<AVChapter**>(av_calloc(in.nb_chapters, sizeof(AVChapter*)));
         if (!muxer.chapters)
@@ -62,6 +55,18 @@ std::vector<unsigned> addFfmpegTags(AVFormatContext& muxer, const FfmpegReader& 
             copyTags(&to->metadata, from.metadata);
         }
     }
+}
+
+std::vector<unsigned> addFfmpegTags(AVFormatContext& muxer, const FfmpegReader& original) {
+    const AVFormatContext& in = original.demuxer();
+    AVStream* audio = muxer.streams[0];
+    std::vector<unsigned> sources;
+    if (const auto* language =
+            av_dict_get(in.streams[original.streamIndex()]->metadata, "language", nullptr, 0))
+        ffmpegChecked(av_dict_set(&audio->metadata, "language", language->value, 0));
+    copyTags(&muxer.metadata, in.metadata);
+
+    addFfmpegChapters(muxer, original);
 
     for (unsigned i = 0; i < in.nb_streams; ++i) {
         const AVStream& from = *in.streams[i];

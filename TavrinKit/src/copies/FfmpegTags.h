@@ -12,6 +12,9 @@ struct AVPacket;
 
 namespace tavrin {
 
+/// Gives `muxer` the chapters of `original`, with their titles. Throws FfmpegError.
+void addFfmpegChapters(AVFormatContext& muxer, const FfmpegReader& original);
+
 /// Gives `muxer`, whose audio stream is added, the language of `original`'s audio, its tags but
 /// those dropsTag() names, its chapters and, as streams after the audio, its JPEG, PNG and BMP
 /// pictures. Returns the original's streams whose pictures were added, in order. Throws

@@ -1,6 +1,8 @@
 // Copies in the original's delivery format: encoded by FFmpeg, read back with ffprobe.
 
 #include "AudioFixtures.h"
+#include "copies/Mp4Items.h"
+#include "core/OpenFile.h"
 #include "decode/WaveHeader.h"
 #include "tavrin/copies/GainWriter.h"
 #include "tavrin/core/Fmt.h"
@@ -361,6 +363,58 @@ TEST(CopyFormat, AFlacCarriesEveryCommentAndBlockAsItWas) {
     const Json probed = probe(written->copy);
     ASSERT_EQ(probed["chapters"].size(), 2u);
     EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Verse");
+}
+
+/// An MP4 box of `type` holding `body`.
+std::string mp4Box(const std::string& type, const std::string& body) {
+    return fourBytes(8 + body.size(), true) + type + body;
+}
+
+/// A metadata item of `type` holding `value`, whose data type is `dataType` (1: UTF-8, 21: int).
+std::string mp4Item(const std::string& type, int dataType, const std::string& value) {
+    return mp4Box(type, mp4Box("data", fourBytes(std::size_t(dataType), true) +
+                                           std::string(4, '\0') + value));
+}
+
+// An M4A copy carries every item of its metadata list as it was: the podcast flag, feed link,
+// category and episode id that FFmpeg's muxer doesn't know, and freeform tags; only the gain's
+// freeform tag is dropped.
+TEST(CopyFormat, AnM4aCarriesEveryItemOfItsMetadataList) {
+    TempDir dir;
+    const fs::path show = dir / "Show.m4a";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                                "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 -c:a aac -b:a "
+                                "96k '" +
+                                show.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<std::string> kept = {
+        mp4Item("\xA9nam", 1, "Episode 12"),
+        mp4Item("pcst", 21, std::string(1, '\1')),
+        mp4Item("purl", 0, "https://example.com/feed"),
+        mp4Item("catg", 1, "Technology"),
+        mp4Item("egid", 0, "urn:uuid:1234"),
+        Mp4Items::freeform("Producer", "Ana"),
+    };
+    std::vector<std::string> items = kept;
+    items.push_back(Mp4Items::freeform("iTunNORM", " 00000E2B 00000E2B"));
+    {
+        const OpenFile file(show, O_RDWR);
+        Mp4Items::replace(file.descriptor(), items);
+    }
+
+    const DeliverySpec& spec = DeliverySpec::applePodcasts();
+    const auto outcome = Workflow::writeFixedCopy(show, planGain(show, spec), spec, std::nullopt,
+                                                  false, {}, original);
+    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
+    const std::string copy = readBytes(written->copy);
+    std::string expected;
+    for (const std::string& item : kept)
+        expected += item;
+    EXPECT_NE(copy.find(expected), std::string::npos); // in order, each as it was
+    EXPECT_EQ(copy.find("iTunNORM"), std::string::npos);
+    EXPECT_TRUE(Provenance::read(written->copy));
+    EXPECT_EQ(probe(written->copy)["format"]["tags"].value("title", ""), "Episode 12");
 }
 
 } // namespace
