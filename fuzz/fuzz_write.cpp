@@ -1,8 +1,9 @@
 // Writes a fixed copy of arbitrary bytes saved under each supported extension (chosen by the first
-// byte), at a gain the second byte chooses, as the programs do: the copy is written, then measured
-// again. Allowed outcomes: a written copy, one of the writer's or the meter's sentences, or
-// Cancelled from the work limit. Anything else (a crash, a hang, a fault of Tavrin's own caught as
-// an internal error) is a finding.
+// byte), at a gain the second byte chooses, as WAV or in the original's format (with its tags
+// carried) as a bit of the first byte chooses, as the programs do: the copy is written, then
+// measured again. Allowed outcomes: a written copy, one of the writer's or the meter's sentences,
+// or Cancelled from the work limit. Anything else (a crash, a hang, a fault of Tavrin's own caught
+// as an internal error) is a finding.
 
 #include "FuzzInput.h"
 #include "tavrin/decode/DecoderLog.h"
@@ -25,7 +26,7 @@ bool isSentence(const std::string& text) {
            enclosed(text, "Reading the original stopped part way (") ||
            (text.starts_with("Can't create ") && text.ends_with(").")) ||
            enclosed(text, "Writing stopped part way (") ||
-           text == "Not enough memory to write the file.";
+           text == "Not enough memory to write the file." || text.starts_with("Encoded as ");
 }
 
 } // namespace
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const auto outcome = Workflow::writeFixedCopy(
             original, gain, DeliverySpec::ebuR128(), folder, (data[0] & 0x80) != 0,
-            [&chunks] { return ++chunks > tavrin::fuzz::chunkLimit; });
+            [&chunks] { return ++chunks > tavrin::fuzz::chunkLimit; },
+            data[0] & 0x40 ? GainWriter::CopyFormat::original : GainWriter::CopyFormat::wav);
         if (const auto* failed = std::get_if<Workflow::CopyOutcome::Failed>(&outcome.value);
             failed && !isSentence(failed->message))
             tavrin::fuzz::finding("an unexpected message: " + failed->message);

@@ -17,8 +17,11 @@ std::string lowerCase(std::string_view text) {
     return lower;
 }
 
+/// Besides the tags dropsTag() names, the encoder's name, the gain's own frames, and the frames
+/// that point at bytes of the original's audio, which the copy's are not.
 bool dropsFrame(const Id3v2Tag::Frame& frame) {
-    return frame.id == "TSSE" || frame.id == "RVA2" || frame.id == "RVAD" ||
+    static constexpr std::string_view dropped[] = {"TSSE", "RVA2", "RVAD", "MLLT", "ASPI", "SEEK"};
+    return std::ranges::find(dropped, frame.id) != std::end(dropped) ||
            ((frame.id == "TXXX" || frame.id == "COMM") && dropsTag(Id3v2Tag::description(frame)));
 }
 

@@ -18,8 +18,9 @@ bool dropsTag(std::string_view key);
 
 /// The ID3v2 tag a copy of the MP3 `original` starts with: every frame of the original's, in its
 /// own type and as it was, but those dropsTag() names (by a TXXX or COMM frame's description),
-/// the encoder's name (TSSE) and relative volume adjustments (RVA2, RVAD), with `record` (when not
-/// empty) as a TXXX frame. Absent when the original's tag can't be carried frame by frame.
+/// the encoder's name (TSSE), relative volume adjustments (RVA2, RVAD) and the frames that point
+/// at the original's bytes (MLLT, ASPI, SEEK), with `record` (when not empty) as a TXXX frame.
+/// Absent when the original's tag can't be carried frame by frame.
 std::optional<std::string> carriedId3Tag(const std::filesystem::path& original,
                                          const std::string& record);
 
