@@ -217,85 +217,6 @@ template <std::size_t N> std::string raw(const char (&bytes)[N]) {
     return std::string(bytes, N - 1);
 }
 
-/// An ID3v2.3 frame: `id`, the body's size big-endian, no flags, the body.
-std::string id3Frame(const std::string& id, const std::string& body) {
-    std::string out = id;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += char((body.size() >> shift) & 0xFF);
-    return out + std::string(2, '\0') + body;
-}
-
-/// A CHAP frame from `from` to `to` ms, its title inside.
-std::string chapter(const std::string& id, std::uint32_t from, std::uint32_t to,
-                    const std::string& title) {
-    std::string body = id + '\0';
-    for (const std::uint32_t v : {from, to, 0xFFFFFFFFu, 0xFFFFFFFFu})
-        for (int shift = 24; shift >= 0; shift -= 8)
-            body += char((v >> shift) & 0xFF);
-    return id3Frame("CHAP", body + id3Frame("TIT2", '\0' + title));
-}
-
-// An MP3's tag is carried frame by frame, in each frame's own type and order: comment, lyrics,
-// link, chapters behind a table of contents listing them out of time order, a picture that isn't
-// an image; only the gain's tag is dropped, and the provenance record (naming a non-ASCII file)
-// added.
-TEST(CopyFormat, AnMp3CarriesEveryFrameOfItsTagAsItWas) {
-    TempDir dir;
-    const fs::path plain = dir / "plain.mp3", episode = dir / "Épisode.mp3";
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                                "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 -c:a "
-                                "libmp3lame -b:a 128k -id3v2_version 0 '" +
-                                plain.string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const std::vector<std::string> kept = {
-        id3Frame("TIT2", raw("\0Episode 12")),
-        id3Frame("COMM", raw("\0eng\0Notes for the episode")),
-        id3Frame("USLT", raw("\0eng\0Line one\nLine two")),
-        id3Frame("WXXX", raw("\0\0https://example.com/12")),
-        id3Frame("CTOC", raw("toc\0\x03\x02"
-                             "ch1\0ch0\0")),
-        chapter("ch0", 0, 4000, "Intro"),
-        chapter("ch1", 4000, 8000, "Talk"),
-        id3Frame("APIC", raw("\0image/png\0\x03\0") + std::string(2048, '\0')),
-    };
-    std::string frames;
-    for (const std::string& frame : kept)
-        frames += frame;
-    frames += id3Frame("TXXX", raw("\0REPLAYGAIN_TRACK_GAIN\0-3.1 dB"));
-    std::string header = "ID3\x03";
-    header += {'\0', '\0', '\0', '\0', char(frames.size() >> 7), char(frames.size() & 0x7F)};
-    writeBytes(episode, header + frames + readBytes(plain));
-
-    const DeliverySpec& spec = DeliverySpec::applePodcasts();
-    const auto outcome = Workflow::writeFixedCopy(episode, planGain(episode, spec), spec,
-                                                  std::nullopt, false, {}, original);
-    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
-    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
-    const std::string copy = readBytes(written->copy);
-    const std::size_t size = std::size_t(copy[8]) << 7 | std::size_t(copy[9]);
-    ASSERT_EQ(copy.substr(0, 4), "ID3\x03");
-    std::string expected;
-    for (const std::string& frame : kept)
-        expected += frame;
-    ASSERT_GT(size, expected.size());
-    EXPECT_EQ(copy.substr(10, expected.size()), expected);
-    EXPECT_EQ(copy.substr(10 + expected.size(), 4), "TXXX"); // the provenance record
-    const auto record = Provenance::read(written->copy);     // as UTF-16, which ID3v2.3 has
-    ASSERT_TRUE(record);
-    EXPECT_EQ(record->original, "Épisode.mp3");
-
-    // FFmpeg reads the frames too, chapters where the table of contents puts them.
-    const Json probed = probe(written->copy);
-    const Json& tags = probed["format"]["tags"];
-    EXPECT_EQ(tags.value("title", ""), "Episode 12");
-    EXPECT_EQ(tags.value("comment", ""), "Notes for the episode");
-    EXPECT_EQ(tags.value("lyrics-eng", ""), "Line one\nLine two");
-    EXPECT_FALSE(tags.contains("REPLAYGAIN_TRACK_GAIN"));
-    ASSERT_EQ(probed["chapters"].size(), 2u);
-    EXPECT_EQ(probed["chapters"][1]["start_time"], "4.000000");
-    EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Talk");
-}
-
 /// `count` as four bytes, `bigEndian` or little.
 std::string fourBytes(std::size_t count, bool bigEndian) {
     std::string out;
@@ -304,65 +225,58 @@ std::string fourBytes(std::size_t count, bool bigEndian) {
     return out;
 }
 
-/// The FLAC file `flac` with the metadata after its STREAMINFO replaced by `blocks` (a block's
-/// type, then its body).
-std::string withFlacBlocks(const std::string& flac,
-                           const std::vector<std::pair<int, std::string>>& blocks) {
-    std::size_t end = 4;
-    for (bool last = false; !last;) {
-        last = flac[end] & 0x80;
-        end += 4 + (std::size_t(std::uint8_t(flac[end + 1])) << 16 |
-                    std::size_t(std::uint8_t(flac[end + 2])) << 8 | std::uint8_t(flac[end + 3]));
-    }
-    std::string out = flac.substr(0, 4) + char(flac[4] & 0x7F) + flac.substr(5, 37);
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        out += char(blocks[i].first | (i + 1 == blocks.size() ? 0x80 : 0)) +
-               fourBytes(blocks[i].second.size(), true).substr(1) + blocks[i].second;
-    return out + flac.substr(end);
+/// An ID3v2.3 frame: `id`, the body's size big-endian, no flags, the body.
+std::string id3Frame(const std::string& id, const std::string& body) {
+    return id + fourBytes(body.size(), true) + std::string(2, '\0') + body;
 }
 
-// A FLAC copy carries its Vorbis comments one by one (two ARTIST values, COMMENT as COMMENT, the
-// chapters) and a picture that isn't an image byte for byte; only the gain's comment is dropped.
-TEST(CopyFormat, AFlacCarriesEveryCommentAndBlockAsItWas) {
-    TempDir dir;
-    const fs::path plain = dir / "plain.flac", song = dir / "Song.flac";
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                                "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 -c:a flac '" +
-                                plain.string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const std::vector<std::string> kept = {"TITLE=Song",
-                                           "ARTIST=A",
-                                           "ARTIST=B",
-                                           "COMMENT=Live take",
-                                           "CHAPTER001=00:00:00.000",
-                                           "CHAPTER001NAME=Intro",
-                                           "CHAPTER002=00:00:04.000",
-                                           "CHAPTER002NAME=Verse"};
-    std::string comments = fourBytes(6, false) + "vendor" + fourBytes(kept.size() + 1, false);
-    for (const std::string& entry : kept)
-        comments += fourBytes(entry.size(), false) + entry;
-    comments += fourBytes(26, false) + "REPLAYGAIN_TRACK_GAIN=-3.1";
+/// A CHAP frame from `from` to `to` ms, its title inside.
+std::string chapter(const std::string& id, std::uint32_t from, std::uint32_t to,
+                    const std::string& title) {
+    return id3Frame("CHAP", id + '\0' + fourBytes(from, true) + fourBytes(to, true) +
+                                std::string(8, '\xFF') + id3Frame("TIT2", '\0' + title));
+}
+
+/// An MP3 with an ID3v2.3 tag of comment, lyrics, link, chapters behind a table of contents
+/// listing them out of time order, a picture that isn't an image, and a gain; its first element
+/// is what the copy keeps, in order.
+std::pair<std::string, std::string> taggedMp3(const std::string& plain) {
+    std::string kept = id3Frame("TIT2", raw("\0Episode 12")) +
+                       id3Frame("COMM", raw("\0eng\0Notes for the episode")) +
+                       id3Frame("USLT", raw("\0eng\0Line one\nLine two")) +
+                       id3Frame("WXXX", raw("\0\0https://example.com/12")) +
+                       id3Frame("CTOC", raw("toc\0\x03\x02"
+                                            "ch1\0ch0\0")) +
+                       chapter("ch0", 0, 4000, "Intro") + chapter("ch1", 4000, 8000, "Talk") +
+                       id3Frame("APIC", raw("\0image/png\0\x03\0") + std::string(2048, '\0'));
+    const std::string frames = kept + id3Frame("TXXX", raw("\0REPLAYGAIN_TRACK_GAIN\0-3.1 dB"));
+    std::string header = "ID3\x03";
+    header += {'\0', '\0', '\0', '\0', char(frames.size() >> 7), char(frames.size() & 0x7F)};
+    return {kept, header + frames + plain};
+}
+
+/// A FLAC with Vorbis comments (two ARTIST values, COMMENT, chapters, a gain) and a picture that
+/// isn't an image, in place of the metadata after its STREAMINFO; what the copy keeps first.
+std::pair<std::string, std::string> taggedFlac(const std::string& plain) {
+    std::string kept, comments = fourBytes(6, false) + "vendor" + fourBytes(9, false);
+    for (const std::string entry : {"TITLE=Episode 12", "ARTIST=A", "ARTIST=B", "COMMENT=Live take",
+                                    "CHAPTER001=00:00:00.000", "CHAPTER001NAME=Intro",
+                                    "CHAPTER002=00:00:04.000", "CHAPTER002NAME=Talk"})
+        kept += fourBytes(entry.size(), false) + entry;
+    comments += kept + fourBytes(26, false) + "REPLAYGAIN_TRACK_GAIN=-3.1";
     const std::string picture = fourBytes(3, true) + fourBytes(9, true) + "image/png" +
                                 fourBytes(0, true) + std::string(16, '\0') + fourBytes(1024, true) +
                                 std::string(1024, '\0');
-    writeBytes(song, withFlacBlocks(readBytes(plain), {{4, comments}, {6, picture}}));
-
-    const DeliverySpec& spec = DeliverySpec::applePodcasts();
-    const auto outcome = Workflow::writeFixedCopy(song, planGain(song, spec), spec, std::nullopt,
-                                                  false, {}, original);
-    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
-    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
-    const std::string copy = readBytes(written->copy);
-    std::string expected;
-    for (const std::string& entry : kept)
-        expected += fourBytes(entry.size(), false) + entry;
-    EXPECT_NE(copy.find(expected), std::string::npos); // in order, one by one
-    EXPECT_EQ(copy.find("REPLAYGAIN"), std::string::npos);
-    EXPECT_NE(copy.find(picture), std::string::npos);
-    EXPECT_TRUE(Provenance::read(written->copy));
-    const Json probed = probe(written->copy);
-    ASSERT_EQ(probed["chapters"].size(), 2u);
-    EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Verse");
+    std::size_t end = 4;
+    for (bool last = false; !last;) {
+        last = plain[end] & 0x80;
+        end += 4 + (std::size_t(std::uint8_t(plain[end + 1])) << 16 |
+                    std::size_t(std::uint8_t(plain[end + 2])) << 8 | std::uint8_t(plain[end + 3]));
+    }
+    const std::string blocks = char(4) + fourBytes(comments.size(), true).substr(1) + comments +
+                               char(0x86) + fourBytes(picture.size(), true).substr(1) + picture;
+    return {kept, plain.substr(0, 4) + char(plain[4] & 0x7F) + plain.substr(5, 37) + blocks +
+                      plain.substr(end)};
 }
 
 /// An MP4 box of `type` holding `body`.
@@ -376,45 +290,78 @@ std::string mp4Item(const std::string& type, int dataType, const std::string& va
                                            std::string(4, '\0') + value));
 }
 
-// An M4A copy carries every item of its metadata list as it was: the podcast flag, feed link,
-// category and episode id that FFmpeg's muxer doesn't know, and freeform tags; only the gain's
-// freeform tag is dropped.
-TEST(CopyFormat, AnM4aCarriesEveryItemOfItsMetadataList) {
-    TempDir dir;
-    const fs::path show = dir / "Show.m4a";
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                                "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 -c:a aac -b:a "
-                                "96k '" +
-                                show.string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const std::vector<std::string> kept = {
-        mp4Item("\xA9nam", 1, "Episode 12"),
-        mp4Item("pcst", 21, std::string(1, '\1')),
-        mp4Item("purl", 0, "https://example.com/feed"),
-        mp4Item("catg", 1, "Technology"),
-        mp4Item("egid", 0, "urn:uuid:1234"),
-        Mp4Items::freeform("Producer", "Ana"),
-    };
-    std::vector<std::string> items = kept;
+/// The items of an M4A's metadata list: the podcast flag, feed link, category and episode id
+/// that FFmpeg's muxer doesn't know, a freeform tag, and a gain's; what the copy keeps first.
+std::pair<std::string, std::vector<std::string>> m4aItems() {
+    std::vector<std::string> items = {mp4Item("\xA9nam", 1, "Episode 12"),
+                                      mp4Item("pcst", 21, std::string(1, '\1')),
+                                      mp4Item("purl", 0, "https://example.com/feed"),
+                                      mp4Item("catg", 1, "Technology"),
+                                      mp4Item("egid", 0, "urn:uuid:1234"),
+                                      Mp4Items::freeform("Producer", "Ana")};
+    std::string kept;
+    for (const std::string& item : items)
+        kept += item;
     items.push_back(Mp4Items::freeform("iTunNORM", " 00000E2B 00000E2B"));
-    {
-        const OpenFile file(show, O_RDWR);
-        Mp4Items::replace(file.descriptor(), items);
-    }
+    return {kept, items};
+}
 
-    const DeliverySpec& spec = DeliverySpec::applePodcasts();
-    const auto outcome = Workflow::writeFixedCopy(show, planGain(show, spec), spec, std::nullopt,
-                                                  false, {}, original);
-    const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
-    ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
-    const std::string copy = readBytes(written->copy);
-    std::string expected;
-    for (const std::string& item : kept)
-        expected += item;
-    EXPECT_NE(copy.find(expected), std::string::npos); // in order, each as it was
-    EXPECT_EQ(copy.find("iTunNORM"), std::string::npos);
-    EXPECT_TRUE(Provenance::read(written->copy));
-    EXPECT_EQ(probe(written->copy)["format"]["tags"].value("title", ""), "Episode 12");
+// A copy carries its original's tags as the original holds them, in their own types and order:
+// ID3v2 frames, Vorbis comments one by one, MP4 metadata items, pictures that aren't images; only
+// the gain's tag is dropped, and the provenance record (naming a non-ASCII file: UTF-16 in
+// ID3v2.3) added.
+TEST(CopyFormat, CarriesEveryTagAsTheOriginalHoldsIt) {
+    const struct Case {
+        const char* name;
+        const char* args;
+        const char* gain; // the dropped tag's name, as the file spells it
+        std::size_t chapters;
+    } cases[] = {
+        {"Épisode.mp3", "-c:a libmp3lame -b:a 128k -id3v2_version 0", "REPLAYGAIN_TRACK_GAIN", 2},
+        {"Épisode.flac", "-c:a flac", "REPLAYGAIN_TRACK_GAIN", 2},
+        {"Épisode.m4a", "-c:a aac -b:a 96k", "iTunNORM", 0}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = dir / c.name;
+        const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                                    "'anoisesrc=d=8:a=0.1:c=pink:seed=7:r=44100' -ac 2 " +
+                                    std::string(c.args) + " '" + file.string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        std::string kept;
+        if (file.extension() == ".m4a") {
+            const auto [run, items] = m4aItems();
+            const OpenFile opened(file, O_RDWR);
+            Mp4Items::replace(opened.descriptor(), items);
+            kept = run;
+        } else {
+            const auto [run, tagged] = file.extension() == ".mp3" ? taggedMp3(readBytes(file))
+                                                                  : taggedFlac(readBytes(file));
+            writeBytes(file, tagged);
+            kept = run;
+        }
+
+        const DeliverySpec& spec = DeliverySpec::applePodcasts();
+        const auto outcome = Workflow::writeFixedCopy(file, planGain(file, spec), spec,
+                                                      std::nullopt, false, {}, original);
+        const auto* written = std::get_if<Workflow::CopyOutcome::Written>(&outcome.value);
+        ASSERT_TRUE(written) << std::get<Workflow::CopyOutcome::Failed>(outcome.value).message;
+        const std::string copy = readBytes(written->copy);
+        EXPECT_NE(copy.find(kept), std::string::npos);
+        EXPECT_EQ(copy.find(c.gain), std::string::npos);
+        const auto record = Provenance::read(written->copy);
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->original, c.name);
+        // FFmpeg reads them too, chapters where the table of contents puts them.
+        const Json probed = probe(written->copy);
+        EXPECT_EQ(
+            probed["format"]["tags"].value("title", probed["format"]["tags"].value("TITLE", "")),
+            "Episode 12");
+        ASSERT_EQ(probed["chapters"].size(), c.chapters);
+        if (c.chapters > 0) {
+            EXPECT_EQ(probed["chapters"][1]["tags"]["title"], "Talk");
+        }
+    }
 }
 
 } // namespace
