@@ -2,6 +2,8 @@
 
 // Helpers shared by the fuzz targets.
 
+#include "tavrin/core/AudioFileError.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +36,8 @@ inline bool isMeasuringSentence(const std::string& text) {
             text.ends_with(" Hz, which can't be measured.")) ||
            text == "The file has no audio channels." ||
            text == "Not enough memory to read the file." || text == "Unsupported sample format." ||
-           text == "The file holds invalid samples (not a number or infinite).";
+           text == "The file holds invalid samples (not a number or infinite)." ||
+           text == AudioFileError::nothingDecoded;
 }
 
 /// Stops the fuzzer with a finding: libFuzzer saves the input that led here.

@@ -95,13 +95,16 @@ TEST(HostileInput, FuzzRegressionsEndInAReadingOrASentenceCheaply) {
         const std::string result = cheaply([&] { return outcome(input.path); });
         EXPECT_TRUE(result.starts_with("Reading: ") || result.ends_with(".")) << result;
     }
-    // Fixed copies of them, at the gain the second byte picks, as fuzz_write writes them.
+    // Fixed copies of them, at the gain the second byte picks, in the format a bit of the first
+    // picks, as fuzz_write writes them.
     for (const auto& input : regressions(dir, "fuzz_write", audioExtensions, 2)) {
         SCOPED_TRACE(input.path.filename());
         const double gain = (std::uint8_t(input.header[1]) - 128) / 4.0;
+        const auto format =
+            input.header[0] & 0x40 ? GainWriter::CopyFormat::original : GainWriter::CopyFormat::wav;
         const auto copy = cheaply([&] {
             return Workflow::writeFixedCopy(input.path, gain, DeliverySpec::ebuR128(), dir.path(),
-                                            false);
+                                            false, {}, format);
         });
         const auto* failed = std::get_if<Workflow::CopyOutcome::Failed>(&copy.value);
         EXPECT_TRUE(!failed || failed->message != Workflow::internalCopyError);
