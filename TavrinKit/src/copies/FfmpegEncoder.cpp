@@ -180,6 +180,9 @@ struct FfmpegEncoder::State {
     std::optional<std::vector<FlacBlocks::Block>> flacBlocks;
     std::optional<std::vector<std::string>> mp4Items;
 
+    bool carriesTags() const { return id3Tag || flacBlocks || mp4Items; }
+    bool writesMp4() const { return settings.muxer == std::string_view("ipod"); }
+
     ~State() {
         if (muxer)
             avio_closep(&muxer->pb);
@@ -238,7 +241,7 @@ void FfmpegEncoder::State::openEncoder(const FfmpegReader& original) {
 }
 
 /// The audio stream, then the original's tags, chapters and pictures under FFmpeg's names, unless
-/// the original's own ID3v2 tag or FLAC metadata is carried.
+/// the original's own are carried (an M4A's chapters still go through the muxer).
 void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
     AVStream* audio = avformat_new_stream(muxer, nullptr);
     if (!audio)
@@ -247,7 +250,7 @@ void FfmpegEncoder::State::addStreams(const FfmpegReader& original) {
     audio->time_base = encoder->time_base;
     if (mp4Items)
         addFfmpegChapters(*muxer, original);
-    else if (!id3Tag && !flacBlocks)
+    else if (!carriesTags())
         pictureSources = addFfmpegTags(*muxer, original);
 }
 
@@ -317,16 +320,16 @@ FfmpegEncoder::FfmpegEncoder(const FfmpegReader& original, DeliveryCodec codec,
         s.id3Tag = carriedId3Tag(original.path(), record);
     if (codec == DeliveryCodec::flac)
         s.flacBlocks = carriedFlacBlocks(original.path(), record, LIBAVFORMAT_IDENT);
-    if (s.settings.muxer == std::string_view("ipod"))
+    if (s.writesMp4())
         s.mp4Items = carriedMp4Items(original.path(), record);
     s.addStreams(original);
     // The MP4 muxer drops tags it doesn't know; close() adds the record to MP4 files itself.
     s.path = path;
     s.record = record;
-    if (!record.empty() && !s.id3Tag && !s.flacBlocks && !s.mp4Items)
+    if (!record.empty() && !s.carriesTags())
         ffmpegChecked(av_dict_set(&s.muxer->metadata, provenanceTag.data(), record.c_str(), 0));
     if (s.flacBlocks) // room for close() to put them in
-        s.muxer->metadata_header_padding = int(FlacBlocks::bytes(*s.flacBlocks).size()) + 8;
+        s.muxer->metadata_header_padding = int(FlacBlocks::size(*s.flacBlocks)) + 8;
     // The temporary exists already; FFmpeg opens it again by name to write and seek in it.
     ffmpegChecked(avio_open(&s.muxer->pb, ("file:" + path.string()).c_str(), AVIO_FLAG_WRITE));
     AVDictionary* options = nullptr;
@@ -373,24 +376,20 @@ void FfmpegEncoder::close() {
     s.sendFrame(nullptr);
     ffmpegChecked(av_write_trailer(s.muxer));
     ffmpegChecked(avio_closep(&s.muxer->pb));
-    if (s.flacBlocks) {
-        const OpenFile file(s.path, O_RDWR);
-        if (file.descriptor() < 0)
-            throw FfmpegError(std::generic_category().message(errno));
-        if (!FlacBlocks::replaceAfterStreamInfo(file.descriptor(), *s.flacBlocks))
-            throw FfmpegError("the original’s tags didn’t fit where the encoder left room");
-    }
-    // The MP4 muxer writes only the items it knows: the record, or the carried list, goes in now.
-    if (s.settings.muxer == std::string_view("ipod") && (s.mp4Items || !s.record.empty())) {
-        const OpenFile file(s.path, O_RDWR);
-        if (file.descriptor() < 0)
-            throw FfmpegError(std::generic_category().message(errno));
-        auto items =
-            s.mp4Items ? *s.mp4Items : Mp4Items::read(s.path).value_or(std::vector<std::string>{});
-        if (!s.mp4Items)
-            items.push_back(Mp4Items::freeform(provenanceTag, s.record));
-        Mp4Items::replace(file.descriptor(), items);
-    }
+    // Carried FLAC metadata, and an MP4's items, which its muxer writes only when it knows them,
+    // go in now.
+    const bool addsRecord = s.writesMp4() && !s.record.empty();
+    if (!s.flacBlocks && !s.mp4Items && !addsRecord)
+        return;
+    const OpenFile file(s.path, O_RDWR);
+    if (file.descriptor() < 0)
+        throw FfmpegError(std::generic_category().message(errno));
+    if (s.flacBlocks && !FlacBlocks::replaceAfterStreamInfo(file.descriptor(), *s.flacBlocks))
+        throw FfmpegError("the original’s tags didn’t fit where the encoder left room");
+    if (s.mp4Items)
+        Mp4Items::replace(file.descriptor(), *s.mp4Items);
+    else if (addsRecord)
+        Mp4Items::append(file.descriptor(), Mp4Items::freeform(provenanceTag, s.record));
 }
 
 const std::string& FfmpegEncoder::description() const {

@@ -31,7 +31,8 @@ std::string deliveryDescription(const FfmpegReader& original, DeliveryCodec code
 /// Encodes interleaved float frames into a new file in a delivery format, at the original's sample
 /// rate and channels, with its bit rate (or bit depth), tags, chapters and pictures. Tags that a
 /// gain change makes wrong (ReplayGain, R128 gains, iTunNORM, iTunSMPB) are dropped. An MP3's
-/// ID3v2 tag is carried frame by frame (see carriedId3Tag()).
+/// ID3v2 tag, a FLAC's metadata blocks and an M4A's metadata list are carried as the original
+/// holds them (see CarriedTags.h).
 class FfmpegEncoder {
 public:
     /// Starts the file at `path` (an empty temporary of ours), taking what it keeps from

@@ -18,11 +18,25 @@ std::uint32_t length(const unsigned char* header) {
     return std::uint32_t(header[1]) << 16 | std::uint32_t(header[2]) << 8 | header[3];
 }
 
-std::size_t sizeOf(const std::vector<Block>& blocks) {
-    std::size_t size = 0;
-    for (const Block& block : blocks)
-        size += headerSize + block.data.size();
-    return size;
+/// Walks the metadata blocks of the FLAC file open on `fd`, calling `onBlock(type, size, at)` with
+/// where each one's data starts; false when the file doesn't start with "fLaC", a header can't be
+/// read, the blocks run past largestMetadata, or `onBlock` says stop.
+template <class OnBlock> bool walk(int fd, OnBlock onBlock) {
+    char magic[4];
+    if (!readAt(fd, magic, 4, 0) || std::string_view(magic, 4) != "fLaC")
+        return false;
+    std::uint64_t at = 4;
+    for (bool last = false; !last;) {
+        unsigned char header[headerSize];
+        if (!readAt(fd, header, headerSize, at))
+            return false;
+        last = header[0] & 0x80;
+        const std::uint32_t size = length(header);
+        at += headerSize + size;
+        if (at > largestMetadata || !onBlock(std::uint8_t(header[0] & 0x7F), size, at - size))
+            return false;
+    }
+    return true;
 }
 
 /// Little-endian 32-bit fields, as Vorbis comments have them.
@@ -54,27 +68,17 @@ void putLittleEndian(std::string& out, std::size_t v) {
 
 std::optional<std::vector<Block>> read(const std::filesystem::path& path) {
     const OpenFile file(path, O_RDONLY);
-    char magic[4];
-    if (file.descriptor() < 0 || !readAt(file.descriptor(), magic, 4, 0) ||
-        std::string_view(magic, 4) != "fLaC")
-        return std::nullopt;
     std::vector<Block> blocks;
-    std::uint64_t at = 4;
-    for (bool last = false; !last;) {
-        unsigned char header[headerSize];
-        if (!readAt(file.descriptor(), header, headerSize, at))
-            return std::nullopt;
-        last = header[0] & 0x80;
-        const auto type = std::uint8_t(header[0] & 0x7F);
-        const std::uint32_t size = length(header);
-        at += headerSize + size;
-        if (type == 127 || at > largestMetadata || (blocks.empty() != (type == streamInfo)))
-            return std::nullopt;
-        Block block{type, std::string(size, '\0')};
-        if (!readAt(file.descriptor(), block.data.data(), size, at - size))
-            return std::nullopt;
-        blocks.push_back(std::move(block));
-    }
+    const bool whole =
+        file.descriptor() >= 0 &&
+        walk(file.descriptor(), [&](std::uint8_t type, std::uint32_t size, std::uint64_t at) {
+            if (type == 127 || blocks.empty() != (type == streamInfo))
+                return false;
+            blocks.push_back({type, std::string(size, '\0')});
+            return readAt(file.descriptor(), blocks.back().data.data(), size, at);
+        });
+    if (!whole)
+        return std::nullopt;
     return blocks;
 }
 
@@ -120,26 +124,28 @@ Block commentBlock(const Comments& comments) {
     return {vorbisComment, std::move(data)};
 }
 
+std::size_t size(const std::vector<Block>& blocks) {
+    std::size_t total = 0;
+    for (const Block& block : blocks)
+        total += headerSize + block.data.size();
+    return total;
+}
+
 bool replaceAfterStreamInfo(int fd, const std::vector<Block>& blocks) {
-    unsigned char header[headerSize];
-    if (!readAt(fd, header, headerSize, 4) || (header[0] & 0x7F) != streamInfo ||
-        length(header) != 34 || (header[0] & 0x80))
+    std::uint64_t end = 0;
+    const bool walked = walk(fd, [&](std::uint8_t type, std::uint32_t length, std::uint64_t at) {
+        const bool first = end == 0; // which must be a STREAMINFO of 34 bytes
+        end = at + length;
+        return !first || (type == streamInfo && end == streamInfoEnd);
+    });
+    if (!walked || end <= streamInfoEnd) // nothing after the STREAMINFO to put them in place of
         return false;
-    std::uint64_t end = streamInfoEnd;
-    bool last = false;
-    for (; !last && end <= largestMetadata; end += headerSize + length(header)) {
-        if (!readAt(fd, header, headerSize, end))
-            return false;
-        last = header[0] & 0x80;
-    }
-    if (!last)
-        return false;
-    const std::size_t room = std::size_t(end - streamInfoEnd), size = sizeOf(blocks);
+    const std::size_t room = std::size_t(end - streamInfoEnd), used = size(blocks);
     std::vector<Block> filled = blocks;
-    if (size != room) {
-        if (size + headerSize > room)
+    if (used != room) {
+        if (used + headerSize > room)
             return false;
-        filled.push_back({padding, std::string(room - size - headerSize, '\0')});
+        filled.push_back({padding, std::string(room - used - headerSize, '\0')});
     }
     const std::string out = bytes(filled);
     return ::pwrite(fd, out.data(), out.size(), off_t(streamInfoEnd)) == ssize_t(out.size());

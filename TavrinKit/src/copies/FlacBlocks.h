@@ -36,6 +36,8 @@ std::optional<std::vector<Block>> read(const std::filesystem::path& path);
 
 /// `blocks` as bytes, each with its header, the last one marked last.
 std::string bytes(const std::vector<Block>& blocks);
+/// How many bytes bytes() gives.
+std::size_t size(const std::vector<Block>& blocks);
 
 /// A Vorbis comment block's vendor string and its comments ("NAME=value"), in order; absent when
 /// it is damaged.

@@ -133,7 +133,7 @@ std::string description(const Frame& frame) {
     std::string out;
     if (encoding == 0 || encoding == 3) {
         for (char c : text.substr(0, text.find('\0')))
-            out += isAscii({&c, 1}) ? c : '?';
+            out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
         return out;
     }
     bool little = false; // UTF-16: big-endian unless a byte-order mark says otherwise

@@ -20,9 +20,12 @@ using Bytes = std::vector<std::uint8_t>;
     throw FfmpegError(std::string("the MP4 file has ") + what);
 }
 
+std::uint32_t load32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
 std::uint32_t load32(const Bytes& b, std::size_t at) {
-    return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
-           std::uint32_t(b[at + 2]) << 8 | std::uint32_t(b[at + 3]);
+    return load32(&b[at]);
 }
 
 void store32(Bytes& b, std::size_t at, std::uint32_t v) {
@@ -79,12 +82,12 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> topBox(int fd, std::strin
         return std::nullopt;
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
     for (std::uint64_t at = 0; at + 8 <= fileSize;) {
-        Bytes head(16);
-        if (::pread(fd, head.data(), 16, off_t(at)) < 8)
+        std::uint8_t head[16];
+        if (::pread(fd, head, 16, off_t(at)) < 8)
             return std::nullopt;
-        std::uint64_t size = load32(head, 0);
+        std::uint64_t size = load32(head);
         if (size == 1)
-            size = std::uint64_t(load32(head, 8)) << 32 | load32(head, 12);
+            size = std::uint64_t(load32(head + 8)) << 32 | load32(head + 12);
         else if (size == 0)
             size = fileSize - at;
         if (size < 8 || size > fileSize - at)
@@ -96,23 +99,30 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> topBox(int fd, std::strin
     return std::nullopt;
 }
 
-} // namespace
+/// The movie box of the file open on `fd`: where it starts, its bytes, and whether it ends the
+/// file; absent when there is none, or it is over largestMovie.
+struct Movie {
+    std::uint64_t at = 0;
+    Bytes bytes;
+    bool last = false;
+};
 
-std::optional<std::vector<std::string>> read(const std::filesystem::path& path) {
-    const OpenFile file(path, O_RDONLY);
-    const auto box = file.descriptor() < 0 ? std::nullopt : topBox(file.descriptor(), "moov");
-    if (!box || box->second - box->first > largestMovie)
+std::optional<Movie> readMovie(int fd) {
+    const auto box = topBox(fd, "moov");
+    struct stat info {};
+    if (!box || box->second - box->first > largestMovie || ::fstat(fd, &info) != 0)
         return std::nullopt;
-    Bytes moov(box->second - box->first);
-    if (::pread(file.descriptor(), moov.data(), moov.size(), off_t(box->first)) !=
-        ssize_t(moov.size()))
+    Movie movie{box->first, Bytes(box->second - box->first),
+                box->second == std::uint64_t(info.st_size)};
+    if (::pread(fd, movie.bytes.data(), movie.bytes.size(), off_t(movie.at)) !=
+        ssize_t(movie.bytes.size()))
         return std::nullopt;
-    std::pair<std::size_t, std::size_t> ilst;
-    try {
-        ilst = listPlace(moov).ilst;
-    } catch (const FfmpegError&) {
-        return std::nullopt;
-    }
+    return movie;
+}
+
+/// The items of the list at `ilst` in `moov`; absent when one runs past its end.
+std::optional<std::vector<std::string>> itemsOf(const Bytes& moov,
+                                                std::pair<std::size_t, std::size_t> ilst) {
     std::vector<std::string> items;
     for (std::size_t at = ilst.first + 8; at + 8 <= ilst.second;) {
         const std::uint32_t size = load32(moov, at);
@@ -122,6 +132,48 @@ std::optional<std::vector<std::string>> read(const std::filesystem::path& path) 
         at += size;
     }
     return items;
+}
+
+/// Changes the items of the metadata list of the MP4 file open on `fd` as `change` says, rewriting
+/// its movie box, which must be the file's last.
+template <class Change> void rewrite(int fd, Change change) {
+    auto movie = readMovie(fd);
+    if (!movie || !movie->last)
+        unexpected("its movie box before the audio, or one too large to rewrite");
+    Bytes& moov = movie->bytes;
+    const ListPlace place = listPlace(moov);
+    auto items = itemsOf(moov, place.ilst);
+    if (!items)
+        unexpected("a box of an impossible size");
+    change(*items);
+    Bytes list;
+    for (const std::string& item : *items)
+        list.insert(list.end(), item.begin(), item.end());
+    const auto delta =
+        std::int64_t(list.size()) - std::int64_t(place.ilst.second - place.ilst.first - 8);
+    moov.erase(moov.begin() + std::ptrdiff_t(place.ilst.first + 8),
+               moov.begin() + std::ptrdiff_t(place.ilst.second));
+    moov.insert(moov.begin() + std::ptrdiff_t(place.ilst.first + 8), list.begin(), list.end());
+    for (const std::size_t at :
+         {std::size_t{0}, place.udta.first, place.meta.first, place.ilst.first})
+        store32(moov, at, std::uint32_t(std::int64_t(load32(moov, at)) + delta));
+    if (::pwrite(fd, moov.data(), moov.size(), off_t(movie->at)) != ssize_t(moov.size()) ||
+        ::ftruncate(fd, off_t(movie->at + moov.size())) != 0)
+        unexpected("no room for its tags");
+}
+
+} // namespace
+
+std::optional<std::vector<std::string>> read(const std::filesystem::path& path) {
+    const OpenFile file(path, O_RDONLY);
+    const auto movie = file.descriptor() < 0 ? std::nullopt : readMovie(file.descriptor());
+    if (!movie)
+        return std::nullopt;
+    try {
+        return itemsOf(movie->bytes, listPlace(movie->bytes).ilst);
+    } catch (const FfmpegError&) {
+        return std::nullopt;
+    }
 }
 
 std::string freeform(std::string_view name, std::string_view value) {
@@ -153,30 +205,11 @@ std::string freeformName(std::string_view item) {
 }
 
 void replace(int fd, const std::vector<std::string>& items) {
-    const auto box = topBox(fd, "moov");
-    struct stat info {};
-    if (!box || ::fstat(fd, &info) != 0 || box->second != std::uint64_t(info.st_size))
-        unexpected("its movie box before the audio");
-    if (box->second - box->first > largestMovie)
-        unexpected("a movie box too large to rewrite");
-    Bytes moov(box->second - box->first);
-    if (::pread(fd, moov.data(), moov.size(), off_t(box->first)) != ssize_t(moov.size()))
-        unexpected("a cut-off movie box");
-    const ListPlace place = listPlace(moov);
-    Bytes list;
-    for (const std::string& item : items)
-        list.insert(list.end(), item.begin(), item.end());
-    const auto delta =
-        std::int64_t(list.size()) - std::int64_t(place.ilst.second - place.ilst.first - 8);
-    moov.erase(moov.begin() + std::ptrdiff_t(place.ilst.first + 8),
-               moov.begin() + std::ptrdiff_t(place.ilst.second));
-    moov.insert(moov.begin() + std::ptrdiff_t(place.ilst.first + 8), list.begin(), list.end());
-    for (const std::size_t at :
-         {std::size_t{0}, place.udta.first, place.meta.first, place.ilst.first})
-        store32(moov, at, std::uint32_t(std::int64_t(load32(moov, at)) + delta));
-    if (::pwrite(fd, moov.data(), moov.size(), off_t(box->first)) != ssize_t(moov.size()) ||
-        ::ftruncate(fd, off_t(box->first + moov.size())) != 0)
-        unexpected("no room for its tags");
+    rewrite(fd, [&](std::vector<std::string>& list) { list = items; });
+}
+
+void append(int fd, const std::string& item) {
+    rewrite(fd, [&](std::vector<std::string>& list) { list.push_back(item); });
 }
 
 } // namespace tavrin::Mp4Items

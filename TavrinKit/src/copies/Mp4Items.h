@@ -30,5 +30,7 @@ std::string freeformName(std::string_view item);
 /// 'moov' must be the file's last box (as FFmpeg's muxer leaves it without "faststart"), so that
 /// no sample offset moves. Throws FfmpegError when the file is not laid out so.
 void replace(int fd, const std::vector<std::string>& items);
+/// Adds `item` after the items of that list, as replace() does.
+void append(int fd, const std::string& item);
 
 } // namespace tavrin::Mp4Items

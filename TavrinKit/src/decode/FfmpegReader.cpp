@@ -147,10 +147,7 @@ bool FfmpegReader::readDoublesAgain(FileFrames at, double* const* out,
     const State& s = *m_state;
     const std::size_t channelCount = std::size_t(s.format.channelCount);
     const std::size_t size = at.frames * s.pcm.bytes * channelCount;
-    // Three-byte samples are loaded four bytes at a time, as from a packet's padding.
-    if (bytes.size() < size + AV_INPUT_BUFFER_PADDING_SIZE)
-        bytes.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
-    if (readAt(s.fd, bytes.data(), size, at.offset) != std::int64_t(size))
+    if (readPadded(s.fd, bytes, size, at.offset) != std::int64_t(size))
         return false;
     VectorOps::pcmToDoubles(bytes.data(), at.frames, channelCount, s.pcm.bytes, out);
     return true;

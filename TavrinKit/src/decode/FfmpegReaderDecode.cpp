@@ -170,10 +170,7 @@ bool FfmpegReader::State::readPcmFromFile() {
     const std::size_t frameBytes = pcm.bytes * std::size_t(format.channelCount);
     const auto left = std::uint64_t(std::max<std::int64_t>(fileEnd - fileAt, 0)) / frameBytes;
     const std::size_t frames = std::min<std::uint64_t>(directRoom, left);
-    // Three-byte samples are loaded four bytes at a time, as from a packet's padding.
-    if (raw.size() < frames * frameBytes + AV_INPUT_BUFFER_PADDING_SIZE)
-        raw.resize(frames * frameBytes + AV_INPUT_BUFFER_PADDING_SIZE);
-    const std::int64_t got = frames ? readAt(fd, raw.data(), frames * frameBytes, fileAt) : 0;
+    const std::int64_t got = readPadded(fd, raw, frames * frameBytes, fileAt);
     if (got < 0)
         failSystem(int(-got));
     if (std::size_t(got) < frameBytes) {

@@ -59,6 +59,16 @@ inline std::int64_t readAt(int fd, std::uint8_t* out, std::size_t size, std::int
     }
 }
 
+/// Reads `size` bytes at `offset` into `bytes`, grown first to hold them and the padding past
+/// them: three-byte samples are loaded four bytes at a time, as from a packet's padding. Returns
+/// what readAt() does.
+inline std::int64_t readPadded(int fd, std::vector<std::uint8_t>& bytes, std::size_t size,
+                               std::int64_t offset) {
+    if (bytes.size() < size + AV_INPUT_BUFFER_PADDING_SIZE)
+        bytes.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    return size ? readAt(fd, bytes.data(), size, offset) : 0;
+}
+
 /// Whether a format has the channels and the rate any audio has.
 inline bool hasChannelsAndRate(const AudioFileFormat& format) {
     return format.channelCount >= 1 && format.sampleRate > 0;

@@ -112,11 +112,12 @@ CopyOutcome limit(const std::filesystem::path& original, const std::vector<Findi
             return {CopyOutcome::Refused{std::string(noReadingToLimit)}};
         setting = solved->setting; // unconverged, it is still written: the copy's reading decides
         const double reduction = analysis.predict(setting).maxReduction;
-        if (reduction > Limiter::mostReduction + 1e-9 && encodedOver)
-            return {CopyOutcome::Failed{encodedLimitOverMessage(
-                encodedOver->encoding, encodedOver->truePeak, reduction, spec)}};
         if (reduction > Limiter::mostReduction + 1e-9)
-            return {CopyOutcome::Refused{tooMuchReductionMessage(reduction, spec)}};
+            return encodedOver
+                       ? CopyOutcome{CopyOutcome::Failed{encodedLimitOverMessage(
+                             encodedOver->encoding, encodedOver->truePeak, reduction, spec)}}
+                       : CopyOutcome{
+                             CopyOutcome::Refused{tooMuchReductionMessage(reduction, spec)}};
         LimitedCopy written = writeLimited(original, findings, digest, analysis, setting, spec,
                                            outputFolder, dualMono, isCancelled, format);
         const LoudnessResult& copy = written.result;
