@@ -11,9 +11,13 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <cstring>
+#include <memory>
 #include <new>
 
 namespace tavrin {
+
+namespace fs = std::filesystem;
 namespace {
 
 void copyTags(AVDictionary** to, const AVDictionary* from) {
@@ -32,6 +36,13 @@ void keepSize(AVCodecParameters& params, const AVPacket& picture) {
     const auto size = pictureSize({picture.data, std::size_t(picture.size)});
     params.width = size ? size->width : 1;
     params.height = size ? size->height : 1;
+}
+
+std::size_t pictureCount(const AVFormatContext& file) {
+    std::size_t count = 0;
+    for (unsigned i = 0; i < file.nb_streams; ++i)
+        count += (file.streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    return count;
 }
 
 } // namespace
@@ -99,6 +110,27 @@ void writeFfmpegPictures(AVFormatContext& muxer, const FfmpegReader& original,
         av_packet_unref(&packet);
         ffmpegChecked(result);
     }
+}
+
+std::vector<std::string> tagsNotCarried(const FfmpegReader& original, const fs::path& copy) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, ("file:" + copy.string()).c_str(), nullptr, nullptr) < 0)
+        return {};
+    const std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> copied(
+        opened, [](AVFormatContext* f) { avformat_close_input(&f); });
+    const AVFormatContext& from = original.demuxer();
+    std::vector<std::string> missing;
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(from.metadata, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+        const AVDictionaryEntry* kept = av_dict_get(copied->metadata, entry->key, nullptr, 0);
+        if (!dropsTag(entry->key) && (!kept || std::strcmp(kept->value, entry->value) != 0))
+            missing.emplace_back(entry->key);
+    }
+    if (copied->nb_chapters < from.nb_chapters)
+        missing.emplace_back("chapters");
+    for (std::size_t n = pictureCount(*copied); n < pictureCount(from); ++n)
+        missing.emplace_back("picture");
+    return missing;
 }
 
 } // namespace tavrin

@@ -5,6 +5,8 @@
 
 #include "decode/FfmpegReader.h"
 
+#include <filesystem>
+#include <string>
 #include <vector>
 
 struct AVFormatContext;
@@ -25,5 +27,12 @@ std::vector<unsigned> addFfmpegTags(AVFormatContext& muxer, const FfmpegReader& 
 /// muxers hold the audio back until they have them all. Throws FfmpegError.
 void writeFfmpegPictures(AVFormatContext& muxer, const FfmpegReader& original,
                          const std::vector<unsigned>& sources, AVPacket& packet);
+
+/// What of `original`'s tags a copy of it in its own format lacks, or holds otherwise, as FFmpeg
+/// reads the two: the names of those tags (but those dropsTag() names), then "chapters" when
+/// chapters are missing and "picture" for each missing picture. Empty when the copy can't be
+/// opened: measuring it says why.
+std::vector<std::string> tagsNotCarried(const FfmpegReader& original,
+                                        const std::filesystem::path& copy);
 
 } // namespace tavrin

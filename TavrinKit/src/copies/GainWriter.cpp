@@ -2,6 +2,7 @@
 
 #include "copies/CopyName.h"
 #include "copies/FfmpegEncoder.h"
+#include "copies/FfmpegTags.h"
 #include "copies/SndfileWriter.h"
 #include "core/AtomicFile.h"
 #include "core/ParallelTasks.h"
@@ -256,7 +257,7 @@ Encoding writeEncoded(FfmpegReader& reader, DeliveryCodec codec, AtomicFile& fil
     } catch (const FfmpegError& e) {
         writingStopped(e.what());
     }
-    return {encoder->description(), isLossy(codec)};
+    return {encoder->description(), isLossy(codec), tagsNotCarried(reader, file.temporaryPath())};
 }
 
 /// The original's delivery format, when a copy in `format` keeps it.
@@ -349,13 +350,15 @@ PendingCopy writePending(const fs::path& original, std::string_view label,
     return writeTo(original, to, std::move(name), gain, curve, record, {}, isCancelled, format);
 }
 
-std::optional<Encoding> encoding(const fs::path& original, CopyFormat format) {
+std::optional<Encoding> encoding(const fs::path& original, const fs::path& copy,
+                                 CopyFormat format) {
     if (format != CopyFormat::original)
         return std::nullopt;
     try {
         const FfmpegReader reader(original);
         if (const auto codec = deliveryCodec(original, reader.format().codec))
-            return Encoding{deliveryDescription(reader, *codec), isLossy(*codec)};
+            return Encoding{deliveryDescription(reader, *codec), isLossy(*codec),
+                            tagsNotCarried(reader, copy)};
     } catch (const FfmpegError&) {
     }
     return std::nullopt;

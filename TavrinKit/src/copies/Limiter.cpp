@@ -22,11 +22,33 @@ double toLinear(double decibels) {
     return std::pow(10.0, decibels / 20);
 }
 
-/// About a millisecond, a power of two, and at least the interpolator's reach: a peak's hold then
-/// spans its own block and one on each side.
+/// The reduction a factor makes, dB (0, not −0, at unity).
+double reductionOf(double factor) {
+    return std::max(0.0, -20 * std::log10(factor));
+}
+
+/// About half a millisecond, and a multiple or a divisor of the interpolator's reach, so that the
+/// blocks a peak's hold must cover (its own and the reach on either side) waste little.
 std::size_t blockFramesFor(double sampleRate) {
-    const auto perMillisecond = static_cast<std::size_t>(std::ceil(sampleRate / 1000));
-    return std::bit_ceil(std::max<std::size_t>(PeakBlocks::reach, perMillisecond));
+    const double half = sampleRate / 2000;
+    const auto reach = static_cast<std::size_t>(PeakBlocks::reach);
+    if (half >= double(reach))
+        return reach * static_cast<std::size_t>(std::lround(half / double(reach)));
+    return reach /
+           std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(double(reach) / half)));
+}
+
+/// Turns each block's peak into the largest of the peaks its factor reaches. A block's frames take
+/// their factors from its own and the next block's, and the interpolator reaches `reachBlocks`
+/// blocks either side: so block m holds the peaks of blocks m − reachBlocks − 1 to m + reachBlocks.
+void holdOverReach(std::vector<float>& peaks, std::size_t reachBlocks) {
+    const std::size_t n = peaks.size();
+    for (std::size_t pass = 0; pass < reachBlocks; ++pass)
+        for (std::size_t i = 0; i + 1 < n; ++i)
+            peaks[i] = std::max(peaks[i], peaks[i + 1]);
+    for (std::size_t pass = 0; pass <= reachBlocks; ++pass)
+        for (std::size_t i = n; i-- > 1;)
+            peaks[i] = std::max(peaks[i], peaks[i - 1]);
 }
 
 /// Reads the whole original, metering each chunk and finding its peaks while the next is read,
@@ -110,7 +132,9 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
             throw AudioFileError::originalStopped(e.what());
         }
         analysis.m_history = meter.history();
-        analysis.m_peaks = std::move(peaks).decibels();
+        analysis.m_heldPeaks = std::move(peaks).decibels();
+        const std::size_t blockFrames = analysis.m_blockFrames;
+        holdOverReach(analysis.m_heldPeaks, (PeakBlocks::reach + blockFrames - 1) / blockFrames);
         return analysis;
     } catch (const std::bad_alloc&) {
         throw AudioFileError::unreadable(std::string(AudioFileError::outOfMemory));
@@ -120,19 +144,20 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
 Prediction Analysis::predict(const Setting& setting) const {
     // Each step loses the share of its energy that the reduction takes from its frames, as if the
     // energy were spread evenly over the step: close enough to aim, and the copy is measured.
+    static const double acting = toLinear(-actingReduction);
     const std::size_t steps = m_history.stepCount();
     std::vector<double> lost(steps, 0.0);
     Reduction reduction(*this, setting);
-    Prediction prediction;
+    double smallest = 1;
+    std::int64_t actingBlocks = 0;
     const auto blockFrames = static_cast<std::int64_t>(m_blockFrames);
-    for (std::size_t b = 0; b < m_peaks.size(); ++b) {
-        const double decibels = reduction.next();
-        if (decibels <= 0)
+    for (std::size_t b = 0; b < m_heldPeaks.size(); ++b) {
+        const double factor = reduction.next();
+        if (factor == 1)
             continue;
-        prediction.maxReduction = std::max(prediction.maxReduction, decibels);
-        if (decibels > actingReduction)
-            prediction.seconds += static_cast<double>(blockFrames) / m_sampleRate;
-        const double share = 1 - std::pow(10.0, -decibels / 10);
+        smallest = std::min(smallest, factor);
+        actingBlocks += factor < acting;
+        const double share = 1 - factor * factor;
         for (std::int64_t frame = static_cast<std::int64_t>(b) * blockFrames,
                           end = frame + blockFrames;
              frame < end;) {
@@ -154,8 +179,11 @@ Prediction Analysis::predict(const Setting& setting) const {
         const double remaining = frames > 0 ? 1 - std::min(1.0, lost[j] / double(frames)) : 1;
         limited.append(m_history.energy(j, 1) * power * remaining, frames);
     }
+    Prediction prediction;
     prediction.integrated = limited.integratedLoudness();
     prediction.loudnessRange = limited.loudnessRange();
+    prediction.maxReduction = reductionOf(smallest);
+    prediction.seconds = double(actingBlocks * blockFrames) / m_sampleRate;
     return prediction;
 }
 
@@ -188,63 +216,63 @@ std::optional<Solution> Analysis::solve(double aim, double threshold, double cei
 }
 
 Reduction::Reduction(const Analysis& analysis, const Setting& setting)
-    : m_analysis(analysis), m_setting(setting),
-      m_attackBlocks(std::max<std::size_t>(
-          1, static_cast<std::size_t>(std::ceil(attackSeconds * analysis.sampleRate() /
-                                                double(analysis.blockFrames()))))),
-      m_releaseFactor(
-          std::exp(-double(analysis.blockFrames()) / (releaseSeconds * analysis.sampleRate()))),
-      m_recent(m_attackBlocks, 0.0) {
-    // The attack of a peak at the very start begins before the file: the blocks before it are
-    // run through too, so the first block is already reduced in full.
-    m_block = 1 - static_cast<std::int64_t>(m_attackBlocks);
-    while (m_block < 0)
-        next();
+    : m_analysis(analysis), m_excess(setting.gain - setting.threshold),
+      m_attackBlocks(std::max<std::int64_t>(
+          1, std::lround(attackSeconds * analysis.sampleRate() / double(analysis.blockFrames())))),
+      m_shortReleaseBlocks(shortRelease * analysis.sampleRate() / double(analysis.blockFrames())),
+      m_longReleaseBlocks(longRelease * analysis.sampleRate() / double(analysis.blockFrames())),
+      m_densityFactor(
+          std::exp(-double(analysis.blockFrames()) / (densitySeconds * analysis.sampleRate()))),
+      m_ahead(static_cast<std::size_t>(m_attackBlocks) + 1, 1.0) {
+    for (std::int64_t b = 0; b < m_attackBlocks; ++b)
+        if ((m_ahead[static_cast<std::size_t>(b)] = neededFactor(b)) < 1)
+            m_lastNeed = b;
 }
 
-double Reduction::excess(std::int64_t block) const {
-    const auto& peaks = m_analysis.peaks();
-    if (block < 0 || block >= static_cast<std::int64_t>(peaks.size()))
-        return 0;
-    return std::max(0.0,
-                    peaks[static_cast<std::size_t>(block)] + m_setting.gain - m_setting.threshold);
+double Reduction::neededFactor(std::int64_t block) const {
+    const auto& peaks = m_analysis.heldPeaks();
+    if (block >= static_cast<std::int64_t>(peaks.size()))
+        return 1;
+    const double excess = peaks[static_cast<std::size_t>(block)] + m_excess;
+    return excess > 0 ? toLinear(-excess) : 1;
 }
 
 double Reduction::next() {
-    // A block's frames take their factors from its own reduction and the next block's, and the
-    // interpolator reaches into the blocks on either side: so each peak is held from two blocks
-    // before its own, and the attack looks ahead far enough that its ramp ends there.
-    const auto attack = static_cast<std::int64_t>(m_attackBlocks);
-    double held = 0;
-    for (std::int64_t b = m_block - 2; b <= m_block + attack; ++b)
-        held = std::max(held, excess(b));
-    m_released = std::max(held, m_released * m_releaseFactor);
-    if (m_released < 1e-4) // the release ends exactly, so the copy is gain-only again
-        m_released = 0;
-    const auto ring = static_cast<std::int64_t>(m_attackBlocks);
-    m_recent[static_cast<std::size_t>((m_block % ring + ring) % ring)] = m_released;
+    const std::int64_t attack = m_attackBlocks, ring = attack + 1;
+    const auto slot = [ring](std::int64_t block) { return static_cast<std::size_t>(block % ring); };
+    const std::int64_t newest = m_block + attack;
+    if ((m_ahead[slot(newest)] = neededFactor(newest)) < 1)
+        m_lastNeed = newest;
+    // The gain falls in a straight line to what each block ahead needs, reaching it there.
+    double target = 1;
+    for (std::int64_t d = 0; m_lastNeed >= m_block && d <= attack; ++d)
+        if (const double needed = m_ahead[slot(m_block + d)]; needed < 1)
+            target = std::min(target, needed + (1 - needed) * double(d) / double(ring));
+    const bool holding = m_ahead[slot(m_block)] < 1;
+    m_density = m_density * m_densityFactor + (holding ? 1 - m_densityFactor : 0);
+    if (target <= m_factor) {
+        m_factor = target;
+        m_releaseStep = (1 - m_factor) / (m_shortReleaseBlocks +
+                                          (m_longReleaseBlocks - m_shortReleaseBlocks) * m_density);
+    } else {
+        m_factor = std::min(target, m_factor + m_releaseStep);
+    }
     ++m_block;
-    // Summed afresh: a running sum would leave rounding residue where it should be exactly 0.
-    double sum = 0;
-    for (double value : m_recent)
-        sum += value;
-    return sum / double(m_attackBlocks);
+    return m_factor;
 }
 
 Curve::Curve(const Analysis& analysis, const Setting& setting)
     : m_reduction(analysis, setting), m_setting(setting),
       m_blockFrames(static_cast<std::int64_t>(analysis.blockFrames())),
       m_sampleRate(analysis.sampleRate()) {
-    m_toReduction = m_reduction.next();
-    m_to = toLinear(-m_toReduction);
+    m_to = m_reduction.next();
 }
 
 void Curve::advance() {
     ++m_block;
     m_from = m_to;
-    m_maxReduction = std::max(m_maxReduction, m_toReduction);
-    m_toReduction = m_reduction.next();
-    m_to = toLinear(-m_toReduction);
+    m_smallest = std::min(m_smallest, m_to);
+    m_to = m_reduction.next();
 }
 
 void Curve::operator()(std::int64_t first, std::span<float> factors) {
@@ -265,7 +293,7 @@ void Curve::operator()(std::int64_t first, std::span<float> factors) {
 }
 
 Summary Curve::summary() const {
-    return {m_setting.gain, m_maxReduction, double(m_actingFrames) / m_sampleRate};
+    return {m_setting.gain, reductionOf(m_smallest), double(m_actingFrames) / m_sampleRate};
 }
 
 } // namespace tavrin::Limiter

@@ -94,7 +94,7 @@ earlierCopy(const std::filesystem::path& original, const DeliverySpec& spec,
             return CopyOutcome::Written{copy,
                                         *reading.result,
                                         {},
-                                        GainWriter::encoding(original, format),
+                                        GainWriter::encoding(original, copy, format),
                                         anyDamage(provenance->findings),
                                         provenance->gain};
     }

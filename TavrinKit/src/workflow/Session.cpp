@@ -6,6 +6,7 @@
 #include "tavrin/workflow/WorkflowTexts.h"
 #include "workflow/SmallFile.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
@@ -71,9 +72,10 @@ Json copyJson(const Copy& copy) {
     j.update(stampJson(copy.stamp));
     j["gain"] = copy.gain;
     j["limiting"] = limitingJson(copy.limiting);
-    j["encoding"] = copy.encoding
-                        ? Json{{"name", copy.encoding->name}, {"lossy", copy.encoding->lossy}}
-                        : Json(nullptr);
+    j["encoding"] = copy.encoding ? Json{{"name", copy.encoding->name},
+                                         {"lossy", copy.encoding->lossy},
+                                         {"notCarried", copy.encoding->notCarried}}
+                                  : Json(nullptr);
     j["ofDamaged"] = copy.ofDamaged;
     j["result"] = Json::parse(copy.result.toJson());
     j["note"] = copy.note ? Json(*copy.note) : Json(nullptr);
@@ -175,6 +177,16 @@ public:
         return get<bool>(o, key, where, &Json::is_boolean);
     }
 
+    /// A list of strings; absent (as sessions before it was kept have it) is an empty one.
+    std::vector<std::string> texts(const Json& o, const char* key, const std::string& where) const {
+        const auto it = o.find(key);
+        if (it == o.end())
+            return {};
+        if (!it->is_array() || !std::ranges::all_of(*it, &Json::is_string))
+            damaged(place(where, key));
+        return it->get<std::vector<std::string>>();
+    }
+
     /// An object, or null; anything else is damage.
     const Json* optionalObject(const Json& o, const char* key, const std::string& where) const {
         const Json& value = at(o, key, where);
@@ -235,7 +247,8 @@ public:
         if (const Json* encoding = optionalObject(o, "encoding", where)) {
             const std::string inner = place(where, "encoding");
             copy.encoding = GainWriter::Encoding{text(*encoding, "name", inner),
-                                                 flag(*encoding, "lossy", inner)};
+                                                 flag(*encoding, "lossy", inner),
+                                                 texts(*encoding, "notCarried", inner)};
         }
         copy.ofDamaged = flag(o, "ofDamaged", where);
         copy.result = result(at(o, "result", where), where);

@@ -122,8 +122,12 @@ std::string fixTextWritten(const CopyOutcome::Written& written) {
     if (const auto& limiting = written.limiting)
         text += "; limited by up to " + Fmt::oneDecimal(limiting->maxReduction) + " dB for " +
                 Fmt::oneDecimal(limiting->seconds) + " s";
-    if (written.encoding)
+    if (written.encoding) {
         text += "; " + written.encoding->name;
+        if (const auto& lost = written.encoding->notCarried; !lost.empty())
+            text += "; " + std::to_string(lost.size()) + (lost.size() == 1 ? " tag" : " tags") +
+                    " not carried: " + joined(lost, ", ");
+    }
     if (written.ofDamaged)
         text += "; copy of damaged audio";
     return text;

@@ -106,8 +106,10 @@ TEST(Limiter, HoldsTheCeilingAtSixteenTimesOversampling) {
 
 // What the limiter does with each kind of file: a file gain alone fixes is not its to take; a
 // file that needs peaks reduced by 6 dB (16-bit, dithered) or by a fraction of a dB (a partial
-// gain fix, 24-bit) lands in the window under the ceiling, with samples away from the peaks
-// equal to a gain-only copy's at the same gain; one that would need more than 12 dB is refused.
+// gain fix, 24-bit) lands in the window under the ceiling, limited only around its isolated
+// bursts (the attack, the hold and a short release: under 35 ms each) and with samples away from
+// them equal to a gain-only copy's at the same gain; one that would need more than 12 dB is
+// refused.
 TEST(Limiter, LimitsOnlyWhatGainCantFixAndLandsInTheWindow) {
     TempDir dir;
     const struct Case {
@@ -156,6 +158,8 @@ TEST(Limiter, LimitsOnlyWhatGainCantFixAndLandsInTheWindow) {
         EXPECT_LE(*copy.truePeak, c.spec.maxTruePeak);
         EXPECT_NEAR(*copy.loudnessRange, *measured.loudnessRange, 1.0);
         EXPECT_NEAR(written.limiting->maxReduction, c.reduction, 0.1);
+        EXPECT_LT(written.limiting->seconds,
+                  0.035 * std::ceil((seconds - firstBurst) / burstEvery));
 
         // Clear of the bursts the copy is the gain-only copy at the same gain.
         GainWriter::write(original, dir / "gain only.wav", written.limiting->gain);

@@ -32,6 +32,9 @@ enum class CopyFormat { wav, original };
 struct Encoding {
     std::string name;   ///< "MP3 192 kbps", "MP3 VBR V2", "AAC 128 kbps", "FLAC" or "ALAC"
     bool lossy = false; ///< MP3 and AAC: the copy's peaks differ from the gained original's
+    /// The original's tags the copy lacks or holds otherwise, by FFmpeg's names, "chapters" and
+    /// "picture": what the copy couldn't carry.
+    std::vector<std::string> notCarried{};
     bool operator==(const Encoding&) const = default;
 };
 
@@ -112,9 +115,10 @@ std::optional<Encoding> write(const std::filesystem::path& from, const std::file
                               const CancelCheck& isCancelled = {},
                               CopyFormat format = CopyFormat::wav);
 
-/// How a copy of `original` in `format` is encoded, as write() returns it; absent for WAV and
-/// AIFF copies and for an original that can't be opened.
-std::optional<Encoding> encoding(const std::filesystem::path& original, CopyFormat format);
+/// How `copy`, a copy of `original` in `format`, was encoded, as write() returns it; absent for
+/// WAV and AIFF copies and for an original that can't be opened.
+std::optional<Encoding> encoding(const std::filesystem::path& original,
+                                 const std::filesystem::path& copy, CopyFormat format);
 
 /// write() with every frame also multiplied by its factor from `curve` before dithering (and
 /// before encoding). Where the curve gives exactly 1, the samples equal those write() gives at

@@ -21,9 +21,14 @@ namespace tavrin::Limiter {
 inline constexpr double mostReduction = 12;
 /// Reduction that counts as acting when a summary says for how long, dB.
 inline constexpr double actingReduction = 0.1;
-/// The attack, spread over the look-ahead, and the time constant of the release (in dB), seconds.
-inline constexpr double attackSeconds = 0.005;
-inline constexpr double releaseSeconds = 0.05;
+/// The look-ahead, over which the gain falls in a straight line to what a peak needs, seconds.
+inline constexpr double attackSeconds = 0.004;
+/// The release, a straight line in gain back to unity: as short as `shortRelease` after an
+/// isolated peak, lengthening towards `longRelease` the more of the last `densitySeconds` needed
+/// holding, so that dense programme isn't pumped. Seconds.
+inline constexpr double shortRelease = 0.02;
+inline constexpr double longRelease = 0.06;
+inline constexpr double densitySeconds = 0.2;
 
 /// The static gain and the level the peaks are held at.
 struct Setting {
@@ -46,9 +51,9 @@ struct Solution {
     bool converged = false;
 };
 
-/// One read of an original: the largest oversampled peak of every block of about a millisecond
-/// (all channels together), and its K-weighted energy in 10 ms steps. Frames are counted from the
-/// first decoded one, as GainWriter counts them.
+/// One read of an original: for every block of about half a millisecond, the largest oversampled
+/// peak (all channels together) that the block's factor must hold, and the K-weighted energy in
+/// 10 ms steps. Frames are counted from the first decoded one, as GainWriter counts them.
 class Analysis {
 public:
     /// Reads `original`, weighting a mono file twice with `dualMono` as the meter does. Peaks under
@@ -67,36 +72,40 @@ public:
 
     std::size_t blockFrames() const { return m_blockFrames; }
     double sampleRate() const { return m_sampleRate; }
-    const std::vector<float>& peaks() const { return m_peaks; }
+    /// dBTP per block before gain: the largest peak among those the block's factor reaches.
+    const std::vector<float>& heldPeaks() const { return m_heldPeaks; }
 
 private:
     Analysis() = default;
 
     double m_sampleRate = 0;
     std::size_t m_blockFrames = 0;
-    std::vector<float> m_peaks; ///< dBTP per block, before gain
+    std::vector<float> m_heldPeaks;
     EnergyHistory m_history;
 };
 
-/// The reduction of each block in dB, one block after another: the peaks' excess over the
-/// threshold, held over the blocks the interpolator reaches, spread over the look-ahead and
-/// released. Never less than the excess of any peak within the interpolator's reach.
+/// The gain factor of each block, one block after another: at most what the held peaks need to
+/// stay under the threshold, reached in a straight line over the look-ahead and released in
+/// another.
 class Reduction {
 public:
     Reduction(const Analysis& analysis, const Setting& setting);
-    /// The next block's reduction, dB (exactly 0 where nothing needs holding).
+    /// The next block's factor, linear (exactly 1 where nothing needs holding).
     double next();
 
 private:
-    double excess(std::int64_t block) const;
+    double neededFactor(std::int64_t block) const;
 
     const Analysis& m_analysis;
-    Setting m_setting;
-    std::size_t m_attackBlocks;
-    double m_releaseFactor;
+    double m_excess; ///< dB the threshold is crossed by a peak at 0 dBTP
+    std::int64_t m_attackBlocks;
+    double m_shortReleaseBlocks, m_longReleaseBlocks, m_densityFactor;
     std::int64_t m_block = 0;
-    double m_released = 0;
-    std::vector<double> m_recent; ///< the last m_attackBlocks released values, a ring
+    std::int64_t m_lastNeed = -1; ///< the last block seen ahead that needs holding
+    double m_density = 0;         ///< the recent share of blocks that needed holding
+    double m_factor = 1;
+    double m_releaseStep = 0;    ///< per block
+    std::vector<double> m_ahead; ///< what the look-ahead's blocks need, a ring
 };
 
 /// The per-frame factors GainWriter multiplies in: each block's reduction at its first frame,
@@ -118,8 +127,7 @@ private:
     double m_sampleRate;
     std::int64_t m_block = -1;
     double m_from = 1, m_to = 1; ///< the factors at this block's first frame and the next's
-    double m_toReduction = 0;
-    double m_maxReduction = 0;
+    double m_smallest = 1;
     std::int64_t m_actingFrames = 0;
 };
 
