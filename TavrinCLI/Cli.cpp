@@ -9,10 +9,13 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 namespace tavrin::cli {
 namespace {
@@ -30,7 +33,7 @@ struct UsageError : std::runtime_error {
 /// The options as typed; numbers are read after parsing so that each mistake gets a sentence.
 struct Typed {
     std::string preset, target, tolerance, maxTruePeak, targetFile, jobs, out, paper, copyFormat,
-        damage;
+        damage, from, to, copy;
     std::vector<std::string> paths;
     bool presetsJson = false;
 };
@@ -238,6 +241,48 @@ void finish(Options& options, const Typed& typed, const Terminal& terminal) {
         throw UsageError(std::string(CliTexts::pdfInTerminal));
 }
 
+/// Seconds from "95.5", "41:00" or "1:02:03.5"; absent for anything else.
+std::optional<double> parseTime(const std::string& text) {
+    double seconds = 0;
+    std::size_t parts = 0, at = 0;
+    while (at <= text.size() && parts < 3) {
+        const std::size_t colon = std::min(text.find(':', at), text.size());
+        const std::string part = text.substr(at, colon - at);
+        const bool last = colon == text.size();
+        double value = 0;
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (part.empty() || !std::isdigit(static_cast<unsigned char>(part[0])) ||
+            error != std::errc() || end != part.data() + part.size() || !std::isfinite(value) ||
+            (!last && part.find('.') != part.npos) || (parts > 0 && value >= 60))
+            return std::nullopt;
+        seconds = seconds * 60 + value;
+        ++parts;
+        at = colon + 1;
+        if (last)
+            return seconds;
+    }
+    return std::nullopt;
+}
+
+/// The stretch `--from` and `--to` name, checked; absent when neither is given.
+std::optional<TimeSpan> spanOf(const Typed& typed) {
+    if (typed.from.empty() && typed.to.empty())
+        return std::nullopt;
+    TimeSpan span{0, std::numeric_limits<double>::infinity()};
+    for (const auto& [option, text, into] : {std::tuple{"--from", &typed.from, &span.start},
+                                             std::tuple{"--to", &typed.to, &span.end}}) {
+        if (text->empty())
+            continue;
+        const auto seconds = parseTime(*text);
+        if (!seconds)
+            throw UsageError(CliTexts::needs(option, CliTexts::timeExample, *text));
+        *into = *seconds;
+    }
+    if (span.end <= span.start)
+        throw UsageError(std::string(CliTexts::toBeforeFrom));
+    return span;
+}
+
 /// The file and picture graph is to draw, checked.
 void finishGraph(Options& options, const Typed& typed) {
     if (typed.paths.empty())
@@ -249,6 +294,9 @@ void finishGraph(Options& options, const Typed& typed) {
             CliTexts::needs("--out", "a name ending in .svg, .png or .pdf", typed.out));
     options.paths.assign(typed.paths.begin(), typed.paths.end());
     options.out = std::filesystem::absolute(typed.out).lexically_normal();
+    options.span = spanOf(typed);
+    if (!typed.copy.empty())
+        options.drawnCopy = typed.copy;
 }
 
 int presets(bool json, std::ostream& out) {
@@ -314,6 +362,12 @@ Commands describe(CLI::App& app, Options& options, Typed& typed) {
     graphCommand->add_option("--out", typed.out, "The picture to write: NAME.svg, .png or .pdf")
         ->type_name("FILE");
     graphCommand->add_flag("--dark", options.dark, "Light lines on a dark background");
+    graphCommand->add_option("--from", typed.from, "Draw from this time on: 41:00, 1:02:03 or 95.5")
+        ->type_name("TIME");
+    graphCommand->add_option("--to", typed.to, "Draw up to this time")->type_name("TIME");
+    graphCommand
+        ->add_option("--copy", typed.copy, "A copy of the file, its short-term loudness drawn over")
+        ->type_name("FILE");
     graphCommand->add_option("path", typed.paths, "The audio file")->type_name("FILE");
     auto* presetsCommand = app.add_subcommand("presets", "List the delivery specs");
     presetsCommand->add_flag("--json", typed.presetsJson, "One JSON object per preset per line");

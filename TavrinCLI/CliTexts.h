@@ -75,6 +75,9 @@ inline std::string reportIsAPath(std::string_view named) {
 inline constexpr std::string_view resultsNotWritten =
     "The results couldn’t be written to standard output.";
 inline constexpr std::string_view graphNotDrawn = "The graph couldn’t be drawn.";
+/// What --from and --to take, as "--from needs …" says.
+inline constexpr std::string_view timeExample = "a time such as 41:00, 1:02:03 or 95.5";
+inline constexpr std::string_view toBeforeFrom = "--to needs a time after --from’s.";
 /// The PDF report's title.
 inline std::string reportTitle(std::string_view specName) {
     return "Loudness report: " + std::string(specName);

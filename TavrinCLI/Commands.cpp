@@ -327,7 +327,18 @@ int graph(const Options& options, const DeliverySpec& spec, Context& context) {
         context.err << file.filename().string() << ": " << reading.error.value_or("") << "\n";
         return exitUnreadable;
     }
-    const Graph::Content content{*reading.timeline, *reading.result, spec};
+    std::optional<Reading> copy;
+    if (options.drawnCopy) {
+        copy =
+            Workflow::measure(*options.drawnCopy, options.dualMono, {}, context.isCancelled, true);
+        if (!copy->timeline) {
+            context.err << options.drawnCopy->filename().string() << ": "
+                        << copy->error.value_or("") << "\n";
+            return exitUnreadable;
+        }
+    }
+    const Graph::Content content{*reading.timeline, *reading.result, spec, options.span,
+                                 copy ? &*copy->timeline : nullptr};
     // A wide picture at a size a README or a ticket shows without scaling.
     const Graph::Style style{
         .palette = options.dark ? Graph::Palette::dark() : Graph::Palette::light(), .fontSize = 12};

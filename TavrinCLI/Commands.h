@@ -25,9 +25,11 @@ struct Options {
     std::string csv, pdf; ///< "-" for standard output
     Report::Paper paper = Report::Paper::letter;
     bool json = false;
-    bool timeline = false; ///< JSON lines carry each file's loudness over time
-    bool graphs = false;   ///< the PDF report adds a graph page per file
-    bool dark = false;     ///< graph: the dark palette
+    bool timeline = false;        ///< JSON lines carry each file's loudness over time
+    bool graphs = false;          ///< the PDF report adds a graph page per file
+    bool dark = false;            ///< graph: the dark palette
+    std::optional<TimeSpan> span; ///< graph: the stretch to draw (its end may be ∞)
+    std::optional<std::filesystem::path> drawnCopy; ///< graph: a copy drawn over the file
     bool quiet = false;
     bool limiter = false; ///< fix: limit the files gain alone can't fix fully
     GainWriter::CopyFormat copyFormat = GainWriter::CopyFormat::wav; ///< fix

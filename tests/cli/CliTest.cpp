@@ -214,6 +214,15 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
         {"graph {ex} --out {d}/graph.svg", 2, "", 0, "graph draws one audio file; 5 were found.\n"},
         {"graph {d}/nothere.wav --out {d}/graph.svg", 3, "", 0,
          "Nothing at {d}/nothere.wav; skipped.\n"},
+        {"graph {p} --from 0:01.5 --to 3.5 --copy {p} --out {d}/stretch.svg", 0,
+         "From 0:01.5 to 0:03.5, short-term loudness steady at −23 LUFS; true peak never over", 1,
+         ""},
+        {"graph {p} --from 1:75 --out {d}/graph.svg", 2, "", 0,
+         "--from needs a time such as 41:00, 1:02:03 or 95.5 (it was \"1:75\").\n"},
+        {"graph {p} --from 0:10 --to 9 --out {d}/graph.svg", 2, "", 0,
+         "--to needs a time after --from’s.\n"},
+        {"graph {p} --copy {d}/nothere.wav --out {d}/graph.svg", 3, "", 0,
+         "nothere.wav: Can't open this file as audio (No such file or directory).\n"},
         // Sessions and signed reports.
         {"check --operator Ann {p}", 2, "", 0, "--operator, --job and --notes go with --pdf.\n"},
         {"check --session {d}/a.flac {p}", 2, "", 0, "--session {d}/a.flac" + ownName},
@@ -242,7 +251,7 @@ TEST(Cli, InvocationsGiveTheirStatusOneFormatOnStdoutSentencesOnStderrAndTheirFi
               (std::vector<std::string>{"a.flac", "a4.pdf", "album", "copies", "graph.png",
                                         "graphs.pdf", "in", "link.csv", "noise-frames.flac",
                                         "pictures", "pipe.wav", "quiet.json", "r.csv", "r.pdf",
-                                        "readme.txt", "take.bin", "typo.json"}));
+                                        "readme.txt", "stretch.svg", "take.bin", "typo.json"}));
     for (const char* kept : {"a.flac", "take.bin"})
         EXPECT_EQ(readBytes(dir / kept), readBytes(passes)) << kept;
     EXPECT_EQ(readBytes(dir / "link.csv"), "not audio either");

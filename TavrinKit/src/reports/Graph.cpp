@@ -9,6 +9,7 @@
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
 #include <cmath>
+#include <span>
 
 namespace tavrin::Graph {
 namespace {
@@ -17,7 +18,9 @@ constexpr Colour rgb(int r, int g, int b, double alpha = 1) {
     return {r / 255.0, g / 255.0, b / 255.0, alpha};
 }
 
-std::optional<double> largest(const std::vector<std::optional<double>>& series) {
+using Series = std::span<const std::optional<double>>;
+
+std::optional<double> largest(Series series) {
     std::optional<double> top;
     for (const auto& v : series)
         if (v && (!top || *v > *top))
@@ -25,7 +28,7 @@ std::optional<double> largest(const std::vector<std::optional<double>>& series) 
     return top;
 }
 
-std::optional<double> smallest(const std::vector<std::optional<double>>& series) {
+std::optional<double> smallest(Series series) {
     std::optional<double> bottom;
     for (const auto& v : series)
         if (v && (!bottom || *v < *bottom))
@@ -41,6 +44,15 @@ constexpr double highestShown = 12;
 double duration(const Content& content) {
     const double d = std::max(content.timeline.duration, content.result.duration);
     return d > 0 ? d : Timeline::baseStep;
+}
+
+/// The stretch drawn: the view within the file, at least a step long, or the whole file.
+TimeSpan shown(const Content& content) {
+    const double whole = duration(content);
+    if (!content.view)
+        return {0, whole};
+    const double start = std::clamp(content.view->start, 0.0, whole - Timeline::baseStep);
+    return {start, std::clamp(content.view->end, start + Timeline::baseStep, whole)};
 }
 
 cairo_status_t append(void* closure, const unsigned char* data, unsigned int length) {
@@ -72,7 +84,8 @@ Palette Palette::light() {
             .target = rgb(36, 138, 61),
             .integrated = rgb(28, 28, 30),
             .truePeak = rgb(110, 110, 118),
-            .fail = rgb(215, 0, 21)};
+            .fail = rgb(215, 0, 21),
+            .copy = rgb(201, 52, 0)};
 }
 
 Palette Palette::dark() {
@@ -84,15 +97,16 @@ Palette Palette::dark() {
             .target = rgb(48, 209, 88),
             .integrated = rgb(242, 242, 247),
             .truePeak = rgb(152, 152, 157),
-            .fail = rgb(255, 69, 58)};
+            .fail = rgb(255, 69, 58),
+            .copy = rgb(255, 159, 10)};
 }
 
 double Geometry::xAt(double seconds) const {
-    return plotLeft + (plotRight - plotLeft) * seconds / duration;
+    return plotLeft + (plotRight - plotLeft) * (seconds - start) / duration;
 }
 
 double Geometry::secondsAt(double x) const {
-    return std::clamp((x - plotLeft) / (plotRight - plotLeft) * duration, 0.0, duration);
+    return start + std::clamp((x - plotLeft) / (plotRight - plotLeft) * duration, 0.0, duration);
 }
 
 double Geometry::yAtLufs(double lufs) const {
@@ -106,7 +120,9 @@ double Geometry::yAtDbtp(double dbtp) const {
 Geometry geometry(const Content& content, double width, double height, const Style& style) {
     const double fs = style.fontSize;
     Geometry g;
-    g.duration = duration(content);
+    const TimeSpan view = shown(content);
+    g.start = view.start;
+    g.duration = view.end - view.start;
     g.plotLeft = fs * 4.2;
     g.plotRight = std::max(g.plotLeft + 1, width - fs * 1.5);
     g.loudnessTop = fs * 2.6;
@@ -120,7 +136,8 @@ Geometry geometry(const Content& content, double width, double height, const Sty
     const Timeline& timeline = content.timeline;
     const double high = std::max(
         {spec.target + spec.tolerance, content.result.maxMomentary.value_or(-100),
-         largest(timeline.momentary).value_or(-100), largest(timeline.shortTerm).value_or(-100)});
+         largest(timeline.momentary).value_or(-100), largest(timeline.shortTerm).value_or(-100),
+         content.copy ? largest(content.copy->shortTerm).value_or(-100) : -100});
     const double low =
         std::min(spec.target - spec.tolerance, smallest(timeline.shortTerm).value_or(spec.target));
     g.lufsTop = std::min(std::ceil((high + 2) / 6) * 6, highestShown);
@@ -182,11 +199,25 @@ std::vector<std::uint8_t> encode(FileType type, double width, double height, con
 
 std::string description(const Content& content) {
     const Timeline& timeline = content.timeline;
-    const bool shortTerm = largest(timeline.shortTerm).has_value();
-    const auto& series = shortTerm ? timeline.shortTerm : timeline.momentary;
+    const TimeSpan view = shown(content);
+    // The steps that end within the view.
+    const auto first =
+        std::min(timeline.size(),
+                 static_cast<std::size_t>(std::max(0.0, std::floor(view.start / timeline.step))));
+    const auto last = std::clamp(static_cast<std::size_t>(std::ceil(view.end / timeline.step)),
+                                 first, timeline.size());
+    const auto within = [&](const std::vector<std::optional<double>>& series) {
+        return Series(series).subspan(first, last - first);
+    };
+    const bool shortTerm = largest(within(timeline.shortTerm)).has_value();
+    const Series series = within(shortTerm ? timeline.shortTerm : timeline.momentary);
     const double ceiling = content.spec.ceiling(content.result.integrated);
-    return Report::graphDescription(shortTerm, smallest(series), largest(series), ceiling,
-                                    timeline.truePeakOver(ceiling));
+    std::vector<TimeSpan> over;
+    for (const TimeSpan& span : timeline.truePeakOver(ceiling))
+        if (span.end > view.start && span.start < view.end)
+            over.push_back({std::max(span.start, view.start), std::min(span.end, view.end)});
+    return Report::graphDescription(shortTerm, smallest(series), largest(series), ceiling, over,
+                                    content.view ? std::optional(view) : std::nullopt);
 }
 
 } // namespace tavrin::Graph

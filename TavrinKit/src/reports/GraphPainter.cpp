@@ -1,13 +1,12 @@
 #include "reports/GraphPainter.h"
 
-#include "reports/SharedFontMap.h"
+#include "reports/GraphText.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/reports/ReportTexts.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <pango/pangocairo.h>
 
 namespace tavrin::Graph {
 namespace {
@@ -15,66 +14,11 @@ namespace {
 /// Absorbs floating-point error so that a rounded peak exactly on the ceiling is within it.
 constexpr double epsilon = 1e-9;
 
-void setColour(cairo_t* cr, Colour c, double alphaScale = 1) {
-    cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha * alphaScale);
-}
-
 /// A whole number of LUFS or dBTP for an axis label, with a true minus sign.
 std::string axisNumber(double value) {
     const long long n = std::llround(value);
     return (n < 0 ? "−" : "") + std::to_string(n < 0 ? -n : n);
 }
-
-enum class Align { left, centre, right };
-
-/// Text in the graph's font, its vertical middle at `y`.
-class TextPen {
-public:
-    TextPen(cairo_t* cr, const Style& style) : m_cr(cr) {
-        PangoContext* context = pango_font_map_create_context(m_fontMap.get());
-        pango_cairo_update_context(cr, context);
-        m_layout = pango_layout_new(context);
-        g_object_unref(context); // the layout keeps it
-        m_font = pango_font_description_new();
-        pango_font_description_set_family(m_font, style.fontFamily.c_str());
-        pango_font_description_set_absolute_size(m_font, style.fontSize * PANGO_SCALE);
-    }
-    ~TextPen() {
-        pango_font_description_free(m_font);
-        g_object_unref(m_layout);
-    }
-    TextPen(const TextPen&) = delete;
-    TextPen& operator=(const TextPen&) = delete;
-
-    /// Draws `text` and returns its width.
-    double draw(const std::string& text, double x, double y, Align align, Colour colour,
-                bool bold = false) {
-        const double width = measure(text, bold);
-        const double left = align == Align::left    ? x
-                            : align == Align::right ? x - width
-                                                    : x - width / 2;
-        int w = 0, h = 0;
-        pango_layout_get_size(m_layout, &w, &h);
-        setColour(m_cr, colour);
-        cairo_move_to(m_cr, left, y - static_cast<double>(h) / PANGO_SCALE / 2);
-        pango_cairo_show_layout(m_cr, m_layout);
-        return width;
-    }
-    double measure(const std::string& text, bool bold = false) {
-        pango_font_description_set_weight(m_font, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-        pango_layout_set_font_description(m_layout, m_font);
-        pango_layout_set_text(m_layout, text.c_str(), -1);
-        int w = 0, h = 0;
-        pango_layout_get_size(m_layout, &w, &h);
-        return static_cast<double>(w) / PANGO_SCALE;
-    }
-
-private:
-    SharedFontMap m_fontMap; // held while the pen lives
-    cairo_t* m_cr;
-    PangoLayout* m_layout;
-    PangoFontDescription* m_font;
-};
 
 /// One series reduced to columns: the smallest and largest value whose step centre falls in each.
 struct Column {
@@ -83,19 +27,28 @@ struct Column {
     bool gapBefore = false; ///< a step without a value came since the previous column with one
 };
 
+/// The steps of a series `step` seconds apart that lie within the plot, at least partly.
+std::pair<std::size_t, std::size_t> stepsShown(std::size_t size, double step, const Geometry& g) {
+    const auto first =
+        std::min(size, static_cast<std::size_t>(std::max(0.0, std::floor(g.start / step))));
+    const auto last =
+        std::clamp(static_cast<std::size_t>(std::ceil((g.start + g.duration) / step)), first, size);
+    return {first, last};
+}
+
 std::vector<Column> columnsOf(const std::vector<std::optional<double>>& series, double step,
-                              double duration, std::size_t count) {
+                              const Geometry& g, std::size_t count) {
     std::vector<Column> columns(count);
     bool gap = false;
-    for (std::size_t k = 0; k < series.size(); ++k) {
+    const auto [first, last] = stepsShown(series.size(), step, g);
+    for (std::size_t k = first; k < last; ++k) {
         if (!series[k]) {
             gap = true;
             continue;
         }
-        const double centre = (static_cast<double>(k) + 0.5) * step;
-        const auto c =
-            std::min(count - 1, static_cast<std::size_t>(
-                                    std::max(0.0, centre / duration * static_cast<double>(count))));
+        const double along = ((static_cast<double>(k) + 0.5) * step - g.start) / g.duration;
+        const auto c = std::min(
+            count - 1, static_cast<std::size_t>(std::max(0.0, along * static_cast<double>(count))));
         Column& column = columns[c];
         const double v = *series[k];
         column.gapBefore |= gap && !column.any;
@@ -130,10 +83,13 @@ public:
         cairo_clip(m_cr);
         // The momentary band of a long file fills most of the plot: the target and the integrated
         // line go over it, the short-term line over them.
-        series(m_content.timeline.momentary, m_palette.momentary, 1.0);
+        const Timeline& timeline = m_content.timeline;
+        series(timeline, timeline.momentary, m_palette.momentary, 1.0);
         targetBand();
         integratedLine();
-        series(m_content.timeline.shortTerm, m_palette.shortTerm, 1.6);
+        series(timeline, timeline.shortTerm, m_palette.shortTerm, 1.6);
+        if (const Timeline* copy = m_content.copy)
+            series(*copy, copy->shortTerm, m_palette.copy, 1.6);
         cairo_restore(m_cr);
         maxima();
         legend();
@@ -183,35 +139,42 @@ private:
         cairo_fill(m_cr);
         // Stretches over the ceiling stay visible however short: at least a device pixel.
         for (const TimeSpan& span : timeline.truePeakOver(m_ceiling)) {
-            const double x1 = m_g.xAt(span.start);
-            const double x2 = std::max(m_g.xAt(span.end), x1 + 2 * unit());
+            const double x1 = std::max(m_g.xAt(span.start), m_g.plotLeft);
+            const double x2 = std::min(std::max(m_g.xAt(span.end), x1 + 2 * unit()), m_g.plotRight);
+            if (x2 <= x1)
+                continue;
             setColour(m_cr, m_palette.fail, 0.22);
             cairo_rectangle(m_cr, x1, m_g.peakTop, x2 - x1, m_g.peakBottom - m_g.peakTop);
             cairo_fill(m_cr);
         }
-        // A short file's steps are wider than a column: each bar then fills its step.
-        const bool perStep = timeline.size() <= m_columns;
-        const std::size_t count = perStep ? timeline.size() : m_columns;
+        // A short file's steps, or a short stretch's, are wider than a column: each bar then
+        // fills its step.
+        const auto [first, last] = stepsShown(timeline.size(), timeline.step, m_g);
+        const bool perStep = last - first <= m_columns;
+        const std::size_t count = perStep ? last - first : m_columns;
         const std::vector<Column> columns =
             perStep ? std::vector<Column>{}
-                    : columnsOf(timeline.truePeak, timeline.step, m_g.duration, m_columns);
+                    : columnsOf(timeline.truePeak, timeline.step, m_g, m_columns);
         const double plotWidth = m_g.plotRight - m_g.plotLeft;
         // One path per colour, filled once: a fill per bar costs more than the rest of the graph.
         for (const bool over : {false, true}) {
             cairo_new_path(m_cr);
             for (std::size_t c = 0; c < count; ++c) {
+                const std::size_t k = first + c;
                 const std::optional<double> peak =
-                    perStep ? timeline.truePeak[c]
+                    perStep ? timeline.truePeak[k]
                             : (columns[c].any ? std::optional(columns[c].high) : std::nullopt);
                 if (!peak || (Fmt::round1(*peak) > m_ceiling + epsilon) != over)
                     continue;
                 const double y = std::max(m_g.yAtDbtp(*peak), m_g.peakTop);
                 if (y >= m_g.peakBottom)
                     continue;
-                const double x1 = perStep ? m_g.xAt(static_cast<double>(c) * timeline.step)
-                                          : m_g.plotLeft + plotWidth * static_cast<double>(c) /
-                                                               static_cast<double>(m_columns);
-                const double x2 = perStep ? std::min(m_g.xAt(timeline.stepEnd(c)), m_g.plotRight)
+                const double x1 =
+                    perStep
+                        ? std::max(m_g.xAt(static_cast<double>(k) * timeline.step), m_g.plotLeft)
+                        : m_g.plotLeft +
+                              plotWidth * static_cast<double>(c) / static_cast<double>(m_columns);
+                const double x2 = perStep ? std::min(m_g.xAt(timeline.stepEnd(k)), m_g.plotRight)
                                           : x1 + plotWidth / static_cast<double>(m_columns);
                 cairo_rectangle(m_cr, x1, y, std::max(x2 - x1, unit()), m_g.peakBottom - y);
             }
@@ -241,7 +204,9 @@ private:
                 break;
             }
         const double y = m_g.peakBottom + fontSize() * 1.0;
-        for (double t = 0; t <= m_g.duration + epsilon; t += tick) {
+        const double end = m_g.start + m_g.duration;
+        for (double t = std::ceil(m_g.start / tick - epsilon) * tick; t <= end + epsilon;
+             t += tick) {
             const double x = m_g.xAt(t);
             setColour(m_cr, m_palette.grid);
             cairo_set_line_width(m_cr, 0.5);
@@ -271,11 +236,10 @@ private:
     /// one, broken where the series has no value. The line is stroked in short pieces: cairo's
     /// rasteriser slows down sharply with the number of edges a single long zigzag keeps active
     /// per row. Round caps meet where two pieces join, so the seam looks like a round join.
-    void series(const std::vector<std::optional<double>>& values, Colour colour, double width) {
+    void series(const Timeline& timeline, const std::vector<std::optional<double>>& values,
+                Colour colour, double width) {
         constexpr std::size_t columnsPerStroke = 8;
-        const Timeline& timeline = m_content.timeline;
-        const std::vector<Column> columns =
-            columnsOf(values, timeline.step, m_g.duration, m_columns);
+        const std::vector<Column> columns = columnsOf(values, timeline.step, m_g, m_columns);
         const double columnWidth = (m_g.plotRight - m_g.plotLeft) / static_cast<double>(m_columns);
         bool open = false;
         double last = 0;
@@ -314,7 +278,7 @@ private:
     void mark(std::optional<double> value, std::optional<double> at, double y, Colour colour,
               const std::string& name, bool labelAbove, bool isSigned = false,
               bool leftward = false) {
-        if (!value || !at)
+        if (!value || !at || *at < m_g.start || *at > m_g.start + m_g.duration)
             return;
         const double x = m_g.xAt(*at);
         setColour(m_cr, m_palette.background);
@@ -369,6 +333,8 @@ private:
             x += m_pen.draw(text, x, y, Align::left, m_palette.text) + gap;
         };
         entry(std::string(Report::legendShortTerm), m_palette.shortTerm, false);
+        if (m_content.copy)
+            entry(std::string(Report::legendCopy), m_palette.copy, false);
         entry(std::string(Report::legendMomentary), m_palette.momentary, false);
         entry(Report::legendTarget(spec), m_palette.target, false);
         if (m_content.result.integrated)

@@ -4,6 +4,7 @@
 #include "tavrin/core/Fmt.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace tavrin::Report {
@@ -33,6 +34,14 @@ std::string placesText(const std::vector<TimeSpan>& spans) {
     if (spans.size() > listed)
         text += " and " + std::to_string(spans.size() - listed) + " more places";
     return text;
+}
+
+/// Where a graph's view begins or ends: "41:00", or "41:00.5" off the whole second.
+std::string viewEdge(double seconds) {
+    const double tenths = std::round(seconds * 10);
+    const double whole = std::floor(tenths / 10);
+    const auto tenth = static_cast<int>(tenths - whole * 10);
+    return Fmt::duration(whole) + (tenth > 0 ? "." + std::to_string(tenth) : "");
 }
 
 } // namespace
@@ -123,7 +132,8 @@ std::string signedBy(std::string_view operatorName, std::string_view job) {
 
 std::string graphDescription(bool shortTerm, std::optional<double> quietest,
                              std::optional<double> loudest, double ceiling,
-                             const std::vector<TimeSpan>& overCeiling) {
+                             const std::vector<TimeSpan>& overCeiling,
+                             const std::optional<TimeSpan>& view) {
     std::string text;
     if (quietest && loudest) {
         const std::string low = whole(*quietest), top = whole(*loudest);
@@ -131,6 +141,10 @@ std::string graphDescription(bool shortTerm, std::optional<double> quietest,
                (low == top ? "steady at " + top : "from " + low + " to " + top) + " LUFS";
     } else {
         text = "No loudness above −70 LUFS";
+    }
+    if (view) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+        text = "From " + viewEdge(view->start) + " to " + viewEdge(view->end) + ", " + text;
     }
     const std::string limit = Fmt::number(ceiling, false) + " dBTP";
     return text + (overCeiling.empty()

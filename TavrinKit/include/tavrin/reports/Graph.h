@@ -31,6 +31,7 @@ struct Palette {
     Colour integrated; ///< the integrated value's dashed line
     Colour truePeak;   ///< the peak lane's bars
     Colour fail;       ///< true peak over the ceiling, and the stretches where it is
+    Colour copy;       ///< a copy's short-term line, over the original's
     bool operator==(const Palette&) const = default;
 
     static Palette light();
@@ -45,11 +46,14 @@ struct Style {
     double scale = 1;
 };
 
-/// What a graph shows: one file's timeline and result, judged against a spec.
+/// What a graph shows: one file's timeline and result, judged against a spec; all of it, or only
+/// the stretch `view`; with a copy's short-term loudness over the file's when there is `copy`.
 struct Content {
     const Timeline& timeline;
     const LoudnessResult& result;
     const DeliverySpec& spec;
+    std::optional<TimeSpan> view{};
+    const Timeline* copy = nullptr;
 };
 
 /// Where the graph's parts lie within a picture of a given size, in its units (origin top-left),
@@ -60,10 +64,11 @@ struct Geometry {
     double peakTop = 0, peakBottom = 0;         ///< the true-peak lane, y
     double lufsTop = 0, lufsBottom = 0;         ///< LUFS at the loudness lane's top and bottom
     double dbtpTop = 0, dbtpBottom = 0;         ///< dBTP at the peak lane's top and bottom
+    double start = 0;                           ///< seconds into the file at the plot's left
     double duration = 0;                        ///< seconds across the plot
 
     double xAt(double seconds) const;
-    double secondsAt(double x) const; ///< clamped to 0…duration
+    double secondsAt(double x) const; ///< clamped to start…start + duration
     double yAtLufs(double lufs) const;
     double yAtDbtp(double dbtp) const;
 };
@@ -89,7 +94,8 @@ std::vector<std::uint8_t> encode(FileType type, double width, double height, con
                                  const Style& style);
 
 /// One sentence for assistive technology: "Short-term loudness from −31 to −14 LUFS; true peak
-/// over −1.0 dBTP at 41:07–41:09" (the ceiling being the one `content.spec` sets for the file).
+/// over −1.0 dBTP at 41:07–41:09" (the ceiling being the one `content.spec` sets for the file),
+/// of the view when there is one.
 std::string description(const Content& content);
 
 } // namespace tavrin::Graph
