@@ -18,6 +18,9 @@ class AppModel;
 /// The loudness over time of the one selected row, under the table. Hidden unless exactly one
 /// row is selected. The graph is drawn once into an image for the widget's size and palette;
 /// hovering paints only a cursor line and the values under the pointer on top of it.
+/// Ctrl+wheel or a drag across the plot zooms to a stretch of at least 10 s, the wheel then
+/// scrolls, and double-click or Esc shows the whole file again; a strip along the bottom shows
+/// where the stretch lies.
 class GraphPanel : public QWidget {
     Q_OBJECT
 
@@ -27,6 +30,11 @@ public:
     /// The height the user last gave the panel, kept while it is hidden.
     int wantedHeight() const { return m_wantedHeight; }
     void setWantedHeight(int height);
+    /// Where the graph's parts lie as last drawn, in the widget's coordinates.
+    const Graph::Geometry& geometry() const { return m_geometry; }
+
+    /// The shortest stretch the graph zooms to, seconds.
+    static constexpr double shortestView = 10;
 
 signals:
     /// The panel was shown: its splitter should give it `height`.
@@ -37,16 +45,27 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
     /// Follows the selection and the row's reading: what to show, and whether to show at all.
     void follow();
     void dropImage();
+    /// Shows `view` (the whole file when absent or as long), moved inside the file and made at
+    /// least shortestView long.
+    void showView(std::optional<TimeSpan> view);
+    TimeSpan shownSpan() const;
     Graph::Style style() const;
     void renderImage();
     void paintPlaceholder(QPainter& painter);
     void paintCursor(QPainter& painter);
+    void paintDrag(QPainter& painter);
+    void paintOverview(QPainter& painter);
     QString cursorText(double seconds) const;
 
     AppModel& m_model;
@@ -57,6 +76,8 @@ private:
     QImage m_image; ///< the graph at the widget's size; null until drawn again
     Graph::Geometry m_geometry;
     std::optional<double> m_pointerX;
+    std::optional<TimeSpan> m_view;    ///< zoomed to; absent for the whole file
+    std::optional<double> m_dragFromX; ///< where a drag across the plot began
     int m_wantedHeight = 240;
 };
 

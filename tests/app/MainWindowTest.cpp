@@ -314,6 +314,46 @@ private slots:
         QCOMPARE(window.graphPanel()->accessibleDescription(), steps[2].description);
     }
 
+    /// Ctrl+wheel zooms about the pointer, the wheel then scrolls, a drag zooms to at least 10 s
+    /// around what it covered, and Esc shows the whole file again; the description follows.
+    void graphZoomsToAStretchAndBack() {
+        AppFixture f;
+        MainWindow window(f.model);
+        window.show();
+        QVERIFY(f.addAndMeasure({f.tone("minute.wav", -20, 60)}));
+        f.model.setSelection({f.model.items()[0].id});
+        GraphPanel* graph = window.graphPanel();
+        QTRY_VERIFY(graph->isVisible() && !graph->accessibleDescription().isEmpty());
+        const QString whole = graph->accessibleDescription();
+        const auto at = [graph](double seconds) {
+            graph->repaint(); // the geometry of the view as drawn
+            return QPointF(graph->geometry().xAt(seconds), graph->height() / 2.0);
+        };
+        const auto wheel = [graph](QPointF where, int notches, Qt::KeyboardModifiers modifiers) {
+            QWheelEvent event(where, graph->mapToGlobal(where), {}, {0, 120 * notches},
+                              Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(graph, &event);
+        };
+        const auto mouse = [graph](QEvent::Type type, QPointF where) {
+            QMouseEvent event(type, where, graph->mapToGlobal(where), Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                              {});
+            QApplication::sendEvent(graph, &event);
+        };
+        const QString rest = ", short-term loudness steady at −20 LUFS; true peak never over "
+                             "−1.0 dBTP";
+        wheel(at(30), 2, Qt::ControlModifier);
+        QCOMPARE(graph->accessibleDescription(), "From 0:10.8 to 0:49.2" + rest);
+        wheel(at(30), -1, {});
+        QCOMPARE(graph->accessibleDescription(), "From 0:14.6 to 0:53" + rest);
+        mouse(QEvent::MouseButtonPress, at(20));
+        mouse(QEvent::MouseMove, at(22));
+        mouse(QEvent::MouseButtonRelease, at(22));
+        QCOMPARE(graph->accessibleDescription(), "From 0:16 to 0:26" + rest);
+        QTest::keyClick(graph, Qt::Key_Escape);
+        QCOMPARE(graph->accessibleDescription(), whole);
+    }
+
     // Export PDF Report asks who signs it off and whether to add the graphs, remembers the
     // answers, and the report carries them: on the first page, and at the foot of every page.
     void pdfExportAsksForItsSignOffAndRemembersIt() {

@@ -33,6 +33,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -331,6 +332,23 @@ int main(int argc, char** argv) {
                       {});
     QApplication::sendEvent(graph, &hover);
     shoot("list-graph", window);
+    // Zoomed by a drag across the second click, the pointer on it.
+    graph->repaint();
+    for (const auto& [type, seconds] :
+         {std::pair{QEvent::MouseButtonPress, 293.0}, std::pair{QEvent::MouseMove, 309.0},
+          std::pair{QEvent::MouseButtonRelease, 309.0}}) {
+        const QPointF at(graph->geometry().xAt(seconds), graph->height() * 0.4);
+        QMouseEvent drag(type, at, graph->mapToGlobal(at), Qt::LeftButton,
+                         type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
+        QApplication::sendEvent(graph, &drag);
+    }
+    graph->repaint();
+    const QPointF onClick(graph->geometry().xAt(301.2), graph->height() * 0.4);
+    QMouseEvent over(QEvent::MouseMove, onClick, graph->mapToGlobal(onClick), Qt::NoButton, {}, {});
+    QApplication::sendEvent(graph, &over);
+    shoot("list-graph-zoomed", window);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+    QApplication::sendEvent(graph, &escape);
 
     paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
