@@ -1,6 +1,7 @@
 // The app's graph panel at 1600 × 300 over a long file: how long drawing the graph takes (median
-// of fresh draws) and how long one hover event keeps the event loop (pointer moved, cursor painted
-// over the kept image), longest and median of a sweep across the plot.
+// of fresh draws), how long one hover event keeps the event loop (pointer moved, cursor painted
+// over the kept image), longest and median of a sweep across the plot, and how long one Ctrl+wheel
+// notch takes to zoom and draw again, from the whole file down to 10 s, at five places.
 // Usage: tavrin_graph_panel_bench [hours = 24] (a mono 8 kHz tone, written to a temporary folder;
 // past about 3.6 hours the timeline's steps are merged, so drawing costs the same for any longer
 // file) (offscreen unless QT_QPA_PLATFORM says otherwise)
@@ -12,8 +13,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -102,7 +105,27 @@ int main(int argc, char** argv) {
         graph.repaint();
         hovers.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
+    std::vector<double> zooms;
+    for (const double place : {0.05, 0.3, 0.5, 0.7, 0.95}) {
+        const QPointF at(graph.geometry().plotLeft +
+                             place * (graph.geometry().plotRight - graph.geometry().plotLeft),
+                         graph.height() / 2.0);
+        // 0.8 of the view a notch: 45 notches take a day down to 10 s.
+        for (int notch = 0; notch < 45; ++notch) {
+            clock.restart();
+            QWheelEvent wheel(at, graph.mapToGlobal(at), {}, {0, 120}, Qt::NoButton,
+                              Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&graph, &wheel);
+            graph.repaint();
+            zooms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+        QApplication::sendEvent(&graph, &escape);
+        graph.repaint();
+    }
     std::printf("drawing: median %.1f ms of %zu\n", median(draws), draws.size());
+    std::printf("zoom notch: median %.1f ms, longest %.1f ms of %zu\n", median(zooms),
+                *std::max_element(zooms.begin(), zooms.end()), zooms.size());
     std::printf("hover event: median %.2f ms, longest %.2f ms of %zu\n", median(hovers),
                 *std::max_element(hovers.begin(), hovers.end()), hovers.size());
     return 0;
