@@ -215,7 +215,9 @@ Json outcomeJson(const FileFix& fix, const DeliverySpec& spec) {
                 {"status", rawValue(verdict.status)},
                 {"problems", verdict.problems},
                 {"limiting", limiting},
-                {"ofDamaged", written->ofDamaged}};
+                {"ofDamaged", written->ofDamaged},
+                {"notCarried",
+                 written->encoding ? written->encoding->notCarried : std::vector<std::string>{}}};
     }
     if (fix.damaged)
         return {{"kind", "refused"}, {"message", *fix.damaged}};
