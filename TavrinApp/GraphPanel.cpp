@@ -2,8 +2,11 @@
 
 #include "AppModel.h"
 #include "AppTexts.h"
+#include "Background.h"
 #include "Theme.h"
+#include "tavrin/core/Cancellation.h"
 #include "tavrin/core/Fmt.h"
+#include "tavrin/workflow/Workflow.h"
 
 #include <QEvent>
 #include <QFontInfo>
@@ -58,6 +61,48 @@ GraphPanel::GraphPanel(AppModel& model, QWidget* parent) : QWidget(parent), m_mo
     });
 }
 
+GraphPanel::~GraphPanel() {
+    if (m_stopCopy)
+        m_stopCopy->store(true);
+    m_copyPool.waitForDone();
+}
+
+std::filesystem::path GraphPanel::copyOf(const FileItem& item) const {
+    const auto* fix = item.fixFor(m_model.specID());
+    const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
+    return done && done->onDiskAsWritten() ? done->copy : std::filesystem::path();
+}
+
+void GraphPanel::followCopy(const std::filesystem::path& copy) {
+    if (copy == m_copy)
+        return;
+    m_copy = copy;
+    m_copyTimeline.reset();
+    if (m_stopCopy)
+        m_stopCopy->store(true);
+    m_stopCopy.reset();
+    if (copy.empty())
+        return;
+    m_stopCopy = newStopFlag();
+    runThen(
+        m_copyPool, this,
+        [copy, dualMono = m_model.dualMono(), stop = m_stopCopy]() {
+            try {
+                return Workflow::measure(
+                           copy, dualMono, {}, [&] { return stop->load(); }, true)
+                    .timeline;
+            } catch (const Cancelled&) {
+                return std::shared_ptr<const Timeline>();
+            }
+        },
+        [this, copy](std::shared_ptr<const Timeline> timeline) {
+            if (copy != m_copy || !timeline)
+                return;
+            m_copyTimeline = std::move(timeline);
+            dropImage();
+        });
+}
+
 void GraphPanel::setWantedHeight(int height) {
     m_wantedHeight = std::clamp(height, smallestHeight, 4096); // a stored height may be anything
 }
@@ -68,6 +113,7 @@ void GraphPanel::follow() {
     if (row < 0) {
         m_row = {};
         m_timeline.reset();
+        followCopy({});
         setAccessibleDescription({});
         hide();
         return;
@@ -86,6 +132,7 @@ void GraphPanel::follow() {
             m_view.reset();
         showView(m_view);
     }
+    followCopy(copyOf(item));
     if (isHidden()) {
         const int wanted = m_wantedHeight; // showing resizes the panel before the splitter can
         show();
@@ -132,7 +179,7 @@ Graph::Style GraphPanel::style() const {
 
 void GraphPanel::renderImage() {
     const Graph::Style look = style();
-    const Graph::Content content{*m_timeline, m_result, m_spec, m_view};
+    const Graph::Content content{*m_timeline, m_result, m_spec, m_view, m_copyTimeline.get()};
     const QSize pixels = (QSizeF(size()) * look.scale).toSize();
     m_image = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     Graph::render(m_image.bits(), m_image.width(), m_image.height(), int(m_image.bytesPerLine()),
@@ -199,9 +246,15 @@ void GraphPanel::paintPlaceholder(QPainter& painter) {
 }
 
 QString GraphPanel::cursorText(double seconds) const {
-    const auto step = std::size_t(std::max(0.0, std::floor(seconds / m_timeline->step)));
+    const auto stepOf = [seconds](const Timeline& timeline) {
+        return std::size_t(std::max(0.0, std::floor(seconds / timeline.step)));
+    };
+    const std::size_t step = stepOf(*m_timeline);
+    const QString copy =
+        m_copyTimeline ? "   Copy " + valueText(m_copyTimeline->shortTerm, stepOf(*m_copyTimeline))
+                       : QString();
     return qs(Fmt::duration(seconds)) + "   Short-term " + valueText(m_timeline->shortTerm, step) +
-           "   Momentary " + valueText(m_timeline->momentary, step) + " LUFS   True peak " +
+           copy + "   Momentary " + valueText(m_timeline->momentary, step) + " LUFS   True peak " +
            valueText(m_timeline->truePeak, step) + " dBTP";
 }
 

@@ -6,18 +6,24 @@
 #include "tavrin/rules/DeliverySpec.h"
 
 #include <QImage>
+#include <QThreadPool>
 #include <QUuid>
 #include <QWidget>
+#include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
 namespace tavrin::app {
 
 class AppModel;
+struct FileItem;
 
 /// The loudness over time of the one selected row, under the table. Hidden unless exactly one
 /// row is selected. The graph is drawn once into an image for the widget's size and palette;
 /// hovering paints only a cursor line and the values under the pointer on top of it.
+/// A row with a copy for the preset, as it was written, has the copy's short-term loudness drawn
+/// over its own, measured in the background once the row is shown.
 /// Ctrl+wheel or a drag across the plot zooms to a stretch of at least 10 s, the wheel then
 /// scrolls, and double-click or Esc shows the whole file again; a strip along the bottom shows
 /// where the stretch lies.
@@ -26,12 +32,16 @@ class GraphPanel : public QWidget {
 
 public:
     explicit GraphPanel(AppModel& model, QWidget* parent = nullptr);
+    /// Stops measuring a copy and waits for it.
+    ~GraphPanel() override;
 
     /// The height the user last gave the panel, kept while it is hidden.
     int wantedHeight() const { return m_wantedHeight; }
     void setWantedHeight(int height);
     /// Where the graph's parts lie as last drawn, in the widget's coordinates.
     const Graph::Geometry& geometry() const { return m_geometry; }
+    /// Whether the copy's line is drawn.
+    bool showsCopy() const { return m_copyTimeline != nullptr; }
 
     /// The shortest stretch the graph zooms to, seconds.
     static constexpr double shortestView = 10;
@@ -60,6 +70,10 @@ private:
     /// least shortestView long.
     void showView(std::optional<TimeSpan> view);
     TimeSpan shownSpan() const;
+    /// The row's copy for the preset, as it was written; empty when there is none.
+    std::filesystem::path copyOf(const FileItem& item) const;
+    /// Draws `copy` (none when empty) over the row: measures a new one for its timeline.
+    void followCopy(const std::filesystem::path& copy);
     Graph::Style style() const;
     void renderImage();
     void paintPlaceholder(QPainter& painter);
@@ -76,7 +90,11 @@ private:
     QImage m_image; ///< the graph at the widget's size; null until drawn again
     Graph::Geometry m_geometry;
     std::optional<double> m_pointerX;
-    std::optional<TimeSpan> m_view;    ///< zoomed to; absent for the whole file
+    std::optional<TimeSpan> m_view; ///< zoomed to; absent for the whole file
+    std::filesystem::path m_copy;   ///< the row's copy for the preset, as written
+    std::shared_ptr<const Timeline> m_copyTimeline;
+    std::shared_ptr<std::atomic<bool>> m_stopCopy; ///< stops measuring the copy
+    QThreadPool m_copyPool;
     std::optional<double> m_dragFromX; ///< where a drag across the plot began
     int m_wantedHeight = 240;
 };

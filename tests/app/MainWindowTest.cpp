@@ -315,7 +315,8 @@ private slots:
     }
 
     /// Ctrl+wheel zooms about the pointer, the wheel then scrolls, a drag zooms to at least 10 s
-    /// around what it covered, and Esc shows the whole file again; the description follows.
+    /// around what it covered, and Esc shows the whole file again; the description follows. Once
+    /// the file is fixed, its copy's curve is drawn over it.
     void graphZoomsToAStretchAndBack() {
         AppFixture f;
         MainWindow window(f.model);
@@ -352,6 +353,10 @@ private slots:
         QCOMPARE(graph->accessibleDescription(), "From 0:16 to 0:26" + rest);
         QTest::keyClick(graph, Qt::Key_Escape);
         QCOMPARE(graph->accessibleDescription(), whole);
+        QVERIFY(!graph->showsCopy());
+        f.model.fixFiles();
+        QVERIFY(f.settled());
+        QTRY_VERIFY(graph->showsCopy());
     }
 
     // Export PDF Report asks who signs it off and whether to add the graphs, remembers the

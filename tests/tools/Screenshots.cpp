@@ -349,6 +349,10 @@ int main(int argc, char** argv) {
     shoot("list-graph-zoomed", window);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
     QApplication::sendEvent(graph, &escape);
+    // A fixed row: its copy's curve over its own.
+    model.setSelection(rowsNamed("Episode 16"));
+    waitUntil([&] { return graph->showsCopy(); });
+    shoot("list-graph-copy", window);
 
     paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
