@@ -4,7 +4,6 @@
 #include "AppTexts.h"
 #include "Background.h"
 #include "Theme.h"
-#include "tavrin/core/Cancellation.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/workflow/Workflow.h"
 
@@ -91,7 +90,7 @@ void GraphPanel::followCopy(const std::filesystem::path& copy) {
                 return Workflow::measure(
                            copy, dualMono, {}, [&] { return stop->load(); }, true)
                     .timeline;
-            } catch (const Cancelled&) {
+            } catch (...) { // stopped, or out of memory: the graph goes without the copy
                 return std::shared_ptr<const Timeline>();
             }
         },
