@@ -65,6 +65,11 @@ public:
     /// Decodes up to framesPerRead(`maxFrames`) frames into channelData(); returns how many, 0 at
     /// the end of the stream. Requires hasAudio(). Throws FfmpegError.
     std::size_t read(std::size_t maxFrames);
+    /// Moves reading to `frame`, or as near after it as the stream allows: the frames that
+    /// read() gives next start there. Returns framePosition(), where they start. Decoding in
+    /// spans stops, and what loss() and gapsInside() say is no longer the file's. Throws
+    /// FfmpegError.
+    std::int64_t seek(std::int64_t frame);
     /// One pointer per channel to the frames of the last read; valid until the next read.
     std::span<const float* const> channelData() const;
 

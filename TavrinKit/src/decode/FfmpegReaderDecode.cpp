@@ -41,6 +41,8 @@ void FfmpegReader::State::frameDecoded(const AVFrame& decoded) {
     framesDecoded += decoded.nb_samples;
     losses.decoded(decoded.nb_samples);
     convert(decoded);
+    if (seekTarget >= 0)
+        cutBeforeSeekTarget(decoded.best_effort_timestamp);
 }
 
 /// What receiving gave when it was neither a frame nor a wish for the next packet: false at the
@@ -159,6 +161,8 @@ bool FfmpegReader::State::readPcmPacket() {
         }
         convertPcmFrames(packet->data, std::size_t(packet->size) /
                                            (pcm.bytes * std::size_t(format.channelCount)));
+        if (seekTarget >= 0)
+            cutBeforeSeekTarget(packet->pts);
         av_packet_unref(packet);
         return true;
     }

@@ -142,6 +142,7 @@ void FfmpegReader::State::open() {
     const auto wave = isWav ? WaveHeader::pcmFormat(path) : std::nullopt;
     if (wave && demuxer->nb_streams == 1 && pcmLayout(*wave).sample != PcmSample::none)
         std::tie(fileAt, fileEnd) = plainAudio(*demuxer->streams[0], wave->channels);
+    fileStart = fileAt;
     const bool plainWave = fileAt >= 0;
     // The lengths the header declares, before the stream probe fills in its estimates.
     std::vector<std::int64_t> headerDurations;

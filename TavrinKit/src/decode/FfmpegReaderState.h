@@ -97,6 +97,7 @@ struct FfmpegReader::State {
     // Plain PCM WAV is read straight from the file, from `fileAt` up to `fileEnd`, past the
     // demuxer: its stream probe would hunt for a compressed stream in every 16-bit file. `fileAt`
     // is −1 for every other file.
+    std::int64_t fileStart = -1;
     std::int64_t fileAt = -1;
     std::int64_t fileEnd = -1;
     std::vector<std::uint8_t> raw;
@@ -132,6 +133,10 @@ struct FfmpegReader::State {
     std::unique_ptr<SpanDecoding> spans;
     DecodeStep* step = nullptr;
     std::size_t stepReceived = 0;
+
+    // Set by a seek until the first frame at or past it is pending: the frames before it are cut.
+    std::int64_t seekTarget = -1;
+    std::int64_t seekReached = 0;
 
     bool draining = false;
     bool finished = false;
@@ -185,6 +190,8 @@ struct FfmpegReader::State {
     void convert(const AVFrame& decoded);
     void flushConverter();
     void ensurePending(std::size_t frames);
+    void seekDemuxer(std::int64_t target);
+    void cutBeforeSeekTarget(std::int64_t pts);
 };
 
 } // namespace tavrin
