@@ -73,6 +73,8 @@ public:
 
     // Messages for the main window.
     const std::optional<QString>& notice() const { return m_notice; }
+    /// Shows `notice` in the window, as the model's own notices show.
+    void showNotice(QString notice) { setNotice(std::move(notice)); }
     void dismissNotice();
     const std::optional<AlertInfo>& alert() const { return m_alert; }
     void dismissAlert();

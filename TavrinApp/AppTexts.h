@@ -2,6 +2,7 @@
 
 #include "Paths.h"
 #include "Updater.h"
+#include "tavrin/core/Fmt.h"
 #include "tavrin/rules/DeliverySpec.h"
 #include "tavrin/workflow/WorkflowTexts.h"
 
@@ -339,6 +340,40 @@ inline QString measuringForGraph() {
 inline QString graphFileChanged() {
     return QStringLiteral(
         "The file has changed since it was measured. Measure it again to see its graph.");
+}
+
+// MARK: playback
+
+inline QString noAudioOutput() {
+    return "There is no audio output on " + thisComputer() + " to play through.";
+}
+
+inline QString fileGone() {
+    return QStringLiteral("The file is no longer there.");
+}
+
+inline QString playbackStopped() {
+    return QStringLiteral("Playback stopped unexpectedly.");
+}
+
+/// The notice when `name` can't be played, or stopped playing, for `reason`.
+inline QString cantPlay(const QString& name, const QString& reason) {
+    return "Can’t play “" + name + "”: " + reason;
+}
+
+inline QString playTip() {
+    return QStringLiteral("Play from the cursor, or from the start (Space). Click the graph to "
+                          "move the cursor, and to jump there while playing.");
+}
+
+inline QString hearCopyTip() {
+    return QStringLiteral("Hear the copy, or the original (C). The original plays at the copy’s "
+                          "gain, so that switching lets only the limiter’s work be heard.");
+}
+
+/// A context-menu command that plays from `seconds`, a little before `event`.
+inline QString playFrom(double seconds, const QString& event) {
+    return "Play from " + QString::fromStdString(Fmt::duration(seconds)) + " (" + event + ")";
 }
 
 } // namespace tavrin::app::AppTexts

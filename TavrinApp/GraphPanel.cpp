@@ -3,6 +3,7 @@
 #include "AppModel.h"
 #include "AppTexts.h"
 #include "Background.h"
+#include "PlayControls.h"
 #include "Theme.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/workflow/Workflow.h"
@@ -39,7 +40,8 @@ constexpr int smallestHeight = 140;
 
 } // namespace
 
-GraphPanel::GraphPanel(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
+GraphPanel::GraphPanel(AppModel& model, QWidget* parent)
+    : QWidget(parent), m_model(model), m_controls(new PlayControls(model, this)) {
     setMouseTracking(true);
     setMinimumHeight(smallestHeight);
     setAccessibleName("Loudness over time");
@@ -53,6 +55,8 @@ GraphPanel::GraphPanel(AppModel& model, QWidget* parent) : QWidget(parent), m_mo
         if (id == m_row)
             follow();
     });
+    connect(m_controls, &PlayControls::cursorMoved, this, &GraphPanel::followPlayHead);
+    installEventFilter(m_controls);
     connect(&model, &AppModel::itemChanged, this, [this](int row) {
         if (row >= 0 && std::size_t(row) < m_model.items().size() &&
             m_model.items()[std::size_t(row)].id == m_row)
@@ -113,6 +117,7 @@ void GraphPanel::follow() {
         m_row = {};
         m_timeline.reset();
         followCopy({});
+        m_controls->setSource({}, 0);
         setAccessibleDescription({});
         hide();
         return;
@@ -132,6 +137,10 @@ void GraphPanel::follow() {
         showView(m_view);
     }
     followCopy(copyOf(item));
+    const auto* fix = item.fixFor(m_model.specID());
+    const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
+    m_controls->setSource({item.url, m_copy, float(std::pow(10.0, (done ? done->gain : 0) / 20))},
+                          shownSpan().end);
     if (isHidden()) {
         const int wanted = m_wantedHeight; // showing resizes the panel before the splitter can
         show();
@@ -198,7 +207,31 @@ void GraphPanel::paintEvent(QPaintEvent*) {
     painter.drawImage(QPointF(0, 0), m_image);
     paintOverview(painter);
     paintDrag(painter);
+    paintPlayHead(painter);
     paintCursor(painter);
+}
+
+void GraphPanel::playFrom(const QUuid& id, double seconds) {
+    m_model.setSelection({id});
+    if (id == m_row)
+        m_controls->playFrom(seconds);
+}
+
+void GraphPanel::followPlayHead() {
+    const double at = m_controls->cursor();
+    if (m_view && m_controls->isPlaying() && (at < m_view->start || at > m_view->end))
+        showView(TimeSpan{at, at + (m_view->end - m_view->start)});
+    update();
+}
+
+void GraphPanel::paintPlayHead(QPainter& painter) {
+    const double at = m_controls->cursor();
+    if ((at <= 0 && !m_controls->isPlaying()) || at < m_geometry.start ||
+        at > m_geometry.start + m_geometry.duration)
+        return;
+    const double x = m_geometry.xAt(at);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.drawLine(QPointF(x, m_geometry.loudnessTop), QPointF(x, m_geometry.peakBottom));
 }
 
 void GraphPanel::paintOverview(QPainter& painter) {
@@ -284,6 +317,8 @@ void GraphPanel::paintCursor(QPainter& painter) {
 
 void GraphPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    m_controls->adjustSize();
+    m_controls->move(width() - m_controls->width() - 4, 0);
     if (isVisible() && height() > 0)
         m_wantedHeight = std::max(height(), smallestHeight);
     dropImage();
@@ -318,6 +353,8 @@ void GraphPanel::mouseReleaseEvent(QMouseEvent* event) {
         // A drag narrower than the shortest view zooms to that, around the drag.
         const double pad = std::max(0.0, shortestView - (b - a)) / 2;
         showView(TimeSpan{a - pad, b + pad});
+    } else if (from) {
+        m_controls->moveCursor(m_geometry.secondsAt(to));
     }
     update();
 }

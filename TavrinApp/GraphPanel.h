@@ -17,6 +17,7 @@
 namespace tavrin::app {
 
 class AppModel;
+class PlayControls;
 struct FileItem;
 
 /// The loudness over time of the one selected row, under the table. Hidden unless exactly one
@@ -26,7 +27,8 @@ struct FileItem;
 /// over its own, measured in the background once the row is shown.
 /// Ctrl+wheel or a drag across the plot zooms to a stretch of at least 10 s, the wheel then
 /// scrolls, and double-click or Esc shows the whole file again; a strip along the bottom shows
-/// where the stretch lies.
+/// where the stretch lies. A click sets the cursor that playing starts from, and a play head
+/// runs across while playing.
 class GraphPanel : public QWidget {
     Q_OBJECT
 
@@ -42,6 +44,9 @@ public:
     const Graph::Geometry& geometry() const { return m_geometry; }
     /// Whether the copy's line is drawn.
     bool showsCopy() const { return m_copyTimeline != nullptr; }
+    PlayControls& playControls() const { return *m_controls; }
+    /// Plays the row `id`, alone selected, from `seconds`.
+    void playFrom(const QUuid& id, double seconds);
 
     /// The shortest stretch the graph zooms to, seconds.
     static constexpr double shortestView = 10;
@@ -80,6 +85,9 @@ private:
     void paintCursor(QPainter& painter);
     void paintDrag(QPainter& painter);
     void paintOverview(QPainter& painter);
+    void paintPlayHead(QPainter& painter);
+    /// Keeps the play head in a zoomed view, a page at a time.
+    void followPlayHead();
     QString cursorText(double seconds) const;
 
     AppModel& m_model;
@@ -96,6 +104,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_stopCopy; ///< stops measuring the copy
     QThreadPool m_copyPool;
     std::optional<double> m_dragFromX; ///< where a drag across the plot began
+    PlayControls* m_controls;
     int m_wantedHeight = 240;
 };
 

@@ -9,6 +9,7 @@
 #include "NoticeBar.h"
 #include "Paths.h"
 #include "PdfReportSheet.h"
+#include "PlayControls.h"
 #include "PresetBox.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
@@ -128,6 +129,8 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     connect(&model, &AppModel::specIDChanged, this, &MainWindow::showPreset);
     connect(&model, &AppModel::customSpecsChanged, this, &MainWindow::fillPresetBox);
     connect(m_commands, &AppCommands::customTargetRequested, this, &MainWindow::chooseCustomTarget);
+    connect(m_table, &ResultsTable::playRequested, m_graph, &GraphPanel::playFrom);
+    m_table->installEventFilter(&m_graph->playControls()); // Space and C play from the list too
     connect(m_commands, &AppCommands::manageTargetsRequested, this, [this] { manageTargets(); });
     connect(&model, &AppModel::alertChanged, this, &MainWindow::showAlert);
     connect(m_commands, &AppCommands::clearListRequested, this, [this] {

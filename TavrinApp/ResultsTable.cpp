@@ -4,6 +4,7 @@
 #include "CellDelegate.h"
 #include "ColumnFitter.h"
 #include "Paths.h"
+#include "Player.h"
 #include "RevealButton.h"
 #include "tavrin/reports/Report.h"
 
@@ -249,12 +250,37 @@ void ResultsTable::showContextMenu(const QPoint& position) {
     QAction* reveal = menu->addAction(AppTexts::showInFileManager(), this,
                                       [this, ids] { m_model.revealInFinder(ids); });
     menu->addSeparator();
+    if (ids.size() == 1)
+        addPlayCommands(*menu, *ids.begin());
     QAction* remove = menu->addAction(QStringLiteral("Remove from List"), this,
                                       [this, ids] { m_model.removeItems(ids); });
     for (QAction* action : {fix, limit, reveal, remove})
         action->setEnabled(!ids.isEmpty());
     anyway->setEnabled(m_model.canFixAnyway(ids));
     menu->popup(viewport()->mapToGlobal(position));
+}
+
+void ResultsTable::addPlayCommands(QMenu& menu, const QUuid& id) {
+    const int row = m_model.indexOf(id);
+    const FileItem* item = row < 0 ? nullptr : &m_model.items()[std::size_t(row)];
+    if (!item || !item->result() || !Player::outputAvailable())
+        return;
+    const LoudnessResult& result = *item->result();
+    std::vector<std::pair<double, QString>> events;
+    if (result.truePeakAt)
+        events.emplace_back(*result.truePeakAt, QStringLiteral("true peak"));
+    if (result.maxShortTermAt)
+        events.emplace_back(*result.maxShortTermAt, QStringLiteral("max short-term"));
+    for (const Finding& finding : item->findings())
+        if (finding.at)
+            events.emplace_back(*finding.at, QString::fromStdString(finding.brief()));
+    for (const auto& [seconds, event] : events) {
+        const double from = std::max(seconds - 2, 0.0); // to hear what leads up to it
+        menu.addAction(AppTexts::playFrom(from, event), this,
+                       [this, id, from] { emit playRequested(id, from); });
+    }
+    if (!events.empty())
+        menu.addSeparator();
 }
 
 void ResultsTable::animateWriting() {

@@ -6,6 +6,8 @@
 #include <QTableView>
 #include <QTimer>
 
+class QMenu;
+
 namespace tavrin::app {
 
 class CellDelegate;
@@ -37,6 +39,10 @@ public:
     /// tabs between the columns.
     void copySelectedRows() const;
 
+signals:
+    /// The context menu's "Play from" for row `id`, at `seconds`.
+    void playRequested(const QUuid& id, double seconds);
+
 protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -45,6 +51,8 @@ protected:
 
 private:
     void setUpColumns();
+    /// "Play from" commands for the times the row's reading names: its peaks and findings.
+    void addPlayCommands(QMenu& menu, const QUuid& id);
     int idealWidth(int column) const;
     void selectionFromView();
     void selectionFromModel();

@@ -46,6 +46,8 @@ QString fileName(Symbol symbol) {
         "gearshape",
         "info.circle",
         "xmark",
+        "play.fill",
+        "pause.fill",
     };
     return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names.at(std::size_t(symbol))));
 }

@@ -30,6 +30,8 @@ enum class Symbol {
     gear,
     infoCircle,
     xmark,
+    play,
+    pause,
 };
 
 /// Colours, fonts and symbols shared by every window, so the table, footer and settings agree.
