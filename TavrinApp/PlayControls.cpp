@@ -154,6 +154,13 @@ void PlayControls::refresh() {
     m_original->setEnabled(output);
     m_copy->setEnabled(output);
     (m_player.hearsCopy() ? m_copy : m_original)->setChecked(true);
+    place();
+}
+
+void PlayControls::place() {
+    adjustSize();
+    if (parentWidget())
+        move(parentWidget()->width() - width() - 4, 0);
 }
 
 } // namespace tavrin::app

@@ -36,6 +36,8 @@ public:
     bool isPlaying() const { return m_player.isPlaying(); }
     bool hearsCopy() const { return m_player.hearsCopy(); }
     const Player& player() const { return m_player; }
+    /// Sizes the controls to what they show, at the top right of the graph.
+    void place();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -15,7 +15,8 @@ Player::Player(QObject* parent) : QObject(parent) {
 }
 
 Player::~Player() {
-    halt();
+    m_sink.reset();
+    m_feed.reset();
 }
 
 bool Player::outputAvailable() {
@@ -84,8 +85,14 @@ void Player::halt() {
     m_ticks.stop();
     if (m_sink)
         m_sink->stop();
-    m_sink.reset();
-    m_feed.reset();
+    // Deleting a sink runs the event loop while it waits for the output: later, never inside a
+    // caller that doesn't expect it.
+    if (m_sink)
+        m_sink.release()->deleteLater();
+    if (m_feed) {
+        m_feed->disconnect(this);
+        m_feed.release()->deleteLater();
+    }
 }
 
 void Player::hearCopy(bool copy) {

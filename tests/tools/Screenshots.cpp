@@ -12,6 +12,7 @@
 #include "MainWindow.h"
 #include "Paths.h"
 #include "PdfReportSheet.h"
+#include "PlayControls.h"
 #include "PresetFooter.h"
 #include "ResultsTable.h"
 #include "SampleFiles.h"
@@ -353,6 +354,10 @@ int main(int argc, char** argv) {
     model.setSelection(rowsNamed("Episode 16"));
     waitUntil([&] { return graph->showsCopy(); });
     shoot("list-graph-copy", window);
+    // Its cursor, where playing starts, with the Original / Copy switch set to the copy.
+    graph->playControls().moveCursor(240);
+    graph->playControls().toggleCopy();
+    shoot("list-graph-cursor", window);
 
     paceMeasuring(toPath(files.path()) / "Promos", 1.2);
     // A batch of promos part way: once measuring has run 10 s, the footer estimates the time left.
