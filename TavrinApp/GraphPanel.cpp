@@ -62,7 +62,9 @@ GraphPanel::GraphPanel(AppModel& model, QWidget* parent)
 }
 
 GraphPanel::~GraphPanel() {
-    delete m_controls; // its audio output may run the event loop, while the panel is whole
+    // The audio output may run the event loop as it goes: the panel follows nothing by then.
+    m_model.disconnect(this);
+    delete m_controls;
     if (m_stopCopy)
         m_stopCopy->store(true);
     m_copyPool.waitForDone();

@@ -15,6 +15,11 @@ Player::Player(QObject* parent) : QObject(parent) {
 }
 
 Player::~Player() {
+    // The sink runs the event loop as it goes: nothing may reach the player or its owner then.
+    m_ticks.stop();
+    blockSignals(true);
+    if (m_feed)
+        m_feed->disconnect(this);
     m_sink.reset();
     m_feed.reset();
 }
