@@ -514,6 +514,11 @@ TEST(Cli, FixWithTheLimiterLimitsOnlyWhatGainAloneCantFix) {
     EXPECT_EQ(readAudio(dir / "limited/Too quiet (EBU R 128).wav").samples,
               readAudio(dir / "gain/Too quiet (EBU R 128).wav").samples);
     EXPECT_NE(readBytes(dir / "fix.csv").find(" dBTP; limited by up to 4."), std::string::npos);
+    // Its graph over the original's shows where it limited, and how deep.
+    const Outcome drawn =
+        run({"graph", (examples / "Needs a limiter.wav").string(), "--copy",
+             limited["copy"].get<std::string>(), "--out", (dir / "limited.svg").string()});
+    EXPECT_TRUE(drawn.out.ends_with("; the copy limited by up to 4.3 dB\n")) << drawn.out;
 
     // A file past what the limiter takes is refused, not a copy that failed.
     Channels clicked = replicate(sine(997, -30, 5, 48000), 2);

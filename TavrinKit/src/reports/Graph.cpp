@@ -1,5 +1,6 @@
 #include "tavrin/reports/Graph.h"
 
+#include "reports/GraphColumns.h"
 #include "reports/GraphPainter.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/core/Fmt.h"
@@ -216,8 +217,15 @@ std::string description(const Content& content) {
     for (const TimeSpan& span : timeline.truePeakOver(ceiling))
         if (span.end > view.start && span.start < view.end)
             over.push_back({std::max(span.start, view.start), std::min(span.end, view.end)});
+    std::optional<double> limited; // the copy's deepest limiting in view
+    if (content.copy) {
+        const auto reduction = limiting(timeline, *content.copy);
+        const std::size_t end = std::min(last, reduction.size());
+        if (first < end)
+            limited = largest(Series(reduction).subspan(first, end - first));
+    }
     return Report::graphDescription(shortTerm, smallest(series), largest(series), ceiling, over,
-                                    content.view ? std::optional(view) : std::nullopt);
+                                    content.view ? std::optional(view) : std::nullopt, limited);
 }
 
 } // namespace tavrin::Graph

@@ -1,5 +1,6 @@
 #include "reports/GraphPainter.h"
 
+#include "reports/GraphColumns.h"
 #include "reports/GraphText.h"
 #include "tavrin/core/Fmt.h"
 #include "tavrin/reports/ReportTexts.h"
@@ -20,46 +21,6 @@ std::string axisNumber(double value) {
     return (n < 0 ? "−" : "") + std::to_string(n < 0 ? -n : n);
 }
 
-/// One series reduced to columns: the smallest and largest value whose step centre falls in each.
-struct Column {
-    double low = 0, high = 0;
-    bool any = false;
-    bool gapBefore = false; ///< a step without a value came since the previous column with one
-};
-
-/// The steps of a series `step` seconds apart that lie within the plot, at least partly.
-std::pair<std::size_t, std::size_t> stepsShown(std::size_t size, double step, const Geometry& g) {
-    const auto first =
-        std::min(size, static_cast<std::size_t>(std::max(0.0, std::floor(g.start / step))));
-    const auto last =
-        std::clamp(static_cast<std::size_t>(std::ceil((g.start + g.duration) / step)), first, size);
-    return {first, last};
-}
-
-std::vector<Column> columnsOf(const std::vector<std::optional<double>>& series, double step,
-                              const Geometry& g, std::size_t count) {
-    std::vector<Column> columns(count);
-    bool gap = false;
-    const auto [first, last] = stepsShown(series.size(), step, g);
-    for (std::size_t k = first; k < last; ++k) {
-        if (!series[k]) {
-            gap = true;
-            continue;
-        }
-        const double along = ((static_cast<double>(k) + 0.5) * step - g.start) / g.duration;
-        const auto c = std::min(
-            count - 1, static_cast<std::size_t>(std::max(0.0, along * static_cast<double>(count))));
-        Column& column = columns[c];
-        const double v = *series[k];
-        column.gapBefore |= gap && !column.any;
-        column.low = column.any ? std::min(column.low, v) : v;
-        column.high = column.any ? std::max(column.high, v) : v;
-        column.any = true;
-        gap = false;
-    }
-    return columns;
-}
-
 class Painter {
 public:
     Painter(cairo_t* cr, const Content& content, const Style& style, const Geometry& g,
@@ -67,7 +28,9 @@ public:
         : m_cr(cr), m_content(content), m_style(style), m_palette(style.palette), m_g(g),
           m_pen(cr, style), m_columns(static_cast<std::size_t>(std::max(
                                 1.0, std::ceil((g.plotRight - g.plotLeft) * columnsPerUnit)))),
-          m_ceiling(content.spec.ceiling(content.result.integrated)) {}
+          m_ceiling(content.spec.ceiling(content.result.integrated)),
+          m_limiting(content.copy ? limiting(content.timeline, *content.copy)
+                                  : std::vector<std::optional<double>>{}) {}
 
     void paint(double width, double height) {
         setColour(m_cr, m_palette.background);
@@ -181,6 +144,7 @@ private:
             setColour(m_cr, over ? m_palette.fail : m_palette.truePeak);
             cairo_fill(m_cr);
         }
+        limitingBars();
         m_pen.draw(axisNumber(m_g.dbtpBottom), m_g.plotLeft - fontSize() * 0.5,
                    m_g.peakBottom - fontSize() * 0.5, Align::right, m_palette.text);
         const double ceilingY = m_g.yAtDbtp(m_ceiling);
@@ -189,6 +153,38 @@ private:
                    Align::right, m_palette.fail);
         m_pen.draw("dBTP", m_g.plotLeft - fontSize() * 0.5, ceilingY + fontSize() * 1.2,
                    Align::right, m_palette.text);
+    }
+
+    /// The copy's limiting, hanging from the lane's top as deep as it took the peaks down: a bar
+    /// per step where steps are wider than columns, else per column.
+    void limitingBars() {
+        if (m_limiting.empty())
+            return;
+        const double step = m_content.copy->step;
+        const auto [first, last] = stepsShown(m_limiting.size(), step, m_g);
+        const double perDb = (m_g.peakBottom - m_g.peakTop) / (m_g.dbtpTop - m_g.dbtpBottom);
+        const auto bar = [&](double x1, double x2, double dB) {
+            cairo_rectangle(m_cr, x1, m_g.peakTop, std::max(x2 - x1, unit()),
+                            std::min(dB * perDb, m_g.peakBottom - m_g.peakTop));
+        };
+        cairo_new_path(m_cr);
+        if (last - first <= m_columns) {
+            for (std::size_t k = first; k < last; ++k)
+                if (m_limiting[k])
+                    bar(std::max(m_g.xAt(static_cast<double>(k) * step), m_g.plotLeft),
+                        std::min(m_g.xAt(static_cast<double>(k + 1) * step), m_g.plotRight),
+                        *m_limiting[k]);
+        } else {
+            const auto columns = columnsOf(m_limiting, step, m_g, m_columns);
+            const double width = (m_g.plotRight - m_g.plotLeft) / static_cast<double>(m_columns);
+            for (std::size_t c = 0; c < columns.size(); ++c)
+                if (columns[c].any) {
+                    const double x = m_g.plotLeft + width * static_cast<double>(c);
+                    bar(x, x + width, columns[c].high);
+                }
+        }
+        setColour(m_cr, m_palette.copy, 0.85);
+        cairo_fill(m_cr);
     }
 
     void timeAxis() {
@@ -335,6 +331,8 @@ private:
         entry(std::string(Report::legendShortTerm), m_palette.shortTerm, false);
         if (m_content.copy)
             entry(std::string(Report::legendCopy), m_palette.copy, false);
+        if (std::ranges::any_of(m_limiting, [](const auto& dB) { return dB.has_value(); }))
+            entry(std::string(Report::legendLimiting), m_palette.copy, true);
         entry(std::string(Report::legendMomentary), m_palette.momentary, false);
         entry(Report::legendTarget(spec), m_palette.target, false);
         if (m_content.result.integrated)
@@ -351,6 +349,7 @@ private:
     TextPen m_pen;
     std::size_t m_columns;
     double m_ceiling;
+    std::vector<std::optional<double>> m_limiting; ///< the copy's, per step; empty without
 };
 
 } // namespace

@@ -133,7 +133,8 @@ std::string signedBy(std::string_view operatorName, std::string_view job) {
 std::string graphDescription(bool shortTerm, std::optional<double> quietest,
                              std::optional<double> loudest, double ceiling,
                              const std::vector<TimeSpan>& overCeiling,
-                             const std::optional<TimeSpan>& view) {
+                             const std::optional<TimeSpan>& view,
+                             std::optional<double> copyLimiting) {
     std::string text;
     if (quietest && loudest) {
         const std::string low = whole(*quietest), top = whole(*loudest);
@@ -147,9 +148,11 @@ std::string graphDescription(bool shortTerm, std::optional<double> quietest,
         text = "From " + viewEdge(view->start) + " to " + viewEdge(view->end) + ", " + text;
     }
     const std::string limit = Fmt::number(ceiling, false) + " dBTP";
-    return text + (overCeiling.empty()
-                       ? "; true peak never over " + limit
-                       : "; true peak over " + limit + " " + placesText(overCeiling));
+    text += overCeiling.empty() ? "; true peak never over " + limit
+                                : "; true peak over " + limit + " " + placesText(overCeiling);
+    if (copyLimiting)
+        text += "; the copy limited by up to " + Fmt::oneDecimal(*copyLimiting) + " dB";
+    return text;
 }
 
 std::string legendTarget(const DeliverySpec& spec) {

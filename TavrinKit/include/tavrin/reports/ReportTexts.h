@@ -95,15 +95,19 @@ std::string numbersLine(const LoudnessResult& result);
 
 /// A graph's description: "Short-term loudness from −31 to −18 LUFS; true peak over −1.0 dBTP at
 /// 0:05 and 1:10", or "No loudness above −70 LUFS; true peak never over −1.0 dBTP"; of a stretch,
-/// "From 41:00 to 41:30, short-term loudness …".
+/// "From 41:00 to 41:30, short-term loudness …"; ending "; the copy limited by up to 2.3 dB"
+/// when a copy drawn over it was limited there.
 std::string graphDescription(bool shortTerm, std::optional<double> quietest,
                              std::optional<double> loudest, double ceiling,
                              const std::vector<TimeSpan>& overCeiling,
-                             const std::optional<TimeSpan>& view = std::nullopt);
+                             const std::optional<TimeSpan>& view = std::nullopt,
+                             std::optional<double> copyLimiting = std::nullopt);
 /// The graph legend's entries.
 inline constexpr std::string_view legendShortTerm = "Short-term";
 inline constexpr std::string_view legendMomentary = "Momentary";
 inline constexpr std::string_view legendCopy = "Copy, short-term";
+/// The copy's limiting, hanging from the top of the peak lane.
+inline constexpr std::string_view legendLimiting = "Copy, limiting";
 std::string legendTarget(const DeliverySpec& spec);
 std::string legendIntegrated(double integrated);
 std::string legendCeiling(double ceiling);
