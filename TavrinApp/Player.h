@@ -37,6 +37,8 @@ public:
     bool hearsCopy() const { return m_hearCopy; }
     /// Whether the source's copy is being played beside it, and can be heard.
     bool hasCopy() const { return m_feed && m_feed->hasCopy(); }
+    /// What the output reads from while playing; null otherwise.
+    const PlaybackFeed* feed() const { return m_feed.get(); }
 
 signals:
     /// While playing, about thirty times a second, and whenever playing starts or stops.

@@ -1,7 +1,8 @@
 // Playing into the default audio output (run it against a null sink: scripts/null-audio): how long
 // from asking to play at the middle of an hour-long file until the sink takes its first frames
 // (median and longest of 15 starts at different places), for a 48 kHz stereo WAV and a 192 kbit/s
-// MP3.
+// MP3. Then, playing the WAV with a copy beside it, how many frames each read of the output
+// takes: a switch between the original and the copy is heard from the next read on.
 // Usage: tavrin_playback_bench [minutes = 60] (files written to a temporary folder with ffmpeg)
 #include "Player.h"
 
@@ -48,6 +49,26 @@ std::vector<double> startTimes(const std::filesystem::path& file, int minutes) {
     return times;
 }
 
+/// The largest number of frames one read of the output took, over two seconds of playing after
+/// the first, which fills the output's buffer.
+std::int64_t largestRead(const std::filesystem::path& file, const std::filesystem::path& copy) {
+    Player player;
+    player.play({file, copy, 1}, 600);
+    std::int64_t largest = 0, last = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 3000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        if (const PlaybackFeed* feed = player.feed()) {
+            const std::int64_t fed = feed->framesFed();
+            if (clock.elapsed() > 1000)
+                largest = std::max(largest, fed - last);
+            last = fed;
+        }
+    }
+    return largest;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -65,5 +86,8 @@ int main(int argc, char** argv) {
         std::printf("%s: start of playback %.1f ms median, %.1f ms longest\n", name,
                     times[times.size() / 2], times.back());
     }
+    const std::int64_t frames = largestRead(wav, mp3);
+    std::printf("Switching: the output reads at most %lld frames at a time (%.1f ms at 48 kHz)\n",
+                static_cast<long long>(frames), double(frames) / 48.0);
     return 0;
 }
