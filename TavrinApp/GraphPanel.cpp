@@ -65,8 +65,9 @@ GraphPanel::~GraphPanel() {
     // The audio output may run the event loop as it goes: the panel follows nothing by then.
     m_model.disconnect(this);
     delete m_controls;
-    if (m_stopCopy)
-        m_stopCopy->store(true);
+    for (const auto& stop : {m_stopCopy, m_stopDetail})
+        if (stop)
+            stop->store(true);
     m_copyPool.waitForDone();
 }
 
@@ -132,8 +133,11 @@ void GraphPanel::follow() {
         m_timeline = std::move(timeline);
         m_result = result;
         m_spec = spec;
-        if (!sameRow)
+        if (!sameRow || timeline != m_timeline) {
             m_view.reset();
+            m_detail.reset();
+            m_detailAsked.reset();
+        }
         showView(m_view);
     }
     followCopy(copyOf(item));
@@ -168,7 +172,8 @@ Graph::Style GraphPanel::style() const {
 
 void GraphPanel::renderImage() {
     const Graph::Style look = style();
-    const Graph::Content content{*m_timeline, m_result, m_spec, m_view, m_copyTimeline.get()};
+    const Graph::Content content{*m_timeline,          m_result,      m_spec, m_view,
+                                 m_copyTimeline.get(), m_detail.get()};
     const QSize pixels = (QSizeF(size()) * look.scale).toSize();
     m_image = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     Graph::render(m_image.bits(), m_image.width(), m_image.height(), int(m_image.bytesPerLine()),

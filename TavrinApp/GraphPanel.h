@@ -27,8 +27,8 @@ struct FileItem;
 /// over its own, measured in the background once the row is shown.
 /// Ctrl+wheel or a drag across the plot zooms to a stretch of at least 10 s, the wheel then
 /// scrolls, and double-click or Esc shows the whole file again; a strip along the bottom shows
-/// where the stretch lies. A click sets the cursor that playing starts from, and a play head
-/// runs across while playing.
+/// where the stretch lies; a long file's stretch is measured again at 100 ms steps. A click sets
+/// the cursor that playing starts from, and a play head runs across while playing.
 class GraphPanel : public QWidget {
     Q_OBJECT
 
@@ -88,6 +88,9 @@ private:
     void paintPlayHead(QPainter& painter);
     /// Keeps the play head in a zoomed view, a page at a time.
     void followPlayHead();
+    /// Measures the view again at 100 ms steps, in the background, where the file's timeline has
+    /// merged them and what was measured last doesn't cover it.
+    void followDetail();
     QString cursorText(double seconds) const;
 
     AppModel& m_model;
@@ -103,7 +106,10 @@ private:
     std::shared_ptr<const Timeline> m_copyTimeline;
     std::shared_ptr<std::atomic<bool>> m_stopCopy; ///< stops measuring the copy
     QThreadPool m_copyPool;
-    std::optional<double> m_dragFromX; ///< where a drag across the plot began
+    std::optional<double> m_dragFromX;               ///< where a drag across the plot began
+    std::shared_ptr<const TimelineStretch> m_detail; ///< the view at 100 ms steps, when measured
+    std::optional<TimeSpan> m_detailAsked;           ///< being measured
+    std::shared_ptr<std::atomic<bool>> m_stopDetail;
     PlayControls* m_controls;
     int m_wantedHeight = 240;
 };

@@ -1,5 +1,8 @@
+#include "AppModel.h"
+#include "Background.h"
 #include "GraphPanel.h"
 #include "PlayControls.h"
+#include "tavrin/meter/AudioFileMeter.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -28,10 +31,47 @@ void GraphPanel::showView(std::optional<TimeSpan> view) {
         if (length < whole)
             m_view = TimeSpan{start, start + length};
     }
+    followDetail();
     setAccessibleDescription(m_timeline ? QString::fromStdString(Graph::description(
                                               {*m_timeline, m_result, m_spec, m_view}))
                                         : QString());
     dropImage();
+}
+
+void GraphPanel::followDetail() {
+    const int row = m_model.indexOf(m_row);
+    if (row < 0 || !m_view || !m_timeline || m_timeline->step <= Timeline::baseStep ||
+        (m_detail && m_detail->covers(m_view->start, m_view->end)) ||
+        (m_detailAsked && m_detailAsked->start <= m_view->start &&
+         m_detailAsked->end >= m_view->end))
+        return;
+    if (m_stopDetail)
+        m_stopDetail->store(true);
+    // A view's length either side, so that scrolling a little needs nothing new.
+    const double length = m_view->end - m_view->start;
+    const TimeSpan stretch{std::max(m_view->start - length, 0.0), m_view->end + length};
+    m_detailAsked = stretch;
+    m_stopDetail = newStopFlag();
+    runThen(
+        m_copyPool, this,
+        [file = m_model.items()[std::size_t(row)].url, dualMono = m_model.dualMono(), stretch,
+         stop = m_stopDetail]() -> std::shared_ptr<const TimelineStretch> {
+            try {
+                return std::make_shared<const TimelineStretch>(AudioFileMeter::measureStretch(
+                    file, dualMono, stretch, [&] { return stop->load(); }));
+            } catch (...) { // stopped or unreadable: the view keeps the merged steps
+                return nullptr;
+            }
+        },
+        [this, stretch, row = m_row](std::shared_ptr<const TimelineStretch> detail) {
+            if (row != m_row || !m_detailAsked || m_detailAsked->start != stretch.start)
+                return;
+            m_detailAsked.reset();
+            if (detail) {
+                m_detail = std::move(detail);
+                dropImage();
+            }
+        });
 }
 
 void GraphPanel::followPlayHead() {

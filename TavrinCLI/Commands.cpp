@@ -3,7 +3,9 @@
 #include "CliTexts.h"
 #include "Output.h"
 #include "Records.h"
+#include "tavrin/core/AudioFileError.h"
 #include "tavrin/core/AudioTypes.h"
+#include "tavrin/meter/AudioFileMeter.h"
 #include "tavrin/reports/Graph.h"
 #include "tavrin/reports/Report.h"
 #include "tavrin/rules/Verdict.h"
@@ -310,6 +312,20 @@ int fix(const Options& options, const DeliverySpec& spec, Context& context) {
     return exitStatus(anyUnread(measured) || !reportsWritten || copyFailed, passing);
 }
 
+/// The stretch `options` ask for, measured again in 100 ms steps when the file's `timeline` has
+/// merged them; nothing otherwise, or when it can't be read again.
+std::optional<TimelineStretch> closeLook(const fs::path& file, const Timeline& timeline,
+                                         const Options& options, Context& context) {
+    if (!options.span || timeline.step <= Timeline::baseStep)
+        return std::nullopt;
+    try {
+        const TimeSpan stretch{options.span->start, std::min(options.span->end, timeline.duration)};
+        return AudioFileMeter::measureStretch(file, options.dualMono, stretch, context.isCancelled);
+    } catch (const AudioFileError&) {
+        return std::nullopt; // drawn at the merged steps
+    }
+}
+
 int graph(const Options& options, const DeliverySpec& spec, Context& context) {
     const AudioTypes::Selection selection = AudioTypes::scan(options.paths);
     for (const auto& unusable : selection.unusable)
@@ -337,8 +353,14 @@ int graph(const Options& options, const DeliverySpec& spec, Context& context) {
             return exitUnreadable;
         }
     }
-    const Graph::Content content{*reading.timeline, *reading.result, spec, options.span,
-                                 copy ? &*copy->timeline : nullptr};
+    const std::optional<TimelineStretch> detail =
+        closeLook(file, *reading.timeline, options, context);
+    const Graph::Content content{*reading.timeline,
+                                 *reading.result,
+                                 spec,
+                                 options.span,
+                                 copy ? &*copy->timeline : nullptr,
+                                 detail ? &*detail : nullptr};
     // A wide picture at a size a README or a ticket shows without scaling.
     const Graph::Style style{
         .palette = options.dark ? Graph::Palette::dark() : Graph::Palette::light(), .fontSize = 12};

@@ -117,10 +117,7 @@ Analysis Analysis::read(const fs::path& original, bool dualMono, double floor,
         if (!reader->hasAudio() || format.sampleRate < AudioFileMeter::lowestSampleRate ||
             format.sampleRate > AudioFileMeter::highestSampleRate)
             throw AudioFileError::cantOpenOriginal("it has no audio Tavrin can measure");
-        std::vector<double> weights = dualMono && format.channelCount == 1
-                                          ? std::vector{2.0}
-                                          : tavrin::weights(AudioFileMeter::channelRoles(format));
-        LoudnessMeter meter(std::move(weights), format.sampleRate);
+        LoudnessMeter meter(AudioFileMeter::channelWeights(format, dualMono), format.sampleRate);
 
         Analysis analysis;
         analysis.m_sampleRate = format.sampleRate;

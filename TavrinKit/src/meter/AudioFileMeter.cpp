@@ -265,10 +265,7 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
     if (format.sampleRate < lowestSampleRate || format.sampleRate > highestSampleRate)
         throw AudioFileError::unmeasurableRate(format.sampleRate);
 
-    std::vector<double> weights = dualMono && format.channelCount == 1
-                                      ? std::vector{2.0}
-                                      : tavrin::weights(channelRoles(format));
-    LoudnessMeter meter(std::move(weights), format.sampleRate);
+    LoudnessMeter meter(channelWeights(format, dualMono), format.sampleRate);
     meter.reserve(plausibleLength(*reader, path));
     if (withTimeline)
         meter.keepTimeline();
@@ -318,6 +315,10 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
     } catch (const std::bad_alloc&) {
         unreadable(std::string(AudioFileError::outOfMemory));
     }
+}
+
+std::vector<double> channelWeights(const AudioFileFormat& format, bool dualMono) {
+    return dualMono && format.channelCount == 1 ? std::vector{2.0} : weights(channelRoles(format));
 }
 
 std::vector<ChannelRole> channelRoles(const AudioFileFormat& format) {

@@ -21,6 +21,17 @@ std::string axisNumber(double value) {
     return (n < 0 ? "−" : "") + std::to_string(n < 0 ? -n : n);
 }
 
+/// Whether the content's detail covers the plot, and is drawn in the timeline's place.
+bool detailed(const Content& content, const Geometry& g) {
+    return content.detail && content.detail->covers(g.start, g.start + g.duration);
+}
+
+/// `g` for a timeline whose steps start `origin` seconds into the file.
+Geometry shifted(Geometry g, double origin) {
+    g.start -= origin;
+    return g;
+}
+
 class Painter {
 public:
     Painter(cairo_t* cr, const Content& content, const Style& style, const Geometry& g,
@@ -29,6 +40,8 @@ public:
           m_pen(cr, style), m_columns(static_cast<std::size_t>(std::max(
                                 1.0, std::ceil((g.plotRight - g.plotLeft) * columnsPerUnit)))),
           m_ceiling(content.spec.ceiling(content.result.integrated)),
+          m_drawn(detailed(content, g) ? content.detail->timeline : content.timeline),
+          m_gDrawn(shifted(g, detailed(content, g) ? content.detail->origin : 0)),
           m_limiting(content.copy ? limiting(content.timeline, *content.copy)
                                   : std::vector<std::optional<double>>{}) {}
 
@@ -46,13 +59,12 @@ public:
         cairo_clip(m_cr);
         // The momentary band of a long file fills most of the plot: the target and the integrated
         // line go over it, the short-term line over them.
-        const Timeline& timeline = m_content.timeline;
-        series(timeline, timeline.momentary, m_palette.momentary, 1.0);
+        series(m_drawn, m_drawn.momentary, m_gDrawn, m_palette.momentary, 1.0);
         targetBand();
         integratedLine();
-        series(timeline, timeline.shortTerm, m_palette.shortTerm, 1.6);
+        series(m_drawn, m_drawn.shortTerm, m_gDrawn, m_palette.shortTerm, 1.6);
         if (const Timeline* copy = m_content.copy)
-            series(*copy, copy->shortTerm, m_palette.copy, 1.6);
+            series(*copy, copy->shortTerm, m_g, m_palette.copy, 1.6);
         cairo_restore(m_cr);
         maxima();
         legend();
@@ -95,30 +107,31 @@ private:
     }
 
     void peakLane() {
-        const Timeline& timeline = m_content.timeline;
+        const Timeline& timeline = m_drawn;
+        const Geometry& g = m_gDrawn;
         setColour(m_cr, m_palette.grid, 0.35);
-        cairo_rectangle(m_cr, m_g.plotLeft, m_g.peakTop, m_g.plotRight - m_g.plotLeft,
-                        m_g.peakBottom - m_g.peakTop);
+        cairo_rectangle(m_cr, g.plotLeft, g.peakTop, g.plotRight - g.plotLeft,
+                        g.peakBottom - g.peakTop);
         cairo_fill(m_cr);
         // Stretches over the ceiling stay visible however short: at least a device pixel.
         for (const TimeSpan& span : timeline.truePeakOver(m_ceiling)) {
-            const double x1 = std::max(m_g.xAt(span.start), m_g.plotLeft);
-            const double x2 = std::min(std::max(m_g.xAt(span.end), x1 + 2 * unit()), m_g.plotRight);
+            const double x1 = std::max(g.xAt(span.start), g.plotLeft);
+            const double x2 = std::min(std::max(g.xAt(span.end), x1 + 2 * unit()), g.plotRight);
             if (x2 <= x1)
                 continue;
             setColour(m_cr, m_palette.fail, 0.22);
-            cairo_rectangle(m_cr, x1, m_g.peakTop, x2 - x1, m_g.peakBottom - m_g.peakTop);
+            cairo_rectangle(m_cr, x1, g.peakTop, x2 - x1, g.peakBottom - g.peakTop);
             cairo_fill(m_cr);
         }
         // A short file's steps, or a short stretch's, are wider than a column: each bar then
         // fills its step.
-        const auto [first, last] = stepsShown(timeline.size(), timeline.step, m_g);
+        const auto [first, last] = stepsShown(timeline.size(), timeline.step, g);
         const bool perStep = last - first <= m_columns;
         const std::size_t count = perStep ? last - first : m_columns;
         const std::vector<Column> columns =
             perStep ? std::vector<Column>{}
-                    : columnsOf(timeline.truePeak, timeline.step, m_g, m_columns);
-        const double plotWidth = m_g.plotRight - m_g.plotLeft;
+                    : columnsOf(timeline.truePeak, timeline.step, g, m_columns);
+        const double plotWidth = g.plotRight - g.plotLeft;
         // One path per colour, filled once: a fill per bar costs more than the rest of the graph.
         for (const bool over : {false, true}) {
             cairo_new_path(m_cr);
@@ -129,17 +142,16 @@ private:
                             : (columns[c].any ? std::optional(columns[c].high) : std::nullopt);
                 if (!peak || (Fmt::round1(*peak) > m_ceiling + epsilon) != over)
                     continue;
-                const double y = std::max(m_g.yAtDbtp(*peak), m_g.peakTop);
-                if (y >= m_g.peakBottom)
+                const double y = std::max(g.yAtDbtp(*peak), g.peakTop);
+                if (y >= g.peakBottom)
                     continue;
                 const double x1 =
-                    perStep
-                        ? std::max(m_g.xAt(static_cast<double>(k) * timeline.step), m_g.plotLeft)
-                        : m_g.plotLeft +
-                              plotWidth * static_cast<double>(c) / static_cast<double>(m_columns);
-                const double x2 = perStep ? std::min(m_g.xAt(timeline.stepEnd(k)), m_g.plotRight)
+                    perStep ? std::max(g.xAt(static_cast<double>(k) * timeline.step), g.plotLeft)
+                            : g.plotLeft + plotWidth * static_cast<double>(c) /
+                                               static_cast<double>(m_columns);
+                const double x2 = perStep ? std::min(g.xAt(timeline.stepEnd(k)), g.plotRight)
                                           : x1 + plotWidth / static_cast<double>(m_columns);
-                cairo_rectangle(m_cr, x1, y, std::max(x2 - x1, unit()), m_g.peakBottom - y);
+                cairo_rectangle(m_cr, x1, y, std::max(x2 - x1, unit()), g.peakBottom - y);
             }
             setColour(m_cr, over ? m_palette.fail : m_palette.truePeak);
             cairo_fill(m_cr);
@@ -232,11 +244,12 @@ private:
     /// one, broken where the series has no value. The line is stroked in short pieces: cairo's
     /// rasteriser slows down sharply with the number of edges a single long zigzag keeps active
     /// per row. Round caps meet where two pieces join, so the seam looks like a round join.
+    /// `values` of `timeline`, placed by `g`: the plot's geometry, or the detail's.
     void series(const Timeline& timeline, const std::vector<std::optional<double>>& values,
-                Colour colour, double width) {
+                const Geometry& g, Colour colour, double width) {
         constexpr std::size_t columnsPerStroke = 8;
-        const std::vector<Column> columns = columnsOf(values, timeline.step, m_g, m_columns);
-        const double columnWidth = (m_g.plotRight - m_g.plotLeft) / static_cast<double>(m_columns);
+        const std::vector<Column> columns = columnsOf(values, timeline.step, g, m_columns);
+        const double columnWidth = (g.plotRight - g.plotLeft) / static_cast<double>(m_columns);
         bool open = false;
         double last = 0;
         setColour(m_cr, colour);
@@ -247,21 +260,21 @@ private:
             const Column& column = columns[c];
             if (!column.any)
                 continue;
-            const double x = m_g.plotLeft + (static_cast<double>(c) + 0.5) * columnWidth;
+            const double x = g.plotLeft + (static_cast<double>(c) + 0.5) * columnWidth;
             // Enter the column at the end nearer the line's last value, so it doesn't zigzag.
             const bool downFirst = std::abs(column.high - last) < std::abs(column.low - last);
             const double first = downFirst ? column.high : column.low;
             const double second = downFirst ? column.low : column.high;
             if (!open || column.gapBefore)
-                cairo_move_to(m_cr, x, m_g.yAtLufs(first));
+                cairo_move_to(m_cr, x, g.yAtLufs(first));
             else
-                cairo_line_to(m_cr, x, m_g.yAtLufs(first));
-            cairo_line_to(m_cr, x, m_g.yAtLufs(second));
+                cairo_line_to(m_cr, x, g.yAtLufs(first));
+            cairo_line_to(m_cr, x, g.yAtLufs(second));
             last = second;
             open = true;
             if (c % columnsPerStroke == columnsPerStroke - 1) {
                 cairo_stroke(m_cr);
-                cairo_move_to(m_cr, x, m_g.yAtLufs(second));
+                cairo_move_to(m_cr, x, g.yAtLufs(second));
             }
         }
         cairo_stroke(m_cr);
@@ -349,6 +362,8 @@ private:
     TextPen m_pen;
     std::size_t m_columns;
     double m_ceiling;
+    const Timeline& m_drawn; ///< the timeline, or the detail that covers the view
+    Geometry m_gDrawn;       ///< places m_drawn's steps
     std::vector<std::optional<double>> m_limiting; ///< the copy's, per step; empty without
 };
 

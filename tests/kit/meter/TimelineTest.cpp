@@ -1,6 +1,8 @@
 #include "tavrin/meter/Timeline.h"
 
+#include "AudioFixtures.h"
 #include "Signals.h"
+#include "tavrin/meter/AudioFileMeter.h"
 #include "tavrin/meter/LoudnessMeter.h"
 #include "tavrin/reports/Graph.h"
 #include "tavrin/rules/DeliverySpec.h"
@@ -134,4 +136,28 @@ TEST(Timeline, LongTimelinesMergeStepsKeepingTheirMaxima) {
     EXPECT_EQ(page.truePeak[12345 / 256], 0.5);
     EXPECT_EQ(page.duration, timeline.duration);
     EXPECT_LE(page.memoryBytes(), 3376u * 3 * sizeof(std::optional<double>));
+}
+
+// A stretch measured again from a seek has the steps the whole file's timeline has there: a FLAC
+// file (decoded, so the seek is the decoder's) of levels that change every second.
+TEST(Timeline, AStretchMeasuredAgainMatchesTheWholeFilesSteps) {
+    test::TempDir dir;
+    std::vector<Step> levels;
+    for (int second = 0; second < 20; ++second)
+        levels.push_back({-30.0 + (second * 7) % 20, 1});
+    const Channels stereo = replicate(steps(997, levels, rate), 2);
+    test::encode(stereo, int(rate), dir / "steps.flac", "");
+    const Timeline whole =
+        *AudioFileMeter::measure(dir / "steps.flac", false, {}, {}, true).timeline;
+    const TimelineStretch stretch =
+        AudioFileMeter::measureStretch(dir / "steps.flac", false, {12.35, 14});
+    EXPECT_DOUBLE_EQ(stretch.origin, 9.3);
+    EXPECT_TRUE(stretch.covers(12.35, 14));
+    for (std::size_t k = 124; k < 140; ++k) {
+        const std::size_t j = k - 93;
+        for (const auto& [a, b] : {std::pair{&whole.momentary, &stretch.timeline.momentary},
+                                   std::pair{&whole.shortTerm, &stretch.timeline.shortTerm},
+                                   std::pair{&whole.truePeak, &stretch.timeline.truePeak}})
+            EXPECT_NEAR(*(*a)[k], *(*b)[j], 1e-6) << k;
+    }
 }

@@ -37,6 +37,16 @@ FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
                         const ProgressFn& progress = {}, const CancelCheck& isCancelled = {},
                         bool withTimeline = false);
 
+/// `stretch` of the file measured again with its timeline at 100 ms steps, from up to 3 s before
+/// it (what short-term loudness looks back on) to just past its end. For a close look at a file
+/// whose timeline has merged steps. Throws AudioFileError.
+TimelineStretch measureStretch(const std::filesystem::path& path, bool dualMono, TimeSpan stretch,
+                               const CancelCheck& isCancelled = {});
+
+/// The meter's weight per channel: by role, or twice a lone channel's when it is counted as dual
+/// mono.
+std::vector<double> channelWeights(const AudioFileFormat& format, bool dualMono);
+
 /// One role per channel: from the channel labels when they name every channel, otherwise from the
 /// channel count alone.
 std::vector<ChannelRole> channelRoles(const AudioFileFormat& format);

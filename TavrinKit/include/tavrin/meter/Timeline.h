@@ -56,6 +56,17 @@ struct Timeline {
     Timeline reduced(std::size_t steps) const;
 };
 
+/// A stretch of a file measured again at 100 ms steps, for a close look at a file whose timeline
+/// has merged steps: its steps start `origin` seconds into the file.
+struct TimelineStretch {
+    Timeline timeline;
+    double origin = 0;
+    /// Whether it has a step for every moment from `start` to `end`, seconds into the file.
+    bool covers(double start, double end) const {
+        return origin <= start + 1e-9 && origin + timeline.duration >= end - timeline.step;
+    }
+};
+
 /// Builds a Timeline one 100 ms step at a time, merging steps in pairs whenever maxSteps are
 /// reached, so its memory stays bounded whatever the length of the audio.
 class TimelineBuilder {

@@ -54,6 +54,9 @@ struct Content {
     const DeliverySpec& spec;
     std::optional<TimeSpan> view{};
     const Timeline* copy = nullptr;
+    /// The view measured again at 100 ms steps, for a file whose timeline has merged steps: drawn
+    /// in the timeline's place where it covers the view.
+    const TimelineStretch* detail = nullptr;
 };
 
 /// Where the graph's parts lie within a picture of a given size, in its units (origin top-left),
