@@ -6,6 +6,7 @@
 #include "decode/WaveHeader.h"
 #include "meter/FileTime.h"
 #include "meter/IntegrityScan.h"
+#include "meter/OpenForMeasuring.h"
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/core/Fmt.h"
@@ -253,17 +254,8 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
 FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
                             const ProgressFn& progress, const CancelCheck& isCancelled,
                             bool withTimeline) {
-    std::optional<FfmpegReader> reader;
-    try {
-        reader.emplace(path);
-    } catch (const FfmpegError& e) {
-        throw AudioFileError::cantOpenAsAudio(e.what());
-    }
+    const std::unique_ptr<FfmpegReader> reader = openForMeasuring(path);
     const AudioFileFormat& format = reader->format();
-    if (!reader->hasAudio())
-        unreadable(std::string(AudioFileError::noAudioChannels));
-    if (format.sampleRate < lowestSampleRate || format.sampleRate > highestSampleRate)
-        throw AudioFileError::unmeasurableRate(format.sampleRate);
 
     LoudnessMeter meter(channelWeights(format, dualMono), format.sampleRate);
     meter.reserve(plausibleLength(*reader, path));
@@ -306,6 +298,21 @@ FileMeasurement measureFile(const std::filesystem::path& path, bool dualMono,
 }
 
 } // namespace
+
+std::unique_ptr<FfmpegReader> openForMeasuring(const std::filesystem::path& path) {
+    std::unique_ptr<FfmpegReader> reader;
+    try {
+        reader = std::make_unique<FfmpegReader>(path);
+    } catch (const FfmpegError& e) {
+        throw AudioFileError::cantOpenAsAudio(e.what());
+    }
+    const AudioFileFormat& format = reader->format();
+    if (!reader->hasAudio())
+        unreadable(std::string(AudioFileError::noAudioChannels));
+    if (format.sampleRate < lowestSampleRate || format.sampleRate > highestSampleRate)
+        throw AudioFileError::unmeasurableRate(format.sampleRate);
+    return reader;
+}
 
 FileMeasurement measure(const std::filesystem::path& path, bool dualMono,
                         const ProgressFn& progress, const CancelCheck& isCancelled,

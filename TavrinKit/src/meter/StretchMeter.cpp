@@ -1,11 +1,10 @@
-#include "decode/FfmpegReader.h"
+#include "meter/OpenForMeasuring.h"
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/meter/AudioFileMeter.h"
 #include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 namespace tavrin::AudioFileMeter {
 
@@ -30,16 +29,8 @@ void meterUpTo(FfmpegReader& reader, LoudnessMeter& meter, std::int64_t end,
 
 TimelineStretch measureStretch(const std::filesystem::path& path, bool dualMono, TimeSpan stretch,
                                const CancelCheck& isCancelled) {
-    std::optional<FfmpegReader> reader;
-    try {
-        reader.emplace(path);
-    } catch (const FfmpegError& e) {
-        throw AudioFileError::cantOpenAsAudio(e.what());
-    }
+    const std::unique_ptr<FfmpegReader> reader = openForMeasuring(path);
     const AudioFileFormat& format = reader->format();
-    if (!reader->hasAudio() || format.sampleRate < lowestSampleRate ||
-        format.sampleRate > highestSampleRate)
-        throw AudioFileError::unmeasurableRate(format.sampleRate);
     LoudnessMeter meter(channelWeights(format, dualMono), format.sampleRate);
     meter.keepTimeline();
     // From a whole step of the file's own timeline, so that the steps fall where its steps do.
