@@ -100,9 +100,10 @@ bool PlayControls::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() != Qt::NoModifier)
         return false;
-    if (key->key() == Qt::Key_Space)
+    // Keys that would do nothing here stay the list's: Space selects, C searches.
+    if (key->key() == Qt::Key_Space && m_play->isEnabled())
         togglePlaying();
-    else if (key->key() == Qt::Key_C)
+    else if (key->key() == Qt::Key_C && m_copy->isVisible() && m_copy->isEnabled())
         toggleCopy();
     else
         return false;
