@@ -71,10 +71,10 @@ GraphPanel::~GraphPanel() {
     m_copyPool.waitForDone();
 }
 
-std::filesystem::path GraphPanel::copyOf(const FileItem& item) const {
+const FileItem::FixState::Done* GraphPanel::writtenCopy(const FileItem& item) const {
     const auto* fix = item.fixFor(m_model.specID());
     const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
-    return done && done->onDiskAsWritten() ? done->copy : std::filesystem::path();
+    return done && done->onDiskAsWritten() ? done : nullptr;
 }
 
 void GraphPanel::followCopy(const std::filesystem::path& copy) {
@@ -140,10 +140,9 @@ void GraphPanel::follow() {
         }
         showView(m_view);
     }
-    followCopy(copyOf(item));
-    const auto* fix = item.fixFor(m_model.specID());
-    const auto* done = fix ? std::get_if<FileItem::FixState::Done>(&fix->value) : nullptr;
-    m_controls->setSource({item.url, m_copy, float(std::pow(10.0, (done ? done->gain : 0) / 20))},
+    const FileItem::FixState::Done* copy = writtenCopy(item);
+    followCopy(copy ? copy->copy : std::filesystem::path());
+    m_controls->setSource({item.url, m_copy, float(std::pow(10.0, (copy ? copy->gain : 0) / 20))},
                           shownSpan().end);
     if (isHidden()) {
         const int wanted = m_wantedHeight; // showing resizes the panel before the splitter can

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileItem.h"
 #include "tavrin/meter/LoudnessResult.h"
 #include "tavrin/meter/Timeline.h"
 #include "tavrin/reports/Graph.h"
@@ -18,7 +19,6 @@ namespace tavrin::app {
 
 class AppModel;
 class PlayControls;
-struct FileItem;
 
 /// The loudness over time of the one selected row, under the table. Hidden unless exactly one
 /// row is selected. The graph is drawn once into an image for the widget's size and palette;
@@ -75,8 +75,8 @@ private:
     /// least shortestView long.
     void showView(std::optional<TimeSpan> view);
     TimeSpan shownSpan() const;
-    /// The row's copy for the preset, as it was written; empty when there is none.
-    std::filesystem::path copyOf(const FileItem& item) const;
+    /// The row's copy for the preset, still as it was written; null when there is none.
+    const FileItem::FixState::Done* writtenCopy(const FileItem& item) const;
     /// Draws `copy` (none when empty) over the row: measures a new one for its timeline.
     void followCopy(const std::filesystem::path& copy);
     Graph::Style style() const;

@@ -31,8 +31,7 @@ bool Player::outputAvailable() {
 void Player::play(const PlaybackSource& source, double seconds) {
     halt();
     m_source = source;
-    m_from = m_paused = std::max(seconds, 0.0);
-    m_rate = 0;
+    m_from = std::max(seconds, 0.0);
     m_feed = std::make_unique<PlaybackFeed>(source, m_from);
     connect(m_feed.get(), &PlaybackFeed::ready, this, &Player::start);
     connect(m_feed.get(), &PlaybackFeed::failed, this, [this](const QString& reason) {
@@ -46,7 +45,6 @@ void Player::play(const PlaybackSource& source, double seconds) {
 }
 
 void Player::start(double sampleRate) {
-    m_rate = sampleRate;
     QAudioFormat format;
     format.setSampleRate(int(std::lround(sampleRate)));
     format.setChannelCount(2);
@@ -60,7 +58,7 @@ void Player::start(double sampleRate) {
 
 double Player::position() const {
     if (!m_feed || !m_sink)
-        return m_paused;
+        return m_from;
     return m_from + double(m_sink->processedUSecs()) / 1e6;
 }
 
@@ -75,16 +73,16 @@ void Player::tick() {
 void Player::pause() {
     if (!m_feed)
         return;
-    m_paused = position();
+    m_from = position();
     halt();
     emit playingChanged(false);
-    emit positionChanged(m_paused);
+    emit positionChanged(m_from);
 }
 
 void Player::stop() {
     pause();
     m_source = {};
-    m_paused = 0;
+    m_from = 0;
 }
 
 void Player::halt() {

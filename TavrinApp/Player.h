@@ -29,7 +29,6 @@ public:
     /// Stops and forgets the source.
     void stop();
     bool isPlaying() const { return m_feed != nullptr; }
-    const PlaybackSource& source() const { return m_source; }
     /// Where in the original what is heard now lies, seconds.
     double position() const;
     /// Hears the copy, or the original, from the next buffer on.
@@ -55,9 +54,7 @@ private:
     PlaybackSource m_source;
     std::unique_ptr<PlaybackFeed> m_feed;
     std::unique_ptr<QAudioSink> m_sink; ///< reads from m_feed: goes first
-    double m_rate = 0;
-    double m_from = 0; ///< seconds where the feed starts
-    double m_paused = 0;
+    double m_from = 0;                  ///< seconds where the feed starts, or where playing stopped
     bool m_hearCopy = false;
     QTimer m_ticks;
 };

@@ -2,6 +2,15 @@
 
 namespace tavrin {
 
+namespace {
+
+/// The stream time of the stream's first frame.
+std::int64_t originOf(const AVStream& stream) {
+    return stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
+}
+
+} // namespace
+
 std::int64_t FfmpegReader::seek(std::int64_t frame) {
     State& s = *m_state;
     TAVRIN_EXPECTS(hasAudio());
@@ -27,9 +36,9 @@ std::int64_t FfmpegReader::seek(std::int64_t frame) {
 /// it, which stays pending with what comes before `target` cut off.
 void FfmpegReader::State::seekDemuxer(std::int64_t target) {
     const AVStream& stream = *demuxer->streams[streamIndex];
-    const std::int64_t origin = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
     const std::int64_t ticks =
-        origin + av_rescale_q(target, AVRational{1, int(format.sampleRate)}, stream.time_base);
+        originOf(stream) +
+        av_rescale_q(target, AVRational{1, int(format.sampleRate)}, stream.time_base);
     if (const int r = avformat_seek_file(demuxer, streamIndex, INT64_MIN, ticks, ticks, 0); r < 0)
         fail(r);
     if (decoder)
@@ -49,8 +58,7 @@ void FfmpegReader::State::seekDemuxer(std::int64_t target) {
 /// Cuts the frames before the seek target from what was just converted into `pending`, whose
 /// first frame has the stream time `pts`. Ends the seek once a frame at or past it is pending.
 void FfmpegReader::State::cutBeforeSeekTarget(std::int64_t pts) {
-    const AVStream& stream = *demuxer->streams[streamIndex];
-    const std::int64_t origin = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
+    const std::int64_t origin = originOf(*demuxer->streams[streamIndex]);
     const std::int64_t start =
         pts == AV_NOPTS_VALUE ? seekTarget : std::llround(double(pts - origin) * framesPerTick);
     const std::int64_t cut =

@@ -4,7 +4,6 @@
 #include "tavrin/core/AudioFileError.h"
 
 #include <algorithm>
-#include <ranges>
 
 namespace tavrin {
 
@@ -66,13 +65,9 @@ std::vector<std::uint32_t> labelsByCount(int count) {
 } // namespace
 
 std::vector<std::array<float, 2>> stereoFold(const AudioFileFormat& format) {
-    const auto& labels = format.channelLabels;
-    const bool usable = labels.size() == std::size_t(format.channelCount) &&
-                        !std::ranges::all_of(labels, [](std::uint32_t label) {
-                            return label == 0 || label == 0xFFFFFFFF;
-                        });
     std::vector<std::array<float, 2>> fold;
-    for (std::uint32_t label : usable ? labels : labelsByCount(format.channelCount))
+    for (std::uint32_t label :
+         format.labelsNameChannels() ? format.channelLabels : labelsByCount(format.channelCount))
         fold.push_back(foldOfLabel(format.channelCount == 1 ? 42 : label));
     return fold;
 }

@@ -329,16 +329,10 @@ std::vector<double> channelWeights(const AudioFileFormat& format, bool dualMono)
 }
 
 std::vector<ChannelRole> channelRoles(const AudioFileFormat& format) {
-    const int count = format.channelCount;
-    const auto& labels = format.channelLabels;
-    const bool usable = count > 0 && labels.size() == std::size_t(count) &&
-                        !std::ranges::all_of(labels, [](std::uint32_t label) {
-                            return label == 0 || label == 0xFFFFFFFF;
-                        });
-    if (!usable)
-        return defaultRoles(count);
+    if (!format.labelsNameChannels())
+        return defaultRoles(format.channelCount);
     std::vector<ChannelRole> roles;
-    for (std::uint32_t label : labels)
+    for (std::uint32_t label : format.channelLabels)
         roles.push_back(roleForLabel(label));
     return roles;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +23,14 @@ struct AudioFileFormat {
     /// MP4 `chan` records store them (1 left, 2 right, 3 centre, 4 LFE, 5/6 left/right surround,
     /// …), whatever container the file is.
     std::vector<std::uint32_t> channelLabels;
+
+    /// Whether channelLabels name the channels: one per channel, not all of them unknown.
+    bool labelsNameChannels() const {
+        return channelCount > 0 && channelLabels.size() == std::size_t(channelCount) &&
+               !std::ranges::all_of(channelLabels, [](std::uint32_t label) {
+                   return label == 0 || label == 0xFFFFFFFF;
+               });
+    }
 
     bool operator==(const AudioFileFormat&) const = default;
 };
