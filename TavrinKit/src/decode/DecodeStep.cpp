@@ -2,6 +2,7 @@
 
 #include "decode/FfmpegCodecs.h"
 #include "decode/FfmpegReader.h"
+#include "decode/SampleStore.h"
 
 #include <cstring>
 #include <new>
@@ -49,7 +50,7 @@ DecoderPtr openDecoder(const AVCodecParameters& params, AVRational timebase,
 }
 
 DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet,
-                        std::vector<FramePtr>& spares) {
+                        std::vector<FramePtr>& spares, SampleStore& store) {
     DecodeStep step;
     step.kind = packet ? DecodeStep::Kind::packet : DecodeStep::Kind::drain;
     if (packet) {
@@ -67,7 +68,7 @@ DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet,
             spares.emplace_back(av_frame_alloc());
         if (!spares.back())
             throw std::bad_alloc();
-        const int r = avcodec_receive_frame(&decoder, spares.back().get());
+        const int r = store.receive(decoder, *spares.back());
         if (r == 0) {
             step.received.push_back({std::move(spares.back()), 0});
             spares.pop_back();

@@ -59,10 +59,12 @@ struct DecodeStep {
 /// Throws the FfmpegError for FFmpeg's error `code`.
 [[noreturn]] void fail(int code);
 
+class SampleStore;
+
 /// Sends `packet` (null: the end of the stream) and receives until the decoder wants more, into
-/// frames from `spares` or new ones.
+/// frames from `spares` or new ones, their samples in `store`.
 DecodeStep decodePacket(AVCodecContext& decoder, const AVPacket* packet,
-                        std::vector<FramePtr>& spares);
+                        std::vector<FramePtr>& spares, SampleStore& store);
 /// Whether two steps gave the same: results, errors, and frames to the bit.
 bool sameStep(const DecodeStep& a, const DecodeStep& b);
 

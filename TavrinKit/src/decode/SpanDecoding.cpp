@@ -53,16 +53,17 @@ struct SpanDecoding::Span {
     State state = State::read;
     std::vector<DecodeStep> warmup; ///< the steps of the last early packets
     std::vector<DecodeStep> steps;
-    DecoderPtr decoder;      ///< the fresh decoder that decoded it
-    bool onPrevious = false; ///< decoded by the decoder of the span before
+    SampleStore store;                 ///< the samples of its steps' frames
+    std::vector<FramePtr> spareFrames; ///< of steps let go of, to decode into
+    DecoderPtr decoder;                ///< the fresh decoder that decoded it
+    bool onPrevious = false;           ///< decoded by the decoder of the span before
     std::exception_ptr error;
 };
 
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
                            int helpers, double spanSeconds)
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
-      m_frames(std::make_shared<FramePool>()), m_timebase(demuxer.streams[streamIndex]->time_base),
-      m_framesPerTick(framesPerTick) {
+      m_timebase(demuxer.streams[streamIndex]->time_base), m_framesPerTick(framesPerTick) {
     // A copy, for the helpers: reading packets may change the stream's own.
     if (!m_params)
         throw std::bad_alloc();
@@ -113,7 +114,7 @@ void SpanDecoding::readSpans() {
 }
 
 std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
-    auto span = std::make_unique<Span>();
+    std::unique_ptr<Span> span = spareSpan();
     // The early packets: at least a few, and a fifth of a second when their durations say so.
     std::size_t early = 0;
     double earlyFrames = 0;
@@ -161,8 +162,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
 /// Hands out the next span: checked, and decoded again where its start differs.
 void SpanDecoding::advance() {
     if (m_current)
-        recycle(m_current->steps);
-    m_current.reset();
+        release(std::move(m_current));
     readSpans();
     std::unique_ptr<Span> span;
     {
@@ -189,36 +189,50 @@ void SpanDecoding::advance() {
             m_mismatches += matches ? 0 : 1;
         }
         if (!matches) {
-            recycle(span->steps);
-            span->steps.clear();
+            recycle(*span, span->steps);
+            recycle(*span, span->warmup);
+            span->store.clear();
             decodeOn(*span);
         }
     }
-    span->early.clear();
-    recycle(span->warmup);
-    span->warmup.clear();
+    recycle(*span, span->warmup);
     keepTail(span->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
 }
 
-/// Up to `count` frames let go of, to decode into.
-std::vector<FramePtr> SpanDecoding::spareFrames(std::size_t count) {
-    const std::lock_guard lock(m_mutex);
-    const auto first = m_spareFrames.end() - std::ptrdiff_t(std::min(count, m_spareFrames.size()));
-    std::vector<FramePtr> frames(std::make_move_iterator(first),
-                                 std::make_move_iterator(m_spareFrames.end()));
-    m_spareFrames.erase(first, m_spareFrames.end());
-    return frames;
+std::unique_ptr<SpanDecoding::Span> SpanDecoding::spareSpan() {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_spareSpans.empty()) {
+            std::unique_ptr<Span> span = std::move(m_spareSpans.back());
+            m_spareSpans.pop_back();
+            return span;
+        }
+    }
+    return std::make_unique<Span>();
 }
 
-/// Keeps the frames of steps handed out, or no longer needed, for further spans: allocating a
-/// frame on one thread and freeing it on another costs more than decoding into it.
-void SpanDecoding::recycle(std::vector<DecodeStep>& steps) {
-    std::vector<FramePtr> frames;
+void SpanDecoding::release(std::unique_ptr<Span> span) {
+    recycle(*span, span->steps);
+    recycle(*span, span->warmup);
+    span->store.clear();
+    span->early.clear();
+    span->earlyFromStart = false;
+    span->packets.clear();
+    span->drains = false;
+    span->readError = 0;
+    span->state = Span::State::read;
+    span->onPrevious = false;
+    span->error = nullptr;
+    const std::lock_guard lock(m_mutex);
+    m_spareSpans.push_back(std::move(span));
+}
+
+void SpanDecoding::recycle(Span& span, std::vector<DecodeStep>& steps) {
     for (DecodeStep& step : steps)
-        takeFrames(step, frames);
-    giveBack(frames);
+        takeFrames(step, span.spareFrames);
+    steps.clear();
 }
 
 void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
@@ -227,11 +241,6 @@ void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
             av_frame_unref(got.frame.get());
             into.push_back(std::move(got.frame));
         }
-}
-
-void SpanDecoding::giveBack(std::vector<FramePtr>& frames) {
-    const std::lock_guard lock(m_mutex);
-    std::move(frames.begin(), frames.end(), std::back_inserter(m_spareFrames));
 }
 
 /// Keeps the last steps of a span about to be handed out, to check the next span's early steps
@@ -296,8 +305,7 @@ DecoderPtr SpanDecoding::newDecoder() {
             return decoder;
         }
     }
-    return openDecoder(*m_params, m_timebase,
-                       [this](AVCodecContext& decoder) { m_frames->lendTo(decoder); });
+    return openDecoder(*m_params, m_timebase);
 }
 
 /// The first span further on that no thread has taken, while spans are still decoded ahead.
@@ -311,31 +319,28 @@ SpanDecoding::Span* SpanDecoding::unclaimed() const {
 
 void SpanDecoding::decodeAhead(Span& span) {
     span.decoder = newDecoder();
-    std::vector<FramePtr> spares = spareFrames(span.early.size() + span.packets.size() + 1);
     for (std::size_t i = 0; i < span.early.size(); ++i) {
-        DecodeStep step = decodePacket(*span.decoder, span.early[i].get(), spares);
+        DecodeStep step =
+            decodePacket(*span.decoder, span.early[i].get(), span.spareFrames, span.store);
         if (span.early.size() - i <= checkedSteps)
             span.warmup.push_back(std::move(step));
         else
-            takeFrames(step, spares);
+            takeFrames(step, span.spareFrames);
     }
-    decodeSpan(span, *span.decoder, spares);
-    giveBack(spares);
+    decodeSpan(span, *span.decoder);
 }
 
 void SpanDecoding::decodeOn(Span& span) {
     span.onPrevious = true;
-    std::vector<FramePtr> spares = spareFrames(span.packets.size() + 1);
-    decodeSpan(span, *m_decoder, spares);
-    giveBack(spares);
+    decodeSpan(span, *m_decoder);
 }
 
-void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder, std::vector<FramePtr>& spares) {
+void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
     span.steps.reserve(span.packets.size() + 2);
     for (const PacketPtr& packet : span.packets)
-        span.steps.push_back(decodePacket(decoder, packet.get(), spares));
+        span.steps.push_back(decodePacket(decoder, packet.get(), span.spareFrames, span.store));
     if (span.drains)
-        span.steps.push_back(decodePacket(decoder, nullptr, spares));
+        span.steps.push_back(decodePacket(decoder, nullptr, span.spareFrames, span.store));
     if (span.readError)
         span.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
 }

@@ -4,7 +4,7 @@
 // of packets on each, handed out in stream order exactly as one decoder gives it.
 
 #include "decode/DecodeStep.h"
-#include "decode/FramePool.h"
+#include "decode/SampleStore.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -52,24 +52,27 @@ private:
     std::unique_ptr<Span> readSpan();
     void advance();
     void keepTail(const std::vector<DecodeStep>& steps);
-    std::vector<FramePtr> spareFrames(std::size_t count);
-    void recycle(std::vector<DecodeStep>& steps);
+    /// A span to read into: one handed out before, or a new one.
+    std::unique_ptr<Span> spareSpan();
+    /// Keeps a span handed out, and everything it holds, for a span further on: allocating on one
+    /// thread and freeing on another costs more than decoding.
+    void release(std::unique_ptr<Span> span);
+    /// Keeps the frames of `steps` in `span`, to decode into, and empties `steps`.
+    static void recycle(Span& span, std::vector<DecodeStep>& steps);
     static void takeFrames(DecodeStep& step, std::vector<FramePtr>& into);
-    void giveBack(std::vector<FramePtr>& frames);
     void waitForFront(std::unique_lock<std::mutex>& lock);
     void claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span, bool onPrevious);
     /// Decodes `span` with a decoder as a fresh one starts, its early packets first.
     void decodeAhead(Span& span);
     /// Decodes `span` with the decoder that decoded the one before.
     void decodeOn(Span& span);
-    static void decodeSpan(Span& span, AVCodecContext& decoder, std::vector<FramePtr>& spares);
+    static void decodeSpan(Span& span, AVCodecContext& decoder);
     Span* unclaimed() const;
     void serve();
 
     AVFormatContext& m_demuxer;
     int m_streamIndex;
     std::unique_ptr<AVCodecParameters, ParamsFree> m_params;
-    std::shared_ptr<FramePool> m_frames; ///< outlives the decoders, which hand frames back to it
     AVRational m_timebase;
     double m_framesPerTick;
     double m_spanFrames = 0;
@@ -85,7 +88,7 @@ private:
     std::mutex m_mutex;
     int m_mismatches = 0;                    ///< spans decoded again; changed under m_mutex
     std::vector<DecoderPtr> m_spareDecoders; ///< no longer needed, to decode further spans with
-    std::vector<FramePtr> m_spareFrames;     ///< let go of, to decode into
+    std::vector<std::unique_ptr<Span>> m_spareSpans; ///< handed out, to read further spans into
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<Span>> m_spans; ///< read, in stream order
     bool m_stopping = false;
