@@ -99,8 +99,8 @@ bool FfmpegReader::State::decodeFrame() {
     return false;
 }
 
-/// Decodes in spans when the codec allows it, the stream lasts three spans or more and a
-/// processor is idle, unless told otherwise.
+/// Decodes in spans when the stream lasts three spans or more and a processor is idle, unless told
+/// otherwise.
 void FfmpegReader::State::chooseSpans() {
     spansChosen = true;
     if (!spanChoice) {
@@ -109,8 +109,7 @@ void FfmpegReader::State::chooseSpans() {
         const bool lasts = double(length) >= 3 * defaultSpanSeconds * format.sampleRate;
         spanChoice = Spans{lasts ? std::max(idle, 0) : 0};
     }
-    if (spanChoice->helpers > 0 &&
-        SpanDecoding::decodesExactly(demuxer->streams[streamIndex]->codecpar->codec_id))
+    if (spanChoice->helpers > 0)
         spans = std::make_unique<SpanDecoding>(*demuxer, streamIndex, framesPerTick,
                                                spanChoice->helpers, spanChoice->spanSeconds);
 }

@@ -63,7 +63,9 @@ struct SpanDecoding::Span {
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
                            int helpers, double spanSeconds)
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
-      m_timebase(demuxer.streams[streamIndex]->time_base), m_framesPerTick(framesPerTick) {
+      m_timebase(demuxer.streams[streamIndex]->time_base),
+      m_inOrder(!decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id)),
+      m_framesPerTick(framesPerTick) {
     // A copy, for the helpers: reading packets may change the stream's own.
     if (!m_params)
         throw std::bad_alloc();
@@ -74,6 +76,9 @@ SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double fra
     m_spanFrames = spanSeconds * m_params->sample_rate;
     // Decoded spans waiting to be handed out hold some 50 MB at most, as 32-bit samples.
     const double spanBytes = m_spanFrames * std::max(m_params->ch_layout.nb_channels, 1) * 4;
+    // One decoder in stream order needs one helper at most.
+    if (m_inOrder)
+        helpers = std::min(helpers, 1);
     m_window = std::size_t(std::clamp(std::min(helpers + 2, int(50e6 / spanBytes)), 2, 8));
     m_decoder = newDecoder();
     for (int i = 0; i < helpers; ++i)
@@ -118,7 +123,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     // The early packets: at least a few, and a fifth of a second when their durations say so.
     std::size_t early = 0;
     double earlyFrames = 0;
-    while (early < m_recent.size() &&
+    while (!m_inOrder && early < m_recent.size() &&
            (early < fewestEarlyPackets || earlyFrames < earlySeconds * m_params->sample_rate)) {
         ++early;
         earlyFrames += double(m_recent[m_recent.size() - early]->duration) * m_framesPerTick;
@@ -150,7 +155,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
         span->packets.push_back(std::move(packet));
     }
     // The packets the next span may start with.
-    const std::size_t kept = std::min(span->packets.size(), mostEarlyPackets);
+    const std::size_t kept = m_inOrder ? 0 : std::min(span->packets.size(), mostEarlyPackets);
     for (auto last = span->packets.end() - std::ptrdiff_t(kept); last != span->packets.end();
          ++last)
         m_recent.push_back(clonePacket(**last));
@@ -196,7 +201,8 @@ void SpanDecoding::advance() {
         }
     }
     recycle(*span, span->warmup);
-    keepTail(span->steps);
+    if (!m_inOrder)
+        keepTail(span->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
 }
@@ -273,7 +279,7 @@ void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
             return;
         }
         if (Span* ahead = unclaimed())
-            claimAndDecode(lock, *ahead, false);
+            claimAndDecode(lock, *ahead, m_inOrder);
         else
             m_changed.wait(lock);
     }
@@ -308,8 +314,15 @@ DecoderPtr SpanDecoding::newDecoder() {
     return openDecoder(*m_params, m_timebase);
 }
 
-/// The first span further on that no thread has taken, while spans are still decoded ahead.
+/// The span a free thread may decode: further on, while spans are still decoded ahead; the next
+/// in order, when they are decoded in order.
 SpanDecoding::Span* SpanDecoding::unclaimed() const {
+    if (m_inOrder) { // the first span not decoded, once none is being decoded
+        for (const auto& span : m_spans)
+            if (span->state != Span::State::decoded)
+                return span->state == Span::State::read ? span.get() : nullptr;
+        return nullptr;
+    }
     if (m_mismatches >= mostMismatches)
         return nullptr;
     const auto span =
@@ -353,7 +366,7 @@ void SpanDecoding::serve() {
         m_changed.wait(lock, [&] { return m_stopping || (ahead = unclaimed()); });
         if (m_stopping)
             return;
-        claimAndDecode(lock, *ahead, false);
+        claimAndDecode(lock, *ahead, m_inOrder);
     }
 }
 

@@ -21,8 +21,10 @@ namespace tavrin {
 /// Decodes the stream a span of packets per thread. A span's decoder starts a few packets early,
 /// and its output for those packets is checked against the span before it: where they differ,
 /// the span is decoded again by the decoder that decoded the span before, so that every step is
-/// what one decoder would give. Packets are read on the calling thread, which decodes too while
-/// it waits. Decoded spans waiting to be handed out are bounded, and so is the memory.
+/// what one decoder would give. Codecs whose spans can't start exactly are decoded by one decoder,
+/// a span at a time, ahead of the span handed out. Packets are read on the calling thread, which
+/// decodes too while it waits. Decoded spans waiting to be handed out are bounded, and so is the
+/// memory.
 class SpanDecoding {
 public:
     /// Decodes `streamIndex` of `demuxer`, whose packets it reads from where the demuxer stands,
@@ -74,6 +76,9 @@ private:
     int m_streamIndex;
     std::unique_ptr<AVCodecParameters, ParamsFree> m_params;
     AVRational m_timebase;
+    /// Spans are decoded one after another by one decoder, on whichever thread is free, while
+    /// the span before is handed out: the codec's spans can't start exactly.
+    bool m_inOrder;
     double m_framesPerTick;
     double m_spanFrames = 0;
     std::size_t m_window = 2;
