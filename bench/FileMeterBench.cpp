@@ -1,5 +1,7 @@
 // Whole-file measurement of the same 10-minute stereo programme as WAV, FLAC, MP3 and AAC:
-// BM_Measure is what a user waits for, BM_Decode the share of it spent reading and decoding.
+// BM_Measure is what a user waits for, BM_Decode the share of it spent reading and decoding, one
+// packet after another (/sequential) or in spans with one helper (/spans). Under `taskset -c 0`
+// the two tell what decoding in spans costs on top of decoding.
 // The files are made once with ffmpeg in $TMPDIR/tavrin-bench-files (kept for later runs).
 
 #include "ProgrammeFile.h"
@@ -40,12 +42,13 @@ void BM_Measure(benchmark::State& state, Format format) {
     reportRealTime(state);
 }
 
-void BM_Decode(benchmark::State& state, Format format) {
+void BM_Decode(benchmark::State& state, Format format, int helpers) {
     const fs::path path = tavrin::bench::programmeFile(format.file, format.args);
     if (path.empty())
         return state.SkipWithError("ffmpeg could not make the file");
     for (auto _ : state) {
         tavrin::FfmpegReader reader(path);
+        reader.decodeInSpans({helpers});
         while (const std::size_t n = reader.read(tavrin::AudioFileMeter::chunkFrames))
             benchmark::DoNotOptimize(reader.channelData()[0][n - 1]);
     }
@@ -59,10 +62,13 @@ void registerAll() {
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->MinTime(3);
-        benchmark::RegisterBenchmark(("BM_Decode/" + ext).c_str(), BM_Decode, f)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MinTime(3);
+        for (const int helpers : {0, 1})
+            benchmark::RegisterBenchmark(
+                ("BM_Decode/" + ext + (helpers ? "/spans" : "/sequential")).c_str(), BM_Decode, f,
+                helpers)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MinTime(3);
     }
 }
 
