@@ -10,9 +10,10 @@ namespace {
 
 /// However short its packets, a span ends after this many.
 constexpr std::size_t mostPacketsPerSpan = 2048;
-/// The early packets a span's decoder starts with: enough to fill MP3's bit reservoir and every
-/// codec's overlap many times over.
+/// The early packets a span's decoder starts with: enough to fill MP3's bit reservoir (511 bytes
+/// at most) and every codec's overlap many times over, however small the packets.
 constexpr double earlySeconds = 0.2;
+constexpr std::int64_t earlyBytes = 2048;
 constexpr std::size_t fewestEarlyPackets = 3;
 constexpr std::size_t mostEarlyPackets = 64;
 /// The early packets whose output is checked against the span before.
@@ -120,13 +121,17 @@ void SpanDecoding::readSpans() {
 
 std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     std::unique_ptr<Span> span = spareSpan();
-    // The early packets: at least a few, and a fifth of a second when their durations say so.
+    // The early packets: at least a few, of 2 KB, and a fifth of a second when their durations say
+    // so.
     std::size_t early = 0;
     double earlyFrames = 0;
+    std::int64_t bytes = 0;
     while (!m_inOrder && early < m_recent.size() &&
-           (early < fewestEarlyPackets || earlyFrames < earlySeconds * m_params->sample_rate)) {
-        ++early;
-        earlyFrames += double(m_recent[m_recent.size() - early]->duration) * m_framesPerTick;
+           (early < fewestEarlyPackets || bytes < earlyBytes ||
+            earlyFrames < earlySeconds * m_params->sample_rate)) {
+        const AVPacket& packet = *m_recent[m_recent.size() - ++early];
+        earlyFrames += double(packet.duration) * m_framesPerTick;
+        bytes += packet.size;
     }
     span->earlyFromStart = std::int64_t(early) == m_packetsRead;
     for (std::size_t i = m_recent.size() - early; i < m_recent.size(); ++i)

@@ -78,6 +78,8 @@ TEST(SpanDecoding, GivesWhatOneDecoderGivesInEveryCodec) {
         {"cbr.mp3", "-c:a libmp3lame -b:a 128k -joint_stereo 1"},
         {"vbr.mp3", "-c:a libmp3lame -q:a 2"},
         {"low.mp3", "-c:a libmp3lame -b:a 32k -ar 22050"},
+        // Frames of 52 bytes, each drawing on up to 255 bytes of those before.
+        {"lowest.mp3", "-c:a libmp3lame -b:a 8k -ar 11025"},
         {"lc.m4a", "-c:a aac -b:a 160k"},
         {"lc.aac", "-c:a aac -b:a 96k -f adts"},
         {"16.flac", "-c:a flac -sample_fmt s16"},
