@@ -42,6 +42,13 @@ bool SpanDecoding::decodesExactly(AVCodecID codec) {
            codec == AV_CODEC_ID_ALAC || codec == AV_CODEC_ID_VORBIS;
 }
 
+/// What a span's frames are decoded into, kept from span to span: allocating on one thread and
+/// freeing on another costs more than decoding.
+struct SpanDecoding::Room {
+    SampleStore store;            ///< the samples of the frames
+    std::vector<FramePtr> frames; ///< let go of, to decode into
+};
+
 struct SpanDecoding::Span {
     enum class State { read, decoding, decoded };
     /// The packets before the span that bring a fresh decoder to where one that decoded the
@@ -54,10 +61,9 @@ struct SpanDecoding::Span {
     State state = State::read;
     std::vector<DecodeStep> warmup; ///< the steps of the last early packets
     std::vector<DecodeStep> steps;
-    SampleStore store;                 ///< the samples of its steps' frames
-    std::vector<FramePtr> spareFrames; ///< of steps let go of, to decode into
-    DecoderPtr decoder;                ///< the fresh decoder that decoded it
-    bool onPrevious = false;           ///< decoded by the decoder of the span before
+    std::unique_ptr<Room> room; ///< its steps' frames
+    DecoderPtr decoder;         ///< the fresh decoder that decoded it
+    bool onPrevious = false;    ///< decoded by the decoder of the span before
     std::exception_ptr error;
 };
 
@@ -120,7 +126,8 @@ void SpanDecoding::readSpans() {
 }
 
 std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
-    std::unique_ptr<Span> span = spareSpan();
+    auto span = std::make_unique<Span>();
+    span->room = spareRoom();
     // The early packets: at least a few, of 2 KB, and a fifth of a second when their durations say
     // so.
     std::size_t early = 0;
@@ -199,50 +206,44 @@ void SpanDecoding::advance() {
             m_mismatches += matches ? 0 : 1;
         }
         if (!matches) {
-            recycle(*span, span->steps);
-            recycle(*span, span->warmup);
-            span->store.clear();
+            empty(*span);
             decodeOn(*span);
         }
     }
-    recycle(*span, span->warmup);
+    recycle(*span->room, span->warmup);
     if (!m_inOrder)
         keepTail(span->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
 }
 
-std::unique_ptr<SpanDecoding::Span> SpanDecoding::spareSpan() {
+std::unique_ptr<SpanDecoding::Room> SpanDecoding::spareRoom() {
     {
         const std::lock_guard lock(m_mutex);
-        if (!m_spareSpans.empty()) {
-            std::unique_ptr<Span> span = std::move(m_spareSpans.back());
-            m_spareSpans.pop_back();
-            return span;
+        if (!m_spareRooms.empty()) {
+            std::unique_ptr<Room> room = std::move(m_spareRooms.back());
+            m_spareRooms.pop_back();
+            return room;
         }
     }
-    return std::make_unique<Span>();
+    return std::make_unique<Room>();
 }
 
 void SpanDecoding::release(std::unique_ptr<Span> span) {
-    recycle(*span, span->steps);
-    recycle(*span, span->warmup);
-    span->store.clear();
-    span->early.clear();
-    span->earlyFromStart = false;
-    span->packets.clear();
-    span->drains = false;
-    span->readError = 0;
-    span->state = Span::State::read;
-    span->onPrevious = false;
-    span->error = nullptr;
+    empty(*span);
     const std::lock_guard lock(m_mutex);
-    m_spareSpans.push_back(std::move(span));
+    m_spareRooms.push_back(std::move(span->room));
 }
 
-void SpanDecoding::recycle(Span& span, std::vector<DecodeStep>& steps) {
+void SpanDecoding::empty(Span& span) {
+    recycle(*span.room, span.warmup);
+    recycle(*span.room, span.steps);
+    span.room->store.clear();
+}
+
+void SpanDecoding::recycle(Room& room, std::vector<DecodeStep>& steps) {
     for (DecodeStep& step : steps)
-        takeFrames(step, span.spareFrames);
+        takeFrames(step, room.frames);
     steps.clear();
 }
 
@@ -339,11 +340,11 @@ void SpanDecoding::decodeAhead(Span& span) {
     span.decoder = newDecoder();
     for (std::size_t i = 0; i < span.early.size(); ++i) {
         DecodeStep step =
-            decodePacket(*span.decoder, span.early[i].get(), span.spareFrames, span.store);
+            decodePacket(*span.decoder, span.early[i].get(), span.room->frames, span.room->store);
         if (span.early.size() - i <= checkedSteps)
             span.warmup.push_back(std::move(step));
         else
-            takeFrames(step, span.spareFrames);
+            takeFrames(step, span.room->frames);
     }
     decodeSpan(span, *span.decoder);
 }
@@ -354,11 +355,12 @@ void SpanDecoding::decodeOn(Span& span) {
 }
 
 void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
+    Room& room = *span.room;
     span.steps.reserve(span.packets.size() + 2);
     for (const PacketPtr& packet : span.packets)
-        span.steps.push_back(decodePacket(decoder, packet.get(), span.spareFrames, span.store));
+        span.steps.push_back(decodePacket(decoder, packet.get(), room.frames, room.store));
     if (span.drains)
-        span.steps.push_back(decodePacket(decoder, nullptr, span.spareFrames, span.store));
+        span.steps.push_back(decodePacket(decoder, nullptr, room.frames, room.store));
     if (span.readError)
         span.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
 }

@@ -48,19 +48,21 @@ public:
     DecodeStep& next();
 
 private:
+    struct Room;
     struct Span;
     DecoderPtr newDecoder();
     void readSpans();
     std::unique_ptr<Span> readSpan();
     void advance();
     void keepTail(const std::vector<DecodeStep>& steps);
-    /// A span to read into: one handed out before, or a new one.
-    std::unique_ptr<Span> spareSpan();
-    /// Keeps a span handed out, and everything it holds, for a span further on: allocating on one
-    /// thread and freeing on another costs more than decoding.
+    /// Room for a span's frames: one a span handed out let go of, or a new one.
+    std::unique_ptr<Room> spareRoom();
+    /// Keeps the room of a span handed out for a span further on.
     void release(std::unique_ptr<Span> span);
-    /// Keeps the frames of `steps` in `span`, to decode into, and empties `steps`.
-    static void recycle(Span& span, std::vector<DecodeStep>& steps);
+    /// Lets go of the span's steps, keeping their frames in its room to decode into again.
+    static void empty(Span& span);
+    /// Keeps the frames of `steps` in `room`, to decode into, and empties `steps`.
+    static void recycle(Room& room, std::vector<DecodeStep>& steps);
     static void takeFrames(DecodeStep& step, std::vector<FramePtr>& into);
     void waitForFront(std::unique_lock<std::mutex>& lock);
     void claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span, bool onPrevious);
@@ -93,7 +95,7 @@ private:
     std::mutex m_mutex;
     int m_mismatches = 0;                    ///< spans decoded again; changed under m_mutex
     std::vector<DecoderPtr> m_spareDecoders; ///< no longer needed, to decode further spans with
-    std::vector<std::unique_ptr<Span>> m_spareSpans; ///< handed out, to read further spans into
+    std::vector<std::unique_ptr<Room>> m_spareRooms; ///< of spans handed out, to decode into
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<Span>> m_spans; ///< read, in stream order
     bool m_stopping = false;
