@@ -74,7 +74,7 @@ public:
 
 private:
     Helpers() {
-        for (int i = 1; i < std::min(ParallelTasks::processorsAllowed(), 16); ++i)
+        for (int i = 1; i < threadCount(); ++i)
             m_threads.emplace_back([this] { serve(); });
     }
 
@@ -129,6 +129,10 @@ int processorsAllowed() {
     if (sched_getaffinity(0, sizeof set, &set) == 0)
         return CPU_COUNT(&set);
     return int(std::thread::hardware_concurrency());
+}
+
+int threadCount() {
+    return std::min(processorsAllowed(), 16);
 }
 
 int idleProcessors() {

@@ -20,6 +20,8 @@ void run(std::size_t count, TaskRef task, bool shared);
 /// The processors this process may run on: fewer than the machine's under taskset or in a
 /// container, so that helpers never wait their turn on the processor of the thread they help.
 int processorsAllowed();
+/// The threads run() shares tasks among at most: the caller's and the helpers'.
+int threadCount();
 /// The processors allowed that no file being measured or written holds: what one file may borrow
 /// for threads of its own.
 int idleProcessors();

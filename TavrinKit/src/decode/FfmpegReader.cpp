@@ -137,20 +137,44 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
     return frames;
 }
 
-FfmpegReader::FileFrames FfmpegReader::lastFileFrames() const {
-    return m_state->lastFileFrames;
+FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {
+    TAVRIN_EXPECTS(readsDoubles());
+    State& s = *m_state;
+    const std::size_t frameBytes = s.pcm.bytes * std::size_t(s.format.channelCount);
+    const auto left = std::uint64_t(std::max<std::int64_t>(s.fileEnd - s.fileAt, 0)) / frameBytes;
+    const FileFrames at{s.fileAt,
+                        std::size_t(std::min<std::uint64_t>(framesPerRead(maxFrames), left))};
+    s.fileAt += std::int64_t(at.frames * frameBytes);
+    s.position += std::int64_t(at.frames);
+    s.framesDecoded += std::int64_t(at.frames);
+    s.finished = at.frames == 0;
+    return at;
 }
 
-bool FfmpegReader::readDoublesAgain(FileFrames at, double* const* out,
-                                    std::vector<std::uint8_t>& bytes) const {
+std::size_t FfmpegReader::readDoublesAt(FileFrames at, std::size_t before, double* const* out,
+                                        std::vector<std::uint8_t>& bytes) const {
     TAVRIN_EXPECTS(readsDoubles());
     const State& s = *m_state;
     const std::size_t channelCount = std::size_t(s.format.channelCount);
-    const std::size_t size = at.frames * s.pcm.bytes * channelCount;
-    if (readPadded(s.fd, bytes, size, at.offset) != std::int64_t(size))
-        return false;
-    VectorOps::pcmToDoubles(bytes.data(), at.frames, channelCount, s.pcm.bytes, out);
-    return true;
+    const std::size_t frameBytes = s.pcm.bytes * channelCount;
+    const std::int64_t offset = at.offset - std::int64_t(before * frameBytes);
+    TAVRIN_EXPECTS(offset >= s.fileStart);
+    const std::size_t size = (before + at.frames) * frameBytes;
+    const std::int64_t got = readPadded(s.fd, bytes, size, offset);
+    if (got < 0)
+        failSystem(int(-got));
+    const std::size_t frames = std::size_t(got) / frameBytes;
+    VectorOps::pcmToDoubles(bytes.data(), frames, channelCount, s.pcm.bytes, out);
+    return frames - std::min(frames, before);
+}
+
+void FfmpegReader::endAt(std::int64_t frame) {
+    State& s = *m_state;
+    TAVRIN_EXPECTS(readsDoubles() && frame <= s.position);
+    s.fileAt -= (s.position - frame) * std::int64_t(s.pcm.bytes) * s.format.channelCount;
+    s.framesDecoded -= s.position - frame;
+    s.position = frame;
+    s.finished = true;
 }
 
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {

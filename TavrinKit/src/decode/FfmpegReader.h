@@ -97,16 +97,24 @@ public:
     /// precision, with the values read() would give; channelData() is left as it was. Requires
     /// readsDoubles().
     std::size_t readDoubles(std::size_t maxFrames, double* const* out);
-    /// Where the frames of the last readDoubles() lie in the file.
+    /// A stretch of the file's frames: where it starts in the file, and how many frames it holds.
     struct FileFrames {
         std::int64_t offset = 0;
         std::size_t frames = 0;
     };
-    FileFrames lastFileFrames() const;
-    /// Reads `at` again into `out`, through `bytes`, as readDoubles() did: safe on another thread
-    /// beside this reader's own reads. False when the file no longer holds them all.
-    bool readDoublesAgain(FileFrames at, double* const* out,
-                          std::vector<std::uint8_t>& bytes) const;
+    /// Moves past the next framesPerRead(`maxFrames`) frames as readDoubles() would, without
+    /// reading them: where they lie, for readDoublesAt(); none at the end. Requires
+    /// readsDoubles().
+    FileFrames takeFrames(std::size_t maxFrames);
+    /// Reads the frames of `at` into `out`, which holds `before` + `at.frames` frames per channel,
+    /// after the `before` frames that precede them: with the values readDoubles() gives, through
+    /// `bytes`, safe on any thread beside this reader's own reads. Returns the frames of `at`
+    /// read: fewer when the file has got shorter since it was opened. Throws FfmpegError.
+    std::size_t readDoublesAt(FileFrames at, std::size_t before, double* const* out,
+                              std::vector<std::uint8_t>& bytes) const;
+    /// Where the stream turned out to end, before frames takeFrames() took: the reader has read it
+    /// up to `frame`, and no further.
+    void endAt(std::int64_t frame);
 
     /// The opened file as FFmpeg sees it (tags, chapters, pictures, codec parameters), and which
     /// of its streams is the audio read; valid while the reader lives.

@@ -180,7 +180,6 @@ bool FfmpegReader::State::readPcmFromFile() {
         finished = true;
         return false;
     }
-    lastFileFrames = {fileAt, std::size_t(got) / frameBytes};
     fileAt += got;
     convertPcmFrames(raw.data(), std::size_t(got) / frameBytes);
     return true;

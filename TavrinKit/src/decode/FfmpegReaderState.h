@@ -101,7 +101,6 @@ struct FfmpegReader::State {
     std::int64_t fileAt = -1;
     std::int64_t fileEnd = -1;
     std::vector<std::uint8_t> raw;
-    FfmpegReader::FileFrames lastFileFrames; // of the last readPcmFromFile()
     double lengthScale = 1;
 
     // What the converter was set up for.

@@ -102,6 +102,13 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
         std::copy_n(stitched.begin() + static_cast<std::ptrdiff_t>(count), kept, m_history.begin());
 }
 
+void TruePeakDetector::resumeAt(std::int64_t position, const double* before, std::size_t count) {
+    const std::size_t kept = std::min(count, m_history.size());
+    m_history.fill(0);
+    std::copy_n(before + (count - kept), kept, m_history.end() - std::ptrdiff_t(kept));
+    m_fed = position;
+}
+
 namespace {
 constexpr std::array<double, TruePeakDetector::taps> zeros{};
 }

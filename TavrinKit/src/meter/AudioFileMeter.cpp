@@ -4,6 +4,7 @@
 #include "decode/FfmpegReader.h"
 #include "decode/ProvenanceTags.h"
 #include "decode/WaveHeader.h"
+#include "meter/ChunkPipeline.h"
 #include "meter/FileTime.h"
 #include "meter/IntegrityScan.h"
 #include "meter/OpenForMeasuring.h"
@@ -148,12 +149,6 @@ public:
         return frames;
     }
 
-    /// Reads the frames at `at`, taken by an earlier read(), again into buffer `b`, on any thread;
-    /// false when the file no longer holds them.
-    bool readAgain(FfmpegReader::FileFrames at, std::size_t b) {
-        return m_reader.readDoublesAgain(at, m_pointers[b].data(), m_bytes);
-    }
-
     const double* const* channels(std::size_t b) const { return m_pointers[b].data(); }
 
 private:
@@ -163,71 +158,41 @@ private:
     bool m_checkFinite;
     std::vector<std::unique_ptr<double[]>> m_buffers;
     std::vector<std::vector<double*>> m_pointers;
-    std::vector<std::uint8_t> m_bytes; // for readAgain()
 };
 
 using Metered = std::function<void(std::size_t)>;
 
-/// The chunk just metered handed to the integrity scan's held-sample check, the meter and
-/// progress; then cancellation is asked, unless `next`, the frames read ahead, says it was the
-/// last.
-void chunkDone(LoudnessMeter& meter, IntegrityScan& integrity, const double* const* channels,
-               std::size_t frames, std::size_t next, const CancelCheck& isCancelled,
-               const Metered& metered) {
-    integrity.scanHeld(channels, frames, meter.bufferPeaks());
-    meter.commit(frames);
+/// The chunk just metered by `pass` handed to the integrity scan's held-sample check, the meter
+/// and progress; then cancellation is asked, unless it was the last chunk.
+void chunkDone(LoudnessMeter& meter, std::size_t pass, IntegrityScan& integrity,
+               const double* const* channels, std::size_t frames, bool last,
+               const CancelCheck& isCancelled, const Metered& metered) {
+    integrity.scanHeld(channels, frames, meter.bufferPeaks(pass));
+    meter.commit(frames, pass);
     metered(frames);
-    if (next > 0)
+    if (!last)
         stopIfCancelled(isCancelled);
-}
-
-/// Meters a plain PCM file on two processors, each with its own copy of every chunk: this thread
-/// K-weights a chunk and reads the next, while a helper reads the same chunk again from the file
-/// and takes its peaks, plain level and silences. Reading the bytes twice costs less than handing
-/// the samples from one processor to the other: where the two have separate caches, each write
-/// into a buffer the other has read waits on the other's cache. Where the file has lost the chunk
-/// meanwhile, the helper takes this thread's copy.
-void meterInTwoCopies(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
-                      const CancelCheck& isCancelled, const Metered& metered) {
-    constexpr std::size_t helpersCopy = 2;
-    ChunkBuffers buffers(reader, 3);
-    stopIfCancelled(isCancelled);
-    const std::size_t weighting = meter.weightingPartCount();
-    std::size_t current = 0;
-    for (std::size_t frames = buffers.read(current), next = 0; frames > 0;
-         frames = next, current = 1 - current) {
-        const FfmpegReader::FileFrames at = reader.lastFileFrames();
-        std::size_t copy = current;
-        auto task = [&](std::size_t side) {
-            if (side == 0) {
-                for (std::size_t part = 0; part < weighting; ++part)
-                    meter.processPart(part, buffers.channels(current), frames);
-                next = buffers.read(1 - current);
-                return;
-            }
-            if (buffers.readAgain(at, helpersCopy))
-                copy = helpersCopy;
-            for (std::size_t part = weighting; part < meter.partCount(); ++part)
-                meter.processPart(part, buffers.channels(copy), frames);
-            integrity.scanSilence(buffers.channels(copy), frames);
-        };
-        ParallelTasks::run(2, task, true);
-        chunkDone(meter, integrity, buffers.channels(copy), frames, next, isCancelled, metered);
-    }
 }
 
 /// Meters the rest of the file, calling `metered(frames)` after each chunk. While one chunk is
 /// metered the next is read, the reading and the meter's parts shared among the idle processors
-/// when this is the only file being measured (a long plain PCM file in two copies). Cancellation
+/// when this is the only file being measured (a long plain PCM file a chunk on each). Cancellation
 /// is asked before each chunk is metered, on this thread: a chunk read ahead meanwhile is dropped.
 void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
                const CancelCheck& isCancelled, const Metered& metered) {
     const ParallelTasks::Running running;
     const std::size_t fullChunk = reader.framesPerRead(chunkFrames);
-    // A file of a few chunks isn't worth a helper's second reading.
-    if (running.alone() && reader.readsDoubles() && ParallelTasks::processorsAllowed() >= 2 &&
-        reader.length() >= std::int64_t(4 * fullChunk))
-        return meterInTwoCopies(reader, meter, integrity, isCancelled, metered);
+    // A file of a few chunks isn't worth the helpers' start and the frames settling each chunk.
+    const auto threads = static_cast<std::size_t>(ParallelTasks::threadCount());
+    if (running.alone() && reader.readsDoubles() && threads >= 2 &&
+        reader.length() >= std::int64_t(4 * fullChunk)) {
+        stopIfCancelled(isCancelled);
+        return ChunkPipeline::meter(
+            reader, meter, integrity, threads,
+            [&](const double* const* channels, std::size_t frames, std::size_t pass, bool last) {
+                chunkDone(meter, pass, integrity, channels, frames, last, isCancelled, metered);
+            });
+    }
     ChunkBuffers buffers(reader, 2);
     stopIfCancelled(isCancelled);
     std::size_t current = 0;
@@ -246,7 +211,8 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
         // stay away while the file is decoded in spans, which keeps every processor busy.
         ParallelTasks::run(parts + 2, task,
                            running.alone() && frames == fullChunk && !reader.decodesInSpans());
-        chunkDone(meter, integrity, buffers.channels(current), frames, next, isCancelled, metered);
+        chunkDone(meter, 0, integrity, buffers.channels(current), frames, next == 0, isCancelled,
+                  metered);
         frames = next;
     }
 }

@@ -103,13 +103,8 @@ void IntegrityScan::scanSilence(const double* const* channels, std::size_t frame
             return;
         gapEnded(channels, frames, from);
     }
-    // A gap of a millisecond or more holds a frame whose index is a multiple of a millisecond:
-    // only those are looked at until one is silent.
     for (;;) {
-        const auto offset = static_cast<std::size_t>((m_seen + std::int64_t(from)) % m_millisecond);
-        std::size_t probe = from + (offset == 0 ? 0 : ms - offset);
-        while (probe < frames && !silentFrame(channels, probe))
-            probe += ms;
+        const std::size_t probe = silentProbe(channels, frames, from, m_seen);
         if (probe >= frames)
             break;
         std::size_t start = probe, end = probe + 1;
@@ -128,11 +123,44 @@ void IntegrityScan::scanSilence(const double* const* channels, std::size_t frame
         from = end;
     }
     // The last programme in this chunk's final millisecond, for a gap that starts the next one.
+    if (const std::int64_t last = lastProgramme(channels, frames, m_seen); last >= 0)
+        m_lastProgramme = last;
+}
+
+std::size_t IntegrityScan::silentProbe(const double* const* channels, std::size_t frames,
+                                       std::size_t from, std::int64_t first) const {
+    // A gap of a millisecond or more holds a frame whose index is a multiple of a millisecond:
+    // only those are looked at until one is silent.
+    const auto ms = static_cast<std::size_t>(m_millisecond);
+    const auto offset = static_cast<std::size_t>((first + std::int64_t(from)) % m_millisecond);
+    std::size_t probe = from + (offset == 0 ? 0 : ms - offset);
+    while (probe < frames && !silentFrame(channels, probe))
+        probe += ms;
+    return std::min(probe, frames);
+}
+
+std::int64_t IntegrityScan::lastProgramme(const double* const* channels, std::size_t frames,
+                                          std::int64_t first) const {
+    const auto ms = static_cast<std::size_t>(m_millisecond);
     for (std::size_t f = frames; f-- > frames - std::min(frames, ms);)
-        if (programmeIn(channels, f, f + 1)) {
-            m_lastProgramme = m_seen + static_cast<std::int64_t>(f);
-            break;
-        }
+        if (programmeIn(channels, f, f + 1))
+            return first + static_cast<std::int64_t>(f);
+    return -1;
+}
+
+IntegrityScan::SilenceProbe IntegrityScan::probeSilence(const double* const* channels,
+                                                        std::size_t frames,
+                                                        std::int64_t first) const {
+    return {silentProbe(channels, frames, 0, first) < frames,
+            lastProgramme(channels, frames, first)};
+}
+
+bool IntegrityScan::scanSilence(const SilenceProbe& probe) {
+    if (probe.silent || m_gapStart >= 0 || m_awaitingAfter)
+        return false;
+    if (probe.lastProgramme >= 0)
+        m_lastProgramme = probe.lastProgramme;
+    return true;
 }
 
 std::vector<Finding> IntegrityScan::finish(const std::vector<double>& sums,

@@ -35,6 +35,20 @@ public:
     void scanHeld(const double* const* channels, std::size_t frames,
                   const std::vector<double>& peaks);
 
+    /// What scanSilence() looks at first in a chunk whose first frame is `first`, found
+    /// beforehand on any thread: whether one of the frames it probes (every millisecond's) is
+    /// silent, and the last frame with programme in the chunk's final millisecond (−1 if none).
+    struct SilenceProbe {
+        bool silent = false;
+        std::int64_t lastProgramme = -1;
+    };
+    SilenceProbe probeSilence(const double* const* channels, std::size_t frames,
+                              std::int64_t first) const;
+    /// scanSilence() of the next chunk from its probe alone, when that tells all: no silent frame
+    /// probed and no gap open before it. False, having done nothing, when the chunk itself must
+    /// be scanned.
+    bool scanSilence(const SilenceProbe& probe);
+
     /// What was found, in order of the kinds, given the sum of each channel's samples, placed in
     /// the file's time; call once after the last chunk.
     std::vector<Finding> finish(const std::vector<double>& sums, const FileTime& fileTime);
@@ -53,6 +67,13 @@ private:
     void endRun(Channel& channel, std::int64_t end);
     bool silentFrame(const double* const* channels, std::size_t frame) const;
     bool programmeIn(const double* const* channels, std::size_t from, std::size_t to) const;
+    /// The first probed frame from `from` on that is silent, `frames` if none; frame 0 is frame
+    /// `first` of the stream.
+    std::size_t silentProbe(const double* const* channels, std::size_t frames, std::size_t from,
+                            std::int64_t first) const;
+    /// The last frame with programme in the chunk's final millisecond, −1 if none.
+    std::int64_t lastProgramme(const double* const* channels, std::size_t frames,
+                               std::int64_t first) const;
     /// A gap of silence from frame `start` to `end` (absolute) ended inside this chunk at `end`
     /// (relative `endIn`): whether it is a drop-out once programme is seen after it.
     void gapEnded(const double* const* channels, std::size_t frames, std::size_t endIn);

@@ -85,13 +85,47 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
         m_groups.push_back({first, lanes});
         first += lanes;
     }
-    m_filterState.assign(8 * m_weighted.size(), 0.0);
-    m_truePeaks.resize(m_weights.size());
-    m_bufferPeaks.resize(m_weights.size());
+    m_settlingFrames = KWeighting::settlingFrames(sampleRate);
     m_input.resize(m_weights.size());
-    m_spanSums.resize(m_groups.size());
-    m_spanSquares.resize(m_weights.size());
     m_pointers.resize(m_weights.size());
+    addPass();
+}
+
+std::size_t LoudnessMeter::addPass() {
+    Pass& pass = m_passes.emplace_back();
+    pass.filterState.assign(8 * m_weighted.size(), 0.0);
+    pass.truePeaks.resize(m_weights.size());
+    pass.committedPeaks.resize(m_weights.size());
+    pass.bufferPeaks.resize(m_weights.size());
+    pass.spanSums.resize(m_groups.size());
+    pass.spanSquares.resize(m_weights.size());
+    pass.runPeaks.resize(m_keepTimeline ? m_weights.size() : 0);
+    return m_passes.size() - 1;
+}
+
+void LoudnessMeter::startPass(std::size_t pass, std::int64_t frame, const double* const* before,
+                              std::size_t beforeFrames) {
+    const FlushDenormals flushDenormals;
+    Pass& p = m_passes.at(pass);
+    p.framesSeen = frame;
+    p.stepIndex = frame * 100 / static_cast<std::int64_t>(m_sampleRate);
+    while (stepEndFrame(m_sampleRate, p.stepIndex) <= frame)
+        ++p.stepIndex;
+    while (p.stepIndex > 0 && stepEndFrame(m_sampleRate, p.stepIndex - 1) > frame)
+        --p.stepIndex;
+    // The K-weighting starts from rest on the frames before; what they leave is the stream's
+    // state there, to within rounding. Their energy isn't this pass's.
+    std::ranges::fill(p.filterState, 0.0);
+    for (const LaneGroup& group : m_groups) {
+        std::array<const double*, 2> in{};
+        for (std::size_t j = 0; j < group.lanes; ++j)
+            in[j] = before[m_weighted[group.first + j]];
+        std::array<double, 3> sums{};
+        VectorOps::kWeightedEnergy(m_filter, &p.filterState[8 * group.first], in.data(),
+                                   group.lanes, beforeFrames, sums.data());
+    }
+    for (std::size_t c = 0; c < m_weights.size(); ++c)
+        p.truePeaks[c].resumeAt(frame, before[c], beforeFrames);
 }
 
 void LoudnessMeter::reserve(std::int64_t frames) {
@@ -135,8 +169,9 @@ void LoudnessMeter::processDoubles(const double* const* channels, std::size_t fr
 }
 
 template <class Fn>
-void LoudnessMeter::forEachSpan(std::size_t frameCount, std::int64_t stepsPerSpan, Fn fn) const {
-    std::int64_t seen = m_framesSeen, index = m_stepIndex;
+void LoudnessMeter::forEachSpan(const Pass& pass, std::size_t frameCount, std::int64_t stepsPerSpan,
+                                Fn fn) const {
+    std::int64_t seen = pass.framesSeen, index = pass.stepIndex;
     // The span holding step `index` ends where the last 10 ms step of its group does.
     const auto spanEnd = [&] {
         return stepEndFrame(m_sampleRate, (index / stepsPerSpan + 1) * stepsPerSpan - 1);
@@ -157,16 +192,17 @@ void LoudnessMeter::forEachSpan(std::size_t frameCount, std::int64_t stepsPerSpa
 }
 
 void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
-                                std::size_t frameCount) {
+                                std::size_t frameCount, std::size_t pass) {
     const FlushDenormals flushDenormals; // the setting belongs to the thread
+    Pass& p = m_passes[pass];
     if (part < m_groups.size()) {
         // K-weighting, a lane group at a time: the longest parts, a recursion along the buffer,
         // giving the energy of each span of a step for commit() to add up in order.
         const LaneGroup& group = m_groups[part];
-        auto& spanSums = m_spanSums[part];
+        auto& spanSums = p.spanSums[part];
         spanSums.clear();
-        std::int64_t step = m_stepIndex;
-        forEachSpan(frameCount, 1, [&](std::size_t first, std::size_t count, bool endsStep) {
+        std::int64_t step = p.stepIndex;
+        forEachSpan(p, frameCount, 1, [&](std::size_t first, std::size_t count, bool endsStep) {
             std::array<const double*, 2> in{};
             for (std::size_t j = 0; j < group.lanes; ++j)
                 in[j] = channels[m_weighted[group.first + j]] + first;
@@ -175,43 +211,45 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
             // every fourth step: spread evenly over the file they tell it as well, at a quarter
             // of the cost.
             const bool products = part == 0 && hasFrontPair() && step % pairSampling == 0;
-            VectorOps::kWeightedEnergy(m_filter, &m_filterState[8 * group.first], in.data(),
+            VectorOps::kWeightedEnergy(m_filter, &p.filterState[8 * group.first], in.data(),
                                        group.lanes, count, sums.data(), products);
             spanSums.insert(spanSums.end(), sums.begin(),
                             sums.begin() + std::ptrdiff_t(group.lanes));
             if (products)
-                m_frontPair = {m_frontPair.left + sums[0], m_frontPair.right + sums[1],
-                               m_frontPair.cross + sums[2]};
+                p.frontPair = {p.frontPair.left + sums[0], p.frontPair.right + sums[1],
+                               p.frontPair.cross + sums[2]};
             step += endsStep;
         });
     } else {
         // Peaks and the plain level are taken on the unweighted input of every channel, LFE
         // included.
         const std::size_t c = part - m_groups.size();
-        auto& squares = m_spanSquares[c];
+        auto& squares = p.spanSquares[c];
         squares.clear();
-        forEachSpan(frameCount, 1, [&](std::size_t first, std::size_t count, bool) {
+        forEachSpan(p, frameCount, 1, [&](std::size_t first, std::size_t count, bool) {
             squares.push_back(VectorOps::sumOfSquares(channels[c] + first, count));
         });
+        TruePeakDetector& detector = p.truePeaks[c];
         if (!m_keepTimeline) {
-            m_truePeaks[c].process(channels[c], frameCount);
-            m_bufferPeaks[c] = m_truePeaks[c].lastSamplePeak();
+            detector.process(channels[c], frameCount);
+            p.bufferPeaks[c] = detector.lastSamplePeak();
             return;
         }
-        auto& peaks = m_runPeaks[c];
+        auto& peaks = p.runPeaks[c];
         peaks.clear();
-        m_bufferPeaks[c] = 0;
-        forEachSpan(frameCount, 10, [&](std::size_t first, std::size_t count, bool) {
-            peaks.push_back(m_truePeaks[c].processRun(channels[c] + first, count));
-            m_bufferPeaks[c] = std::max(m_bufferPeaks[c], m_truePeaks[c].lastSamplePeak());
+        p.bufferPeaks[c] = 0;
+        forEachSpan(p, frameCount, 10, [&](std::size_t first, std::size_t count, bool) {
+            peaks.push_back(detector.processRun(channels[c] + first, count));
+            p.bufferPeaks[c] = std::max(p.bufferPeaks[c], detector.lastSamplePeak());
         });
     }
 }
 
 std::vector<double> LoudnessMeter::sampleSums() const {
-    std::vector<double> sums;
-    for (const TruePeakDetector& detector : m_truePeaks)
-        sums.push_back(detector.sampleSum());
+    std::vector<double> sums(m_weights.size(), 0.0);
+    for (const Pass& pass : m_passes)
+        for (std::size_t c = 0; c < sums.size(); ++c)
+            sums[c] += pass.committedPeaks[c].sampleSum();
     return sums;
 }
 
@@ -220,20 +258,27 @@ bool LoudnessMeter::hasFrontPair() const {
 }
 
 std::optional<LoudnessMeter::PairEnergy> LoudnessMeter::frontPair() const {
-    return hasFrontPair() ? std::optional(m_frontPair) : std::nullopt;
+    if (!hasFrontPair())
+        return std::nullopt;
+    PairEnergy sum;
+    for (const Pass& pass : m_passes)
+        sum = {sum.left + pass.committedPair.left, sum.right + pass.committedPair.right,
+               sum.cross + pass.committedPair.cross};
+    return sum;
 }
 
 void LoudnessMeter::keepTimeline() {
     TAVRIN_EXPECTS(m_framesSeen == 0);
     m_keepTimeline = true;
-    m_runPeaks.resize(m_weights.size());
+    for (Pass& pass : m_passes)
+        pass.runPeaks.resize(m_weights.size());
 }
 
-void LoudnessMeter::commitPeaks(std::size_t frameCount) {
+void LoudnessMeter::commitPeaks(const Pass& pass, std::size_t frameCount) {
     std::size_t runs = 0;
-    forEachSpan(frameCount, 10, [&](std::size_t, std::size_t, bool) { ++runs; });
+    forEachSpan(pass, frameCount, 10, [&](std::size_t, std::size_t, bool) { ++runs; });
     m_runMax.assign(runs, 0.0);
-    for (const auto& peaks : m_runPeaks)
+    for (const auto& peaks : pass.runPeaks)
         for (std::size_t r = 0; r < runs; ++r)
             m_runMax[r] = std::max(m_runMax[r], peaks[r]);
     m_runsClosed = 0;
@@ -268,19 +313,21 @@ void LoudnessMeter::finishTimeline(double duration, double tailPeak) {
     m_timeline = m_builder.finish(duration);
 }
 
-void LoudnessMeter::commit(std::size_t frameCount) {
+void LoudnessMeter::commit(std::size_t frameCount, std::size_t pass) {
     const FlushDenormals flushDenormals;
+    Pass& p = m_passes[pass];
+    TAVRIN_EXPECTS(p.framesSeen == m_framesSeen);
     if (m_keepTimeline)
-        commitPeaks(frameCount);
+        commitPeaks(p, frameCount);
     std::size_t span = 0;
-    forEachSpan(frameCount, 1, [&](std::size_t, std::size_t count, bool endsStep) {
+    forEachSpan(p, frameCount, 1, [&](std::size_t, std::size_t count, bool endsStep) {
         for (std::size_t g = 0; g < m_groups.size(); ++g) {
             const LaneGroup& group = m_groups[g];
             for (std::size_t j = 0; j < group.lanes; ++j)
                 m_stepEnergy +=
-                    m_weights[m_weighted[group.first + j]] * m_spanSums[g][span * group.lanes + j];
+                    m_weights[m_weighted[group.first + j]] * p.spanSums[g][span * group.lanes + j];
         }
-        for (const auto& squares : m_spanSquares)
+        for (const auto& squares : p.spanSquares)
             if (span < squares.size()) // absent when only the weighting parts ran
                 m_stepSquares += squares[span];
         ++span;
@@ -297,29 +344,42 @@ void LoudnessMeter::commit(std::size_t frameCount) {
                 stepCompleted();
         }
     });
-    for (auto& squares : m_spanSquares)
+    for (auto& squares : p.spanSquares)
         squares.clear();
+    p.framesSeen = m_framesSeen;
+    p.stepIndex = m_stepIndex;
+    p.committedPeaks = p.truePeaks;
+    p.committedPair = p.frontPair;
+    m_lastPass = pass;
     // The buffer's last run may leave its 100 ms step open for the next buffer.
     if (m_keepTimeline && m_runsClosed < m_runMax.size())
         m_stepPeak = std::max(m_stepPeak, m_runMax[m_runsClosed]);
 }
 
 LoudnessResult LoudnessMeter::finish() {
-    double truePeak = 0, samplePeak = 0, truePeakAt = 0, samplePeakAt = 0, tailPeak = 0;
-    for (auto& detector : m_truePeaks) {
+    // The stream's end is interpolated by the pass that metered it; the others' last samples were
+    // followed by the next pass's.
+    double tailPeak = 0;
+    for (auto& detector : m_passes[m_lastPass].committedPeaks) {
         if (m_keepTimeline)
             tailPeak = std::max(tailPeak, detector.flushRun());
         else
             detector.flush();
-        if (detector.peak() > truePeak) {
-            truePeak = detector.peak();
-            truePeakAt = detector.peakPosition();
-        }
-        if (detector.samplePeak() > samplePeak) {
-            samplePeak = detector.samplePeak();
-            samplePeakAt = static_cast<double>(detector.samplePeakPosition());
-        }
     }
+    // The largest of every channel and pass; of equals, the earliest.
+    double truePeak = 0, samplePeak = 0, truePeakAt = 0, samplePeakAt = 0;
+    const auto raise = [](double value, double at, double& largest, double& largestAt) {
+        if (value > largest || (value == largest && value > 0 && at < largestAt)) {
+            largest = value;
+            largestAt = at;
+        }
+    };
+    for (const Pass& pass : m_passes)
+        for (const TruePeakDetector& detector : pass.committedPeaks) {
+            raise(detector.peak(), detector.peakPosition(), truePeak, truePeakAt);
+            raise(detector.samplePeak(), static_cast<double>(detector.samplePeakPosition()),
+                  samplePeak, samplePeakAt);
+        }
     LoudnessResult result;
     result.duration = static_cast<double>(m_framesSeen) / m_sampleRate;
     // A time at most the duration: the last window and the flushed tail may end past it.

@@ -187,9 +187,10 @@ TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
               AudioFileMeter::measure(dir / "stereo.wav", false));
 }
 
-// A file measured alone shares its channels among every processor (a plain WAV read twice, a
-// copy for each); while another measurement runs it keeps to one thread. Both give the same
-// reading, to the bit.
+// A file measured alone shares its work among every processor: a plain WAV a chunk on each, each
+// chunk's K-weighting started from the frames settling it, which may move the loudness by rounding
+// alone; anything else a channel on each, to the bit. While another measurement runs it keeps to
+// one thread. Drop-outs and held samples across chunk boundaries are found either way.
 TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
     TempDir dir;
     const struct {
@@ -199,15 +200,43 @@ TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
     } cases[] = {{"stereo.wav", 2, "-c:a pcm_s24le"},
                  {"mono.wav", 1, "-c:a pcm_s16le"},
                  {"surround.flac", 6, "-c:a flac"}};
+    const std::size_t chunk = AudioFileMeter::chunkFrames;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Channels channels;
-        for (std::size_t i = 0; i < c.channels; ++i) // several chunks, every channel its own
+        for (std::size_t i = 0; i < c.channels; ++i) { // several chunks, every channel its own
             channels.push_back(noise(-20 - double(i), 6, 48000, i + 1));
+            // A 5 ms drop-out across the first chunk boundary and one inside the third chunk;
+            // samples held at full scale across the second boundary.
+            for (std::size_t start : {chunk - 100, 2 * chunk + 5000})
+                std::fill_n(channels[i].begin() + std::ptrdiff_t(start), 240, 0.0);
+            std::fill_n(channels[i].begin() + std::ptrdiff_t(2 * chunk - 2), 5, 0.999);
+        }
         encode(channels, 48000, dir / c.name, c.args);
-        const FileMeasurement alone = AudioFileMeter::measure(dir / c.name, false);
+        const FileMeasurement alone = AudioFileMeter::measure(dir / c.name, false, {}, {}, true);
         const ParallelTasks::Running another;
-        EXPECT_EQ(AudioFileMeter::measure(dir / c.name, false), alone);
+        const FileMeasurement one = AudioFileMeter::measure(dir / c.name, false, {}, {}, true);
+        ASSERT_EQ(one.findings.size(), 2u);
+        EXPECT_EQ(alone.findings, one.findings);
+        const auto near = [](const auto& a, const auto& b) {
+            ASSERT_EQ(a.size(), b.size());
+            for (std::size_t k = 0; k < a.size(); ++k) {
+                ASSERT_EQ(a[k].has_value(), b[k].has_value()) << k;
+                if (a[k]) {
+                    EXPECT_NEAR(*a[k], *b[k], 1e-9) << k;
+                }
+            }
+        };
+        const LoudnessResult &a = alone.result, &b = one.result;
+        near(std::vector{a.integrated, a.loudnessRange, a.maxMomentary, a.maxShortTerm},
+             std::vector{b.integrated, b.loudnessRange, b.maxMomentary, b.maxShortTerm});
+        EXPECT_EQ(std::tie(a.samplePeak, a.truePeak, a.truePeakAt, a.rms, a.noiseFloor, a.duration,
+                           a.maxMomentaryAt, a.maxShortTermAt),
+                  std::tie(b.samplePeak, b.truePeak, b.truePeakAt, b.rms, b.noiseFloor, b.duration,
+                           b.maxMomentaryAt, b.maxShortTermAt));
+        near(alone.timeline->momentary, one.timeline->momentary);
+        near(alone.timeline->shortTerm, one.timeline->shortTerm);
+        EXPECT_EQ(alone.timeline->truePeak, one.timeline->truePeak);
     }
 }
 

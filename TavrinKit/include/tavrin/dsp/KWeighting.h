@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 namespace tavrin {
 
@@ -20,6 +21,11 @@ namespace KWeighting {
 /// The two K-weighting sections of BS.1770 for `sampleRate` Hz, designed from the analogue
 /// prototype so any rate is weighted correctly: the high-frequency shelf, then the high-pass.
 std::array<Biquad, 2> stages(double sampleRate);
+
+/// The frames after which the filter at `sampleRate` has forgotten its start: any state it began
+/// in has decayed below 1e-13 of its size. Filtering that many frames before a stretch, from
+/// rest, leaves the state the whole stream would have left, to within rounding.
+std::size_t settlingFrames(double sampleRate);
 
 } // namespace KWeighting
 } // namespace tavrin

@@ -21,6 +21,10 @@ public:
 
     /// Feeds `count` consecutive samples; a count of 0 does nothing.
     void process(const double* samples, std::size_t count);
+    /// Goes on at sample `position` of the stream, fed next, where a detector meters stretches of
+    /// it apart: `before` holds the `count` samples just before it, of which the interpolation
+    /// needs the last 31. What was found so far stays.
+    void resumeAt(std::int64_t position, const double* before, std::size_t count);
     /// Feeds 32 zeros so the last real samples are interpolated too. Call once, at the end.
     void flush();
     /// process() that also returns the peak of this run on its own, linear: the largest of its

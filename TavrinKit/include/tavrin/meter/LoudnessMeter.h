@@ -51,8 +51,22 @@ public:
     /// The parts that K-weight come first: a caller that wants the loudness alone may run only
     /// these before commit(), and the result then has no peaks and no plain level.
     std::size_t weightingPartCount() const { return m_groups.size(); }
-    void processPart(std::size_t part, const double* const* channels, std::size_t frameCount);
-    void commit(std::size_t frameCount);
+    void processPart(std::size_t part, const double* const* channels, std::size_t frameCount,
+                     std::size_t pass = 0);
+    void commit(std::size_t frameCount, std::size_t pass = 0);
+
+    /// Stretches of the stream metered apart, on several threads at once, each by a pass of its
+    /// own: its K-weighting's state and its true-peak detectors. Pass 0 is the meter's own;
+    /// addPass() adds another and returns its number. Buffers are still committed in the
+    /// stream's order, each by the pass that ran its parts.
+    std::size_t addPass();
+    /// Moves `pass` on to frame `frame` of the stream, the next it meters: `before` holds the
+    /// `beforeFrames` frames just before it, at least settlingFrames() of them unless the stream
+    /// starts there. The loudness then differs from one pass's by rounding alone (well within
+    /// 1e-9 LU); peaks, levels and their times don't differ.
+    void startPass(std::size_t pass, std::int64_t frame, const double* const* before,
+                   std::size_t beforeFrames);
+    std::size_t settlingFrames() const { return m_settlingFrames; }
 
     /// Gathers the loudness timeline in the same pass as well. Call before the first buffer.
     void keepTimeline();
@@ -74,8 +88,10 @@ public:
     };
     /// Absent unless the first two channels are both weighted (stereo, or 5.1's front pair).
     std::optional<PairEnergy> frontPair() const;
-    /// Per channel, at least the largest sample magnitude of the last buffer.
-    const std::vector<double>& bufferPeaks() const { return m_bufferPeaks; }
+    /// Per channel, at least the largest sample magnitude of the last buffer of `pass`.
+    const std::vector<double>& bufferPeaks(std::size_t pass = 0) const {
+        return m_passes[pass].bufferPeaks;
+    }
     /// Per channel, the sum of every sample metered.
     std::vector<double> sampleSums() const;
 
@@ -90,16 +106,35 @@ private:
         std::size_t lanes = 1; ///< 1 or 2
     };
 
+    /// What a pass carries from one of its buffers to the next, and what its last buffer's parts
+    /// leave for commit().
+    struct Pass {
+        std::int64_t framesSeen = 0;     ///< where its next buffer starts in the stream
+        std::int64_t stepIndex = 0;      ///< the 10 ms step that frame is in
+        std::vector<double> filterState; ///< eight values per weighted channel
+        std::vector<TruePeakDetector> truePeaks;
+        std::vector<double> bufferPeaks;
+        PairEnergy frontPair;
+        // The detectors and the pair as the last commit left them: a buffer whose parts ran
+        // but that was never committed counts for nothing.
+        std::vector<TruePeakDetector> committedPeaks;
+        PairEnergy committedPair;
+        std::vector<std::vector<double>> spanSums;    ///< per lane group: each span's, lane by lane
+        std::vector<std::vector<double>> spanSquares; ///< per channel: each span's sum of squares
+        std::vector<std::vector<double>> runPeaks; ///< per channel: each 100 ms run's peak, linear
+    };
+
     void processDoubles(const double* const* channels, std::size_t frameCount);
     bool hasFrontPair() const;
-    /// Calls fn(first, count, endsStep) for each run of this buffer's frames within one step of
-    /// `stepsPerSpan` 10 ms steps (1 or 10, aligned to the start), in order, without changing
-    /// the meter.
+    /// Calls fn(first, count, endsStep) for each run of the frames of a buffer starting where
+    /// `pass` is within one step of `stepsPerSpan` 10 ms steps (1 or 10, aligned to the start),
+    /// in order, without changing the meter.
     template <class Fn>
-    void forEachSpan(std::size_t frameCount, std::int64_t stepsPerSpan, Fn fn) const;
+    void forEachSpan(const Pass& pass, std::size_t frameCount, std::int64_t stepsPerSpan,
+                     Fn fn) const;
     /// The timeline's share of commit(): the runs' peaks, channel by channel, into the 100 ms
     /// steps they belong to.
-    void commitPeaks(std::size_t frameCount);
+    void commitPeaks(const Pass& pass, std::size_t frameCount);
     /// The timeline's share of a completed 10 ms step: the 100 ms step it may end.
     void stepCompleted();
     /// Adds the 100 ms timeline step of the 10 ms steps after step `after`: the loudest windows
@@ -113,27 +148,23 @@ private:
     VectorOps::KWeightingFilter m_filter;
     std::vector<std::size_t> m_weighted; ///< channels with weight > 0, in order
     std::vector<LaneGroup> m_groups;
-    std::vector<double> m_filterState; ///< eight values per weighted channel
-    std::vector<TruePeakDetector> m_truePeaks;
-    std::vector<double> m_bufferPeaks;
-    PairEnergy m_frontPair;
+    std::size_t m_settlingFrames;
+    std::vector<Pass> m_passes;
+    std::size_t m_lastPass = 0; ///< the pass that committed the last buffer
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;
     double m_stepEnergy = 0;
     std::int64_t m_stepFrames = 0;
     double m_stepSquares = 0; ///< unweighted, over every channel
     SignalLevel m_level;
-    std::vector<std::vector<double>> m_spanSquares; ///< per channel: each span's sum of squares
-    std::vector<std::vector<double>> m_input;       ///< per channel: the buffer in double precision
-    std::vector<std::vector<double>> m_spanSums; ///< per lane group: each span's sums, lane by lane
+    std::vector<std::vector<double>> m_input; ///< per channel: the buffer in double precision
     std::vector<const double*> m_pointers;
 
     // The timeline, when kept: the 100 ms step being gathered, and the finished steps.
     bool m_keepTimeline = false;
-    std::vector<std::vector<double>> m_runPeaks; ///< per channel: each 100 ms run's peak, linear
-    std::vector<double> m_runMax;                ///< per run of this buffer: across channels
-    std::size_t m_runsClosed = 0;                ///< runs of this buffer whose step has ended
-    double m_stepPeak = 0;                       ///< linear, the open 100 ms step's so far
+    std::vector<double> m_runMax; ///< per run of this buffer: across channels
+    std::size_t m_runsClosed = 0; ///< runs of this buffer whose step has ended
+    double m_stepPeak = 0;        ///< linear, the open 100 ms step's so far
     TimelineBuilder m_builder;
     Timeline m_timeline;
 };

@@ -1,0 +1,223 @@
+#include "meter/ChunkPipeline.h"
+
+#include "core/ParallelTasks.h"
+#include "decode/FfmpegReader.h"
+#include "meter/IntegrityScan.h"
+#include "tavrin/meter/AudioFileMeter.h"
+#include "tavrin/meter/LoudnessMeter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tavrin::ChunkPipeline {
+namespace {
+
+/// A chunk on its way through: where it lies, its samples after the frames that settle its pass,
+/// and what the silence scan needs of it. Empty until a thread takes a chunk into it, then
+/// metered by that thread, then committed and empty again.
+struct Slot {
+    enum State { empty, metering, metered };
+
+    Slot(std::size_t meterPass, std::size_t channels, std::size_t capacity)
+        : pass(meterPass), samples(new double[channels * capacity]), starts(channels),
+          chunk(channels) {
+        for (std::size_t c = 0; c < channels; ++c)
+            starts[c] = samples.get() + c * capacity;
+    }
+
+    std::atomic<int> state{empty};
+    std::size_t pass;
+    FfmpegReader::FileFrames at;
+    std::size_t frames = 0;            // read of those taken: fewer where the file ended sooner
+    std::int64_t start = 0;            // the chunk's first frame in the stream
+    std::size_t before = 0;            // settling frames read before it
+    std::unique_ptr<double[]> samples; // uninitialised: only what is read is touched
+    std::vector<double*> starts;       // per channel, where the settling frames start
+    std::vector<const double*> chunk;  // per channel, where the chunk starts
+    std::vector<std::uint8_t> bytes;   // the file's bytes, read on the thread metering
+    IntegrityScan::SilenceProbe silence;
+};
+
+class Pipeline {
+public:
+    Pipeline(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
+             std::size_t threads, const Commit& commit)
+        : m_reader(reader), m_meter(meter), m_integrity(integrity), m_commit(commit),
+          m_settling(static_cast<std::int64_t>(meter.settlingFrames())) {
+        const auto channels = static_cast<std::size_t>(reader.format().channelCount);
+        const std::size_t capacity =
+            meter.settlingFrames() + reader.framesPerRead(AudioFileMeter::chunkFrames);
+        // Two slots a thread, which never leave its processor's cache: one metering, one waiting
+        // for the calling thread to commit it.
+        for (std::size_t s = 0; s < 2 * threads; ++s)
+            m_slots.push_back(
+                std::make_unique<Slot>(s == 0 ? 0 : meter.addPass(), channels, capacity));
+        m_order.resize(m_slots.size());
+    }
+
+    /// The share of the thread running task `task`; the calling thread's commits too.
+    void work(std::size_t task) {
+        // Once the calling thread has left, by an exception too, it may come back only for
+        // another task, which finds nothing left to do.
+        if (m_stop)
+            return;
+        if (std::this_thread::get_id() != m_caller)
+            return help(task);
+        // However this thread leaves, the helpers stop taking chunks.
+        struct StopHelpers {
+            std::atomic<bool>& stop;
+            ~StopHelpers() { stop = true; }
+        } stopHelpers{m_stop};
+        for (;;) {
+            commitMetered();
+            if (m_helperFailed.load(std::memory_order_acquire))
+                std::rethrow_exception(m_helperError);
+            if (m_cut)
+                return;
+            if (Slot* slot = take(task))
+                meter(*slot);
+            else if (allCommitted())
+                return;
+            else
+                std::this_thread::yield(); // a helper is metering the next chunk to commit
+        }
+    }
+
+private:
+    void help(std::size_t task) {
+        try {
+            while (!m_stop) {
+                if (Slot* slot = take(task))
+                    meter(*slot);
+                else if (allTaken())
+                    return;
+                else
+                    std::this_thread::yield(); // its slots wait to be committed
+            }
+        } catch (...) {
+            m_helperError = std::current_exception();
+            m_helperFailed.store(true, std::memory_order_release);
+        }
+    }
+
+    /// The file's next chunk in an empty slot of task `task`'s; none when neither is empty yet, or
+    /// when the file is all taken.
+    Slot* take(std::size_t task) {
+        const std::lock_guard lock(m_taking);
+        if (m_exhausted || m_order[m_taken % m_order.size()])
+            return nullptr;
+        const auto own = m_slots.begin() + std::ptrdiff_t(2 * task);
+        const auto empty = std::find_if(own, own + 2, [](const auto& slot) {
+            return slot->state.load(std::memory_order_acquire) == Slot::empty;
+        });
+        if (empty == own + 2)
+            return nullptr;
+        Slot& slot = **empty;
+        slot.at = m_reader.takeFrames(AudioFileMeter::chunkFrames);
+        if (slot.at.frames == 0) {
+            m_exhausted = true;
+            return nullptr;
+        }
+        slot.start = m_position;
+        slot.before = static_cast<std::size_t>(std::min<std::int64_t>(m_position, m_settling));
+        m_position += static_cast<std::int64_t>(slot.at.frames);
+        m_order[m_taken++ % m_order.size()] = &slot;
+        slot.state.store(Slot::metering, std::memory_order_relaxed);
+        return &slot;
+    }
+
+    bool allTaken() {
+        const std::lock_guard lock(m_taking);
+        return m_exhausted;
+    }
+
+    bool allCommitted() {
+        const std::lock_guard lock(m_taking);
+        return m_exhausted && m_committed == m_taken;
+    }
+
+    /// Reads the slot's chunk and runs every part of the meter on it, on this thread.
+    void meter(Slot& slot) {
+        slot.frames = m_reader.readDoublesAt(slot.at, slot.before, slot.starts.data(), slot.bytes);
+        for (std::size_t c = 0; c < slot.starts.size(); ++c)
+            slot.chunk[c] = slot.starts[c] + slot.before;
+        if (slot.frames > 0) {
+            m_meter.startPass(slot.pass, slot.start, slot.starts.data(), slot.before);
+            for (std::size_t part = 0; part < m_meter.partCount(); ++part)
+                m_meter.processPart(part, slot.chunk.data(), slot.frames, slot.pass);
+            slot.silence = m_integrity.probeSilence(slot.chunk.data(), slot.frames, slot.start);
+        }
+        slot.state.store(Slot::metered, std::memory_order_release);
+    }
+
+    /// Commits the metered chunks that are next in order, on the calling thread.
+    void commitMetered() {
+        for (;;) {
+            Slot* next = nullptr;
+            {
+                const std::lock_guard lock(m_taking);
+                next = m_order[m_committed % m_order.size()];
+            }
+            if (!next || next->state.load(std::memory_order_acquire) != Slot::metered)
+                return;
+            Slot& slot = *next;
+            const std::int64_t end = slot.start + static_cast<std::int64_t>(slot.frames);
+            const bool cut = slot.frames < slot.at.frames;
+            if (slot.frames > 0) {
+                // The samples of a chunk metered elsewhere are read here only where its probe
+                // finds a silence, or a gap runs into it.
+                if (!m_integrity.scanSilence(slot.silence))
+                    m_integrity.scanSilence(slot.chunk.data(), slot.frames);
+                m_commit(slot.chunk.data(), slot.frames, slot.pass,
+                         cut || end >= m_reader.length());
+            }
+            if (cut) { // the file got shorter while it was read: it ends here
+                const std::lock_guard lock(m_taking);
+                m_reader.endAt(end);
+                m_exhausted = m_cut = true;
+                return;
+            }
+            {
+                const std::lock_guard lock(m_taking);
+                m_order[m_committed++ % m_order.size()] = nullptr;
+            }
+            slot.state.store(Slot::empty, std::memory_order_release);
+        }
+    }
+
+    FfmpegReader& m_reader;
+    LoudnessMeter& m_meter;
+    IntegrityScan& m_integrity;
+    const Commit& m_commit;
+    const std::int64_t m_settling;
+    const std::thread::id m_caller = std::this_thread::get_id();
+    std::vector<std::unique_ptr<Slot>> m_slots;
+
+    std::mutex m_taking;        // the reader's position, the chunks' order and their counts
+    std::vector<Slot*> m_order; ///< the slots of the chunks taken and not committed, by chunk
+    std::int64_t m_position = 0;
+    std::size_t m_taken = 0;
+    std::size_t m_committed = 0;
+    bool m_exhausted = false;
+    bool m_cut = false; ///< by the file ending before the frames taken; read on the caller's thread
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_helperFailed{false};
+    std::exception_ptr m_helperError;
+};
+
+} // namespace
+
+void meter(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
+           std::size_t threads, const Commit& commit) {
+    Pipeline pipeline(reader, meter, integrity, threads, commit);
+    auto task = [&pipeline](std::size_t i) { pipeline.work(i); };
+    ParallelTasks::run(threads, task, true);
+}
+
+} // namespace tavrin::ChunkPipeline

@@ -1,0 +1,32 @@
+#pragma once
+
+// Private to TavrinKit: one plain PCM file metered on several processors at once.
+
+#include <cstddef>
+#include <functional>
+
+namespace tavrin {
+
+class FfmpegReader;
+class IntegrityScan;
+class LoudnessMeter;
+
+namespace ChunkPipeline {
+
+/// Called on the calling thread for each chunk, in the file's order, once its silences are
+/// scanned: its samples, its frames, the meter pass that ran its parts, and whether it is the
+/// file's last. It finishes the chunk: the held-sample scan, the meter's commit, progress.
+using Commit = std::function<void(const double* const* channels, std::size_t frames,
+                                  std::size_t pass, bool last)>;
+
+/// Meters a plain PCM file (the reader's readsDoubles()) on `threads` processors at once: each
+/// takes the file's next chunk, reads it and runs every part of the meter on it in a pass of its
+/// own, started from the settling frames read before the chunk. So no chunk is read on one
+/// processor and metered on another: where processors have caches of their own, handing samples
+/// over costs more than metering them. The calling thread commits the chunks in order between
+/// its own. Exceptions reach the caller, once every thread has stopped.
+void meter(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
+           std::size_t threads, const Commit& commit);
+
+} // namespace ChunkPipeline
+} // namespace tavrin
