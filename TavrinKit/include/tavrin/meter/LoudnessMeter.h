@@ -58,7 +58,8 @@ public:
     /// Stretches of the stream metered apart, on several threads at once, each by a pass of its
     /// own: its K-weighting's state and its true-peak detectors. Pass 0 is the meter's own;
     /// addPass() adds another and returns its number. Buffers are still committed in the
-    /// stream's order, each by the pass that ran its parts.
+    /// stream's order, on one thread, each by the pass that ran its parts, while other passes'
+    /// parts run. What a pass ran on a buffer never committed counts for nothing.
     std::size_t addPass();
     /// Moves `pass` on to frame `frame` of the stream, the next it meters: `before` holds the
     /// `beforeFrames` frames just before it, at least settlingFrames() of them unless the stream
