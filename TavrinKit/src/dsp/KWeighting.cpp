@@ -47,9 +47,9 @@ std::size_t settlingFrames(double sampleRate) {
             d < 0 ? std::sqrt(section.a2) : (std::fabs(section.a1) + std::sqrt(d)) / 2;
         slowest = std::max(slowest, radius);
     }
-    // The high-pass's two poles nearly coincide, so that its state decays as n·rⁿ rather than rⁿ:
-    // rⁿ ≤ 1e-19 keeps that below 1e-13 at every rate measured.
-    return static_cast<std::size_t>(std::ceil(std::log(1e-19) / std::log(slowest)));
+    // The high-pass's two poles nearly coincide, so that its state decays a little slower than
+    // rⁿ: still below 1e-10 at rⁿ = 1e-12.
+    return static_cast<std::size_t>(std::ceil(std::log(1e-12) / std::log(slowest)));
 }
 
 } // namespace KWeighting

@@ -84,13 +84,14 @@ void TruePeakDetector::feed(const double* samples, std::size_t count, double* ru
     };
     take(VectorOps::scanPeaks(stitched.data(), head, bank, bounds(), m_peak, run),
          m_fed - static_cast<std::int64_t>(kept));
+    m_lastSum = 0;
     if (count > kept) {
         const auto scan = VectorOps::scanPeaks(samples, count - kept, bank, bounds(), m_peak, run);
-        m_sum += scan.sum; // its inputs are exactly this call's samples
+        m_lastSum = scan.sum; // its inputs are exactly this call's samples
         take(scan, m_fed);
     } else {
         for (std::size_t i = 0; i < count; ++i)
-            m_sum += samples[i];
+            m_lastSum += samples[i];
     }
     if (runPeak)
         *runPeak = run;

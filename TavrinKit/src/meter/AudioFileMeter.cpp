@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <functional>
 #include <new>
+#include <utility>
 
 namespace tavrin::AudioFileMeter {
 namespace {
@@ -150,6 +151,7 @@ public:
     }
 
     const double* const* channels(std::size_t b) const { return m_pointers[b].data(); }
+    std::size_t channelCount() const { return m_channels; }
 
 private:
     FfmpegReader& m_reader;
@@ -182,10 +184,9 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
                const CancelCheck& isCancelled, const Metered& metered) {
     const ParallelTasks::Running running;
     const std::size_t fullChunk = reader.framesPerRead(chunkFrames);
-    // A file of a few chunks isn't worth the helpers' start and the frames settling each chunk.
+    const bool inChunks = ChunkPipeline::takes(reader);
     const auto threads = static_cast<std::size_t>(ParallelTasks::threadCount());
-    if (running.alone() && reader.readsDoubles() && threads >= 2 &&
-        reader.length() >= std::int64_t(4 * fullChunk)) {
+    if (inChunks && running.alone() && threads >= 2) {
         stopIfCancelled(isCancelled);
         return ChunkPipeline::meter(
             reader, meter, integrity, threads,
@@ -194,9 +195,20 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
             });
     }
     ChunkBuffers buffers(reader, 2);
+    const std::size_t settling = ChunkPipeline::settlingFrames(meter, reader);
+    std::vector<const double*> settlingFrom(buffers.channelCount());
     stopIfCancelled(isCancelled);
     std::size_t current = 0;
-    for (std::size_t frames = buffers.read(current); frames > 0; current = 1 - current) {
+    std::int64_t position = 0;
+    for (std::size_t frames = buffers.read(current), previous = 0; frames > 0;
+         current = 1 - current) {
+        // The K-weighting starts afresh from the end of the chunk before, as it does where the
+        // chunks are shared among processors.
+        if (inChunks && position > 0) {
+            for (std::size_t c = 0; c < settlingFrom.size(); ++c)
+                settlingFrom[c] = buffers.channels(1 - current)[c] + previous - settling;
+            meter.startPass(0, position, settlingFrom.data(), settling);
+        }
         std::size_t next = 0;
         const std::size_t parts = meter.partCount();
         auto task = [&](std::size_t i) {
@@ -213,7 +225,8 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
                            running.alone() && frames == fullChunk && !reader.decodesInSpans());
         chunkDone(meter, 0, integrity, buffers.channels(current), frames, next == 0, isCancelled,
                   metered);
-        frames = next;
+        position += std::int64_t(frames);
+        previous = std::exchange(frames, next);
     }
 }
 

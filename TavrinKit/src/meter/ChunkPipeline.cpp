@@ -48,12 +48,12 @@ public:
     Pipeline(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
              std::size_t threads, const Commit& commit)
         : m_reader(reader), m_meter(meter), m_integrity(integrity), m_commit(commit),
-          m_settling(static_cast<std::int64_t>(meter.settlingFrames())) {
+          m_settling(static_cast<std::int64_t>(settlingFrames(meter, reader))) {
         const auto channels = static_cast<std::size_t>(reader.format().channelCount);
         const std::size_t capacity =
-            meter.settlingFrames() + reader.framesPerRead(AudioFileMeter::chunkFrames);
-        // Two slots a thread, which never leave its processor's cache: one metering, one waiting
-        // for the calling thread to commit it.
+            settlingFrames(meter, reader) + reader.framesPerRead(AudioFileMeter::chunkFrames);
+        // Two slots a thread, which only it meters into, so that they stay in its processor's
+        // cache: one metering, one waiting for the calling thread to commit it.
         for (std::size_t s = 0; s < 2 * threads; ++s)
             m_slots.push_back(
                 std::make_unique<Slot>(s == 0 ? 0 : meter.addPass(), channels, capacity));
@@ -204,7 +204,7 @@ private:
     std::size_t m_taken = 0;
     std::size_t m_committed = 0;
     bool m_exhausted = false;
-    bool m_cut = false; ///< by the file ending before the frames taken; read on the caller's thread
+    bool m_cut = false; ///< the file ended before the frames taken; the caller's thread's alone
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_helperFailed{false};
@@ -212,6 +212,16 @@ private:
 };
 
 } // namespace
+
+bool takes(const FfmpegReader& reader) {
+    // A file of a few chunks isn't worth the frames settling each.
+    return reader.readsDoubles() &&
+           reader.length() >= std::int64_t(4 * reader.framesPerRead(AudioFileMeter::chunkFrames));
+}
+
+std::size_t settlingFrames(const LoudnessMeter& meter, const FfmpegReader& reader) {
+    return std::min(meter.settlingFrames(), reader.framesPerRead(AudioFileMeter::chunkFrames));
+}
 
 void meter(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
            std::size_t threads, const Commit& commit) {

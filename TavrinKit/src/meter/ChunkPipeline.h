@@ -13,13 +13,22 @@ class LoudnessMeter;
 
 namespace ChunkPipeline {
 
+/// Whether the file is metered in chunks each of whose K-weighting starts afresh, from the
+/// frames before it: a long plain PCM file (the reader's readsDoubles()). Its readings are then
+/// the same to the bit on one processor as on many.
+bool takes(const FfmpegReader& reader);
+
+/// The frames before a chunk that settle its K-weighting: the meter's settling frames, at most a
+/// chunk's.
+std::size_t settlingFrames(const LoudnessMeter& meter, const FfmpegReader& reader);
+
 /// Called on the calling thread for each chunk, in the file's order, once its silences are
 /// scanned: its samples, its frames, the meter pass that ran its parts, and whether it is the
 /// file's last. It finishes the chunk: the held-sample scan, the meter's commit, progress.
 using Commit = std::function<void(const double* const* channels, std::size_t frames,
                                   std::size_t pass, bool last)>;
 
-/// Meters a plain PCM file (the reader's readsDoubles()) on `threads` processors at once: each
+/// Meters a file the pipeline takes() on `threads` processors at once: each
 /// takes the file's next chunk, reads it and runs every part of the meter on it in a pass of its
 /// own, started from the settling frames read before the chunk. So no chunk is read on one
 /// processor and metered on another: where processors have caches of their own, handing samples

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <tuple>
+#include <utility>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -88,6 +89,7 @@ LoudnessMeter::LoudnessMeter(std::vector<double> weights, double sampleRate)
     m_settlingFrames = KWeighting::settlingFrames(sampleRate);
     m_input.resize(m_weights.size());
     m_pointers.resize(m_weights.size());
+    m_sampleSums.resize(m_weights.size());
     addPass();
 }
 
@@ -97,6 +99,7 @@ std::size_t LoudnessMeter::addPass() {
     pass.truePeaks.resize(m_weights.size());
     pass.committedPeaks.resize(m_weights.size());
     pass.bufferPeaks.resize(m_weights.size());
+    pass.bufferSums.resize(m_weights.size());
     pass.spanSums.resize(m_groups.size());
     pass.spanSquares.resize(m_weights.size());
     pass.runPeaks.resize(m_keepTimeline ? m_weights.size() : 0);
@@ -201,6 +204,8 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
         const LaneGroup& group = m_groups[part];
         auto& spanSums = p.spanSums[part];
         spanSums.clear();
+        if (part == 0)
+            p.bufferPair = {};
         std::int64_t step = p.stepIndex;
         forEachSpan(p, frameCount, 1, [&](std::size_t first, std::size_t count, bool endsStep) {
             std::array<const double*, 2> in{};
@@ -216,8 +221,8 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
             spanSums.insert(spanSums.end(), sums.begin(),
                             sums.begin() + std::ptrdiff_t(group.lanes));
             if (products)
-                p.frontPair = {p.frontPair.left + sums[0], p.frontPair.right + sums[1],
-                               p.frontPair.cross + sums[2]};
+                p.bufferPair = {p.bufferPair.left + sums[0], p.bufferPair.right + sums[1],
+                                p.bufferPair.cross + sums[2]};
             step += endsStep;
         });
     } else {
@@ -233,24 +238,18 @@ void LoudnessMeter::processPart(std::size_t part, const double* const* channels,
         if (!m_keepTimeline) {
             detector.process(channels[c], frameCount);
             p.bufferPeaks[c] = detector.lastSamplePeak();
+            p.bufferSums[c] = detector.lastSum();
             return;
         }
         auto& peaks = p.runPeaks[c];
         peaks.clear();
-        p.bufferPeaks[c] = 0;
+        p.bufferPeaks[c] = p.bufferSums[c] = 0;
         forEachSpan(p, frameCount, 10, [&](std::size_t first, std::size_t count, bool) {
             peaks.push_back(detector.processRun(channels[c] + first, count));
             p.bufferPeaks[c] = std::max(p.bufferPeaks[c], detector.lastSamplePeak());
+            p.bufferSums[c] += detector.lastSum();
         });
     }
-}
-
-std::vector<double> LoudnessMeter::sampleSums() const {
-    std::vector<double> sums(m_weights.size(), 0.0);
-    for (const Pass& pass : m_passes)
-        for (std::size_t c = 0; c < sums.size(); ++c)
-            sums[c] += pass.committedPeaks[c].sampleSum();
-    return sums;
 }
 
 bool LoudnessMeter::hasFrontPair() const {
@@ -258,13 +257,7 @@ bool LoudnessMeter::hasFrontPair() const {
 }
 
 std::optional<LoudnessMeter::PairEnergy> LoudnessMeter::frontPair() const {
-    if (!hasFrontPair())
-        return std::nullopt;
-    PairEnergy sum;
-    for (const Pass& pass : m_passes)
-        sum = {sum.left + pass.committedPair.left, sum.right + pass.committedPair.right,
-               sum.cross + pass.committedPair.cross};
-    return sum;
+    return hasFrontPair() ? std::optional(m_frontPair) : std::nullopt;
 }
 
 void LoudnessMeter::keepTimeline() {
@@ -349,7 +342,10 @@ void LoudnessMeter::commit(std::size_t frameCount, std::size_t pass) {
     p.framesSeen = m_framesSeen;
     p.stepIndex = m_stepIndex;
     p.committedPeaks = p.truePeaks;
-    p.committedPair = p.frontPair;
+    for (std::size_t c = 0; c < m_sampleSums.size(); ++c)
+        m_sampleSums[c] += std::exchange(p.bufferSums[c], 0.0); // none when only weighting ran
+    m_frontPair = {m_frontPair.left + p.bufferPair.left, m_frontPair.right + p.bufferPair.right,
+                   m_frontPair.cross + p.bufferPair.cross};
     m_lastPass = pass;
     // The buffer's last run may leave its 100 ms step open for the next buffer.
     if (m_keepTimeline && m_runsClosed < m_runMax.size())

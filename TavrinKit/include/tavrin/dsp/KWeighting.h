@@ -23,8 +23,9 @@ namespace KWeighting {
 std::array<Biquad, 2> stages(double sampleRate);
 
 /// The frames after which the filter at `sampleRate` has forgotten its start: any state it began
-/// in has decayed below 1e-13 of its size. Filtering that many frames before a stretch, from
-/// rest, leaves the state the whole stream would have left, to within rounding.
+/// in has decayed below 1e-10 of its size. Filtering that many frames before a stretch, from
+/// rest, leaves nearly the state the whole stream leaves there: loudness read from there on
+/// differs by less than 1e-10 LU.
 std::size_t settlingFrames(double sampleRate);
 
 } // namespace KWeighting

@@ -42,8 +42,8 @@ public:
     double peakPosition() const { return m_peakAt; }
     /// Where samplePeak() is, in samples from the first one fed; the first of equals.
     std::int64_t samplePeakPosition() const { return m_samplePeakAt; }
-    /// The sum of the samples fed so far, added up in the same pass: the channel's mean.
-    double sampleSum() const { return m_sum; }
+    /// The sum of the samples of the last call, added up in the same pass: the channel's mean.
+    double lastSum() const { return m_lastSum; }
     /// At least the largest sample magnitude of the last call (it may count the 31 before it).
     double lastSamplePeak() const { return m_lastSamplePeak; }
 
@@ -61,7 +61,7 @@ private:
     double m_peak = 0;
     double m_samplePeak = 0;
     double m_lastSamplePeak = 0;
-    double m_sum = 0;
+    double m_lastSum = 0;
     double m_peakAt = 0;
     std::int64_t m_samplePeakAt = 0;
     std::int64_t m_fed = 0; ///< samples fed before the current call

@@ -94,7 +94,7 @@ public:
         return m_passes[pass].bufferPeaks;
     }
     /// Per channel, the sum of every sample metered.
-    std::vector<double> sampleSums() const;
+    const std::vector<double>& sampleSums() const { return m_sampleSums; }
 
     const std::vector<double>& weights() const { return m_weights; }
     std::size_t channelCount() const { return m_weights.size(); }
@@ -115,11 +115,11 @@ private:
         std::vector<double> filterState; ///< eight values per weighted channel
         std::vector<TruePeakDetector> truePeaks;
         std::vector<double> bufferPeaks;
-        PairEnergy frontPair;
-        // The detectors and the pair as the last commit left them: a buffer whose parts ran
-        // but that was never committed counts for nothing.
+        std::vector<double> bufferSums; ///< per channel: the last buffer's sum of samples
+        PairEnergy bufferPair;          ///< the last buffer's share of the front pair's
+        /// The detectors as the last commit left them: a buffer whose parts ran but that was
+        /// never committed counts for nothing.
         std::vector<TruePeakDetector> committedPeaks;
-        PairEnergy committedPair;
         std::vector<std::vector<double>> spanSums;    ///< per lane group: each span's, lane by lane
         std::vector<std::vector<double>> spanSquares; ///< per channel: each span's sum of squares
         std::vector<std::vector<double>> runPeaks; ///< per channel: each 100 ms run's peak, linear
@@ -152,6 +152,9 @@ private:
     std::size_t m_settlingFrames;
     std::vector<Pass> m_passes;
     std::size_t m_lastPass = 0; ///< the pass that committed the last buffer
+    // Added up a buffer at a time in the stream's order, however the buffers were shared out.
+    std::vector<double> m_sampleSums; ///< per channel
+    PairEnergy m_frontPair;
     std::int64_t m_framesSeen = 0;
     std::int64_t m_stepIndex = 0;
     double m_stepEnergy = 0;
