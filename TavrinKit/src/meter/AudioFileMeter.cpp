@@ -178,8 +178,9 @@ void chunkDone(LoudnessMeter& meter, std::size_t pass, IntegrityScan& integrity,
 
 /// Meters the rest of the file, calling `metered(frames)` after each chunk. While one chunk is
 /// metered the next is read, the reading and the meter's parts shared among the idle processors
-/// when this is the only file being measured (a long plain PCM file a chunk on each). Cancellation
-/// is asked before each chunk is metered, on this thread: a chunk read ahead meanwhile is dropped.
+/// when this is the only file being measured (a long plain PCM file a segment on each).
+/// Cancellation is asked before each chunk is metered, on this thread: a chunk read ahead meanwhile
+/// is dropped.
 void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
                const CancelCheck& isCancelled, const Metered& metered) {
     const ParallelTasks::Running running;
@@ -202,9 +203,10 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
     std::int64_t position = 0;
     for (std::size_t frames = buffers.read(current), previous = 0; frames > 0;
          current = 1 - current) {
-        // The K-weighting starts afresh from the end of the chunk before, as it does where the
-        // chunks are shared among processors.
-        if (inChunks && position > 0) {
+        // The K-weighting starts afresh at a segment from the end of the chunk before, as it does
+        // where segments are shared among processors.
+        if (inChunks && position > 0 &&
+            position % std::int64_t(ChunkPipeline::segmentChunks * fullChunk) == 0) {
             for (std::size_t c = 0; c < settlingFrom.size(); ++c)
                 settlingFrom[c] = buffers.channels(1 - current)[c] + previous - settling;
             meter.startPass(0, position, settlingFrom.data(), settling);

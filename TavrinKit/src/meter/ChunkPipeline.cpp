@@ -7,6 +7,7 @@
 #include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -17,30 +18,39 @@
 namespace tavrin::ChunkPipeline {
 namespace {
 
-/// A chunk on its way through: where it lies, its samples after the frames that settle its pass,
-/// and what the silence scan needs of it. Empty until a thread takes a chunk into it, then
-/// metered by that thread, then committed and empty again.
+/// A segment on its way through: its chunks, where they lie, their samples after the frames that
+/// settle the pass metering the first, and what the silence scan needs of each. Empty until a
+/// thread takes a segment into it, then metered by that thread, then committed and empty again.
 struct Slot {
     enum State { empty, metering, metered };
 
-    Slot(std::size_t meterPass, std::size_t channels, std::size_t capacity)
-        : pass(meterPass), samples(new double[channels * capacity]), starts(channels),
-          chunk(channels) {
-        for (std::size_t c = 0; c < channels; ++c)
+    Slot(std::vector<std::size_t> meterPasses, std::size_t channelCount, std::size_t chunkFrames,
+         std::size_t capacity)
+        : passes(std::move(meterPasses)), stride(chunkFrames),
+          samples(new double[channelCount * capacity]) {
+        for (std::size_t c = 0; c < channelCount; ++c)
             starts[c] = samples.get() + c * capacity;
     }
 
+    /// Chunk `k`'s samples, a pointer per channel (a plain PCM file has one or two).
+    std::array<double*, 2> channels(std::size_t k) const {
+        std::array<double*, 2> chunk{};
+        for (std::size_t c = 0; c < chunk.size() && starts[c]; ++c)
+            chunk[c] = starts[c] + before + k * stride;
+        return chunk;
+    }
+
     std::atomic<int> state{empty};
-    std::size_t pass;
-    FfmpegReader::FileFrames at;
-    std::size_t frames = 0;            // read of those taken: fewer where the file ended sooner
-    std::int64_t start = 0;            // the chunk's first frame in the stream
-    std::size_t before = 0;            // settling frames read before it
-    std::unique_ptr<double[]> samples; // uninitialised: only what is read is touched
-    std::vector<double*> starts;       // per channel, where the settling frames start
-    std::vector<const double*> chunk;  // per channel, where the chunk starts
-    std::vector<std::uint8_t> bytes;   // the file's bytes, read on the thread metering
-    IntegrityScan::SilenceProbe silence;
+    std::vector<std::size_t> passes;          // the meter's, one per chunk
+    std::vector<FfmpegReader::FileFrames> at; // the chunks taken
+    std::vector<std::size_t> frames;          // read of each: fewer where the file ended sooner
+    std::int64_t start = 0;                   // the first chunk's first frame in the stream
+    std::size_t before = 0;                   // settling frames read before it
+    std::size_t stride;                       // frames in a full chunk
+    std::unique_ptr<double[]> samples;        // uninitialised: only what is read is touched
+    std::array<double*, 2> starts{};          // per channel, where the settling frames start
+    std::vector<std::uint8_t> bytes;          // the file's bytes, read on the thread metering
+    std::vector<IntegrityScan::SilenceProbe> silence;
 };
 
 class Pipeline {
@@ -50,13 +60,16 @@ public:
         : m_reader(reader), m_meter(meter), m_integrity(integrity), m_commit(commit),
           m_settling(static_cast<std::int64_t>(settlingFrames(meter, reader))) {
         const auto channels = static_cast<std::size_t>(reader.format().channelCount);
-        const std::size_t capacity =
-            settlingFrames(meter, reader) + reader.framesPerRead(AudioFileMeter::chunkFrames);
+        const std::size_t chunk = reader.framesPerRead(AudioFileMeter::chunkFrames);
+        const std::size_t capacity = settlingFrames(meter, reader) + segmentChunks * chunk;
         // Two slots a thread, which only it meters into, so that they stay in its processor's
         // cache: one metering, one waiting for the calling thread to commit it.
-        for (std::size_t s = 0; s < 2 * threads; ++s)
-            m_slots.push_back(
-                std::make_unique<Slot>(s == 0 ? 0 : meter.addPass(), channels, capacity));
+        for (std::size_t s = 0; s < 2 * threads; ++s) {
+            std::vector<std::size_t> passes;
+            for (std::size_t k = 0; k < segmentChunks; ++k)
+                passes.push_back(s + k == 0 ? 0 : meter.addPass());
+            m_slots.push_back(std::make_unique<Slot>(std::move(passes), channels, chunk, capacity));
+        }
         m_order.resize(m_slots.size());
     }
 
@@ -105,8 +118,8 @@ private:
         }
     }
 
-    /// The file's next chunk in an empty slot of task `task`'s; none when neither is empty yet, or
-    /// when the file is all taken.
+    /// The file's next segment in an empty slot of task `task`'s; none when neither is empty yet,
+    /// or when the file is all taken.
     Slot* take(std::size_t task) {
         const std::lock_guard lock(m_taking);
         if (m_exhausted || m_order[m_taken % m_order.size()])
@@ -118,14 +131,18 @@ private:
         if (empty == own + 2)
             return nullptr;
         Slot& slot = **empty;
-        slot.at = m_reader.takeFrames(AudioFileMeter::chunkFrames);
-        if (slot.at.frames == 0) {
+        slot.at.clear();
+        for (std::size_t k = 0; k < segmentChunks; ++k)
+            if (const auto at = m_reader.takeFrames(AudioFileMeter::chunkFrames); at.frames > 0)
+                slot.at.push_back(at);
+        if (slot.at.empty()) {
             m_exhausted = true;
             return nullptr;
         }
         slot.start = m_position;
         slot.before = static_cast<std::size_t>(std::min<std::int64_t>(m_position, m_settling));
-        m_position += static_cast<std::int64_t>(slot.at.frames);
+        for (const auto& at : slot.at)
+            m_position += static_cast<std::int64_t>(at.frames);
         m_order[m_taken++ % m_order.size()] = &slot;
         slot.state.store(Slot::metering, std::memory_order_relaxed);
         return &slot;
@@ -141,16 +158,31 @@ private:
         return m_exhausted && m_committed == m_taken;
     }
 
-    /// Reads the slot's chunk and runs every part of the meter on it, on this thread.
+    /// Reads the slot's chunks one by one and runs every part of the meter on each, on this
+    /// thread: the first chunk's pass started from its settling frames, each next one's going on
+    /// from the pass before. Stops at a chunk the file no longer holds whole.
     void meter(Slot& slot) {
-        slot.frames = m_reader.readDoublesAt(slot.at, slot.before, slot.starts.data(), slot.bytes);
-        for (std::size_t c = 0; c < slot.starts.size(); ++c)
-            slot.chunk[c] = slot.starts[c] + slot.before;
-        if (slot.frames > 0) {
-            m_meter.startPass(slot.pass, slot.start, slot.starts.data(), slot.before);
-            for (std::size_t part = 0; part < m_meter.partCount(); ++part)
-                m_meter.processPart(part, slot.chunk.data(), slot.frames, slot.pass);
-            slot.silence = m_integrity.probeSilence(slot.chunk.data(), slot.frames, slot.start);
+        slot.frames.assign(slot.at.size(), 0);
+        slot.silence.resize(slot.at.size());
+        std::int64_t at = slot.start;
+        for (std::size_t k = 0; k < slot.at.size(); ++k) {
+            const auto channels = slot.channels(k);
+            if (k == 0) {
+                slot.frames[0] =
+                    m_reader.readDoublesAt(slot.at[0], slot.before, slot.starts.data(), slot.bytes);
+                m_meter.startPass(slot.passes[0], at, slot.starts.data(), slot.before);
+            } else {
+                slot.frames[k] = m_reader.readDoublesAt(slot.at[k], 0, channels.data(), slot.bytes);
+                m_meter.followPass(slot.passes[k], slot.passes[k - 1], at,
+                                   slot.channels(k - 1).data(), slot.frames[k - 1]);
+            }
+            const std::size_t frames = slot.frames[k];
+            for (std::size_t part = 0; part < m_meter.partCount() && frames > 0; ++part)
+                m_meter.processPart(part, channels.data(), frames, slot.passes[k]);
+            slot.silence[k] = m_integrity.probeSilence(channels.data(), frames, at);
+            if (frames < slot.at[k].frames)
+                break;
+            at += static_cast<std::int64_t>(frames);
         }
         slot.state.store(Slot::metered, std::memory_order_release);
     }
@@ -166,21 +198,26 @@ private:
             if (!next || next->state.load(std::memory_order_acquire) != Slot::metered)
                 return;
             Slot& slot = *next;
-            const std::int64_t end = slot.start + static_cast<std::int64_t>(slot.frames);
-            const bool cut = slot.frames < slot.at.frames;
-            if (slot.frames > 0) {
-                // The samples of a chunk metered elsewhere are read here only where its probe
-                // finds a silence, or a gap runs into it.
-                if (!m_integrity.scanSilence(slot.silence))
-                    m_integrity.scanSilence(slot.chunk.data(), slot.frames);
-                m_commit(slot.chunk.data(), slot.frames, slot.pass,
-                         cut || end >= m_reader.length());
-            }
-            if (cut) { // the file got shorter while it was read: it ends here
-                const std::lock_guard lock(m_taking);
-                m_reader.endAt(end);
-                m_exhausted = m_cut = true;
-                return;
+            std::int64_t end = slot.start;
+            for (std::size_t k = 0; k < slot.at.size(); ++k) {
+                const std::size_t frames = slot.frames[k];
+                end += static_cast<std::int64_t>(frames);
+                const bool cut = frames < slot.at[k].frames;
+                if (frames > 0) {
+                    // The samples of a chunk metered elsewhere are read here only where its probe
+                    // finds a silence, or a gap runs into it.
+                    const auto channels = slot.channels(k);
+                    if (!m_integrity.scanSilence(slot.silence[k]))
+                        m_integrity.scanSilence(channels.data(), frames);
+                    m_commit(channels.data(), frames, slot.passes[k],
+                             cut || end >= m_reader.length());
+                }
+                if (cut) { // the file got shorter while it was read: it ends here
+                    const std::lock_guard lock(m_taking);
+                    m_reader.endAt(end);
+                    m_exhausted = m_cut = true;
+                    return;
+                }
             }
             {
                 const std::lock_guard lock(m_taking);

@@ -106,16 +106,23 @@ std::size_t LoudnessMeter::addPass() {
     return m_passes.size() - 1;
 }
 
+void LoudnessMeter::moveTo(Pass& pass, std::int64_t frame, const double* const* before,
+                           std::size_t beforeFrames) {
+    pass.framesSeen = frame;
+    pass.stepIndex = frame * 100 / static_cast<std::int64_t>(m_sampleRate);
+    while (stepEndFrame(m_sampleRate, pass.stepIndex) <= frame)
+        ++pass.stepIndex;
+    while (pass.stepIndex > 0 && stepEndFrame(m_sampleRate, pass.stepIndex - 1) > frame)
+        --pass.stepIndex;
+    for (std::size_t c = 0; c < m_weights.size(); ++c)
+        pass.truePeaks[c].resumeAt(frame, before[c], beforeFrames);
+}
+
 void LoudnessMeter::startPass(std::size_t pass, std::int64_t frame, const double* const* before,
                               std::size_t beforeFrames) {
     const FlushDenormals flushDenormals;
     Pass& p = m_passes.at(pass);
-    p.framesSeen = frame;
-    p.stepIndex = frame * 100 / static_cast<std::int64_t>(m_sampleRate);
-    while (stepEndFrame(m_sampleRate, p.stepIndex) <= frame)
-        ++p.stepIndex;
-    while (p.stepIndex > 0 && stepEndFrame(m_sampleRate, p.stepIndex - 1) > frame)
-        --p.stepIndex;
+    moveTo(p, frame, before, beforeFrames);
     // The K-weighting starts from rest on the frames before; what they leave is the stream's
     // state there, to within rounding. Their energy isn't this pass's.
     std::ranges::fill(p.filterState, 0.0);
@@ -127,8 +134,13 @@ void LoudnessMeter::startPass(std::size_t pass, std::int64_t frame, const double
         VectorOps::kWeightedEnergy(m_filter, &p.filterState[8 * group.first], in.data(),
                                    group.lanes, beforeFrames, sums.data());
     }
-    for (std::size_t c = 0; c < m_weights.size(); ++c)
-        p.truePeaks[c].resumeAt(frame, before[c], beforeFrames);
+}
+
+void LoudnessMeter::followPass(std::size_t pass, std::size_t previous, std::int64_t frame,
+                               const double* const* before, std::size_t beforeFrames) {
+    Pass& p = m_passes.at(pass);
+    moveTo(p, frame, before, beforeFrames);
+    p.filterState = m_passes.at(previous).filterState;
 }
 
 void LoudnessMeter::reserve(std::int64_t frames) {

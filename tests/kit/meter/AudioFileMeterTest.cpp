@@ -206,9 +206,9 @@ TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
         Channels channels;
         for (std::size_t i = 0; i < c.channels; ++i) { // several chunks, every channel its own
             channels.push_back(noise(-20 - double(i), 6, 48000, i + 1));
-            // A 5 ms drop-out across the first chunk boundary and one inside the third chunk;
-            // samples held at full scale across the second boundary.
-            for (std::size_t start : {chunk - 100, 2 * chunk + 5000})
+            // 5 ms drop-outs across the first and the third chunk boundaries; samples held at
+            // full scale across the second.
+            for (std::size_t start : {chunk - 100, 3 * chunk - 100})
                 std::fill_n(channels[i].begin() + std::ptrdiff_t(start), 240, 0.0);
             std::fill_n(channels[i].begin() + std::ptrdiff_t(2 * chunk - 2), 5, 0.999);
         }

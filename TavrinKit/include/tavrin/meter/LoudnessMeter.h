@@ -67,6 +67,11 @@ public:
     /// 1e-9 LU); peaks, levels and their times don't differ.
     void startPass(std::size_t pass, std::int64_t frame, const double* const* before,
                    std::size_t beforeFrames);
+    /// Moves `pass` on to frame `frame`, straight after the buffer whose parts `previous` ran
+    /// last, which `before` holds (`beforeFrames` frames, ending there): the K-weighting goes on
+    /// from where that one stopped, as one pass would have gone on.
+    void followPass(std::size_t pass, std::size_t previous, std::int64_t frame,
+                    const double* const* before, std::size_t beforeFrames);
     std::size_t settlingFrames() const { return m_settlingFrames; }
 
     /// Gathers the loudness timeline in the same pass as well. Call before the first buffer.
@@ -126,6 +131,9 @@ private:
     };
 
     void processDoubles(const double* const* channels, std::size_t frameCount);
+    /// Sets where `pass` meters next, and its detectors' history from `before`.
+    void moveTo(Pass& pass, std::int64_t frame, const double* const* before,
+                std::size_t beforeFrames);
     bool hasFrontPair() const;
     /// Calls fn(first, count, endsStep) for each run of the frames of a buffer starting where
     /// `pass` is within one step of `stepsPerSpan` 10 ms steps (1 or 10, aligned to the start),
