@@ -262,6 +262,9 @@ std::size_t settlingFrames(const LoudnessMeter& meter, const FfmpegReader& reade
 
 void meter(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
            std::size_t threads, const Commit& commit) {
+    // Each thread holds two segments, 6.5 MB of stereo: eight threads stay under 64 MB, and
+    // beyond them the memory's pace, not the processors', bounds the meter's.
+    threads = std::min<std::size_t>(threads, 8);
     Pipeline pipeline(reader, meter, integrity, threads, commit);
     auto task = [&pipeline](std::size_t i) { pipeline.work(i); };
     ParallelTasks::run(threads, task, true);
