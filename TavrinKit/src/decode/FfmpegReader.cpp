@@ -153,8 +153,9 @@ FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {
 
 std::size_t FfmpegReader::readDoublesAt(FileFrames at, std::size_t before, double* const* out,
                                         std::vector<std::uint8_t>& bytes) const {
-    TAVRIN_EXPECTS(readsDoubles());
+    // Only what opening the file set is read here: takeFrames() may move the reader meanwhile.
     const State& s = *m_state;
+    TAVRIN_EXPECTS(s.fileStart >= 0);
     const std::size_t channelCount = std::size_t(s.format.channelCount);
     const std::size_t frameBytes = s.pcm.bytes * channelCount;
     const std::int64_t offset = at.offset - std::int64_t(before * frameBytes);
