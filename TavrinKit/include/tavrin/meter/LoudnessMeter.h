@@ -62,9 +62,9 @@ public:
     /// parts run. What a pass ran on a buffer never committed counts for nothing.
     std::size_t addPass();
     /// Moves `pass` on to frame `frame` of the stream, the next it meters: `before` holds the
-    /// `beforeFrames` frames just before it, at least settlingFrames() of them unless the stream
-    /// starts there. The loudness then differs from one pass's by rounding alone (well within
-    /// 1e-9 LU); peaks, levels and their times don't differ.
+    /// `beforeFrames` frames just before it, from which its K-weighting starts at rest. With
+    /// settlingFrames() of them, the loudness differs from a filter run through the stream by
+    /// under 1e-10 LU; peaks, levels and their times don't differ.
     void startPass(std::size_t pass, std::int64_t frame, const double* const* before,
                    std::size_t beforeFrames);
     /// Moves `pass` on to frame `frame`, straight after the buffer whose parts `previous` ran
