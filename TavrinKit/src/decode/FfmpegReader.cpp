@@ -140,11 +140,8 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
 FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {
     TAVRIN_EXPECTS(readsDoubles());
     State& s = *m_state;
-    const std::size_t frameBytes = s.pcm.bytes * std::size_t(s.format.channelCount);
-    const auto left = std::uint64_t(std::max<std::int64_t>(s.fileEnd - s.fileAt, 0)) / frameBytes;
-    const FileFrames at{s.fileAt,
-                        std::size_t(std::min<std::uint64_t>(framesPerRead(maxFrames), left))};
-    s.fileAt += std::int64_t(at.frames * frameBytes);
+    const FileFrames at{s.fileAt, std::min(framesPerRead(maxFrames), s.framesLeftInFile())};
+    s.fileAt += std::int64_t(at.frames * s.frameBytes());
     s.position += std::int64_t(at.frames);
     s.framesDecoded += std::int64_t(at.frames);
     s.finished = at.frames == 0;
@@ -157,7 +154,7 @@ std::size_t FfmpegReader::readDoublesAt(FileFrames at, std::size_t before, doubl
     const State& s = *m_state;
     TAVRIN_EXPECTS(s.fileStart >= 0);
     const std::size_t channelCount = std::size_t(s.format.channelCount);
-    const std::size_t frameBytes = s.pcm.bytes * channelCount;
+    const std::size_t frameBytes = s.frameBytes();
     const std::int64_t offset = at.offset - std::int64_t(before * frameBytes);
     TAVRIN_EXPECTS(offset >= s.fileStart);
     const std::size_t size = (before + at.frames) * frameBytes;
@@ -172,7 +169,7 @@ std::size_t FfmpegReader::readDoublesAt(FileFrames at, std::size_t before, doubl
 void FfmpegReader::endAt(std::int64_t frame) {
     State& s = *m_state;
     TAVRIN_EXPECTS(readsDoubles() && frame <= s.position);
-    s.fileAt -= (s.position - frame) * std::int64_t(s.pcm.bytes) * s.format.channelCount;
+    s.fileAt -= (s.position - frame) * std::int64_t(s.frameBytes());
     s.framesDecoded -= s.position - frame;
     s.position = frame;
     s.finished = true;

@@ -170,9 +170,8 @@ bool FfmpegReader::State::readPcmPacket() {
 
 /// As many frames as fit in `channels`, read from the file past the demuxer.
 bool FfmpegReader::State::readPcmFromFile() {
-    const std::size_t frameBytes = pcm.bytes * std::size_t(format.channelCount);
-    const auto left = std::uint64_t(std::max<std::int64_t>(fileEnd - fileAt, 0)) / frameBytes;
-    const std::size_t frames = std::min<std::uint64_t>(directRoom, left);
+    const std::size_t frameBytes = this->frameBytes();
+    const std::size_t frames = std::min(directRoom, framesLeftInFile());
     const std::int64_t got = readPadded(fd, raw, frames * frameBytes, fileAt);
     if (got < 0)
         failSystem(int(-got));

@@ -22,7 +22,7 @@ std::int64_t FfmpegReader::seek(std::int64_t frame) {
     s.pendingFrames = s.pendingOffset = 0;
     s.finished = s.draining = false;
     if (s.fileStart >= 0) {
-        const auto frameBytes = std::int64_t(s.pcm.bytes) * s.format.channelCount;
+        const auto frameBytes = std::int64_t(s.frameBytes());
         const std::int64_t frames = (s.fileEnd - s.fileStart) / frameBytes;
         s.position = std::min(frame, frames);
         s.fileAt = s.fileStart + s.position * frameBytes;

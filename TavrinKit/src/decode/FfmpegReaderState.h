@@ -185,6 +185,12 @@ struct FfmpegReader::State {
     bool decodeFrame();
     bool readPcmPacket();
     bool readPcmFromFile();
+    /// The bytes of one interleaved frame of the plain PCM read straight from the file.
+    std::size_t frameBytes() const { return pcm.bytes * std::size_t(format.channelCount); }
+    /// The whole frames left in the file after `fileAt`.
+    std::size_t framesLeftInFile() const {
+        return std::size_t(std::max<std::int64_t>(fileEnd - fileAt, 0)) / frameBytes();
+    }
     void convertPcmFrames(const std::uint8_t* data, std::size_t frames);
     void convert(const AVFrame& decoded);
     void flushConverter();

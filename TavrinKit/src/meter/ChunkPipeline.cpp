@@ -61,7 +61,7 @@ public:
           m_settling(static_cast<std::int64_t>(settlingFrames(meter, reader))) {
         const auto channels = static_cast<std::size_t>(reader.format().channelCount);
         const std::size_t chunk = reader.framesPerRead(AudioFileMeter::chunkFrames);
-        const std::size_t capacity = settlingFrames(meter, reader) + segmentChunks * chunk;
+        const std::size_t capacity = std::size_t(m_settling) + segmentChunks * chunk;
         // Two slots a thread, which only it meters into, so that they stay in its processor's
         // cache: one metering, one waiting for the calling thread to commit it.
         for (std::size_t s = 0; s < 2 * threads; ++s) {
