@@ -1,6 +1,7 @@
 #include "decode/SpanDecoding.h"
 
 #include "decode/FfmpegReader.h"
+#include "decode/SpanPackets.h"
 
 #include <algorithm>
 #include <new>
@@ -21,20 +22,6 @@ constexpr std::size_t checkedSteps = 2;
 /// After this many spans that had to be decoded again, the rest are decoded one after another.
 constexpr int mostMismatches = 2;
 
-PacketPtr newPacket() {
-    PacketPtr packet(av_packet_alloc());
-    if (!packet)
-        throw std::bad_alloc();
-    return packet;
-}
-
-PacketPtr clonePacket(const AVPacket& packet) {
-    PacketPtr clone(av_packet_clone(&packet));
-    if (!clone)
-        throw std::bad_alloc();
-    return clone;
-}
-
 } // namespace
 
 bool SpanDecoding::decodesExactly(AVCodecID codec) {
@@ -45,23 +32,23 @@ bool SpanDecoding::decodesExactly(AVCodecID codec) {
 /// What a span's frames are decoded into, kept from span to span: allocating on one thread and
 /// freeing on another costs more than decoding.
 struct SpanDecoding::Room {
-    SampleStore store;            ///< the samples of the frames
-    std::vector<FramePtr> frames; ///< let go of, to decode into
+    /// The span's early packets, which bring a fresh decoder to where one that decoded the stream
+    /// from its start would be, then its own.
+    SpanPackets packets;
+    SampleStore store;              ///< the samples of the frames
+    std::vector<FramePtr> frames;   ///< let go of, to decode into
+    std::vector<DecodeStep> warmup; ///< the steps of the last early packets
+    std::vector<DecodeStep> steps;
 };
 
 struct SpanDecoding::Span {
     enum class State { read, decoding, decoded };
-    /// The packets before the span that bring a fresh decoder to where one that decoded the
-    /// stream from its start would be.
-    std::vector<PacketPtr> early;
-    bool earlyFromStart = false; ///< `early` starts at the stream's first packet
-    std::vector<PacketPtr> packets;
-    bool drains = false; ///< the stream ends after it
-    int readError = 0;   ///< reading the stream failed after it
+    std::size_t early = 0;       ///< of the room's packets
+    bool earlyFromStart = false; ///< the early packets start at the stream's first
+    bool drains = false;         ///< the stream ends after it
+    int readError = 0;           ///< reading the stream failed after it
     State state = State::read;
-    std::vector<DecodeStep> warmup; ///< the steps of the last early packets
-    std::vector<DecodeStep> steps;
-    std::unique_ptr<Room> room; ///< its steps' frames
+    std::unique_ptr<Room> room; ///< its packets, and what decoding them gave
     DecoderPtr decoder;         ///< the fresh decoder that decoded it
     bool onPrevious = false;    ///< decoded by the decoder of the span before
     std::exception_ptr error;
@@ -72,9 +59,10 @@ SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double fra
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
       m_timebase(demuxer.streams[streamIndex]->time_base),
       m_inOrder(!decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id)),
-      m_framesPerTick(framesPerTick) {
+      m_framesPerTick(framesPerTick), m_read(av_packet_alloc()),
+      m_recent(std::make_unique<SpanPackets>()) {
     // A copy, for the helpers: reading packets may change the stream's own.
-    if (!m_params)
+    if (!m_params || !m_read)
         throw std::bad_alloc();
     if (const int r =
             avcodec_parameters_copy(m_params.get(), demuxer.streams[streamIndex]->codecpar);
@@ -103,9 +91,9 @@ SpanDecoding::~SpanDecoding() {
 }
 
 DecodeStep& SpanDecoding::next() {
-    while (!m_current || m_stepIndex == m_current->steps.size())
+    while (!m_current || m_stepIndex == m_current->room->steps.size())
         advance();
-    return m_current->steps[m_stepIndex++];
+    return m_current->room->steps[m_stepIndex++];
 }
 
 /// Reads spans until the window is full or the stream has ended.
@@ -128,28 +116,27 @@ void SpanDecoding::readSpans() {
 std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     auto span = std::make_unique<Span>();
     span->room = spareRoom();
+    SpanPackets& packets = span->room->packets;
     // The early packets: at least a few, of 2 KB, and a fifth of a second when their durations say
     // so.
+    const SpanPackets& recent = *m_recent;
     std::size_t early = 0;
     double earlyFrames = 0;
     std::int64_t bytes = 0;
-    while (!m_inOrder && early < m_recent.size() &&
+    while (!m_inOrder && early < recent.size() &&
            (early < fewestEarlyPackets || bytes < earlyBytes ||
             earlyFrames < earlySeconds * m_params->sample_rate)) {
-        const AVPacket& packet = *m_recent[m_recent.size() - ++early];
-        earlyFrames += double(packet.duration) * m_framesPerTick;
-        bytes += packet.size;
+        ++early;
+        earlyFrames += double(recent.duration(recent.size() - early)) * m_framesPerTick;
+        bytes += recent.bytes(recent.size() - early);
     }
+    span->early = early;
     span->earlyFromStart = std::int64_t(early) == m_packetsRead;
-    for (std::size_t i = m_recent.size() - early; i < m_recent.size(); ++i)
-        span->early.push_back(clonePacket(*m_recent[i]));
+    packets.addFrom(recent, recent.size() - early);
 
     double frames = 0;
-    PacketPtr packet;
-    while (frames < m_spanFrames && span->packets.size() < mostPacketsPerSpan) {
-        if (!packet)
-            packet = newPacket();
-        const int r = av_read_frame(&m_demuxer, packet.get());
+    while (frames < m_spanFrames && packets.size() - early < mostPacketsPerSpan) {
+        const int r = av_read_frame(&m_demuxer, m_read.get());
         if (r < 0) {
             if (r == AVERROR_EOF)
                 span->drains = true;
@@ -158,21 +145,18 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
             m_ended = true;
             break;
         }
-        if (packet->stream_index != m_streamIndex) {
-            av_packet_unref(packet.get());
-            continue;
+        if (m_read->stream_index == m_streamIndex) {
+            frames += std::max(double(m_read->duration) * m_framesPerTick, 1.0);
+            ++m_packetsRead;
+            packets.add(*m_read);
         }
-        frames += std::max(double(packet->duration) * m_framesPerTick, 1.0);
-        ++m_packetsRead;
-        span->packets.push_back(std::move(packet));
+        av_packet_unref(m_read.get());
     }
     // The packets the next span may start with.
-    const std::size_t kept = m_inOrder ? 0 : std::min(span->packets.size(), mostEarlyPackets);
-    for (auto last = span->packets.end() - std::ptrdiff_t(kept); last != span->packets.end();
-         ++last)
-        m_recent.push_back(clonePacket(**last));
-    while (m_recent.size() > mostEarlyPackets)
-        m_recent.pop_front();
+    if (!m_inOrder) {
+        m_recent->clear();
+        m_recent->addFrom(packets, packets.size() - std::min(packets.size(), mostEarlyPackets));
+    }
     return span;
 }
 
@@ -194,10 +178,10 @@ void SpanDecoding::advance() {
     if (span->error)
         std::rethrow_exception(span->error);
     if (!span->onPrevious) {
-        const bool matches =
-            span->earlyFromStart ||
-            (span->warmup.size() == m_tail.size() &&
-             std::equal(span->warmup.begin(), span->warmup.end(), m_tail.begin(), sameStep));
+        const std::vector<DecodeStep>& warmup = span->room->warmup;
+        const bool matches = span->earlyFromStart ||
+                             (warmup.size() == m_tail.size() &&
+                              std::equal(warmup.begin(), warmup.end(), m_tail.begin(), sameStep));
         if (matches)
             std::swap(m_decoder, span->decoder); // goes on from the span's decoder
         {
@@ -210,9 +194,9 @@ void SpanDecoding::advance() {
             decodeOn(*span);
         }
     }
-    recycle(*span->room, span->warmup);
+    recycle(*span->room, span->room->warmup);
     if (!m_inOrder)
-        keepTail(span->steps);
+        keepTail(span->room->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
 }
@@ -231,13 +215,14 @@ std::unique_ptr<SpanDecoding::Room> SpanDecoding::spareRoom() {
 
 void SpanDecoding::release(std::unique_ptr<Span> span) {
     empty(*span);
+    span->room->packets.clear();
     const std::lock_guard lock(m_mutex);
     m_spareRooms.push_back(std::move(span->room));
 }
 
 void SpanDecoding::empty(Span& span) {
-    recycle(*span.room, span.warmup);
-    recycle(*span.room, span.steps);
+    recycle(*span.room, span.room->warmup);
+    recycle(*span.room, span.room->steps);
     span.room->store.clear();
 }
 
@@ -338,13 +323,13 @@ SpanDecoding::Span* SpanDecoding::unclaimed() const {
 
 void SpanDecoding::decodeAhead(Span& span) {
     span.decoder = newDecoder();
-    for (std::size_t i = 0; i < span.early.size(); ++i) {
-        DecodeStep step =
-            decodePacket(*span.decoder, span.early[i].get(), span.room->frames, span.room->store);
-        if (span.early.size() - i <= checkedSteps)
-            span.warmup.push_back(std::move(step));
+    Room& room = *span.room;
+    for (std::size_t i = 0; i < span.early; ++i) {
+        DecodeStep step = decodePacket(*span.decoder, room.packets[i], room.frames, room.store);
+        if (span.early - i <= checkedSteps)
+            room.warmup.push_back(std::move(step));
         else
-            takeFrames(step, span.room->frames);
+            takeFrames(step, room.frames);
     }
     decodeSpan(span, *span.decoder);
 }
@@ -356,13 +341,12 @@ void SpanDecoding::decodeOn(Span& span) {
 
 void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
     Room& room = *span.room;
-    span.steps.reserve(span.packets.size() + 2);
-    for (const PacketPtr& packet : span.packets)
-        span.steps.push_back(decodePacket(decoder, packet.get(), room.frames, room.store));
+    for (std::size_t i = span.early; i < room.packets.size(); ++i)
+        room.steps.push_back(decodePacket(decoder, room.packets[i], room.frames, room.store));
     if (span.drains)
-        span.steps.push_back(decodePacket(decoder, nullptr, room.frames, room.store));
+        room.steps.push_back(decodePacket(decoder, nullptr, room.frames, room.store));
     if (span.readError)
-        span.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
+        room.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
 }
 
 /// A helper: decodes spans further on than the one being handed out.

@@ -25,6 +25,8 @@ namespace tavrin {
 /// a span at a time, ahead of the span handed out. Packets are read on the calling thread, which
 /// decodes too while it waits. Decoded spans waiting to be handed out are bounded, and so is the
 /// memory.
+class SpanPackets;
+
 class SpanDecoding {
 public:
     /// Decodes `streamIndex` of `demuxer`, whose packets it reads from where the demuxer stands,
@@ -85,11 +87,12 @@ private:
     double m_spanFrames = 0;
     std::size_t m_window = 2;
     std::int64_t m_packetsRead = 0;
-    bool m_ended = false;            ///< the last span has been read
-    std::deque<PacketPtr> m_recent;  ///< the packets last read, for the next span's start
-    DecoderPtr m_decoder;            ///< has decoded every span handed out
-    std::vector<DecodeStep> m_tail;  ///< the last steps handed out, to check the next span by
-    std::unique_ptr<Span> m_current; ///< the span being handed out
+    bool m_ended = false;                  ///< the last span has been read
+    PacketPtr m_read;                      ///< the packet being read
+    std::unique_ptr<SpanPackets> m_recent; ///< the packets last read, for the next span's start
+    DecoderPtr m_decoder;                  ///< has decoded every span handed out
+    std::vector<DecodeStep> m_tail;        ///< the last steps handed out, to check the next span by
+    std::unique_ptr<Span> m_current;       ///< the span being handed out
     std::size_t m_stepIndex = 0;
 
     std::mutex m_mutex;
