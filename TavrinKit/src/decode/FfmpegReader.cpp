@@ -80,27 +80,7 @@ void FfmpegReader::reserve(std::size_t maxFrames) {
 std::size_t FfmpegReader::read(std::size_t maxFrames) {
     maxFrames = framesPerRead(maxFrames);
     reserve(maxFrames);
-    std::size_t filled = 0;
-    while (filled < maxFrames) {
-        if (m_state->pendingOffset < m_state->pendingFrames) {
-            const std::size_t n =
-                std::min(maxFrames - filled, m_state->pendingFrames - m_state->pendingOffset);
-            for (std::size_t c = 0; c < m_state->channels.size(); ++c)
-                std::copy_n(m_state->pending[c].data() + m_state->pendingOffset, n,
-                            m_state->channels[c].data() + filled);
-            filled += n;
-            m_state->pendingOffset += n;
-        } else {
-            m_state->directOffset = filled;
-            m_state->directRoom = maxFrames - filled;
-            m_state->directFrames = 0;
-            if (!m_state->decoder || !m_state->decodeFrame())
-                break;
-            filled += m_state->directFrames;
-        }
-    }
-    m_state->position += std::int64_t(filled);
-    return filled;
+    return m_state->readFrames(maxFrames, nullptr);
 }
 
 void FfmpegReader::decodeInSpans(Spans spans) {
@@ -115,7 +95,7 @@ std::span<const float* const> FfmpegReader::channelData() const {
     return m_state->pointers;
 }
 
-bool FfmpegReader::readsDoubles() const {
+bool FfmpegReader::readsPcmFromFile() const {
     const State& s = *m_state;
     return s.fileAt >= 0 && s.decoder && !s.pcm.bigEndian &&
            (s.pcm.sample == PcmSample::s16 || s.pcm.sample == PcmSample::s24) &&
@@ -123,8 +103,12 @@ bool FfmpegReader::readsDoubles() const {
 }
 
 std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out) {
-    TAVRIN_EXPECTS(readsDoubles());
     State& s = *m_state;
+    if (!readsPcmFromFile()) {
+        maxFrames = framesPerRead(maxFrames);
+        reserve(maxFrames);
+        return s.readFrames(maxFrames, out);
+    }
     s.directOffset = s.directFrames = 0;
     s.directRoom = framesPerRead(maxFrames);
     s.doublesOut = out;
@@ -138,7 +122,7 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
 }
 
 FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {
-    TAVRIN_EXPECTS(readsDoubles());
+    TAVRIN_EXPECTS(readsPcmFromFile());
     State& s = *m_state;
     const FileFrames at{s.fileAt, std::min(framesPerRead(maxFrames), s.framesLeftInFile())};
     s.fileAt += std::int64_t(at.frames * s.frameBytes());
@@ -168,7 +152,7 @@ std::size_t FfmpegReader::readDoublesAt(FileFrames at, std::size_t before, doubl
 
 void FfmpegReader::endAt(std::int64_t frame) {
     State& s = *m_state;
-    TAVRIN_EXPECTS(readsDoubles() && frame <= s.position);
+    TAVRIN_EXPECTS(readsPcmFromFile() && frame <= s.position);
     s.fileAt -= (s.position - frame) * std::int64_t(s.frameBytes());
     s.framesDecoded -= s.position - frame;
     s.position = frame;

@@ -90,12 +90,14 @@ public:
     /// are busy with it. Known once the first read is done.
     bool decodesInSpans() const;
 
-    /// Whether readDoubles() can be used: plain 16- or 24-bit PCM WAV of one or two channels, read
-    /// straight from the file, whose samples convert to double precision in one pass.
-    bool readsDoubles() const;
+    /// Whether the file is plain 16- or 24-bit PCM WAV of one or two channels, read straight from
+    /// the file, whose samples convert to double precision in one pass.
+    bool readsPcmFromFile() const;
     /// read() into `out[c]`, which holds framesPerRead(`maxFrames`) frames per channel, in double
-    /// precision, with the values read() would give; channelData() is left as it was. Requires
-    /// readsDoubles().
+    /// precision, with the values read() would give; channelData() is left as it was, or
+    /// overwritten. Plain PCM WAV, and decoded frames of planar float or of integers, convert
+    /// straight into `out`, everything else through read()'s single precision. Throws
+    /// AudioFileError for samples that aren't finite numbers, and what read() throws.
     std::size_t readDoubles(std::size_t maxFrames, double* const* out);
     /// A stretch of the file's frames: where it starts in the file, and how many frames it holds.
     struct FileFrames {
@@ -104,7 +106,7 @@ public:
     };
     /// Moves past the next framesPerRead(`maxFrames`) frames as readDoubles() would, without
     /// reading them: where they lie, for readDoublesAt(); none at the end. Requires
-    /// readsDoubles().
+    /// readsPcmFromFile().
     FileFrames takeFrames(std::size_t maxFrames);
     /// Reads the frames of `at` into `out`, which holds `before` + `at.frames` frames per channel,
     /// after the `before` frames that precede them: with the values readDoubles() gives, through

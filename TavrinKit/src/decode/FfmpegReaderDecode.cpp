@@ -217,10 +217,60 @@ void FfmpegReader::State::ensurePending(std::size_t frames) {
             channel.resize(frames);
 }
 
-/// Converts a decoded frame to planar float at the file's rate into `pending`.
+namespace {
+
+/// `n` samples of single precision into double precision. Throws AudioFileError for a sample that
+/// isn't a finite number, which would turn every reading into "nan".
+void toDoubles(const float* from, double* to, std::size_t n) {
+    if (!VectorOps::allFinite(from, n))
+        throw AudioFileError::unreadable(std::string(AudioFileError::invalidSamples));
+    VectorOps::floatToDouble(from, to, n);
+}
+
+} // namespace
+
+/// read(), into `out` in double precision when it is given: decoded frames straight where they
+/// can be, the rest through `channels` and `pending`.
+std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const* out) {
+    doublesOut = pcm.sample == PcmSample::none ? out : nullptr;
+    struct Reset {
+        State& s;
+        ~Reset() { s.doublesOut = nullptr; }
+    } reset{*this};
+    std::size_t filled = 0;
+    while (filled < maxFrames) {
+        if (pendingOffset < pendingFrames) {
+            const std::size_t n = std::min(maxFrames - filled, pendingFrames - pendingOffset);
+            for (std::size_t c = 0; c < channels.size(); ++c) {
+                const float* from = pending[c].data() + pendingOffset;
+                out ? toDoubles(from, out[c] + filled, n)
+                    : void(std::copy_n(from, n, channels[c].data() + filled));
+            }
+            filled += n;
+            pendingOffset += n;
+        } else {
+            directOffset = filled;
+            directRoom = maxFrames - filled;
+            directFrames = 0;
+            directDoubles = false;
+            if (!decoder || !decodeFrame())
+                break;
+            for (std::size_t c = 0; out && !directDoubles && c < channels.size(); ++c)
+                toDoubles(channels[c].data() + filled, out[c] + filled, directFrames);
+            filled += directFrames;
+        }
+    }
+    position += std::int64_t(filled);
+    return filled;
+}
+
+/// Converts a decoded frame to planar float at the file's rate into `pending`, or straight into
+/// `doublesOut` when it can.
 void FfmpegReader::State::convert(const AVFrame& decoded) {
     if (decoded.ch_layout.nb_channels != format.channelCount)
         throw FfmpegError("The number of channels changes within the file");
+    if (doublesOut && convertToDoubles(decoded))
+        return;
     if (!converter || decoded.format != inFormat || decoded.sample_rate != inRate ||
         av_channel_layout_compare(&decoded.ch_layout, &inLayout) != 0) {
         swr_free(&converter);
@@ -255,6 +305,38 @@ void FfmpegReader::State::convert(const AVFrame& decoded) {
     directFrames = direct ? std::size_t(got) : 0;
     pendingFrames = direct ? 0 : std::size_t(got);
     pendingOffset = 0;
+}
+
+/// Converts a decoded frame straight into `doublesOut`, with the values the converter and
+/// VectorOps::floatToDouble() give: when it fits, is at the file's rate with none of another rate
+/// held back, and is planar float, or integers of 16 or 32 bits (interleaved, of one or two
+/// channels, or planar). Returns whether it did.
+bool FfmpegReader::State::convertToDoubles(const AVFrame& decoded) {
+    const auto frames = std::size_t(decoded.nb_samples);
+    if (seekTarget >= 0 || frames > directRoom || decoded.sample_rate != int(format.sampleRate) ||
+        (converter && inRate != decoded.sample_rate))
+        return false;
+    const auto sampleFormat = AVSampleFormat(decoded.format);
+    const bool planar = av_sample_fmt_is_planar(sampleFormat);
+    const std::size_t channelCount = std::size_t(format.channelCount);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(sampleFormat);
+    const std::size_t bytes = packed == AV_SAMPLE_FMT_S16 ? 2 : packed == AV_SAMPLE_FMT_S32 ? 4 : 0;
+    if (bytes == 0 ? sampleFormat != AV_SAMPLE_FMT_FLTP : !planar && channelCount > 2)
+        return false;
+    const std::size_t planes = planar ? channelCount : 1;
+    for (std::size_t p = 0; p < planes; ++p) {
+        const std::uint8_t* from = decoded.extended_data[p];
+        double* const to[2] = {doublesOut[p] + directOffset,
+                               planes == channelCount ? nullptr : doublesOut[1] + directOffset};
+        if (bytes == 0)
+            toDoubles(reinterpret_cast<const float*>(from), to[0], frames);
+        else
+            VectorOps::pcmToDoubles(from, frames, channelCount / planes, bytes, to);
+    }
+    directFrames = frames;
+    pendingFrames = pendingOffset = 0;
+    directDoubles = true;
+    return true;
 }
 
 /// At the end of the stream: what a sample-rate change still holds back.

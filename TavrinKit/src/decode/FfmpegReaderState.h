@@ -122,8 +122,10 @@ struct FfmpegReader::State {
     std::size_t directRoom = 0;
     std::size_t directFrames = 0;
     std::vector<std::uint8_t*> outPointers;
-    // Set while readDoubles() reads: where the converted frames go instead.
+    // Set while readDoubles() reads: where the converted frames go instead, at `directOffset`.
+    // `directDoubles` says whether the last frame went there, rather than into `channels`.
     double* const* doublesOut = nullptr;
+    bool directDoubles = false;
 
     // Decoding in spans on several threads, when it is chosen: the step being replayed, and how
     // many of what it received have been.
@@ -192,7 +194,9 @@ struct FfmpegReader::State {
         return std::size_t(std::max<std::int64_t>(fileEnd - fileAt, 0)) / frameBytes();
     }
     void convertPcmFrames(const std::uint8_t* data, std::size_t frames);
+    std::size_t readFrames(std::size_t maxFrames, double* const* out);
     void convert(const AVFrame& decoded);
+    bool convertToDoubles(const AVFrame& decoded);
     void flushConverter();
     void ensurePending(std::size_t frames);
     void seekDemuxer(std::int64_t target);

@@ -168,7 +168,7 @@ void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEn
 
 void pcmToDoubles(const unsigned char* in, std::size_t frames, std::size_t channels,
                   std::size_t bytes, double* const* out) {
-    TAVRIN_EXPECTS((channels == 1 || channels == 2) && (bytes == 2 || bytes == 3));
+    TAVRIN_EXPECTS((channels == 1 || channels == 2) && bytes >= 2 && bytes <= 4);
     kernels().pcmToDoubles(in, frames, channels, bytes, out);
 }
 

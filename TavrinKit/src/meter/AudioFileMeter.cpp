@@ -11,7 +11,6 @@
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/core/Fmt.h"
-#include "tavrin/dsp/VectorOps.h"
 #include "tavrin/meter/LoudnessMeter.h"
 
 #include <algorithm>
@@ -114,16 +113,12 @@ std::vector<Finding> containerFindings(const FfmpegReader& reader,
 }
 
 /// The file's samples in double precision, a chunk at a time, in `count` buffers: the next chunk
-/// is read into one while another is metered. Plain 16- and 24-bit PCM is converted straight into
-/// them; anything else is read in single precision first.
+/// is read into one while another is metered.
 class ChunkBuffers {
 public:
     ChunkBuffers(FfmpegReader& reader, std::size_t count)
         : m_reader(reader), m_channels(static_cast<std::size_t>(reader.format().channelCount)),
-          m_capacity(reader.framesPerRead(chunkFrames)),
-          // A float file or a decoder can give NaN or infinite samples, which would turn every
-          // reading into "nan"; integers can't.
-          m_checkFinite(reader.format().codec != AudioCodec::linearPCM || reader.format().isFloat) {
+          m_capacity(reader.framesPerRead(chunkFrames)) {
         m_buffers.resize(count);
         m_pointers.resize(count);
         for (std::size_t b = 0; b < count; ++b) {
@@ -137,16 +132,9 @@ public:
 
     /// Reads the next chunk into buffer `b`: its frames, 0 at the end of the file.
     std::size_t read(std::size_t b) {
-        double* const* out = m_pointers[b].data();
-        if (m_reader.readsDoubles())
-            return m_reader.readDoubles(chunkFrames, out);
-        const std::size_t frames = readChunk(m_reader, chunkFrames);
-        const auto channels = m_reader.channelData();
-        for (std::size_t c = 0; c < m_channels && frames > 0; ++c) {
-            if (m_checkFinite && !VectorOps::allFinite(channels[c], frames))
-                unreadable(std::string(AudioFileError::invalidSamples));
-            VectorOps::floatToDouble(channels[c], out[c], frames);
-        }
+        const std::size_t frames = m_reader.readDoubles(chunkFrames, m_pointers[b].data());
+        if (frames == 0 && !m_reader.readsPcmFromFile() && m_reader.decodedNothing())
+            unreadable(std::string(AudioFileError::nothingDecoded));
         return frames;
     }
 
@@ -157,7 +145,6 @@ private:
     FfmpegReader& m_reader;
     std::size_t m_channels;
     std::size_t m_capacity;
-    bool m_checkFinite;
     std::vector<std::unique_ptr<double[]>> m_buffers;
     std::vector<std::vector<double*>> m_pointers;
 };

@@ -252,7 +252,7 @@ private:
 
 bool takes(const FfmpegReader& reader) {
     // A file of a few chunks isn't worth the frames settling each.
-    return reader.readsDoubles() &&
+    return reader.readsPcmFromFile() &&
            reader.length() >= std::int64_t(4 * reader.framesPerRead(AudioFileMeter::chunkFrames));
 }
 

@@ -14,7 +14,7 @@ class LoudnessMeter;
 namespace ChunkPipeline {
 
 /// Whether the file is metered in segments each of whose K-weighting starts afresh, from the
-/// frames before it: a long plain PCM file (the reader's readsDoubles()). Its readings are then
+/// frames before it: a long plain PCM file (the reader's readsPcmFromFile()). Its readings are then
 /// the same to the bit on one processor as on many.
 bool takes(const FfmpegReader& reader);
 

@@ -179,24 +179,27 @@ TEST_P(EveryInstructionSet, KernelsHandleEveryLengthAroundTheirBlocks) {
                         1e-12);
         }
         // 16- and 24-bit samples in either byte order read as the integer over full scale, and
-        // split into pairs; the 24-bit reader may read 4 bytes past the last sample.
-        std::vector<unsigned char> bytes(3 * n + 4);
+        // split into pairs; the 24-bit reader may read 4 bytes past the last sample. 32-bit
+        // samples read as their single-precision value.
+        std::vector<unsigned char> bytes(4 * n + 4);
         std::vector<float> got(n), even(n / 2), odd(n / 2);
         for (const bool big : {false, true})
-            for (const int width : {2, 3}) {
-                const auto value = [&](std::size_t i) {
-                    return int(x[i] * (1 << (8 * width - 1)));
-                };
+            for (const int width : {2, 3, 4}) {
+                const float scale = std::ldexp(1.0f, 8 * width - 1);
+                const auto value = [&](std::size_t i) { return int(x[i] * scale); };
                 for (std::size_t i = 0; i < n; ++i)
                     for (int k = 0; k < width; ++k)
                         bytes[std::size_t(width) * i + std::size_t(k)] =
                             std::uint8_t(value(i) >> 8 * (big ? width - 1 - k : k));
                 if (width == 2)
                     VectorOps::int16ToFloat(bytes.data(), got.data(), n, big);
-                else
+                else if (width == 3)
                     VectorOps::int24ToFloat(bytes.data(), got.data(), n, big);
+                else
+                    for (std::size_t i = 0; i < n; ++i)
+                        got[i] = float(value(i)) / scale;
                 for (std::size_t i = 0; i < n; ++i)
-                    ASSERT_EQ(got[i], float(value(i)) / float(1 << (8 * width - 1))) << i;
+                    ASSERT_EQ(got[i], float(value(i)) / scale) << i;
                 // The same values in double precision, as one channel or as pairs.
                 std::vector<double> first(n), second(n);
                 double* out[2] = {first.data(), second.data()};

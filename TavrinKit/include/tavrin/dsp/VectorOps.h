@@ -38,9 +38,9 @@ void int16ToFloat(const unsigned char* in, float* out, std::size_t n, bool swapp
 void int24ToFloat(const unsigned char* in, float* out, std::size_t n, bool bigEndian);
 
 /// out[c][f] = sample c of frame f of `frames` interleaved frames of `channels` (1 or 2)
-/// little-endian integers of `bytes` (2 or 3) bytes at `in`, over full scale: the values
-/// int16ToFloat() and int24ToFloat() give, in double precision. `in` is readable 4 bytes past
-/// its end.
+/// little-endian integers of `bytes` (2, 3 or 4) bytes at `in`, over full scale: the values
+/// int16ToFloat() and int24ToFloat() give, and a 32-bit sample's rounded to single precision, in
+/// double precision. Three-byte samples are read 4 bytes past their end.
 void pcmToDoubles(const unsigned char* in, std::size_t frames, std::size_t channels,
                   std::size_t bytes, double* const* out);
 
