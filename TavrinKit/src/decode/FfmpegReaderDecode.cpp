@@ -321,17 +321,18 @@ bool FfmpegReader::State::convertToDoubles(const AVFrame& decoded) {
     const std::size_t channelCount = std::size_t(format.channelCount);
     const AVSampleFormat packed = av_get_packed_sample_fmt(sampleFormat);
     const std::size_t bytes = packed == AV_SAMPLE_FMT_S16 ? 2 : packed == AV_SAMPLE_FMT_S32 ? 4 : 0;
-    if (bytes == 0 ? sampleFormat != AV_SAMPLE_FMT_FLTP : !planar && channelCount > 2)
+    const bool integers = bytes > 0 && (planar || channelCount <= 2);
+    if (!integers && sampleFormat != AV_SAMPLE_FMT_FLTP)
         return false;
     const std::size_t planes = planar ? channelCount : 1;
     for (std::size_t p = 0; p < planes; ++p) {
         const std::uint8_t* from = decoded.extended_data[p];
         double* const to[2] = {doublesOut[p] + directOffset,
                                planes == channelCount ? nullptr : doublesOut[1] + directOffset};
-        if (bytes == 0)
-            toDoubles(reinterpret_cast<const float*>(from), to[0], frames);
-        else
+        if (integers)
             VectorOps::pcmToDoubles(from, frames, channelCount / planes, bytes, to);
+        else
+            toDoubles(reinterpret_cast<const float*>(from), to[0], frames);
     }
     directFrames = frames;
     pendingFrames = pendingOffset = 0;
