@@ -63,10 +63,7 @@ void readAll(FfmpegReader& reader, LoudnessMeter& meter, PeakBlocks::Finder& pea
     std::array<PeakBlocks::ChunkBuffer, 2> buffers{PeakBlocks::ChunkBuffer(channels, capacity),
                                                    PeakBlocks::ChunkBuffer(channels, capacity)};
     const auto readInto = [&](PeakBlocks::ChunkBuffer& buffer) {
-        const std::size_t frames = readChunk(reader, AudioFileMeter::chunkFrames);
-        if (frames > 0 && !buffer.take(reader.channelData(), frames))
-            throw AudioFileError::unreadable(std::string(AudioFileError::invalidSamples));
-        return frames;
+        return buffer.read(reader, AudioFileMeter::chunkFrames);
     };
     stopIfCancelled(isCancelled);
     std::int64_t start = 0;

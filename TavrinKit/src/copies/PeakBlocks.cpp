@@ -1,5 +1,6 @@
 #include "copies/PeakBlocks.h"
 
+#include "decode/FfmpegReader.h"
 #include "dsp/KaiserSinc.h"
 #include "tavrin/dsp/VectorOps.h"
 
@@ -63,14 +64,8 @@ ChunkBuffer::ChunkBuffer(std::size_t channels, std::size_t frames)
         m_pointers[c] = m_samples.data() + c * m_stride + kept;
 }
 
-bool ChunkBuffer::take(std::span<const float* const> channels, std::size_t frames) {
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        if (!VectorOps::allFinite(channels[c], frames))
-            return false;
-        VectorOps::floatToDouble(channels[c], m_pointers[c], frames);
-    }
-    m_frames = frames;
-    return true;
+std::size_t ChunkBuffer::read(FfmpegReader& reader, std::size_t maxFrames) {
+    return m_frames = readChunk(reader, maxFrames, m_pointers.data());
 }
 
 void ChunkBuffer::takeSilence(std::size_t frames) {

@@ -2,13 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 /// What the limiter needs to know of an original's peaks, found at 16× oversampling with a
 /// longer interpolator than the meter's: flat to 0.45 of the sample rate, so that a copy held
 /// under a ceiling here reads under it on meters that oversample more finely or filter more
 /// sharply than the meter's 4×.
+namespace tavrin {
+class FfmpegReader;
+}
+
 namespace tavrin::PeakBlocks {
 
 /// The interpolator's taps: a point reads the 23 samples before it and the 24 after.
@@ -22,8 +25,9 @@ class ChunkBuffer {
 public:
     ChunkBuffer(std::size_t channels, std::size_t frames);
 
-    /// Converts the reader's last chunk; false when a sample is not a finite number.
-    bool take(std::span<const float* const> channels, std::size_t frames);
+    /// Reads the next chunk of up to `maxFrames` frames, at most those it was made for, as
+    /// readChunk() does: its frames, 0 at the end of the stream.
+    std::size_t read(FfmpegReader& reader, std::size_t maxFrames);
     /// Zeros after the end of the file, as the meter's detectors are flushed with.
     void takeSilence(std::size_t frames);
     /// Carries the last 47 samples of `previous` (its history and chunk together) in front.

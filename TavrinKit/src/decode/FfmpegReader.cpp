@@ -170,6 +170,13 @@ std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames) {
     return frames;
 }
 
+std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames, double* const* out) {
+    const std::size_t frames = reader.readDoubles(maxFrames, out);
+    if (frames == 0 && !reader.readsPcmFromFile() && reader.decodedNothing())
+        throw AudioFileError::unreadable(std::string(AudioFileError::nothingDecoded));
+    return frames;
+}
+
 void silenceDecoderLog() {
     av_log_set_level(AV_LOG_QUIET);
 }

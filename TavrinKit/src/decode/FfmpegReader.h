@@ -132,5 +132,7 @@ private:
 /// count, 0 at the end of the stream. Throws FfmpegError when reading fails, and AudioFileError
 /// for samples it can't hand out or a stream of which nothing could be decoded.
 std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames);
+/// readChunk() into `out`, in double precision, as readDoubles() reads.
+std::size_t readChunk(FfmpegReader& reader, std::size_t maxFrames, double* const* out);
 
 } // namespace tavrin

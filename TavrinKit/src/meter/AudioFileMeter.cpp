@@ -132,10 +132,7 @@ public:
 
     /// Reads the next chunk into buffer `b`: its frames, 0 at the end of the file.
     std::size_t read(std::size_t b) {
-        const std::size_t frames = m_reader.readDoubles(chunkFrames, m_pointers[b].data());
-        if (frames == 0 && !m_reader.readsPcmFromFile() && m_reader.decodedNothing())
-            unreadable(std::string(AudioFileError::nothingDecoded));
-        return frames;
+        return readChunk(m_reader, chunkFrames, m_pointers[b].data());
     }
 
     const double* const* channels(std::size_t b) const { return m_pointers[b].data(); }
