@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-/// What the limiter needs to know of an original's peaks, found at 16× oversampling with a
-/// longer interpolator than the meter's: flat to 0.45 of the sample rate, so that a copy held
-/// under a ceiling here reads under it on meters that oversample more finely or filter more
-/// sharply than the meter's 4×.
 namespace tavrin {
 class FfmpegReader;
 }
 
+/// What the limiter needs to know of an original's peaks, found at 16× oversampling with a
+/// longer interpolator than the meter's: flat to 0.45 of the sample rate, so that a copy held
+/// under a ceiling here reads under it on meters that oversample more finely or filter more
+/// sharply than the meter's 4×.
 namespace tavrin::PeakBlocks {
 
 /// The interpolator's taps: a point reads the 23 samples before it and the 24 after.

@@ -96,29 +96,14 @@ std::span<const float* const> FfmpegReader::channelData() const {
 }
 
 bool FfmpegReader::readsPcmFromFile() const {
-    const State& s = *m_state;
-    return s.fileAt >= 0 && s.decoder && !s.pcm.bigEndian &&
-           (s.pcm.sample == PcmSample::s16 || s.pcm.sample == PcmSample::s24) &&
-           (s.format.channelCount == 1 || s.format.channelCount == 2);
+    return m_state->readsPcmFromFile();
 }
 
 std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out) {
-    State& s = *m_state;
-    if (!readsPcmFromFile()) {
-        maxFrames = framesPerRead(maxFrames);
+    maxFrames = framesPerRead(maxFrames);
+    if (!readsPcmFromFile()) // plain PCM never goes through single precision
         reserve(maxFrames);
-        return s.readFrames(maxFrames, out);
-    }
-    s.directOffset = s.directFrames = 0;
-    s.directRoom = framesPerRead(maxFrames);
-    s.doublesOut = out;
-    struct Reset {
-        State& s;
-        ~Reset() { s.doublesOut = nullptr; }
-    } reset{s};
-    const std::size_t frames = s.readPcmFromFile() ? s.directFrames : 0;
-    s.position += std::int64_t(frames);
-    return frames;
+    return m_state->readFrames(maxFrames, out);
 }
 
 FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {

@@ -194,6 +194,7 @@ void FfmpegReader::State::convertPcmFrames(const std::uint8_t* data, std::size_t
         VectorOps::pcmToDoubles(data, frames, channelCount, pcm.bytes, at.data());
         framesDecoded += std::int64_t(frames);
         directFrames = frames;
+        directDoubles = true;
         return;
     }
     const bool direct = frames <= directRoom;
@@ -229,10 +230,10 @@ void toDoubles(const float* from, double* to, std::size_t n) {
 
 } // namespace
 
-/// read(), into `out` in double precision when it is given: decoded frames straight where they
-/// can be, the rest through `channels` and `pending`.
+/// read(), into `out` in double precision when it is given: plain PCM and decoded frames straight
+/// where they can be, the rest through `channels` and `pending`.
 std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const* out) {
-    doublesOut = pcm.sample == PcmSample::none ? out : nullptr;
+    doublesOut = pcm.sample == PcmSample::none || readsPcmFromFile() ? out : nullptr;
     struct Reset {
         State& s;
         ~Reset() { s.doublesOut = nullptr; }
@@ -243,8 +244,10 @@ std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const
             const std::size_t n = std::min(maxFrames - filled, pendingFrames - pendingOffset);
             for (std::size_t c = 0; c < channels.size(); ++c) {
                 const float* from = pending[c].data() + pendingOffset;
-                out ? toDoubles(from, out[c] + filled, n)
-                    : void(std::copy_n(from, n, channels[c].data() + filled));
+                if (out)
+                    toDoubles(from, out[c] + filled, n);
+                else
+                    std::copy_n(from, n, channels[c].data() + filled);
             }
             filled += n;
             pendingOffset += n;

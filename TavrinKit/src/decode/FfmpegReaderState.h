@@ -187,6 +187,12 @@ struct FfmpegReader::State {
     bool decodeFrame();
     bool readPcmPacket();
     bool readPcmFromFile();
+    /// Plain 16- or 24-bit PCM of one or two channels, read straight from the file.
+    bool readsPcmFromFile() const {
+        return fileAt >= 0 && decoder && !pcm.bigEndian &&
+               (pcm.sample == PcmSample::s16 || pcm.sample == PcmSample::s24) &&
+               (format.channelCount == 1 || format.channelCount == 2);
+    }
     /// The bytes of one interleaved frame of the plain PCM read straight from the file.
     std::size_t frameBytes() const { return pcm.bytes * std::size_t(format.channelCount); }
     /// The whole frames left in the file after `fileAt`.

@@ -29,8 +29,8 @@ bool SpanDecoding::decodesExactly(AVCodecID codec) {
            codec == AV_CODEC_ID_ALAC || codec == AV_CODEC_ID_VORBIS;
 }
 
-/// What a span's frames are decoded into, kept from span to span: allocating on one thread and
-/// freeing on another costs more than decoding.
+/// What a span's packets are read into and its frames decoded into, kept from span to span:
+/// allocating on one thread and freeing on another costs more than decoding.
 struct SpanDecoding::Room {
     /// The span's early packets, which bring a fresh decoder to where one that decoded the stream
     /// from its start would be, then its own.
@@ -43,7 +43,7 @@ struct SpanDecoding::Room {
 
 struct SpanDecoding::Span {
     enum class State { read, decoding, decoded };
-    std::size_t early = 0;       ///< of the room's packets
+    std::size_t early = 0;       ///< the room's first packets, before the span's own
     bool earlyFromStart = false; ///< the early packets start at the stream's first
     bool drains = false;         ///< the stream ends after it
     int readError = 0;           ///< reading the stream failed after it

@@ -18,6 +18,8 @@
 
 namespace tavrin {
 
+class SpanPackets;
+
 /// Decodes the stream a span of packets per thread. A span's decoder starts a few packets early,
 /// and its output for those packets is checked against the span before it: where they differ,
 /// the span is decoded again by the decoder that decoded the span before, so that every step is
@@ -25,8 +27,6 @@ namespace tavrin {
 /// a span at a time, ahead of the span handed out. Packets are read on the calling thread, which
 /// decodes too while it waits. Decoded spans waiting to be handed out are bounded, and so is the
 /// memory.
-class SpanPackets;
-
 class SpanDecoding {
 public:
     /// Decodes `streamIndex` of `demuxer`, whose packets it reads from where the demuxer stands,

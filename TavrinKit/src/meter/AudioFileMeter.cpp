@@ -117,16 +117,16 @@ std::vector<Finding> containerFindings(const FfmpegReader& reader,
 class ChunkBuffers {
 public:
     ChunkBuffers(FfmpegReader& reader, std::size_t count)
-        : m_reader(reader), m_channels(static_cast<std::size_t>(reader.format().channelCount)),
-          m_capacity(reader.framesPerRead(chunkFrames)) {
+        : m_reader(reader), m_channels(static_cast<std::size_t>(reader.format().channelCount)) {
+        const std::size_t capacity = reader.framesPerRead(chunkFrames);
         m_buffers.resize(count);
         m_pointers.resize(count);
         for (std::size_t b = 0; b < count; ++b) {
             // Left uninitialised: most files are shorter than one chunk, and only what is read is
             // ever touched.
-            m_buffers[b].reset(new double[m_capacity * m_channels]);
+            m_buffers[b].reset(new double[capacity * m_channels]);
             for (std::size_t c = 0; c < m_channels; ++c)
-                m_pointers[b].push_back(m_buffers[b].get() + c * m_capacity);
+                m_pointers[b].push_back(m_buffers[b].get() + c * capacity);
         }
     }
 
@@ -141,7 +141,6 @@ public:
 private:
     FfmpegReader& m_reader;
     std::size_t m_channels;
-    std::size_t m_capacity;
     std::vector<std::unique_ptr<double[]>> m_buffers;
     std::vector<std::vector<double*>> m_pointers;
 };
