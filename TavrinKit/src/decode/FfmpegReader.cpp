@@ -106,6 +106,10 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
     return m_state->readFrames(maxFrames, out);
 }
 
+bool FfmpegReader::readBeganSpan() const {
+    return m_state->readBeganSpan;
+}
+
 FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {
     TAVRIN_EXPECTS(readsPcmFromFile());
     State& s = *m_state;

@@ -99,6 +99,11 @@ public:
     /// straight into `out`, everything else through read()'s single precision. Throws
     /// AudioFileError for samples that aren't finite numbers, and what read() throws.
     std::size_t readDoubles(std::size_t maxFrames, double* const* out);
+    /// Whether the frames of the last readDoubles() begin a span of a long compressed stream, one
+    /// its codec decodes exactly from a few packets before it. Such reads stop at every span,
+    /// whether the stream is decoded in spans or not, so that a meter that starts afresh there
+    /// reads the same either way.
+    bool readBeganSpan() const;
     /// A stretch of the file's frames: where it starts in the file, and how many frames it holds.
     struct FileFrames {
         std::int64_t offset = 0;

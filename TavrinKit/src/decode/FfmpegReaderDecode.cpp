@@ -38,6 +38,8 @@ void FfmpegReader::State::noteTimestamps(std::int64_t pts, std::int64_t duration
 }
 
 void FfmpegReader::State::frameDecoded(const AVFrame& decoded) {
+    readBeganSpan |= spanBegins && directOffset == 0;
+    spanBegins = false;
     framesDecoded += decoded.nb_samples;
     losses.decoded(decoded.nb_samples);
     convert(decoded);
@@ -92,26 +94,38 @@ bool FfmpegReader::State::decodeFrame() {
         }
         if (r < 0)
             fail(r);
-        if (packet->stream_index == streamIndex)
+        const bool ours = packet->stream_index == streamIndex;
+        if (ours) {
             sendPacket();
+            spanBegins |= cuts && cuts->begins(packet->duration);
+        }
         av_packet_unref(packet);
+        if (ours && stopsBeforeSpan())
+            return false;
     }
     return false;
 }
 
 /// Decodes in spans when the stream lasts three spans or more and a processor is idle, unless told
-/// otherwise.
+/// otherwise. Reads in double precision of a codec whose spans decode exactly stop at every span,
+/// decoded in spans or not, so that the meter restarts at the same frames either way.
 void FfmpegReader::State::chooseSpans() {
     spansChosen = true;
+    const double spanSeconds = spanChoice ? spanChoice->spanSeconds : defaultSpanSeconds;
+    const bool lasts = double(length) >= 3 * spanSeconds * format.sampleRate;
+    const AVCodecParameters& params = *demuxer->streams[streamIndex]->codecpar;
+    stopsAtSpans = SpanDecoding::decodesExactly(params.codec_id) && (spanChoice || lasts);
     if (!spanChoice) {
         const int idle =
             std::min(ParallelTasks::idleProcessors(), ParallelTasks::processorsAllowed() - 1);
-        const bool lasts = double(length) >= 3 * defaultSpanSeconds * format.sampleRate;
         spanChoice = Spans{lasts ? std::max(idle, 0) : 0};
     }
+    const SpanCuts spanCuts(spanSeconds * params.sample_rate, framesPerTick);
     if (spanChoice->helpers > 0)
         spans = std::make_unique<SpanDecoding>(*demuxer, streamIndex, framesPerTick,
-                                               spanChoice->helpers, spanChoice->spanSeconds);
+                                               spanChoice->helpers, spanCuts);
+    else if (stopsAtSpans)
+        cuts = spanCuts;
 }
 
 /// The next frame as decoding in spans gave it, with everything one decoder would have met on
@@ -127,6 +141,9 @@ bool FfmpegReader::State::decodeFrameFromSpans() {
                 draining = true;
             else
                 packetSent(step->pts, step->duration, step->result);
+            spanBegins |= stopsAtSpans && step->beginsSpan;
+            if (stopsBeforeSpan())
+                return false;
             continue;
         }
         DecodeStep::Received& got = step->received[stepReceived++];
@@ -234,6 +251,7 @@ void toDoubles(const float* from, double* to, std::size_t n) {
 /// where they can be, the rest through `channels` and `pending`.
 std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const* out) {
     doublesOut = pcm.sample == PcmSample::none || readsPcmFromFile() ? out : nullptr;
+    readBeganSpan = false;
     struct Reset {
         State& s;
         ~Reset() { s.doublesOut = nullptr; }

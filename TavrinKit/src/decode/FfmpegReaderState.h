@@ -134,6 +134,13 @@ struct FfmpegReader::State {
     std::unique_ptr<SpanDecoding> spans;
     DecodeStep* step = nullptr;
     std::size_t stepReceived = 0;
+    // Where the stream is cut into spans, when reads in double precision stop at their starts:
+    // `cuts` counts the packets read one after another. `spanBegins` is set from a span's first
+    // packet until its first frame; `readBeganSpan` says the last read began with that frame.
+    bool stopsAtSpans = false;
+    std::optional<SpanCuts> cuts;
+    bool spanBegins = false;
+    bool readBeganSpan = false;
 
     // Set by a seek until the first frame at or past it is pending: the frames before it are cut.
     std::int64_t seekTarget = -1;
@@ -180,6 +187,7 @@ struct FfmpegReader::State {
     bool receiveFailed(int r);
     void chooseSpans();
     bool decodeFrameFromSpans();
+    bool stopsBeforeSpan() const { return spanBegins && doublesOut && directOffset > 0; }
     std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
                                                      int channelCount) const;
     static int readIo(void* opaque, std::uint8_t* buffer, int size);

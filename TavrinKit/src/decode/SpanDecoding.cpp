@@ -9,8 +9,6 @@
 namespace tavrin {
 namespace {
 
-/// However short its packets, a span ends after this many.
-constexpr std::size_t mostPacketsPerSpan = 2048;
 /// The early packets a span's decoder starts with: enough to fill MP3's bit reservoir (511 bytes
 /// at most) and every codec's overlap many times over, however small the packets.
 constexpr double earlySeconds = 0.2;
@@ -55,11 +53,11 @@ struct SpanDecoding::Span {
 };
 
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
-                           int helpers, double spanSeconds)
+                           int helpers, SpanCuts cuts)
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
       m_timebase(demuxer.streams[streamIndex]->time_base),
       m_inOrder(!decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id)),
-      m_framesPerTick(framesPerTick), m_read(av_packet_alloc()),
+      m_framesPerTick(framesPerTick), m_cuts(cuts), m_read(av_packet_alloc()),
       m_recent(std::make_unique<SpanPackets>()) {
     // A copy, for the helpers: reading packets may change the stream's own.
     if (!m_params || !m_read)
@@ -68,9 +66,8 @@ SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double fra
             avcodec_parameters_copy(m_params.get(), demuxer.streams[streamIndex]->codecpar);
         r < 0)
         fail(r);
-    m_spanFrames = spanSeconds * m_params->sample_rate;
     // Decoded spans waiting to be handed out hold some 50 MB at most, as 32-bit samples.
-    const double spanBytes = m_spanFrames * std::max(m_params->ch_layout.nb_channels, 1) * 4;
+    const double spanBytes = m_cuts.spanFrames() * std::max(m_params->ch_layout.nb_channels, 1) * 4;
     // One decoder in stream order needs one helper at most.
     if (m_inOrder)
         helpers = std::min(helpers, 1);
@@ -134,8 +131,8 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     span->earlyFromStart = std::int64_t(early) == m_packetsRead;
     packets.addFrom(recent, recent.size() - early);
 
-    double frames = 0;
-    while (frames < m_spanFrames && packets.size() - early < mostPacketsPerSpan) {
+    m_cuts.restart();
+    while (!m_cuts.full()) {
         const int r = av_read_frame(&m_demuxer, m_read.get());
         if (r < 0) {
             if (r == AVERROR_EOF)
@@ -146,7 +143,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
             break;
         }
         if (m_read->stream_index == m_streamIndex) {
-            frames += std::max(double(m_read->duration) * m_framesPerTick, 1.0);
+            m_cuts.add(m_read->duration);
             ++m_packetsRead;
             packets.add(*m_read);
         }
@@ -245,7 +242,7 @@ void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
 void SpanDecoding::keepTail(const std::vector<DecodeStep>& steps) {
     const std::size_t keep = std::min(steps.size(), checkedSteps);
     for (auto step = steps.end() - std::ptrdiff_t(keep); step != steps.end(); ++step) {
-        DecodeStep copy{step->kind, step->pts, step->duration, step->result, {}};
+        DecodeStep copy{step->kind, step->pts, step->duration, step->result, step->beginsSpan, {}};
         for (const auto& got : step->received) {
             FramePtr frame(got.frame ? av_frame_clone(got.frame.get()) : nullptr);
             if (got.frame && !frame)
@@ -341,12 +338,15 @@ void SpanDecoding::decodeOn(Span& span) {
 
 void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
     Room& room = *span.room;
-    for (std::size_t i = span.early; i < room.packets.size(); ++i)
+    for (std::size_t i = span.early; i < room.packets.size(); ++i) {
         room.steps.push_back(decodePacket(decoder, room.packets[i], room.frames, room.store));
+        room.steps.back().beginsSpan = i == span.early;
+    }
     if (span.drains)
         room.steps.push_back(decodePacket(decoder, nullptr, room.frames, room.store));
     if (span.readError)
-        room.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
+        room.steps.push_back(
+            {DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, false, {}});
 }
 
 /// A helper: decodes spans further on than the one being handed out.

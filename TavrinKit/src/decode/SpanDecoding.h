@@ -5,6 +5,7 @@
 
 #include "decode/DecodeStep.h"
 #include "decode/SampleStore.h"
+#include "decode/SpanCuts.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -30,10 +31,10 @@ class SpanPackets;
 class SpanDecoding {
 public:
     /// Decodes `streamIndex` of `demuxer`, whose packets it reads from where the demuxer stands,
-    /// in spans of about `spanSeconds`, with `helpers` threads besides the caller's.
-    /// `framesPerTick` turns packet durations into frames. Throws FfmpegError.
+    /// in the spans `cuts` makes, with `helpers` threads besides the caller's. `framesPerTick`
+    /// turns packet durations into frames. Throws FfmpegError.
     SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick, int helpers,
-                 double spanSeconds);
+                 SpanCuts cuts);
     /// Stops the helpers, after the span each is decoding.
     ~SpanDecoding();
     SpanDecoding(const SpanDecoding&) = delete;
@@ -84,7 +85,7 @@ private:
     /// the span before is handed out: the codec's spans can't start exactly.
     bool m_inOrder;
     double m_framesPerTick;
-    double m_spanFrames = 0;
+    SpanCuts m_cuts;
     std::size_t m_window = 2;
     std::int64_t m_packetsRead = 0;
     bool m_ended = false;                  ///< the last span has been read

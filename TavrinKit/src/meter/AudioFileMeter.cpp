@@ -6,6 +6,7 @@
 #include "decode/WaveHeader.h"
 #include "meter/ChunkPipeline.h"
 #include "meter/FileTime.h"
+#include "meter/FrameTail.h"
 #include "meter/IntegrityScan.h"
 #include "meter/OpenForMeasuring.h"
 #include "tavrin/core/AudioFileError.h"
@@ -179,21 +180,17 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
             });
     }
     ChunkBuffers buffers(reader, 2);
-    const std::size_t settling = ChunkPipeline::settlingFrames(meter, reader);
-    std::vector<const double*> settlingFrom(buffers.channelCount());
+    FrameTail tail(buffers.channelCount(), ChunkPipeline::settlingFrames(meter, reader));
+    const auto segment = std::int64_t(ChunkPipeline::segmentChunks * fullChunk);
     stopIfCancelled(isCancelled);
     std::size_t current = 0;
     std::int64_t position = 0;
-    for (std::size_t frames = buffers.read(current), previous = 0; frames > 0;
-         current = 1 - current) {
-        // The K-weighting starts afresh at a segment from the end of the chunk before, as it does
-        // where segments are shared among processors.
-        if (inChunks && position > 0 &&
-            position % std::int64_t(ChunkPipeline::segmentChunks * fullChunk) == 0) {
-            for (std::size_t c = 0; c < settlingFrom.size(); ++c)
-                settlingFrom[c] = buffers.channels(1 - current)[c] + previous - settling;
-            meter.startPass(0, position, settlingFrom.data(), settling);
-        }
+    for (std::size_t frames = buffers.read(current); frames > 0; current = 1 - current) {
+        // The K-weighting starts afresh, from the frames before, where a long plain PCM file's
+        // segment begins, or a compressed stream's span, as it does where they are shared among
+        // processors.
+        if (position > 0 && ((inChunks && position % segment == 0) || reader.readBeganSpan()))
+            meter.startPass(0, position, tail.channels(), tail.frames());
         std::size_t next = 0;
         const std::size_t parts = meter.partCount();
         auto task = [&](std::size_t i) {
@@ -208,10 +205,11 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
         // stay away while the file is decoded in spans, which keeps every processor busy.
         ParallelTasks::run(parts + 2, task,
                            running.alone() && frames == fullChunk && !reader.decodesInSpans());
+        tail.add(buffers.channels(current), frames);
         chunkDone(meter, 0, integrity, buffers.channels(current), frames, next == 0, isCancelled,
                   metered);
         position += std::int64_t(frames);
-        previous = std::exchange(frames, next);
+        frames = next;
     }
 }
 
