@@ -1,5 +1,6 @@
 #include "core/ParallelTasks.h"
 #include "decode/FfmpegReaderState.h"
+#include "decode/FrameDoubles.h"
 
 namespace tavrin {
 
@@ -123,9 +124,41 @@ void FfmpegReader::State::chooseSpans() {
     const SpanCuts spanCuts(spanSeconds * params.sample_rate, framesPerTick);
     if (spanChoice->helpers > 0)
         spans = std::make_unique<SpanDecoding>(*demuxer, streamIndex, framesPerTick,
-                                               spanChoice->helpers, spanCuts);
+                                               spanChoice->helpers, spanCuts,
+                                               stopsAtSpans ? worker : nullptr, format.sampleRate);
     else if (stopsAtSpans)
         cuts = spanCuts;
+}
+
+/// Moves on to the next step of decoding in spans, meeting what one decoder met sending its packet.
+void FfmpegReader::State::nextStep() {
+    step = &spans->next();
+    stepReceived = 0;
+    if (step->kind == DecodeStep::Kind::readError)
+        fail(step->result);
+    if (step->kind == DecodeStep::Kind::drain)
+        draining = true;
+    else
+        packetSent(step->pts, step->duration, step->result);
+}
+
+/// Counts the frames of the span that comes next as read, without their samples, which a worker
+/// took, meeting everything else one decoder would have met on the way.
+void FfmpegReader::State::countSpan() {
+    do {
+        nextStep();
+        for (auto& got : step->received) {
+            ++stepReceived;
+            if (!got.frame) {
+                if (!receiveFailed(got.error))
+                    return;
+                continue;
+            }
+            framesDecoded += got.frame->nb_samples;
+            losses.decoded(got.frame->nb_samples);
+            position += got.frame->nb_samples; // its samples stay, for the worker's caller
+        }
+    } while (spans->spanGoesOn());
 }
 
 /// The next frame as decoding in spans gave it, with everything one decoder would have met on
@@ -133,17 +166,11 @@ void FfmpegReader::State::chooseSpans() {
 bool FfmpegReader::State::decodeFrameFromSpans() {
     while (!finished) {
         if (!step || stepReceived == step->received.size()) {
-            step = &spans->next();
-            stepReceived = 0;
-            if (step->kind == DecodeStep::Kind::readError)
-                fail(step->result);
-            if (step->kind == DecodeStep::Kind::drain)
-                draining = true;
-            else
-                packetSent(step->pts, step->duration, step->result);
-            spanBegins |= stopsAtSpans && step->beginsSpan;
-            if (stopsBeforeSpan())
+            // A read in double precision stops before a span begins.
+            if (stopsAtSpans && doublesOut && directOffset > 0 && spans->nextBeginsSpan())
                 return false;
+            nextStep();
+            spanBegins |= stopsAtSpans && step->beginsSpan;
             continue;
         }
         DecodeStep::Received& got = step->received[stepReceived++];
@@ -235,18 +262,6 @@ void FfmpegReader::State::ensurePending(std::size_t frames) {
             channel.resize(frames);
 }
 
-namespace {
-
-/// `n` samples of single precision into double precision. Throws AudioFileError for a sample that
-/// isn't a finite number, which would turn every reading into "nan".
-void toDoubles(const float* from, double* to, std::size_t n) {
-    if (!VectorOps::allFinite(from, n))
-        throw AudioFileError::unreadable(std::string(AudioFileError::invalidSamples));
-    VectorOps::floatToDouble(from, to, n);
-}
-
-} // namespace
-
 /// read(), into `out` in double precision when it is given: plain PCM and decoded frames straight
 /// where they can be, the rest through `channels` and `pending`.
 std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const* out) {
@@ -263,7 +278,7 @@ std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const
             for (std::size_t c = 0; c < channels.size(); ++c) {
                 const float* from = pending[c].data() + pendingOffset;
                 if (out)
-                    toDoubles(from, out[c] + filled, n);
+                    floatsToDoubles(from, out[c] + filled, n);
                 else
                     std::copy_n(from, n, channels[c].data() + filled);
             }
@@ -277,7 +292,7 @@ std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const
             if (!decoder || !decodeFrame())
                 break;
             for (std::size_t c = 0; out && !directDoubles && c < channels.size(); ++c)
-                toDoubles(channels[c].data() + filled, out[c] + filled, directFrames);
+                floatsToDoubles(channels[c].data() + filled, out[c] + filled, directFrames);
             filled += directFrames;
         }
     }
@@ -328,34 +343,17 @@ void FfmpegReader::State::convert(const AVFrame& decoded) {
     pendingOffset = 0;
 }
 
-/// Converts a decoded frame straight into `doublesOut`, with the values the converter and
-/// VectorOps::floatToDouble() give: when it fits, is at the file's rate with none of another rate
-/// held back, and is planar float, or integers of 16 or 32 bits (interleaved, of one or two
-/// channels, or planar). Returns whether it did.
+/// Converts a decoded frame straight into `doublesOut` when it fits, is at the file's rate with
+/// none of another rate held back, and convertsStraight(). Returns whether it did.
 bool FfmpegReader::State::convertToDoubles(const AVFrame& decoded) {
-    const auto frames = std::size_t(decoded.nb_samples);
-    if (seekTarget >= 0 || frames > directRoom || decoded.sample_rate != int(format.sampleRate) ||
-        (converter && inRate != decoded.sample_rate))
+    const auto channelCount = std::size_t(format.channelCount);
+    if (seekTarget >= 0 || std::size_t(decoded.nb_samples) > directRoom ||
+        decoded.sample_rate != int(format.sampleRate) ||
+        (converter && inRate != decoded.sample_rate) || !convertsStraight(decoded, channelCount))
         return false;
-    const auto sampleFormat = AVSampleFormat(decoded.format);
-    const bool planar = av_sample_fmt_is_planar(sampleFormat);
-    const std::size_t channelCount = std::size_t(format.channelCount);
-    const AVSampleFormat packed = av_get_packed_sample_fmt(sampleFormat);
-    const std::size_t bytes = packed == AV_SAMPLE_FMT_S16 ? 2 : packed == AV_SAMPLE_FMT_S32 ? 4 : 0;
-    const bool integers = bytes > 0 && (planar || channelCount <= 2);
-    if (!integers && sampleFormat != AV_SAMPLE_FMT_FLTP)
-        return false;
-    const std::size_t planes = planar ? channelCount : 1;
-    for (std::size_t p = 0; p < planes; ++p) {
-        const std::uint8_t* from = decoded.extended_data[p];
-        double* const to[2] = {doublesOut[p] + directOffset,
-                               planes == channelCount ? nullptr : doublesOut[1] + directOffset};
-        if (integers)
-            VectorOps::pcmToDoubles(from, frames, channelCount / planes, bytes, to);
-        else
-            toDoubles(reinterpret_cast<const float*>(from), to[0], frames);
-    }
-    directFrames = frames;
+    convertStraight(decoded, channelCount, 0, std::size_t(decoded.nb_samples), doublesOut,
+                    directOffset);
+    directFrames = std::size_t(decoded.nb_samples);
     pendingFrames = pendingOffset = 0;
     directDoubles = true;
     return true;

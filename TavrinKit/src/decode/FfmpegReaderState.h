@@ -130,6 +130,7 @@ struct FfmpegReader::State {
     // Decoding in spans on several threads, when it is chosen: the step being replayed, and how
     // many of what it received have been.
     std::optional<Spans> spanChoice; // as decodeInSpans() asked
+    SpanWorker* worker = nullptr;    // as workOnSpans() asked
     bool spansChosen = false;
     std::unique_ptr<SpanDecoding> spans;
     DecodeStep* step = nullptr;
@@ -187,6 +188,8 @@ struct FfmpegReader::State {
     bool receiveFailed(int r);
     void chooseSpans();
     bool decodeFrameFromSpans();
+    void nextStep();
+    void countSpan();
     bool stopsBeforeSpan() const { return spanBegins && doublesOut && directOffset > 0; }
     std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
                                                      int channelCount) const;

@@ -1,6 +1,7 @@
 #include "decode/SpanDecoding.h"
 
 #include "decode/FfmpegReader.h"
+#include "decode/FrameDoubles.h"
 #include "decode/SpanPackets.h"
 
 #include <algorithm>
@@ -19,6 +20,9 @@ constexpr std::size_t mostEarlyPackets = 64;
 constexpr std::size_t checkedSteps = 2;
 /// After this many spans that had to be decoded again, the rest are decoded one after another.
 constexpr int mostMismatches = 2;
+/// A span whose packets' durations lied, giving more frames than this many spans' worth, is left
+/// to the reader's caller: its samples in double precision would take too much memory.
+constexpr double mostSpansOfFrames = 4;
 
 } // namespace
 
@@ -37,6 +41,13 @@ struct SpanDecoding::Room {
     std::vector<FramePtr> frames;   ///< let go of, to decode into
     std::vector<DecodeStep> warmup; ///< the steps of the last early packets
     std::vector<DecodeStep> steps;
+    // The span's samples for the worker, with the frames before it.
+    std::vector<const AVFrame*> frameList;
+    std::vector<std::size_t> frameEnds;
+    std::vector<std::vector<double>> before;
+    std::vector<const double*> beforePointers;
+    SpanSamples samples;
+    std::unique_ptr<SpanWork> work;
 };
 
 struct SpanDecoding::Span {
@@ -49,16 +60,21 @@ struct SpanDecoding::Span {
     std::unique_ptr<Room> room; ///< its packets, and what decoding them gave
     DecoderPtr decoder;         ///< the fresh decoder that decoded it
     bool onPrevious = false;    ///< decoded by the decoder of the span before
+    bool checked = false;       ///< known to be what one decoder gives
     std::exception_ptr error;
 };
 
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
-                           int helpers, SpanCuts cuts)
+                           int helpers, SpanCuts cuts, SpanWorker* worker, double sampleRate)
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
       m_timebase(demuxer.streams[streamIndex]->time_base),
       m_inOrder(!decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id)),
-      m_framesPerTick(framesPerTick), m_cuts(cuts), m_read(av_packet_alloc()),
-      m_recent(std::make_unique<SpanPackets>()) {
+      m_framesPerTick(framesPerTick), m_cuts(cuts),
+      m_worker(decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id) ? worker : nullptr),
+      m_sampleRate(sampleRate),
+      m_channels(
+          std::size_t(std::max(demuxer.streams[streamIndex]->codecpar->ch_layout.nb_channels, 0))),
+      m_read(av_packet_alloc()), m_recent(std::make_unique<SpanPackets>()) {
     // A copy, for the helpers: reading packets may change the stream's own.
     if (!m_params || !m_read)
         throw std::bad_alloc();
@@ -68,10 +84,13 @@ SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double fra
         fail(r);
     // Decoded spans waiting to be handed out hold some 50 MB at most, as 32-bit samples.
     const double spanBytes = m_cuts.spanFrames() * std::max(m_params->ch_layout.nb_channels, 1) * 4;
-    // One decoder in stream order needs one helper at most.
+    // One decoder in stream order needs one helper at most. A few spans more than the threads
+    // let a helper find one to decode while the calling thread commits those decoded.
     if (m_inOrder)
         helpers = std::min(helpers, 1);
-    m_window = std::size_t(std::clamp(std::min(helpers + 2, int(50e6 / spanBytes)), 2, 8));
+    m_window = std::size_t(std::clamp(std::min(helpers + 4, int(50e6 / spanBytes)), 2, 8));
+    m_before.resize(m_worker ? m_channels : 0,
+                    std::vector<double>(m_worker ? m_worker->framesBefore() : 0));
     m_decoder = newDecoder();
     for (int i = 0; i < helpers; ++i)
         m_helpers.emplace_back([this] { serve(); });
@@ -91,6 +110,20 @@ DecodeStep& SpanDecoding::next() {
     while (!m_current || m_stepIndex == m_current->room->steps.size())
         advance();
     return m_current->room->steps[m_stepIndex++];
+}
+
+bool SpanDecoding::nextBeginsSpan() {
+    while (!m_current || m_stepIndex == m_current->room->steps.size())
+        advance();
+    return m_current->room->steps[m_stepIndex].beginsSpan;
+}
+
+std::unique_ptr<SpanWork> SpanDecoding::takeWork() {
+    return nextBeginsSpan() && m_stepIndex == 0 ? std::move(m_current->room->work) : nullptr;
+}
+
+bool SpanDecoding::spanGoesOn() const {
+    return m_stepIndex < m_current->room->steps.size();
 }
 
 /// Reads spans until the window is full or the stream has ended.
@@ -113,6 +146,8 @@ void SpanDecoding::readSpans() {
 std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     auto span = std::make_unique<Span>();
     span->room = spareRoom();
+    // Where the thread decoding a span meters it too, no other reads its samples but for a few.
+    span->room->store.copies(!m_worker);
     SpanPackets& packets = span->room->packets;
     // The early packets: at least a few, of 2 KB, and a fifth of a second when their durations say
     // so.
@@ -157,7 +192,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     return span;
 }
 
-/// Hands out the next span: checked, and decoded again where its start differs.
+/// Hands out the next span, once it is checked and worked on.
 void SpanDecoding::advance() {
     if (m_current)
         release(std::move(m_current));
@@ -174,26 +209,6 @@ void SpanDecoding::advance() {
     readSpans();
     if (span->error)
         std::rethrow_exception(span->error);
-    if (!span->onPrevious) {
-        const std::vector<DecodeStep>& warmup = span->room->warmup;
-        const bool matches = span->earlyFromStart ||
-                             (warmup.size() == m_tail.size() &&
-                              std::equal(warmup.begin(), warmup.end(), m_tail.begin(), sameStep));
-        if (matches)
-            std::swap(m_decoder, span->decoder); // goes on from the span's decoder
-        {
-            const std::lock_guard lock(m_mutex);
-            m_spareDecoders.push_back(std::move(span->decoder));
-            m_mismatches += matches ? 0 : 1;
-        }
-        if (!matches) {
-            empty(*span);
-            decodeOn(*span);
-        }
-    }
-    recycle(*span->room, span->room->warmup);
-    if (!m_inOrder)
-        keepTail(span->room->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
 }
@@ -212,6 +227,7 @@ std::unique_ptr<SpanDecoding::Room> SpanDecoding::spareRoom() {
 
 void SpanDecoding::release(std::unique_ptr<Span> span) {
     empty(*span);
+    span->room->work.reset();
     span->room->packets.clear();
     const std::lock_guard lock(m_mutex);
     m_spareRooms.push_back(std::move(span->room));
@@ -237,8 +253,8 @@ void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
         }
 }
 
-/// Keeps the last steps of a span about to be handed out, to check the next span's early steps
-/// by: whoever takes the steps may let go of their frames.
+/// Keeps the last steps of a span just checked, to check the next span's early steps by: whoever
+/// takes the steps may let go of their frames.
 void SpanDecoding::keepTail(const std::vector<DecodeStep>& steps) {
     const std::size_t keep = std::min(steps.size(), checkedSteps);
     for (auto step = steps.end() - std::ptrdiff_t(keep); step != steps.end(); ++step) {
@@ -273,8 +289,8 @@ void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
     }
 }
 
-/// Decodes `span` outside the lock, as the thread that claimed it, keeping what it throws for
-/// whoever hands it out.
+/// Decodes `span` outside the lock, as the thread that claimed it, then finishes it, keeping what
+/// it throws for whoever hands it out.
 void SpanDecoding::claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span, bool onPrevious) {
     span.state = Span::State::decoding;
     lock.unlock();
@@ -284,10 +300,140 @@ void SpanDecoding::claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span
         span.error = std::current_exception();
     }
     lock.lock();
+    finish(lock, span);
     span.state = Span::State::decoded;
     m_changed.notify_all();
 }
 
+void SpanDecoding::finish(std::unique_lock<std::mutex>& lock, Span& span) {
+    m_changed.wait(lock, [&] { return m_stopping || checkedUpTo(span); });
+    if (m_stopping)
+        return;
+    lock.unlock();
+    check(span);
+    const bool placed = place(span);
+    lock.lock();
+    span.checked = true;
+    m_changed.notify_all();
+    if (placed) {
+        lock.unlock();
+        work(span);
+        lock.lock();
+    }
+}
+
+/// Whether every span before `span` is checked.
+bool SpanDecoding::checkedUpTo(const Span& span) const {
+    for (const auto& before : m_spans) {
+        if (before.get() == &span)
+            return true;
+        if (!before->checked)
+            return false;
+    }
+    return true;
+}
+
+/// Checks the early steps of a span decoded ahead against the last steps checked, decoding it
+/// again with the decoder that decoded those where they differ.
+void SpanDecoding::check(Span& span) {
+    Room& room = *span.room;
+    if (!span.onPrevious && !m_broken) {
+        const std::vector<DecodeStep>& warmup = room.warmup;
+        const bool matches =
+            !span.error && (span.earlyFromStart ||
+                            (warmup.size() == m_tail.size() &&
+                             std::equal(warmup.begin(), warmup.end(), m_tail.begin(), sameStep)));
+        if (matches)
+            std::swap(m_decoder, span.decoder); // goes on from the span's decoder
+        {
+            const std::lock_guard lock(m_mutex);
+            m_spareDecoders.push_back(std::move(span.decoder));
+            m_mismatches += matches ? 0 : 1;
+        }
+        if (!matches) {
+            empty(span);
+            span.error = nullptr;
+            try {
+                decodeOn(span);
+            } catch (...) {
+                span.error = std::current_exception();
+            }
+        }
+    }
+    recycle(room, room.warmup);
+    m_broken = m_broken || span.error;
+    if (!m_inOrder && !m_broken)
+        keepTail(room.steps);
+}
+
+bool SpanDecoding::place(Span& span) {
+    m_placing = m_placing && m_worker && !m_broken;
+    if (!m_placing)
+        return false;
+    Room& room = *span.room;
+    room.frameList.clear();
+    room.frameEnds.clear();
+    std::size_t frames = 0;
+    for (const DecodeStep& step : room.steps)
+        for (const auto& got : step.received)
+            if (const AVFrame* frame = got.frame.get()) {
+                m_placing = m_placing && frame->sample_rate == int(m_sampleRate) &&
+                            std::size_t(frame->ch_layout.nb_channels) == m_channels &&
+                            convertsStraight(*frame, m_channels);
+                room.frameList.push_back(frame);
+                room.frameEnds.push_back(frames += std::size_t(frame->nb_samples));
+            }
+    if (!m_placing || frames == 0)
+        return false;
+    // The frames before the span, those the spans checked before it left.
+    const std::size_t most = m_before.empty() ? 0 : m_before[0].size();
+    room.before.resize(m_channels);
+    room.beforePointers.resize(m_channels);
+    for (std::size_t c = 0; c < m_channels; ++c) {
+        room.before[c].assign(m_before[c].end() - std::ptrdiff_t(m_beforeFrames),
+                              m_before[c].end());
+        room.beforePointers[c] = room.before[c].data();
+    }
+    SpanSamples& samples = room.samples;
+    samples.start = m_placed;
+    samples.frames = frames;
+    samples.before = room.beforePointers.data();
+    samples.beforeFrames = m_beforeFrames;
+    samples.last = span.drains;
+    samples.m_frames = room.frameList.data();
+    samples.m_ends = room.frameEnds.data();
+    samples.m_frameCount = room.frameList.size();
+    samples.m_channels = m_channels;
+    m_placed += std::int64_t(frames);
+    // Those the next span has before it: the span's last, after the last of those before it.
+    const std::size_t own = std::min(most, frames);
+    const std::size_t kept = std::min(m_beforeFrames, most - own);
+    std::vector<double*> to;
+    for (auto& channel : m_before) {
+        std::copy(channel.end() - std::ptrdiff_t(kept), channel.end(),
+                  channel.end() - std::ptrdiff_t(kept + own));
+        to.push_back(channel.data() + most - own);
+    }
+    m_beforeFrames = kept + own;
+    try {
+        samples.read(frames - own, own, to.data());
+    } catch (...) { // samples that aren't numbers: the reader's caller meets them
+        m_placing = false;
+        return false;
+    }
+    return true;
+}
+
+/// Hands the span's samples to the worker, on the thread that decoded them. Whatever goes wrong
+/// there leaves the span to the reader's caller.
+void SpanDecoding::work(Span& span) {
+    Room& room = *span.room;
+    try {
+        room.work = m_worker->work(room.samples);
+    } catch (...) {
+        room.work = nullptr;
+    }
+}
 /// A decoder as a fresh one starts: one no longer needed, flushed, or a new one.
 DecoderPtr SpanDecoding::newDecoder() {
     {
