@@ -67,6 +67,16 @@ inline std::string readBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+/// Overwrites `count` bytes with noise, from `at` (a fraction of the file's size) on.
+inline void damageAt(const fs::path& path, double at, std::size_t count) {
+    std::string bytes = readBytes(path);
+    std::uint32_t state = 12345;
+    const auto first = std::size_t(double(bytes.size()) * at);
+    for (std::size_t i = first; i < first + count && i < bytes.size(); ++i)
+        bytes[i] = char((state = state * 1664525 + 1013904223) >> 24);
+    writeBytes(path, bytes);
+}
+
 /// The names in `dir`, sorted.
 inline std::vector<std::string> namesIn(const fs::path& dir) {
     std::vector<std::string> names;

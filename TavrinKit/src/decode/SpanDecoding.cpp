@@ -1,8 +1,7 @@
 #include "decode/SpanDecoding.h"
 
 #include "decode/FfmpegReader.h"
-#include "decode/FrameDoubles.h"
-#include "decode/SpanPackets.h"
+#include "decode/SpanRoom.h"
 
 #include <algorithm>
 #include <new>
@@ -16,13 +15,8 @@ constexpr double earlySeconds = 0.2;
 constexpr std::int64_t earlyBytes = 2048;
 constexpr std::size_t fewestEarlyPackets = 3;
 constexpr std::size_t mostEarlyPackets = 64;
-/// The early packets whose output is checked against the span before.
-constexpr std::size_t checkedSteps = 2;
 /// After this many spans that had to be decoded again, the rest are decoded one after another.
 constexpr int mostMismatches = 2;
-/// A span whose packets' durations lied, giving more frames than this many spans' worth, is left
-/// to the reader's caller: its samples in double precision would take too much memory.
-constexpr double mostSpansOfFrames = 4;
 
 } // namespace
 
@@ -30,39 +24,6 @@ bool SpanDecoding::decodesExactly(AVCodecID codec) {
     return codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_FLAC ||
            codec == AV_CODEC_ID_ALAC || codec == AV_CODEC_ID_VORBIS;
 }
-
-/// What a span's packets are read into and its frames decoded into, kept from span to span:
-/// allocating on one thread and freeing on another costs more than decoding.
-struct SpanDecoding::Room {
-    /// The span's early packets, which bring a fresh decoder to where one that decoded the stream
-    /// from its start would be, then its own.
-    SpanPackets packets;
-    SampleStore store;              ///< the samples of the frames
-    std::vector<FramePtr> frames;   ///< let go of, to decode into
-    std::vector<DecodeStep> warmup; ///< the steps of the last early packets
-    std::vector<DecodeStep> steps;
-    // The span's samples for the worker, with the frames before it.
-    std::vector<const AVFrame*> frameList;
-    std::vector<std::size_t> frameEnds;
-    std::vector<std::vector<double>> before;
-    std::vector<const double*> beforePointers;
-    SpanSamples samples;
-    std::unique_ptr<SpanWork> work;
-};
-
-struct SpanDecoding::Span {
-    enum class State { read, decoding, decoded };
-    std::size_t early = 0;       ///< the room's first packets, before the span's own
-    bool earlyFromStart = false; ///< the early packets start at the stream's first
-    bool drains = false;         ///< the stream ends after it
-    int readError = 0;           ///< reading the stream failed after it
-    State state = State::read;
-    std::unique_ptr<Room> room; ///< its packets, and what decoding them gave
-    DecoderPtr decoder;         ///< the fresh decoder that decoded it
-    bool onPrevious = false;    ///< decoded by the decoder of the span before
-    bool checked = false;       ///< known to be what one decoder gives
-    std::exception_ptr error;
-};
 
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
                            int helpers, SpanCuts cuts, SpanWorker* worker, double sampleRate)
@@ -253,24 +214,6 @@ void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
         }
 }
 
-/// Keeps the last steps of a span just checked, to check the next span's early steps by: whoever
-/// takes the steps may let go of their frames.
-void SpanDecoding::keepTail(const std::vector<DecodeStep>& steps) {
-    const std::size_t keep = std::min(steps.size(), checkedSteps);
-    for (auto step = steps.end() - std::ptrdiff_t(keep); step != steps.end(); ++step) {
-        DecodeStep copy{step->kind, step->pts, step->duration, step->result, step->beginsSpan, {}};
-        for (const auto& got : step->received) {
-            FramePtr frame(got.frame ? av_frame_clone(got.frame.get()) : nullptr);
-            if (got.frame && !frame)
-                throw std::bad_alloc();
-            copy.received.push_back({std::move(frame), got.error});
-        }
-        m_tail.push_back(std::move(copy));
-    }
-    m_tail.erase(m_tail.begin(),
-                 m_tail.end() - std::ptrdiff_t(std::min(m_tail.size(), checkedSteps)));
-}
-
 /// Waits until the first span is decoded, decoding it on this thread when no helper has taken
 /// it, and others further on while a helper has.
 void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
@@ -305,135 +248,6 @@ void SpanDecoding::claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span
     m_changed.notify_all();
 }
 
-void SpanDecoding::finish(std::unique_lock<std::mutex>& lock, Span& span) {
-    m_changed.wait(lock, [&] { return m_stopping || checkedUpTo(span); });
-    if (m_stopping)
-        return;
-    lock.unlock();
-    check(span);
-    const bool placed = place(span);
-    lock.lock();
-    span.checked = true;
-    m_changed.notify_all();
-    if (placed) {
-        lock.unlock();
-        work(span);
-        lock.lock();
-    }
-}
-
-/// Whether every span before `span` is checked.
-bool SpanDecoding::checkedUpTo(const Span& span) const {
-    for (const auto& before : m_spans) {
-        if (before.get() == &span)
-            return true;
-        if (!before->checked)
-            return false;
-    }
-    return true;
-}
-
-/// Checks the early steps of a span decoded ahead against the last steps checked, decoding it
-/// again with the decoder that decoded those where they differ.
-void SpanDecoding::check(Span& span) {
-    Room& room = *span.room;
-    if (!span.onPrevious && !m_broken) {
-        const std::vector<DecodeStep>& warmup = room.warmup;
-        const bool matches =
-            !span.error && (span.earlyFromStart ||
-                            (warmup.size() == m_tail.size() &&
-                             std::equal(warmup.begin(), warmup.end(), m_tail.begin(), sameStep)));
-        if (matches)
-            std::swap(m_decoder, span.decoder); // goes on from the span's decoder
-        {
-            const std::lock_guard lock(m_mutex);
-            m_spareDecoders.push_back(std::move(span.decoder));
-            m_mismatches += matches ? 0 : 1;
-        }
-        if (!matches) {
-            empty(span);
-            span.error = nullptr;
-            try {
-                decodeOn(span);
-            } catch (...) {
-                span.error = std::current_exception();
-            }
-        }
-    }
-    recycle(room, room.warmup);
-    m_broken = m_broken || span.error;
-    if (!m_inOrder && !m_broken)
-        keepTail(room.steps);
-}
-
-bool SpanDecoding::place(Span& span) {
-    m_placing = m_placing && m_worker && !m_broken;
-    if (!m_placing)
-        return false;
-    Room& room = *span.room;
-    room.frameList.clear();
-    room.frameEnds.clear();
-    std::size_t frames = 0;
-    for (const DecodeStep& step : room.steps)
-        for (const auto& got : step.received)
-            if (const AVFrame* frame = got.frame.get()) {
-                m_placing = m_placing && frame->sample_rate == int(m_sampleRate) &&
-                            std::size_t(frame->ch_layout.nb_channels) == m_channels &&
-                            convertsStraight(*frame, m_channels);
-                room.frameList.push_back(frame);
-                room.frameEnds.push_back(frames += std::size_t(frame->nb_samples));
-            }
-    if (!m_placing || frames == 0)
-        return false;
-    // The frames before the span, those the spans checked before it left.
-    const std::size_t most = m_before.empty() ? 0 : m_before[0].size();
-    room.before.resize(m_channels);
-    room.beforePointers.resize(m_channels);
-    for (std::size_t c = 0; c < m_channels; ++c) {
-        room.before[c].assign(m_before[c].end() - std::ptrdiff_t(m_beforeFrames),
-                              m_before[c].end());
-        room.beforePointers[c] = room.before[c].data();
-    }
-    SpanSamples& samples = room.samples;
-    samples.start = m_placed;
-    samples.frames = frames;
-    samples.before = room.beforePointers.data();
-    samples.beforeFrames = m_beforeFrames;
-    samples.last = span.drains;
-    samples.m_frames = room.frameList.data();
-    samples.m_ends = room.frameEnds.data();
-    samples.m_frameCount = room.frameList.size();
-    samples.m_channels = m_channels;
-    m_placed += std::int64_t(frames);
-    // Those the next span has before it: the span's last, after the last of those before it.
-    const std::size_t own = std::min(most, frames);
-    const std::size_t kept = std::min(m_beforeFrames, most - own);
-    std::vector<double*> to;
-    for (auto& channel : m_before) {
-        std::copy(channel.end() - std::ptrdiff_t(kept), channel.end(),
-                  channel.end() - std::ptrdiff_t(kept + own));
-        to.push_back(channel.data() + most - own);
-    }
-    m_beforeFrames = kept + own;
-    try {
-        samples.read(frames - own, own, to.data());
-    } catch (...) { // samples that aren't numbers: the reader's caller meets them
-        m_placing = false;
-        return false;
-    }
-    return true;
-}
-
-/// Hands the span's samples to the worker, on the thread that decoded them. Whatever goes wrong
-/// there leaves the span to the reader's caller.
-void SpanDecoding::work(Span& span) {
-    Room& room = *span.room;
-    try {
-        room.work = m_worker->work(room.samples);
-    } catch (...) {
-        room.work = nullptr;
-    }
-}
 /// A decoder as a fresh one starts: one no longer needed, flushed, or a new one.
 DecoderPtr SpanDecoding::newDecoder() {
     {

@@ -201,7 +201,8 @@ TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
                  {"mono.wav", 1, 6, "-c:a pcm_s16le", 2},
                  {"surround.flac", 6, 6, "-c:a flac", 2},
                  {"stereo.flac", 2, 20, "-c:a flac", 2},
-                 {"stereo.mp3", 2, 20, "-c:a libmp3lame -b:a 128k", 0}};
+                 {"stereo.mp3", 2, 20, "-c:a libmp3lame -b:a 128k", 0},
+                 {"damaged.mp3", 2, 20, "-c:a libmp3lame -b:a 128k", 0}};
     const std::size_t chunk = AudioFileMeter::chunkFrames;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -215,6 +216,8 @@ TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
             std::fill_n(channels[i].begin() + std::ptrdiff_t(2 * chunk - 2), 5, 0.999);
         }
         encode(channels, 48000, dir / c.name, c.args);
+        if (std::string_view(c.name).starts_with("damaged")) // where the third span begins
+            damageAt(dir / c.name, 11.85 / c.seconds, 3000);
         FileMeasurement alone = AudioFileMeter::measure(dir / c.name, false, {}, {}, true);
         const ParallelTasks::Running another;
         FileMeasurement one = AudioFileMeter::measure(dir / c.name, false, {}, {}, true);
