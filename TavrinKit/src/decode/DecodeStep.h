@@ -47,8 +47,6 @@ struct DecodeStep {
     std::int64_t duration = 0;         ///< of the packet
     /// The send's result for a packet; av_read_frame's error for a read error.
     int result = 0;
-    /// The packet is the first of a span (SpanCuts).
-    bool beginsSpan = false;
     /// A frame, or an error: AVERROR_INVALIDDATA (decoding goes on), AVERROR_EOF after the drain,
     /// or any other error, which ends decoding.
     struct Received {

@@ -1,5 +1,4 @@
 #include "decode/FfmpegReaderState.h"
-#include "decode/SpanWork.h"
 
 namespace tavrin {
 
@@ -105,34 +104,6 @@ std::size_t FfmpegReader::readDoubles(std::size_t maxFrames, double* const* out)
     if (!readsPcmFromFile()) // plain PCM never goes through single precision
         reserve(maxFrames);
     return m_state->readFrames(maxFrames, out);
-}
-
-void FfmpegReader::workOnSpans(SpanWorker& worker) {
-    m_state->worker = &worker;
-}
-
-std::unique_ptr<SpanWork> FfmpegReader::takeSpanWork() {
-    State& s = *m_state;
-    if (!s.spansChosen && s.decoder && s.pcm.sample == PcmSample::none)
-        s.chooseSpans();
-    const bool midStep = s.step && s.stepReceived < s.step->received.size();
-    if (!s.spans || s.finished || midStep || s.pendingOffset < s.pendingFrames)
-        return nullptr;
-    std::unique_ptr<SpanWork> work = s.spans->takeWork();
-    if (work) {
-        s.spanBegins = false;
-        s.countSpan();
-    }
-    return work;
-}
-
-void FfmpegReader::stopSpans() {
-    m_state->step = nullptr;
-    m_state->spans.reset();
-}
-
-bool FfmpegReader::readBeganSpan() const {
-    return m_state->readBeganSpan;
 }
 
 FfmpegReader::FileFrames FfmpegReader::takeFrames(std::size_t maxFrames) {

@@ -16,9 +16,6 @@ struct AVFormatContext;
 
 namespace tavrin {
 
-class SpanWork;
-class SpanWorker;
-
 /// A failure of the decoding layer. what() is a readable description (never a bare error number)
 /// for the parentheses of a user sentence such as "Can't open this file as audio (…)."
 class FfmpegError : public std::runtime_error {
@@ -102,22 +99,6 @@ public:
     /// straight into `out`, everything else through read()'s single precision. Throws
     /// AudioFileError for samples that aren't finite numbers, and what read() throws.
     std::size_t readDoubles(std::size_t maxFrames, double* const* out);
-    /// Whether the frames of the last readDoubles() begin a span of a long compressed stream, one
-    /// its codec decodes exactly from a few packets before it. Such reads stop at every span,
-    /// whether the stream is decoded in spans or not, so that a meter that starts afresh there
-    /// reads the same either way.
-    bool readBeganSpan() const;
-    /// Has `worker` work on the spans of a stream that readBeganSpan() cuts, each on the thread
-    /// that decoded it, when the stream is decoded in spans: every span until one whose frames
-    /// don't all convert straight into double precision. Call it before the first read, and
-    /// stopSpans() before the worker goes.
-    void workOnSpans(SpanWorker& worker);
-    /// Where the next frames begin a span a worker worked on: its work, the span's frames then
-    /// counted as read, and readDoubles() reads on after them. Null where the next frames are to
-    /// be read. Throws as readDoubles().
-    std::unique_ptr<SpanWork> takeSpanWork();
-    /// Stops decoding in spans, once the threads decoding stop: reading is over.
-    void stopSpans();
     /// A stretch of the file's frames: where it starts in the file, and how many frames it holds.
     struct FileFrames {
         std::int64_t offset = 0;

@@ -1,6 +1,5 @@
 #include "core/ParallelTasks.h"
 #include "decode/FfmpegReaderState.h"
-#include "decode/FrameDoubles.h"
 
 namespace tavrin {
 
@@ -39,8 +38,6 @@ void FfmpegReader::State::noteTimestamps(std::int64_t pts, std::int64_t duration
 }
 
 void FfmpegReader::State::frameDecoded(const AVFrame& decoded) {
-    readBeganSpan |= spanBegins && directOffset == 0;
-    spanBegins = false;
     framesDecoded += decoded.nb_samples;
     losses.decoded(decoded.nb_samples);
     convert(decoded);
@@ -95,70 +92,26 @@ bool FfmpegReader::State::decodeFrame() {
         }
         if (r < 0)
             fail(r);
-        const bool ours = packet->stream_index == streamIndex;
-        if (ours) {
+        if (packet->stream_index == streamIndex)
             sendPacket();
-            spanBegins |= cuts && cuts->begins(packet->duration);
-        }
         av_packet_unref(packet);
-        if (ours && stopsBeforeSpan())
-            return false;
     }
     return false;
 }
 
 /// Decodes in spans when the stream lasts three spans or more and a processor is idle, unless told
-/// otherwise. Reads in double precision of a codec whose spans decode exactly stop at every span,
-/// decoded in spans or not, so that the meter restarts at the same frames either way.
+/// otherwise.
 void FfmpegReader::State::chooseSpans() {
     spansChosen = true;
-    const double spanSeconds = spanChoice ? spanChoice->spanSeconds : defaultSpanSeconds;
-    const bool lasts = double(length) >= 3 * spanSeconds * format.sampleRate;
-    const AVCodecParameters& params = *demuxer->streams[streamIndex]->codecpar;
-    stopsAtSpans = SpanDecoding::decodesExactly(params.codec_id) && (spanChoice || lasts);
     if (!spanChoice) {
         const int idle =
             std::min(ParallelTasks::idleProcessors(), ParallelTasks::processorsAllowed() - 1);
+        const bool lasts = double(length) >= 3 * defaultSpanSeconds * format.sampleRate;
         spanChoice = Spans{lasts ? std::max(idle, 0) : 0};
     }
-    const SpanCuts spanCuts(spanSeconds * params.sample_rate, framesPerTick);
     if (spanChoice->helpers > 0)
         spans = std::make_unique<SpanDecoding>(*demuxer, streamIndex, framesPerTick,
-                                               spanChoice->helpers, spanCuts,
-                                               stopsAtSpans ? worker : nullptr, format.sampleRate);
-    else if (stopsAtSpans)
-        cuts = spanCuts;
-}
-
-/// Moves on to the next step of decoding in spans, meeting what one decoder met sending its packet.
-void FfmpegReader::State::nextStep() {
-    step = &spans->next();
-    stepReceived = 0;
-    if (step->kind == DecodeStep::Kind::readError)
-        fail(step->result);
-    if (step->kind == DecodeStep::Kind::drain)
-        draining = true;
-    else
-        packetSent(step->pts, step->duration, step->result);
-}
-
-/// Counts the frames of the span that comes next as read, without their samples, which a worker
-/// took, meeting everything else one decoder would have met on the way.
-void FfmpegReader::State::countSpan() {
-    do {
-        nextStep();
-        for (auto& got : step->received) {
-            ++stepReceived;
-            if (!got.frame) {
-                if (!receiveFailed(got.error))
-                    return;
-                continue;
-            }
-            framesDecoded += got.frame->nb_samples;
-            losses.decoded(got.frame->nb_samples);
-            position += got.frame->nb_samples; // its samples stay, for the worker's caller
-        }
-    } while (spans->spanGoesOn());
+                                               spanChoice->helpers, spanChoice->spanSeconds);
 }
 
 /// The next frame as decoding in spans gave it, with everything one decoder would have met on
@@ -166,11 +119,14 @@ void FfmpegReader::State::countSpan() {
 bool FfmpegReader::State::decodeFrameFromSpans() {
     while (!finished) {
         if (!step || stepReceived == step->received.size()) {
-            // A read in double precision stops before a span begins.
-            if (stopsAtSpans && doublesOut && directOffset > 0 && spans->nextBeginsSpan())
-                return false;
-            nextStep();
-            spanBegins |= stopsAtSpans && step->beginsSpan;
+            step = &spans->next();
+            stepReceived = 0;
+            if (step->kind == DecodeStep::Kind::readError)
+                fail(step->result);
+            if (step->kind == DecodeStep::Kind::drain)
+                draining = true;
+            else
+                packetSent(step->pts, step->duration, step->result);
             continue;
         }
         DecodeStep::Received& got = step->received[stepReceived++];
@@ -262,11 +218,22 @@ void FfmpegReader::State::ensurePending(std::size_t frames) {
             channel.resize(frames);
 }
 
+namespace {
+
+/// `n` samples of single precision into double precision. Throws AudioFileError for a sample that
+/// isn't a finite number, which would turn every reading into "nan".
+void toDoubles(const float* from, double* to, std::size_t n) {
+    if (!VectorOps::allFinite(from, n))
+        throw AudioFileError::unreadable(std::string(AudioFileError::invalidSamples));
+    VectorOps::floatToDouble(from, to, n);
+}
+
+} // namespace
+
 /// read(), into `out` in double precision when it is given: plain PCM and decoded frames straight
 /// where they can be, the rest through `channels` and `pending`.
 std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const* out) {
     doublesOut = pcm.sample == PcmSample::none || readsPcmFromFile() ? out : nullptr;
-    readBeganSpan = false;
     struct Reset {
         State& s;
         ~Reset() { s.doublesOut = nullptr; }
@@ -278,7 +245,7 @@ std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const
             for (std::size_t c = 0; c < channels.size(); ++c) {
                 const float* from = pending[c].data() + pendingOffset;
                 if (out)
-                    floatsToDoubles(from, out[c] + filled, n);
+                    toDoubles(from, out[c] + filled, n);
                 else
                     std::copy_n(from, n, channels[c].data() + filled);
             }
@@ -292,7 +259,7 @@ std::size_t FfmpegReader::State::readFrames(std::size_t maxFrames, double* const
             if (!decoder || !decodeFrame())
                 break;
             for (std::size_t c = 0; out && !directDoubles && c < channels.size(); ++c)
-                floatsToDoubles(channels[c].data() + filled, out[c] + filled, directFrames);
+                toDoubles(channels[c].data() + filled, out[c] + filled, directFrames);
             filled += directFrames;
         }
     }
@@ -343,17 +310,34 @@ void FfmpegReader::State::convert(const AVFrame& decoded) {
     pendingOffset = 0;
 }
 
-/// Converts a decoded frame straight into `doublesOut` when it fits, is at the file's rate with
-/// none of another rate held back, and convertsStraight(). Returns whether it did.
+/// Converts a decoded frame straight into `doublesOut`, with the values the converter and
+/// VectorOps::floatToDouble() give: when it fits, is at the file's rate with none of another rate
+/// held back, and is planar float, or integers of 16 or 32 bits (interleaved, of one or two
+/// channels, or planar). Returns whether it did.
 bool FfmpegReader::State::convertToDoubles(const AVFrame& decoded) {
-    const auto channelCount = std::size_t(format.channelCount);
-    if (seekTarget >= 0 || std::size_t(decoded.nb_samples) > directRoom ||
-        decoded.sample_rate != int(format.sampleRate) ||
-        (converter && inRate != decoded.sample_rate) || !convertsStraight(decoded, channelCount))
+    const auto frames = std::size_t(decoded.nb_samples);
+    if (seekTarget >= 0 || frames > directRoom || decoded.sample_rate != int(format.sampleRate) ||
+        (converter && inRate != decoded.sample_rate))
         return false;
-    convertStraight(decoded, channelCount, 0, std::size_t(decoded.nb_samples), doublesOut,
-                    directOffset);
-    directFrames = std::size_t(decoded.nb_samples);
+    const auto sampleFormat = AVSampleFormat(decoded.format);
+    const bool planar = av_sample_fmt_is_planar(sampleFormat);
+    const std::size_t channelCount = std::size_t(format.channelCount);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(sampleFormat);
+    const std::size_t bytes = packed == AV_SAMPLE_FMT_S16 ? 2 : packed == AV_SAMPLE_FMT_S32 ? 4 : 0;
+    const bool integers = bytes > 0 && (planar || channelCount <= 2);
+    if (!integers && sampleFormat != AV_SAMPLE_FMT_FLTP)
+        return false;
+    const std::size_t planes = planar ? channelCount : 1;
+    for (std::size_t p = 0; p < planes; ++p) {
+        const std::uint8_t* from = decoded.extended_data[p];
+        double* const to[2] = {doublesOut[p] + directOffset,
+                               planes == channelCount ? nullptr : doublesOut[1] + directOffset};
+        if (integers)
+            VectorOps::pcmToDoubles(from, frames, channelCount / planes, bytes, to);
+        else
+            toDoubles(reinterpret_cast<const float*>(from), to[0], frames);
+    }
+    directFrames = frames;
     pendingFrames = pendingOffset = 0;
     directDoubles = true;
     return true;

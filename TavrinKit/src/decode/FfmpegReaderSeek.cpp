@@ -19,8 +19,6 @@ std::int64_t FfmpegReader::seek(std::int64_t frame) {
     s.step = nullptr;
     s.spanChoice = Spans{0};
     s.spansChosen = true;
-    s.stopsAtSpans = s.spanBegins = false;
-    s.cuts.reset();
     s.pendingFrames = s.pendingOffset = 0;
     s.finished = s.draining = false;
     if (s.fileStart >= 0) {

@@ -130,18 +130,10 @@ struct FfmpegReader::State {
     // Decoding in spans on several threads, when it is chosen: the step being replayed, and how
     // many of what it received have been.
     std::optional<Spans> spanChoice; // as decodeInSpans() asked
-    SpanWorker* worker = nullptr;    // as workOnSpans() asked
     bool spansChosen = false;
     std::unique_ptr<SpanDecoding> spans;
     DecodeStep* step = nullptr;
     std::size_t stepReceived = 0;
-    // Where the stream is cut into spans, when reads in double precision stop at their starts:
-    // `cuts` counts the packets read one after another. `spanBegins` is set from a span's first
-    // packet until its first frame; `readBeganSpan` says the last read began with that frame.
-    bool stopsAtSpans = false;
-    std::optional<SpanCuts> cuts;
-    bool spanBegins = false;
-    bool readBeganSpan = false;
 
     // Set by a seek until the first frame at or past it is pending: the frames before it are cut.
     std::int64_t seekTarget = -1;
@@ -188,9 +180,6 @@ struct FfmpegReader::State {
     bool receiveFailed(int r);
     void chooseSpans();
     bool decodeFrameFromSpans();
-    void nextStep();
-    void countSpan();
-    bool stopsBeforeSpan() const { return spanBegins && doublesOut && directOffset > 0; }
     std::pair<std::int64_t, std::int64_t> plainAudio(const AVStream& stream,
                                                      int channelCount) const;
     static int readIo(void* opaque, std::uint8_t* buffer, int size);

@@ -18,8 +18,6 @@ SampleStore::SampleStore() : m_received(av_frame_alloc()) {
 }
 
 int SampleStore::receive(AVCodecContext& decoder, AVFrame& out) {
-    if (!m_copies)
-        return avcodec_receive_frame(&decoder, &out);
     const int r = avcodec_receive_frame(&decoder, m_received.get());
     if (r == 0) {
         place(out);

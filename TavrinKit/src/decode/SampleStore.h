@@ -27,9 +27,6 @@ public:
     /// decoder's buffers). Returns what avcodec_receive_frame() does. Throws std::bad_alloc.
     int receive(AVCodecContext& decoder, AVFrame& out);
 
-    /// Whether frames are copied into the store, rather than keeping the decoder's buffers.
-    void copies(bool copy) { m_copies = copy; }
-
     /// Lets go of every frame received; the blocks stay, for the next span.
     void clear() {
         m_block = 0;
@@ -51,7 +48,6 @@ private:
     std::vector<Block> m_blocks;
     std::size_t m_block = 0; ///< the block being filled
     std::size_t m_used = 0;  ///< of that block
-    bool m_copies = true;
 };
 
 } // namespace tavrin

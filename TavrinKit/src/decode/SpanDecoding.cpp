@@ -1,7 +1,7 @@
 #include "decode/SpanDecoding.h"
 
 #include "decode/FfmpegReader.h"
-#include "decode/SpanRoom.h"
+#include "decode/SpanPackets.h"
 
 #include <algorithm>
 #include <new>
@@ -9,12 +9,16 @@
 namespace tavrin {
 namespace {
 
+/// However short its packets, a span ends after this many.
+constexpr std::size_t mostPacketsPerSpan = 2048;
 /// The early packets a span's decoder starts with: enough to fill MP3's bit reservoir (511 bytes
 /// at most) and every codec's overlap many times over, however small the packets.
 constexpr double earlySeconds = 0.2;
 constexpr std::int64_t earlyBytes = 2048;
 constexpr std::size_t fewestEarlyPackets = 3;
 constexpr std::size_t mostEarlyPackets = 64;
+/// The early packets whose output is checked against the span before.
+constexpr std::size_t checkedSteps = 2;
 /// After this many spans that had to be decoded again, the rest are decoded one after another.
 constexpr int mostMismatches = 2;
 
@@ -25,17 +29,38 @@ bool SpanDecoding::decodesExactly(AVCodecID codec) {
            codec == AV_CODEC_ID_ALAC || codec == AV_CODEC_ID_VORBIS;
 }
 
+/// What a span's packets are read into and its frames decoded into, kept from span to span:
+/// allocating on one thread and freeing on another costs more than decoding.
+struct SpanDecoding::Room {
+    /// The span's early packets, which bring a fresh decoder to where one that decoded the stream
+    /// from its start would be, then its own.
+    SpanPackets packets;
+    SampleStore store;              ///< the samples of the frames
+    std::vector<FramePtr> frames;   ///< let go of, to decode into
+    std::vector<DecodeStep> warmup; ///< the steps of the last early packets
+    std::vector<DecodeStep> steps;
+};
+
+struct SpanDecoding::Span {
+    enum class State { read, decoding, decoded };
+    std::size_t early = 0;       ///< the room's first packets, before the span's own
+    bool earlyFromStart = false; ///< the early packets start at the stream's first
+    bool drains = false;         ///< the stream ends after it
+    int readError = 0;           ///< reading the stream failed after it
+    State state = State::read;
+    std::unique_ptr<Room> room; ///< its packets, and what decoding them gave
+    DecoderPtr decoder;         ///< the fresh decoder that decoded it
+    bool onPrevious = false;    ///< decoded by the decoder of the span before
+    std::exception_ptr error;
+};
+
 SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick,
-                           int helpers, SpanCuts cuts, SpanWorker* worker, double sampleRate)
+                           int helpers, double spanSeconds)
     : m_demuxer(demuxer), m_streamIndex(streamIndex), m_params(avcodec_parameters_alloc()),
       m_timebase(demuxer.streams[streamIndex]->time_base),
       m_inOrder(!decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id)),
-      m_framesPerTick(framesPerTick), m_cuts(cuts),
-      m_worker(decodesExactly(demuxer.streams[streamIndex]->codecpar->codec_id) ? worker : nullptr),
-      m_sampleRate(sampleRate),
-      m_channels(
-          std::size_t(std::max(demuxer.streams[streamIndex]->codecpar->ch_layout.nb_channels, 0))),
-      m_read(av_packet_alloc()), m_recent(std::make_unique<SpanPackets>()) {
+      m_framesPerTick(framesPerTick), m_read(av_packet_alloc()),
+      m_recent(std::make_unique<SpanPackets>()) {
     // A copy, for the helpers: reading packets may change the stream's own.
     if (!m_params || !m_read)
         throw std::bad_alloc();
@@ -43,15 +68,13 @@ SpanDecoding::SpanDecoding(AVFormatContext& demuxer, int streamIndex, double fra
             avcodec_parameters_copy(m_params.get(), demuxer.streams[streamIndex]->codecpar);
         r < 0)
         fail(r);
+    m_spanFrames = spanSeconds * m_params->sample_rate;
     // Decoded spans waiting to be handed out hold some 50 MB at most, as 32-bit samples.
-    const double spanBytes = m_cuts.spanFrames() * std::max(m_params->ch_layout.nb_channels, 1) * 4;
-    // One decoder in stream order needs one helper at most. A few spans more than the threads
-    // let a helper find one to decode while the calling thread commits those decoded.
+    const double spanBytes = m_spanFrames * std::max(m_params->ch_layout.nb_channels, 1) * 4;
+    // One decoder in stream order needs one helper at most.
     if (m_inOrder)
         helpers = std::min(helpers, 1);
-    m_window = std::size_t(std::clamp(std::min(helpers + 4, int(50e6 / spanBytes)), 2, 8));
-    m_before.resize(m_worker ? m_channels : 0,
-                    std::vector<double>(m_worker ? m_worker->framesBefore() : 0));
+    m_window = std::size_t(std::clamp(std::min(helpers + 2, int(50e6 / spanBytes)), 2, 8));
     m_decoder = newDecoder();
     for (int i = 0; i < helpers; ++i)
         m_helpers.emplace_back([this] { serve(); });
@@ -71,20 +94,6 @@ DecodeStep& SpanDecoding::next() {
     while (!m_current || m_stepIndex == m_current->room->steps.size())
         advance();
     return m_current->room->steps[m_stepIndex++];
-}
-
-bool SpanDecoding::nextBeginsSpan() {
-    while (!m_current || m_stepIndex == m_current->room->steps.size())
-        advance();
-    return m_current->room->steps[m_stepIndex].beginsSpan;
-}
-
-std::unique_ptr<SpanWork> SpanDecoding::takeWork() {
-    return nextBeginsSpan() && m_stepIndex == 0 ? std::move(m_current->room->work) : nullptr;
-}
-
-bool SpanDecoding::spanGoesOn() const {
-    return m_stepIndex < m_current->room->steps.size();
 }
 
 /// Reads spans until the window is full or the stream has ended.
@@ -107,8 +116,6 @@ void SpanDecoding::readSpans() {
 std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     auto span = std::make_unique<Span>();
     span->room = spareRoom();
-    // Where the thread decoding a span meters it too, no other reads its samples but for a few.
-    span->room->store.copies(!m_worker);
     SpanPackets& packets = span->room->packets;
     // The early packets: at least a few, of 2 KB, and a fifth of a second when their durations say
     // so.
@@ -127,8 +134,8 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     span->earlyFromStart = std::int64_t(early) == m_packetsRead;
     packets.addFrom(recent, recent.size() - early);
 
-    m_cuts.restart();
-    while (!m_cuts.full()) {
+    double frames = 0;
+    while (frames < m_spanFrames && packets.size() - early < mostPacketsPerSpan) {
         const int r = av_read_frame(&m_demuxer, m_read.get());
         if (r < 0) {
             if (r == AVERROR_EOF)
@@ -139,7 +146,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
             break;
         }
         if (m_read->stream_index == m_streamIndex) {
-            m_cuts.add(m_read->duration);
+            frames += std::max(double(m_read->duration) * m_framesPerTick, 1.0);
             ++m_packetsRead;
             packets.add(*m_read);
         }
@@ -153,7 +160,7 @@ std::unique_ptr<SpanDecoding::Span> SpanDecoding::readSpan() {
     return span;
 }
 
-/// Hands out the next span, once it is checked and worked on.
+/// Hands out the next span: checked, and decoded again where its start differs.
 void SpanDecoding::advance() {
     if (m_current)
         release(std::move(m_current));
@@ -170,6 +177,26 @@ void SpanDecoding::advance() {
     readSpans();
     if (span->error)
         std::rethrow_exception(span->error);
+    if (!span->onPrevious) {
+        const std::vector<DecodeStep>& warmup = span->room->warmup;
+        const bool matches = span->earlyFromStart ||
+                             (warmup.size() == m_tail.size() &&
+                              std::equal(warmup.begin(), warmup.end(), m_tail.begin(), sameStep));
+        if (matches)
+            std::swap(m_decoder, span->decoder); // goes on from the span's decoder
+        {
+            const std::lock_guard lock(m_mutex);
+            m_spareDecoders.push_back(std::move(span->decoder));
+            m_mismatches += matches ? 0 : 1;
+        }
+        if (!matches) {
+            empty(*span);
+            decodeOn(*span);
+        }
+    }
+    recycle(*span->room, span->room->warmup);
+    if (!m_inOrder)
+        keepTail(span->room->steps);
     m_current = std::move(span);
     m_stepIndex = 0;
 }
@@ -188,7 +215,6 @@ std::unique_ptr<SpanDecoding::Room> SpanDecoding::spareRoom() {
 
 void SpanDecoding::release(std::unique_ptr<Span> span) {
     empty(*span);
-    span->room->work.reset();
     span->room->packets.clear();
     const std::lock_guard lock(m_mutex);
     m_spareRooms.push_back(std::move(span->room));
@@ -214,6 +240,24 @@ void SpanDecoding::takeFrames(DecodeStep& step, std::vector<FramePtr>& into) {
         }
 }
 
+/// Keeps the last steps of a span about to be handed out, to check the next span's early steps
+/// by: whoever takes the steps may let go of their frames.
+void SpanDecoding::keepTail(const std::vector<DecodeStep>& steps) {
+    const std::size_t keep = std::min(steps.size(), checkedSteps);
+    for (auto step = steps.end() - std::ptrdiff_t(keep); step != steps.end(); ++step) {
+        DecodeStep copy{step->kind, step->pts, step->duration, step->result, {}};
+        for (const auto& got : step->received) {
+            FramePtr frame(got.frame ? av_frame_clone(got.frame.get()) : nullptr);
+            if (got.frame && !frame)
+                throw std::bad_alloc();
+            copy.received.push_back({std::move(frame), got.error});
+        }
+        m_tail.push_back(std::move(copy));
+    }
+    m_tail.erase(m_tail.begin(),
+                 m_tail.end() - std::ptrdiff_t(std::min(m_tail.size(), checkedSteps)));
+}
+
 /// Waits until the first span is decoded, decoding it on this thread when no helper has taken
 /// it, and others further on while a helper has.
 void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
@@ -232,8 +276,8 @@ void SpanDecoding::waitForFront(std::unique_lock<std::mutex>& lock) {
     }
 }
 
-/// Decodes `span` outside the lock, as the thread that claimed it, then finishes it, keeping what
-/// it throws for whoever hands it out.
+/// Decodes `span` outside the lock, as the thread that claimed it, keeping what it throws for
+/// whoever hands it out.
 void SpanDecoding::claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span, bool onPrevious) {
     span.state = Span::State::decoding;
     lock.unlock();
@@ -243,7 +287,6 @@ void SpanDecoding::claimAndDecode(std::unique_lock<std::mutex>& lock, Span& span
         span.error = std::current_exception();
     }
     lock.lock();
-    finish(lock, span);
     span.state = Span::State::decoded;
     m_changed.notify_all();
 }
@@ -298,15 +341,12 @@ void SpanDecoding::decodeOn(Span& span) {
 
 void SpanDecoding::decodeSpan(Span& span, AVCodecContext& decoder) {
     Room& room = *span.room;
-    for (std::size_t i = span.early; i < room.packets.size(); ++i) {
+    for (std::size_t i = span.early; i < room.packets.size(); ++i)
         room.steps.push_back(decodePacket(decoder, room.packets[i], room.frames, room.store));
-        room.steps.back().beginsSpan = i == span.early;
-    }
     if (span.drains)
         room.steps.push_back(decodePacket(decoder, nullptr, room.frames, room.store));
     if (span.readError)
-        room.steps.push_back(
-            {DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, false, {}});
+        room.steps.push_back({DecodeStep::Kind::readError, AV_NOPTS_VALUE, 0, span.readError, {}});
 }
 
 /// A helper: decodes spans further on than the one being handed out.

@@ -5,8 +5,6 @@
 
 #include "decode/DecodeStep.h"
 #include "decode/SampleStore.h"
-#include "decode/SpanCuts.h"
-#include "decode/SpanWork.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -25,20 +23,17 @@ class SpanPackets;
 /// Decodes the stream a span of packets per thread. A span's decoder starts a few packets early,
 /// and its output for those packets is checked against the span before it: where they differ,
 /// the span is decoded again by the decoder that decoded the span before, so that every step is
-/// what one decoder would give. Spans are checked in stream order, each by the thread that decoded
-/// it, which then hands its samples to the SpanWorker, if there is one. Codecs whose spans can't
-/// start exactly are decoded by one decoder, a span at a time, ahead of the span handed out.
-/// Packets are read on the calling thread, which decodes too while it waits. Decoded spans waiting
-/// to be handed out are bounded, and so is the memory.
+/// what one decoder would give. Codecs whose spans can't start exactly are decoded by one decoder,
+/// a span at a time, ahead of the span handed out. Packets are read on the calling thread, which
+/// decodes too while it waits. Decoded spans waiting to be handed out are bounded, and so is the
+/// memory.
 class SpanDecoding {
 public:
     /// Decodes `streamIndex` of `demuxer`, whose packets it reads from where the demuxer stands,
-    /// in the spans `cuts` makes, with `helpers` threads besides the caller's. `framesPerTick`
-    /// turns packet durations into frames. `worker`, when given, works on every span whose
-    /// frames all convert straight into double precision at `sampleRate`, until one doesn't.
-    /// Throws FfmpegError.
+    /// in spans of about `spanSeconds`, with `helpers` threads besides the caller's.
+    /// `framesPerTick` turns packet durations into frames. Throws FfmpegError.
     SpanDecoding(AVFormatContext& demuxer, int streamIndex, double framesPerTick, int helpers,
-                 SpanCuts cuts, SpanWorker* worker, double sampleRate);
+                 double spanSeconds);
     /// Stops the helpers, after the span each is decoding.
     ~SpanDecoding();
     SpanDecoding(const SpanDecoding&) = delete;
@@ -53,12 +48,6 @@ public:
     /// never freed. The stream ends with a drain step or a read error; nothing may be asked after
     /// either.
     DecodeStep& next();
-    /// Whether the next step is the first of a span.
-    bool nextBeginsSpan();
-    /// At the first step of a span: the work done on it, if any, taken. Null elsewhere.
-    std::unique_ptr<SpanWork> takeWork();
-    /// Whether the span of the last step handed out has steps left.
-    bool spanGoesOn() const;
 
 private:
     struct Room;
@@ -84,15 +73,6 @@ private:
     /// Decodes `span` with the decoder that decoded the one before.
     void decodeOn(Span& span);
     static void decodeSpan(Span& span, AVCodecContext& decoder);
-    /// After `span` is decoded: checks it, then hands its samples to the worker, once every span
-    /// before it is checked.
-    void finish(std::unique_lock<std::mutex>& lock, Span& span);
-    bool checkedUpTo(const Span& span) const;
-    void check(Span& span);
-    /// Sets where the span starts and converts its samples, with the frames before it, for the
-    /// worker; false when it can't.
-    bool place(Span& span);
-    void work(Span& span);
     Span* unclaimed() const;
     void serve();
 
@@ -104,26 +84,15 @@ private:
     /// the span before is handed out: the codec's spans can't start exactly.
     bool m_inOrder;
     double m_framesPerTick;
-    SpanCuts m_cuts;
-    SpanWorker* m_worker;
-    double m_sampleRate;
-    std::size_t m_channels;
+    double m_spanFrames = 0;
     std::size_t m_window = 2;
     std::int64_t m_packetsRead = 0;
     bool m_ended = false;                  ///< the last span has been read
     PacketPtr m_read;                      ///< the packet being read
     std::unique_ptr<SpanPackets> m_recent; ///< the packets last read, for the next span's start
+    DecoderPtr m_decoder;                  ///< has decoded every span handed out
+    std::vector<DecodeStep> m_tail;        ///< the last steps handed out, to check the next span by
     std::unique_ptr<Span> m_current;       ///< the span being handed out
-
-    // Where the spans checked so far leave the stream; changed by the thread checking a span
-    // alone, as the spans before it are all checked and the ones after wait for it.
-    DecoderPtr m_decoder;           ///< has decoded every span checked
-    std::vector<DecodeStep> m_tail; ///< the last steps checked, to check the next span by
-    bool m_broken = false;          ///< a span failed to decode: the rest are left unchecked
-    bool m_placing = true;          ///< every frame so far converts straight
-    std::int64_t m_placed = 0;      ///< frames in the spans checked
-    std::vector<std::vector<double>> m_before; ///< per channel: their last, for the worker
-    std::size_t m_beforeFrames = 0;
     std::size_t m_stepIndex = 0;
 
     std::mutex m_mutex;

@@ -3,14 +3,11 @@
 #include "core/ParallelTasks.h"
 #include "decode/FfmpegReader.h"
 #include "decode/ProvenanceTags.h"
-#include "decode/SpanWork.h"
 #include "decode/WaveHeader.h"
 #include "meter/ChunkPipeline.h"
 #include "meter/FileTime.h"
-#include "meter/FrameTail.h"
 #include "meter/IntegrityScan.h"
 #include "meter/OpenForMeasuring.h"
-#include "meter/SpanMetering.h"
 #include "tavrin/core/AudioFileError.h"
 #include "tavrin/core/AudioTypes.h"
 #include "tavrin/core/Fmt.h"
@@ -23,7 +20,6 @@
 #include <filesystem>
 #include <functional>
 #include <new>
-#include <optional>
 #include <utility>
 
 namespace tavrin::AudioFileMeter {
@@ -140,7 +136,6 @@ public:
     }
 
     const double* const* channels(std::size_t b) const { return m_pointers[b].data(); }
-    double* const* into(std::size_t b) { return m_pointers[b].data(); }
     std::size_t channelCount() const { return m_channels; }
 
 private:
@@ -151,9 +146,6 @@ private:
 };
 
 using Metered = std::function<void(std::size_t)>;
-
-/// Spans metered at once, at most: as many as are decoded ahead, and the one being read.
-constexpr std::size_t mostSpansMetered = 10;
 
 /// The chunk just metered by `pass` handed to the integrity scan's held-sample check, the meter
 /// and progress; then cancellation is asked, unless it was the last chunk.
@@ -167,36 +159,17 @@ void chunkDone(LoudnessMeter& meter, std::size_t pass, IntegrityScan& integrity,
         stopIfCancelled(isCancelled);
 }
 
-/// What the reader gives next: a chunk read into a buffer, or a span metered where it was decoded.
-struct Piece {
-    std::unique_ptr<SpanWork> span;
-    std::size_t frames = 0;
-    bool beganSpan = false; ///< the chunk begins a span
-
-    bool ends() const { return !span && frames == 0; }
-};
-
-Piece readPiece(FfmpegReader& reader, ChunkBuffers& buffers, std::size_t b) {
-    Piece piece{reader.takeSpanWork()};
-    if (!piece.span) {
-        piece.frames = buffers.read(b);
-        piece.beganSpan = reader.readBeganSpan();
-    }
-    return piece;
-}
-
 /// Meters the rest of the file, calling `metered(frames)` after each chunk. While one chunk is
 /// metered the next is read, the reading and the meter's parts shared among the idle processors
-/// when this is the only file being measured: a long plain PCM file a segment on each, a long
-/// compressed one a span on each, metered where it is decoded. Cancellation is asked before each
-/// chunk is metered, on this thread: a chunk read ahead meanwhile is dropped.
+/// when this is the only file being measured (a long plain PCM file a segment on each).
+/// Cancellation is asked before each chunk is metered, on this thread: a chunk read ahead meanwhile
+/// is dropped.
 void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integrity,
                const CancelCheck& isCancelled, const Metered& metered) {
     const ParallelTasks::Running running;
     const std::size_t fullChunk = reader.framesPerRead(chunkFrames);
     const bool inChunks = ChunkPipeline::takes(reader);
     const auto threads = static_cast<std::size_t>(ParallelTasks::threadCount());
-    const std::size_t settling = ChunkPipeline::settlingFrames(meter, reader);
     if (inChunks && running.alone() && threads >= 2) {
         stopIfCancelled(isCancelled);
         return ChunkPipeline::meter(
@@ -205,60 +178,27 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
                 chunkDone(meter, pass, integrity, channels, frames, last, isCancelled, metered);
             });
     }
-    const double spanFrames = FfmpegReader::defaultSpanSeconds * reader.format().sampleRate;
-    std::optional<SpanMetering> spans;
-    if (!reader.readsPcmFromFile() && double(reader.length()) >= 3 * spanFrames) {
-        spans.emplace(meter, integrity, fullChunk, settling, mostSpansMetered, 1.5 * spanFrames);
-        reader.workOnSpans(*spans);
-    }
-    // However this ends, the threads decoding spans stop before what they meter goes.
-    struct StopSpans {
-        FfmpegReader& reader;
-        ~StopSpans() { reader.stopSpans(); }
-    } stopSpans{reader};
-
     ChunkBuffers buffers(reader, 2);
-    FrameTail tail(buffers.channelCount(), settling);
-    const auto segment = std::int64_t(ChunkPipeline::segmentChunks * fullChunk);
+    const std::size_t settling = ChunkPipeline::settlingFrames(meter, reader);
+    std::vector<const double*> settlingFrom(buffers.channelCount());
     stopIfCancelled(isCancelled);
     std::size_t current = 0;
     std::int64_t position = 0;
-    for (Piece piece = readPiece(reader, buffers, current); !piece.ends(); current = 1 - current) {
-        if (piece.span) {
-            const auto& span = static_cast<const SpanMetering::Span&>(*piece.span);
-            for (const auto& chunk : span.chunks) {
-                // The samples were decoded and metered on another processor: they are read here
-                // only where the scans need them, and for the frames before the next span.
-                bool read = false;
-                const auto samples = [&] {
-                    if (!std::exchange(read, true))
-                        span.samples.read(chunk.at, chunk.frames, buffers.into(current));
-                    return buffers.channels(current);
-                };
-                if (!integrity.scanSilence(chunk.silence))
-                    integrity.scanSilence(samples(), chunk.frames);
-                if (span.samples.frames - chunk.at - chunk.frames < settling)
-                    tail.add(samples(), chunk.frames);
-                const bool held = IntegrityScan::readsHeld(meter.bufferPeaks(chunk.pass));
-                chunkDone(meter, chunk.pass, integrity,
-                          held ? samples() : buffers.channels(current), chunk.frames,
-                          span.samples.last && &chunk == &span.chunks.back(), isCancelled, metered);
-                position += std::int64_t(chunk.frames);
-            }
-            piece = readPiece(reader, buffers, 1 - current); // the loop moves `current` there
-            continue;
+    for (std::size_t frames = buffers.read(current), previous = 0; frames > 0;
+         current = 1 - current) {
+        // The K-weighting starts afresh at a segment from the end of the chunk before, as it does
+        // where segments are shared among processors.
+        if (inChunks && position > 0 &&
+            position % std::int64_t(ChunkPipeline::segmentChunks * fullChunk) == 0) {
+            for (std::size_t c = 0; c < settlingFrom.size(); ++c)
+                settlingFrom[c] = buffers.channels(1 - current)[c] + previous - settling;
+            meter.startPass(0, position, settlingFrom.data(), settling);
         }
-        // The K-weighting starts afresh, from the frames before, where a long plain PCM file's
-        // segment begins, or a compressed stream's span, as it does where they are shared among
-        // processors.
-        if (position > 0 && ((inChunks && position % segment == 0) || piece.beganSpan))
-            meter.startPass(0, position, tail.channels(), tail.frames());
-        const std::size_t frames = piece.frames;
-        Piece next;
+        std::size_t next = 0;
         const std::size_t parts = meter.partCount();
         auto task = [&](std::size_t i) {
             if (i == 0)
-                next = readPiece(reader, buffers, 1 - current);
+                next = buffers.read(1 - current);
             else if (i <= parts)
                 meter.processPart(i - 1, buffers.channels(current), frames);
             else
@@ -268,11 +208,10 @@ void meterFile(FfmpegReader& reader, LoudnessMeter& meter, IntegrityScan& integr
         // stay away while the file is decoded in spans, which keeps every processor busy.
         ParallelTasks::run(parts + 2, task,
                            running.alone() && frames == fullChunk && !reader.decodesInSpans());
-        tail.add(buffers.channels(current), frames);
-        chunkDone(meter, 0, integrity, buffers.channels(current), frames, next.ends(), isCancelled,
+        chunkDone(meter, 0, integrity, buffers.channels(current), frames, next == 0, isCancelled,
                   metered);
         position += std::int64_t(frames);
-        piece = std::move(next);
+        previous = std::exchange(frames, next);
     }
 }
 

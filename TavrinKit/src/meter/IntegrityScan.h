@@ -5,7 +5,6 @@
 #include "meter/FileTime.h"
 #include "tavrin/core/Finding.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,10 +34,6 @@ public:
     void scanSilence(const double* const* channels, std::size_t frames);
     void scanHeld(const double* const* channels, std::size_t frames,
                   const std::vector<double>& peaks);
-    /// Whether scanHeld() reads the samples of a chunk with these peaks, per channel.
-    static bool readsHeld(const std::vector<double>& peaks) {
-        return std::ranges::any_of(peaks, [](double peak) { return peak >= clipLevel; });
-    }
 
     /// What scanSilence() looks at first in a chunk whose first frame is `first`, found
     /// beforehand on any thread: whether one of the frames it probes (every millisecond's) is

@@ -114,8 +114,6 @@ void LoudnessMeter::moveTo(Pass& pass, std::int64_t frame, const double* const* 
         ++pass.stepIndex;
     while (pass.stepIndex > 0 && stepEndFrame(m_sampleRate, pass.stepIndex - 1) > frame)
         --pass.stepIndex;
-    // What the pass ran on a buffer never committed counts for nothing.
-    pass.truePeaks = pass.committedPeaks;
     for (std::size_t c = 0; c < m_weights.size(); ++c)
         pass.truePeaks[c].resumeAt(frame, before[c], beforeFrames);
 }
