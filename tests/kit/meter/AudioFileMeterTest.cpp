@@ -186,9 +186,9 @@ TEST(AudioFileMeter, DualMonoCountsAMonoFileTwice) {
 }
 
 // A file measured alone shares its work among every processor: a long plain WAV a chunk on each,
-// a long MP3 or FLAC a span on each, anything else a channel on each; while another measurement
-// runs it keeps to one thread. Both give the same reading and timeline, to the bit, with
-// drop-outs and held samples across chunk boundaries.
+// a long MP3 or FLAC decoded a span on each, anything else a channel on each; while another
+// measurement runs it keeps to one thread. Both give the same reading and timeline, to the bit,
+// with drop-outs and held samples across chunk boundaries.
 TEST(AudioFileMeter, AFileAloneOnEveryProcessorReadsAsOnOne) {
     TempDir dir;
     const struct {
